@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package Kavlo needs to build, test and run, then
+# configures and builds it. Safe to run again: when everything is installed
+# it skips apt entirely and only rebuilds what changed.
+#
+#   scripts/setup.sh [build-dir] [extra cmake args...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang-format
+  # media layer, and the ffmpeg command line for test media and benchmarks
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libimagequant-dev
+  # Qt
+  qt6-base-dev qt6-multimedia-dev libgl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # driving the GUI headless
+  xvfb xauth xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+build_dir="${1:-build}"
+shift || true
+if [ ! -f "$build_dir/build.ninja" ]; then
+  cmake -S . -B "$build_dir" -G Ninja "$@"
+fi
+cmake --build "$build_dir"

@@ -1,0 +1,55 @@
+#include "media/decoder.h"
+
+#include "media/error.h"
+
+namespace kavlo {
+
+Decoder::Decoder(const AVStream* stream, int threads) {
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        throwMediaError(AVERROR_DECODER_NOT_FOUND, "find decoder");
+    ctx_.reset(avcodec_alloc_context3(codec));
+    if (!ctx_)
+        throw std::bad_alloc();
+    checkAv(avcodec_parameters_to_context(ctx_.get(), stream->codecpar), "configure decoder");
+    ctx_->pkt_timebase = stream->time_base;
+    ctx_->thread_count = threads;
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+        ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open decoder");
+}
+
+bool Decoder::send(const AVPacket* packet) {
+    const int ret = avcodec_send_packet(ctx_.get(), packet);
+    if (ret == AVERROR(EAGAIN))
+        return false;
+    if (ret == AVERROR_EOF)
+        return true; // already draining
+    // A damaged packet should not end playback or a render: the decoder
+    // conceals it and the next key frame recovers.
+    if (ret == AVERROR_INVALIDDATA) {
+        ++corruptPackets_;
+        return true;
+    }
+    checkAv(ret, "decode");
+    return true;
+}
+
+bool Decoder::receive(AVFrame* frame) {
+    const int ret = avcodec_receive_frame(ctx_.get(), frame);
+    if (ret == AVERROR(EAGAIN))
+        return false;
+    if (ret == AVERROR_EOF) {
+        drained_ = true;
+        return false;
+    }
+    checkAv(ret, "decode");
+    return true;
+}
+
+void Decoder::flush() {
+    avcodec_flush_buffers(ctx_.get());
+    drained_ = false;
+}
+
+} // namespace kavlo

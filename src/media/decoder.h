@@ -1,0 +1,34 @@
+// A libavcodec decoder for one stream. EAGAIN and end of stream are states
+// of the send/receive loop, not errors; real failures throw Error.
+#pragma once
+
+#include "media/av_ptr.h"
+
+namespace kavlo {
+
+class Decoder {
+public:
+    // threads: 0 lets libavcodec pick; frame threading is enabled for video.
+    explicit Decoder(const AVStream* stream, int threads = 0);
+
+    // Sends a packet, or nullptr to start draining. Returns false when the
+    // decoder must hand out frames before it accepts more input.
+    bool send(const AVPacket* packet);
+    // Receives the next frame into `frame`; false when more input is needed
+    // or the decoder is fully drained (see drained()).
+    bool receive(AVFrame* frame);
+    bool drained() const { return drained_; }
+    // Number of packets the decoder rejected as damaged.
+    int corruptPackets() const { return corruptPackets_; }
+    // Forgets buffered data, e.g. after a seek.
+    void flush();
+
+    AVCodecContext* context() const { return ctx_.get(); }
+
+private:
+    av::CodecContextPtr ctx_;
+    bool drained_ = false;
+    int corruptPackets_ = 0;
+};
+
+} // namespace kavlo

@@ -1,0 +1,76 @@
+// An opened media file: its container, the first video and audio tracks and
+// what the renderer and the players need to know about them.
+#pragma once
+
+#include "media/av_ptr.h"
+#include "media/orientation.h"
+
+#include <optional>
+#include <string>
+
+namespace kavlo {
+
+struct VideoTrackInfo {
+    int streamIndex = -1;
+    int codedWidth = 0;
+    int codedHeight = 0;
+    AVRational sampleAspect{1, 1};
+    // The stream's average frame rate; {0, 1} when the container does not say.
+    AVRational frameRate{0, 1};
+    // Display size before orientation: the coded size with the sample aspect
+    // ratio applied to the width.
+    double naturalWidth = 0;
+    double naturalHeight = 0;
+    DisplayTransform transform;
+
+    // Frames per second; 0 when unknown.
+    double nominalFrameRate() const;
+    // Display size after orientation, in pixels (not rounded).
+    double uprightWidth() const { return transform.swapsAxes() ? naturalHeight : naturalWidth; }
+    double uprightHeight() const { return transform.swapsAxes() ? naturalWidth : naturalHeight; }
+};
+
+struct AudioTrackInfo {
+    int streamIndex = -1;
+    int sampleRate = 0;
+    int channelCount = 0;
+};
+
+struct MediaInfo {
+    // Length of the file in seconds, measured from startSeconds.
+    double durationSeconds = 0;
+    // Presentation time of the file's first sample; source times count from here.
+    double startSeconds = 0;
+    std::optional<VideoTrackInfo> video;
+    std::optional<AudioTrackInfo> audio;
+};
+
+class InputFile {
+public:
+    // Opens and probes the file. Throws Error (media domain) when it cannot
+    // be opened or is not a media file.
+    explicit InputFile(const std::string& path);
+
+    const MediaInfo& info() const { return info_; }
+    AVFormatContext* context() const { return ctx_.get(); }
+    AVStream* stream(int index) const { return ctx_->streams[index]; }
+
+    // Reads packets of `streamIndex` only; false at end of file.
+    bool readPacket(AVPacket* packet, int streamIndex);
+    // Seeks to the last key frame at or before `seconds` (source time) of
+    // the given stream.
+    void seek(int streamIndex, double seconds);
+
+    // Converts between a stream's timestamps and source seconds.
+    double toSeconds(int streamIndex, int64_t ts) const;
+    int64_t toStreamTime(int streamIndex, double seconds) const;
+
+private:
+    av::InputContextPtr ctx_;
+    MediaInfo info_;
+};
+
+// Probes a file without keeping it open.
+MediaInfo probeMedia(const std::string& path);
+
+} // namespace kavlo

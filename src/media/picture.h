@@ -1,0 +1,45 @@
+// Decoded pictures as the renderer keeps them: upright, at the render size,
+// in planar 8-bit YUV 4:2:0. That is the encoder's own input format and takes
+// 1.5 bytes a pixel instead of BGRA's 4; BGRA is made only where it is
+// consumed (GIF frames, thumbnails).
+#pragma once
+
+#include "media/av_ptr.h"
+
+#include <cstdint>
+
+namespace kavlo {
+
+class Picture {
+public:
+    Picture() = default;
+    // Takes a YUV 4:2:0 frame (AV_PIX_FMT_YUV420P or YUVJ420P).
+    explicit Picture(av::FramePtr frame);
+
+    int width() const { return frame_ ? frame_->width : 0; }
+    int height() const { return frame_ ? frame_->height : 0; }
+    const AVFrame* frame() const { return frame_.get(); }
+    explicit operator bool() const { return frame_ != nullptr; }
+
+    // Another picture on the same pixels; no copy.
+    Picture share() const;
+    // Luma sample at (x, y); used by tests and diagnostics.
+    uint8_t luma(int x, int y) const { return frame_->data[0][y * frame_->linesize[0] + x]; }
+
+private:
+    av::FramePtr frame_;
+};
+
+// Converts pictures to packed 32-bit BGRA (byte order B, G, R, A; A = 255),
+// honouring the picture's colour matrix and range.
+class BgraConverter {
+public:
+    // Writes width x height BGRA pixels to dst with the given row stride.
+    void convert(const Picture& picture, uint8_t* dst, int dstStride);
+
+private:
+    av::SwsPtr sws_;
+    int width_ = 0, height_ = 0, colorspace_ = -1, range_ = -1;
+};
+
+} // namespace kavlo

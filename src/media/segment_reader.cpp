@@ -1,0 +1,215 @@
+#include "media/segment_reader.h"
+
+#include "media/error.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace kavlo {
+
+namespace {
+
+av::FramePtr allocPicture(int width, int height) {
+    av::FramePtr frame = av::allocFrame();
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width;
+    frame->height = height;
+    checkAv(av_frame_get_buffer(frame.get(), 0), "allocate picture");
+    return frame;
+}
+
+void fillBlack(AVFrame* f) {
+    const int chromaH = (f->height + 1) / 2;
+    for (int y = 0; y < f->height; ++y)
+        std::memset(f->data[0] + y * f->linesize[0], 16, f->width);
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < chromaH; ++y)
+            std::memset(f->data[p] + y * f->linesize[p], 128, (f->width + 1) / 2);
+}
+
+void copyColourTags(AVFrame* dst, const AVFrame* src) {
+    dst->color_primaries = src->color_primaries;
+    dst->color_trc = src->color_trc;
+    dst->colorspace = src->colorspace;
+    dst->color_range = src->color_range;
+    dst->pts = src->pts;
+    dst->best_effort_timestamp = src->best_effort_timestamp;
+}
+
+bool isFullRange(const AVFrame* f) {
+    return f->color_range == AVCOL_RANGE_JPEG || f->format == AV_PIX_FMT_YUVJ420P ||
+           f->format == AV_PIX_FMT_YUVJ422P || f->format == AV_PIX_FMT_YUVJ444P;
+}
+
+} // namespace
+
+PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height)
+    : transform_(track.transform), width_(width), height_(height) {
+    const double uw = track.uprightWidth(), uh = track.uprightHeight();
+    const double scale = std::min(width / std::max(uw, 1.0), height / std::max(uh, 1.0));
+    const int sw = std::clamp(int(std::lround(uw * scale)), 1, width);
+    const int sh = std::clamp(int(std::lround(uh * scale)), 1, height);
+    covers_ = sw == width && sh == height;
+    scaledW_ = transform_.swapsAxes() ? sh : sw;
+    scaledH_ = transform_.swapsAxes() ? sw : sh;
+}
+
+Picture PictureShaper::shape(const AVFrame* decoded) {
+    const bool planar420 =
+        decoded->format == AV_PIX_FMT_YUV420P || decoded->format == AV_PIX_FMT_YUVJ420P;
+    av::FramePtr scaled;
+    if (planar420 && decoded->width == scaledW_ && decoded->height == scaledH_) {
+        scaled = av::refFrame(decoded);
+    } else {
+        if (!sws_ || decoded->width != swsSrcW_ || decoded->height != swsSrcH_ ||
+            decoded->format != swsSrcFormat_) {
+            sws_.reset(sws_getContext(decoded->width, decoded->height,
+                                      AVPixelFormat(decoded->format), scaledW_, scaledH_,
+                                      AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+            if (!sws_)
+                throwMediaError(AVERROR(EINVAL), "create scaler");
+            // Same matrix on both sides: only the size, layout and range change.
+            const int* coefficients = sws_getCoefficients(
+                decoded->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : decoded->colorspace);
+            sws_setColorspaceDetails(sws_.get(), coefficients, isFullRange(decoded), coefficients,
+                                     0, 0, 1 << 16, 1 << 16);
+            swsSrcW_ = decoded->width;
+            swsSrcH_ = decoded->height;
+            swsSrcFormat_ = decoded->format;
+        }
+        scaled = allocPicture(scaledW_, scaledH_);
+        sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height,
+                  scaled->data, scaled->linesize);
+        copyColourTags(scaled.get(), decoded);
+        scaled->color_range = AVCOL_RANGE_MPEG;
+    }
+    if (transform_.isIdentity() && covers_)
+        return Picture(std::move(scaled));
+
+    av::FramePtr canvas = allocPicture(width_, height_);
+    copyColourTags(canvas.get(), scaled.get());
+    canvas->format = scaled->format;
+    if (!covers_)
+        fillBlack(canvas.get());
+    transformPlane(transform_, scaled->data[0], scaled->linesize[0], scaledW_, scaledH_,
+                   canvas->data[0], canvas->linesize[0]);
+    for (int p = 1; p < 3; ++p)
+        transformPlane(transform_, scaled->data[p], scaled->linesize[p], (scaledW_ + 1) / 2,
+                       (scaledH_ + 1) / 2, canvas->data[p], canvas->linesize[p]);
+    return Picture(std::move(canvas));
+}
+
+VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
+    : file_(file), track_(file.info().video.value()), sampling_(sampling),
+      decoder_(file.stream(track_.streamIndex)),
+      shaper_(track_, sampling.width, sampling.height), packet_(av::allocPacket()) {
+    AVFormatContext* ctx = file_.context();
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+
+    // A frame counts as on screen at time t when it starts no later than t,
+    // give or take the rounding of the container's timestamps (a millisecond
+    // in Matroska), but never as much as a quarter of a frame.
+    const double tick = av_q2d(file_.stream(track_.streamIndex)->time_base);
+    epsilon_ = std::max(1e-4, tick);
+    if (const double rate = track_.nominalFrameRate(); rate > 0)
+        epsilon_ = std::min(epsilon_, 0.25 / rate);
+    if (sampling_.trimStart > 0)
+        seekTo(sampling_.trimStart);
+    else
+        seekedToStart_ = true;
+}
+
+void VideoSegmentReader::seekTo(double seconds) {
+    file_.seek(track_.streamIndex, seconds);
+    decoder_.flush();
+    eof_ = inputDone_ = false;
+    current_.reset();
+    upcoming_.reset();
+}
+
+double VideoSegmentReader::frameTime(const AVFrame* f) const {
+    const int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+    return file_.toSeconds(track_.streamIndex, ts == AV_NOPTS_VALUE ? 0 : ts);
+}
+
+double VideoSegmentReader::frameEnd(const AVFrame* f) const {
+    const AVStream* st = file_.stream(track_.streamIndex);
+    double length = f->pkt_duration > 0 ? f->pkt_duration * av_q2d(st->time_base) : 0.0;
+    if (length <= 0)
+        length = 1.0 / (track_.nominalFrameRate() > 0 ? track_.nominalFrameRate() : 30.0);
+    return frameTime(f) + length;
+}
+
+bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
+    out = av::allocFrame();
+    for (;;) {
+        if (decoder_.receive(out.get()))
+            return true;
+        if (decoder_.drained())
+            return false;
+        if (inputDone_)
+            continue;
+        if (file_.readPacket(packet_.get(), track_.streamIndex)) {
+            // receive() just asked for input, so the decoder takes it.
+            if (!decoder_.send(packet_.get()))
+                throwMediaError(AVERROR(EAGAIN), "decode");
+        } else {
+            decoder_.send(nullptr);
+            inputDone_ = true;
+        }
+    }
+}
+
+void VideoSegmentReader::advanceTo(double t) {
+    for (;;) {
+        if (!upcoming_ && !eof_ && !decodeNext(upcoming_)) {
+            eof_ = true;
+            upcoming_.reset();
+        }
+        if (!upcoming_ || frameTime(upcoming_.get()) > t + epsilon_)
+            return;
+        current_ = std::move(upcoming_);
+    }
+}
+
+std::optional<Picture> VideoSegmentReader::next() {
+    const double t = sampling_.trimStart + step_ / sampling_.frameRate;
+    if (t >= sampling_.trimStart + sampling_.rangeSeconds)
+        return std::nullopt;
+
+    // Seeking lands on a key frame at or before the start. Should an inexact
+    // index put it after the start, go back further until it does not.
+    double backoff = 1.0;
+    for (;;) {
+        advanceTo(t);
+        const bool landedLate = step_ == 0 && !current_ && upcoming_ &&
+                                frameTime(upcoming_.get()) > t + epsilon_;
+        if (!landedLate || seekedToStart_)
+            break;
+        const double target = sampling_.trimStart - backoff;
+        seekedToStart_ = target <= 0;
+        seekTo(std::max(target, 0.0));
+        backoff *= 2;
+    }
+    const AVFrame* chosen = current_ ? current_.get() : upcoming_.get();
+    if (!chosen)
+        return std::nullopt;
+    if (eof_ && current_ && t >= frameEnd(current_.get()) - epsilon_)
+        return std::nullopt;
+
+    ++step_;
+    const int64_t pts = chosen->best_effort_timestamp;
+    if (!currentPicture_ || pts != currentPicturePts_) {
+        currentPicture_ = shaper_.shape(chosen);
+        currentPicturePts_ = pts;
+    }
+    return currentPicture_.share();
+}
+
+} // namespace kavlo

@@ -1,0 +1,78 @@
+// Reads a stretch of a video track at a fixed sampling rate: for each step
+// k = 0, 1, ... the picture is the source frame on screen at
+// trimStart + k / frameRate, turned upright, scaled by one factor to fit the
+// render size and placed at the top-left corner (any uncovered margin is
+// black). Each source frame is decoded and shaped once; a frame that covers
+// several steps is shared, not copied.
+#pragma once
+
+#include "media/decoder.h"
+#include "media/input_file.h"
+#include "media/picture.h"
+
+#include <optional>
+
+namespace kavlo {
+
+struct SegmentSampling {
+    double trimStart = 0;    // source seconds
+    double rangeSeconds = 0; // steps at or beyond trimStart + rangeSeconds are not read
+    double frameRate = 30;   // sampling steps per second
+    int width = 0;           // render size
+    int height = 0;
+};
+
+// Turns decoded frames of one track upright and to the render size.
+class PictureShaper {
+public:
+    PictureShaper(const VideoTrackInfo& track, int width, int height);
+    Picture shape(const AVFrame* decoded);
+
+private:
+    DisplayTransform transform_;
+    int width_, height_;
+    int scaledW_, scaledH_; // picture size before turning upright
+    bool covers_;           // the picture fills the whole render size
+    av::SwsPtr sws_;
+    int swsSrcW_ = 0, swsSrcH_ = 0, swsSrcFormat_ = -1;
+};
+
+class VideoSegmentReader {
+public:
+    // `file` must outlive the reader, which reads its video track.
+    VideoSegmentReader(InputFile& file, SegmentSampling sampling);
+
+    // The picture for the next step, or nothing once the range or the track
+    // has ended. Throws Error when decoding fails.
+    std::optional<Picture> next();
+    // True when the decoder met damaged packets.
+    bool sawCorruptData() const { return decoder_.corruptPackets() > 0; }
+
+private:
+    // Decodes the next frame of the track into `out`; false at the end.
+    bool decodeNext(av::FramePtr& out);
+    // Decodes until current_ is the frame on screen at t and upcoming_ the
+    // one after it (or nothing at the end of the track).
+    void advanceTo(double t);
+    double frameTime(const AVFrame* frame) const;
+    double frameEnd(const AVFrame* frame) const;
+    void seekTo(double seconds);
+
+    InputFile& file_;
+    VideoTrackInfo track_;
+    SegmentSampling sampling_;
+    Decoder decoder_;
+    PictureShaper shaper_;
+    av::PacketPtr packet_;
+    double epsilon_;
+    int step_ = 0;
+    bool eof_ = false;
+    bool inputDone_ = false;
+    bool seekedToStart_ = false;
+    av::FramePtr current_;  // latest frame at or before the step time
+    av::FramePtr upcoming_; // the frame after it, once decoded
+    Picture currentPicture_;
+    int64_t currentPicturePts_ = AV_NOPTS_VALUE;
+};
+
+} // namespace kavlo

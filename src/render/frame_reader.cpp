@@ -1,0 +1,44 @@
+#include "render/frame_reader.h"
+
+#include "media/error.h"
+#include "media/segment_reader.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kavlo {
+
+RenderSize computeRenderSize(const VideoTrackInfo& track) {
+    const double w = std::max(std::abs(track.uprightWidth()), 2.0);
+    const double h = std::max(std::abs(track.uprightHeight()), 2.0);
+    return {static_cast<int>(w) & ~1, static_cast<int>(h) & ~1};
+}
+
+std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
+                                       double frameRate, int width, int height,
+                                       const ProgressCallback& progress, double progressShare,
+                                       std::stop_token stop) {
+    // Sampling steps are at least a second apart even for slower tracks.
+    const double rate = std::max(frameRate, 1.0);
+    const long expected = std::max(std::lround((trimEnd - trimStart) * frameRate), 2L);
+
+    VideoSegmentReader reader(file, SegmentSampling{std::max(trimStart, 0.0),
+                                                    std::max(trimEnd - trimStart, 0.001), rate,
+                                                    width, height});
+    std::vector<Picture> frames;
+    frames.reserve(expected);
+    while (long(frames.size()) < expected) {
+        std::optional<Picture> picture = reader.next();
+        if (!picture)
+            break;
+        throwIfCancelled(stop);
+        frames.push_back(std::move(*picture));
+        if (progress)
+            progress(std::min(double(frames.size()) / expected, 1.0) * progressShare);
+    }
+    if (frames.empty() && reader.sawCorruptData())
+        throw kavloError(kFrameReadFailed, "Video frame read failed");
+    return frames;
+}
+
+} // namespace kavlo

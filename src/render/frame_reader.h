@@ -1,0 +1,32 @@
+// Decoding the selected segment into upright pictures of the render size.
+#pragma once
+
+#include "media/input_file.h"
+#include "media/picture.h"
+#include "render/render_types.h"
+
+#include <stop_token>
+#include <vector>
+
+namespace kavlo {
+
+struct RenderSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The upright size of the track, each side rounded down to an even number
+// of pixels and at least 2: 1920x1080 turned by 90 degrees gives 1080x1920,
+// 1281x721 gives 1280x720.
+RenderSize computeRenderSize(const VideoTrackInfo& track);
+
+// Reads the segment [trimStart, trimEnd] of the file's video track sampled at
+// frameRate: at most E = max(round((trimEnd - trimStart) * frameRate), 2)
+// pictures, fewer when the track ends first. Reports progress from 0 to
+// progressShare. Throws Cancelled when `stop` is requested.
+std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
+                                       double frameRate, int width, int height,
+                                       const ProgressCallback& progress, double progressShare,
+                                       std::stop_token stop = {});
+
+} // namespace kavlo

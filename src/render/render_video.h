@@ -1,0 +1,35 @@
+// The MP4 entry point of the renderer: the selected segment played forward
+// and backward, loops times, at the given speed.
+#pragma once
+
+#include "media/encoder.h"
+#include "render/render_types.h"
+
+#include <filesystem>
+#include <stop_token>
+
+namespace kavlo {
+
+struct RenderOptions {
+    // Compression only; previews ask for a faster preset.
+    H264Settings video = H264Settings::forExport();
+};
+
+// Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
+// (30 when it has none), and writes the ping-pong sequence to outputPath at
+// frameRate * max(speed, 0.01) frames per second. loops below 1 count as 1.
+// Progress: reading 0 to 0.35, writing up to 1.0. Runs on the calling
+// thread; throws Error on failure and Cancelled when `stop` is requested.
+// An existing file at outputPath is replaced; after a failure the output is
+// left as the failed step left it.
+RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
+                                 const std::filesystem::path& outputPath, double trimStart,
+                                 double trimEnd, double speed, int loops,
+                                 const ProgressCallback& progress, std::stop_token stop = {},
+                                 const RenderOptions& options = {});
+
+// The sampling rate for a track's nominal rate: the rate itself, or 30 when
+// the track does not state one.
+double samplingFrameRate(double nominalFrameRate);
+
+} // namespace kavlo

@@ -1,0 +1,27 @@
+// Writes a frame sequence as an H.264 MP4 (yuv420p, index at the front).
+#pragma once
+
+#include "media/encoder.h"
+#include "media/picture.h"
+#include "render/render_types.h"
+
+#include <filesystem>
+#include <stop_token>
+#include <vector>
+
+namespace kavlo {
+
+// Writes frames[sequence[i]] with presentation time i / outputRate (on a
+// 1/60000 s clock) for every position i. A sequence that repeats a cycle is
+// encoded once per cycle and the cycle's packets are written again with
+// later timestamps: each cycle starts with an IDR frame and refers to nothing
+// outside itself, so the file decodes to the same pictures as encoding every
+// position would. Reports (i + 1) / sequence length after each position.
+// An existing file at outputPath is replaced.
+void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
+                        const std::filesystem::path& outputPath, int width, int height,
+                        double outputRate, const ProgressCallback& progress,
+                        std::stop_token stop = {},
+                        const H264Settings& settings = H264Settings::forExport());
+
+} // namespace kavlo

@@ -1,0 +1,248 @@
+#include "support/test_media.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include <sys/wait.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace kavlo::test {
+
+TempDir::TempDir() {
+    std::random_device rd;
+    const auto base = fs::temp_directory_path();
+    for (;;) {
+        path_ = base / ("kavlo-test-" + std::to_string(rd()));
+        if (fs::create_directory(path_))
+            break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+namespace {
+
+std::string quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+} // namespace
+
+void runFfmpeg(const std::vector<std::string>& args) {
+    std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y";
+    for (const auto& a : args)
+        cmd += " " + quote(a);
+    cmd += " 2>&1";
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot run ffmpeg");
+    std::string output;
+    std::array<char, 512> buf;
+    while (size_t n = fread(buf.data(), 1, buf.size(), pipe))
+        output.append(buf.data(), n);
+    const int status = pclose(pipe);
+    if (status != 0)
+        throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + output);
+}
+
+fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
+    std::ostringstream video;
+    video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate
+          << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
+             "if(lt(X,W/2),235,16))':cb=128:cr=128";
+    std::vector<std::string> args = {"-f", "lavfi", "-i", video.str()};
+    if (!spec.audio.empty()) {
+        args.insert(args.end(), {"-f", "lavfi", "-i",
+                                 "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate)});
+    }
+    args.insert(args.end(), {"-frames:v", std::to_string(spec.frames), "-c:v", "libx264",
+                             "-preset", "ultrafast", "-crf", "10", "-pix_fmt", "yuv420p"});
+    if (spec.keyframeInterval > 0)
+        args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
+    if (!spec.audio.empty()) {
+        args.insert(args.end(), {"-c:a", spec.audioCodec, "-shortest"});
+    }
+    args.push_back(path.string());
+    runFfmpeg(args);
+    return path;
+}
+
+namespace {
+
+void check(int ret, const char* what) {
+    if (ret < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE];
+        av_strerror(ret, text, sizeof text);
+        throw std::runtime_error(std::string(what) + ": " + text);
+    }
+}
+
+} // namespace
+
+void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int b, int c, int d) {
+    AVFormatContext* input = nullptr;
+    check(avformat_open_input(&input, in.c_str(), nullptr, nullptr), "open");
+    check(avformat_find_stream_info(input, nullptr), "info");
+    AVFormatContext* output = nullptr;
+    check(avformat_alloc_output_context2(&output, nullptr, nullptr, out.c_str()), "output");
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* st = avformat_new_stream(output, nullptr);
+        check(avcodec_parameters_copy(st->codecpar, input->streams[i]->codecpar), "params");
+        st->codecpar->codec_tag = 0;
+        st->time_base = input->streams[i]->time_base;
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            auto* m = reinterpret_cast<int32_t*>(
+                av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+            const int w = st->codecpar->width, h = st->codecpar->height;
+            m[0] = a << 16;
+            m[1] = b << 16;
+            m[2] = 0;
+            m[3] = c << 16;
+            m[4] = d << 16;
+            m[5] = 0;
+            // Translation that keeps the picture in the positive quadrant.
+            m[6] = (a < 0 ? w : 0) + (c < 0 ? h : 0);
+            m[7] = (b < 0 ? w : 0) + (d < 0 ? h : 0);
+            m[6] <<= 16;
+            m[7] <<= 16;
+            m[8] = 1 << 30;
+        }
+    }
+    check(avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE), "open out");
+    check(avformat_write_header(output, nullptr), "header");
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(input, pkt) >= 0) {
+        av_packet_rescale_ts(pkt, input->streams[pkt->stream_index]->time_base,
+                             output->streams[pkt->stream_index]->time_base);
+        pkt->pos = -1;
+        check(av_interleaved_write_frame(output, pkt), "write");
+    }
+    av_packet_free(&pkt);
+    check(av_write_trailer(output), "trailer");
+    avio_closep(&output->pb);
+    avformat_free_context(output);
+    avformat_close_input(&input);
+}
+
+int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
+    auto mean = [&](int x0, int y0, int x1, int y1) {
+        long sum = 0, count = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x, ++count)
+                sum += luma[y * stride + x];
+        return count ? double(sum) / count : 0.0;
+    };
+    // Marker: bottom left white, bottom right black.
+    if (mean(width / 8, height * 5 / 8, width * 3 / 8, height * 7 / 8) < 180 ||
+        mean(width * 5 / 8, height * 5 / 8, width * 7 / 8, height * 7 / 8) > 70)
+        return -1;
+    int index = 0;
+    for (int bit = 0; bit < 16; ++bit) {
+        const int cx = (2 * bit + 1) * width / 32;
+        const int half = std::max(width / 96, 1);
+        const double m = mean(cx - half, height / 8, cx + half + 1, height * 3 / 8);
+        if (m > 180)
+            index |= 1 << bit;
+        else if (m > 70)
+            return -1; // neither black nor white: not an index picture
+    }
+    return index;
+}
+
+DecodedVideo decodeVideo(const fs::path& path) {
+    DecodedVideo result;
+    AVFormatContext* fmt = nullptr;
+    check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
+    check(avformat_find_stream_info(fmt, nullptr), "info");
+    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    check(index, "video stream");
+    AVStream* st = fmt->streams[index];
+    if (av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
+        result.hasDisplayMatrix = true;
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    result.codec = codec->name;
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, st->codecpar);
+    dec->pkt_timebase = st->time_base;
+    check(avcodec_open2(dec, codec, nullptr), "decoder");
+    if (const char* name = av_get_pix_fmt_name(dec->pix_fmt))
+        result.pixelFormat = name;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    auto receiveAll = [&] {
+        while (avcodec_receive_frame(dec, frame) == 0) {
+            DecodedFrame f;
+            f.time = frame->best_effort_timestamp * av_q2d(st->time_base);
+            f.width = frame->width;
+            f.height = frame->height;
+            f.luma.resize(size_t(f.width) * f.height);
+            for (int y = 0; y < f.height; ++y)
+                std::copy_n(frame->data[0] + y * frame->linesize[0], f.width,
+                            f.luma.begin() + size_t(y) * f.width);
+            f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
+            result.frames.push_back(std::move(f));
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == index) {
+            check(avcodec_send_packet(dec, pkt), "send");
+            receiveAll();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec, nullptr);
+    receiveAll();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return result;
+}
+
+bool indexAtFront(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::array<unsigned char, 8> header;
+    while (in.read(reinterpret_cast<char*>(header.data()), 8)) {
+        uint64_t size = (uint64_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
+        const std::string type(reinterpret_cast<char*>(header.data()) + 4, 4);
+        if (type == "moov")
+            return true;
+        if (type == "mdat")
+            return false;
+        if (size == 1) {
+            std::array<unsigned char, 8> big;
+            in.read(reinterpret_cast<char*>(big.data()), 8);
+            size = 0;
+            for (unsigned char byte : big)
+                size = (size << 8) | byte;
+            in.seekg(static_cast<std::streamoff>(size - 16), std::ios::cur);
+        } else {
+            in.seekg(static_cast<std::streamoff>(size - 8), std::ios::cur);
+        }
+    }
+    return false;
+}
+
+} // namespace kavlo::test

@@ -1,0 +1,82 @@
+// Generated test media and an independent decoder to check outputs.
+//
+// Test videos carry their own frame index in the picture: the top half holds
+// 16 vertical stripes, stripe b (from the left) white when bit b of the index
+// is set; the bottom half is white on the left and black on the right, so a
+// picture that comes out turned or mirrored does not read as any index.
+// The decoder here talks to libavformat/libavcodec directly, not through the
+// media layer under test.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kavlo::test {
+
+namespace fs = std::filesystem;
+
+// A directory removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+// Runs the ffmpeg command line with the given arguments; throws with its
+// error output when it fails.
+void runFfmpeg(const std::vector<std::string>& args);
+
+struct VideoSpec {
+    int width = 160;
+    int height = 96;
+    std::string rate = "30"; // frames per second, as ffmpeg reads it ("30000/1001")
+    int frames = 60;
+    int keyframeInterval = 0; // 0: x264's default
+    // Sound: an aevalsrc expression per channel, separated by '|'; empty for
+    // none. Mono 440 Hz: "sin(2*PI*440*t)".
+    std::string audio;
+    int sampleRate = 48000;
+    std::string audioCodec = "aac";
+};
+
+// Writes an index-coded H.264 video (with sound when spec.audio is set).
+fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec);
+
+// Copies a file's streams into `out`, giving its video track a display
+// matrix x' = a*x + c*y, y' = b*x + d*y (entries -1, 0 or 1).
+void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int b, int c, int d);
+
+// The index an upright index-coded luma plane carries, or -1 when the
+// picture is not an upright index-coded frame.
+int readFrameIndex(const uint8_t* luma, int stride, int width, int height);
+
+struct DecodedFrame {
+    double time = 0; // presentation time in seconds
+    int index = -1;  // the frame's index code, -1 when unreadable
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> luma; // width * height samples
+};
+
+struct DecodedVideo {
+    std::vector<DecodedFrame> frames;
+    bool hasDisplayMatrix = false;
+    std::string codec;
+    std::string pixelFormat;
+};
+
+DecodedVideo decodeVideo(const fs::path& path);
+
+// True when the file's index ('moov') comes before its media data ('mdat').
+bool indexAtFront(const fs::path& path);
+
+} // namespace kavlo::test
