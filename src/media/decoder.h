@@ -7,7 +7,7 @@
 namespace kavlo {
 
 class Decoder {
-public:
+  public:
     // threads: 0 lets libavcodec pick; frame threading is enabled for video.
     explicit Decoder(const AVStream* stream, int threads = 0);
 
@@ -25,7 +25,7 @@ public:
 
     AVCodecContext* context() const { return ctx_.get(); }
 
-private:
+  private:
     av::CodecContextPtr ctx_;
     bool drained_ = false;
     int corruptPackets_ = 0;

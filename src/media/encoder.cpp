@@ -8,7 +8,9 @@ extern "C" {
 
 namespace kavlo {
 
-void Encoder::send(const AVFrame* frame) { checkAv(avcodec_send_frame(ctx_.get(), frame), "encode"); }
+void Encoder::send(const AVFrame* frame) {
+    checkAv(avcodec_send_frame(ctx_.get(), frame), "encode");
+}
 
 bool Encoder::receive(AVPacket* packet) {
     const int ret = avcodec_receive_packet(ctx_.get(), packet);

@@ -24,20 +24,20 @@ struct H264Settings {
 };
 
 class Encoder {
-public:
+  public:
     // Sends a frame, or nullptr to drain.
     void send(const AVFrame* frame);
     // Receives the next packet; false when more input is needed or drained.
     bool receive(AVPacket* packet);
     AVCodecContext* context() const { return ctx_.get(); }
 
-protected:
+  protected:
     Encoder() = default;
     av::CodecContextPtr ctx_;
 };
 
 class H264Encoder : public Encoder {
-public:
+  public:
     // Timestamps of sent frames are counted in frames: time base 1 / frameRate.
     // Colour tags are copied from `colourTemplate` when given.
     H264Encoder(int width, int height, AVRational frameRate, const H264Settings& settings,
@@ -45,7 +45,7 @@ public:
 };
 
 class AacEncoder : public Encoder {
-public:
+  public:
     // Planar float input (AV_SAMPLE_FMT_FLTP), time base 1 / sampleRate.
     AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool globalHeader);
     int frameSize() const { return ctx_->frame_size; }

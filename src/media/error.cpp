@@ -22,5 +22,7 @@ extern "C" {
 }
 
 namespace kavlo {
-void quietMediaLogging() { av_log_set_level(AV_LOG_ERROR); }
+void quietMediaLogging() {
+    av_log_set_level(AV_LOG_ERROR);
+}
 } // namespace kavlo

@@ -18,7 +18,7 @@ inline constexpr std::string_view kKavloDomain = "Kavlo";
 inline constexpr std::string_view kMediaDomain = "FFmpeg";
 
 class Error : public std::runtime_error {
-public:
+  public:
     Error(std::string_view domain, int code, std::string message)
         : std::runtime_error(std::move(message)), domain_(domain), code_(code) {}
 
@@ -26,7 +26,7 @@ public:
     int code() const noexcept { return code_; }
     std::string message() const { return what(); }
 
-private:
+  private:
     std::string domain_;
     int code_;
 };
@@ -38,7 +38,7 @@ inline Error kavloError(int code, std::string message = {}) {
 
 // Thrown when the task's stop token was triggered. Not derived from Error.
 class Cancelled : public std::exception {
-public:
+  public:
     const char* what() const noexcept override { return "cancelled"; }
 };
 

@@ -21,8 +21,8 @@ VideoTrackInfo describeVideo(const AVStream* st) {
     v.streamIndex = st->index;
     v.codedWidth = st->codecpar->width;
     v.codedHeight = st->codecpar->height;
-    AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio
-                                                 : st->codecpar->sample_aspect_ratio;
+    AVRational sar =
+        st->sample_aspect_ratio.num ? st->sample_aspect_ratio : st->codecpar->sample_aspect_ratio;
     if (sar.num > 0 && sar.den > 0)
         v.sampleAspect = sar;
     v.frameRate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
@@ -92,6 +92,8 @@ int64_t InputFile::toStreamTime(int streamIndex, double seconds) const {
         std::floor((seconds + info_.startSeconds) * tb.den / static_cast<double>(tb.num)));
 }
 
-MediaInfo probeMedia(const std::string& path) { return InputFile(path).info(); }
+MediaInfo probeMedia(const std::string& path) {
+    return InputFile(path).info();
+}
 
 } // namespace kavlo

@@ -46,7 +46,7 @@ struct MediaInfo {
 };
 
 class InputFile {
-public:
+  public:
     // Opens and probes the file. Throws Error (media domain) when it cannot
     // be opened or is not a media file.
     explicit InputFile(const std::string& path);
@@ -65,7 +65,7 @@ public:
     double toSeconds(int streamIndex, int64_t ts) const;
     int64_t toStreamTime(int streamIndex, double seconds) const;
 
-private:
+  private:
     av::InputContextPtr ctx_;
     MediaInfo info_;
 };

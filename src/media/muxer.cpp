@@ -14,7 +14,9 @@ Muxer::Muxer(const std::string& path, const char* format, bool fastStart) {
         options_ = "+faststart";
 }
 
-bool Muxer::needsGlobalHeader() const { return ctx_->oformat->flags & AVFMT_GLOBALHEADER; }
+bool Muxer::needsGlobalHeader() const {
+    return ctx_->oformat->flags & AVFMT_GLOBALHEADER;
+}
 
 int Muxer::addStream(const AVCodecContext* encoder, AVRational timeBase) {
     AVStream* st = avformat_new_stream(ctx_.get(), nullptr);

@@ -10,7 +10,7 @@
 namespace kavlo {
 
 class Muxer {
-public:
+  public:
     // format: a libavformat short name ("mp4", "ipod" for .m4a). With
     // fastStart the index is moved to the front of the file when it is
     // finished, so players can start before they have read it all.
@@ -31,7 +31,7 @@ public:
     void write(AVPacket* packet, int streamIndex);
     void finish();
 
-private:
+  private:
     av::OutputContextPtr ctx_;
     std::vector<AVRational> timeBases_;
     std::string options_;

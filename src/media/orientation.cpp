@@ -8,7 +8,9 @@
 namespace kavlo {
 
 namespace {
-int signOf(double v) { return (v > 0) - (v < 0); }
+int signOf(double v) {
+    return (v > 0) - (v < 0);
+}
 } // namespace
 
 DisplayTransform DisplayTransform::fromDisplayMatrix(const int32_t m[9]) {
@@ -31,10 +33,18 @@ DisplayTransform DisplayTransform::rotation(int degrees, bool mirrored) {
     // pixel at (x, y) to (y, -x).
     DisplayTransform t;
     switch (((degrees % 360) + 360) % 360) {
-    case 90: t = {0, -1, 1, 0}; break;
-    case 180: t = {-1, 0, 0, -1}; break;
-    case 270: t = {0, 1, -1, 0}; break;
-    default: t = {}; break;
+    case 90:
+        t = {0, -1, 1, 0};
+        break;
+    case 180:
+        t = {-1, 0, 0, -1};
+        break;
+    case 270:
+        t = {0, 1, -1, 0};
+        break;
+    default:
+        t = {};
+        break;
     }
     if (mirrored) {
         // Mirror after rotating: x' -> -x'.

@@ -10,7 +10,9 @@ Picture::Picture(av::FramePtr frame) : frame_(std::move(frame)) {
     assert(frame_->format == AV_PIX_FMT_YUV420P || frame_->format == AV_PIX_FMT_YUVJ420P);
 }
 
-Picture Picture::share() const { return frame_ ? Picture(av::refFrame(frame_.get())) : Picture(); }
+Picture Picture::share() const {
+    return frame_ ? Picture(av::refFrame(frame_.get())) : Picture();
+}
 
 void BgraConverter::convert(const Picture& picture, uint8_t* dst, int dstStride) {
     const AVFrame* f = picture.frame();
@@ -27,8 +29,8 @@ void BgraConverter::convert(const Picture& picture, uint8_t* dst, int dstStride)
         if (space == AVCOL_SPC_UNSPECIFIED)
             space = f->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
         const int* coefficients = sws_getCoefficients(space);
-        sws_setColorspaceDetails(sws_.get(), coefficients, fullRange, coefficients, 1, 0,
-                                 1 << 16, 1 << 16);
+        sws_setColorspaceDetails(sws_.get(), coefficients, fullRange, coefficients, 1, 0, 1 << 16,
+                                 1 << 16);
         width_ = f->width;
         height_ = f->height;
         colorspace_ = f->colorspace;

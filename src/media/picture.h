@@ -11,7 +11,7 @@
 namespace kavlo {
 
 class Picture {
-public:
+  public:
     Picture() = default;
     // Takes a YUV 4:2:0 frame (AV_PIX_FMT_YUV420P or YUVJ420P).
     explicit Picture(av::FramePtr frame);
@@ -26,18 +26,18 @@ public:
     // Luma sample at (x, y); used by tests and diagnostics.
     uint8_t luma(int x, int y) const { return frame_->data[0][y * frame_->linesize[0] + x]; }
 
-private:
+  private:
     av::FramePtr frame_;
 };
 
 // Converts pictures to packed 32-bit BGRA (byte order B, G, R, A; A = 255),
 // honouring the picture's colour matrix and range.
 class BgraConverter {
-public:
+  public:
     // Writes width x height BGRA pixels to dst with the given row stride.
     void convert(const Picture& picture, uint8_t* dst, int dstStride);
 
-private:
+  private:
     av::SwsPtr sws_;
     int width_ = 0, height_ = 0, colorspace_ = -1, range_ = -1;
 };

@@ -75,7 +75,8 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
                 throwMediaError(AVERROR(EINVAL), "create scaler");
             // Same matrix on both sides: only the size, layout and range change.
             const int* coefficients = sws_getCoefficients(
-                decoded->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : decoded->colorspace);
+                decoded->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
+                                                             : decoded->colorspace);
             sws_setColorspaceDetails(sws_.get(), coefficients, isFullRange(decoded), coefficients,
                                      0, 0, 1 << 16, 1 << 16);
             swsSrcW_ = decoded->width;
@@ -83,8 +84,8 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
             swsSrcFormat_ = decoded->format;
         }
         scaled = allocPicture(scaledW_, scaledH_);
-        sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height,
-                  scaled->data, scaled->linesize);
+        sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
+                  scaled->linesize);
         copyColourTags(scaled.get(), decoded);
         scaled->color_range = AVCOL_RANGE_MPEG;
     }
@@ -106,8 +107,8 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
 
 VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
     : file_(file), track_(file.info().video.value()), sampling_(sampling),
-      decoder_(file.stream(track_.streamIndex)),
-      shaper_(track_, sampling.width, sampling.height), packet_(av::allocPacket()) {
+      decoder_(file.stream(track_.streamIndex)), shaper_(track_, sampling.width, sampling.height),
+      packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -134,7 +135,8 @@ void VideoSegmentReader::seekTo(double seconds) {
 }
 
 double VideoSegmentReader::frameTime(const AVFrame* f) const {
-    const int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+    const int64_t ts =
+        f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
     return file_.toSeconds(track_.streamIndex, ts == AV_NOPTS_VALUE ? 0 : ts);
 }
 
@@ -188,8 +190,8 @@ std::optional<Picture> VideoSegmentReader::next() {
     double backoff = 1.0;
     for (;;) {
         advanceTo(t);
-        const bool landedLate = step_ == 0 && !current_ && upcoming_ &&
-                                frameTime(upcoming_.get()) > t + epsilon_;
+        const bool landedLate =
+            step_ == 0 && !current_ && upcoming_ && frameTime(upcoming_.get()) > t + epsilon_;
         if (!landedLate || seekedToStart_)
             break;
         const double target = sampling_.trimStart - backoff;

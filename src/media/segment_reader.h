@@ -24,11 +24,11 @@ struct SegmentSampling {
 
 // Turns decoded frames of one track upright and to the render size.
 class PictureShaper {
-public:
+  public:
     PictureShaper(const VideoTrackInfo& track, int width, int height);
     Picture shape(const AVFrame* decoded);
 
-private:
+  private:
     DisplayTransform transform_;
     int width_, height_;
     int scaledW_, scaledH_; // picture size before turning upright
@@ -38,7 +38,7 @@ private:
 };
 
 class VideoSegmentReader {
-public:
+  public:
     // `file` must outlive the reader, which reads its video track.
     VideoSegmentReader(InputFile& file, SegmentSampling sampling);
 
@@ -48,7 +48,7 @@ public:
     // True when the decoder met damaged packets.
     bool sawCorruptData() const { return decoder_.corruptPackets() > 0; }
 
-private:
+  private:
     // Decodes the next frame of the track into `out`; false at the end.
     bool decodeNext(av::FramePtr& out);
     // Decodes until current_ is the frame on screen at t and upcoming_ the

@@ -15,7 +15,6 @@ namespace {
 
 constexpr double kReadShare = 0.35;
 
-
 // Pictures that the sequence never shows (the trimmed edges) are let go
 // before writing starts.
 void releaseUnused(std::vector<Picture>& frames, const std::vector<int>& sequence) {
@@ -46,9 +45,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
 
     const double frameRate = samplingFrameRate(track->nominalFrameRate());
     const RenderSize size = computeRenderSize(*track);
-    std::vector<Picture> frames = readSegmentFrames(source, trimStart, trimEnd, frameRate,
-                                                    size.width, size.height, progress, kReadShare,
-                                                    stop);
+    std::vector<Picture> frames = readSegmentFrames(
+        source, trimStart, trimEnd, frameRate, size.width, size.height, progress, kReadShare, stop);
     if (frames.size() < 2)
         throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
     const int frameCount = static_cast<int>(frames.size());

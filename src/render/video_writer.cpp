@@ -16,21 +16,20 @@ constexpr AVRational kTimescale{1, 60000};
 // Frame timestamps are counted in frames inside the encoder; the file keeps
 // them on a 1/60000 s clock, rounded to the nearest tick.
 class FrameClock {
-public:
+  public:
     explicit FrameClock(double outputRate) : ticksPerFrame_(kTimescale.den / outputRate) {}
     int64_t ticks(int64_t frames) const { return std::llround(frames * ticksPerFrame_); }
 
-private:
+  private:
     double ticksPerFrame_;
 };
-
 
 } // namespace
 
 void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
-                        double outputRate, const ProgressCallback& progress,
-                        std::stop_token stop, const H264Settings& settings) {
+                        double outputRate, const ProgressCallback& progress, std::stop_token stop,
+                        const H264Settings& settings) {
     if (sequence.empty())
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
     removeFileIfExists(outputPath);

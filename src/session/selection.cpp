@@ -15,15 +15,21 @@ int roundedFrame(double v, int lo, int hi) {
 }
 } // namespace
 
-double Selection::maxLoopDuration() const { return std::min(duration, kMaxLoopSeconds); }
+double Selection::maxLoopDuration() const {
+    return std::min(duration, kMaxLoopSeconds);
+}
 
-double Selection::minLoopDuration() const { return 1.0 / std::max(fps, 1.0); }
+double Selection::minLoopDuration() const {
+    return 1.0 / std::max(fps, 1.0);
+}
 
 int Selection::totalFrames() const {
     return std::max(roundedFrame(duration * fps, 0, 1 << 30), 1);
 }
 
-int Selection::frameIndex(double t) const { return roundedFrame(fps * t, 0, totalFrames()); }
+int Selection::frameIndex(double t) const {
+    return roundedFrame(fps * t, 0, totalFrames());
+}
 
 double Selection::timeForFrame(int i) const {
     return std::min(std::clamp(i, 0, totalFrames()) / std::max(fps, 1.0), duration);
@@ -42,8 +48,7 @@ void Selection::setEnd(double t) {
 }
 
 void Selection::moveTo(double t) {
-    const double length =
-        std::min(std::max(end - start, minLoopDuration()), maxLoopDuration());
+    const double length = std::min(std::max(end - start, minLoopDuration()), maxLoopDuration());
     start = std::min(std::max(duration - length, 0.0), std::max(t, 0.0));
     end = std::min(start + length, duration);
 }

@@ -71,13 +71,18 @@ fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
     video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate
           << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
              "if(lt(X,W/2),235,16))':cb=128:cr=128";
+    if (!spec.filter.empty())
+        video << "," << spec.filter;
     std::vector<std::string> args = {"-f", "lavfi", "-i", video.str()};
     if (!spec.audio.empty()) {
-        args.insert(args.end(), {"-f", "lavfi", "-i",
-                                 "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate)});
+        args.insert(args.end(),
+                    {"-f", "lavfi", "-i",
+                     "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate)});
     }
-    args.insert(args.end(), {"-frames:v", std::to_string(spec.frames), "-c:v", "libx264",
-                             "-preset", "ultrafast", "-crf", "10", "-pix_fmt", "yuv420p"});
+    args.insert(args.end(), {"-frames:v", std::to_string(spec.frames), "-c:v", spec.codec,
+                             "-pix_fmt", spec.pixelFormat});
+    if (spec.codec == "libx264")
+        args.insert(args.end(), {"-preset", "ultrafast", "-crf", "10"});
     if (spec.keyframeInterval > 0)
         args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
     if (!spec.audio.empty()) {
@@ -225,7 +230,8 @@ bool indexAtFront(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::array<unsigned char, 8> header;
     while (in.read(reinterpret_cast<char*>(header.data()), 8)) {
-        uint64_t size = (uint64_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
+        uint64_t size =
+            (uint64_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
         const std::string type(reinterpret_cast<char*>(header.data()) + 4, 4);
         if (type == "moov")
             return true;

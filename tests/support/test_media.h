@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // A directory removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -27,7 +27,7 @@ public:
     const fs::path& path() const { return path_; }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -41,6 +41,11 @@ struct VideoSpec {
     std::string rate = "30"; // frames per second, as ffmpeg reads it ("30000/1001")
     int frames = 60;
     int keyframeInterval = 0; // 0: x264's default
+    // Filters applied after the pattern is drawn ("transpose=clock"), and the
+    // codec and pixel format of the file; odd sizes need a codec such as ffv1.
+    std::string filter;
+    std::string codec = "libx264";
+    std::string pixelFormat = "yuv420p";
     // Sound: an aevalsrc expression per channel, separated by '|'; empty for
     // none. Mono 440 Hz: "sin(2*PI*440*t)".
     std::string audio;

@@ -89,7 +89,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 }
 
 class ProgressBar {
-public:
+  public:
     explicit ProgressBar(bool enabled) : enabled_(enabled) {}
     void update(double fraction) {
         if (!enabled_)
@@ -100,8 +100,8 @@ public:
         last_ = percent;
         constexpr int kWidth = 40;
         const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                     kWidth - filled, "", percent);
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled,
+                     "########################################", kWidth - filled, "", percent);
         std::fflush(stderr);
     }
     void finish() {
@@ -109,7 +109,7 @@ public:
             std::fputc('\n', stderr);
     }
 
-private:
+  private:
     bool enabled_;
     int last_ = -1;
 };
@@ -152,8 +152,8 @@ int main(int argc, char** argv) {
         if (options->preview)
             renderOptions.video = kavlo::H264Settings::forPreview();
         const kavlo::RenderResult result = kavlo::renderPingPongVideo(
-            options->input, output, *options->start, *options->end, options->speed,
-            options->loops, [&](double p) { bar.update(p); }, stop.get_token(), renderOptions);
+            options->input, output, *options->start, *options->end, options->speed, options->loops,
+            [&](double p) { bar.update(p); }, stop.get_token(), renderOptions);
         bar.finish();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -1,0 +1,232 @@
+// End-to-end renders of generated, index-coded sources: every output frame is
+// decoded independently and checked against the expected source frame and
+// presentation time.
+#include "media/error.h"
+#include "render/ping_pong.h"
+#include "render/render_video.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace kavlo {
+namespace {
+
+using test::decodeVideo;
+using test::makeIndexedVideo;
+using test::TempDir;
+using test::VideoSpec;
+
+class RenderVideo : public ::testing::Test {
+  protected:
+    // Two seconds at 30 fps, frames 0...59, key frames a second apart so
+    // segments start away from them.
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        VideoSpec spec;
+        spec.keyframeInterval = 30;
+        source_ = makeIndexedVideo(dir_->path() / "indexed.mp4", spec);
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    std::filesystem::path out(const std::string& name) const { return dir_->path() / name; }
+
+    // Renders and checks that the output shows source frame first + seq[i]
+    // at i / rate for every position i.
+    void expectPingPong(double start, double end, double speed, int loops, int firstFrame,
+                        int frameCount) {
+        const auto output = out("pingpong.mp4");
+        const RenderResult result =
+            renderPingPongVideo(source_, output, start, end, speed, loops, nullptr);
+        EXPECT_EQ(result.sourceFrameCount, frameCount);
+        EXPECT_DOUBLE_EQ(result.frameRate, 30.0);
+
+        const auto sequence = pingPongIndexSequence(frameCount, loops);
+        const auto video = decodeVideo(output);
+        ASSERT_EQ(video.frames.size(), sequence.size());
+        const double rate = 30.0 * std::max(speed, 0.01);
+        for (std::size_t i = 0; i < sequence.size(); ++i) {
+            ASSERT_EQ(video.frames[i].index, firstFrame + sequence[i]) << "position " << i;
+            ASSERT_NEAR(video.frames[i].time, i / rate, 1.0 / 60000) << "position " << i;
+        }
+    }
+
+    static TempDir* dir_;
+    static std::filesystem::path source_;
+};
+
+TempDir* RenderVideo::dir_ = nullptr;
+std::filesystem::path RenderVideo::source_;
+
+TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
+    // 0.5 s ... 1.5 s: source frames 15...44.
+    expectPingPong(0.5, 1.5, 1.0, 1, 15, 30);
+    expectPingPong(0.5, 1.5, 1.0, 3, 15, 30);
+    expectPingPong(0.5, 1.5, 0.5, 3, 15, 30);
+    expectPingPong(0.5, 1.5, 2.0, 1, 15, 30);
+}
+
+TEST_F(RenderVideo, SamplesTheFrameOnScreenBetweenFrameTimes) {
+    // 0.51 lies inside frame 15's interval; ten frames from there.
+    expectPingPong(0.51, 0.51 + 10 / 30.0, 1.0, 1, 15, 10);
+}
+
+TEST_F(RenderVideo, SelectionAtTheVeryEndOfTheFile) {
+    // 1.9 ... 2.0 holds the last three frames.
+    expectPingPong(1.9, 2.0, 1.0, 2, 57, 3);
+    // A selection running past the end reads only what is there.
+    expectPingPong(1.9, 2.5, 1.0, 1, 57, 3);
+}
+
+TEST_F(RenderVideo, LoopsBelowOneAndSpeedsBelowTheFloor) {
+    expectPingPong(0.0, 0.2, 1.0, 0, 0, 6);
+    expectPingPong(0.0, 0.2, 1.0, -3, 0, 6);
+    // Speed 0 writes at 30 * 0.01 = 0.3 frames per second.
+    expectPingPong(0.0, 0.1, 0.0, 1, 0, 3);
+    expectPingPong(0.0, 0.1, -2.0, 1, 0, 3);
+}
+
+TEST_F(RenderVideo, ReplacesAnExistingOutputAndWritesAPlainH264Mp4) {
+    const auto output = out("existing.mp4");
+    std::ofstream(output) << "not a video";
+    renderPingPongVideo(source_, output, 1.0, 1.2, 1.0, 2, nullptr);
+    const auto video = decodeVideo(output);
+    EXPECT_EQ(video.frames.size(), 12u);
+    EXPECT_EQ(video.codec, "h264");
+    EXPECT_EQ(video.pixelFormat, "yuv420p");
+    EXPECT_FALSE(video.hasDisplayMatrix);
+    EXPECT_TRUE(test::indexAtFront(output));
+}
+
+TEST_F(RenderVideo, ReportsProgressInOrderFromReadingToDone) {
+    std::vector<double> reports;
+    renderPingPongVideo(source_, out("progress.mp4"), 0.0, 1.0, 1.0, 3,
+                        [&](double p) { reports.push_back(p); });
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    // 30 reads, then one report per written position.
+    ASSERT_EQ(reports.size(), 30u + 150u);
+    EXPECT_DOUBLE_EQ(reports[29], 0.35);
+    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
+}
+
+TEST_F(RenderVideo, FailsWithNotEnoughFramesBeforeWritingAnything) {
+    const auto output = out("short.mp4");
+    for (auto [start, end] : {std::pair{5.0, 6.0}, std::pair{1.0, 1.0 + 1 / 30.0}}) {
+        try {
+            renderPingPongVideo(source_, output, start, end, 1.0, 1, nullptr);
+            FAIL() << "rendered " << start << "..." << end;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.domain(), "Kavlo");
+            EXPECT_EQ(e.code(), 4);
+            EXPECT_STREQ(e.what(), "Not enough frames in selected segment");
+        }
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+TEST_F(RenderVideo, CancellationDuringTheWriteStopsIt) {
+    std::stop_source stop;
+    double last = 0;
+    EXPECT_THROW(renderPingPongVideo(
+                     source_, out("cancelled.mp4"), 0.0, 1.0, 1.0, 3,
+                     [&](double p) {
+                         last = p;
+                         if (p > 0.5)
+                             stop.request_stop();
+                     },
+                     stop.get_token()),
+                 Cancelled);
+    EXPECT_LT(last, 0.52);
+}
+
+TEST(RenderVideoSources, NoVideoTrackIsCodeOne) {
+    TempDir dir;
+    const auto audioOnly = dir / "tone.m4a";
+    test::runFfmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", audioOnly.string()});
+    try {
+        renderPingPongVideo(audioOnly, dir / "out.mp4", 0, 1, 1, 1, nullptr);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.domain(), "Kavlo");
+        EXPECT_EQ(e.code(), 1);
+        EXPECT_STREQ(e.what(), "No video track");
+    }
+}
+
+TEST(RenderVideoSources, UnreadableFileIsAMediaError) {
+    TempDir dir;
+    std::ofstream(dir / "junk.mp4") << "definitely not a movie";
+    try {
+        renderPingPongVideo(dir / "junk.mp4", dir / "out.mp4", 0, 1, 1, 1, nullptr);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.domain(), "FFmpeg");
+    }
+}
+
+// Sources whose track asks to be turned: the coded picture is the upright
+// index pattern turned the other way, so only a correctly applied display
+// matrix gives readable frames.
+TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        const char* filter; // undoes the display matrix below
+        int a, b, c, d;
+    } cases[] = {
+        {"rotated-90", "transpose=cclock", 0, 1, -1, 0},
+        {"rotated-270", "transpose=clock", 0, -1, 1, 0},
+        {"rotated-180", "hflip,vflip", -1, 0, 0, -1},
+        {"mirrored", "hflip", -1, 0, 0, 1},
+        {"rotated-mirrored", "transpose=cclock_flip", 0, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoSpec spec;
+        spec.width = 96; // upright portrait picture
+        spec.height = 160;
+        spec.frames = 12;
+        spec.filter = c.filter;
+        const auto coded = makeIndexedVideo(dir / (std::string(c.name) + "-coded.mp4"), spec);
+        const auto source = dir / (std::string(c.name) + ".mp4");
+        test::remuxWithDisplayMatrix(coded, source, c.a, c.b, c.c, c.d);
+
+        const auto output = dir / (std::string(c.name) + "-out.mp4");
+        renderPingPongVideo(source, output, 0.0, 0.2, 1.0, 1, nullptr);
+        const auto video = decodeVideo(output);
+        // Six frames: the sequence 1, 2, 3, 4, 3, 2.
+        const std::vector<int> expected = {1, 2, 3, 4, 3, 2};
+        ASSERT_EQ(video.frames.size(), expected.size());
+        for (std::size_t i = 0; i < video.frames.size(); ++i) {
+            EXPECT_EQ(video.frames[i].width, 96);
+            EXPECT_EQ(video.frames[i].height, 160);
+            EXPECT_EQ(video.frames[i].index, expected[i]);
+        }
+        EXPECT_FALSE(video.hasDisplayMatrix);
+    }
+}
+
+TEST(RenderVideoSources, OddSizesRoundDownToEvenAndScaleToFit) {
+    TempDir dir;
+    VideoSpec spec;
+    spec.width = 161;
+    spec.height = 97;
+    spec.frames = 10;
+    spec.codec = "ffv1";
+    spec.pixelFormat = "yuv444p";
+    const auto source = makeIndexedVideo(dir / "odd.mkv", spec);
+    const auto output = dir / "odd-out.mp4";
+    renderPingPongVideo(source, output, 0.0, 0.1, 1.0, 1, nullptr);
+    const auto video = decodeVideo(output);
+    ASSERT_EQ(video.frames.size(), 4u);
+    EXPECT_EQ(video.frames[0].width, 160);
+    EXPECT_EQ(video.frames[0].height, 96);
+    EXPECT_EQ(video.frames[0].index, 0);
+    EXPECT_EQ(video.frames[1].index, 1);
+}
+
+} // namespace
+} // namespace kavlo
