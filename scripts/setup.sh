@@ -12,7 +12,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   # media layer, and the ffmpeg command line for test media and benchmarks
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libimagequant-dev
+  libimagequant-dev libgif-dev
   # Qt
   qt6-base-dev qt6-multimedia-dev libgl-dev
   # tests and benchmarks

@@ -7,8 +7,10 @@
 // is removed and the exit status is non-zero.
 #include "media/error.h"
 #include "media/file_util.h"
+#include "render/render_gif.h"
 #include "render/render_video.h"
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -88,6 +90,13 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     return o;
 }
 
+bool isGif(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".gif";
+}
+
 class ProgressBar {
   public:
     explicit ProgressBar(bool enabled) : enabled_(enabled) {}
@@ -148,12 +157,22 @@ int main(int argc, char** argv) {
     int status = 0;
     const auto started = std::chrono::steady_clock::now();
     try {
-        kavlo::RenderOptions renderOptions;
-        if (options->preview)
-            renderOptions.video = kavlo::H264Settings::forPreview();
-        const kavlo::RenderResult result = kavlo::renderPingPongVideo(
-            options->input, output, *options->start, *options->end, options->speed, options->loops,
-            [&](double p) { bar.update(p); }, stop.get_token(), renderOptions);
+        const auto onProgress = [&](double p) { bar.update(p); };
+        kavlo::RenderResult result;
+        if (isGif(output)) {
+            // One cycle that viewers repeat forever: --loops and --preview
+            // do not apply.
+            result =
+                kavlo::renderPingPongGIF(options->input, output, *options->start, *options->end,
+                                         options->speed, onProgress, stop.get_token());
+        } else {
+            kavlo::RenderOptions renderOptions;
+            if (options->preview)
+                renderOptions.video = kavlo::H264Settings::forPreview();
+            result = kavlo::renderPingPongVideo(options->input, output, *options->start,
+                                                *options->end, options->speed, options->loops,
+                                                onProgress, stop.get_token(), renderOptions);
+        }
         bar.finish();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

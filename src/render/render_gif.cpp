@@ -1,0 +1,108 @@
+#include "render/render_gif.h"
+
+#include "media/error.h"
+#include "media/file_util.h"
+#include "media/input_file.h"
+#include "render/frame_reader.h"
+#include "render/gif_timing.h"
+#include "render/gif_writer.h"
+#include "render/ping_pong.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace kavlo {
+
+namespace {
+
+constexpr double kReadShare = 0.45;
+
+// A GIF is sampled at no fewer than one picture a second; a track that
+// states no rate is sampled at 30.
+double gifSamplingRate(double nominalFrameRate) {
+    return nominalFrameRate > 0 ? std::max(nominalFrameRate, 1.0) : 30.0;
+}
+
+} // namespace
+
+RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
+                               const std::filesystem::path& outputPath, double trimStart,
+                               double trimEnd, double speed, const ProgressCallback& progress,
+                               std::stop_token stop, const GifRenderOptions& options) {
+    removeFileIfExists(outputPath);
+    InputFile source(sourcePath.string());
+    const std::optional<VideoTrackInfo>& track = source.info().video;
+    if (!track)
+        throw kavloError(kNoVideoTrack, "No video track");
+
+    const double frameRate = gifSamplingRate(track->nominalFrameRate());
+    const RenderSize size = computeRenderSize(*track);
+    std::vector<Picture> frames = readSegmentFrames(
+        source, trimStart, trimEnd, frameRate, size.width, size.height, progress, kReadShare, stop);
+    if (frames.size() < 2)
+        throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
+    const int frameCount = static_cast<int>(frames.size());
+
+    // One cycle; the viewer's looping repeats it.
+    const std::vector<int> sequence = pingPongIndexSequence(frameCount, 1);
+    const std::vector<GifFrameTiming> timings =
+        gifFrameTimings(sequence.size(), 1.0 / (frameRate * std::max(speed, 0.01)));
+
+    // The frame each written picture shows, the frames in order of first
+    // showing, and the last picture that shows each frame.
+    constexpr std::size_t kUnused = std::size_t(-1);
+    std::vector<int> shown(timings.size());
+    std::vector<int> distinct;
+    std::vector<std::size_t> lastShowing(frames.size(), kUnused);
+    for (std::size_t k = 0; k < timings.size(); ++k) {
+        shown[k] = sequence[timings[k].position];
+        if (lastShowing[shown[k]] == kUnused)
+            distinct.push_back(shown[k]);
+        lastShowing[shown[k]] = k;
+    }
+    for (std::size_t f = 0; f < frames.size(); ++f)
+        if (lastShowing[f] == kUnused)
+            frames[f] = Picture();
+
+    GifWriter writer(outputPath, size.width, size.height);
+    GifQuantizer quantizer(options.colour, stop);
+
+    std::vector<int> learnt;
+    if (quantizer.learnsSharedPalette()) {
+        const std::size_t count =
+            std::min<std::size_t>(distinct.size(), std::max(options.colour.learnedPictures, 1));
+        for (std::size_t i = 0; i < count; ++i)
+            learnt.push_back(distinct[i * distinct.size() / count]);
+    }
+    const double steps = double(timings.size() + learnt.size());
+    double done = 0;
+    auto stepDone = [&] {
+        if (progress)
+            progress(kReadShare + (1.0 - kReadShare) * (++done / steps));
+    };
+    for (int f : learnt) {
+        quantizer.learn(frames[f]);
+        stepDone();
+    }
+
+    // A frame shown twice (once each way) is quantized once and kept in
+    // palette form until its second showing; its decoded picture goes as
+    // soon as it is quantized.
+    std::vector<std::optional<IndexedFrame>> indexed(frames.size());
+    for (std::size_t k = 0; k < timings.size(); ++k) {
+        throwIfCancelled(stop);
+        const int f = shown[k];
+        if (!indexed[f]) {
+            indexed[f] = quantizer.quantize(frames[f]);
+            frames[f] = Picture();
+        }
+        writer.add(*indexed[f], timings[k].delay);
+        if (lastShowing[f] == k)
+            indexed[f].reset();
+        stepDone();
+    }
+    writer.finish();
+    return {frameCount, frameRate};
+}
+
+} // namespace kavlo

@@ -1,0 +1,32 @@
+// The GIF entry point of the renderer: one forward-and-backward cycle of the
+// selected segment at its full upright size, as an animated GIF that loops
+// forever.
+#pragma once
+
+#include "render/gif_quantizer.h"
+#include "render/render_types.h"
+
+#include <filesystem>
+#include <stop_token>
+
+namespace kavlo {
+
+struct GifRenderOptions {
+    GifColourSettings colour;
+};
+
+// Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
+// (at least 1; 30 when it has none) and writes one ping-pong cycle to
+// outputPath, each picture meant to last 1 / (rate * max(speed, 0.01))
+// seconds (see gifFrameTimings for how that becomes GIF delays). Progress:
+// reading 0 to 0.45, making palettes and writing up to 1.0. Runs on the
+// calling thread; throws Error on failure (codes 1, 4, 7, 8, 9 of the
+// renderer, or a media error) and Cancelled when `stop` is requested. An
+// existing file at outputPath is replaced; after a failure the output is
+// left as it was when the failure came.
+RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
+                               const std::filesystem::path& outputPath, double trimStart,
+                               double trimEnd, double speed, const ProgressCallback& progress,
+                               std::stop_token stop = {}, const GifRenderOptions& options = {});
+
+} // namespace kavlo

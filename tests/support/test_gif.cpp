@@ -1,0 +1,165 @@
+#include "support/test_gif.h"
+
+#include "support/test_media.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace kavlo::test {
+
+namespace {
+
+class ByteReader {
+  public:
+    explicit ByteReader(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        bytes_.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    uint8_t byte() {
+        if (pos_ >= bytes_.size())
+            throw std::runtime_error("GIF ends early");
+        return static_cast<uint8_t>(bytes_[pos_++]);
+    }
+    int word() {
+        const int low = byte();
+        return low | byte() << 8;
+    }
+    std::string text(std::size_t n) {
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i)
+            s += char(byte());
+        return s;
+    }
+    void skip(std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            byte();
+    }
+    // The data sub-blocks up to the terminating empty one, one string each.
+    std::vector<std::string> subBlocks() {
+        std::vector<std::string> blocks;
+        while (const uint8_t size = byte())
+            blocks.push_back(text(size));
+        return blocks;
+    }
+
+  private:
+    std::string bytes_;
+    std::size_t pos_ = 0;
+};
+
+void check(int ret, const char* what) {
+    if (ret < 0)
+        throw std::runtime_error(std::string("decodeGif: ") + what);
+}
+
+} // namespace
+
+GifStructure readGifStructure(const fs::path& path) {
+    ByteReader in(path);
+    GifStructure gif;
+    gif.version = in.text(6);
+    gif.width = in.word();
+    gif.height = in.word();
+    const uint8_t screenFlags = in.byte();
+    in.skip(2);
+    if (screenFlags & 0x80)
+        in.skip(3u << ((screenFlags & 7) + 1));
+
+    GifImageBlock pending;
+    for (;;) {
+        const uint8_t introducer = in.byte();
+        if (introducer == 0x3b) {
+            gif.complete = true;
+            return gif;
+        }
+        if (introducer == 0x21) {
+            const uint8_t label = in.byte();
+            const std::vector<std::string> blocks = in.subBlocks();
+            if (label == 0xf9 && !blocks.empty() && blocks[0].size() == 4) {
+                const auto* b = reinterpret_cast<const uint8_t*>(blocks[0].data());
+                pending.disposal = (b[0] >> 2) & 7;
+                pending.hasTransparency = b[0] & 1;
+                pending.delay = b[1] | b[2] << 8;
+            } else if (label == 0xff && blocks.size() >= 2 && blocks[0] == "NETSCAPE2.0" &&
+                       blocks[1].size() == 3 && blocks[1][0] == 1) {
+                gif.loopCount = uint8_t(blocks[1][1]) | uint8_t(blocks[1][2]) << 8;
+            }
+        } else if (introducer == 0x2c) {
+            GifImageBlock image = pending;
+            pending = {};
+            image.left = in.word();
+            image.top = in.word();
+            image.width = in.word();
+            image.height = in.word();
+            const uint8_t flags = in.byte();
+            image.localPalette = flags & 0x80;
+            if (image.localPalette)
+                in.skip(3u << ((flags & 7) + 1));
+            in.byte(); // LZW minimum code size
+            in.subBlocks();
+            gif.images.push_back(image);
+        } else {
+            throw std::runtime_error("unknown GIF block");
+        }
+    }
+}
+
+int RgbPicture::frameIndex() const {
+    std::vector<uint8_t> luma(size_t(width) * height);
+    for (std::size_t i = 0; i < luma.size(); ++i)
+        luma[i] = uint8_t((299 * rgb[3 * i] + 587 * rgb[3 * i + 1] + 114 * rgb[3 * i + 2]) / 1000);
+    return readFrameIndex(luma.data(), width, width, height);
+}
+
+std::vector<RgbPicture> decodeGif(const fs::path& path) {
+    std::vector<RgbPicture> pictures;
+    AVFormatContext* fmt = nullptr;
+    check(avformat_open_input(&fmt, path.c_str(), av_find_input_format("gif"), nullptr), "open");
+    check(avformat_find_stream_info(fmt, nullptr), "info");
+    AVStream* st = fmt->streams[0];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, st->codecpar);
+    check(avcodec_open2(dec, codec, nullptr), "decoder");
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    SwsContext* sws = nullptr;
+    auto receiveAll = [&] {
+        while (avcodec_receive_frame(dec, frame) == 0) {
+            RgbPicture picture;
+            picture.width = frame->width;
+            picture.height = frame->height;
+            picture.rgb.resize(size_t(frame->width) * frame->height * 3);
+            sws = sws_getCachedContext(sws, frame->width, frame->height,
+                                       AVPixelFormat(frame->format), frame->width, frame->height,
+                                       AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
+            uint8_t* dst[4] = {picture.rgb.data()};
+            int dstStride[4] = {frame->width * 3};
+            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+            pictures.push_back(std::move(picture));
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+        check(avcodec_send_packet(dec, pkt), "send");
+        av_packet_unref(pkt);
+        receiveAll();
+    }
+    avcodec_send_packet(dec, nullptr);
+    receiveAll();
+    sws_freeContext(sws);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return pictures;
+}
+
+} // namespace kavlo::test

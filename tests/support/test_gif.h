@@ -1,0 +1,48 @@
+// Independent readers for the GIFs under test: one walks the file's blocks
+// by hand, one decodes the pictures with libavformat and libavcodec. Neither
+// shares code with the writer.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kavlo::test {
+
+namespace fs = std::filesystem;
+
+struct GifImageBlock {
+    int delay = -1; // hundredths, from its graphic control extension; -1 without one
+    int disposal = 0;
+    bool hasTransparency = false;
+    int left = 0, top = 0, width = 0, height = 0;
+    bool localPalette = false;
+};
+
+struct GifStructure {
+    std::string version; // "GIF89a"
+    int width = 0;
+    int height = 0;
+    int loopCount = -1; // from the NETSCAPE2.0 extension; -1 without one
+    std::vector<GifImageBlock> images;
+    bool complete = false; // ends with the trailer
+};
+
+// Throws std::runtime_error when the file is not a well-formed GIF.
+GifStructure readGifStructure(const fs::path& path);
+
+// A picture as a viewer shows it, 8-bit RGB.
+struct RgbPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb; // width * height * 3
+    const uint8_t* at(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
+    // The index an upright index-coded picture carries; -1 when unreadable.
+    int frameIndex() const;
+};
+
+// Every composed picture of an animated GIF, in order.
+std::vector<RgbPicture> decodeGif(const fs::path& path);
+
+} // namespace kavlo::test
