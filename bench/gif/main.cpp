@@ -9,7 +9,9 @@
 //
 // The sources are generated into the work directory (default
 // /tmp/kavlo-bench-gif) on the first run and reused. With --runs N each
-// encoder runs N times and the median time is reported.
+// encoder runs N times and the median time is reported. CPU time counts the
+// benchmark process and the ffmpeg processes it ran; it is steadier than wall
+// time on a busy machine.
 #include "media/error.h"
 #include "media/input_file.h"
 #include "media/picture.h"
@@ -27,6 +29,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 using namespace kavlo;
@@ -116,20 +120,36 @@ struct Figures {
     std::size_t pictures = 0;
     double megabytes = 0;
     double seconds = 0;
+    double cpuSeconds = 0; // this process and the ffmpeg processes it waited for
 };
+
+double cpuSecondsSoFar() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        for (const timeval& t : {usage.ru_utime, usage.ru_stime})
+            total += double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    }
+    return total;
+}
 
 Figures measure(const std::function<void()>& encode, const fs::path& output, int runs,
                 const std::vector<test::RgbPicture>& reference) {
-    std::vector<double> times;
+    std::vector<double> times, cpuTimes;
     for (int run = 0; run < runs; ++run) {
         const auto started = std::chrono::steady_clock::now();
+        const double cpuStarted = cpuSecondsSoFar();
         encode();
         times.push_back(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        cpuTimes.push_back(cpuSecondsSoFar() - cpuStarted);
     }
     std::sort(times.begin(), times.end());
+    std::sort(cpuTimes.begin(), cpuTimes.end());
     Figures f;
     f.seconds = times[times.size() / 2];
+    f.cpuSeconds = cpuTimes[cpuTimes.size() / 2];
     f.megabytes = double(fs::file_size(output)) / 1e6;
     const std::vector<test::RgbPicture> decoded = test::decodeGif(output);
     f.pictures = decoded.size();
@@ -150,8 +170,9 @@ Figures measure(const std::function<void()>& encode, const fs::path& output, int
 }
 
 void printRow(const std::string& source, const std::string& encoder, const Figures& f) {
-    std::printf("%-9s %-24s %8zu %10.4f %10.4f %10.2f %9.2f\n", source.c_str(), encoder.c_str(),
-                f.pictures, f.meanSsim, f.minSsim, f.megabytes, f.seconds);
+    std::printf("%-9s %-32s %8zu %10.4f %10.4f %9.2f %8.2f %8.2f\n", source.c_str(),
+                encoder.c_str(), f.pictures, f.meanSsim, f.minSsim, f.megabytes, f.seconds,
+                f.cpuSeconds);
     std::fflush(stdout);
 }
 
@@ -188,6 +209,8 @@ int main(int argc, char** argv) {
             options.colour.dithering = float(std::atof(value));
         else if (arg == "--speed")
             options.colour.speed = std::atoi(value);
+        else if (arg == "--threads")
+            options.threads = std::atoi(value);
         else if (arg == "--learn")
             options.colour.learnedPictures = std::atoi(value);
         else {

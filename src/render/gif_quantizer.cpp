@@ -23,11 +23,23 @@ struct ImageDeleter {
 struct ResultDeleter {
     void operator()(liq_result* p) const noexcept { liq_result_destroy(p); }
 };
+using ResultPtr = std::unique_ptr<liq_result, ResultDeleter>;
 
 constexpr int kMaxColours = 255;
+// Remapping to a given palette is as good at every speed up to 5; above it,
+// libimagequant stops finding where dithering is needed on one-core
+// machines, and files of smooth gradients grow by a seventh.
+constexpr int kRemapSpeed = 5;
 
 [[noreturn]] void throwFrameFailed() {
     throw kavloError(kGifFrameFailed, "Could not render GIF frame");
+}
+
+void check(liq_error status, const std::stop_token& stop) {
+    if (status == LIQ_ABORTED)
+        throwIfCancelled(stop);
+    if (status != LIQ_OK)
+        throwFrameFailed();
 }
 
 // libimagequant polls this during its long loops; returning 0 aborts them.
@@ -37,96 +49,127 @@ int keepGoing(float, void* stopToken) {
 
 } // namespace
 
-struct GifQuantizer::Liq {
+struct LiqHandles {
     std::unique_ptr<liq_attr, AttrDeleter> attr;
     std::unique_ptr<liq_histogram, HistogramDeleter> histogram;
     std::unique_ptr<liq_image, ImageDeleter> image;
-    std::unique_ptr<liq_result, ResultDeleter> sharedResult;
+    ResultPtr result;
+
+    LiqHandles(int speed, std::stop_token* stop) : attr(liq_attr_create()) {
+        if (!attr || liq_set_max_colors(attr.get(), kMaxColours) != LIQ_OK ||
+            liq_set_speed(attr.get(), speed) != LIQ_OK)
+            throwFrameFailed();
+        liq_attr_set_progress_callback(attr.get(), keepGoing, stop);
+    }
+
+    // Converts the picture into `rgba` (bytes R, G, B, A) and makes `image`
+    // of it; the image refers to `rgba`, which must stay untouched until the
+    // next load.
+    void load(const Picture& picture, BgraConverter& converter, std::vector<uint8_t>& rgba) {
+        if (!picture)
+            throwFrameFailed();
+        const int w = picture.width(), h = picture.height();
+        image.reset();
+        rgba.resize(std::size_t(w) * h * 4);
+        converter.convert(picture, rgba.data(), w * 4);
+        for (std::size_t i = 0; i < rgba.size(); i += 4)
+            std::swap(rgba[i], rgba[i + 2]);
+        image.reset(liq_image_create_rgba(attr.get(), rgba.data(), w, h, 0));
+        if (!image)
+            throwFrameFailed();
+    }
+
+    void setUpRemapping(float dithering, std::stop_token* stop) {
+        check(liq_set_dithering_level(result.get(), dithering), *stop);
+        liq_result_set_progress_callback(result.get(), keepGoing, stop);
+    }
 };
 
-GifQuantizer::GifQuantizer(const GifColourSettings& settings, std::stop_token stop)
-    : settings_(settings), stop_(std::move(stop)), liq_(std::make_unique<Liq>()) {
-    liq_->attr.reset(liq_attr_create());
-    if (!liq_->attr || liq_set_max_colors(liq_->attr.get(), kMaxColours) != LIQ_OK ||
-        liq_set_speed(liq_->attr.get(), settings_.speed) != LIQ_OK)
-        throwFrameFailed();
-    liq_attr_set_progress_callback(liq_->attr.get(), keepGoing, &stop_);
-}
-
-GifQuantizer::~GifQuantizer() = default;
-
-void GifQuantizer::loadPicture(const Picture& picture) {
-    throwIfCancelled(stop_);
-    if (!picture)
-        throwFrameFailed();
-    const int w = picture.width(), h = picture.height();
-    liq_->image.reset();
-    rgba_.resize(std::size_t(w) * h * 4);
-    converter_.convert(picture, rgba_.data(), w * 4);
-    for (std::size_t i = 0; i < rgba_.size(); i += 4)
-        std::swap(rgba_[i], rgba_[i + 2]);
-    // The image refers to rgba_, which stays untouched until the next load.
-    liq_->image.reset(liq_image_create_rgba(liq_->attr.get(), rgba_.data(), w, h, 0));
-    if (!liq_->image)
-        throwFrameFailed();
-}
-
-void GifQuantizer::learn(const Picture& picture) {
-    if (!settings_.sharedPalette || liq_->sharedResult)
-        throwFrameFailed();
+GifPaletteLearner::GifPaletteLearner(const GifColourSettings& settings, std::stop_token stop)
+    : stop_(std::move(stop)), liq_(std::make_unique<LiqHandles>(settings.speed, &stop_)) {
+    liq_->histogram.reset(liq_histogram_create(liq_->attr.get()));
     if (!liq_->histogram)
-        liq_->histogram.reset(liq_histogram_create(liq_->attr.get()));
-    loadPicture(picture);
-    if (!liq_->histogram || liq_histogram_add_image(liq_->histogram.get(), liq_->attr.get(),
-                                                    liq_->image.get()) != LIQ_OK)
         throwFrameFailed();
 }
 
-IndexedFrame GifQuantizer::quantize(const Picture& picture) {
-    auto check = [this](liq_error status) {
-        if (status == LIQ_ABORTED)
-            throwIfCancelled(stop_);
-        if (status != LIQ_OK)
-            throwFrameFailed();
-    };
-    loadPicture(picture);
+GifPaletteLearner::~GifPaletteLearner() = default;
 
-    std::unique_ptr<liq_result, ResultDeleter> ownResult;
+void GifPaletteLearner::learn(const Picture& picture) {
+    throwIfCancelled(stop_);
+    liq_->load(picture, converter_, rgba_);
+    check(liq_histogram_add_image(liq_->histogram.get(), liq_->attr.get(), liq_->image.get()),
+          stop_);
+}
+
+GifPalette GifPaletteLearner::palette() {
+    throwIfCancelled(stop_);
     liq_result* result = nullptr;
-    if (settings_.sharedPalette) {
-        if (!liq_->sharedResult) {
-            // Nothing learnt: the palette comes from this picture alone.
-            if (!liq_->histogram)
-                learn(picture);
-            check(liq_histogram_quantize(liq_->histogram.get(), liq_->attr.get(), &result));
-            liq_->sharedResult.reset(result);
-            liq_->histogram.reset();
-            check(liq_set_dithering_level(result, settings_.dithering));
-            liq_result_set_progress_callback(result, keepGoing, &stop_);
-        }
-        result = liq_->sharedResult.get();
-    } else {
-        check(liq_image_quantize(liq_->image.get(), liq_->attr.get(), &result));
-        ownResult.reset(result);
-        check(liq_set_dithering_level(result, settings_.dithering));
-        liq_result_set_progress_callback(result, keepGoing, &stop_);
+    check(liq_histogram_quantize(liq_->histogram.get(), liq_->attr.get(), &result), stop_);
+    const ResultPtr owned(result);
+    const liq_palette* colours = liq_get_palette(result);
+    if (!colours || colours->count == 0 || colours->count > kMaxColours)
+        throwFrameFailed();
+    GifPalette palette;
+    for (unsigned i = 0; i < colours->count; ++i)
+        palette.push_back({colours->entries[i].r, colours->entries[i].g, colours->entries[i].b});
+    return palette;
+}
+
+GifRemapper::GifRemapper(const GifColourSettings& settings, const GifPalette* shared,
+                         std::stop_token stop)
+    : settings_(settings), stop_(std::move(stop)),
+      liq_(std::make_unique<LiqHandles>(shared ? kRemapSpeed : settings.speed, &stop_)),
+      ownPalettes_(shared == nullptr) {
+    if (ownPalettes_)
+        return;
+    if (shared->empty() || shared->size() > kMaxColours)
+        throwFrameFailed();
+    // A histogram of no more colours than the palette may hold becomes the
+    // palette as it is. Every remapper builds its own from the same colours,
+    // so all of them dither alike.
+    std::vector<liq_histogram_entry> entries;
+    for (const GifColour& c : *shared)
+        entries.push_back({{c.r, c.g, c.b, 255}, 1});
+    std::unique_ptr<liq_histogram, HistogramDeleter> histogram(
+        liq_histogram_create(liq_->attr.get()));
+    if (!histogram)
+        throwFrameFailed();
+    check(liq_histogram_add_colors(histogram.get(), liq_->attr.get(), entries.data(),
+                                   int(entries.size()), 0),
+          stop_);
+    liq_result* result = nullptr;
+    check(liq_histogram_quantize(histogram.get(), liq_->attr.get(), &result), stop_);
+    liq_->result.reset(result);
+    liq_->setUpRemapping(settings_.dithering, &stop_);
+}
+
+GifRemapper::~GifRemapper() = default;
+
+IndexedFrame GifRemapper::remap(const Picture& picture) {
+    throwIfCancelled(stop_);
+    liq_->load(picture, converter_, rgba_);
+    if (ownPalettes_) {
+        liq_result* result = nullptr;
+        check(liq_image_quantize(liq_->image.get(), liq_->attr.get(), &result), stop_);
+        liq_->result.reset(result);
+        liq_->setUpRemapping(settings_.dithering, &stop_);
     }
 
     IndexedFrame frame;
     frame.width = picture.width();
     frame.height = picture.height();
     frame.pixels.resize(std::size_t(frame.width) * frame.height);
-    check(liq_write_remapped_image(result, liq_->image.get(), frame.pixels.data(),
-                                   frame.pixels.size()));
+    check(liq_write_remapped_image(liq_->result.get(), liq_->image.get(), frame.pixels.data(),
+                                   frame.pixels.size()),
+          stop_);
     // Read after remapping: a palette made for one picture is refined by it.
-    const liq_palette* palette = liq_get_palette(result);
+    const liq_palette* palette = liq_get_palette(liq_->result.get());
     if (!palette || palette->count == 0 || palette->count > kMaxColours)
         throwFrameFailed();
     frame.palette.reserve(palette->count);
-    for (unsigned i = 0; i < palette->count; ++i) {
-        const liq_color& c = palette->entries[i];
-        frame.palette.push_back({c.r, c.g, c.b});
-    }
+    for (unsigned i = 0; i < palette->count; ++i)
+        frame.palette.push_back(
+            {palette->entries[i].r, palette->entries[i].g, palette->entries[i].b});
     return frame;
 }
 

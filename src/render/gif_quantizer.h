@@ -1,7 +1,8 @@
 // Reduces the renderer's pictures to palette images for GIF frames, with
 // libimagequant choosing the colours and dithering.
 //
-// Not thread-safe: one quantizer belongs to one render.
+// Each object belongs to one thread at a time; a render runs one remapper on
+// each of its worker threads.
 #pragma once
 
 #include "media/picture.h"
@@ -30,45 +31,62 @@ struct IndexedFrame {
 };
 
 struct GifColourSettings {
-    // One palette learnt from every picture of the cycle, or one per picture.
-    // A shared palette keeps unchanged areas identical from frame to frame,
+    // One palette learnt from the cycle's pictures, or one per picture. A
+    // shared palette keeps unchanged areas identical from frame to frame,
     // which the writer stores as transparency.
     bool sharedPalette = true;
-    // libimagequant's dithering level, 0 (none) to 1 (full).
-    float dithering = 1.0f;
-    // libimagequant's speed, 1 (slowest, best palette) to 10.
-    int speed = 4;
     // A shared palette is learnt from at most this many pictures, spread
     // evenly over the cycle: neighbouring frames add little to the colours
-    // already seen, and learning costs as much as quantizing.
-    int learnedPictures = 16;
+    // already seen, and learning one costs about half as much as remapping.
+    int learnedPictures = 8;
+    // libimagequant's dithering level, 0 (none) to 1 (full).
+    float dithering = 1.0f;
+    // libimagequant's speed for making palettes, 1 (slowest) to 10. Up to 6
+    // the palettes are as good as at 4 in a third of the time; from 8 on,
+    // colours are posterized and smooth gradients suffer.
+    int speed = 6;
 };
 
-class GifQuantizer {
+struct LiqHandles;
+
+// Learns one palette from several pictures.
+class GifPaletteLearner {
   public:
     // Throws Cancelled from any call once `stop` is requested.
-    GifQuantizer(const GifColourSettings& settings, std::stop_token stop);
-    ~GifQuantizer();
-    GifQuantizer(const GifQuantizer&) = delete;
-    GifQuantizer& operator=(const GifQuantizer&) = delete;
+    GifPaletteLearner(const GifColourSettings& settings, std::stop_token stop);
+    ~GifPaletteLearner();
+    GifPaletteLearner(const GifPaletteLearner&) = delete;
+    GifPaletteLearner& operator=(const GifPaletteLearner&) = delete;
 
-    bool learnsSharedPalette() const { return settings_.sharedPalette; }
-    // Adds a picture's colours to the shared palette; only before the first
-    // quantize() and only with a shared palette.
     void learn(const Picture& picture);
-    // The picture in palette colours, dithered. With a shared palette, the
-    // palette is made from what was learnt on the first call.
-    IndexedFrame quantize(const Picture& picture);
+    // The palette for everything learnt; at least one picture must be.
+    GifPalette palette();
 
   private:
-    struct Liq;
+    std::stop_token stop_;
+    std::unique_ptr<LiqHandles> liq_;
+    BgraConverter converter_;
+    std::vector<uint8_t> rgba_;
+};
 
-    // Converts into rgba_ and wraps it in a libimagequant image.
-    void loadPicture(const Picture& picture);
+// Turns pictures into dithered palette images.
+class GifRemapper {
+  public:
+    // With `shared`, every picture is mapped to that palette; without, each
+    // gets a palette of its own. Throws Cancelled from any call once `stop`
+    // is requested, and Error code 8 when libimagequant fails.
+    GifRemapper(const GifColourSettings& settings, const GifPalette* shared, std::stop_token stop);
+    ~GifRemapper();
+    GifRemapper(const GifRemapper&) = delete;
+    GifRemapper& operator=(const GifRemapper&) = delete;
 
+    IndexedFrame remap(const Picture& picture);
+
+  private:
     GifColourSettings settings_;
     std::stop_token stop_;
-    std::unique_ptr<Liq> liq_;
+    std::unique_ptr<LiqHandles> liq_;
+    bool ownPalettes_;
     BgraConverter converter_;
     std::vector<uint8_t> rgba_;
 };

@@ -4,12 +4,14 @@
 #include "media/file_util.h"
 #include "media/input_file.h"
 #include "render/frame_reader.h"
+#include "render/gif_frame_queue.h"
 #include "render/gif_timing.h"
 #include "render/gif_writer.h"
 #include "render/ping_pong.h"
 
 #include <algorithm>
 #include <optional>
+#include <thread>
 
 namespace kavlo {
 
@@ -21,6 +23,12 @@ constexpr double kReadShare = 0.45;
 // states no rate is sampled at 30.
 double gifSamplingRate(double nominalFrameRate) {
     return nominalFrameRate > 0 ? std::max(nominalFrameRate, 1.0) : 30.0;
+}
+
+int workerCount(int requested) {
+    if (requested > 0)
+        return requested;
+    return std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
 }
 
 } // namespace
@@ -60,42 +68,49 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
             distinct.push_back(shown[k]);
         lastShowing[shown[k]] = k;
     }
-    for (std::size_t f = 0; f < frames.size(); ++f)
-        if (lastShowing[f] == kUnused)
-            frames[f] = Picture();
 
     GifWriter writer(outputPath, size.width, size.height);
-    GifQuantizer quantizer(options.colour, stop);
 
+    const GifColourSettings& colour = options.colour;
     std::vector<int> learnt;
-    if (quantizer.learnsSharedPalette()) {
+    if (colour.sharedPalette) {
         const std::size_t count =
-            std::min<std::size_t>(distinct.size(), std::max(options.colour.learnedPictures, 1));
+            std::min<std::size_t>(distinct.size(), std::max(colour.learnedPictures, 1));
         for (std::size_t i = 0; i < count; ++i)
             learnt.push_back(distinct[i * distinct.size() / count]);
     }
-    const double steps = double(timings.size() + learnt.size());
+    const double steps = double(learnt.size() + timings.size());
     double done = 0;
     auto stepDone = [&] {
         if (progress)
             progress(kReadShare + (1.0 - kReadShare) * (++done / steps));
     };
-    for (int f : learnt) {
-        quantizer.learn(frames[f]);
-        stepDone();
+
+    std::optional<GifPalette> palette;
+    if (colour.sharedPalette) {
+        GifPaletteLearner learner(colour, stop);
+        for (int f : learnt) {
+            learner.learn(frames[f]);
+            stepDone();
+        }
+        palette = learner.palette();
     }
 
-    // A frame shown twice (once each way) is quantized once and kept in
-    // palette form until its second showing; its decoded picture goes as
-    // soon as it is quantized.
-    std::vector<std::optional<IndexedFrame>> indexed(frames.size());
+    // Each distinct frame is remapped once, in order of first showing, and
+    // kept in palette form until its last showing (a frame of the forward
+    // run shows again on the way back).
+    std::vector<Picture> pictures;
+    for (int f : distinct)
+        pictures.push_back(std::move(frames[f]));
+    frames.clear();
+    GifFrameQueue queue(std::move(pictures), colour, palette ? &*palette : nullptr,
+                        workerCount(options.threads), stop);
+    std::vector<std::optional<IndexedFrame>> indexed(lastShowing.size());
     for (std::size_t k = 0; k < timings.size(); ++k) {
         throwIfCancelled(stop);
         const int f = shown[k];
-        if (!indexed[f]) {
-            indexed[f] = quantizer.quantize(frames[f]);
-            frames[f] = Picture();
-        }
+        if (!indexed[f])
+            indexed[f] = queue.next();
         writer.add(*indexed[f], timings[k].delay);
         if (lastShowing[f] == k)
             indexed[f].reset();

@@ -13,6 +13,9 @@ namespace kavlo {
 
 struct GifRenderOptions {
     GifColourSettings colour;
+    // Threads that remap pictures while the calling thread writes them;
+    // 0: one per core, at most 4.
+    int threads = 0;
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate

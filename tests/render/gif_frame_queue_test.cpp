@@ -1,0 +1,125 @@
+// The worker threads that remap GIF pictures: results in list order whatever
+// thread finishes first, failures and cancellation passed to the writer.
+#include "media/error.h"
+#include "render/gif_frame_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <tuple>
+
+namespace kavlo {
+namespace {
+
+// A flat grey picture: luma `y` (16...235), neutral chroma.
+Picture greyPicture(int y, int width = 64, int height = 48) {
+    av::FramePtr frame = av::allocFrame();
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        throw std::bad_alloc();
+    for (int row = 0; row < height; ++row)
+        std::memset(frame->data[0] + row * frame->linesize[0], y, width);
+    for (int plane : {1, 2})
+        for (int row = 0; row < height / 2; ++row)
+            std::memset(frame->data[plane] + row * frame->linesize[plane], 128, width / 2);
+    return Picture(std::move(frame));
+}
+
+// The 8-bit grey a limited-range luma value shows as.
+int shownGrey(int y) {
+    return int(std::lround((y - 16) * 255.0 / 219.0));
+}
+
+TEST(GifFrameQueue, GivesPicturesInListOrderFromSeveralThreads) {
+    std::vector<int> lumas;
+    for (int i = 0; i < 12; ++i)
+        lumas.push_back(16 + 18 * i);
+    std::vector<Picture> pictures;
+    GifPaletteLearner learner({}, {});
+    for (int y : lumas) {
+        pictures.push_back(greyPicture(y));
+        learner.learn(pictures.back());
+    }
+    const GifPalette palette = learner.palette();
+
+    auto sorted = [](GifPalette p) {
+        std::sort(p.begin(), p.end(), [](GifColour a, GifColour b) {
+            return std::tie(a.r, a.g, a.b) < std::tie(b.r, b.g, b.b);
+        });
+        return p;
+    };
+
+    GifFrameQueue queue(std::move(pictures), {}, &palette, 3, {});
+    GifPalette first;
+    for (int y : lumas) {
+        const IndexedFrame frame = queue.next();
+        ASSERT_EQ(frame.width, 64);
+        ASSERT_EQ(frame.height, 48);
+        // Every worker maps to the learnt colours, in one order.
+        EXPECT_EQ(sorted(frame.palette), sorted(palette));
+        if (first.empty())
+            first = frame.palette;
+        EXPECT_TRUE(frame.palette == first);
+        for (uint8_t index : frame.pixels) {
+            const GifColour c = frame.palette.at(index);
+            ASSERT_NEAR(c.r, shownGrey(y), 2) << "luma " << y;
+            ASSERT_NEAR(c.g, shownGrey(y), 2) << "luma " << y;
+            ASSERT_NEAR(c.b, shownGrey(y), 2) << "luma " << y;
+        }
+    }
+}
+
+TEST(GifFrameQueue, PerPicturePalettesFitEachPicture) {
+    std::vector<Picture> pictures;
+    pictures.push_back(greyPicture(40));
+    pictures.push_back(greyPicture(200));
+    GifFrameQueue queue(std::move(pictures), {.sharedPalette = false}, nullptr, 2, {});
+    for (int y : {40, 200}) {
+        const IndexedFrame frame = queue.next();
+        EXPECT_NEAR(frame.palette.at(frame.pixels.at(0)).r, shownGrey(y), 2);
+    }
+}
+
+TEST(GifFrameQueue, AWorkersFailureReachesTheWriter) {
+    std::vector<Picture> pictures;
+    for (int i = 0; i < 8; ++i)
+        pictures.push_back(i == 3 ? Picture() : greyPicture(100));
+    const GifPalette palette = {{0, 0, 0}, {128, 128, 128}, {255, 255, 255}};
+    GifFrameQueue queue(std::move(pictures), {}, &palette, 2, {});
+    int taken = 0;
+    try {
+        for (; taken < 8; ++taken)
+            queue.next();
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), 8);
+        EXPECT_STREQ(e.what(), "Could not render GIF frame");
+    }
+    EXPECT_LE(taken, 3);
+}
+
+TEST(GifFrameQueue, StopsWhenTheRenderIsCancelledAndWhenDroppedEarly) {
+    std::vector<Picture> pictures;
+    for (int i = 0; i < 6; ++i)
+        pictures.push_back(greyPicture(100, 320, 240));
+    const GifPalette palette = {{0, 0, 0}, {255, 255, 255}};
+    std::stop_source stop;
+    {
+        GifFrameQueue queue(std::move(pictures), {}, &palette, 2, stop.get_token());
+        queue.next();
+        stop.request_stop();
+        EXPECT_THROW(queue.next(), Cancelled);
+    }
+    // Dropped with every picture still to take: the destructor must not hang.
+    std::vector<Picture> more;
+    for (int i = 0; i < 6; ++i)
+        more.push_back(greyPicture(100, 320, 240));
+    GifFrameQueue dropped(std::move(more), {}, &palette, 2, {});
+}
+
+} // namespace
+} // namespace kavlo

@@ -1,0 +1,243 @@
+// End-to-end GIF renders of generated sources, checked with the independent
+// readers of tests/support: the composed pictures through libavformat's gif
+// demuxer and libavcodec's decoder, the delays and the loop extension by
+// walking the file's blocks.
+#include "media/error.h"
+#include "render/render_gif.h"
+#include "support/test_gif.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace kavlo {
+namespace {
+
+using test::decodeGif;
+using test::readGifStructure;
+using test::TempDir;
+using test::VideoSpec;
+
+std::vector<int> indicesOf(const std::vector<test::RgbPicture>& pictures) {
+    std::vector<int> indices;
+    for (const auto& picture : pictures)
+        indices.push_back(picture.frameIndex());
+    return indices;
+}
+
+int delaySum(const test::GifStructure& gif) {
+    int sum = 0;
+    for (const auto& image : gif.images)
+        sum += image.delay;
+    return sum;
+}
+
+class RenderGif : public ::testing::Test {
+  protected:
+    // One second at 30 fps, frames 0...29, 160x96.
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        VideoSpec spec;
+        spec.frames = 30;
+        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", spec);
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    std::filesystem::path out(const std::string& name) const { return dir_->path() / name; }
+
+    static TempDir* dir_;
+    static std::filesystem::path source_;
+};
+
+TempDir* RenderGif::dir_ = nullptr;
+std::filesystem::path RenderGif::source_;
+
+TEST_F(RenderGif, TenFrameSegmentShowsFramesTwoToSevenAndBackToThree) {
+    const auto output = out("ten.gif");
+    const RenderResult result = renderPingPongGIF(source_, output, 0.0, 10 / 30.0, 1.0, nullptr);
+    EXPECT_EQ(result.sourceFrameCount, 10);
+    EXPECT_DOUBLE_EQ(result.frameRate, 30.0);
+
+    const auto pictures = decodeGif(output);
+    EXPECT_EQ(indicesOf(pictures), (std::vector<int>{2, 3, 4, 5, 6, 7, 6, 5, 4, 3}));
+    for (const auto& picture : pictures) {
+        EXPECT_EQ(picture.width, 160);
+        EXPECT_EQ(picture.height, 96);
+    }
+
+    const auto gif = readGifStructure(output);
+    EXPECT_EQ(gif.version, "GIF89a");
+    EXPECT_EQ(gif.loopCount, 0);
+    EXPECT_TRUE(gif.complete);
+    ASSERT_EQ(gif.images.size(), 10u);
+    // The first picture covers everything; later ones store only the top
+    // half, where the index stripes change, and are never disposed.
+    EXPECT_EQ(gif.images[0].width, 160);
+    EXPECT_EQ(gif.images[0].height, 96);
+    EXPECT_FALSE(gif.images[0].hasTransparency);
+    for (const auto& image : gif.images) {
+        EXPECT_EQ(image.disposal, 1);
+        EXPECT_FALSE(image.localPalette);
+    }
+    for (std::size_t i = 1; i < gif.images.size(); ++i)
+        EXPECT_LE(gif.images[i].top + gif.images[i].height, 48) << "picture " << i;
+}
+
+TEST_F(RenderGif, TwoFrameSegmentGivesTwoPictures) {
+    const auto output = out("two.gif");
+    EXPECT_EQ(
+        renderPingPongGIF(source_, output, 0.5, 0.5 + 2 / 30.0, 1.0, nullptr).sourceFrameCount, 2);
+    EXPECT_EQ(indicesOf(decodeGif(output)), (std::vector<int>{15, 16}));
+    const auto gif = readGifStructure(output);
+    EXPECT_EQ(gif.loopCount, 0);
+    ASSERT_EQ(gif.images.size(), 2u);
+    EXPECT_EQ(delaySum(gif), 7); // 66.7 ms
+}
+
+TEST_F(RenderGif, DelaysAddUpToTheCycleAtEverySpeed) {
+    const std::vector<int> cycle = {2, 3, 4, 5, 6, 7, 6, 5, 4, 3};
+    for (double speed : {0.5, 1.0, 2.0, 4.0}) {
+        SCOPED_TRACE(speed);
+        const auto output = out("speed.gif");
+        renderPingPongGIF(source_, output, 0.0, 10 / 30.0, speed, nullptr);
+        const auto gif = readGifStructure(output);
+        const double cycleMs = 10 * 1000 / (30 * speed);
+        EXPECT_NEAR(delaySum(gif) * 10.0, cycleMs, 10.0);
+        for (const auto& image : gif.images)
+            EXPECT_GE(image.delay, 2);
+
+        // Pictures left out to keep delays at two hundredths or more are
+        // left out evenly, and the rest keep their order.
+        const auto shown = indicesOf(decodeGif(output));
+        ASSERT_EQ(shown.size(), gif.images.size());
+        const std::size_t expected = speed <= 1.0 ? 10 : speed == 2.0 ? 8 : 4;
+        ASSERT_EQ(shown.size(), expected);
+        std::size_t position = 0;
+        for (int index : shown) {
+            while (position < cycle.size() && cycle[position] != index)
+                ++position;
+            ASSERT_LT(position, cycle.size()) << "picture out of order: " << index;
+        }
+    }
+}
+
+TEST_F(RenderGif, ReplacesAnExistingFileAndReportsProgressInOrder) {
+    const auto output = out("progress.gif");
+    std::ofstream(output) << "not a gif";
+    std::vector<double> reports;
+    renderPingPongGIF(source_, output, 0.0, 10 / 30.0, 1.0,
+                      [&](double p) { reports.push_back(p); });
+    EXPECT_EQ(decodeGif(output).size(), 10u);
+    ASSERT_GE(reports.size(), 10u + 10u);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    // Ten frames read, then palette learning and one report per picture.
+    EXPECT_DOUBLE_EQ(reports[9], 0.45);
+    EXPECT_GT(reports[10], 0.45);
+    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
+}
+
+TEST_F(RenderGif, CancellationStopsReadingAndWriting) {
+    for (double at : {0.2, 0.7}) {
+        std::stop_source stop;
+        double last = 0;
+        EXPECT_THROW(renderPingPongGIF(
+                         source_, out("cancelled.gif"), 0.0, 1.0, 1.0,
+                         [&](double p) {
+                             last = p;
+                             if (p > at)
+                                 stop.request_stop();
+                         },
+                         stop.get_token()),
+                     Cancelled);
+        EXPECT_LT(last, at + 0.1);
+    }
+}
+
+TEST_F(RenderGif, FailsWithTheRendererErrors) {
+    auto expectError = [](const auto& render, int code, const char* message) {
+        try {
+            render();
+            ADD_FAILURE() << "no error, expected code " << code;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.domain(), "Kavlo");
+            EXPECT_EQ(e.code(), code);
+            EXPECT_STREQ(e.what(), message);
+        }
+    };
+    // One frame, or none: nothing is written.
+    for (auto [start, end] : {std::pair{5.0, 6.0}, std::pair{0.5, 0.5 + 1 / 30.0}}) {
+        const auto output = out("short.gif");
+        expectError([&] { renderPingPongGIF(source_, output, start, end, 1.0, nullptr); }, 4,
+                    "Not enough frames in selected segment");
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+    // A folder that does not exist.
+    expectError(
+        [&] { renderPingPongGIF(source_, out("missing") / "out.gif", 0, 0.2, 1.0, nullptr); }, 7,
+        "Could not create GIF file");
+
+    const auto audioOnly = out("tone.m4a");
+    test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.2", "-c:a", "aac",
+                     audioOnly.string()});
+    expectError([&] { renderPingPongGIF(audioOnly, out("tone.gif"), 0, 0.2, 1.0, nullptr); }, 1,
+                "No video track");
+}
+
+TEST(RenderGifSources, PortraitSourceComesOutUprightAtFullSize) {
+    TempDir dir;
+    VideoSpec spec;
+    spec.width = 96; // upright portrait picture, stored turned
+    spec.height = 160;
+    spec.frames = 12;
+    spec.filter = "transpose=cclock";
+    const auto coded = test::makeIndexedVideo(dir / "coded.mp4", spec);
+    const auto source = dir / "portrait.mp4";
+    test::remuxWithDisplayMatrix(coded, source, 0, 1, -1, 0);
+
+    const auto output = dir / "portrait.gif";
+    renderPingPongGIF(source, output, 0.0, 0.2, 1.0, nullptr);
+    const auto pictures = decodeGif(output);
+    EXPECT_EQ(indicesOf(pictures), (std::vector<int>{1, 2, 3, 4, 3, 2}));
+    for (const auto& picture : pictures) {
+        EXPECT_EQ(picture.width, 96);
+        EXPECT_EQ(picture.height, 160);
+    }
+}
+
+TEST(RenderGifSources, FlatColoursSurvive) {
+    TempDir dir;
+    struct Band {
+        int r, g, b;
+    };
+    const Band bands[] = {{200, 48, 32}, {32, 160, 64}, {40, 60, 200}, {128, 128, 128}};
+    std::string graph = "color=c=0xc83020:s=64x64:r=30";
+    char box[128];
+    for (int i = 1; i < 4; ++i) {
+        std::snprintf(box, sizeof box, ",drawbox=x=0:y=%d:w=64:h=16:t=fill:c=0x%02x%02x%02x",
+                      16 * i, bands[i].r, bands[i].g, bands[i].b);
+        graph += box;
+    }
+    const auto source = dir / "flat.mp4";
+    test::runFfmpeg({"-f", "lavfi", "-i", graph, "-frames:v", "10", "-c:v", "libx264", "-crf", "0",
+                     "-pix_fmt", "yuv420p", source.string()});
+
+    const auto output = dir / "flat.gif";
+    renderPingPongGIF(source, output, 0.0, 10 / 30.0, 1.0, nullptr);
+    const auto pictures = decodeGif(output);
+    ASSERT_EQ(pictures.size(), 10u);
+    for (const auto& picture : pictures) {
+        for (int i = 0; i < 4; ++i) {
+            for (int x : {4, 32, 60}) {
+                const uint8_t* p = picture.at(x, 16 * i + 8);
+                EXPECT_NEAR(p[0], bands[i].r, 6) << "band " << i << " x " << x;
+                EXPECT_NEAR(p[1], bands[i].g, 6) << "band " << i << " x " << x;
+                EXPECT_NEAR(p[2], bands[i].b, 6) << "band " << i << " x " << x;
+            }
+        }
+        EXPECT_TRUE(picture.rgb == pictures[0].rgb) << "a still picture changed";
+    }
+}
+
+} // namespace
+} // namespace kavlo
