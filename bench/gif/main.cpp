@@ -4,14 +4,19 @@
 // mean SSIM of the decoded GIF pictures against the source frames they show,
 // file size and wall time.
 //
-//   bench_gif [--workdir DIR] [--source gradient|pattern] [--runs N]
-//             [--palette shared|per-frame] [--dither X] [--speed N] [--no-reference]
+//   bench_gif [--workdir DIR] [--source gradient|pattern] [--runs N] [--no-reference]
+//             [--palette shared|per-frame] [--dither X] [--speed N] [--learn N]
+//             [--threads N]
 //
-// The sources are generated into the work directory (default
-// /tmp/kavlo-bench-gif) on the first run and reused. With --runs N each
-// encoder runs N times and the median time is reported. CPU time counts the
-// benchmark process and the ffmpeg processes it ran; it is steadier than wall
-// time on a busy machine.
+// The sources (30 frames, H.264 CRF 12, BT.709) are generated into the work
+// directory (default /tmp/kavlo-bench-gif) on the first run and reused. The
+// palette options override Kavlo's defaults to compare settings. The command
+// line runs, with G the cycle graph below:
+//   ffmpeg -i SRC -vf "G,palettegen" palette.png
+//   ffmpeg -i SRC -i palette.png -lavfi "[0:v]G[x];[x][1:v]paletteuse" out.gif
+// With --runs N each encoder runs N times and the median time is reported.
+// CPU time counts the benchmark process and the ffmpeg processes it ran; it
+// is steadier than wall time on a busy machine.
 #include "media/error.h"
 #include "media/input_file.h"
 #include "media/picture.h"
@@ -225,8 +230,8 @@ int main(int argc, char** argv) {
                                   std::to_string(options.colour.dithering).substr(0, 4) + ", s" +
                                   std::to_string(options.colour.speed) + ", l" +
                                   std::to_string(options.colour.learnedPictures) + ")";
-    std::printf("%-9s %-24s %8s %10s %10s %10s %9s\n", "source", "encoder", "pictures", "mean SSIM",
-                "min SSIM", "size MB", "time s");
+    std::printf("%-9s %-32s %8s %10s %10s %9s %8s %8s\n", "source", "encoder", "pictures",
+                "mean SSIM", "min SSIM", "size MB", "time s", "CPU s");
     for (const Source& source : kSources) {
         if (!only.empty() && only != source.name)
             continue;

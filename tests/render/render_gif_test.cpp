@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+
+#include <sys/resource.h>
 
 namespace kavlo {
 namespace {
@@ -182,6 +185,33 @@ TEST_F(RenderGif, FailsWithTheRendererErrors) {
                      audioOnly.string()});
     expectError([&] { renderPingPongGIF(audioOnly, out("tone.gif"), 0, 0.2, 1.0, nullptr); }, 1,
                 "No video track");
+}
+
+TEST_F(RenderGif, AFullDiskIsCodeNine) {
+    // Writes past 512 bytes fail as they would on a full disk (EFBIG, not
+    // ENOSPC); the signal that would end the process is ignored.
+    struct FileSizeLimit {
+        rlimit saved{};
+        void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+        explicit FileSizeLimit(rlim_t bytes) {
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit limit = saved;
+            limit.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~FileSizeLimit() {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, handler);
+        }
+    };
+    FileSizeLimit limit(512);
+    try {
+        renderPingPongGIF(source_, out("full.gif"), 0.0, 10 / 30.0, 1.0, nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), 9);
+        EXPECT_STREQ(e.what(), "Could not finish GIF file");
+    }
 }
 
 TEST(RenderGifSources, PortraitSourceComesOutUprightAtFullSize) {
