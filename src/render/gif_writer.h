@@ -3,7 +3,7 @@
 // Each frame is stored as the smallest rectangle that holds every pixel the
 // viewer does not already show, with the pixels inside it that it does show
 // written transparent; frames are never disposed, so what a viewer composes
-// is exactly the sequence of pictures added.
+// is exactly the sequence of pictures added. One thread writes a file.
 #pragma once
 
 #include "render/gif_quantizer.h"
