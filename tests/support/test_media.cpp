@@ -77,7 +77,8 @@ fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
     if (!spec.audio.empty()) {
         args.insert(args.end(),
                     {"-f", "lavfi", "-i",
-                     "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate)});
+                     "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate) +
+                         (spec.audioSeconds > 0 ? ":d=" + std::to_string(spec.audioSeconds) : "")});
     }
     args.insert(args.end(), {"-frames:v", std::to_string(spec.frames), "-c:v", spec.codec,
                              "-pix_fmt", spec.pixelFormat});
@@ -86,7 +87,9 @@ fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
     if (spec.keyframeInterval > 0)
         args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
     if (!spec.audio.empty()) {
-        args.insert(args.end(), {"-c:a", spec.audioCodec, "-shortest"});
+        args.insert(args.end(), {"-c:a", spec.audioCodec});
+        if (spec.audioSeconds <= 0)
+            args.push_back("-shortest");
     }
     args.push_back(path.string());
     runFfmpeg(args);
@@ -183,6 +186,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
     const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     check(index, "video stream");
     AVStream* st = fmt->streams[index];
+    result.trackSeconds = st->duration * av_q2d(st->time_base);
     if (av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
         result.hasDisplayMatrix = true;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -207,6 +211,63 @@ DecodedVideo decodeVideo(const fs::path& path) {
                             f.luma.begin() + size_t(y) * f.width);
             f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
             result.frames.push_back(std::move(f));
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == index) {
+            check(avcodec_send_packet(dec, pkt), "send");
+            receiveAll();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec, nullptr);
+    receiveAll();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return result;
+}
+
+DecodedAudio decodeAudio(const fs::path& path) {
+    DecodedAudio result;
+    AVFormatContext* fmt = nullptr;
+    check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
+    check(avformat_find_stream_info(fmt, nullptr), "info");
+    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    check(index, "audio stream");
+    AVStream* st = fmt->streams[index];
+    result.trackSeconds = st->duration * av_q2d(st->time_base);
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    result.codec = codec->name;
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, st->codecpar);
+    dec->pkt_timebase = st->time_base;
+    check(avcodec_open2(dec, codec, nullptr), "decoder");
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool first = true;
+    auto receiveAll = [&] {
+        while (avcodec_receive_frame(dec, frame) == 0) {
+            const int channels = frame->ch_layout.nb_channels;
+            if (first) {
+                result.sampleRate = frame->sample_rate;
+                result.channels = channels;
+                result.firstSampleSeconds = frame->best_effort_timestamp * av_q2d(st->time_base);
+                first = false;
+            }
+            for (int i = 0; i < frame->nb_samples; ++i) {
+                for (int c = 0; c < channels; ++c) {
+                    if (frame->format == AV_SAMPLE_FMT_FLTP)
+                        result.samples.push_back(reinterpret_cast<float*>(frame->data[c])[i]);
+                    else if (frame->format == AV_SAMPLE_FMT_FLT)
+                        result.samples.push_back(
+                            reinterpret_cast<float*>(frame->data[0])[i * channels + c]);
+                    else
+                        throw std::runtime_error("unexpected sample format");
+                }
+            }
             av_frame_unref(frame);
         }
     };
