@@ -23,9 +23,12 @@ struct SegmentAudio {
 // Decodes the file's first audio track over [trimStart, trimStart + max(trimEnd
 // - trimStart, 0.001)) seconds of source time. Sample frame 0 of the result is
 // the frame at trimStart itself (rounded to the nearest frame), not the start
-// of the packet that holds it; a stretch the track does not cover inside the
-// range comes out silent so later frames keep their place. Only the sample
-// format changes: rate and channel count stay the source's.
+// of the packet that holds it. Where decoding starts is known from the
+// container's timestamps, so the cut is exact where they count samples (MP4,
+// MOV) and within half a tick where they are coarser (Matroska and WebM count
+// milliseconds: at most 22 frames at 44100 Hz). A stretch the track does not
+// cover inside the range comes out silent so later frames keep their place.
+// Only the sample format changes: rate and channel count stay the source's.
 //
 // Returns nothing when the file has no audio track or the range holds no
 // sample frame of it (it lies beyond the end of the sound). Throws Error with

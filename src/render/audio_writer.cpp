@@ -4,6 +4,7 @@
 #include "render/render_types.h"
 
 #include <algorithm>
+#include <string>
 
 namespace kavlo {
 
@@ -14,6 +15,8 @@ AacFileWriter::AacFileWriter(const std::filesystem::path& path, int sampleRate, 
       encoder_(sampleRate, channelCount, bitRate, muxer_.needsGlobalHeader()),
       channels_(channelCount), frameSize_(encoder_.frameSize()), packet_(av::allocPacket()) {
     stream_ = muxer_.addStream(encoder_.context(), AVRational{1, sampleRate});
+    // Counting the edit list in sample frames keeps the file's length exact.
+    muxer_.setOption("movie_timescale", std::to_string(sampleRate));
     muxer_.begin();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -15,6 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
 }
 
 namespace kavlo::test {
@@ -67,30 +69,39 @@ void runFfmpeg(const std::vector<std::string>& args) {
 }
 
 fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
+    // With sound, -frames:v would end the file as soon as the last picture
+    // is written, cutting the sound short at a point that depends on
+    // scheduling. The picture source then ends by itself instead, half a
+    // frame after its last frame.
+    const bool sound = !spec.audio.empty();
+    const auto slash = spec.rate.find('/');
+    const double rate = slash == std::string::npos ? std::stod(spec.rate)
+                                                   : std::stod(spec.rate.substr(0, slash)) /
+                                                         std::stod(spec.rate.substr(slash + 1));
     std::ostringstream video;
-    video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate
-          << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
+    video.precision(12);
+    video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate;
+    if (sound)
+        video << ":d=" << (spec.frames - 0.5) / rate;
+    video << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
              "if(lt(X,W/2),235,16))':cb=128:cr=128";
     if (!spec.filter.empty())
         video << "," << spec.filter;
     std::vector<std::string> args = {"-f", "lavfi", "-i", video.str()};
-    if (!spec.audio.empty()) {
-        args.insert(args.end(),
-                    {"-f", "lavfi", "-i",
-                     "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate) +
-                         (spec.audioSeconds > 0 ? ":d=" + std::to_string(spec.audioSeconds) : "")});
+    if (sound) {
+        std::ostringstream audio;
+        audio.precision(12);
+        audio << "aevalsrc=" << spec.audio << ":s=" << spec.sampleRate
+              << ":d=" << (spec.audioSeconds > 0 ? spec.audioSeconds : spec.frames / rate);
+        args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", spec.audioCodec});
+    } else {
+        args.insert(args.end(), {"-frames:v", std::to_string(spec.frames)});
     }
-    args.insert(args.end(), {"-frames:v", std::to_string(spec.frames), "-c:v", spec.codec,
-                             "-pix_fmt", spec.pixelFormat});
+    args.insert(args.end(), {"-c:v", spec.codec, "-pix_fmt", spec.pixelFormat});
     if (spec.codec == "libx264")
         args.insert(args.end(), {"-preset", "ultrafast", "-crf", "10"});
     if (spec.keyframeInterval > 0)
         args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
-    if (!spec.audio.empty()) {
-        args.insert(args.end(), {"-c:a", spec.audioCodec});
-        if (spec.audioSeconds <= 0)
-            args.push_back("-shortest");
-    }
     args.push_back(path.string());
     runFfmpeg(args);
     return path;
@@ -257,15 +268,27 @@ DecodedAudio decodeAudio(const fs::path& path) {
                 result.firstSampleSeconds = frame->best_effort_timestamp * av_q2d(st->time_base);
                 first = false;
             }
+            const auto format = AVSampleFormat(frame->format);
+            const bool planar = av_sample_fmt_is_planar(format);
             for (int i = 0; i < frame->nb_samples; ++i) {
                 for (int c = 0; c < channels; ++c) {
-                    if (frame->format == AV_SAMPLE_FMT_FLTP)
-                        result.samples.push_back(reinterpret_cast<float*>(frame->data[c])[i]);
-                    else if (frame->format == AV_SAMPLE_FMT_FLT)
+                    const uint8_t* plane = frame->extended_data[planar ? c : 0];
+                    const int at = planar ? i : i * channels + c;
+                    switch (av_get_packed_sample_fmt(format)) {
+                    case AV_SAMPLE_FMT_FLT:
+                        result.samples.push_back(reinterpret_cast<const float*>(plane)[at]);
+                        break;
+                    case AV_SAMPLE_FMT_S16:
+                        result.samples.push_back(reinterpret_cast<const int16_t*>(plane)[at] /
+                                                 32768.0f);
+                        break;
+                    case AV_SAMPLE_FMT_S32:
                         result.samples.push_back(
-                            reinterpret_cast<float*>(frame->data[0])[i * channels + c]);
-                    else
+                            float(reinterpret_cast<const int32_t*>(plane)[at] / 2147483648.0));
+                        break;
+                    default:
                         throw std::runtime_error("unexpected sample format");
+                    }
                 }
             }
             av_frame_unref(frame);
@@ -285,6 +308,24 @@ DecodedAudio decodeAudio(const fs::path& path) {
     avcodec_free_context(&dec);
     avformat_close_input(&fmt);
     return result;
+}
+
+double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
+                     double windowSeconds, double hz) {
+    const int64_t n = std::llround(windowSeconds * audio.sampleRate);
+    const int64_t first = std::llround(centreSeconds * audio.sampleRate) - n / 2;
+    if (first < 0 || first + n > audio.frameCount())
+        throw std::out_of_range("window outside the decoded audio");
+    double re = 0, im = 0, weights = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * M_PI * (i + 0.5) / n);
+        const double phase = 2 * M_PI * hz * double(first + i) / audio.sampleRate;
+        const double x = w * audio.at(first + i, channel);
+        re += x * std::cos(phase);
+        im -= x * std::sin(phase);
+        weights += w;
+    }
+    return 2 * std::hypot(re, im) / weights;
 }
 
 bool indexAtFront(const fs::path& path) {
