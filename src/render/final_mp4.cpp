@@ -6,6 +6,7 @@
 #include "media/muxer.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace kavlo {
@@ -97,6 +98,11 @@ void assembleFinalMP4(const std::filesystem::path& videoPath,
     std::vector<av::PacketPtr> audioPackets = cutAudio(audio, audioIndex, offset, audioLength);
 
     Muxer muxer(outputPath.string(), "mp4", /*fastStart=*/true);
+    // Edit list durations count in the movie's timescale; at the default
+    // millisecond the audio track would end up to a millisecond early.
+    const int audioRate = audioStream->codecpar->sample_rate;
+    muxer.setOption("movie_timescale",
+                    std::to_string(audioRate > 0 ? audioRate : alignmentOffset.sampleRate));
     const int videoOut = muxer.addStream(videoStream->codecpar, videoBase);
     const int audioOut = muxer.addStream(audioStream->codecpar, audioBase);
     // The picture keeps whatever orientation the video file gives it.
