@@ -16,7 +16,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
-#include <libavutil/samplefmt.h>
 }
 
 namespace kavlo::test {
@@ -270,29 +269,11 @@ DecodedAudio decodeAudio(const fs::path& path) {
                 result.firstSampleSeconds = frame->best_effort_timestamp * av_q2d(st->time_base);
                 first = false;
             }
-            const auto format = AVSampleFormat(frame->format);
-            const bool planar = av_sample_fmt_is_planar(format);
-            for (int i = 0; i < frame->nb_samples; ++i) {
-                for (int c = 0; c < channels; ++c) {
-                    const uint8_t* plane = frame->extended_data[planar ? c : 0];
-                    const int at = planar ? i : i * channels + c;
-                    switch (av_get_packed_sample_fmt(format)) {
-                    case AV_SAMPLE_FMT_FLT:
-                        result.samples.push_back(reinterpret_cast<const float*>(plane)[at]);
-                        break;
-                    case AV_SAMPLE_FMT_S16:
-                        result.samples.push_back(reinterpret_cast<const int16_t*>(plane)[at] /
-                                                 32768.0f);
-                        break;
-                    case AV_SAMPLE_FMT_S32:
-                        result.samples.push_back(
-                            float(reinterpret_cast<const int32_t*>(plane)[at] / 2147483648.0));
-                        break;
-                    default:
-                        throw std::runtime_error("unexpected sample format");
-                    }
-                }
-            }
+            if (frame->format != AV_SAMPLE_FMT_FLTP)
+                throw std::runtime_error("unexpected sample format");
+            for (int i = 0; i < frame->nb_samples; ++i)
+                for (int c = 0; c < channels; ++c)
+                    result.samples.push_back(reinterpret_cast<const float*>(frame->data[c])[i]);
             av_frame_unref(frame);
         }
     };
