@@ -20,6 +20,8 @@ struct PanelButtonMetrics {
 };
 
 class PanelButtonStyle : public QProxyStyle {
+    Q_OBJECT
+
   public:
     PanelButtonStyle();
 
@@ -50,6 +52,8 @@ class PanelButtonStyle : public QProxyStyle {
 
 // The same look, a size larger: for the welcome overlay's two buttons.
 class LargePanelButtonStyle : public PanelButtonStyle {
+    Q_OBJECT
+
   public:
     LargePanelButtonStyle();
 };

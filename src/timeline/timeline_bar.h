@@ -23,6 +23,8 @@ class TimelineInteractionWidget;
 class TimelineViewportScrollbar;
 
 class TimelineBar : public QWidget {
+    Q_OBJECT
+
   public:
     explicit TimelineBar(QWidget* parent = nullptr);
 

@@ -46,7 +46,7 @@ namespace {
 constexpr double kBarLeft = 134.059;
 constexpr double kBarTop = 216;
 constexpr double kHeadTop = 169.941;
-constexpr double kCornerRound = 20; // how far the rounding of a base corner reaches along each side
+constexpr double kCornerRound = 12; // how far the rounding of a base corner reaches along each side
 constexpr double kTipRound = 14;    // the same at the tips
 constexpr double kKappa = 0.55;     // cubic handle length of a rounded corner, as a fraction
 

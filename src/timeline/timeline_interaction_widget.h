@@ -17,6 +17,8 @@
 namespace kavlo {
 
 class TimelineInteractionWidget : public QWidget {
+    Q_OBJECT
+
   public:
     explicit TimelineInteractionWidget(QWidget* parent = nullptr);
 

@@ -35,6 +35,8 @@ struct TimelineScrollbarDrag {
 };
 
 class TimelineViewportScrollbar : public QWidget {
+    Q_OBJECT
+
   public:
     explicit TimelineViewportScrollbar(QWidget* parent = nullptr);
 
