@@ -95,6 +95,12 @@ TEST(TimelineTiles, OnlyTheSlotsThatCanBeVisibleAreMade) {
     EXPECT_EQ(tileSlotCount(400), 12);
 }
 
+TEST(TimelineTiles, AbsurdTimesMakeNoTilesRatherThanOverflow) {
+    const auto thumbs = thumbnailsAt({0, 1});
+    EXPECT_TRUE(tileSlots(timelineGeometry(400, 80, 1e300, 3, 1e300), 1e300, thumbs).empty());
+    EXPECT_TRUE(tileSlots(timelineGeometry(400, 80, NAN, 3, 0), NAN, thumbs).empty());
+}
+
 TEST(TimelineTiles, NearestThumbnailIgnoresListOrderAndTiesGoToTheFirst) {
     const auto thumbs = thumbnailsAt({9, 1, 5, 3, 7});
     EXPECT_EQ(nearestThumbnail(thumbs, 3.9, 10), 3);

@@ -92,6 +92,16 @@ TEST_F(ScrollbarDrag, ThumbIsHeldWhereItWasTaken) {
     EXPECT_DOUBLE_EQ(bar.viewportStart(), 4.9);
 }
 
+TEST_F(ScrollbarDrag, PressAfterALostReleaseStartsAFreshDrag) {
+    press(scrollbar, 150, 5);
+    drag(scrollbar, 178, 5); // window at 4.2 s, selection at 5.7 s
+    // No release arrives (a popup took the pointer); the next press is on
+    // the track right of the thumb, which now spans 168..288.
+    press(scrollbar, 330, 5);
+    expectMoveLoop(recorder.calls.back(), 5.7 + 6.75 - 4.2, true);
+    release(scrollbar, 330, 5);
+}
+
 TEST_F(ScrollbarDrag, DraggingBeyondTheEndsStopsTheWindowAndTheSelection) {
     press(scrollbar, 200, 5);
     drag(scrollbar, 1000, 5);

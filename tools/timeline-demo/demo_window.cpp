@@ -116,9 +116,11 @@ DemoWindow::DemoWindow(const DemoOptions& options) : options_(options) {
     auto* readouts = new QHBoxLayout;
     readouts->addWidget(startLabel_);
     readouts->addStretch();
-    readouts->addWidget(hint);
-    readouts->addSpacing(5);
-    readouts->addWidget(new SeekIconWidget(this));
+    auto* hintGroup = new QHBoxLayout;
+    hintGroup->setSpacing(5);
+    hintGroup->addWidget(hint);
+    hintGroup->addWidget(new SeekIconWidget(this));
+    readouts->addLayout(hintGroup);
     readouts->addStretch();
     readouts->addWidget(endLabel_);
 
