@@ -17,32 +17,29 @@ int backgroundAlpha(QWidget& button) {
 bool hasWhiteLabel(QWidget& button) {
     const QImage image = renderWidget(button);
     for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.alpha() == 255 && c.red() == 255 && c.green() == 255 && c.blue() == 255)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == QColor(Qt::white))
                 return true;
-        }
     return false;
 }
 
-TEST(PanelButtonStyle, PressedButtonIsBrighterAndTheLabelStaysWhite) {
+TEST(PanelButtonStyle, PressedIsBrighterAndTheLabelStaysWhite) {
     PanelButtonStyle style;
     QPushButton button(QStringLiteral("Export as GIF"));
     button.setStyle(&style);
     button.resize(button.sizeHint());
-    EXPECT_EQ(backgroundAlpha(button), 41); // 0.16
-    EXPECT_TRUE(hasWhiteLabel(button));
+    EXPECT_EQ(backgroundAlpha(button), 41);                    // 0.16
+    EXPECT_EQ(pixelAt(renderWidget(button), 0, 0).alpha(), 0); // rounded corner
     button.setDown(true);
     EXPECT_EQ(backgroundAlpha(button), 61); // 0.24
     EXPECT_TRUE(hasWhiteLabel(button));
-    // Rounded corners, and no look of its own when disabled.
-    EXPECT_EQ(pixelAt(renderWidget(button), 0, 0).alpha(), 0);
     button.setDown(false);
-    button.setEnabled(false);
+    button.setEnabled(false); // no disabled look of its own
     EXPECT_EQ(backgroundAlpha(button), 41);
+    EXPECT_TRUE(hasWhiteLabel(button));
 }
 
-TEST(PanelButtonStyle, SizeIsTheLabelPlusThePadding) {
+TEST(PanelButtonStyle, SizeIsTheLabelPlusThePaddingAndMenusLookLikeButtons) {
     PanelButtonStyle panel;
     LargePanelButtonStyle large;
     QPushButton small(QStringLiteral("GIF"));
@@ -51,29 +48,21 @@ TEST(PanelButtonStyle, SizeIsTheLabelPlusThePadding) {
     big.setStyle(&large);
     const QFontMetricsF fm(panel.labelFont(small.font()));
     EXPECT_EQ(small.sizeHint().height(), std::ceil(fm.height() + 12));
-    // No minimum width inherited from the platform style.
-    EXPECT_LT(small.sizeHint().width(), std::ceil(fm.horizontalAdvance("GIF") + 26));
-    EXPECT_GT(big.sizeHint().width(), small.sizeHint().width() + 4);
+    EXPECT_LT(small.sizeHint().width(), fm.horizontalAdvance("GIF") + 26); // no minimum width
     EXPECT_GT(big.sizeHint().height(), small.sizeHint().height() + 4);
-    EXPECT_EQ(panel.labelFont(small.font()).weight(), QFont::DemiBold);
-}
 
-TEST(PanelButtonStyle, MenuButtonLooksLikeAPlainButton) {
-    PanelButtonStyle style;
-    QPushButton plain(QStringLiteral("Export as MP4"));
     QToolButton menuButton;
     QMenu menu;
     menu.addAction(QStringLiteral("1 loop"));
-    menuButton.setText(QStringLiteral("Export as MP4"));
+    menuButton.setText(QStringLiteral("GIF"));
     menuButton.setToolButtonStyle(Qt::ToolButtonTextOnly);
     menuButton.setPopupMode(QToolButton::InstantPopup);
     menuButton.setMenu(&menu);
-    plain.setStyle(&style);
-    menuButton.setStyle(&style);
-    EXPECT_EQ(menuButton.sizeHint(), plain.sizeHint());
-    plain.resize(plain.sizeHint());
-    menuButton.resize(plain.sizeHint());
-    EXPECT_EQ(renderWidget(menuButton), renderWidget(plain));
+    menuButton.setStyle(&panel);
+    EXPECT_EQ(menuButton.sizeHint(), small.sizeHint());
+    small.resize(small.sizeHint());
+    menuButton.resize(small.sizeHint());
+    EXPECT_EQ(renderWidget(menuButton), renderWidget(small)); // no menu arrow
 }
 
 } // namespace

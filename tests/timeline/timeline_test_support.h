@@ -1,72 +1,75 @@
 // Shared by the timeline tests: a recorder for the bar's callbacks, mouse
-// events with any buttons, and pixel checks.
+// events, and pixel checks.
 #pragma once
 
 #include "timeline/timeline_bar.h"
 
 #include <QApplication>
-#include <QImage>
 #include <QMouseEvent>
 #include <QTest>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <vector>
 
 namespace kavlo::test {
 
+// One callback: a trim of `handle` (when `trim`) or a move of the loop.
 struct Call {
-    enum Kind { trim, moveLoop } kind;
-    TrimHandle handle; // trim only
+    bool trim;
+    TrimHandle handle;
     double value;
     bool dragging;
+    bool operator==(const Call& o) const {
+        return trim == o.trim && (!trim || handle == o.handle) &&
+               std::abs(value - o.value) < 1e-9 && dragging == o.dragging;
+    }
+    friend std::ostream& operator<<(std::ostream& os, const Call& c) {
+        return os << (c.trim ? (c.handle == TrimHandle::start ? "trim start " : "trim end ")
+                             : "moveLoop ")
+                  << c.value << (c.dragging ? " dragging" : " released");
+    }
 };
+inline Call trim(TrimHandle h, double t, bool d) {
+    return {true, h, t, d};
+}
+inline Call moveLoop(double s, bool d) {
+    return {false, TrimHandle::start, s, d};
+}
+using Calls = std::vector<Call>;
 
-// Wires a bar's callbacks to a list of calls. With `feedBack` it also plays
-// the editing session: every edit goes straight back into the bar's inputs,
-// from inside the callback, as it does in the application.
+// Records a bar's callbacks. With `feedBack` it also plays the editing
+// session: each edit goes straight back into the bar's inputs from inside
+// the callback, as it does in the application.
 struct Recorder {
-    std::vector<Call> calls;
+    Calls calls;
     bool feedBack = false;
 
     void attach(TimelineBar& bar) {
         bar.setOnTrim([this, &bar](TrimHandle h, double t, bool d) {
-            calls.push_back({Call::trim, h, t, d});
-            if (feedBack) {
-                TimelineBarInputs in = bar.inputs();
-                (h == TrimHandle::start ? in.start : in.end) = t;
-                bar.setInputs(in);
-            }
+            calls.push_back(trim(h, t, d));
+            TimelineBarInputs in = bar.inputs();
+            (h == TrimHandle::start ? in.start : in.end) = t;
+            update(bar, in);
         });
         bar.setOnMoveLoop([this, &bar](double s, bool d) {
-            calls.push_back({Call::moveLoop, TrimHandle::start, s, d});
-            if (feedBack) {
-                TimelineBarInputs in = bar.inputs();
-                in.end += s - in.start;
-                in.start = s;
-                bar.setInputs(in);
-            }
+            calls.push_back(moveLoop(s, d));
+            TimelineBarInputs in = bar.inputs();
+            in.end += s - in.start;
+            in.start = s;
+            update(bar, in);
         });
+    }
+    void update(TimelineBar& bar, const TimelineBarInputs& in) {
+        if (feedBack)
+            bar.setInputs(in);
     }
 };
 
-inline void expectTrim(const Call& c, TrimHandle handle, double time, bool dragging) {
-    EXPECT_EQ(c.kind, Call::trim);
-    EXPECT_EQ(c.handle, handle);
-    EXPECT_NEAR(c.value, time, 1e-9);
-    EXPECT_EQ(c.dragging, dragging);
-}
-
-inline void expectMoveLoop(const Call& c, double start, bool dragging) {
-    EXPECT_EQ(c.kind, Call::moveLoop);
-    EXPECT_NEAR(c.value, start, 1e-9);
-    EXPECT_EQ(c.dragging, dragging);
-}
-
-// Press, drag and release go through QTest, which keeps the button state
-// between calls; positions are in the widget's own coordinates.
+// QTest keeps the button state between calls; positions are the widget's.
 inline void press(QWidget* w, int x, int y = 20) {
     QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
 }
@@ -76,17 +79,15 @@ inline void drag(QWidget* w, int x, int y = 20) {
 inline void release(QWidget* w, int x, int y = 20) {
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
 }
-// A pointer motion with no button held. QTest would move the global cursor
-// instead, which the offscreen platform does not turn into an event.
+// A motion with no button held. QTest would move the global cursor instead,
+// which the offscreen platform does not turn into an event.
 inline void hover(QWidget* w, double x, double y = 20) {
-    const QPointF pos(x, y);
-    QMouseEvent event(QEvent::MouseMove, pos, w->mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
-                      Qt::NoModifier);
+    QMouseEvent event(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(w, &event);
 }
 
-// The widget drawn on its own, onto transparency, at its own device pixel
-// ratio.
+// The widget drawn on its own onto transparency, at its device pixel ratio.
 inline QImage renderWidget(QWidget& widget) {
     const double dpr = widget.devicePixelRatioF();
     QImage image((QSizeF(widget.size()) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
