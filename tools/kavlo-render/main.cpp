@@ -120,6 +120,7 @@ class ProgressBar {
 
 int main(int argc, char** argv) {
     kavlo::quietMediaLogging();
+    kavlo::returnLargeBuffersToTheSystem();
     const std::optional<Options> options = parseArguments(argc, argv);
     if (!options) {
         std::fputs(kUsage, stderr);
