@@ -75,10 +75,9 @@ class FloatConverter {
 // result is source sample frame firstFrame + i.
 class SegmentCollector {
   public:
+    // Memory grows with the sound actually read, not with the range asked for.
     SegmentCollector(int64_t firstFrame, int64_t frameCount, int channelCount, int tolerance)
-        : first_(firstFrame), count_(frameCount), channels_(channelCount), tolerance_(tolerance) {
-        samples_.reserve(std::size_t(frameCount) * channelCount);
-    }
+        : first_(firstFrame), count_(frameCount), channels_(channelCount), tolerance_(tolerance) {}
 
     // `at`: the decoded frame's first sample frame according to its
     // timestamp, or nothing when it has none.
