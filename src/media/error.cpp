@@ -1,7 +1,10 @@
 #include "media/error.h"
 
+#include <malloc.h>
+
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 }
 
 namespace kavlo {
@@ -17,12 +20,15 @@ void throwMediaError(int averror, std::string_view operation) {
 
 } // namespace kavlo
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 namespace kavlo {
+
 void quietMediaLogging() {
     av_log_set_level(AV_LOG_ERROR);
 }
+
+void returnLargeBuffersToTheSystem() {
+    // A fixed threshold also stops glibc from raising it after each free.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+}
+
 } // namespace kavlo

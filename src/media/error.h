@@ -62,4 +62,8 @@ inline int checkAv(int ret, std::string_view operation) {
 namespace kavlo {
 // Limits FFmpeg's own console output to errors (command-line tools call it).
 void quietMediaLogging();
+// Makes the C library hand picture-sized buffers straight back to the system
+// when they are freed, instead of keeping them in its heap for reuse; a
+// render's peak memory then stays what it really holds. Called by main().
+void returnLargeBuffersToTheSystem();
 } // namespace kavlo

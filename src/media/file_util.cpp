@@ -2,6 +2,10 @@
 
 #include "media/error.h"
 
+#include <array>
+#include <cstdint>
+#include <random>
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -18,6 +22,37 @@ void removeFileIfExists(const std::filesystem::path& path) {
 void removeFileQuietly(const std::filesystem::path& path) noexcept {
     std::error_code ec;
     std::filesystem::remove(path, ec);
+}
+
+std::string newUuid() {
+    std::random_device random;
+    std::array<uint8_t, 16> bytes;
+    for (std::size_t i = 0; i < bytes.size(); i += 4) {
+        const uint32_t word = random();
+        for (std::size_t j = 0; j < 4; ++j)
+            bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
+    }
+    bytes[6] = (bytes[6] & 0x0f) | 0x40; // version 4: random
+    bytes[8] = (bytes[8] & 0x3f) | 0x80; // RFC 4122 variant
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0f];
+    }
+    return text;
+}
+
+std::filesystem::path newTemporaryPath(std::string_view role, std::string_view extension) {
+    std::string name = "kavlo-";
+    name += role;
+    name += '-';
+    name += newUuid();
+    name += extension;
+    return std::filesystem::temp_directory_path() / name;
 }
 
 } // namespace kavlo

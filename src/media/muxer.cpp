@@ -11,7 +11,11 @@ Muxer::Muxer(const std::string& path, const char* format, bool fastStart) {
     if (!(ctx_->oformat->flags & AVFMT_NOFILE))
         checkAv(avio_open(&ctx_->pb, path.c_str(), AVIO_FLAG_WRITE), "open output file");
     if (fastStart)
-        options_ = "+faststart";
+        movFlags_ = "+faststart";
+}
+
+void Muxer::setOption(const std::string& key, const std::string& value) {
+    options_.emplace_back(key, value);
 }
 
 bool Muxer::needsGlobalHeader() const {
@@ -41,8 +45,10 @@ int Muxer::addStream(const AVCodecParameters* parameters, AVRational timeBase) {
 
 void Muxer::begin() {
     AVDictionary* opts = nullptr;
-    if (!options_.empty())
-        av_dict_set(&opts, "movflags", options_.c_str(), 0);
+    if (!movFlags_.empty())
+        av_dict_set(&opts, "movflags", movFlags_.c_str(), 0);
+    for (const auto& [key, value] : options_)
+        av_dict_set(&opts, key.c_str(), value.c_str(), 0);
     const int ret = avformat_write_header(ctx_.get(), &opts);
     av_dict_free(&opts);
     checkAv(ret, "write header");

@@ -5,6 +5,7 @@
 #include "media/av_ptr.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kavlo {
@@ -23,6 +24,9 @@ class Muxer {
     int addStream(const AVCodecParameters* parameters, AVRational timeBase);
 
     bool needsGlobalHeader() const;
+    // Sets one of the container's own options ("movie_timescale" for MP4)
+    // before begin().
+    void setOption(const std::string& key, const std::string& value);
     AVStream* stream(int index) const { return ctx_->streams[index]; }
 
     void begin();
@@ -34,7 +38,8 @@ class Muxer {
   private:
     av::OutputContextPtr ctx_;
     std::vector<AVRational> timeBases_;
-    std::string options_;
+    std::string movFlags_;
+    std::vector<std::pair<std::string, std::string>> options_;
 };
 
 } // namespace kavlo

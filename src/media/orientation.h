@@ -16,6 +16,7 @@ struct DisplayTransform {
     // True for 90 and 270 degrees: width and height trade places.
     bool swapsAxes() const { return a == 0; }
     bool mirrors() const { return a * d - b * c < 0; }
+    bool operator==(const DisplayTransform&) const = default;
 
     // Size of a w x h picture after the transform.
     template <typename T> void uprightSize(T w, T h, T& outW, T& outH) const {

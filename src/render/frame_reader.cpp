@@ -22,13 +22,21 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
     const double rate = std::max(frameRate, 1.0);
     const long expected = std::max(std::lround((trimEnd - trimStart) * frameRate), 2L);
 
-    VideoSegmentReader reader(file, SegmentSampling{std::max(trimStart, 0.0),
-                                                    std::max(trimEnd - trimStart, 0.001), rate,
-                                                    width, height});
+    const SegmentSampling sampling{std::max(trimStart, 0.0), std::max(trimEnd - trimStart, 0.001),
+                                   rate, width, height};
+    std::optional<VideoSegmentReader> reader;
+    try {
+        reader.emplace(file, sampling);
+    } catch (const Error& e) {
+        // A track this build cannot decode at all: say so in the user's terms.
+        if (e.domain() == kMediaDomain && e.code() == AVERROR_DECODER_NOT_FOUND)
+            throw kavloError(kFramesUnreadable, "Could not read video frames");
+        throw;
+    }
     std::vector<Picture> frames;
     frames.reserve(expected);
     while (long(frames.size()) < expected) {
-        std::optional<Picture> picture = reader.next();
+        std::optional<Picture> picture = reader->next();
         if (!picture)
             break;
         throwIfCancelled(stop);
@@ -36,7 +44,7 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
         if (progress)
             progress(std::min(double(frames.size()) / expected, 1.0) * progressShare);
     }
-    if (frames.empty() && reader.sawCorruptData())
+    if (frames.empty() && reader->sawCorruptData())
         throw kavloError(kFrameReadFailed, "Video frame read failed");
     return frames;
 }

@@ -26,6 +26,22 @@ enum RenderErrorCode : int {
     kGifCreateFailed = 7,
     kGifFrameFailed = 8,
     kGifFinishFailed = 9,
+    kAudioFormatUnreadable = 10,
+    kAudioUnreadable = 11,
+    kAudioSamplesUndecodable = 12,
+    kAudioReadFailed = 13,
+    kAudioWriteRefused = 14,
+    kAudioBufferAllocFailed = 15,
+    kAudioBufferFillFailed = 16,
+    kAudioFormatCreateFailed = 17,
+    kAudioSamplesCreateFailed = 18,
+    kAudioTrackWriteFailed = 19,
+    kVideoTrackPrepareFailed = 20,
+    kAudioTrackPrepareFailed = 21,
+    kFinalMp4CreateFailed = 22,
+    kFinalMp4FinishFailed = 23,
+    kAudioLoopBuildFailed = 24,
+    kAudioAlignFailed = 25,
 };
 
 } // namespace kavlo

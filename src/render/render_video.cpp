@@ -3,6 +3,9 @@
 #include "media/error.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
+#include "render/audio_loop.h"
+#include "render/audio_reader.h"
+#include "render/final_mp4.h"
 #include "render/frame_reader.h"
 #include "render/ping_pong.h"
 #include "render/video_writer.h"
@@ -14,6 +17,17 @@ namespace kavlo {
 namespace {
 
 constexpr double kReadShare = 0.35;
+// With sound: the video is written up to 0.80, the audio up to 0.95, and
+// joining the two takes the rest.
+constexpr double kVideoWrittenWithSound = 0.80;
+constexpr double kAudioWritten = 0.95;
+
+// Maps a step's own progress fraction onto [from, to] of the render's.
+ProgressCallback progressShare(const ProgressCallback& progress, double from, double to) {
+    if (!progress)
+        return nullptr;
+    return [&progress, from, to](double p) { progress(from + (to - from) * p); };
+}
 
 // Pictures that the sequence never shows (the trimmed edges) are let go
 // before writing starts.
@@ -51,16 +65,31 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
     const int frameCount = static_cast<int>(frames.size());
 
+    const std::optional<SegmentAudio> audio = readSegmentAudio(source, trimStart, trimEnd, stop);
     const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
     releaseUnused(frames, sequence);
     const double outputRate = frameRate * std::max(speed, 0.01);
 
-    auto writeProgress = [&](double p) {
-        if (progress)
-            progress(kReadShare + (1.0 - kReadShare) * p);
-    };
-    writePingPongVideo(frames, sequence, outputPath, size.width, size.height, outputRate,
-                       writeProgress, stop, options.video);
+    if (!audio) {
+        writePingPongVideo(frames, sequence, outputPath, size.width, size.height, outputRate,
+                           progressShare(progress, kReadShare, 1.0), stop, options.video);
+        return {frameCount, frameRate};
+    }
+
+    // Picture and sound are written apart and then joined without encoding
+    // again. The guards remove both intermediates however this ends.
+    const TemporaryFile videoFile(newTemporaryPath("video", ".mp4"));
+    const TemporaryFile audioFile(newTemporaryPath("audio", ".m4a"));
+    writePingPongVideo(frames, sequence, videoFile.path(), size.width, size.height, outputRate,
+                       progressShare(progress, kReadShare, kVideoWrittenWithSound), stop,
+                       options.video);
+    frames.clear(); // the pictures are in the file now
+    const SampleTime offset =
+        writeAudioLoopFile(*audio, sequence, frameRate, outputRate, audioFile.path(),
+                           progressShare(progress, kVideoWrittenWithSound, kAudioWritten), stop);
+    assembleFinalMP4(videoFile.path(), audioFile.path(), outputPath, offset);
+    if (progress)
+        progress(1.0);
     return {frameCount, frameRate};
 }
 

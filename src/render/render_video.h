@@ -18,10 +18,19 @@ struct RenderOptions {
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
 // (30 when it has none), and writes the ping-pong sequence to outputPath at
 // frameRate * max(speed, 0.01) frames per second. loops below 1 count as 1.
-// Progress: reading 0 to 0.35, writing up to 1.0. Runs on the calling
-// thread; throws Error on failure and Cancelled when `stop` is requested.
-// An existing file at outputPath is replaced; after a failure the output is
-// left as the failed step left it.
+//
+// When the source has sound, the MP4 carries an AAC track that follows the
+// picture forward and backward (see audio_loop.h). Picture and sound are
+// then written to two temporary files, "kavlo-video-<UUID>.mp4" and
+// "kavlo-audio-<UUID>.m4a" in the temporary directory, and joined into
+// outputPath; both are removed whether the render succeeds, fails or is
+// cancelled. Without sound the video is written straight to outputPath.
+//
+// Progress: reading 0 to 0.35, then writing up to 1.0; with sound the video
+// reaches 0.80, the audio 0.95, and 1.0 is reported once the file is joined.
+// Runs on the calling thread; throws Error on failure and Cancelled when
+// `stop` is requested. An existing file at outputPath is replaced; after a
+// failure the output is left as the failed step left it.
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,
                                  double trimEnd, double speed, int loops,

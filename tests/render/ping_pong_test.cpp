@@ -1,4 +1,5 @@
 #include "render/ping_pong.h"
+#include "render/render_video.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,13 @@ TEST(RepeatingPeriod, FindsTheCycleOfAPingPongSequence) {
     // A cycle that only looks periodic inside does not count.
     EXPECT_EQ(repeatingPeriod({0, 1, 0, 1, 0}), 5u);
     EXPECT_EQ(repeatingPeriod({}), 0u);
+}
+
+TEST(SamplingFrameRate, UsesTheTrackRateOrThirtyWhenItHasNone) {
+    EXPECT_EQ(samplingFrameRate(0), 30);
+    EXPECT_EQ(samplingFrameRate(-1), 30);
+    EXPECT_EQ(samplingFrameRate(0.5), 0.5); // slow tracks keep their rate
+    EXPECT_EQ(samplingFrameRate(30000.0 / 1001), 30000.0 / 1001);
 }
 
 } // namespace

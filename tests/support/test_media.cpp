@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -67,27 +68,39 @@ void runFfmpeg(const std::vector<std::string>& args) {
 }
 
 fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
+    // With sound, -frames:v would end the file as soon as the last picture
+    // is written, cutting the sound short at a point that depends on
+    // scheduling. The picture source then ends by itself instead, half a
+    // frame after its last frame.
+    const bool sound = !spec.audio.empty();
+    const auto slash = spec.rate.find('/');
+    const double rate = slash == std::string::npos ? std::stod(spec.rate)
+                                                   : std::stod(spec.rate.substr(0, slash)) /
+                                                         std::stod(spec.rate.substr(slash + 1));
     std::ostringstream video;
-    video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate
-          << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
+    video.precision(12);
+    video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate;
+    if (sound)
+        video << ":d=" << (spec.frames - 0.5) / rate;
+    video << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
              "if(lt(X,W/2),235,16))':cb=128:cr=128";
     if (!spec.filter.empty())
         video << "," << spec.filter;
     std::vector<std::string> args = {"-f", "lavfi", "-i", video.str()};
-    if (!spec.audio.empty()) {
-        args.insert(args.end(),
-                    {"-f", "lavfi", "-i",
-                     "aevalsrc=" + spec.audio + ":s=" + std::to_string(spec.sampleRate)});
+    if (sound) {
+        std::ostringstream audio;
+        audio.precision(12);
+        audio << "aevalsrc=" << spec.audio << ":s=" << spec.sampleRate
+              << ":d=" << (spec.audioSeconds > 0 ? spec.audioSeconds : spec.frames / rate);
+        args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", spec.audioCodec});
+    } else {
+        args.insert(args.end(), {"-frames:v", std::to_string(spec.frames)});
     }
-    args.insert(args.end(), {"-frames:v", std::to_string(spec.frames), "-c:v", spec.codec,
-                             "-pix_fmt", spec.pixelFormat});
+    args.insert(args.end(), {"-c:v", spec.codec, "-pix_fmt", spec.pixelFormat});
     if (spec.codec == "libx264")
         args.insert(args.end(), {"-preset", "ultrafast", "-crf", "10"});
     if (spec.keyframeInterval > 0)
         args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
-    if (!spec.audio.empty()) {
-        args.insert(args.end(), {"-c:a", spec.audioCodec, "-shortest"});
-    }
     args.push_back(path.string());
     runFfmpeg(args);
     return path;
@@ -183,6 +196,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
     const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     check(index, "video stream");
     AVStream* st = fmt->streams[index];
+    result.trackSeconds = st->duration * av_q2d(st->time_base);
     if (av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
         result.hasDisplayMatrix = true;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -224,6 +238,77 @@ DecodedVideo decodeVideo(const fs::path& path) {
     avcodec_free_context(&dec);
     avformat_close_input(&fmt);
     return result;
+}
+
+DecodedAudio decodeAudio(const fs::path& path) {
+    DecodedAudio result;
+    AVFormatContext* fmt = nullptr;
+    check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
+    check(avformat_find_stream_info(fmt, nullptr), "info");
+    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0)
+        avformat_close_input(&fmt); // callers test files without sound
+    check(index, "audio stream");
+    AVStream* st = fmt->streams[index];
+    result.trackSeconds = st->duration * av_q2d(st->time_base);
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    result.codec = codec->name;
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, st->codecpar);
+    dec->pkt_timebase = st->time_base;
+    check(avcodec_open2(dec, codec, nullptr), "decoder");
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool first = true;
+    auto receiveAll = [&] {
+        while (avcodec_receive_frame(dec, frame) == 0) {
+            const int channels = frame->ch_layout.nb_channels;
+            if (first) {
+                result.sampleRate = frame->sample_rate;
+                result.channels = channels;
+                result.firstSampleSeconds = frame->best_effort_timestamp * av_q2d(st->time_base);
+                first = false;
+            }
+            if (frame->format != AV_SAMPLE_FMT_FLTP)
+                throw std::runtime_error("unexpected sample format");
+            for (int i = 0; i < frame->nb_samples; ++i)
+                for (int c = 0; c < channels; ++c)
+                    result.samples.push_back(reinterpret_cast<const float*>(frame->data[c])[i]);
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == index) {
+            check(avcodec_send_packet(dec, pkt), "send");
+            receiveAll();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec, nullptr);
+    receiveAll();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return result;
+}
+
+double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
+                     double windowSeconds, double hz) {
+    const int64_t n = std::llround(windowSeconds * audio.sampleRate);
+    const int64_t first = std::llround(centreSeconds * audio.sampleRate) - n / 2;
+    if (first < 0 || first + n > audio.frameCount())
+        throw std::out_of_range("window outside the decoded audio");
+    double re = 0, im = 0, weights = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * M_PI * (i + 0.5) / n);
+        const double phase = 2 * M_PI * hz * double(first + i) / audio.sampleRate;
+        const double x = w * audio.at(first + i, channel);
+        re += x * std::cos(phase);
+        im -= x * std::sin(phase);
+        weights += w;
+    }
+    return 2 * std::hypot(re, im) / weights;
 }
 
 bool indexAtFront(const fs::path& path) {

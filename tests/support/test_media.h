@@ -46,10 +46,11 @@ struct VideoSpec {
     std::string filter;
     std::string codec = "libx264";
     std::string pixelFormat = "yuv420p";
-    // Sound: an aevalsrc expression per channel, separated by '|'; empty for
-    // none. Mono 440 Hz: "sin(2*PI*440*t)".
+    // Sound: an aevalsrc expression per channel, separated by '|', with no
+    // commas; empty for none. Mono 440 Hz: "sin(2*PI*440*t)".
     std::string audio;
     int sampleRate = 48000;
+    double audioSeconds = 0; // length of the sound; 0: as long as the picture
     std::string audioCodec = "aac";
 };
 
@@ -74,12 +75,35 @@ struct DecodedFrame {
 
 struct DecodedVideo {
     std::vector<DecodedFrame> frames;
+    double trackSeconds = 0; // the track's duration as the container states it
     bool hasDisplayMatrix = false;
     std::string codec;
     std::string pixelFormat;
 };
 
 DecodedVideo decodeVideo(const fs::path& path);
+
+struct DecodedAudio {
+    int sampleRate = 0;
+    int channels = 0;
+    std::string codec;
+    double trackSeconds = 0;       // the track's duration as the container states it
+    double firstSampleSeconds = 0; // presentation time of the first sample
+    std::vector<float> samples;    // interleaved, as presented (priming removed)
+
+    int64_t frameCount() const { return channels ? int64_t(samples.size()) / channels : 0; }
+    float at(int64_t frame, int channel) const { return samples[frame * channels + channel]; }
+};
+
+// Decodes the first audio track as a player would, honouring the container's
+// edit list and the encoder's priming.
+DecodedAudio decodeAudio(const fs::path& path);
+
+// Amplitude of the tone at `hz` in one channel, measured over `windowSeconds`
+// centred on `centreSeconds` (Hann window; a tone whose amplitude changes
+// linearly reads as its amplitude at the centre).
+double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
+                     double windowSeconds, double hz);
 
 // True when the file's index ('moov') comes before its media data ('mdat').
 bool indexAtFront(const fs::path& path);

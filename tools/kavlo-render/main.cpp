@@ -2,8 +2,9 @@
 //
 //   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]
 //
-// Writes an MP4 (or a GIF when OUTPUT ends in .gif). A progress bar goes to
-// stderr when it is a terminal. On failure, or on Ctrl-C, the partial output
+// Writes an MP4 (or a GIF when OUTPUT ends in .gif); when the source has
+// sound, the MP4's sound plays forward and backward with the picture. A
+// progress bar goes to stderr when it is a terminal. On failure, or on Ctrl-C, the partial output
 // is removed and the exit status is non-zero.
 #include "media/error.h"
 #include "media/file_util.h"
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "usage: kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]\n"
     "  Renders the segment S..E seconds of INPUT played forward and backward,\n"
     "  N times (default 1), at speed X (default 1.0), as OUTPUT (.mp4 or .gif).\n"
+    "  An MP4 keeps the source's sound, played forward and backward with the picture.\n"
     "  --preview  compress faster, as the app's preview does\n";
 
 struct Options {
@@ -127,6 +129,7 @@ class ProgressBar {
 
 int main(int argc, char** argv) {
     kavlo::quietMediaLogging();
+    kavlo::returnLargeBuffersToTheSystem();
     const std::optional<Options> options = parseArguments(argc, argv);
     if (!options) {
         std::fputs(kUsage, stderr);

@@ -1,0 +1,50 @@
+// The state behind AppAnalytics and its operations. Internal to the module.
+//
+// Threads: constructed anywhere, then moved to AppAnalytics' thread; from
+// start() on, every member function runs on that thread only.
+#pragma once
+
+#include "analytics/app_analytics.h"
+#include "analytics/queue_file.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+namespace kavlo {
+
+class AnalyticsClient : public QObject {
+  public:
+    explicit AnalyticsClient(AnalyticsOptions options);
+    ~AnalyticsClient() override;
+
+    // Reads or creates the installation id and loads the queue file.
+    void start();
+    void track(const QString& name, const AnalyticsProperties& properties);
+    void startSession();
+    const QList<AppAnalyticsEvent>& queue() const { return queue_; }
+
+  private:
+    void scheduleFlush(std::chrono::milliseconds delay);
+    void flush();
+    void finishUpload(QNetworkReply* reply, const QSet<QString>& sentIds);
+    void persistQueue();
+
+    AnalyticsOptions options_;
+    QueueFile queueFile_;
+    std::unique_ptr<QSettings> settings_;
+    QString installationId_;
+    const QString sessionId_;
+    QList<AppAnalyticsEvent> queue_;
+    QTimer* flushTask_ = nullptr; // a pending flush while it runs
+    QNetworkAccessManager* network_ = nullptr;
+    QPointer<QNetworkReply> upload_; // the request in flight, if any
+    std::chrono::milliseconds retryDelay_;
+    bool hasStartedSession_ = false;
+};
+
+} // namespace kavlo

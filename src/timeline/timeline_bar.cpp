@@ -1,0 +1,130 @@
+#include "timeline/timeline_bar.h"
+
+#include "timeline/timeline_interaction_widget.h"
+#include "timeline/timeline_painting.h"
+#include "timeline/timeline_viewport_scrollbar.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace kavlo {
+
+TimelineBar::TimelineBar(QWidget* parent)
+    : QWidget(parent), interaction_(new TimelineInteractionWidget(this)),
+      scrollbar_(new TimelineViewportScrollbar(this)) {
+    auto setViewport = [this](double v) { setViewportStart(v); };
+    auto moveLoop = [this](double start, bool dragging) { onMoveLoop(start, dragging); };
+    interaction_->setOnViewportStart(setViewport);
+    interaction_->setOnMoveLoop(moveLoop);
+    interaction_->setOnTrim([this](TrimHandle handle, double time, bool dragging) {
+        // Called through a copy: the owner may replace the callback from
+        // inside it.
+        if (auto onTrim = onTrim_)
+            onTrim(handle, time, dragging);
+    });
+    scrollbar_->setOnViewportStart(setViewport);
+    scrollbar_->setOnMoveLoop(moveLoop);
+    updateChildren();
+}
+
+void TimelineBar::setInputs(TimelineBarInputs inputs) {
+    const bool rezoomed =
+        inputs.duration != inputs_.duration || inputs.maxLoopDuration != inputs_.maxLoopDuration;
+    inputs_ = std::move(inputs);
+    if (rezoomed)
+        resetViewport();
+    updateChildren();
+    update();
+}
+
+void TimelineBar::setOnTrim(TrimCallback callback) {
+    onTrim_ = std::move(callback);
+}
+
+void TimelineBar::setOnMoveLoop(MoveLoopCallback callback) {
+    onMoveLoop_ = std::move(callback);
+}
+
+TimelineGeometry TimelineBar::layoutGeometry() const {
+    return timelineGeometry(width(), height(), inputs_.duration, inputs_.maxLoopDuration,
+                            viewportStart_);
+}
+
+QSize TimelineBar::sizeHint() const {
+    return {640, 80};
+}
+
+QSize TimelineBar::minimumSizeHint() const {
+    return {0, 80};
+}
+
+void TimelineBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintTimelineStrip(painter, layoutGeometry(), inputs_, devicePixelRatioF());
+}
+
+void TimelineBar::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateChildren();
+}
+
+void TimelineBar::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        resetViewport();
+        updateChildren();
+    }
+}
+
+void TimelineBar::resetViewport() {
+    viewportStart_ = resetViewportStart(inputs_.duration, inputs_.maxLoopDuration, inputs_.start);
+}
+
+void TimelineBar::setViewportStart(double viewportStart) {
+    viewportStart_ = viewportStart;
+    updateChildren();
+    update();
+}
+
+void TimelineBar::onMoveLoop(double start, bool dragging) {
+    if (auto onMoveLoop = onMoveLoop_)
+        onMoveLoop(start, dragging);
+}
+
+void TimelineBar::updateChildren() {
+    const TimelineGeometry g = layoutGeometry();
+
+    interaction_->setGeometry(g.stripRect().toAlignedRect());
+    // Without a video there is no pointer layer at all: no edits, no cursors.
+    interaction_->setVisible(inputs_.isLoaded);
+    interaction_->setView({
+        .isLoaded = inputs_.isLoaded,
+        .duration = inputs_.duration,
+        .start = inputs_.start,
+        .end = inputs_.end,
+        .viewportStart = viewportStart_,
+        .visibleStart = g.visibleStart,
+        .visibleDuration = g.visibleDuration,
+        .pixelsPerSecond = g.pixelsPerSecond,
+        .startHandleCenter = g.startHandleCenter(inputs_.start),
+        .endHandleCenter = g.endHandleCenter(inputs_.end),
+        .handleWidth = kHandleWidth,
+    });
+
+    const QRectF bar = g.scrollbarRect();
+    scrollbar_->setGeometry(static_cast<int>(std::round(bar.x())), static_cast<int>(bar.y()),
+                            static_cast<int>(std::round(bar.width())),
+                            static_cast<int>(bar.height()));
+    scrollbar_->setInputs({
+        .duration = inputs_.duration,
+        .visibleDuration = g.visibleDuration,
+        .viewportStart = g.visibleStart,
+        .selectionStart = inputs_.start,
+        .isLoaded = inputs_.isLoaded,
+        .minimumThumbWidth = kMinimumThumbWidth,
+    });
+}
+
+} // namespace kavlo

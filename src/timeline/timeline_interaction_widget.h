@@ -1,0 +1,54 @@
+// The transparent pointer layer laid exactly over the timeline strip. It
+// turns presses and drags into handle trims and strip pans, and picks the
+// cursor on every pointer motion. The bar creates it once and keeps it up to
+// date with setView(); a drag in progress survives those updates, since its
+// own callbacks cause them.
+//
+// Main (GUI) thread only. The callbacks run synchronously from the mouse
+// event handlers.
+#pragma once
+
+#include "timeline/timeline_interaction.h"
+
+#include <QWidget>
+
+#include <optional>
+
+namespace kavlo {
+
+class TimelineInteractionWidget : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TimelineInteractionWidget(QWidget* parent = nullptr);
+
+    // Replaces the values; the drag in progress, if any, is kept.
+    void setView(const TimelineInteractionView& view);
+    const TimelineInteractionView& view() const { return view_; }
+    bool isDragging() const { return dragMode_.has_value(); }
+
+    void setOnViewportStart(ViewportStartCallback callback);
+    void setOnTrim(TrimCallback callback);
+    void setOnMoveLoop(MoveLoopCallback callback);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void apply(double delta, bool dragging);
+    void updateCursor(bool pressed, double x);
+
+    TimelineInteractionView view_;
+    std::optional<TimelineDragMode> dragMode_;
+    double dragStartX_ = 0;
+    std::optional<double> pointerX_; // last known pointer x while it is over the layer
+    ViewportStartCallback onViewportStart_;
+    TrimCallback onTrim_;
+    MoveLoopCallback onMoveLoop_;
+};
+
+} // namespace kavlo

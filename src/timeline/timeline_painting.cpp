@@ -1,0 +1,138 @@
+#include "timeline/timeline_painting.h"
+
+#include "timeline/timeline_icons.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kavlo {
+
+QColor timelineAccentColor() {
+    return QColor::fromRgbF(1.0f, 0.72f, 0.0f, 1.0f);
+}
+
+QPainterPath capsulePath(const QRectF& rect) {
+    const double radius = std::min(rect.width(), rect.height()) / 2;
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+
+void fillSoftShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color,
+                    double blurRadius, QPointF offset) {
+    // Layers grown from -blurRadius to +blurRadius around the edge give a
+    // linear fall-off. Each layer's alpha is chosen so that where all of them
+    // overlap the colour reaches its full opacity.
+    constexpr int kLayers = 4;
+    QColor layer = color;
+    layer.setAlphaF(static_cast<float>(1 - std::pow(1 - color.alphaF(), 1.0 / kLayers)));
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(layer);
+    for (int i = 0; i < kLayers; ++i) {
+        const double grow = blurRadius * ((2.0 * i + 1) / kLayers - 1);
+        const QRectF r = rect.translated(offset).adjusted(-grow, -grow, grow, grow);
+        if (r.width() <= 0 || r.height() <= 0)
+            continue;
+        const double radius =
+            std::clamp(cornerRadius + grow, 0.0, std::min(r.width(), r.height()) / 2);
+        painter.drawRoundedRect(r, radius, radius);
+    }
+    painter.restore();
+}
+
+namespace {
+
+// Snaps an x to the device pixel grid so that neighbouring tiles share an
+// edge exactly and no seam of background shows between them.
+double snapped(double x, double dpr) {
+    return std::round(x * dpr) / dpr;
+}
+
+void drawTile(QPainter& p, const QImage& image, double left, double height, double dpr) {
+    if (image.isNull())
+        return;
+    const QRectF box(QPointF(snapped(left, dpr), 0),
+                     QPointF(snapped(left + kTileWidth, dpr), height));
+    // Fill the box keeping the aspect ratio; crop what sticks out, centred.
+    const double scale = std::max(box.width() / image.width(), box.height() / image.height());
+    const QSizeF source(box.width() / scale, box.height() / scale);
+    const QRectF crop(
+        QPointF((image.width() - source.width()) / 2, (image.height() - source.height()) / 2),
+        source);
+    p.drawImage(box, image, crop);
+}
+
+void drawSelection(QPainter& p, const SelectionGeometry& s) {
+    const QColor accent = timelineAccentColor();
+    const double h = s.stripHeight;
+    p.setPen(Qt::NoPen);
+    p.setBrush(accent);
+    // Each handle is rounded on all four corners; a plain block over its
+    // inner half squares off the corners that meet the selection.
+    p.drawRoundedRect(s.startHandle(), 8, 8);
+    p.fillRect(QRectF(s.left - kHandleWidth / 2, 0, kHandleWidth / 2, h), accent);
+    p.drawRoundedRect(s.endHandle(), 8, 8);
+    p.fillRect(QRectF(s.right, 0, kHandleWidth / 2, h), accent);
+    p.fillRect(QRectF(s.left, 0, s.borderWidth(), 4), accent);
+    p.fillRect(QRectF(s.left, h - 4, s.borderWidth(), 4), accent);
+
+    const double cy = h / 2;
+    p.setBrush(Qt::black);
+    p.drawPath(ChevronIcon::left().path(QRectF(s.left - kHandleWidth / 2 - 9, cy - 9, 18, 18)));
+    p.drawPath(ChevronIcon::right().path(QRectF(s.right + kHandleWidth / 2 - 9, cy - 9, 18, 18)));
+}
+
+void drawPlayhead(QPainter& p, const SelectionGeometry& s) {
+    const QRectF marker(s.playheadX - 2, 0, 4, s.stripHeight);
+    fillSoftShadow(p, marker, 2, QColor::fromRgbF(0, 0, 0, 0.45f), 2, QPointF(0, 0));
+    p.fillPath(capsulePath(marker), Qt::white);
+}
+
+} // namespace
+
+void paintTimelineStrip(QPainter& painter, const TimelineGeometry& g, const TimelineBarInputs& in,
+                        double dpr) {
+    const QRectF strip = g.stripRect();
+    // Rendered apart and then clipped with antialiased corners: a clip path
+    // on the painter itself would leave the corners jagged.
+    QImage image(std::max(1, static_cast<int>(std::ceil(strip.width() * dpr))),
+                 std::max(1, static_cast<int>(std::ceil(strip.height() * dpr))),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+
+    QPainter p(&image);
+    p.fillRect(strip, Qt::black);
+    if (in.thumbnails.empty()) {
+        p.fillRect(strip, QColor::fromRgbF(0, 0, 0, 0.18f));
+    } else {
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        for (const TileSlot& slot : tileSlots(g, in.duration, in.thumbnails))
+            drawTile(p, in.thumbnails[slot.thumbnail].image, slot.left, g.stripHeight, dpr);
+    }
+    if (in.isLoaded) {
+        const SelectionGeometry s = selectionGeometry(g, in.start, in.end, in.playhead);
+        const QColor dim = QColor::fromRgbF(0, 0, 0, 0.5f);
+        p.fillRect(QRectF(0, 0, s.lo, g.stripHeight), dim);
+        p.fillRect(QRectF(s.hi, 0, std::max(g.width - s.hi, 0.0), g.stripHeight), dim);
+        p.setRenderHint(QPainter::Antialiasing);
+        drawSelection(p, s);
+        drawPlayhead(p, s);
+    }
+
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath corners;
+    corners.addRect(strip);
+    corners.addRoundedRect(strip, kStripCornerRadius, kStripCornerRadius);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    p.fillPath(corners, Qt::black); // odd-even fill: only the four corners
+    p.end();
+
+    painter.drawImage(strip.topLeft(), image);
+}
+
+} // namespace kavlo

@@ -1,0 +1,97 @@
+#include "media/orientation.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+namespace kavlo {
+namespace {
+
+std::vector<DisplayTransform> allTransforms() {
+    std::vector<DisplayTransform> all;
+    for (int degrees : {0, 90, 180, 270})
+        for (bool mirrored : {false, true})
+            all.push_back(DisplayTransform::rotation(degrees, mirrored));
+    return all;
+}
+
+TEST(DisplayTransform, TurnsPicturesTheWayFfmpegDoes) {
+    // ffmpeg turns a picture clockwise by -av_display_rotation_get() degrees
+    // before showing it; a phone's portrait recording (0 1 -1 0) reads -90.
+    int32_t phone[9] = {0, 1 << 16, 0, -(1 << 16), 0, 0, 0, 0, 1 << 30};
+    EXPECT_EQ(av_display_rotation_get(phone), -90);
+    EXPECT_EQ(DisplayTransform::fromDisplayMatrix(phone), DisplayTransform::rotation(-90));
+
+    for (double angle : {0.0, 90.0, 180.0, -90.0, 270.0}) {
+        int32_t m[9];
+        av_display_rotation_set(m, angle);
+        const int counterClockwise = int(std::lround(av_display_rotation_get(m)));
+        EXPECT_EQ(DisplayTransform::fromDisplayMatrix(m),
+                  DisplayTransform::rotation(counterClockwise))
+            << angle;
+        av_display_matrix_flip(m, 1, 0);
+        EXPECT_TRUE(DisplayTransform::fromDisplayMatrix(m).mirrors()) << angle;
+    }
+}
+
+TEST(DisplayTransform, SnapsSkewedAndScaledMatricesAndIgnoresEmptyOnes) {
+    int32_t m[9] = {};
+    EXPECT_TRUE(DisplayTransform::fromDisplayMatrix(m).isIdentity());
+    av_display_rotation_set(m, 80); // nearly a quarter turn
+    int32_t exact[9];
+    av_display_rotation_set(exact, 90);
+    EXPECT_EQ(DisplayTransform::fromDisplayMatrix(m), DisplayTransform::fromDisplayMatrix(exact));
+    int32_t scaled[9] = {2 << 16, 0, 0, 0, 3 << 16, 0, 0, 0, 1 << 30};
+    EXPECT_TRUE(DisplayTransform::fromDisplayMatrix(scaled).isIdentity());
+}
+
+// Every transform moves each pixel to where mapping its centre through the
+// matrix (and back into the positive quadrant) says, for odd sizes too.
+TEST(TransformPlane, MatchesTheMatrixForAllEightOrientations) {
+    const int w = 5, h = 3, stride = 8;
+    std::vector<uint8_t> src(stride * h, 0xEE);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            src[y * stride + x] = uint8_t(10 * y + x);
+
+    for (const auto& t : allTransforms()) {
+        int dw, dh;
+        t.uprightSize(w, h, dw, dh);
+        const int dstStride = dw + 3;
+        std::vector<uint8_t> dst(dstStride * dh, 0);
+        transformPlane(t, src.data(), stride, w, h, dst.data(), dstStride);
+
+        const double minX = std::min(0, t.a * w) + std::min(0, t.c * h);
+        const double minY = std::min(0, t.b * w) + std::min(0, t.d * h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int X = int(t.a * (x + 0.5) + t.c * (y + 0.5) - minX - 0.5);
+                const int Y = int(t.b * (x + 0.5) + t.d * (y + 0.5) - minY - 0.5);
+                ASSERT_GE(X, 0);
+                ASSERT_LT(X, dw);
+                ASSERT_GE(Y, 0);
+                ASSERT_LT(Y, dh);
+                EXPECT_EQ(dst[Y * dstStride + X], src[y * stride + x])
+                    << "a=" << t.a << " b=" << t.b << " c=" << t.c << " d=" << t.d;
+            }
+        }
+    }
+}
+
+TEST(TransformPlane, NinetyDegreesCounterClockwiseMovesTheTopRowToTheLeftColumn) {
+    // 3x2:  1 2 3      turned:  3 6
+    //       4 5 6               2 5
+    //                           1 4
+    const uint8_t src[] = {1, 2, 3, 4, 5, 6};
+    uint8_t dst[6] = {};
+    transformPlane(DisplayTransform::rotation(90), src, 3, 3, 2, dst, 2);
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 6), (std::vector<uint8_t>{3, 6, 2, 5, 1, 4}));
+}
+
+} // namespace
+} // namespace kavlo

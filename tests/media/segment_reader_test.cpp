@@ -1,0 +1,69 @@
+// The segment reader's choice of frame: the one on screen at each sampling
+// time, whatever the source's own rate and timestamp precision.
+#include "media/input_file.h"
+#include "media/segment_reader.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kavlo {
+namespace {
+
+using test::makeIndexedVideo;
+using test::TempDir;
+using test::VideoSpec;
+
+std::vector<int> sampledIndices(const std::filesystem::path& file, double start, double range,
+                                double rate) {
+    InputFile input(file.string());
+    const auto& v = *input.info().video;
+    VideoSegmentReader reader(input, {start, range, rate, v.codedWidth & ~1, v.codedHeight & ~1});
+    std::vector<int> indices;
+    while (auto picture = reader.next()) {
+        const AVFrame* f = picture->frame();
+        indices.push_back(test::readFrameIndex(f->data[0], f->linesize[0], f->width, f->height));
+    }
+    return indices;
+}
+
+TEST(VideoSegmentReader, SamplesTheFrameOnScreenAtEachStep) {
+    TempDir dir;
+    VideoSpec spec;
+    spec.rate = "25";
+    spec.frames = 50;
+    spec.keyframeInterval = 12;
+    const auto file = makeIndexedVideo(dir / "25fps.mp4", spec);
+    // Sampling a 25 fps source at 30: frame floor(t * 25) at t = 0.7 + k / 30.
+    const auto indices = sampledIndices(file, 0.7, 0.5, 30);
+    ASSERT_EQ(indices.size(), 15u);
+    for (std::size_t k = 0; k < indices.size(); ++k)
+        EXPECT_EQ(indices[k], int(std::floor((0.7 + k / 30.0) * 25 + 1e-9))) << k;
+}
+
+TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
+    // Matroska rounds 2/30 s to 67 ms, after the sampling time 66.67 ms; the
+    // frame still counts as on screen there.
+    TempDir dir;
+    VideoSpec spec;
+    spec.frames = 30;
+    const auto file = makeIndexedVideo(dir / "ms.mkv", spec);
+    const auto indices = sampledIndices(file, 0.0, 1.0, 30);
+    ASSERT_EQ(indices.size(), 30u);
+    for (int k = 0; k < 30; ++k)
+        EXPECT_EQ(indices[k], k);
+}
+
+TEST(VideoSegmentReader, StopsAtTheEndOfTheTrackAndOfTheRange) {
+    TempDir dir;
+    VideoSpec spec;
+    spec.frames = 10;
+    const auto file = makeIndexedVideo(dir / "short.mp4", spec);
+    EXPECT_EQ(sampledIndices(file, 0.2, 5.0, 30), (std::vector<int>{6, 7, 8, 9}));
+    EXPECT_EQ(sampledIndices(file, 0.0, 0.001, 30), (std::vector<int>{0}));
+    EXPECT_TRUE(sampledIndices(file, 1.0, 1.0, 30).empty());
+}
+
+} // namespace
+} // namespace kavlo

@@ -1,0 +1,40 @@
+// Reading the segment's sound: the first sample returned is the one at the
+// segment's start, checked against an independent decode of the whole file.
+#include "render/audio_reader.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kavlo {
+namespace {
+
+TEST(ReadSegmentAudio, StartsAtTheExactSampleAndKeepsRateAndChannels) {
+    test::TempDir dir;
+    test::VideoSpec spec;
+    spec.audio = "0.5*sin(2*PI*(200*t+400*t*t))|0.3*sin(2*PI*700*t)";
+    const auto path = test::makeIndexedVideo(dir / "aac.mp4", spec);
+    const auto file = test::decodeAudio(path);
+    InputFile input(path.string());
+    // The very start (behind the encoder's priming), inside AAC packets, later.
+    for (double start : {0.0, 0.25, 0.3107, 1.0}) {
+        SCOPED_TRACE(start);
+        const auto segment = readSegmentAudio(input, start, start + 0.5);
+        ASSERT_TRUE(segment);
+        EXPECT_EQ(segment->sampleRate, 48000);
+        ASSERT_EQ(segment->channelCount, 2);
+        ASSERT_EQ(segment->frameCount(), 24000);
+        const int64_t first = std::llround(start * 48000);
+        for (std::size_t i = 0; i < segment->samples.size(); ++i)
+            ASSERT_NEAR(segment->samples[i], file.samples[first * 2 + i], 1e-4) << i;
+    }
+    // A range past the sound ends with it; one beyond it has none.
+    EXPECT_EQ(readSegmentAudio(input, 1.8, 2.5)->frameCount(), file.frameCount() - 86400);
+    EXPECT_FALSE(readSegmentAudio(input, 2.5, 3.0));
+    InputFile silent(test::makeIndexedVideo(dir / "silent.mp4", {}).string());
+    EXPECT_FALSE(readSegmentAudio(silent, 0.0, 1.0));
+}
+
+} // namespace
+} // namespace kavlo

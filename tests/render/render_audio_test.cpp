@@ -1,0 +1,228 @@
+// End-to-end renders of sources with sound that tells where it comes from:
+// the left channel is a 1 kHz tone whose amplitude rises with source time,
+// so its loudness reads back as a source position; the right channel is a
+// chord of unrelated tones, whose waveform pins alignment to the sample.
+#include "media/error.h"
+#include "render/render_video.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+namespace kavlo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::decodeAudio;
+using test::DecodedAudio;
+using test::toneAmplitude;
+
+constexpr double kStart = 0.5; // the segment: frames 15...44 of a 30 fps source
+constexpr double kEnd = 1.5;
+// 0.1 at the segment's start, 0.7 at its end: 0.02 a frame.
+constexpr const char* kRamp = "(0.6*t-0.2)*sin(2*PI*1000*t)";
+constexpr const char* kChord = "0.1*(sin(2*PI*311*t)+sin(2*PI*487*t)+sin(2*PI*743*t)+"
+                               "sin(2*PI*1093*t)+sin(2*PI*1597*t))";
+// Loudness is read over 40 ms of output: AAC moves a tone's level a little
+// from one 1024-sample frame to the next, and a longer look averages that.
+constexpr double kWindow = 0.04;
+
+fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 48000,
+                    double audioSeconds = 0) {
+    test::VideoSpec spec;
+    spec.audio = audio;
+    spec.sampleRate = rate;
+    spec.audioSeconds = audioSeconds;
+    return test::makeIndexedVideo(path, spec);
+}
+
+// At a dozen output times the ramp heard in `channel` must be the source's
+// own loudness somewhere between the frame the picture shows and the next
+// one, or silence where the picture shows frames after `soundEnd` seconds.
+void expectSoundFollowsPicture(const fs::path& source, const fs::path& output, int channel,
+                               double speed, double tolerance, double soundEnd = 1e9) {
+    const DecodedAudio original = decodeAudio(source), audio = decodeAudio(output);
+    const test::DecodedVideo video = test::decodeVideo(output);
+    EXPECT_DOUBLE_EQ(audio.firstSampleSeconds, 0.0);
+    EXPECT_NEAR(audio.trackSeconds, video.trackSeconds, 1.0 / audio.sampleRate);
+    for (int j = 0; j < 12; ++j) {
+        const double t = (j + 0.5) / 12 * video.trackSeconds;
+        const auto i = std::size_t(t * 30 * speed);
+        const double a = video.frames.at(i).index / 30.0;
+        const double b = video.frames.at(std::min(i + 1, video.frames.size() - 1)).index / 30.0;
+        const double heard = toneAmplitude(audio, channel, t, kWindow, 1000 * speed);
+        if (std::min(a, b) > soundEnd + 0.05) {
+            EXPECT_LT(heard, 0.01) << "at " << t << " s";
+        }
+        if (std::max(a, b) > soundEnd - 0.05)
+            continue;
+        double quietest = 1, loudest = 0; // kWindow of output holds kWindow * speed of source
+        for (int step = 0; step <= 4; ++step) {
+            const double level =
+                toneAmplitude(original, channel, a + (b - a) * step / 4, kWindow * speed, 1000);
+            quietest = std::min(quietest, level);
+            loudest = std::max(loudest, level);
+        }
+        EXPECT_GE(heard, quietest - tolerance) << "at " << t << " s";
+        EXPECT_LE(heard, loudest + tolerance) << "at " << t << " s";
+    }
+}
+
+TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
+    test::TempDir dir;
+    const auto source = makeSource(dir / "stereo.mp4", std::string(kRamp) + "|" + kChord);
+    const DecodedAudio original = decodeAudio(source);
+    double sourceJump = 0; // the largest sample-to-sample step of the segment
+    for (auto k = std::llround(kStart * 48000); k < std::llround(kEnd * 48000); ++k)
+        sourceJump =
+            std::max<double>(sourceJump, std::abs(original.at(k + 1, 0) - original.at(k, 0)));
+
+    for (double speed : {0.5, 1.0, 2.0}) {
+        for (int loops : {1, 3}) {
+            SCOPED_TRACE("speed " + std::to_string(speed) + ", loops " + std::to_string(loops));
+            const auto output = dir / "out.mp4";
+            renderPingPongVideo(source, output, kStart, kEnd, speed, loops, nullptr);
+            expectSoundFollowsPicture(source, output, 0, speed, 0.015);
+            const DecodedAudio audio = decodeAudio(output);
+
+            // Output time 0 is the loop's first sample: the forward run plays
+            // the chord from the first frame shown (17) on, at `speed`.
+            int bestLag = 0;
+            double best = -1;
+            for (int lag = 0; lag <= 128; ++lag) {
+                double xy = 0, xx = 0, yy = 0;
+                for (int m = 0; m < 2048; ++m) {
+                    const double k = 17 / 30.0 * 48000 + speed * (m + lag - 64);
+                    const auto k0 = int64_t(k);
+                    const double y = original.at(k0, 1) +
+                                     (k - k0) * (original.at(k0 + 1, 1) - original.at(k0, 1));
+                    const double x = audio.at(m, 1);
+                    xy += x * y, xx += x * x, yy += y * y;
+                }
+                if (xy / std::sqrt(xx * yy) > best)
+                    best = xy / std::sqrt(xx * yy), bestLag = lag - 64;
+            }
+            EXPECT_LE(std::abs(bestLag), 2);
+            EXPECT_GT(best, 0.95);
+
+            // The turns are continuous: no step larger than the source's own
+            // at this speed.
+            for (double turn = 25; turn < 50 * loops; turn += 25) {
+                const auto at = std::llround(turn / (30 * speed) * 48000);
+                for (auto m = at - 512; m < at + 512; ++m)
+                    ASSERT_LE(std::abs(audio.at(m + 1, 0) - audio.at(m, 0)),
+                              1.2 * speed * sourceJump)
+                        << "click at frame " << m;
+            }
+        }
+    }
+}
+
+TEST(RenderWithSound, MonoSurroundAndSoundEndingInsideTheSegment) {
+    test::TempDir dir;
+    const auto mono = makeSource(dir / "mono.mp4", kRamp, 44100);
+    renderPingPongVideo(mono, dir / "mono-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
+    EXPECT_EQ(decodeAudio(dir / "mono-out.mp4").sampleRate, 44100);
+    EXPECT_EQ(decodeAudio(dir / "mono-out.mp4").channels, 1);
+    expectSoundFollowsPicture(mono, dir / "mono-out.mp4", 0, 1.0, 0.005);
+
+    // 5.1: each channel has a tone of its own; the centre carries the ramp.
+    const int tones[] = {500, 700, 1000, 60, 1300, 1700};
+    std::string channels;
+    for (int hz : tones)
+        channels += (channels.empty() ? "" : "|") +
+                    (hz == 1000 ? kRamp : "0.3*sin(2*PI*" + std::to_string(hz) + "*t)");
+    const auto surround = makeSource(dir / "surround.mp4", channels);
+    renderPingPongVideo(surround, dir / "surround-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
+    const DecodedAudio out = decodeAudio(dir / "surround-out.mp4");
+    EXPECT_EQ(out.sampleRate, 48000);
+    ASSERT_EQ(out.channels, 6);
+    for (int ch = 0; ch < 6; ++ch)
+        for (int other = 0; other < 6; ++other)
+            EXPECT_TRUE(other == ch || toneAmplitude(out, ch, 0.4, 0.2, tones[ch]) >
+                                           3 * toneAmplitude(out, ch, 0.4, 0.2, tones[other]))
+                << "channel " << ch << " carries the tone of " << other;
+    // Six channels share 128000 bit/s, so levels come out less exact.
+    expectSoundFollowsPicture(surround, dir / "surround-out.mp4", 2, 1.0, 0.03);
+
+    // Sound for the first 1.1 s only; the segment runs to 1.5 s.
+    const auto early = makeSource(dir / "early.mp4", kRamp, 48000, 1.1);
+    renderPingPongVideo(early, dir / "early-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
+    expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, 1.0, 0.01, 1.1);
+}
+
+TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
+    test::TempDir dir, tmp;
+    const auto source = makeSource(dir / "stereo.mp4", kRamp);
+    // The renderer's temporary directory is ours for the test.
+    struct TmpDirGuard {
+        explicit TmpDirGuard(const fs::path& path) {
+            if (const char* old = std::getenv("TMPDIR"))
+                old_ = old;
+            setenv("TMPDIR", path.c_str(), 1);
+        }
+        ~TmpDirGuard() { old_ ? setenv("TMPDIR", old_->c_str(), 1) : unsetenv("TMPDIR"); }
+        std::optional<std::string> old_;
+    } guard(tmp.path());
+    auto temporaries = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(tmp.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    std::vector<double> reports;
+    std::vector<std::string> seen;
+    renderPingPongVideo(source, dir / "out.mp4", kStart, kEnd, 1.0, 1, [&](double p) {
+        if (p > 0.8 && seen.empty())
+            seen = temporaries();
+        reports.push_back(p);
+    });
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(seen[0].starts_with("kavlo-audio-") && seen[0].ends_with(".m4a")) << seen[0];
+    EXPECT_TRUE(seen[1].starts_with("kavlo-video-") && seen[1].ends_with(".mp4")) << seen[1];
+    EXPECT_EQ(seen[1].size(), std::string("kavlo-video-.mp4").size() + 36);
+    EXPECT_TRUE(temporaries().empty());
+    // Reading ends at 0.35, the video at 0.80, the audio at 0.95.
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    for (double step : {0.35, 0.80, 0.95, 1.0})
+        EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [&](double p) {
+            return std::abs(p - step) < 1e-9;
+        })) << step;
+
+    // A failure while the audio is written, one while the file is joined
+    // (its directory does not exist), and a cancellation.
+    auto failAt = [](double p) {
+        if (p > 0.85)
+            throw std::runtime_error("injected");
+    };
+    EXPECT_THROW(renderPingPongVideo(source, dir / "out.mp4", kStart, kEnd, 1, 1, failAt),
+                 std::runtime_error);
+    EXPECT_TRUE(temporaries().empty());
+    EXPECT_THROW(renderPingPongVideo(source, dir / "no" / "out.mp4", kStart, kEnd, 1, 1, nullptr),
+                 Error);
+    EXPECT_TRUE(temporaries().empty());
+    std::stop_source stop;
+    auto cancelAt = [&](double p) {
+        if (p > 0.85)
+            stop.request_stop();
+    };
+    EXPECT_THROW(renderPingPongVideo(source, dir / "out.mp4", kStart, kEnd, 1, 1, cancelAt,
+                                     stop.get_token()),
+                 Cancelled);
+    EXPECT_TRUE(temporaries().empty());
+
+    // Without sound nothing temporary is made.
+    const auto silent = test::makeIndexedVideo(dir / "silent.mp4", {});
+    bool sawAny = false;
+    renderPingPongVideo(silent, dir / "silent-out.mp4", kStart, kEnd, 1, 1,
+                        [&](double) { sawAny = sawAny || !temporaries().empty(); });
+    EXPECT_FALSE(sawAny);
+    EXPECT_THROW(decodeAudio(dir / "silent-out.mp4"), std::runtime_error);
+}
+
+} // namespace
+} // namespace kavlo

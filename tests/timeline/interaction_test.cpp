@@ -1,0 +1,168 @@
+// Pointer interaction on the strip. The bar is 348 wide: its track is 300
+// points for 3 visible seconds, 100 points per second. It shows 3..6 s of a
+// 10 s video with the selection at 4..5 s, so the selection's edges are at
+// x = 124 and 224 and the handle centres at 112 and 236.
+#include "timeline/timeline_interaction_widget.h"
+#include "timeline/timeline_viewport_scrollbar.h"
+#include "timeline_test_support.h"
+
+#include <array>
+
+namespace kavlo::test {
+namespace {
+
+constexpr TrimHandle kStart = TrimHandle::start;
+constexpr TrimHandle kEnd = TrimHandle::end;
+
+TimelineBarInputs loaded(double start, double end, double duration = 10) {
+    return {duration, start, end, start, std::min(duration, 3.0), {}, true};
+}
+
+class TimelineInteraction : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        bar.resize(348, 80);
+        bar.setInputs(loaded(3, 4)); // the window's left edge goes to 3 s
+        bar.show();
+        bar.setInputs(loaded(4, 5)); // moves the selection, not the window
+        recorder.attach(bar);
+        layer = bar.findChild<TimelineInteractionWidget*>();
+    }
+    // Presses and releases at x; returns the first call.
+    Call click(int x) {
+        recorder.calls.clear();
+        press(layer, x);
+        release(layer, x);
+        return recorder.calls.at(0);
+    }
+
+    TimelineBar bar;
+    Recorder recorder;
+    TimelineInteractionWidget* layer = nullptr;
+};
+
+TEST_F(TimelineInteraction, EveryStepIsMeasuredFromThePress) {
+    click(112);
+    EXPECT_EQ(recorder.calls, (Calls{trim(kStart, 4, true), trim(kStart, 4, false)}));
+    click(170);
+    EXPECT_EQ(recorder.calls, (Calls{moveLoop(4, true), moveLoop(4, false)}));
+
+    recorder.calls.clear();
+    recorder.feedBack = true; // the end moves under the drag
+    press(layer, 236);
+    drag(layer, 256);
+    drag(layer, 286);
+    release(layer, 286);
+    EXPECT_EQ(recorder.calls, (Calls{trim(kEnd, 5, true), trim(kEnd, 5.2, true),
+                                     trim(kEnd, 5.5, true), trim(kEnd, 5.5, false)}));
+}
+
+TEST_F(TimelineInteraction, HandlesStopAtTheEdgesOfTheVisibleWindow) {
+    press(layer, 112); // the video goes on left of 3 s; a handle drag does not scroll
+    drag(layer, -400);
+    release(layer, -400);
+    press(layer, 236);
+    drag(layer, 2000);
+    release(layer, 2000);
+    EXPECT_EQ(recorder.calls[2], trim(kStart, 3, false));
+    EXPECT_EQ(recorder.calls[5], trim(kEnd, 6, false));
+    EXPECT_EQ(bar.viewportStart(), 3);
+}
+
+TEST_F(TimelineInteraction, HandleZonesIncludeTheirBoundaryAndTheStartWinsTheOverlap) {
+    EXPECT_EQ(click(100), trim(kStart, 4, true));
+    EXPECT_EQ(click(124), trim(kStart, 4, true));
+    EXPECT_EQ(click(224), trim(kEnd, 5, true));
+    EXPECT_EQ(click(248), trim(kEnd, 5, true));
+    for (int x : {99, 125, 223, 249})
+        EXPECT_EQ(click(x), moveLoop(4, true)) << x;
+
+    bar.setInputs(loaded(4.1, 4.0)); // reversed: centres at 122 and 126
+    EXPECT_EQ(click(124), trim(kStart, 4.1, true));
+    EXPECT_EQ(click(136), trim(kEnd, 4.0, true));
+}
+
+TEST_F(TimelineInteraction, StripDragPansTheWindowAndCarriesTheSelection) {
+    recorder.feedBack = true;
+    press(layer, 170);
+    drag(layer, 120); // 0.5 s on
+    EXPECT_DOUBLE_EQ(bar.viewportStart(), 3.5);
+    drag(layer, 220); // 0.5 s back from the press
+    release(layer, 220);
+    EXPECT_EQ(recorder.calls, (Calls{moveLoop(4, true), moveLoop(4.5, true), moveLoop(3.5, true),
+                                     moveLoop(3.5, false)}));
+    EXPECT_DOUBLE_EQ(bar.layoutGeometry().visibleStart, 2.5);
+
+    // Past the video's start neither the window nor the selection moves.
+    bar.setInputs(loaded(0, 1, 20)); // a new video: the window starts at 0
+    bar.setInputs(loaded(0.5, 1.5, 20));
+    recorder.calls.clear();
+    press(layer, 200);
+    drag(layer, 600);
+    release(layer, 600);
+    EXPECT_EQ(recorder.calls,
+              (Calls{moveLoop(0.5, true), moveLoop(0.5, true), moveLoop(0.5, false)}));
+    EXPECT_EQ(bar.viewportStart(), 0);
+}
+
+TEST_F(TimelineInteraction, NothingHappensWithoutAVideo) {
+    TimelineBarInputs in = loaded(4, 5);
+    in.isLoaded = false;
+    bar.setInputs(in);
+    EXPECT_NE(bar.childAt(170, 20), layer);
+    QWidget* scrollbar = bar.findChild<TimelineViewportScrollbar*>();
+    for (QWidget* w : {static_cast<QWidget*>(layer), scrollbar}) {
+        hover(w, 112);
+        press(w, 112);
+        drag(w, 300);
+        release(w, 300);
+    }
+    EXPECT_TRUE(recorder.calls.empty());
+    EXPECT_FALSE(layer->testAttribute(Qt::WA_SetCursor));
+}
+
+TEST_F(TimelineInteraction, CursorFollowsThePointerAndTheDrag) {
+    auto shape = [&] { return layer->cursor().shape(); };
+    hover(layer, 112);
+    EXPECT_EQ(shape(), Qt::SizeHorCursor);
+    hover(layer, 170);
+    EXPECT_EQ(shape(), Qt::OpenHandCursor);
+
+    recorder.feedBack = true; // the selection pans along and stays put on the screen
+    press(layer, 170);
+    EXPECT_EQ(shape(), Qt::ClosedHandCursor);
+    drag(layer, 236); // over a handle, still panning
+    EXPECT_EQ(shape(), Qt::ClosedHandCursor);
+    release(layer, 236);
+    EXPECT_EQ(shape(), Qt::SizeHorCursor);
+
+    recorder.feedBack = false; // the start handle stays at 112
+    press(layer, 112);
+    drag(layer, 170); // off the handle, still trimming
+    EXPECT_EQ(shape(), Qt::SizeHorCursor);
+    release(layer, 170);
+    EXPECT_EQ(shape(), Qt::OpenHandCursor);
+
+    // The start handle moves under the resting pointer.
+    const TimelineGeometry g = bar.layoutGeometry();
+    bar.setInputs(loaded(g.visibleStart + (176 - 24) / g.pixelsPerSecond, 5));
+    EXPECT_EQ(shape(), Qt::SizeHorCursor);
+}
+
+// The owner may swap a callback from inside it; the running one must stay
+// alive until it returns (the sanitizer build catches it otherwise).
+TEST_F(TimelineInteraction, CallbacksMayReplaceThemselves) {
+    int calls = 0;
+    std::array<double, 8> payload{};
+    payload[7] = 1;
+    bar.setOnTrim([&, payload](TrimHandle, double, bool) {
+        bar.setOnTrim([&](TrimHandle, double, bool) { ++calls; });
+        calls += static_cast<int>(payload[7]);
+    });
+    press(layer, 112);
+    release(layer, 112);
+    EXPECT_EQ(calls, 2);
+}
+
+} // namespace
+} // namespace kavlo::test
