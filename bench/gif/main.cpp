@@ -185,6 +185,7 @@ void printRow(const std::string& source, const std::string& encoder, const Figur
 
 int main(int argc, char** argv) {
     quietMediaLogging();
+    returnLargeBuffersToTheSystem(); // as the application and kavlo-render do
     fs::path workdir = fs::temp_directory_path() / "kavlo-bench-gif";
     std::string only;
     int runs = 1;
