@@ -19,6 +19,13 @@ void removeFileIfExists(const std::filesystem::path& path) {
                     "Could not replace " + path.filename().string() + ": " + ec.message());
 }
 
+void replaceOutputOf(const std::filesystem::path& source, const std::filesystem::path& output) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(source, output, ec))
+        throw Error(kMediaDomain, AVERROR(EINVAL), "The output cannot be the source video itself");
+    removeFileIfExists(output);
+}
+
 void removeFileQuietly(const std::filesystem::path& path) noexcept {
     std::error_code ec;
     std::filesystem::remove(path, ec);

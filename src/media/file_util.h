@@ -11,6 +11,11 @@ namespace kavlo {
 // and cannot be removed.
 void removeFileIfExists(const std::filesystem::path& path);
 
+// Makes way for an output: throws Error when `output` is the same file as
+// `source` (it would be deleted before it is read), otherwise removes
+// whatever file is at `output`.
+void replaceOutputOf(const std::filesystem::path& source, const std::filesystem::path& output);
+
 // Removes the file at `path`, ignoring every failure (temporary files).
 void removeFileQuietly(const std::filesystem::path& path) noexcept;
 

@@ -37,7 +37,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                const std::filesystem::path& outputPath, double trimStart,
                                double trimEnd, double speed, const ProgressCallback& progress,
                                std::stop_token stop, const GifRenderOptions& options) {
-    removeFileIfExists(outputPath);
+    replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
     const std::optional<VideoTrackInfo>& track = source.info().video;
     if (!track)

@@ -51,7 +51,7 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
-    removeFileIfExists(outputPath);
+    replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
     const std::optional<VideoTrackInfo>& track = source.info().video;
     if (!track)

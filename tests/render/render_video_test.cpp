@@ -3,6 +3,7 @@
 // presentation time.
 #include "media/error.h"
 #include "render/ping_pong.h"
+#include "render/render_gif.h"
 #include "render/render_video.h"
 #include "support/test_media.h"
 
@@ -97,6 +98,18 @@ TEST_F(RenderVideo, ReplacesAnExistingOutputAndWritesAPlainH264Mp4) {
     EXPECT_EQ(video.pixelFormat, "yuv420p");
     EXPECT_FALSE(video.hasDisplayMatrix);
     EXPECT_TRUE(test::indexAtFront(output));
+}
+
+TEST_F(RenderVideo, RefusesToWriteOverItsOwnSource) {
+    const auto copy = out("source-copy.mp4");
+    std::filesystem::copy_file(source_, copy);
+    const auto size = std::filesystem::file_size(copy);
+    EXPECT_THROW(renderPingPongVideo(copy, copy, 0.0, 1.0, 1.0, 1, nullptr), Error);
+    EXPECT_THROW(
+        renderPingPongGIF(copy, dir_->path() / "." / "source-copy.mp4", 0.0, 1.0, 1.0, nullptr),
+        Error);
+    ASSERT_TRUE(std::filesystem::exists(copy));
+    EXPECT_EQ(std::filesystem::file_size(copy), size);
 }
 
 TEST_F(RenderVideo, ReportsProgressInOrderFromReadingToDone) {

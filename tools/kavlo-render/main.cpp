@@ -139,6 +139,12 @@ int main(int argc, char** argv) {
         std::fputs("kavlo-render: --end must be after --start\n", stderr);
         return 2;
     }
+    // A failed render removes its partial output; that must never be the input.
+    std::error_code sameFileError;
+    if (std::filesystem::equivalent(options->input, options->output, sameFileError)) {
+        std::fputs("kavlo-render: the output cannot be the input file\n", stderr);
+        return 2;
+    }
 
     // Ctrl-C and SIGTERM cancel the render; a thread waits for them so the
     // handler needs no async-signal-safety.
