@@ -16,8 +16,9 @@ namespace kavlo {
 class Player {
   public:
     // Called once per seek with true when the player shows the requested
-    // time, false when the seek was superseded by a newer seek, an item
-    // change or the player's destruction, or when there was nothing to seek.
+    // time, false when the seek was superseded by a newer seek or an item
+    // change, or when there was nothing to seek. A player destroyed with
+    // seeks outstanding drops their completions without calling them.
     using SeekCompletion = std::function<void(bool finished)>;
     // Called with the player's current time in seconds.
     using TimeCallback = std::function<void(double timeSeconds)>;
