@@ -15,6 +15,10 @@ namespace {
 // Frames decoded ahead of the one shown while no seek waits, so that a drag
 // forward finds them ready.
 constexpr int kPrefetchFrames = 12;
+// After a frame from the cache, prefetching goes on from where decoding
+// stands only if that is this close after the frame: a drag moving back over
+// cached frames leaves the decoder idle rather than busy far ahead.
+constexpr int64_t kPrefetchReachUs = 250'000;
 
 // One opened item: its stream, cache and the frame on screen. Lives on the
 // worker thread.
@@ -23,14 +27,24 @@ class ItemDecoder {
     ItemDecoder(const std::string& path, size_t cacheBytes)
         : stream_(path), converter_(stream_.track()), cache_(cacheBytes) {}
 
-    // The frame on screen at `tUs`, from the cache or decoded.
+    // The frame on screen at `tUs`, from the cache or decoded. Plans the
+    // idle work that follows.
     std::pair<const AVFrame*, int64_t> locate(int64_t tUs) {
         tUs = std::max<int64_t>(tUs, 0);
-        if (auto hit = cache_.find(tUs, stream_.slackUs()))
+        if (auto hit = cache_.find(tUs, stream_.slackUs())) {
+            const auto next = stream_.nextStartUs();
+            prefetchLeft_ = next && *next > hit->ptsUs && *next - hit->ptsUs < kPrefetchReachUs
+                                ? kPrefetchFrames
+                                : 0;
             return {hit->frame, hit->ptsUs};
+        }
         auto found = stream_.locate(tUs, true, [this](const TimedFrame& f) { remember(f); });
         if (!found)
             throw kavloError(12, "No video frames found.");
+        prefetchLeft_ = kPrefetchFrames;
+        backfill_.reset();
+        if (stream_.skippedSinceSeek())
+            backfill_ = Backfill{tUs, found->ptsUs, false};
         if (found->ptsUs > tUs + stream_.slackUs())
             cache_.markFirst(found->ptsUs);
         if (stream_.atEnd())
@@ -58,6 +72,39 @@ class ItemDecoder {
         return std::pair{shownPtsUs_, converter_.convert(shown_.get(), size)};
     }
 
+    // Work for idle moments, most useful first: the frames after the one
+    // shown (a drag forward finds them ready), then the frames a seek left
+    // undecoded on its way (a drag back finds them too). Does one frame's
+    // worth; false when nothing is left.
+    bool idleStep() {
+        if (prefetchLeft_ > 0) {
+            --prefetchLeft_;
+            if (prefetchOne())
+                return true;
+            prefetchLeft_ = 0;
+        }
+        if (backfill_) {
+            if (!backfill_->started) {
+                stream_.seekTo(backfill_->seekUs);
+                backfill_->started = true;
+            }
+            auto f = stream_.next();
+            if (f)
+                remember(*f); // the frame shown too: it closes its predecessor's interval
+            if (f && f->ptsUs < backfill_->untilUs)
+                return true;
+            backfill_.reset();
+        }
+        return false;
+    }
+
+    bool hasIdleWork() const { return prefetchLeft_ > 0 || backfill_; }
+    void dropIdleWork() {
+        prefetchLeft_ = 0;
+        backfill_.reset();
+    }
+
+  private:
     // Decodes one frame past the last one decoded; false at the end.
     bool prefetchOne() {
         if (stream_.atEnd())
@@ -72,7 +119,6 @@ class ItemDecoder {
         return true;
     }
 
-  private:
     void remember(const TimedFrame& f) {
         cache_.insert(f.frame.get(), f.ptsUs, f.durationUs > 0 ? f.ptsUs + f.durationUs : -1,
                       f.contiguous);
@@ -86,6 +132,13 @@ class ItemDecoder {
     int64_t shownPtsUs_ = 0;
     av::FramePtr fallback_;
     std::optional<int64_t> lastPtsUs_;
+    int prefetchLeft_ = 0;
+    struct Backfill {
+        int64_t seekUs;  // decoding restarts at the key frame before this
+        int64_t untilUs; // and stops at the frame that was shown
+        bool started;
+    };
+    std::optional<Backfill> backfill_;
 };
 
 } // namespace
@@ -129,17 +182,16 @@ void ScrubWorker::setViewSize(PixelSize size) {
 void ScrubWorker::run(std::stop_token stop) {
     std::unique_ptr<ItemDecoder> decoder;
     uint64_t item = 0;
-    int prefetch = 0;
     for (;;) {
+        const bool idleWork = decoder && decoder->hasIdleWork();
         std::optional<ItemRequest> newItem;
         std::vector<SeekRequest> seeks;
         PixelSize size;
         bool resized = false;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, stop, [&] {
-                return newItem_ || !seeks_.empty() || viewSizeChanged_ || prefetch > 0;
-            });
+            wake_.wait(lock, stop,
+                       [&] { return newItem_ || !seeks_.empty() || viewSizeChanged_ || idleWork; });
             if (stop.stop_requested())
                 return;
             newItem.swap(newItem_);
@@ -151,7 +203,6 @@ void ScrubWorker::run(std::stop_token stop) {
         if (newItem) {
             item = newItem->item;
             decoder.reset();
-            prefetch = 0;
             if (!newItem->path.empty()) {
                 try {
                     decoder = std::make_unique<ItemDecoder>(newItem->path, cacheBytes_);
@@ -173,7 +224,6 @@ void ScrubWorker::run(std::stop_token stop) {
                     auto [frame, ptsUs] = decoder->locate(s.tUs);
                     callbacks_.frame(item, ptsUs, decoder->show(frame, ptsUs, size));
                     finished = true;
-                    prefetch = kPrefetchFrames;
                 } catch (const Error& e) {
                     callbacks_.failed(item, e.message());
                 }
@@ -186,13 +236,13 @@ void ScrubWorker::run(std::stop_token stop) {
             } catch (const Error& e) {
                 callbacks_.failed(item, e.message());
             }
-        } else if (prefetch > 0) {
-            --prefetch;
+        } else if (idleWork) {
             try {
-                if (!decoder || !decoder->prefetchOne())
-                    prefetch = 0;
+                decoder->idleStep();
             } catch (const Error&) {
-                prefetch = 0; // the next seek reports it
+                // The next seek meets the same damage and reports it; the
+                // decoder stays usable after a seek.
+                decoder->dropIdleWork();
             }
         }
     }

@@ -18,10 +18,6 @@ const VideoTrackInfo& requireVideo(const InputFile& file) {
 // How far ahead of the current position a requested time may lie for
 // decoding on to beat seeking back to a key frame.
 constexpr int64_t kNearUs = 1'000'000;
-// Non-reference frames further than this before a located time are not
-// decoded: they cannot be on screen, and skipping them halves the work of
-// a long run from a key frame. Those closer are kept for a scrub cache.
-constexpr int64_t kDecodeAllWithinUs = 500'000;
 
 } // namespace
 
@@ -153,7 +149,10 @@ std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
         int64_t target = tUs;
         for (int64_t backoff = 1'000'000;; backoff *= 2) {
             seekTo(target);
-            skipBeforeUs_ = tUs - kDecodeAllWithinUs;
+            // Frames that end before t and that no other frame refers to
+            // cannot be on screen: not decoding them roughly halves a long
+            // run from a key frame.
+            skipBeforeUs_ = tUs;
             found = locateFromHere(tUs, visit, landedLate);
             if (!landedLate || target <= 0)
                 break;

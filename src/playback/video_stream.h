@@ -40,15 +40,21 @@ class VideoStream {
 
     // The next frame in presentation order, or nothing at the end.
     std::optional<TimedFrame> next();
+    // True when frames were left undecoded since the last seek (see locate).
+    bool skippedSinceSeek() const { return skippedSinceSeek_; }
+    // Where the frame after the last one handed out starts, when known.
+    std::optional<int64_t> nextStartUs() const;
     // True once the last frame has been handed out.
     bool atEnd() const { return !upcoming_ && decoder_.drained(); }
     // Continues at the key frame at or before `tUs`.
     void seekTo(int64_t tUs);
     // Seeks as needed and decodes until the frame on screen at `tUs` is
     // known; next() then continues after it. Every frame decoded on the way,
-    // the found one included, is passed to `visit` first. `continueIfNear`
-    // decodes on from the current position instead of seeking when `tUs`
-    // lies a little ahead of it. Nothing only when the track has no frames.
+    // the found one included, is passed to `visit` first; after a seek, frames
+    // before t that no other frame refers to are not decoded at all.
+    // `continueIfNear` decodes on from the current position instead of
+    // seeking when `tUs` lies a little ahead of it. Nothing only when the
+    // track has no frames.
     std::optional<TimedFrame> locate(int64_t tUs, bool continueIfNear = false,
                                      const std::function<void(const TimedFrame&)>& visit = nullptr);
 
@@ -62,8 +68,6 @@ class VideoStream {
                                              const std::function<void(const TimedFrame&)>& visit,
                                              bool& landedLate);
     int64_t toUs(int64_t streamTs) const;
-    // Where the frame after the last one handed out starts, when known.
-    std::optional<int64_t> nextStartUs() const;
 
     InputFile file_;
     VideoTrackInfo track_;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace kavlo {
 namespace {
 
@@ -14,22 +16,37 @@ using namespace test;
 
 class PreviewPlayerTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
+    // Files are made on first use: ctest runs each test in its own process.
+    static const std::string& media(const std::string& name, const VideoSpec& spec) {
+        static TempDir dir;
+        static std::map<std::string, std::string> made;
+        auto it = made.find(name);
+        if (it == made.end())
+            it = made.emplace(name, makeIndexedVideo(dir / name, spec).string()).first;
+        return it->second;
+    }
+    // Twelve frames with sound.
+    static const std::string& loop12() {
         VideoSpec spec;
         spec.frames = 12;
         spec.audio = "sin(2*PI*440*t)";
-        loop12_ = makeIndexedVideo(dir_->path() / "loop12-sound.mp4", spec).string();
+        return media("loop12-sound.mp4", spec);
+    }
+    // Thirty silent frames in GOPs of ten with B-frames.
+    static const std::string& silent30() {
+        VideoSpec spec;
         spec.frames = 30;
-        spec.audio.clear();
         spec.keyframeInterval = 10;
         spec.preset = "veryfast";
-        silent30_ = makeIndexedVideo(dir_->path() / "silent30-gop10.mp4", spec).string();
-        spec.width = 192; // tells this file's frames from the others'
-        spec.frames = 20;
-        wide20_ = makeIndexedVideo(dir_->path() / "wide20.mp4", spec).string();
+        return media("silent30-gop10.mp4", spec);
     }
-    static void TearDownTestSuite() { delete dir_; }
+    // Twenty frames 192 wide, which tells them from the others'.
+    static const std::string& wide20() {
+        VideoSpec spec;
+        spec.width = 192;
+        spec.frames = 20;
+        return media("wide20.mp4", spec);
+    }
 
     // Every frame must arrive, even on a machine too busy to keep time, so
     // late frames are not skipped here.
@@ -48,17 +65,12 @@ class PreviewPlayerTest : public ::testing::Test {
         return waitUntil([&] { return done; }) && finished;
     }
 
-    static TempDir* dir_;
-    static std::string loop12_, silent30_, wide20_;
     PreviewPlayer player_{exact()};
     FrameRecorder recorder_{player_, player_};
 };
 
-TempDir* PreviewPlayerTest::dir_ = nullptr;
-std::string PreviewPlayerTest::loop12_, PreviewPlayerTest::silent30_, PreviewPlayerTest::wide20_;
-
 TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
-    player_.setItem(loop12_, Player::Looping::on);
+    player_.setItem(loop12(), Player::Looping::on);
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
     player_.play();
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 12 * 4 + 1; }));
@@ -71,7 +83,7 @@ TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
 }
 
 TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
-    player_.setItem(silent30_);
+    player_.setItem(silent30());
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
     settle(200);
     ASSERT_EQ(recorder_.frames.size(), 1u);
@@ -81,7 +93,7 @@ TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
 }
 
 TEST_F(PreviewPlayerTest, PausingAndPlayingAgainResumesAtTheNextFrame) {
-    player_.setItem(silent30_);
+    player_.setItem(silent30());
     player_.play();
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 8; }));
     player_.pause();
@@ -100,7 +112,7 @@ TEST_F(PreviewPlayerTest, PausingAndPlayingAgainResumesAtTheNextFrame) {
 }
 
 TEST_F(PreviewPlayerTest, SeeksLandOnTheFrameWhoseIntervalHoldsTheTime) {
-    player_.setItem(silent30_);
+    player_.setItem(silent30());
     for (int k : {17, 3, 29, 0, 10, 9, 21}) {
         ASSERT_TRUE(seekAndWait(k / 30.0)) << k;
         EXPECT_EQ(imageFrameIndex(player_.currentImage()), k) << "start of " << k;
@@ -122,7 +134,7 @@ TEST_F(PreviewPlayerTest, SeeksLandOnTheFrameWhoseIntervalHoldsTheTime) {
 TEST_F(PreviewPlayerTest, CompletionsComeOnceInOrderAndOnlyTheLastSeekFinishes) {
     CompletionLog log;
     player_.seek(0.1, 0, log.make(0)); // no item yet
-    player_.setItem(silent30_, Player::Looping::on);
+    player_.setItem(silent30(), Player::Looping::on);
     player_.seek(0.2, 0, log.make(1));
     player_.seek(0.3, 0, log.make(2));
     player_.seek(0.5, 0, log.make(3));
@@ -135,16 +147,16 @@ TEST_F(PreviewPlayerTest, CompletionsComeOnceInOrderAndOnlyTheLastSeekFinishes) 
 
     // A seek still pending when the item changes does not finish.
     player_.seek(0.7, 0, log.make(4));
-    player_.setItem(silent30_);
+    player_.setItem(silent30());
     ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 5; }));
     EXPECT_EQ(log.calls[4], std::make_pair(4, false));
 }
 
 TEST_F(PreviewPlayerTest, ReplacingTheItemMidPlayShowsOnlyTheNewItemFromItsStart) {
-    player_.setItem(silent30_, Player::Looping::on);
+    player_.setItem(silent30(), Player::Looping::on);
     player_.play();
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 5; }));
-    player_.setItem(wide20_, Player::Looping::on);
+    player_.setItem(wide20(), Player::Looping::on);
     const size_t switched = recorder_.frames.size();
     EXPECT_FALSE(player_.isPlaying()) << "a new item starts paused";
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() > switched; }));
@@ -157,7 +169,7 @@ TEST_F(PreviewPlayerTest, ReplacingTheItemMidPlayShowsOnlyTheNewItemFromItsStart
 }
 
 TEST_F(PreviewPlayerTest, ObserversTickWhilePlayingAndStopWhenPaused) {
-    player_.setItem(silent30_, Player::Looping::on);
+    player_.setItem(silent30(), Player::Looping::on);
     std::vector<double> times;
     player_.addPeriodicTimeObserver(1.0 / 120, [&](double t) { times.push_back(t); });
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
@@ -173,7 +185,7 @@ TEST_F(PreviewPlayerTest, ObserversTickWhilePlayingAndStopWhenPaused) {
 }
 
 TEST_F(PreviewPlayerTest, ClearingTheItemShowsNothing) {
-    player_.setItem(silent30_);
+    player_.setItem(silent30());
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
     player_.clearItem();
     EXPECT_TRUE(player_.currentImage().isNull());
@@ -194,7 +206,7 @@ TEST_F(PreviewPlayerTest, UnreadableFilesFailWithoutCrashingOrStalling) {
     EXPECT_FALSE(log.calls[0].second);
     EXPECT_TRUE(waitUntil([&] { return !message.isEmpty(); }));
     // The player is still usable.
-    player_.setItem(silent30_);
+    player_.setItem(silent30());
     EXPECT_TRUE(seekAndWait(0.4));
     EXPECT_EQ(imageFrameIndex(player_.currentImage()), 12);
 }
