@@ -51,12 +51,21 @@ PreviewPipeline::PreviewPipeline(std::string path, Options options, AudioOutput*
     presenterThread_ = std::jthread([this](std::stop_token st) { present(st); });
 }
 
-PreviewPipeline::~PreviewPipeline() {
+void PreviewPipeline::shutDown() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
     videoThread_.request_stop();
     audioThread_.request_stop();
     presenterThread_.request_stop();
     if (audio_)
         audio_->stop();
+}
+
+PreviewPipeline::~PreviewPipeline() {
+    // Normally the owner has shut it down on its own thread already; the
+    // threads are joined as the members go.
+    shutDown();
 }
 
 bool PreviewPipeline::soundLeads() const {
@@ -127,7 +136,6 @@ void PreviewPipeline::setViewSize(PixelSize size) {
 void PreviewPipeline::decodeVideo(std::stop_token stop) {
     try {
         VideoStream stream(path_);
-        hasSound_ = stream.file().info().audio.has_value();
         const int64_t length = options_.looping ? stream.scanEndUs() : 0;
         loopLengthUs_ = length;
         {
@@ -147,7 +155,15 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
                 }
                 serial = latest;
                 repetition = 0;
-                f = stream.locate(length > 0 ? target % length : target);
+                if (length > 0 && target >= length) {
+                    // A time past the end of a looping item wraps; the clock
+                    // must start from the wrapped time too.
+                    target %= length;
+                    std::lock_guard lock(mutex_);
+                    if (serial_ == serial)
+                        targetUs_ = target;
+                }
+                f = stream.locate(target);
                 if (!f)
                     throw kavloError(12, "No video frames found.");
             } else {
@@ -186,6 +202,7 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
 void PreviewPipeline::decodeAudio(std::stop_token stop) {
     try {
         AudioStream stream(path_);
+        hasSound_ = true;
         const int64_t length = options_.looping ? scanVideoEndUs(stream.file()) : 0;
         uint64_t serial = 0;
         int64_t repetition = 0;

@@ -54,8 +54,12 @@ class PreviewPipeline {
     // Starts generation 1 at time 0, paused. `audio` may be null; it must
     // outlive the pipeline.
     PreviewPipeline(std::string path, Options options, AudioOutput* audio, Callbacks callbacks);
-    // Stops and joins the threads.
+    // Joins the threads (after shutDown() when that was not called).
     ~PreviewPipeline();
+
+    // Owner's thread: asks the threads to stop and silences the sound, without
+    // waiting. The pipeline can then be destroyed on any thread.
+    void shutDown();
 
     // Owner's thread only.
     // Starts generation `serial` (greater than any before) at `tUs`; its first
@@ -100,7 +104,8 @@ class PreviewPipeline {
     std::deque<QueuedFrame> frames_;
     std::optional<VideoTrackInfo> track_;
 
-    std::atomic<bool> hasSound_{false};
+    bool shutDown_ = false;
+    std::atomic<bool> hasSound_{false}; // the audio thread decodes sound
     std::atomic<int64_t> loopLengthUs_{0};
     std::atomic<uint64_t> dropped_{0};
 

@@ -8,8 +8,53 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace kavlo {
+
+// Joins the threads of pipelines that are no longer shown, on a thread of its
+// own: a decoder busy opening a file or decoding a frame would otherwise hold
+// up the UI thread when the item changes. Its destruction joins them all.
+class PipelineRetirer {
+  public:
+    void retire(std::unique_ptr<PreviewPipeline> pipeline) {
+        pipeline->shutDown();
+        {
+            std::lock_guard lock(mutex_);
+            retired_.push_back(std::move(pipeline));
+        }
+        wake_.notify_one();
+    }
+
+    ~PipelineRetirer() {
+        thread_.request_stop();
+        thread_.join();
+        retired_.clear(); // any the thread did not get to
+    }
+
+  private:
+    void run(std::stop_token stop) {
+        for (;;) {
+            std::unique_ptr<PreviewPipeline> next;
+            {
+                std::unique_lock lock(mutex_);
+                if (!wake_.wait(lock, stop, [&] { return !retired_.empty(); }))
+                    return;
+                next = std::move(retired_.front());
+                retired_.pop_front();
+            }
+            next.reset();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable_any wake_;
+    std::deque<std::unique_ptr<PreviewPipeline>> retired_;
+    std::jthread thread_{[this](std::stop_token stop) { run(stop); }};
+};
 
 PreviewPlayer::PreviewPlayer(QObject* parent) : PreviewPlayer(Options{}, parent) {}
 
@@ -17,14 +62,19 @@ PreviewPlayer::PreviewPlayer(Options options, QObject* parent)
     : PlayerBase(parent), options_(options) {
     if (options_.sound)
         audio_ = std::make_unique<AudioOutput>();
+    retirer_ = std::make_unique<PipelineRetirer>();
 }
 
 PreviewPlayer::~PreviewPlayer() {
+    if (pipeline_)
+        pipeline_->shutDown();
     pipeline_.reset();
+    retirer_.reset();
 }
 
 void PreviewPlayer::dropPipeline() {
-    pipeline_.reset();
+    if (pipeline_)
+        retirer_->retire(std::move(pipeline_));
     ++pipelineId_;
     failed_ = false;
     if (pendingSeek_) {

@@ -18,6 +18,7 @@ namespace kavlo {
 
 class AudioOutput;
 class PreviewPipeline;
+class PipelineRetirer;
 
 class PreviewPlayer : public PlayerBase {
     Q_OBJECT
@@ -62,6 +63,8 @@ class PreviewPlayer : public PlayerBase {
 
     Options options_;
     std::unique_ptr<AudioOutput> audio_;
+    // Declared before pipeline_: it outlives the pipelines it winds down.
+    std::unique_ptr<PipelineRetirer> retirer_;
     std::unique_ptr<PreviewPipeline> pipeline_;
     uint64_t pipelineId_ = 0;
     uint64_t serial_ = 1;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 
 namespace kavlo {
@@ -72,6 +73,9 @@ class PreviewPlayerTest : public ::testing::Test {
 TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
     player_.setItem(loop12(), Player::Looping::on);
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    QObject::connect(&player_, &FrameSource::frameChanged, &player_,
+                     [&] { arrivals.push_back(std::chrono::steady_clock::now()); });
     player_.play();
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 12 * 4 + 1; }));
     player_.pause();
@@ -79,6 +83,12 @@ TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
     for (size_t i = 0; i < seen.size(); ++i) {
         ASSERT_EQ(seen[i].index, int(i % 12)) << "frame " << i;
         ASSERT_NEAR(seen[i].timeSeconds, (i % 12) / 30.0, 1e-6) << "frame " << i;
+    }
+    // A busy machine can only make frames late; none may come early, or the
+    // loop would play fast.
+    for (size_t i = 1; i < arrivals.size(); ++i) {
+        const double seconds = std::chrono::duration<double>(arrivals[i] - arrivals[0]).count();
+        ASSERT_GT(seconds, i / 30.0 - 0.03) << "frame " << i << " came early";
     }
 }
 
