@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <map>
+#include <thread>
 
 namespace kavlo {
 namespace {
@@ -139,6 +140,20 @@ TEST_F(PreviewPlayerTest, SeeksLandOnTheFrameWhoseIntervalHoldsTheTime) {
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= before + 3; }));
     EXPECT_EQ(recorder_.frames[before].index, 13);
     EXPECT_EQ(recorder_.frames[before + 2].index, 15);
+}
+
+TEST_F(PreviewPlayerTest, FramesOnTheirWayWhenASeekIsMadeAreNotShown) {
+    player_.setItem(silent30(), Player::Looping::on);
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 3; }));
+    // The UI thread is busy for a moment: frames queue up for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const size_t before = recorder_.frames.size();
+    bool finished = false;
+    player_.seek(25 / 30.0, 0, [&](bool f) { finished = f; });
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    ASSERT_GT(recorder_.frames.size(), before);
+    EXPECT_EQ(recorder_.frames[before].index, 25) << "a frame from before the seek was shown";
 }
 
 TEST_F(PreviewPlayerTest, CompletionsComeOnceInOrderAndOnlyTheLastSeekFinishes) {

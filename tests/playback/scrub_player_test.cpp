@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <thread>
 
 namespace kavlo {
 namespace {
@@ -115,6 +116,19 @@ TEST_F(ScrubPlayerTest, SeeksWithoutAnItemOrForAReplacedItemDoNotFinish) {
     player_.seek(0.5, 0, log.make(3));
     ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 4; }));
     EXPECT_FALSE(log.calls[3].second);
+}
+
+TEST_F(ScrubPlayerTest, ASeekThatLandsAfterItsItemWasReplacedDoesNotFinish) {
+    player_.setItem(source_);
+    CompletionLog log;
+    player_.seek(0.5, 0, log.make(0));
+    // The worker lands the seek while the UI thread is busy; the item is
+    // replaced before the news arrives.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    player_.setItem(source_);
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 1; }));
+    EXPECT_FALSE(log.calls[0].second);
+    EXPECT_TRUE(player_.currentImage().isNull()) << "the old item's frame was shown";
 }
 
 TEST_F(ScrubPlayerTest, CompletionComesAfterThePictureItPromises) {
