@@ -29,6 +29,7 @@ constexpr auto kPresenterPoll = std::chrono::milliseconds(20);
 } // namespace
 
 struct PreviewPipeline::QueuedFrame {
+    uint64_t number; // counts the frames the pipeline decoded
     uint64_t serial;
     int64_t presentUs; // on the looped timeline
     int64_t ptsUs;     // in the file
@@ -143,6 +144,7 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
             track_ = stream.track();
         }
         uint64_t serial = 0;
+        uint64_t decoded = 0;
         int64_t repetition = 0;
         bool frameThisRepetition = false;
         while (!stop.stop_requested()) {
@@ -188,8 +190,12 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
             });
             if (stop.stop_requested() || serial_ != serial)
                 continue;
-            frames_.push_back(
-                {serial, repetition * length + f->ptsUs, f->ptsUs, std::move(f->frame), {}});
+            frames_.push_back({++decoded,
+                               serial,
+                               repetition * length + f->ptsUs,
+                               f->ptsUs,
+                               std::move(f->frame),
+                               {}});
             lock.unlock();
             wakePresenter_.notify_all();
         }
@@ -307,13 +313,15 @@ void PreviewPipeline::present(std::stop_token stop) {
             continue;
         }
         if (frames_.front().image.isNull()) {
-            const AVFrame* raw = frames_.front().frame.get();
+            // Converted outside the lock, from a reference of its own: a seek
+            // may empty the queue meanwhile.
+            const uint64_t number = frames_.front().number;
+            const av::FramePtr frame = av::refFrame(frames_.front().frame.get());
             const PixelSize size = viewSize_;
             lock.unlock();
-            VideoImage image = converter->convert(raw, size);
+            VideoImage image = converter->convert(frame.get(), size);
             lock.lock();
-            // A seek may have emptied the queue meanwhile.
-            if (frames_.empty() || frames_.front().frame.get() != raw)
+            if (frames_.empty() || frames_.front().number != number)
                 continue;
             frames_.front().image = std::move(image);
         }
