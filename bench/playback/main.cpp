@@ -212,33 +212,26 @@ double cpuMs() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
 }
 
-// Scrubbing a 1080p H.264 source with key frames 2 s apart.
-void scrub(const fs::path& media) {
-    const fs::path file = media / "scrub-1080p30-gop60.mp4";
-    makeMedia(file,
-              "-f lavfi -i testsrc2=s=1920x1080:r=30,noise=alls=6:allf=t -t 6 -c:v libx264 "
-              "-preset veryfast -crf 21 -g 60 -keyint_min 60 -sc_threshold 0 -pix_fmt yuv420p");
-    Surfaces surfaces;
+double timedSeek(ScrubPlayer& player, double t) {
+    bool done = false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 shownNs = -1;
+    auto c = QObject::connect(&player, &FrameSource::frameChanged,
+                              [&] { shownNs = clock.nsecsElapsed(); });
+    player.seek(t, 1 / 30.0, [&](bool) { done = true; });
+    require(waitFor([&] { return done; }, 10000), "a seek");
+    QObject::disconnect(c);
+    return shownNs / 1e6;
+}
 
-    auto timedSeek = [](ScrubPlayer& player, double t) {
-        bool done = false;
-        QElapsedTimer clock;
-        clock.start();
-        qint64 shownNs = -1;
-        auto c = QObject::connect(&player, &FrameSource::frameChanged,
-                                  [&] { shownNs = clock.nsecsElapsed(); });
-        player.seek(t, 1 / 30.0, [&](bool) { done = true; });
-        require(waitFor([&] { return done; }, 10000), "a seek");
-        QObject::disconnect(c);
-        return shownNs / 1e6;
-    };
-
-    // Cold: a fresh player for each target, opened and seeked once into
-    // another GOP first, so the target's GOP has never been decoded.
-    // The CPU time each took, spread over the two cores frame threading
-    // uses, says what a quiet machine would see when this one is busy.
+// Cold seeks: a fresh player for each target, opened and seeked once into
+// another GOP first, so the target's GOP has never been decoded. The CPU
+// time each took, spread over the two cores frame threading uses, says what
+// a quiet machine would see when this one is busy.
+void coldSeeks(Surfaces& surfaces, const fs::path& file, const char* label) {
     std::vector<double> cold, coldCpu;
-    std::printf("Scrub, cold seeks at key frame + 0.0 .. 1.97 s, ms (CPU ms):");
+    std::printf("Scrub, cold seeks into %s at key frame + 0.0 .. 1.97 s, ms (CPU ms):\n ", label);
     for (double into : {0.0, 0.5, 1.0, 1.5, 1.97}) {
         for (double gop : {2.0, 4.0}) {
             ScrubPlayer player;
@@ -257,9 +250,23 @@ void scrub(const fs::path& media) {
     report("cold seek, slowest", stats(cold).max, "ms", 150);
     std::printf("  %-52s %9.1f ms\n", "  its CPU time / 2 cores (a quiet machine's time)",
                 stats(coldCpu).max / 2);
+}
 
-    // Cached: a slow drag forward over one second, frame by frame, then
-    // back over the same frames.
+// Scrubbing 1080p H.264 sources with key frames 2 s apart: a typical one
+// and a grainy one such as a phone makes in poor light.
+void scrub(const fs::path& media) {
+    const std::string gop60 = " -t 6 -c:v libx264 -preset veryfast -crf 21 -g 60 -keyint_min 60 "
+                              "-sc_threshold 0 -pix_fmt yuv420p";
+    const fs::path typical = media / "scrub-1080p30-gop60-6mbps.mp4";
+    makeMedia(typical, "-f lavfi -i testsrc2=s=1920x1080:r=30,noise=alls=2:allf=t" + gop60);
+    const fs::path file = media / "scrub-1080p30-gop60-14mbps.mp4";
+    makeMedia(file, "-f lavfi -i testsrc2=s=1920x1080:r=30,noise=alls=6:allf=t" + gop60);
+    Surfaces surfaces;
+    coldSeeks(surfaces, typical, "a typical source (6.6 Mbit/s)");
+    coldSeeks(surfaces, file, "a grainy source (13.6 Mbit/s)");
+
+    // Cached (grainy source): a slow drag forward over one second, frame by
+    // frame, then back over the same frames.
     ScrubPlayer player;
     surfaces.scrub.setSource(&player);
     player.setItem(file.string());
