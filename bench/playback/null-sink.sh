@@ -31,5 +31,6 @@ for _ in $(seq 50); do
 done
 pacat --latency-msec=20 --raw /dev/zero &
 keepalive=$!
+sleep 3 # the new sink's first long sleep ends
 
 "$@"
