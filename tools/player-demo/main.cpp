@@ -4,7 +4,8 @@
 //
 // Plays LOOP in a gapless loop. Dragging the slider shows frames of SOURCE
 // (LOOP when not given) in a scrub surface stacked above the loop; letting go
-// hides it and the loop plays on. Space pauses and plays.
+// hides it and the loop plays on. A click beside the handle shows one frame
+// for 0.3 s. Space pauses and plays.
 #include "app/video_view.h"
 #include "media/input_file.h"
 #include "playback/preview_player.h"
@@ -61,6 +62,7 @@ class DemoWindow : public QWidget {
 
         slider_ = new QSlider(Qt::Horizontal, this);
         slider_->setRange(0, std::max(1, int(source.durationSeconds * 1000)));
+        slider_->setPageStep(500);
         playButton_ = new QPushButton("Pause", this);
         status_ = new QLabel(this);
         status_->setMinimumWidth(420);
@@ -74,9 +76,20 @@ class DemoWindow : public QWidget {
         layout->addWidget(status_);
 
         connect(slider_, &QSlider::sliderPressed, this, [this] { beginScrub(); });
-        connect(slider_, &QSlider::valueChanged, this, [this](int ms) { scrubTo(ms / 1000.0); });
+        connect(slider_, &QSlider::valueChanged, this, [this](int ms) {
+            // A click beside the handle or a key shows one frame for a
+            // moment, as marking a frame does in the app.
+            if (!slider_->isSliderDown()) {
+                beginScrub();
+                resume_.start();
+            }
+            scrubTo(ms / 1000.0);
+        });
         connect(slider_, &QSlider::sliderReleased, this, [this] { endScrub(); });
         connect(playButton_, &QPushButton::clicked, this, [this] { togglePlay(); });
+        resume_.setSingleShot(true);
+        resume_.setInterval(300);
+        connect(&resume_, &QTimer::timeout, this, [this] { endScrub(); });
         connect(&preview_, &PreviewPlayer::failed, this,
                 [this](const QString& m) { status_->setText("Preview failed: " + m); });
         connect(&scrub_, &ScrubPlayer::failed, this,
@@ -103,6 +116,7 @@ class DemoWindow : public QWidget {
     // As the editing session does: the scrub surface stays hidden until its
     // first seek has landed, so no stale frame flashes.
     void beginScrub() {
+        resume_.stop();
         scrubbing_ = true;
         ++generation_;
         preview_.pause();
@@ -152,6 +166,7 @@ class DemoWindow : public QWidget {
     QSlider* slider_;
     QPushButton* playButton_;
     QLabel* status_;
+    QTimer resume_;
     double tolerance_ = 1.0 / 30;
     bool scrubbing_ = false;
     int generation_ = 0;
