@@ -1,7 +1,8 @@
 // Plays one item at rate 1, with its sound when a device is there, and loops
 // it without a gap when asked: the looping preview of the rendered result.
 // The first frame of a new item, and the frame a seek lands on, appear even
-// while paused. The current time is the time of the frame on screen.
+// while paused. The current time is the time of the frame on screen; at the
+// end of an item that does not loop, its last frame stays there.
 //
 // The decoding and presenting threads belong to a PreviewPipeline per item;
 // replacing the item replaces the pipeline.
