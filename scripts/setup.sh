@@ -15,8 +15,9 @@ packages=(
   libimagequant-dev libgif-dev
   # Qt
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # tests and benchmarks; pulseaudio gives the playback benchmark a null
+  # sound device on headless machines (bench/playback/null-sink.sh)
+  libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
   # driving the GUI headless
   xvfb xauth xdotool imagemagick
 )

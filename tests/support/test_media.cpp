@@ -98,7 +98,7 @@ fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
     }
     args.insert(args.end(), {"-c:v", spec.codec, "-pix_fmt", spec.pixelFormat});
     if (spec.codec == "libx264")
-        args.insert(args.end(), {"-preset", "ultrafast", "-crf", "10"});
+        args.insert(args.end(), {"-preset", spec.preset, "-crf", "10"});
     if (spec.keyframeInterval > 0)
         args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
     args.push_back(path.string());

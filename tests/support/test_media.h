@@ -41,6 +41,8 @@ struct VideoSpec {
     std::string rate = "30"; // frames per second, as ffmpeg reads it ("30000/1001")
     int frames = 60;
     int keyframeInterval = 0; // 0: x264's default
+    // x264's preset; "ultrafast" makes no B-frames, "veryfast" does.
+    std::string preset = "ultrafast";
     // Filters applied after the pattern is drawn ("transpose=clock"), and the
     // codec and pixel format of the file; odd sizes need a codec such as ffv1.
     std::string filter;

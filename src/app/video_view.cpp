@@ -1,0 +1,84 @@
+#include "app/video_view.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace kavlo {
+
+QRectF aspectFitRect(const QSizeF& picture, const QRectF& bounds) {
+    if (picture.isEmpty() || bounds.isEmpty())
+        return {};
+    const QSizeF fitted = picture.scaled(bounds.size(), Qt::KeepAspectRatio);
+    return QRectF(bounds.x() + (bounds.width() - fitted.width()) / 2,
+                  bounds.y() + (bounds.height() - fitted.height()) / 2, fitted.width(),
+                  fitted.height());
+}
+
+VideoView::VideoView(QWidget* parent) : QWidget(parent) {
+    // Nothing of its own is drawn: the bars stay transparent.
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void VideoView::setSource(FrameSource* source) {
+    if (source == source_)
+        return;
+    disconnect(frameConnection_);
+    disconnect(destroyedConnection_);
+    source_ = source;
+    if (source_) {
+        frameConnection_ =
+            connect(source_, &FrameSource::frameChanged, this, &VideoView::takeFrame);
+        // A player that goes takes its picture with it.
+        destroyedConnection_ = connect(source_, &QObject::destroyed, this, [this] {
+            source_ = nullptr;
+            takeFrame();
+        });
+        reportSize();
+    }
+    takeFrame();
+}
+
+void VideoView::takeFrame() {
+    const VideoImage image = source_ ? source_->currentImage() : VideoImage();
+    if (image.sameAs(image_))
+        return;
+    const QRect before = pictureRect();
+    image_ = image;
+    qimage_ = image_.isNull() ? QImage()
+                              : QImage(image_.bits(), image_.width(), image_.height(),
+                                       image_.stride(), QImage::Format_RGB32);
+    update(before.united(pictureRect()));
+}
+
+QRect VideoView::pictureRect() const {
+    return aspectFitRect(qimage_.size(), QRectF(rect())).toAlignedRect();
+}
+
+void VideoView::paintEvent(QPaintEvent*) {
+    if (qimage_.isNull())
+        return;
+    const QRectF target = aspectFitRect(qimage_.size(), QRectF(rect()));
+    QPainter painter(this);
+    const QSizeF devicePixels = target.size() * devicePixelRatioF();
+    if (std::abs(devicePixels.width() - qimage_.width()) > 0.5 ||
+        std::abs(devicePixels.height() - qimage_.height()) > 0.5)
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, qimage_);
+}
+
+void VideoView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    reportSize();
+}
+
+void VideoView::reportSize() {
+    if (!source_)
+        return;
+    const QSize pixels = size() * devicePixelRatioF();
+    source_->setViewSize({pixels.width(), pixels.height()});
+}
+
+} // namespace kavlo

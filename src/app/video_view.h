@@ -1,0 +1,51 @@
+// VideoView: the surface that shows one player's pictures. The picture is
+// fitted into the view keeping its shape and centred; the rest of the view is
+// transparent, so whatever lies behind shows through the bars and two views
+// can be stacked. Every paint places the picture from the view's current
+// size, so it follows resizes in the same frame; the view asks for a repaint
+// only when the player's picture changes.
+//
+// UI thread only. The view never decodes and never locks: pictures come by
+// the player's frameChanged() signal, and paintEvent() only draws.
+#pragma once
+
+#include "playback/frame_source.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+namespace kavlo {
+
+// The largest rectangle with the shape of `picture` that fits `bounds`,
+// centred in it; empty when the picture is.
+QRectF aspectFitRect(const QSizeF& picture, const QRectF& bounds);
+
+class VideoView : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit VideoView(QWidget* parent = nullptr);
+
+    // Shows the pictures of `source` (not owned; null for none). Setting the
+    // source already shown changes nothing.
+    void setSource(FrameSource* source);
+    FrameSource* source() const { return source_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void takeFrame();
+    void reportSize();
+    QRect pictureRect() const;
+
+    QPointer<FrameSource> source_;
+    QMetaObject::Connection frameConnection_;
+    QMetaObject::Connection destroyedConnection_;
+    VideoImage image_;
+    QImage qimage_; // borrows image_'s pixels
+};
+
+} // namespace kavlo

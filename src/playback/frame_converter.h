@@ -1,0 +1,43 @@
+// Turns decoded video frames into upright VideoImages at the size they are
+// shown: the display aspect (sample aspect and rotation applied) fitted into
+// the viewer's box, so a small view costs a small picture.
+//
+// Not thread-safe; each thread that converts owns its converter.
+#pragma once
+
+#include "media/av_ptr.h"
+#include "media/input_file.h"
+#include "playback/video_image.h"
+
+namespace kavlo {
+
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+    bool isEmpty() const { return width <= 0 || height <= 0; }
+    bool operator==(const PixelSize&) const = default;
+};
+
+// The upright picture fitted into `box` keeping its aspect, never larger
+// than the picture itself; an empty box gives the picture's own size.
+PixelSize fitPictureSize(double uprightWidth, double uprightHeight, PixelSize box);
+
+class FrameConverter {
+  public:
+    explicit FrameConverter(const VideoTrackInfo& track);
+
+    // Converts `frame` (any pixel format) to an upright image that fits `box`.
+    VideoImage convert(const AVFrame* frame, PixelSize box);
+
+  private:
+    VideoTrackInfo track_;
+    av::SwsPtr sws_;
+    struct Key {
+        int srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, colorspace;
+        bool fullRange;
+        bool operator==(const Key&) const = default;
+    };
+    Key key_{};
+};
+
+} // namespace kavlo

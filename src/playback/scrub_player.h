@@ -1,0 +1,46 @@
+// Shows single frames of a source while the user drags: always paused, only
+// seeked. Each seek lands on the frame on screen at the requested time
+// (tolerance or not: landing exactly costs no more once decoding is needed,
+// and nothing when the frame is cached). Decoding runs on the ScrubWorker's
+// thread, so no call here waits for it.
+//
+// UI thread only; seek completions and frameChanged() arrive there.
+#pragma once
+
+#include "playback/player_base.h"
+
+#include <memory>
+
+namespace kavlo {
+
+class ScrubWorker;
+
+class ScrubPlayer : public PlayerBase {
+    Q_OBJECT
+
+  public:
+    explicit ScrubPlayer(QObject* parent = nullptr);
+    ~ScrubPlayer() override;
+
+    // A scrub player never loops; `looping` is ignored. Nothing is shown
+    // until the first seek.
+    void setItem(const std::string& path, Looping looping = Looping::off) override;
+    void clearItem() override;
+    // A scrub player stays paused: it shows the frames it is seeked to.
+    void play() override {}
+    void pause() override {}
+    void seek(double timeSeconds, double toleranceSeconds, SeekCompletion done = {}) override;
+    void setViewSize(PixelSize size) override;
+
+  signals:
+    // The item could not be opened or decoded.
+    void failed(const QString& message);
+
+  private:
+    void changeItem(const std::string& path);
+
+    uint64_t item_ = 0;
+    std::unique_ptr<ScrubWorker> worker_;
+};
+
+} // namespace kavlo

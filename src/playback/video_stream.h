@@ -1,0 +1,92 @@
+// The video track of one file as a sequence of decoded frames with their
+// times, plus the one question both players ask: which frame is on screen at
+// time t? A frame is on screen from its own time until the next frame's; a
+// time before the first frame shows the first, one past the end the last.
+//
+// Not thread-safe: one thread owns a stream.
+#pragma once
+
+#include "media/decoder.h"
+#include "media/input_file.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kavlo {
+
+struct TimedFrame {
+    av::FramePtr frame;
+    int64_t ptsUs = 0;      // from the start of the file
+    int64_t durationUs = 0; // from the container; 0 when it does not say
+    // True when this frame directly follows the one handed out before it:
+    // no seek and no skipped frame in between.
+    bool contiguous = false;
+};
+
+class VideoStream {
+  public:
+    // Opens the file's first video track. Throws Error when the file cannot
+    // be read or has no video.
+    explicit VideoStream(const std::string& path);
+
+    const VideoTrackInfo& track() const { return track_; }
+    InputFile& file() { return file_; }
+    // Half the window within which a frame time equals a requested time: it
+    // absorbs the rounding of container timestamps (a millisecond in
+    // Matroska) but never reaches a quarter of a frame.
+    int64_t slackUs() const { return slackUs_; }
+
+    // The next frame in presentation order, or nothing at the end.
+    std::optional<TimedFrame> next();
+    // True when frames were left undecoded since the last seek (see locate).
+    bool skippedSinceSeek() const { return skippedSinceSeek_; }
+    // Where the frame after the last one handed out starts, when known.
+    std::optional<int64_t> nextStartUs() const;
+    // True once the last frame has been handed out.
+    bool atEnd() const { return !upcoming_ && decoder_.drained(); }
+    // Continues at the key frame at or before `tUs`.
+    void seekTo(int64_t tUs);
+    // Seeks as needed and decodes until the frame on screen at `tUs` is
+    // known; next() then continues after it. Every frame decoded on the way,
+    // the found one included, is passed to `visit` first; after a seek, frames
+    // before t that no other frame refers to are not decoded at all.
+    // `continueIfNear` decodes on from the current position instead of
+    // seeking when `tUs` lies a little ahead of it. Nothing only when the
+    // track has no frames.
+    std::optional<TimedFrame> locate(int64_t tUs, bool continueIfNear = false,
+                                     const std::function<void(const TimedFrame&)>& visit = nullptr);
+
+    // Time just after the last frame ends: the length of one repetition when
+    // the track loops. Reads all packets (no decoding) and rewinds.
+    int64_t scanEndUs();
+
+  private:
+    std::optional<TimedFrame> decodeOne();
+    std::optional<TimedFrame> locateFromHere(int64_t tUs,
+                                             const std::function<void(const TimedFrame&)>& visit,
+                                             bool& landedLate);
+    int64_t toUs(int64_t streamTs) const;
+
+    InputFile file_;
+    VideoTrackInfo track_;
+    Decoder decoder_;
+    av::PacketPtr packet_;
+    int64_t slackUs_ = 100;
+    bool inputDone_ = false;
+    // A frame decoded ahead by locate(), handed out by the next next().
+    std::optional<TimedFrame> upcoming_;
+    // Time of the last frame handed out; nothing right after a seek.
+    std::optional<int64_t> positionUs_;
+    int64_t lastDurationUs_ = 0;
+    // Non-reference frames ending before this time are not decoded at all.
+    int64_t skipBeforeUs_ = INT64_MIN;
+    bool skippedSinceSeek_ = false;
+};
+
+// Time just after the last frame of the file's video track ends (0 without
+// one), read from the packets without decoding. Leaves the file rewound.
+int64_t scanVideoEndUs(InputFile& file);
+
+} // namespace kavlo

@@ -1,0 +1,147 @@
+// The video surface with a fake player: where the picture goes, what shows
+// through the bars, resizes, repaints and stacking.
+#include "app/video_view.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kavlo {
+namespace {
+
+// A solid picture of one colour.
+VideoImage solid(int width, int height, QRgb colour) {
+    VideoImage image = VideoImage::allocate(width, height);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.mutableBits() + y * image.stride());
+        std::fill(row, row + width, colour | 0xff000000u);
+    }
+    return image;
+}
+
+class FakeSource : public FrameSource {
+  public:
+    VideoImage currentImage() const override { return image; }
+    void setViewSize(PixelSize size) override { viewSize = size; }
+    void show(VideoImage next) {
+        image = std::move(next);
+        emit frameChanged();
+    }
+    VideoImage image;
+    PixelSize viewSize;
+};
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+};
+
+constexpr QRgb kRed = 0xffff0000, kBlue = 0xff0000ff, kGreen = 0xff00ff00;
+
+class VideoViewTest : public ::testing::Test {
+  protected:
+    VideoViewTest() {
+        // A red panel behind the view: the bars must show it.
+        panel_.setAutoFillBackground(true);
+        QPalette palette;
+        palette.setColor(QPalette::Window, Qt::red);
+        panel_.setPalette(palette);
+        panel_.resize(300, 100);
+        view_ = new VideoView(&panel_);
+        view_->resize(panel_.size());
+    }
+
+    QRgb at(int x, int y) { return panel_.grab().toImage().pixel(x, y); }
+
+    QWidget panel_;
+    VideoView* view_;
+    FakeSource source_;
+};
+
+TEST(AspectFit, FillsOneDirectionAndCentresInTheOther) {
+    EXPECT_EQ(aspectFitRect({9, 16}, {0, 0, 160, 90}), QRectF(54.6875, 0, 50.625, 90));
+    EXPECT_EQ(aspectFitRect({16, 9}, {0, 0, 90, 160}), QRectF(0, 54.6875, 90, 50.625));
+    EXPECT_EQ(aspectFitRect({4, 3}, {10, 20, 40, 30}), QRectF(10, 20, 40, 30));
+    EXPECT_TRUE(aspectFitRect({0, 0}, {0, 0, 40, 30}).isEmpty());
+}
+
+TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBars) {
+    view_->setSource(&source_);
+    source_.show(solid(100, 100, kBlue));
+    EXPECT_EQ(at(150, 50), kBlue);
+    EXPECT_EQ(at(102, 50), kBlue);
+    EXPECT_EQ(at(97, 50), kRed) << "the left bar hides what lies behind";
+    EXPECT_EQ(at(203, 50), kRed);
+    EXPECT_EQ(source_.viewSize, (PixelSize{300, 100}))
+        << "the player learns the size it is drawn at";
+}
+
+TEST_F(VideoViewTest, FollowsAResizeWithoutANewPicture) {
+    view_->setSource(&source_);
+    source_.show(solid(100, 100, kBlue));
+    panel_.resize(100, 300);
+    view_->resize(100, 300);
+    EXPECT_EQ(at(50, 150), kBlue);
+    EXPECT_EQ(at(50, 50), kRed);
+    EXPECT_EQ(at(50, 250), kRed);
+    EXPECT_EQ(source_.viewSize, (PixelSize{100, 300}));
+}
+
+TEST_F(VideoViewTest, RepaintsOnlyWhenThePictureChanges) {
+    view_->setSource(&source_);
+    source_.show(solid(100, 100, kBlue));
+    panel_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel_));
+    PaintCounter counter(view_);
+    QTest::qWait(50);
+    counter.paints = 0;
+    emit source_.frameChanged(); // the same picture again
+    view_->setSource(&source_);  // the same source again
+    QTest::qWait(50);
+    EXPECT_EQ(counter.paints, 0);
+    source_.show(solid(100, 100, kGreen));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 5000));
+}
+
+TEST_F(VideoViewTest, StackedViewsShowTheUpperOneOnlyWhileItIsVisible) {
+    view_->setSource(&source_);
+    source_.show(solid(100, 100, kBlue));
+    FakeSource upperSource;
+    VideoView upper(&panel_);
+    upper.resize(panel_.size());
+    upper.setSource(&upperSource);
+    upperSource.show(solid(100, 100, kGreen));
+    upper.hide();
+    EXPECT_EQ(at(150, 50), kBlue);
+    upper.show();
+    EXPECT_EQ(at(150, 50), kGreen);
+    EXPECT_EQ(at(20, 50), kRed) << "both views' bars are transparent";
+}
+
+TEST_F(VideoViewTest, ShowsNothingWithoutASourceOrAPicture) {
+    view_->setSource(&source_);
+    source_.show(solid(100, 100, kBlue));
+    source_.show({});
+    EXPECT_EQ(at(150, 50), kRed);
+    source_.show(solid(100, 100, kBlue));
+    {
+        FakeSource gone;
+        view_->setSource(&gone);
+        gone.show(solid(10, 10, kGreen));
+        EXPECT_EQ(at(150, 50), kGreen);
+    }
+    // The source went away: nothing new arrives, nothing breaks.
+    QTest::qWait(10);
+    view_->setSource(nullptr);
+    EXPECT_EQ(at(150, 50), kRed);
+}
+
+} // namespace
+} // namespace kavlo

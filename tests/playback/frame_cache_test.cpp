@@ -1,0 +1,89 @@
+// The scrub cache answers "which frame is on screen at t" only when it knows,
+// and forgets far frames first.
+#include "playback/frame_cache.h"
+
+#include <gtest/gtest.h>
+
+namespace kavlo {
+namespace {
+
+constexpr int64_t kFrameUs = 33'333;
+constexpr int64_t kSlackUs = 100;
+
+av::FramePtr tinyFrame() {
+    av::FramePtr f = av::allocFrame();
+    f->format = AV_PIX_FMT_GRAY8;
+    f->width = 64;
+    f->height = 64; // 4 KiB, plus alignment
+    EXPECT_GE(av_frame_get_buffer(f.get(), 0), 0);
+    return f;
+}
+
+std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
+    auto hit = cache.find(tUs, kSlackUs);
+    return hit ? std::optional(hit->ptsUs) : std::nullopt;
+}
+
+TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
+    FrameCache cache(1 << 20);
+    const av::FramePtr f = tinyFrame();
+    // Frames 3 and 4 with known lengths, frame 6 alone.
+    cache.insert(f.get(), 3 * kFrameUs, 4 * kFrameUs, false);
+    cache.insert(f.get(), 4 * kFrameUs, 5 * kFrameUs, true);
+    cache.insert(f.get(), 6 * kFrameUs, 7 * kFrameUs, false);
+    EXPECT_EQ(foundAt(cache, 3 * kFrameUs), 3 * kFrameUs);
+    EXPECT_EQ(foundAt(cache, 4 * kFrameUs - 1000), 3 * kFrameUs);
+    EXPECT_EQ(foundAt(cache, 4 * kFrameUs), 4 * kFrameUs)
+        << "a boundary belongs to the later frame";
+    EXPECT_EQ(foundAt(cache, 4 * kFrameUs - 30), 4 * kFrameUs) << "within timestamp rounding";
+    EXPECT_EQ(foundAt(cache, 5 * kFrameUs + 10), std::nullopt) << "frame 5 was never decoded";
+    EXPECT_EQ(foundAt(cache, 2 * kFrameUs), std::nullopt);
+    EXPECT_EQ(foundAt(cache, 8 * kFrameUs), std::nullopt);
+}
+
+TEST(FrameCache, UnknownLengthsComeFromTheNextFrameOfTheSameRunOnly) {
+    FrameCache cache(1 << 20);
+    const av::FramePtr f = tinyFrame();
+    cache.insert(f.get(), 0, -1, false);
+    cache.insert(f.get(), kFrameUs, -1, true);
+    // After a seek (or skipped frames) the next frame says nothing about
+    // where the previous one ends.
+    cache.insert(f.get(), 10 * kFrameUs, -1, false);
+    EXPECT_EQ(foundAt(cache, kFrameUs / 2), 0);
+    EXPECT_EQ(foundAt(cache, kFrameUs + 10), std::nullopt);
+    EXPECT_EQ(foundAt(cache, 5 * kFrameUs), std::nullopt);
+}
+
+TEST(FrameCache, TheTracksEndsStandForTimesBeyondThem) {
+    FrameCache cache(1 << 20);
+    const av::FramePtr f = tinyFrame();
+    cache.insert(f.get(), kFrameUs, 2 * kFrameUs, false);
+    cache.insert(f.get(), 9 * kFrameUs, 10 * kFrameUs, false);
+    EXPECT_EQ(foundAt(cache, 0), std::nullopt);
+    EXPECT_EQ(foundAt(cache, 50 * kFrameUs), std::nullopt);
+    cache.markFirst(kFrameUs);
+    cache.markLast(9 * kFrameUs);
+    EXPECT_EQ(foundAt(cache, 0), kFrameUs);
+    EXPECT_EQ(foundAt(cache, 50 * kFrameUs), 9 * kFrameUs);
+}
+
+TEST(FrameCache, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
+    const av::FramePtr f = tinyFrame();
+    FrameCache probe(1 << 20);
+    probe.insert(f.get(), 0, kFrameUs, false);
+    const size_t one = probe.bytes();
+    FrameCache cache(one * 5);
+    for (int k = 0; k < 5; ++k)
+        cache.insert(f.get(), k * kFrameUs, (k + 1) * kFrameUs, k > 0);
+    ASSERT_TRUE(foundAt(cache, 0)); // the latest request is at the start
+    for (int k = 5; k < 8; ++k)
+        cache.insert(f.get(), k * kFrameUs, (k + 1) * kFrameUs, true);
+    EXPECT_LE(cache.bytes(), one * 5);
+    EXPECT_EQ(cache.size(), 5u);
+    EXPECT_TRUE(foundAt(cache, 0));
+    EXPECT_TRUE(foundAt(cache, 1 * kFrameUs));
+    EXPECT_FALSE(foundAt(cache, 7 * kFrameUs));
+}
+
+} // namespace
+} // namespace kavlo

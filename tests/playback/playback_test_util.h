@@ -1,0 +1,76 @@
+// Helpers for the player tests: reading the index a generated frame carries
+// from the picture a player hands out, recording what a view would receive,
+// and waiting on conditions with generous time-outs (CI machines are slow
+// and busy; nothing here depends on tight timing).
+#pragma once
+
+#include "playback/frame_source.h"
+#include "session/player.h"
+#include "support/test_media.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <chrono>
+#include <vector>
+
+namespace kavlo::test {
+
+inline constexpr int kWaitMs = 20000;
+
+// The index carried by an upright index-coded picture, -1 when unreadable.
+// The pictures are grey, so any colour channel stands in for luma.
+inline int imageFrameIndex(const VideoImage& image) {
+    if (image.isNull())
+        return -1;
+    std::vector<uint8_t> luma(static_cast<size_t>(image.width()) * image.height());
+    for (int y = 0; y < image.height(); ++y) {
+        const uint8_t* row = image.bits() + static_cast<size_t>(y) * image.stride();
+        for (int x = 0; x < image.width(); ++x)
+            luma[static_cast<size_t>(y) * image.width() + x] = row[x * 4 + 1];
+    }
+    return readFrameIndex(luma.data(), image.width(), image.width(), image.height());
+}
+
+template <typename Pred> bool waitUntil(Pred pred, int timeoutMs = kWaitMs) {
+    return QTest::qWaitFor(pred, timeoutMs);
+}
+
+// Lets queued calls and timers run for a while.
+inline void settle(int ms) {
+    QTest::qWait(ms);
+}
+
+// Everything a view watching `source` would receive, in order.
+class FrameRecorder {
+  public:
+    struct Seen {
+        int index;
+        double timeSeconds; // the player's current time when it arrived
+        int width;
+        int height;
+    };
+
+    FrameRecorder(FrameSource& source, const Player& player) {
+        QObject::connect(&source, &FrameSource::frameChanged, &context_, [&source, &player, this] {
+            const VideoImage image = source.currentImage();
+            frames.push_back({imageFrameIndex(image), player.currentTimeSeconds(), image.width(),
+                              image.height()});
+        });
+    }
+
+    std::vector<Seen> frames;
+
+  private:
+    QObject context_;
+};
+
+// Completion flags in the order they arrived, tagged by the seek's number.
+struct CompletionLog {
+    std::vector<std::pair<int, bool>> calls;
+    Player::SeekCompletion make(int number) {
+        return [this, number](bool finished) { calls.emplace_back(number, finished); };
+    }
+};
+
+} // namespace kavlo::test

@@ -1,0 +1,240 @@
+// The preview player on generated index-coded files: the frames a view
+// receives while looping, seeks, pause and play, and item changes. There is
+// no sound device in CI; the files with sound check that its absence costs
+// nothing.
+#include "playback/preview_player.h"
+#include "playback_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+namespace kavlo {
+namespace {
+
+using namespace test;
+
+class PreviewPlayerTest : public ::testing::Test {
+  protected:
+    // Files are made on first use: ctest runs each test in its own process.
+    static const std::string& media(const std::string& name, const VideoSpec& spec) {
+        static TempDir dir;
+        static std::map<std::string, std::string> made;
+        auto it = made.find(name);
+        if (it == made.end())
+            it = made.emplace(name, makeIndexedVideo(dir / name, spec).string()).first;
+        return it->second;
+    }
+    // Twelve frames with sound.
+    static const std::string& loop12() {
+        VideoSpec spec;
+        spec.frames = 12;
+        spec.audio = "sin(2*PI*440*t)";
+        return media("loop12-sound.mp4", spec);
+    }
+    // Thirty silent frames in GOPs of ten with B-frames.
+    static const std::string& silent30() {
+        VideoSpec spec;
+        spec.frames = 30;
+        spec.keyframeInterval = 10;
+        spec.preset = "veryfast";
+        return media("silent30-gop10.mp4", spec);
+    }
+    // Twenty frames 192 wide, which tells them from the others'.
+    static const std::string& wide20() {
+        VideoSpec spec;
+        spec.width = 192;
+        spec.frames = 20;
+        return media("wide20.mp4", spec);
+    }
+
+    // Every frame must arrive, even on a machine too busy to keep time, so
+    // late frames are not skipped here.
+    static PreviewPlayer::Options exact() {
+        PreviewPlayer::Options o;
+        o.dropLateFrames = false;
+        return o;
+    }
+
+    bool seekAndWait(double t) {
+        bool done = false, finished = false;
+        player_.seek(t, 0, [&](bool f) {
+            done = true;
+            finished = f;
+        });
+        return waitUntil([&] { return done; }) && finished;
+    }
+
+    PreviewPlayer player_{exact()};
+    FrameRecorder recorder_{player_, player_};
+};
+
+TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
+    player_.setItem(loop12(), Player::Looping::on);
+    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    QObject::connect(&player_, &FrameSource::frameChanged, &player_,
+                     [&] { arrivals.push_back(std::chrono::steady_clock::now()); });
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 12 * 4 + 1; }));
+    player_.pause();
+    const auto& seen = recorder_.frames;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        ASSERT_EQ(seen[i].index, int(i % 12)) << "frame " << i;
+        ASSERT_NEAR(seen[i].timeSeconds, (i % 12) / 30.0, 1e-6) << "frame " << i;
+    }
+    // A busy machine can only make frames late; none may come early, or the
+    // loop would play fast.
+    for (size_t i = 1; i < arrivals.size(); ++i) {
+        const double seconds = std::chrono::duration<double>(arrivals[i] - arrivals[0]).count();
+        ASSERT_GT(seconds, i / 30.0 - 0.03) << "frame " << i << " came early";
+    }
+}
+
+TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
+    player_.setItem(silent30());
+    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
+    settle(200);
+    ASSERT_EQ(recorder_.frames.size(), 1u);
+    EXPECT_EQ(recorder_.frames[0].index, 0);
+    EXPECT_FALSE(player_.isPlaying());
+    EXPECT_EQ(player_.currentTimeSeconds(), 0.0);
+}
+
+TEST_F(PreviewPlayerTest, PausingAndPlayingAgainResumesAtTheNextFrame) {
+    player_.setItem(silent30());
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 8; }));
+    player_.pause();
+    settle(150); // frames already on their way arrive
+    const size_t atPause = recorder_.frames.size();
+    const int shown = imageFrameIndex(player_.currentImage());
+    EXPECT_EQ(shown, recorder_.frames.back().index);
+    settle(300);
+    EXPECT_EQ(recorder_.frames.size(), atPause) << "frames arrived while paused";
+    EXPECT_NEAR(player_.currentTimeSeconds(), shown / 30.0, 1e-6);
+
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= atPause + 3; }));
+    for (size_t i = atPause; i < atPause + 3; ++i)
+        EXPECT_EQ(recorder_.frames[i].index, shown + int(i - atPause) + 1);
+}
+
+TEST_F(PreviewPlayerTest, SeeksLandOnTheFrameWhoseIntervalHoldsTheTime) {
+    player_.setItem(silent30());
+    for (int k : {17, 3, 29, 0, 10, 9, 21}) {
+        ASSERT_TRUE(seekAndWait(k / 30.0)) << k;
+        EXPECT_EQ(imageFrameIndex(player_.currentImage()), k) << "start of " << k;
+        EXPECT_NEAR(player_.currentTimeSeconds(), k / 30.0, 1e-6);
+        if (k > 0) {
+            ASSERT_TRUE(seekAndWait(k / 30.0 - 0.001));
+            EXPECT_EQ(imageFrameIndex(player_.currentImage()), k - 1) << "just before " << k;
+        }
+    }
+    // Playing on from a seek continues with the next frames.
+    ASSERT_TRUE(seekAndWait(12.5 / 30));
+    const size_t before = recorder_.frames.size();
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= before + 3; }));
+    EXPECT_EQ(recorder_.frames[before].index, 13);
+    EXPECT_EQ(recorder_.frames[before + 2].index, 15);
+}
+
+TEST_F(PreviewPlayerTest, FramesOnTheirWayWhenASeekIsMadeAreNotShown) {
+    player_.setItem(silent30(), Player::Looping::on);
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 3; }));
+    // The UI thread is busy for a moment: frames queue up for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const size_t before = recorder_.frames.size();
+    bool finished = false;
+    player_.seek(25 / 30.0, 0, [&](bool f) { finished = f; });
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    ASSERT_GT(recorder_.frames.size(), before);
+    EXPECT_EQ(recorder_.frames[before].index, 25) << "a frame from before the seek was shown";
+}
+
+TEST_F(PreviewPlayerTest, CompletionsComeOnceInOrderAndOnlyTheLastSeekFinishes) {
+    CompletionLog log;
+    player_.seek(0.1, 0, log.make(0)); // no item yet
+    player_.setItem(silent30(), Player::Looping::on);
+    player_.seek(0.2, 0, log.make(1));
+    player_.seek(0.3, 0, log.make(2));
+    player_.seek(0.5, 0, log.make(3));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 4; }));
+    settle(200);
+    const std::vector<std::pair<int, bool>> expected = {
+        {0, false}, {1, false}, {2, false}, {3, true}};
+    EXPECT_EQ(log.calls, expected);
+    EXPECT_EQ(imageFrameIndex(player_.currentImage()), 15);
+
+    // A seek still pending when the item changes does not finish.
+    player_.seek(0.7, 0, log.make(4));
+    player_.setItem(silent30());
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 5; }));
+    EXPECT_EQ(log.calls[4], std::make_pair(4, false));
+}
+
+TEST_F(PreviewPlayerTest, ReplacingTheItemMidPlayShowsOnlyTheNewItemFromItsStart) {
+    player_.setItem(silent30(), Player::Looping::on);
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 5; }));
+    player_.setItem(wide20(), Player::Looping::on);
+    const size_t switched = recorder_.frames.size();
+    EXPECT_FALSE(player_.isPlaying()) << "a new item starts paused";
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() > switched; }));
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= switched + 25; }));
+    for (size_t i = switched; i < recorder_.frames.size(); ++i) {
+        ASSERT_EQ(recorder_.frames[i].width, 192) << "a frame of the old item after the switch";
+        ASSERT_EQ(recorder_.frames[i].index, int((i - switched) % 20));
+    }
+}
+
+TEST_F(PreviewPlayerTest, ObserversTickWhilePlayingAndStopWhenPaused) {
+    player_.setItem(silent30(), Player::Looping::on);
+    std::vector<double> times;
+    player_.addPeriodicTimeObserver(1.0 / 120, [&](double t) { times.push_back(t); });
+    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
+    player_.play();
+    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 10; }));
+    EXPECT_GE(times.size(), 10u);
+    EXPECT_GT(times.back(), 0.0);
+    player_.pause();
+    settle(100);
+    const size_t atPause = times.size();
+    settle(200);
+    EXPECT_EQ(times.size(), atPause);
+}
+
+TEST_F(PreviewPlayerTest, ClearingTheItemShowsNothing) {
+    player_.setItem(silent30());
+    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
+    player_.clearItem();
+    EXPECT_TRUE(player_.currentImage().isNull());
+    EXPECT_FALSE(player_.hasItem());
+    EXPECT_EQ(player_.currentTimeSeconds(), 0.0);
+    player_.play();
+    EXPECT_FALSE(player_.isPlaying());
+}
+
+TEST_F(PreviewPlayerTest, UnreadableFilesFailWithoutCrashingOrStalling) {
+    QString message;
+    QObject::connect(&player_, &PreviewPlayer::failed, [&](const QString& m) { message = m; });
+    player_.setItem("/nonexistent/kavlo-missing.mp4", Player::Looping::on);
+    player_.play();
+    CompletionLog log;
+    player_.seek(0.1, 0, log.make(0));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 1; }));
+    EXPECT_FALSE(log.calls[0].second);
+    EXPECT_TRUE(waitUntil([&] { return !message.isEmpty(); }));
+    // The player is still usable.
+    player_.setItem(silent30());
+    EXPECT_TRUE(seekAndWait(0.4));
+    EXPECT_EQ(imageFrameIndex(player_.currentImage()), 12);
+}
+
+} // namespace
+} // namespace kavlo

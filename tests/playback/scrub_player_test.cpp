@@ -1,0 +1,204 @@
+// The scrub player on generated index-coded sources: where seeks land,
+// completions, superseded seeks, item changes and picture sizes.
+#include "playback/scrub_player.h"
+#include "playback_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <thread>
+
+namespace kavlo {
+namespace {
+
+using namespace test;
+
+class ScrubPlayerTest : public ::testing::Test {
+  protected:
+    // 48 frames at 30 fps in GOPs of 12 with B-frames, so seeks need key
+    // frames, reordering and skipped frames to come out right.
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        VideoSpec spec;
+        spec.frames = 48;
+        spec.keyframeInterval = 12;
+        spec.preset = "veryfast";
+        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4", spec).string();
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    // Seeks and waits for the completion; returns the index on screen.
+    int seekAndRead(double t) {
+        bool done = false, finished = false;
+        player_.seek(t, 0, [&](bool f) {
+            done = true;
+            finished = f;
+        });
+        EXPECT_TRUE(waitUntil([&] { return done; })) << "seek to " << t;
+        EXPECT_TRUE(finished) << "seek to " << t;
+        return imageFrameIndex(player_.currentImage());
+    }
+
+    static TempDir* dir_;
+    static std::string source_;
+    ScrubPlayer player_;
+};
+
+TempDir* ScrubPlayerTest::dir_ = nullptr;
+std::string ScrubPlayerTest::source_;
+
+TEST_F(ScrubPlayerTest, LandsOnTheFrameWhoseIntervalHoldsTheTimeInAnyOrder) {
+    player_.setItem(source_);
+    // Frame k is on screen from k/30 up to (k+1)/30: its start belongs to
+    // it, a moment before its start to the frame before. Shuffled, so seeks
+    // go backwards over GOPs, forwards within them and hit the cache.
+    std::vector<int> order(48);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    for (int k : order) {
+        ASSERT_EQ(seekAndRead(k / 30.0), k) << "start of frame " << k;
+        EXPECT_DOUBLE_EQ(player_.currentTimeSeconds(), std::round(k / 30.0 * 1e6) / 1e6);
+        ASSERT_EQ(seekAndRead((k + 0.5) / 30.0), k) << "middle of frame " << k;
+        if (k > 0) {
+            ASSERT_EQ(seekAndRead(k / 30.0 - 0.001), k - 1) << "just before frame " << k;
+        }
+    }
+}
+
+TEST_F(ScrubPlayerTest, TimesOutsideTheSourceShowItsFirstAndLastFrames) {
+    player_.setItem(source_);
+    EXPECT_EQ(seekAndRead(-1.0), 0);
+    EXPECT_EQ(seekAndRead(47.5 / 30), 47);
+    EXPECT_EQ(seekAndRead(60.0), 47);
+    EXPECT_EQ(seekAndRead(0.0), 0);
+}
+
+TEST_F(ScrubPlayerTest, EverySeekCompletesOnceInOrderAndTheNewestWins) {
+    player_.setItem(source_);
+    CompletionLog log;
+    // Issued at once: the worker starts one and supersedes the waiting ones.
+    for (int i = 0; i < 10; ++i)
+        player_.seek((4 * i + 1) / 30.0, 0, log.make(i));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 10; }));
+    settle(100);
+    ASSERT_EQ(log.calls.size(), 10u) << "a completion came twice";
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(log.calls[i].first, i) << "out of order";
+    EXPECT_TRUE(log.calls.back().second);
+    EXPECT_GE(std::count_if(log.calls.begin(), log.calls.end(), [](auto& c) { return !c.second; }),
+              1)
+        << "ten seeks at once were all carried out";
+    EXPECT_EQ(imageFrameIndex(player_.currentImage()), 37);
+}
+
+TEST_F(ScrubPlayerTest, SeeksWithoutAnItemOrForAReplacedItemDoNotFinish) {
+    CompletionLog log;
+    player_.seek(0.5, 0, log.make(0));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 1; }));
+    EXPECT_FALSE(log.calls[0].second);
+    EXPECT_TRUE(player_.currentImage().isNull());
+
+    // A seek on the old item, then a new item before the worker could act.
+    player_.setItem(source_);
+    player_.seek(0.5, 0, log.make(1));
+    player_.setItem(source_);
+    player_.seek(1.0, 0, log.make(2));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 3; }));
+    EXPECT_EQ(log.calls[1], std::make_pair(1, false));
+    EXPECT_EQ(log.calls[2], std::make_pair(2, true));
+    EXPECT_EQ(imageFrameIndex(player_.currentImage()), 30);
+
+    player_.clearItem();
+    EXPECT_TRUE(player_.currentImage().isNull());
+    EXPECT_FALSE(player_.hasItem());
+    player_.seek(0.5, 0, log.make(3));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 4; }));
+    EXPECT_FALSE(log.calls[3].second);
+}
+
+TEST_F(ScrubPlayerTest, ASeekThatLandsAfterItsItemWasReplacedDoesNotFinish) {
+    player_.setItem(source_);
+    CompletionLog log;
+    player_.seek(0.5, 0, log.make(0));
+    // The worker lands the seek while the UI thread is busy; the item is
+    // replaced before the news arrives.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    player_.setItem(source_);
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 1; }));
+    EXPECT_FALSE(log.calls[0].second);
+    EXPECT_TRUE(player_.currentImage().isNull()) << "the old item's frame was shown";
+}
+
+TEST_F(ScrubPlayerTest, CompletionComesAfterThePictureItPromises) {
+    player_.setItem(source_);
+    int indexAtCompletion = -2;
+    player_.seek(20 / 30.0, 0,
+                 [&](bool) { indexAtCompletion = imageFrameIndex(player_.currentImage()); });
+    ASSERT_TRUE(waitUntil([&] { return indexAtCompletion != -2; }));
+    EXPECT_EQ(indexAtCompletion, 20);
+}
+
+TEST_F(ScrubPlayerTest, PicturesFitTheViewAndFollowItsSize) {
+    player_.setItem(source_);
+    player_.setViewSize({80, 80});
+    ASSERT_EQ(seekAndRead(0.2), 6);
+    EXPECT_EQ(player_.currentImage().width(), 80);
+    EXPECT_EQ(player_.currentImage().height(), 48);
+
+    // A new size redraws the frame on screen without a seek.
+    FrameRecorder recorder(player_, player_);
+    player_.setViewSize({1000, 1000}); // never larger than the source
+    ASSERT_TRUE(waitUntil([&] { return !recorder.frames.empty(); }));
+    EXPECT_EQ(recorder.frames.back().index, 6);
+    EXPECT_EQ(recorder.frames.back().width, 160);
+    EXPECT_EQ(recorder.frames.back().height, 96);
+    EXPECT_DOUBLE_EQ(player_.currentTimeSeconds(), 0.2);
+}
+
+// The coded picture is the upright pattern turned the other way, so only a
+// correctly applied display matrix gives readable frames.
+TEST_F(ScrubPlayerTest, TurnedAndMirroredSourcesComeOutUpright) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        const char* filter; // undoes the display matrix below
+        int a, b, c, d;
+    } cases[] = {
+        {"rotated-90", "transpose=cclock", 0, 1, -1, 0},
+        {"rotated-270", "transpose=clock", 0, -1, 1, 0},
+        {"rotated-180", "hflip,vflip", -1, 0, 0, -1},
+        {"mirrored", "hflip", -1, 0, 0, 1},
+        {"rotated-mirrored", "transpose=cclock_flip", 0, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VideoSpec spec;
+        spec.width = 96;
+        spec.height = 160;
+        spec.frames = 8;
+        spec.filter = c.filter;
+        const auto coded = makeIndexedVideo(dir / (std::string(c.name) + "-coded.mp4"), spec);
+        const auto source = dir / (std::string(c.name) + ".mp4");
+        remuxWithDisplayMatrix(coded, source, c.a, c.b, c.c, c.d);
+        player_.setItem(source.string());
+        EXPECT_EQ(seekAndRead(4.5 / 30), 4);
+        EXPECT_EQ(player_.currentImage().width(), 96);
+        EXPECT_EQ(player_.currentImage().height(), 160);
+    }
+}
+
+TEST_F(ScrubPlayerTest, UnreadableFilesFailWithoutCrashing) {
+    QString message;
+    QObject::connect(&player_, &ScrubPlayer::failed, [&](const QString& m) { message = m; });
+    player_.setItem("/nonexistent/kavlo-missing.mp4");
+    CompletionLog log;
+    player_.seek(0.1, 0, log.make(0));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 1; }));
+    EXPECT_FALSE(log.calls[0].second);
+    EXPECT_FALSE(message.isEmpty());
+}
+
+} // namespace
+} // namespace kavlo
