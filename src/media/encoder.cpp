@@ -49,12 +49,12 @@ H264Encoder::H264Encoder(int width, int height, AVRational frameRate, const H264
     av_opt_set_double(ctx_->priv_data, "crf", settings.crf, 0);
     // x264 keeps its own copy of every frame in its lookahead, next to the
     // segment the renderer already holds. At 4K that copy is the difference
-    // between 2.3 and 3.7 GB, so big frames get a lookahead of about 100 MB
-    // (8 frames at 2160p) and no separate lookahead buffer. It only changes
+    // between 2.3 and 3.7 GB, so big frames get a lookahead of about 64 MB
+    // (5 frames at 2160p) and no separate lookahead buffer. It only changes
     // how well frame types and bits are chosen, not which frames are written.
     const double frameBytes = 1.5 * width * height;
     if (frameBytes > 6e6) {
-        const int lookahead = std::max(8, static_cast<int>(100e6 / frameBytes));
+        const int lookahead = std::max(5, static_cast<int>(64e6 / frameBytes));
         av_opt_set_int(ctx_->priv_data, "rc-lookahead", lookahead, 0);
         av_opt_set(ctx_->priv_data, "x264-params", "sync-lookahead=0", 0);
     }
