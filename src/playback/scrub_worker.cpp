@@ -2,6 +2,7 @@
 
 #include "media/error.h"
 #include "playback/frame_cache.h"
+#include "playback/thread_priority.h"
 #include "playback/video_stream.h"
 
 #include <algorithm>
@@ -180,6 +181,7 @@ void ScrubWorker::setViewSize(PixelSize size) {
 }
 
 void ScrubWorker::run(std::stop_token stop) {
+    nameThisThread("kavlo-scrub");
     std::unique_ptr<ItemDecoder> decoder;
     uint64_t item = 0;
     for (;;) {
