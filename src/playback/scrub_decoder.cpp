@@ -66,12 +66,13 @@ void ScrubDecoder::follow(int64_t tUs) {
     }
 }
 
-std::optional<ScrubDecoder::Picture> ScrubDecoder::resize(PixelSize box) {
-    {
-        std::lock_guard lock(cacheMutex_);
-        cache_.keepImagesFor(box);
-    }
+void ScrubDecoder::resize(PixelSize box) {
+    std::lock_guard lock(cacheMutex_);
+    cache_.keepImagesFor(box);
     convertLeft_ = true;
+}
+
+std::optional<ScrubDecoder::Picture> ScrubDecoder::redraw(PixelSize box) {
     if (!shownPtsUs_)
         return std::nullopt;
     if (shownFrame_)

@@ -36,9 +36,11 @@ class ScrubDecoder {
     // Notes that the cached picture for `tUs` went on screen without this
     // decoder, so that idle work follows it.
     void follow(int64_t tUs);
-    // The view is now of size `box`; the picture on screen again at that
-    // size, if there is one. Throws Error.
-    std::optional<Picture> resize(PixelSize box);
+    // The view is now of size `box`: pictures made for another size go.
+    void resize(PixelSize box);
+    // The picture on screen again at size `box`, if there is one. Throws
+    // Error.
+    std::optional<Picture> redraw(PixelSize box);
 
     bool hasIdleWork() const { return prefetchLeft_ > 0 || convertLeft_ || backfill_; }
     // One idle step for a view of size `box`: a frame decoded or a picture

@@ -116,15 +116,9 @@ void ScrubWorker::run(std::stop_token stop) {
         }
 
         // Pictures of the old size go before anything is shown at the new
-        // one; the frame on screen is redrawn unless a seek replaces it.
-        std::optional<ScrubDecoder::Picture> redrawn;
-        if (resized && decoder) {
-            try {
-                redrawn = decoder->resize(size);
-            } catch (const Error& e) {
-                callbacks_.failed(item, e.message());
-            }
-        }
+        // one.
+        if (resized && decoder)
+            decoder->resize(size);
 
         // Only the newest seek is carried out; the others were superseded
         // before they started. A follow() note matters only as the last word.
@@ -150,9 +144,15 @@ void ScrubWorker::run(std::stop_token stop) {
                 }
             }
             callbacks_.seekDone(s.ticket, s.item, finished);
-        } else if (redrawn) {
-            callbacks_.frame(item, redrawn->ptsUs, std::move(redrawn->image));
-        } else if (idleWork && seeks.empty() && !resized) {
+        } else if (resized && decoder) {
+            // No seek replaces the frame on screen: it is drawn again.
+            try {
+                if (auto again = decoder->redraw(size))
+                    callbacks_.frame(item, again->ptsUs, std::move(again->image));
+            } catch (const Error& e) {
+                callbacks_.failed(item, e.message());
+            }
+        } else if (idleWork && seeks.empty()) {
             try {
                 decoder->idleStep(size);
             } catch (const Error&) {

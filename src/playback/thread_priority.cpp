@@ -10,9 +10,7 @@ namespace {
 // A nice value of 5 weighs about a third of the default: enough for the
 // scheduler to prefer a waking presenter, little enough that decoding keeps
 // its pace next to other busy programs.
-int decodingNice() {
-    return 5;
-}
+constexpr int kDecodingNice = 5;
 } // namespace
 
 void nameThisThread(const char* name) {
@@ -21,7 +19,7 @@ void nameThisThread(const char* name) {
 
 void lowerThisThreadPriority() {
     // Per thread on Linux: PRIO_PROCESS with a thread id.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), decodingNice());
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kDecodingNice);
 }
 
 } // namespace kavlo
