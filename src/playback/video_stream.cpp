@@ -138,16 +138,17 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
 
 bool VideoStream::canContinueTo(int64_t tUs) const {
     const std::optional<int64_t> from = nextStartUs();
-    if (!from || *from > tUs + slackUs_)
+    if (!from || *from > tUs + slackUs_ || tUs - *from > kNearUs)
         return false;
-    // The index of the container (complete in MP4) says where the key frame
-    // before t lies: decoding on is cheaper unless it lies after here.
+    // The container's index (complete in MP4) says where the key frame
+    // before t lies: when it lies after here, decoding from it is cheaper.
+    // (Index times are decoding times, at most a few frames early, so a
+    // position just before a key frame may still decode on.)
     AVStream* st = file_.stream(track_.streamIndex);
     const int64_t ts = file_.toStreamTime(track_.streamIndex, tUs / 1e6);
     const int i = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
-    if (const AVIndexEntry* key = i >= 0 ? avformat_index_get_entry(st, i) : nullptr)
-        return toUs(key->timestamp) <= *from;
-    return tUs - *from <= kNearUs;
+    const AVIndexEntry* key = i >= 0 ? avformat_index_get_entry(st, i) : nullptr;
+    return !key || toUs(key->timestamp) <= *from;
 }
 
 std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,

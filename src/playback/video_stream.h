@@ -60,8 +60,8 @@ class VideoStream {
                                      const std::function<void(const TimedFrame&)>& visit = nullptr);
 
     // True when decoding on from the current position reaches `tUs` sooner
-    // than seeking back to a key frame: `tUs` lies ahead, and no key frame
-    // lies between here and there (or, without an index, it is near).
+    // than seeking back to a key frame: `tUs` lies a little ahead, with no
+    // key frame in between.
     bool canContinueTo(int64_t tUs) const;
 
     // Time just after the last frame ends: the length of one repetition when
