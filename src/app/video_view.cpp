@@ -53,18 +53,35 @@ void VideoView::takeFrame() {
     update(before.united(pictureRect()));
 }
 
+QRectF placePicture(const QSize& picturePixels, const QRectF& bounds, qreal devicePixelRatio) {
+    const QRectF fitted = aspectFitRect(picturePixels, bounds);
+    const QSizeF fittedPixels = fitted.size() * devicePixelRatio;
+    if (fitted.isEmpty() || std::abs(fittedPixels.width() - picturePixels.width()) > 1 ||
+        std::abs(fittedPixels.height() - picturePixels.height()) > 1)
+        return fitted;
+    // Made for this view: copied pixel for pixel, centred on whole device
+    // pixels, rather than stretched by a fraction of a pixel.
+    const QPointF centre = bounds.center() * devicePixelRatio;
+    const QPointF topLeft(std::round(centre.x() - picturePixels.width() / 2.0),
+                          std::round(centre.y() - picturePixels.height() / 2.0));
+    return QRectF(topLeft / devicePixelRatio, QSizeF(picturePixels) / devicePixelRatio);
+}
+
 QRect VideoView::pictureRect() const {
-    return aspectFitRect(qimage_.size(), QRectF(rect())).toAlignedRect();
+    return placePicture(qimage_.size(), QRectF(rect()), devicePixelRatioF()).toAlignedRect();
 }
 
 void VideoView::paintEvent(QPaintEvent*) {
     if (qimage_.isNull())
         return;
-    const QRectF target = aspectFitRect(qimage_.size(), QRectF(rect()));
+    const qreal dpr = devicePixelRatioF();
+    const QRectF target = placePicture(qimage_.size(), QRectF(rect()), dpr);
     QPainter painter(this);
-    const QSizeF devicePixels = target.size() * devicePixelRatioF();
-    if (std::abs(devicePixels.width() - qimage_.width()) > 0.5 ||
-        std::abs(devicePixels.height() - qimage_.height()) > 0.5)
+    // Only a picture made for another size (the view was just resized and
+    // the player has not caught up) is scaled.
+    const QSizeF devicePixels = target.size() * dpr;
+    if (std::abs(devicePixels.width() - qimage_.width()) > 0.01 ||
+        std::abs(devicePixels.height() - qimage_.height()) > 0.01)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, qimage_);
 }

@@ -20,6 +20,11 @@ namespace kavlo {
 // The largest rectangle with the shape of `picture` that fits `bounds`,
 // centred in it; empty when the picture is.
 QRectF aspectFitRect(const QSizeF& picture, const QRectF& bounds);
+// Where VideoView draws a picture of `picturePixels` device pixels in
+// `bounds`: aspect-fit and centred, and when the picture already has the
+// fitted size to within a pixel, exactly its own size on whole device
+// pixels, so that drawing it is a plain copy.
+QRectF placePicture(const QSize& picturePixels, const QRectF& bounds, qreal devicePixelRatio);
 
 class VideoView : public QWidget {
     Q_OBJECT

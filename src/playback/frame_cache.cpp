@@ -1,6 +1,7 @@
 #include "playback/frame_cache.h"
 
 #include <cstdlib>
+#include <iterator>
 
 namespace kavlo {
 
@@ -12,7 +13,14 @@ size_t frameBytes(const AVFrame* f) {
             n += buf->size;
     return n;
 }
+size_t imageBytes(const VideoImage& image) {
+    return static_cast<size_t>(image.stride()) * image.height();
+}
 } // namespace
+
+FrameCache::Hit FrameCache::hitOf(const std::pair<const int64_t, Entry>& e) {
+    return Hit{e.second.frame.get(), e.second.image, e.second.box, e.first};
+}
 
 void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t endUs, bool continuesRun) {
     if (continuesRun && runTailUs_) {
@@ -26,6 +34,7 @@ void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t endUs, bool
     if (added) {
         e.frame = av::refFrame(frame);
         e.bytes = frameBytes(frame);
+        e.box = {};
         e.endUs = endUs;
         e.first = e.last = false;
         bytes_ += e.bytes;
@@ -45,6 +54,63 @@ void FrameCache::markLast(int64_t ptsUs) {
         it->second.last = true;
 }
 
+void FrameCache::setImage(int64_t ptsUs, VideoImage image, PixelSize box) {
+    auto it = entries_.find(ptsUs);
+    if (it == entries_.end())
+        return;
+    Entry& e = it->second;
+    bytes_ -= e.bytes;
+    e.frame.reset();
+    e.image = std::move(image);
+    e.box = box;
+    e.bytes = imageBytes(e.image);
+    bytes_ += e.bytes;
+    evict();
+}
+
+void FrameCache::keepImagesFor(PixelSize box) {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        Entry& e = it->second;
+        if (e.image.isNull() || e.box == box) {
+            ++it;
+            continue;
+        }
+        bytes_ -= e.bytes;
+        if (!e.frame) {
+            if (runTailUs_ && *runTailUs_ == it->first)
+                runTailUs_.reset();
+            it = entries_.erase(it);
+            continue;
+        }
+        e.image = {};
+        e.bytes = frameBytes(e.frame.get());
+        bytes_ += e.bytes;
+        ++it;
+    }
+}
+
+std::optional<FrameCache::Hit> FrameCache::nearestWithoutImage(int64_t reachUs) const {
+    // Outwards from the latest request, one step each way in turn.
+    auto after = entries_.lower_bound(focusUs_);
+    auto before = std::make_reverse_iterator(after);
+    for (;;) {
+        const bool afterOk = after != entries_.end() && after->first - focusUs_ <= reachUs;
+        const bool beforeOk = before != entries_.rend() && focusUs_ - before->first <= reachUs;
+        if (!afterOk && !beforeOk)
+            return std::nullopt;
+        if (afterOk) {
+            if (after->second.frame && after->second.image.isNull())
+                return hitOf(*after);
+            ++after;
+        }
+        if (beforeOk) {
+            if (before->second.frame && before->second.image.isNull())
+                return hitOf(*before);
+            ++before;
+        }
+    }
+}
+
 std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs, int64_t slackUs) {
     focusUs_ = tUs;
     if (entries_.empty())
@@ -54,13 +120,13 @@ std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs, int64_t slackUs) {
         // t lies before every cached frame: only the track's first frame
         // stands for it.
         if (it->second.first)
-            return Hit{it->second.frame.get(), it->first};
+            return hitOf(*it);
         return std::nullopt;
     }
     --it;
     const Entry& e = it->second;
     if (e.last || (e.endUs >= 0 && tUs + slackUs < e.endUs))
-        return Hit{e.frame.get(), it->first};
+        return hitOf(*it);
     return std::nullopt;
 }
 

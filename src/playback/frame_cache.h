@@ -1,11 +1,16 @@
 // Decoded frames of one item near where the user scrubs, by time, so that
-// going back and forth over frames seen recently needs no decoding. Bounded
-// by bytes; when full, the frames farthest from the latest request go first.
+// going back and forth over frames seen recently needs no decoding. A frame
+// whose picture has been made for the view keeps the picture instead of the
+// decoded frame: showing it again then costs nothing, and it takes less room
+// (a view-sized picture is smaller than a full-size frame). Bounded by bytes;
+// when full, the frames farthest from the latest request go first.
 //
-// Not thread-safe: the scrub worker owns it.
+// Not thread-safe: the scrub worker guards it with a mutex.
 #pragma once
 
 #include "media/av_ptr.h"
+#include "playback/frame_converter.h"
+#include "playback/video_image.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,13 +32,25 @@ class FrameCache {
     void markFirst(int64_t ptsUs);
     void markLast(int64_t ptsUs);
 
+    // Keeps `image`, made for a view of size `box`, for the frame at `ptsUs`
+    // in place of the decoded frame.
+    void setImage(int64_t ptsUs, VideoImage image, PixelSize box);
+    // The view is now of size `box`: pictures of another size go, and so do
+    // frames that had nothing else.
+    void keepImagesFor(PixelSize box);
+
     struct Hit {
-        const AVFrame* frame;
+        const AVFrame* frame; // null once the picture was made
+        VideoImage image;     // null until then
+        PixelSize box;        // what the picture was made for
         int64_t ptsUs;
     };
     // The frame on screen at `tUs` when the cache knows it. `slackUs` absorbs
     // timestamp rounding as in VideoStream. Remembers `tUs` for eviction.
     std::optional<Hit> find(int64_t tUs, int64_t slackUs);
+    // The decoded frame nearest the latest request, within `reachUs` of it,
+    // whose picture has not been made yet.
+    std::optional<Hit> nearestWithoutImage(int64_t reachUs) const;
 
     void clear();
     size_t bytes() const { return bytes_; }
@@ -42,12 +59,15 @@ class FrameCache {
   private:
     struct Entry {
         av::FramePtr frame;
+        VideoImage image;
+        PixelSize box;
         int64_t endUs;
         size_t bytes;
         bool first;
         bool last;
     };
     void evict();
+    static Hit hitOf(const std::pair<const int64_t, Entry>& e);
 
     size_t maxBytes_;
     size_t bytes_ = 0;

@@ -76,14 +76,14 @@ VideoImage FrameConverter::convert(const AVFrame* frame, PixelSize box) {
         key_ = key;
     }
 
-    VideoImage scaled = VideoImage::allocate(sw, sh);
+    VideoImage scaled = pool_.allocate(sw, sh);
     uint8_t* planes[4] = {scaled.mutableBits(), nullptr, nullptr, nullptr};
     int strides[4] = {scaled.stride(), 0, 0, 0};
     sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
     if (t.isIdentity())
         return scaled;
 
-    VideoImage upright = VideoImage::allocate(size.width, size.height);
+    VideoImage upright = uprightPool_.allocate(size.width, size.height);
     transformPixels(t, scaled, upright);
     return upright;
 }

@@ -32,6 +32,8 @@ class FrameConverter {
   private:
     VideoTrackInfo track_;
     av::SwsPtr sws_;
+    ImagePool pool_;
+    ImagePool uprightPool_; // turned pictures, when the video needs turning
     struct Key {
         int srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, colorspace;
         bool fullRange;

@@ -1,8 +1,18 @@
 #include "playback/media_clock.h"
 
 #include <chrono>
+#include <cstdlib>
 
 namespace kavlo {
+
+namespace {
+// A report this far from the clock is a real jump (the device stalled or
+// skipped) and is followed at once.
+constexpr int64_t kSnapUs = 10'000;
+// Smaller differences are closed by this fraction per report: the device
+// reports every few milliseconds, so the clock settles within a few tens.
+constexpr int64_t kSmoothing = 8;
+} // namespace
 
 int64_t steadyNowUs() {
     using namespace std::chrono;
@@ -64,9 +74,17 @@ void MediaClock::syncToAudio(uint64_t serial, int64_t ptsUs) {
         if (!moving)
             return;
     }
+    // The device reports its position in steps a few milliseconds off
+    // either way; following each step would move every frame with it. The
+    // first report of a generation (or the first heard after a hold) and
+    // any report far off set the clock; the others move it part of the way,
+    // so it follows the device smoothly and drifts never add up.
+    const int64_t position = positionLocked(now);
+    const int64_t errorUs = ptsUs - position;
+    const bool set = holding_ || !lastAudioPtsUs_ || std::llabs(errorUs) > kSnapUs;
     holding_ = false;
     lastAudioPtsUs_ = ptsUs;
-    basePtsUs_ = ptsUs;
+    basePtsUs_ = set ? ptsUs : position + errorUs / kSmoothing;
     baseTimeUs_ = now;
 }
 

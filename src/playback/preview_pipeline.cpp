@@ -5,6 +5,7 @@
 #include "playback/audio_queue.h"
 #include "playback/audio_stream.h"
 #include "playback/media_clock.h"
+#include "playback/thread_priority.h"
 #include "playback/video_stream.h"
 
 #include <algorithm>
@@ -25,6 +26,12 @@ constexpr int64_t kAudioStartWaitUs = 300'000;
 // The presenter re-reads the clock at least this often while it waits: the
 // audio output may move it.
 constexpr auto kPresenterPoll = std::chrono::milliseconds(20);
+// The decoder refills the queue this long after a frame was handed over,
+// not at once: its burst of work (several threads for a few milliseconds)
+// would otherwise land on the moment the UI thread takes and paints the
+// frame, and the scheduler may let it finish first. Four queued frames
+// leave ample room for the delay.
+constexpr auto kRefillDelay = std::chrono::milliseconds(6);
 
 } // namespace
 
@@ -34,7 +41,10 @@ struct PreviewPipeline::QueuedFrame {
     int64_t presentUs; // on the looped timeline
     int64_t ptsUs;     // in the file
     av::FramePtr frame;
-    VideoImage image; // made by the presenter ahead of time
+    // Made by the decoding thread for a view of size `box`, so that the
+    // presenter only hands it over when the clock reaches it.
+    VideoImage image;
+    PixelSize box;
 };
 
 PreviewPipeline::PreviewPipeline(std::string path, Options options, AudioOutput* audio,
@@ -135,6 +145,8 @@ void PreviewPipeline::setViewSize(PixelSize size) {
 }
 
 void PreviewPipeline::decodeVideo(std::stop_token stop) {
+    nameThisThread("kavlo-video");
+    lowerThisThreadPriority();
     try {
         VideoStream stream(path_);
         const int64_t length = options_.looping ? stream.scanEndUs() : 0;
@@ -143,6 +155,7 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
             std::lock_guard lock(mutex_);
             track_ = stream.track();
         }
+        FrameConverter converter(stream.track());
         uint64_t serial = 0;
         uint64_t decoded = 0;
         int64_t repetition = 0;
@@ -185,17 +198,17 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
             }
             frameThisRepetition = true;
             std::unique_lock lock(mutex_);
+            const PixelSize box = viewSize_;
+            lock.unlock();
+            VideoImage image = converter.convert(f->frame.get(), box);
+            lock.lock();
             wakeDecoder_.wait(lock, stop, [&] {
                 return frames_.size() < kFrameQueueLength || serial_ != serial;
             });
             if (stop.stop_requested() || serial_ != serial)
                 continue;
-            frames_.push_back({++decoded,
-                               serial,
-                               repetition * length + f->ptsUs,
-                               f->ptsUs,
-                               std::move(f->frame),
-                               {}});
+            frames_.push_back({++decoded, serial, repetition * length + f->ptsUs, f->ptsUs,
+                               std::move(f->frame), std::move(image), box});
             lock.unlock();
             wakePresenter_.notify_all();
         }
@@ -206,6 +219,7 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
 }
 
 void PreviewPipeline::decodeAudio(std::stop_token stop) {
+    nameThisThread("kavlo-sound");
     try {
         AudioStream stream(path_);
         hasSound_ = true;
@@ -259,11 +273,15 @@ void PreviewPipeline::decodeAudio(std::stop_token stop) {
 }
 
 void PreviewPipeline::present(std::stop_token stop) {
+    nameThisThread("kavlo-present");
     std::optional<FrameConverter> converter;
     // The frame on screen, kept to draw it again at a new size.
     av::FramePtr shownFrame;
     int64_t shownPtsUs = 0;
     uint64_t shownSerial = 0;
+    // When the decoder learns of the slot the last frame shown freed.
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> refillAt;
 
     auto show = [&](std::unique_lock<std::mutex>& lock) {
         QueuedFrame f = std::move(frames_.front());
@@ -272,13 +290,19 @@ void PreviewPipeline::present(std::stop_token stop) {
         shownPtsUs = f.ptsUs;
         shownSerial = f.serial;
         lock.unlock();
-        wakeDecoder_.notify_all();
         callbacks_.frame(f.serial, f.ptsUs, std::move(f.image));
         lock.lock();
+        refillAt = Clock::now() + kRefillDelay;
     };
 
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
+        // While playing, the next hand-over or the refill time wakes this
+        // thread; otherwise the decoder may refill at once.
+        if (refillAt && (!playing_ || frames_.empty() || Clock::now() >= *refillAt)) {
+            refillAt.reset();
+            wakeDecoder_.notify_all();
+        }
         wakePresenter_.wait(lock, stop, [&] {
             return refresh_ || (!frames_.empty() && (playing_ || firstFramePending_));
         });
@@ -312,9 +336,10 @@ void PreviewPipeline::present(std::stop_token stop) {
             wakeDecoder_.notify_all();
             continue;
         }
-        if (frames_.front().image.isNull()) {
-            // Converted outside the lock, from a reference of its own: a seek
-            // may empty the queue meanwhile.
+        if (frames_.front().box != viewSize_) {
+            // The view changed size after the picture was made. Converted
+            // outside the lock, from a reference of its own: a seek may empty
+            // the queue meanwhile.
             const uint64_t number = frames_.front().number;
             const av::FramePtr frame = av::refFrame(frames_.front().frame.get());
             const PixelSize size = viewSize_;
@@ -324,6 +349,7 @@ void PreviewPipeline::present(std::stop_token stop) {
             if (frames_.empty() || frames_.front().number != number)
                 continue;
             frames_.front().image = std::move(image);
+            frames_.front().box = size;
         }
 
         if (firstFramePending_) {
@@ -340,8 +366,10 @@ void PreviewPipeline::present(std::stop_token stop) {
         const int64_t delayUs = frames_.front().presentUs - nowUs;
         if (delayUs > 0) {
             const uint64_t seen = changes_;
-            const auto wait = std::min<std::chrono::microseconds>(
-                std::chrono::microseconds(delayUs), kPresenterPoll);
+            auto wait =
+                std::min<Clock::duration>(std::chrono::microseconds(delayUs), kPresenterPoll);
+            if (refillAt)
+                wait = std::min(wait, *refillAt - Clock::now());
             wakePresenter_.wait_for(lock, stop, wait, [&] { return changes_ != seen; });
             continue;
         }

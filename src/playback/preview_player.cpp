@@ -3,6 +3,7 @@
 #include "playback/audio_output.h"
 #include "playback/media_clock.h"
 #include "playback/preview_pipeline.h"
+#include "playback/thread_priority.h"
 
 #include <QMetaObject>
 
@@ -37,6 +38,7 @@ class PipelineRetirer {
 
   private:
     void run(std::stop_token stop) {
+        nameThisThread("kavlo-retire");
         for (;;) {
             std::unique_ptr<PreviewPipeline> next;
             {

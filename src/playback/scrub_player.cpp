@@ -26,7 +26,10 @@ ScrubPlayer::ScrubPlayer(QObject* parent) : PlayerBase(parent) {
     callbacks.seekDone = [this](uint64_t ticket, uint64_t item, bool finished) {
         QMetaObject::invokeMethod(
             this,
-            [this, ticket, item, finished] { completeSeek(ticket, finished && item == item_); },
+            [this, ticket, item, finished] {
+                --workerSeeks_;
+                completeSeek(ticket, finished && item == item_);
+            },
             Qt::QueuedConnection);
     };
     callbacks.failed = [this](uint64_t item, const std::string& message) {
@@ -62,10 +65,29 @@ void ScrubPlayer::clearItem() {
 
 void ScrubPlayer::seek(double timeSeconds, double, SeekCompletion done) {
     const uint64_t ticket = fileSeek(std::move(done));
-    // The worker answers every seek, with or without an item, so that
-    // completions keep the order of the seeks.
     const double t = std::isfinite(timeSeconds) ? timeSeconds : 0.0;
-    worker_->seek(ticket, item_, std::llround(std::clamp(t, 0.0, 1e9) * 1e6));
+    const int64_t tUs = std::llround(std::clamp(t, 0.0, 1e9) * 1e6);
+    // A picture the worker has ready is shown without waiting for it, unless
+    // seeks it has been given are still to complete: they come first.
+    if (workerSeeks_ == 0 && hasItem()) {
+        if (auto ready = worker_->readyPicture(item_, tUs)) {
+            worker_->follow(item_, tUs);
+            QMetaObject::invokeMethod(
+                this,
+                [this, ticket, item = item_, ready = std::move(*ready)]() mutable {
+                    const bool current = item == item_;
+                    if (current)
+                        showFrame(std::move(ready.image), ready.ptsUs);
+                    completeSeek(ticket, current);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+    }
+    // The worker answers every other seek, with or without an item, so that
+    // completions keep the order of the seeks.
+    ++workerSeeks_;
+    worker_->seek(ticket, item_, tUs);
 }
 
 void ScrubPlayer::setViewSize(PixelSize size) {

@@ -2,7 +2,8 @@
 // seeked. Each seek lands on the frame on screen at the requested time
 // (tolerance or not: landing exactly costs no more once decoding is needed,
 // and nothing when the frame is cached). Decoding runs on the ScrubWorker's
-// thread, so no call here waits for it.
+// thread, so no call here waits for it; a picture the worker already made
+// for the view is shown without involving it.
 //
 // UI thread only; seek completions and frameChanged() arrive there.
 #pragma once
@@ -40,6 +41,8 @@ class ScrubPlayer : public PlayerBase {
     void changeItem(const std::string& path);
 
     uint64_t item_ = 0;
+    // Seeks given to the worker whose completion has not arrived yet.
+    int workerSeeks_ = 0;
     std::unique_ptr<ScrubWorker> worker_;
 };
 

@@ -1,8 +1,8 @@
 #include "playback/scrub_worker.h"
 
 #include "media/error.h"
-#include "playback/frame_cache.h"
-#include "playback/video_stream.h"
+#include "playback/scrub_decoder.h"
+#include "playback/thread_priority.h"
 
 #include <algorithm>
 #include <memory>
@@ -10,141 +10,8 @@
 
 namespace kavlo {
 
-namespace {
-
-// Frames decoded ahead of the one shown while no seek waits, so that a drag
-// forward finds them ready.
-constexpr int kPrefetchFrames = 12;
-// After a frame from the cache, prefetching goes on from where decoding
-// stands only if that is this close after the frame: a drag moving back over
-// cached frames leaves the decoder idle rather than busy far ahead.
-constexpr int64_t kPrefetchReachUs = 250'000;
-
-// One opened item: its stream, cache and the frame on screen. Lives on the
-// worker thread.
-class ItemDecoder {
-  public:
-    ItemDecoder(const std::string& path, size_t cacheBytes)
-        : stream_(path), converter_(stream_.track()), cache_(cacheBytes) {}
-
-    // The frame on screen at `tUs`, from the cache or decoded. Plans the
-    // idle work that follows.
-    std::pair<const AVFrame*, int64_t> locate(int64_t tUs) {
-        tUs = std::max<int64_t>(tUs, 0);
-        if (auto hit = cache_.find(tUs, stream_.slackUs())) {
-            const auto next = stream_.nextStartUs();
-            prefetchLeft_ = next && *next > hit->ptsUs && *next - hit->ptsUs < kPrefetchReachUs
-                                ? kPrefetchFrames
-                                : 0;
-            return {hit->frame, hit->ptsUs};
-        }
-        auto found = stream_.locate(tUs, true, [this](const TimedFrame& f) { remember(f); });
-        if (!found)
-            throw kavloError(12, "No video frames found.");
-        prefetchLeft_ = kPrefetchFrames;
-        backfill_.reset();
-        if (stream_.skippedSinceSeek())
-            backfill_ = Backfill{tUs, found->ptsUs, false};
-        if (found->ptsUs > tUs + stream_.slackUs())
-            cache_.markFirst(found->ptsUs);
-        if (stream_.atEnd())
-            cache_.markLast(found->ptsUs);
-        auto hit = cache_.find(tUs, stream_.slackUs());
-        // The cache holds what was just decoded unless it is smaller than
-        // one frame; keep the frame itself then.
-        if (hit)
-            return {hit->frame, hit->ptsUs};
-        fallback_ = std::move(found->frame);
-        return {fallback_.get(), found->ptsUs};
-    }
-
-    VideoImage show(const AVFrame* frame, int64_t ptsUs, PixelSize size) {
-        VideoImage image = converter_.convert(frame, size);
-        shown_ = av::refFrame(frame);
-        shownPtsUs_ = ptsUs;
-        return image;
-    }
-
-    // The frame on screen again, at a new size.
-    std::optional<std::pair<int64_t, VideoImage>> reshow(PixelSize size) {
-        if (!shown_)
-            return std::nullopt;
-        return std::pair{shownPtsUs_, converter_.convert(shown_.get(), size)};
-    }
-
-    // Work for idle moments, most useful first: the frames after the one
-    // shown (a drag forward finds them ready), then the frames a seek left
-    // undecoded on its way (a drag back finds them too). Does one frame's
-    // worth; false when nothing is left.
-    bool idleStep() {
-        if (prefetchLeft_ > 0) {
-            --prefetchLeft_;
-            if (prefetchOne())
-                return true;
-            prefetchLeft_ = 0;
-        }
-        if (backfill_) {
-            if (!backfill_->started) {
-                stream_.seekTo(backfill_->seekUs);
-                backfill_->started = true;
-            }
-            auto f = stream_.next();
-            if (f)
-                remember(*f); // the frame shown too: it closes its predecessor's interval
-            if (f && f->ptsUs < backfill_->untilUs)
-                return true;
-            backfill_.reset();
-        }
-        return false;
-    }
-
-    bool hasIdleWork() const { return prefetchLeft_ > 0 || backfill_; }
-    void dropIdleWork() {
-        prefetchLeft_ = 0;
-        backfill_.reset();
-    }
-
-  private:
-    // Decodes one frame past the last one decoded; false at the end.
-    bool prefetchOne() {
-        if (stream_.atEnd())
-            return false;
-        auto f = stream_.next();
-        if (!f) {
-            if (lastPtsUs_)
-                cache_.markLast(*lastPtsUs_);
-            return false;
-        }
-        remember(*f);
-        return true;
-    }
-
-    void remember(const TimedFrame& f) {
-        cache_.insert(f.frame.get(), f.ptsUs, f.durationUs > 0 ? f.ptsUs + f.durationUs : -1,
-                      f.contiguous);
-        lastPtsUs_ = f.ptsUs;
-    }
-
-    VideoStream stream_;
-    FrameConverter converter_;
-    FrameCache cache_;
-    av::FramePtr shown_;
-    int64_t shownPtsUs_ = 0;
-    av::FramePtr fallback_;
-    std::optional<int64_t> lastPtsUs_;
-    int prefetchLeft_ = 0;
-    struct Backfill {
-        int64_t seekUs;  // decoding restarts at the key frame before this
-        int64_t untilUs; // and stops at the frame that was shown
-        bool started;
-    };
-    std::optional<Backfill> backfill_;
-};
-
-} // namespace
-
 ScrubWorker::ScrubWorker(Callbacks callbacks, size_t cacheBytes)
-    : callbacks_(std::move(callbacks)), cacheBytes_(cacheBytes),
+    : callbacks_(std::move(callbacks)), cache_(cacheBytes),
       thread_([this](std::stop_token stop) { run(stop); }) {}
 
 ScrubWorker::~ScrubWorker() {
@@ -163,7 +30,7 @@ void ScrubWorker::setItem(uint64_t item, std::string path) {
 void ScrubWorker::seek(uint64_t ticket, uint64_t item, int64_t tUs) {
     {
         std::lock_guard lock(mutex_);
-        seeks_.push_back({ticket, item, tUs});
+        seeks_.push_back({ticket, item, tUs, false});
     }
     wake_.notify_all();
 }
@@ -179,8 +46,36 @@ void ScrubWorker::setViewSize(PixelSize size) {
     wake_.notify_all();
 }
 
+void ScrubWorker::follow(uint64_t item, int64_t tUs) {
+    {
+        std::lock_guard lock(mutex_);
+        seeks_.push_back({0, item, tUs, true});
+    }
+    wake_.notify_all();
+}
+
+std::optional<ScrubWorker::Ready> ScrubWorker::readyPicture(uint64_t item, int64_t tUs) {
+    PixelSize size;
+    {
+        std::lock_guard lock(mutex_);
+        if (viewSizeChanged_)
+            return std::nullopt; // the pictures are about to be remade
+        size = viewSize_;
+    }
+    std::lock_guard lock(cacheMutex_);
+    if (item != cacheItem_)
+        return std::nullopt;
+    auto hit = cache_.find(std::max<int64_t>(tUs, 0), cacheSlackUs_);
+    if (!hit || hit->image.isNull() || !(hit->box == size))
+        return std::nullopt;
+    return Ready{hit->ptsUs, hit->image};
+}
+
 void ScrubWorker::run(std::stop_token stop) {
-    std::unique_ptr<ItemDecoder> decoder;
+    nameThisThread("kavlo-scrub");
+    // Before any decoder opens, so its threads inherit this.
+    lowerThisThreadPriority();
+    std::unique_ptr<ScrubDecoder> decoder;
     uint64_t item = 0;
     for (;;) {
         const bool idleWork = decoder && decoder->hasIdleWork();
@@ -203,26 +98,46 @@ void ScrubWorker::run(std::stop_token stop) {
         if (newItem) {
             item = newItem->item;
             decoder.reset();
+            {
+                std::lock_guard lock(cacheMutex_);
+                cache_.clear();
+                cacheItem_ = 0;
+            }
             if (!newItem->path.empty()) {
                 try {
-                    decoder = std::make_unique<ItemDecoder>(newItem->path, cacheBytes_);
+                    decoder = std::make_unique<ScrubDecoder>(newItem->path, cache_, cacheMutex_);
+                    std::lock_guard lock(cacheMutex_);
+                    cacheItem_ = item;
+                    cacheSlackUs_ = decoder->slackUs();
                 } catch (const Error& e) {
                     callbacks_.failed(item, e.message());
                 }
             }
         }
 
-        if (!seeks.empty()) {
-            // Only the newest seek is carried out; the others were
-            // superseded before they started.
-            for (size_t i = 0; i + 1 < seeks.size(); ++i)
-                callbacks_.seekDone(seeks[i].ticket, seeks[i].item, false);
-            const SeekRequest& s = seeks.back();
+        // Pictures of the old size go before anything is shown at the new
+        // one.
+        if (resized && decoder)
+            decoder->resize(size);
+
+        // Only the newest seek is carried out; the others were superseded
+        // before they started. A follow() note matters only as the last word.
+        const SeekRequest* newest = nullptr;
+        for (const SeekRequest& s : seeks)
+            if (!s.follow)
+                newest = &s;
+        for (const SeekRequest& s : seeks)
+            if (!s.follow && &s != newest)
+                callbacks_.seekDone(s.ticket, s.item, false);
+        if (!newest && !seeks.empty() && seeks.back().item == item && decoder)
+            decoder->follow(seeks.back().tUs);
+        if (newest) {
+            const SeekRequest& s = *newest;
             bool finished = false;
             if (s.item == item && decoder) {
                 try {
-                    auto [frame, ptsUs] = decoder->locate(s.tUs);
-                    callbacks_.frame(item, ptsUs, decoder->show(frame, ptsUs, size));
+                    ScrubDecoder::Picture shown = decoder->show(s.tUs, size);
+                    callbacks_.frame(item, shown.ptsUs, std::move(shown.image));
                     finished = true;
                 } catch (const Error& e) {
                     callbacks_.failed(item, e.message());
@@ -230,15 +145,16 @@ void ScrubWorker::run(std::stop_token stop) {
             }
             callbacks_.seekDone(s.ticket, s.item, finished);
         } else if (resized && decoder) {
+            // No seek replaces the frame on screen: it is drawn again.
             try {
-                if (auto again = decoder->reshow(size))
-                    callbacks_.frame(item, again->first, std::move(again->second));
+                if (auto again = decoder->redraw(size))
+                    callbacks_.frame(item, again->ptsUs, std::move(again->image));
             } catch (const Error& e) {
                 callbacks_.failed(item, e.message());
             }
-        } else if (idleWork) {
+        } else if (idleWork && seeks.empty()) {
             try {
-                decoder->idleStep();
+                decoder->idleStep(size);
             } catch (const Error&) {
                 // The next seek meets the same damage and reports it; the
                 // decoder stays usable after a seek.

@@ -7,8 +7,13 @@
 // Only the newest waiting seek is carried out: older ones that have not
 // started complete with false. A seek that has started runs to the end, so a
 // fast drag still shows frames.
+//
+// Pictures the worker has ready for the current view can be taken from any
+// thread without waiting for it (readyPicture), so that a frame seen a
+// moment ago shows at once even while the worker is busy decoding ahead.
 #pragma once
 
+#include "playback/frame_cache.h"
 #include "playback/frame_converter.h"
 #include "playback/video_image.h"
 
@@ -48,11 +53,23 @@ class ScrubWorker {
     void seek(uint64_t ticket, uint64_t item, int64_t tUs);
     void setViewSize(PixelSize size);
 
+    struct Ready {
+        int64_t ptsUs;
+        VideoImage image;
+    };
+    // The picture on screen at `tUs` of generation `item`, when one is ready
+    // for the current view size. Returns at once.
+    std::optional<Ready> readyPicture(uint64_t item, int64_t tUs);
+    // Tells the worker that the picture readyPicture() gave for `tUs` is
+    // on screen now, so that its idle work follows; nothing is reported.
+    void follow(uint64_t item, int64_t tUs);
+
   private:
     struct SeekRequest {
         uint64_t ticket;
         uint64_t item;
         int64_t tUs;
+        bool follow; // from follow(): nothing to show or report
     };
     struct ItemRequest {
         uint64_t item;
@@ -62,7 +79,13 @@ class ScrubWorker {
     void run(std::stop_token stop);
 
     Callbacks callbacks_;
-    size_t cacheBytes_;
+    // The frames of the open item. Guarded by cacheMutex_, never held while
+    // mutex_ is.
+    std::mutex cacheMutex_;
+    FrameCache cache_;
+    uint64_t cacheItem_ = 0; // the generation cache_ belongs to; 0: none
+    int64_t cacheSlackUs_ = 0;
+
     std::mutex mutex_;
     std::condition_variable_any wake_;
     // Guarded by mutex_:

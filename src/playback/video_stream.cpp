@@ -21,9 +21,9 @@ constexpr int64_t kNearUs = 1'000'000;
 
 } // namespace
 
-VideoStream::VideoStream(const std::string& path)
-    : file_(path), track_(requireVideo(file_)), decoder_(file_.stream(track_.streamIndex)),
-      packet_(av::allocPacket()) {
+VideoStream::VideoStream(const std::string& path, int decoderThreads)
+    : file_(path), track_(requireVideo(file_)),
+      decoder_(file_.stream(track_.streamIndex), decoderThreads), packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -136,12 +136,26 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
     }
 }
 
+bool VideoStream::canContinueTo(int64_t tUs) const {
+    const std::optional<int64_t> from = nextStartUs();
+    if (!from || *from > tUs + slackUs_ || tUs - *from > kNearUs)
+        return false;
+    // The container's index (complete in MP4) says where the key frame
+    // before t lies: when it lies after here, decoding from it is cheaper.
+    // (Index times are decoding times, at most a few frames early, so a
+    // position just before a key frame may still decode on.)
+    AVStream* st = file_.stream(track_.streamIndex);
+    const int64_t ts = file_.toStreamTime(track_.streamIndex, tUs / 1e6);
+    const int i = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* key = i >= 0 ? avformat_index_get_entry(st, i) : nullptr;
+    return !key || toUs(key->timestamp) <= *from;
+}
+
 std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
                                               const std::function<void(const TimedFrame&)>& visit) {
     std::optional<TimedFrame> found;
     bool landedLate = false;
-    const std::optional<int64_t> from = nextStartUs();
-    if (continueIfNear && from && *from <= tUs + slackUs_ && tUs - *from <= kNearUs) {
+    if (continueIfNear && canContinueTo(tUs)) {
         found = locateFromHere(tUs, visit, landedLate);
     } else {
         // An inexact index can put the key frame after t; go back further

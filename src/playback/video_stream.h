@@ -28,8 +28,9 @@ struct TimedFrame {
 class VideoStream {
   public:
     // Opens the file's first video track. Throws Error when the file cannot
-    // be read or has no video.
-    explicit VideoStream(const std::string& path);
+    // be read or has no video. `decoderThreads` as for Decoder (0: libavcodec
+    // picks).
+    explicit VideoStream(const std::string& path, int decoderThreads = 0);
 
     const VideoTrackInfo& track() const { return track_; }
     InputFile& file() { return file_; }
@@ -53,10 +54,15 @@ class VideoStream {
     // the found one included, is passed to `visit` first; after a seek, frames
     // before t that no other frame refers to are not decoded at all.
     // `continueIfNear` decodes on from the current position instead of
-    // seeking when `tUs` lies a little ahead of it. Nothing only when the
-    // track has no frames.
+    // seeking when canContinueTo(tUs). Nothing only when the track has no
+    // frames.
     std::optional<TimedFrame> locate(int64_t tUs, bool continueIfNear = false,
                                      const std::function<void(const TimedFrame&)>& visit = nullptr);
+
+    // True when decoding on from the current position reaches `tUs` sooner
+    // than seeking back to a key frame: `tUs` lies a little ahead, with no
+    // key frame in between.
+    bool canContinueTo(int64_t tUs) const;
 
     // Time just after the last frame ends: the length of one repetition when
     // the track loops. Reads all packets (no decoding) and rewinds.

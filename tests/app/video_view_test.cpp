@@ -72,6 +72,20 @@ TEST(AspectFit, FillsOneDirectionAndCentresInTheOther) {
     EXPECT_TRUE(aspectFitRect({0, 0}, {0, 0, 40, 30}).isEmpty());
 }
 
+TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixel) {
+    // 1280x720 fitted into 641x361 is 641.0x360.6: the player makes 641x361.
+    EXPECT_EQ(placePicture({641, 361}, {0, 0, 641, 361}, 1.0), QRectF(0, 0, 641, 361));
+    EXPECT_EQ(placePicture({640, 360}, {0, 0, 641, 400}, 1.0), QRectF(1, 20, 640, 360))
+        << "centred on whole pixels";
+    // At 1.5 device pixels per point the picture keeps its own pixel size.
+    const QRectF hiDpi = placePicture({960, 540}, {0, 0, 640, 400}, 1.5);
+    EXPECT_EQ(hiDpi.size() * 1.5, QSizeF(960, 540));
+    EXPECT_EQ(hiDpi.topLeft() * 1.5, QPointF(0, 30));
+    // A picture of another size (before the player caught up with a resize)
+    // is fitted and scaled.
+    EXPECT_EQ(placePicture({320, 180}, {0, 0, 640, 400}, 1.0), QRectF(0, 20, 640, 360));
+}
+
 TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBars) {
     view_->setSource(&source_);
     source_.show(solid(100, 100, kBlue));

@@ -85,5 +85,34 @@ TEST(FrameCache, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
     EXPECT_FALSE(foundAt(cache, 7 * kFrameUs));
 }
 
+TEST(FrameCache, APictureReplacesItsFrameUntilTheViewChangesSize) {
+    FrameCache cache(1 << 20);
+    const av::FramePtr f = tinyFrame();
+    for (int k = 0; k < 3; ++k)
+        cache.insert(f.get(), k * kFrameUs, (k + 1) * kFrameUs, k > 0);
+    const size_t frames = cache.bytes();
+    const VideoImage picture = VideoImage::allocate(8, 8);
+    cache.setImage(kFrameUs, picture, {8, 8});
+    auto hit = cache.find(kFrameUs + 10, kSlackUs);
+    ASSERT_TRUE(hit);
+    EXPECT_TRUE(hit->image.sameAs(picture));
+    EXPECT_EQ(hit->frame, nullptr) << "the decoded frame is let go";
+    EXPECT_EQ(cache.bytes(), frames / 3 * 2 + size_t(picture.stride()) * 8);
+    // Idle work makes the neighbours' pictures next, nearest first.
+    auto next = cache.nearestWithoutImage(kFrameUs);
+    ASSERT_TRUE(next);
+    EXPECT_NE(next->ptsUs, kFrameUs);
+    EXPECT_FALSE(cache.nearestWithoutImage(kFrameUs / 2)) << "out of reach";
+
+    cache.keepImagesFor({8, 8});
+    EXPECT_TRUE(foundAt(cache, kFrameUs));
+    // At another size the picture is useless, and nothing else is left of
+    // that frame.
+    cache.keepImagesFor({16, 16});
+    EXPECT_FALSE(foundAt(cache, kFrameUs));
+    EXPECT_TRUE(foundAt(cache, 0));
+    EXPECT_EQ(cache.bytes(), frames / 3 * 2);
+}
+
 } // namespace
 } // namespace kavlo

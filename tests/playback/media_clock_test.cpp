@@ -51,6 +51,30 @@ TEST_F(MediaClockTest, FollowsTheAudioDeviceOfItsOwnGenerationOnly) {
     EXPECT_EQ(clock_.positionUs(), 90'000) << "a paused clock stays put";
 }
 
+TEST_F(MediaClockTest, SmoothsTheDevicesJitterButFollowsItsRealJumps) {
+    clock_.reset(1, 0);
+    clock_.setPaused(false);
+    nowUs_ += 100'000;
+    clock_.syncToAudio(1, 100'000);
+    EXPECT_EQ(clock_.positionUs(), 100'000) << "the first report sets the clock";
+    // From here the device is heard 4 ms later than the clock says: each
+    // report moves the clock part of the way, and together all of it.
+    int64_t deviceUs = 100'000 - 4'000;
+    for (int i = 0; i < 40; ++i) {
+        nowUs_ += 5'000;
+        deviceUs += 5'000;
+        const int64_t before = clock_.positionUs();
+        clock_.syncToAudio(1, deviceUs);
+        EXPECT_LT(clock_.positionUs(), before) << "report " << i;
+        EXPECT_GT(clock_.positionUs(), deviceUs) << "report " << i;
+    }
+    EXPECT_LT(clock_.positionUs() - deviceUs, 100) << "a steady offset is not closed";
+    // A device that stalled or skipped is followed at once.
+    nowUs_ += 5'000;
+    clock_.syncToAudio(1, 250'000);
+    EXPECT_EQ(clock_.positionUs(), 250'000);
+}
+
 TEST_F(MediaClockTest, HoldsForTheDeviceUntilItIsHeardToMove) {
     clock_.reset(1, 200'000);
     clock_.setPaused(false);

@@ -131,6 +131,21 @@ TEST_F(ScrubPlayerTest, ASeekThatLandsAfterItsItemWasReplacedDoesNotFinish) {
     EXPECT_TRUE(player_.currentImage().isNull()) << "the old item's frame was shown";
 }
 
+TEST_F(ScrubPlayerTest, APictureReadyForAReplacedItemIsNotShown) {
+    player_.setItem(source_);
+    ASSERT_EQ(seekAndRead(10 / 30.0), 10);
+    ASSERT_EQ(seekAndRead(20 / 30.0), 20);
+    // Frame 10's picture is ready, so the seek needs no decoding; the item
+    // changes before its answer arrives.
+    CompletionLog log;
+    player_.seek(10 / 30.0, 0, log.make(0));
+    player_.setItem(source_);
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 1; }));
+    EXPECT_FALSE(log.calls[0].second);
+    EXPECT_TRUE(player_.currentImage().isNull()) << "the old item's frame was shown";
+    EXPECT_EQ(seekAndRead(10 / 30.0), 10);
+}
+
 TEST_F(ScrubPlayerTest, CompletionComesAfterThePictureItPromises) {
     player_.setItem(source_);
     int indexAtCompletion = -2;

@@ -1,0 +1,208 @@
+#include "playback/scrub_decoder.h"
+
+#include "media/error.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace kavlo {
+
+namespace {
+
+// Frames decoded ahead of the one shown while no seek waits, so that a drag
+// forward finds them ready.
+constexpr int kPrefetchFrames = 12;
+// After a frame from the cache, prefetching goes on from where decoding
+// stands only if that is this close after the frame: a drag moving back over
+// cached frames leaves the decoder idle rather than busy far ahead.
+constexpr int64_t kPrefetchReachUs = 250'000;
+// Idle steps make pictures of cached frames this close to the one on
+// screen, so that a drag over them shows each without converting it first.
+constexpr int64_t kConvertReachUs = 500'000;
+
+// Frame threads for the scrub decoder. A seek decodes a chain of frames that
+// each depend on the one before, and the target comes out only after as
+// many further frames as there are threads minus one: more threads than
+// cores only add frames to decode past the target (on two cores, three
+// threads took a fifth longer per seek than two).
+int decoderThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 0 : int(std::min(cores, 4u));
+}
+
+} // namespace
+
+ScrubDecoder::ScrubDecoder(const std::string& path, FrameCache& cache, std::mutex& cacheMutex)
+    : stream_(path, decoderThreads()), converter_(stream_.track()), cache_(cache),
+      cacheMutex_(cacheMutex) {}
+
+ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box) {
+    tUs = std::max<int64_t>(tUs, 0);
+    std::unique_lock lock(cacheMutex_);
+    if (auto hit = cache_.find(tUs, stream_.slackUs())) {
+        planAfterHit(hit->ptsUs);
+        if (!hit->image.isNull() && hit->box == box) {
+            shownFrame_.reset();
+            shownPtsUs_ = hit->ptsUs;
+            return {hit->ptsUs, hit->image};
+        }
+        if (hit->frame) {
+            av::FramePtr frame = av::refFrame(hit->frame);
+            lock.unlock();
+            return keep(std::move(frame), hit->ptsUs, box);
+        }
+    }
+    lock.unlock();
+    TimedFrame found = decode(tUs);
+    return keep(std::move(found.frame), found.ptsUs, box);
+}
+
+void ScrubDecoder::follow(int64_t tUs) {
+    std::lock_guard lock(cacheMutex_);
+    if (auto hit = cache_.find(std::max<int64_t>(tUs, 0), stream_.slackUs())) {
+        planAfterHit(hit->ptsUs);
+        shownFrame_ = hit->frame ? av::refFrame(hit->frame) : nullptr;
+        shownPtsUs_ = hit->ptsUs;
+    }
+}
+
+void ScrubDecoder::resize(PixelSize box) {
+    std::lock_guard lock(cacheMutex_);
+    cache_.keepImagesFor(box);
+    convertLeft_ = true;
+}
+
+std::optional<ScrubDecoder::Picture> ScrubDecoder::redraw(PixelSize box) {
+    if (!shownPtsUs_)
+        return std::nullopt;
+    if (shownFrame_)
+        return keep(av::refFrame(shownFrame_.get()), *shownPtsUs_, box);
+    return show(*shownPtsUs_, box);
+}
+
+void ScrubDecoder::planAfterHit(int64_t ptsUs) {
+    const auto next = stream_.nextStartUs();
+    prefetchLeft_ = next && *next > ptsUs && *next - ptsUs < kPrefetchReachUs ? kPrefetchFrames : 0;
+    convertLeft_ = true;
+}
+
+TimedFrame ScrubDecoder::decode(int64_t tUs) {
+    std::optional<TimedFrame> found;
+    backfill_.reset();
+    if (stream_.canContinueTo(tUs)) {
+        // A few frames on: worth keeping on the way.
+        found = stream_.locate(tUs, true, [this](const TimedFrame& f) { remember(f); });
+    } else {
+        // From a key frame: only the frame asked for is kept. Holding the
+        // others would make the decoder take fresh memory for every frame
+        // (zeroed, page by page) instead of reusing a few buffers, which
+        // costs a third of the time; idle work fills them in.
+        int64_t firstUs = INT64_MAX;
+        found = stream_.locate(tUs, false,
+                               [&](const TimedFrame& f) { firstUs = std::min(firstUs, f.ptsUs); });
+        if (found) {
+            remember(*found);
+            if (firstUs < found->ptsUs || stream_.skippedSinceSeek())
+                backfill_ = Backfill{tUs, found->ptsUs, false};
+        }
+    }
+    if (!found)
+        throw kavloError(12, "No video frames found.");
+    prefetchLeft_ = kPrefetchFrames;
+    std::lock_guard lock(cacheMutex_);
+    if (found->ptsUs > tUs + stream_.slackUs())
+        cache_.markFirst(found->ptsUs);
+    if (stream_.atEnd())
+        cache_.markLast(found->ptsUs);
+    return std::move(*found);
+}
+
+ScrubDecoder::Picture ScrubDecoder::keep(av::FramePtr frame, int64_t ptsUs, PixelSize box) {
+    VideoImage image = converter_.convert(frame.get(), box);
+    {
+        std::lock_guard lock(cacheMutex_);
+        cache_.setImage(ptsUs, image, box);
+    }
+    shownFrame_ = std::move(frame);
+    shownPtsUs_ = ptsUs;
+    return {ptsUs, std::move(image)};
+}
+
+// Most useful first: the frames after the one shown (a drag forward finds
+// them ready), pictures of cached frames near it (a drag over them shows
+// each at once), then the frames a seek left undecoded on its way.
+void ScrubDecoder::idleStep(PixelSize box) {
+    if (prefetchLeft_ > 0) {
+        --prefetchLeft_;
+        if (prefetchOne())
+            return;
+        prefetchLeft_ = 0;
+    }
+    if (convertLeft_) {
+        if (convertOne(box))
+            return;
+        convertLeft_ = false;
+    }
+    if (backfill_) {
+        if (!backfill_->started) {
+            stream_.seekTo(backfill_->seekUs);
+            backfill_->started = true;
+        }
+        auto f = stream_.next();
+        if (f)
+            remember(*f); // the frame shown too: it closes its predecessor's interval
+        if (f && f->ptsUs < backfill_->untilUs)
+            return;
+        backfill_.reset();
+    }
+}
+
+void ScrubDecoder::dropIdleWork() {
+    prefetchLeft_ = 0;
+    convertLeft_ = false;
+    backfill_.reset();
+}
+
+// Decodes one frame past the last one decoded; false at the end.
+bool ScrubDecoder::prefetchOne() {
+    if (stream_.atEnd())
+        return false;
+    auto f = stream_.next();
+    if (!f) {
+        std::lock_guard lock(cacheMutex_);
+        if (lastPtsUs_)
+            cache_.markLast(*lastPtsUs_);
+        return false;
+    }
+    remember(*f);
+    return true;
+}
+
+// Makes the picture of the cached frame nearest the one on screen; false
+// when none within reach lacks one.
+bool ScrubDecoder::convertOne(PixelSize box) {
+    av::FramePtr frame;
+    int64_t ptsUs = 0;
+    {
+        std::lock_guard lock(cacheMutex_);
+        auto next = cache_.nearestWithoutImage(kConvertReachUs);
+        if (!next)
+            return false;
+        frame = av::refFrame(next->frame);
+        ptsUs = next->ptsUs;
+    }
+    VideoImage image = converter_.convert(frame.get(), box);
+    std::lock_guard lock(cacheMutex_);
+    cache_.setImage(ptsUs, std::move(image), box);
+    return true;
+}
+
+void ScrubDecoder::remember(const TimedFrame& f) {
+    std::lock_guard lock(cacheMutex_);
+    cache_.insert(f.frame.get(), f.ptsUs, f.durationUs > 0 ? f.ptsUs + f.durationUs : -1,
+                  f.contiguous);
+    lastPtsUs_ = f.ptsUs;
+    convertLeft_ = true;
+}
+
+} // namespace kavlo

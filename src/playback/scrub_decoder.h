@@ -1,0 +1,78 @@
+// One item opened for scrubbing: its video stream, and the pictures the scrub
+// worker shows from it. Answers each seek from the shared frame cache when it
+// can and decodes otherwise; between seeks, idle steps decode a little ahead,
+// make pictures of cached frames near the one on screen, and decode the
+// frames a seek left out on its way.
+//
+// Lives on the scrub worker's thread. The cache it fills is shared: every
+// use of it holds `cacheMutex`, which other threads take only to look up a
+// ready picture.
+#pragma once
+
+#include "playback/frame_cache.h"
+#include "playback/frame_converter.h"
+#include "playback/video_stream.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace kavlo {
+
+class ScrubDecoder {
+  public:
+    // Opens `path`; throws Error when it cannot be read.
+    ScrubDecoder(const std::string& path, FrameCache& cache, std::mutex& cacheMutex);
+
+    int64_t slackUs() const { return stream_.slackUs(); }
+
+    struct Picture {
+        int64_t ptsUs;
+        VideoImage image;
+    };
+    // The picture on screen at `tUs` for a view of size `box`: as it lies in
+    // the cache, made from a cached frame, or decoded. Throws Error.
+    Picture show(int64_t tUs, PixelSize box);
+    // Notes that the cached picture for `tUs` went on screen without this
+    // decoder, so that idle work follows it.
+    void follow(int64_t tUs);
+    // The view is now of size `box`: pictures made for another size go.
+    void resize(PixelSize box);
+    // The picture on screen again at size `box`, if there is one. Throws
+    // Error.
+    std::optional<Picture> redraw(PixelSize box);
+
+    bool hasIdleWork() const { return prefetchLeft_ > 0 || convertLeft_ || backfill_; }
+    // One idle step for a view of size `box`: a frame decoded or a picture
+    // made, most useful first. Throws Error.
+    void idleStep(PixelSize box);
+    void dropIdleWork();
+
+  private:
+    // After a seek landed on the cached frame at `ptsUs`.
+    void planAfterHit(int64_t ptsUs);
+    TimedFrame decode(int64_t tUs);
+    Picture keep(av::FramePtr frame, int64_t ptsUs, PixelSize box);
+    bool prefetchOne();
+    bool convertOne(PixelSize box);
+    void remember(const TimedFrame& f);
+
+    VideoStream stream_;
+    FrameConverter converter_;
+    FrameCache& cache_;
+    std::mutex& cacheMutex_;
+    // The frame on screen (null when shown from a cached picture).
+    av::FramePtr shownFrame_;
+    std::optional<int64_t> shownPtsUs_;
+    std::optional<int64_t> lastPtsUs_;
+    int prefetchLeft_ = 0;
+    bool convertLeft_ = false;
+    struct Backfill {
+        int64_t seekUs;  // decoding restarts at the key frame before this
+        int64_t untilUs; // and stops at the frame that was shown
+        bool started;
+    };
+    std::optional<Backfill> backfill_;
+};
+
+} // namespace kavlo
