@@ -19,35 +19,35 @@ using namespace test;
 class PreviewPlayerTest : public ::testing::Test {
   protected:
     // Files are made on first use: ctest runs each test in its own process.
-    static const std::string& media(const std::string& name, const VideoSpec& spec) {
+    static const std::string& media(const std::string& name, const TestClip& clip) {
         static TempDir dir;
         static std::map<std::string, std::string> made;
         auto it = made.find(name);
         if (it == made.end())
-            it = made.emplace(name, makeIndexedVideo(dir / name, spec).string()).first;
+            it = made.emplace(name, makeIndexedVideo(dir / name, clip).string()).first;
         return it->second;
     }
     // Twelve frames with sound.
     static const std::string& loop12() {
-        VideoSpec spec;
-        spec.frames = 12;
-        spec.audio = "sin(2*PI*440*t)";
-        return media("loop12-sound.mp4", spec);
+        TestClip clip;
+        clip.frames = 12;
+        clip.audio = "sin(2*PI*440*t)";
+        return media("loop12-sound.mp4", clip);
     }
     // Thirty silent frames in GOPs of ten with B-frames.
     static const std::string& silent30() {
-        VideoSpec spec;
-        spec.frames = 30;
-        spec.keyframeInterval = 10;
-        spec.preset = "veryfast";
-        return media("silent30-gop10.mp4", spec);
+        TestClip clip;
+        clip.frames = 30;
+        clip.keyframeInterval = 10;
+        clip.preset = "veryfast";
+        return media("silent30-gop10.mp4", clip);
     }
     // Twenty frames 192 wide, which tells them from the others'.
     static const std::string& wide20() {
-        VideoSpec spec;
-        spec.width = 192;
-        spec.frames = 20;
-        return media("wide20.mp4", spec);
+        TestClip clip;
+        clip.width = 192;
+        clip.frames = 20;
+        return media("wide20.mp4", clip);
     }
 
     // Every frame must arrive, even on a machine too busy to keep time, so

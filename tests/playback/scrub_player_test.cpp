@@ -21,11 +21,11 @@ class ScrubPlayerTest : public ::testing::Test {
     // frames, reordering and skipped frames to come out right.
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        VideoSpec spec;
-        spec.frames = 48;
-        spec.keyframeInterval = 12;
-        spec.preset = "veryfast";
-        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4", spec).string();
+        TestClip clip;
+        clip.frames = 48;
+        clip.keyframeInterval = 12;
+        clip.preset = "veryfast";
+        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4", clip).string();
     }
     static void TearDownTestSuite() { delete dir_; }
 
@@ -189,12 +189,12 @@ TEST_F(ScrubPlayerTest, TurnedAndMirroredSourcesComeOutUpright) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        VideoSpec spec;
-        spec.width = 96;
-        spec.height = 160;
-        spec.frames = 8;
-        spec.filter = c.filter;
-        const auto coded = makeIndexedVideo(dir / (std::string(c.name) + "-coded.mp4"), spec);
+        TestClip clip;
+        clip.width = 96;
+        clip.height = 160;
+        clip.frames = 8;
+        clip.filter = c.filter;
+        const auto coded = makeIndexedVideo(dir / (std::string(c.name) + "-coded.mp4"), clip);
         const auto source = dir / (std::string(c.name) + ".mp4");
         remuxWithDisplayMatrix(coded, source, c.a, c.b, c.c, c.d);
         player_.setItem(source.string());

@@ -32,11 +32,11 @@ constexpr double kWindow = 0.04;
 
 fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 48000,
                     double audioSeconds = 0) {
-    test::VideoSpec spec;
-    spec.audio = audio;
-    spec.sampleRate = rate;
-    spec.audioSeconds = audioSeconds;
-    return test::makeIndexedVideo(path, spec);
+    test::TestClip clip;
+    clip.audio = audio;
+    clip.sampleRate = rate;
+    clip.audioSeconds = audioSeconds;
+    return test::makeIndexedVideo(path, clip);
 }
 
 // At a dozen output times the ramp heard in `channel` must be the source's

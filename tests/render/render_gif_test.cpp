@@ -20,7 +20,7 @@ namespace {
 using test::decodeGif;
 using test::readGifStructure;
 using test::TempDir;
-using test::VideoSpec;
+using test::TestClip;
 
 std::vector<int> indicesOf(const std::vector<test::RgbPicture>& pictures) {
     std::vector<int> indices;
@@ -41,9 +41,9 @@ class RenderGif : public ::testing::Test {
     // One second at 30 fps, frames 0...29, 160x96.
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        VideoSpec spec;
-        spec.frames = 30;
-        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", spec);
+        TestClip clip;
+        clip.frames = 30;
+        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", clip);
     }
     static void TearDownTestSuite() { delete dir_; }
 
@@ -216,12 +216,12 @@ TEST_F(RenderGif, AFullDiskIsCodeNine) {
 
 TEST(RenderGifSources, PortraitSourceComesOutUprightAtFullSize) {
     TempDir dir;
-    VideoSpec spec;
-    spec.width = 96; // upright portrait picture, stored turned
-    spec.height = 160;
-    spec.frames = 12;
-    spec.filter = "transpose=cclock";
-    const auto coded = test::makeIndexedVideo(dir / "coded.mp4", spec);
+    TestClip clip;
+    clip.width = 96; // upright portrait picture, stored turned
+    clip.height = 160;
+    clip.frames = 12;
+    clip.filter = "transpose=cclock";
+    const auto coded = test::makeIndexedVideo(dir / "coded.mp4", clip);
     const auto source = dir / "portrait.mp4";
     test::remuxWithDisplayMatrix(coded, source, 0, 1, -1, 0);
 

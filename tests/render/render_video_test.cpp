@@ -17,7 +17,7 @@ namespace {
 using test::decodeVideo;
 using test::makeIndexedVideo;
 using test::TempDir;
-using test::VideoSpec;
+using test::TestClip;
 
 class RenderVideo : public ::testing::Test {
   protected:
@@ -25,9 +25,9 @@ class RenderVideo : public ::testing::Test {
     // segments start away from them.
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        VideoSpec spec;
-        spec.keyframeInterval = 30;
-        source_ = makeIndexedVideo(dir_->path() / "indexed.mp4", spec);
+        TestClip clip;
+        clip.keyframeInterval = 30;
+        source_ = makeIndexedVideo(dir_->path() / "indexed.mp4", clip);
     }
     static void TearDownTestSuite() { delete dir_; }
 
@@ -198,12 +198,12 @@ TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        VideoSpec spec;
-        spec.width = 96; // upright portrait picture
-        spec.height = 160;
-        spec.frames = 12;
-        spec.filter = c.filter;
-        const auto coded = makeIndexedVideo(dir / (std::string(c.name) + "-coded.mp4"), spec);
+        TestClip clip;
+        clip.width = 96; // upright portrait picture
+        clip.height = 160;
+        clip.frames = 12;
+        clip.filter = c.filter;
+        const auto coded = makeIndexedVideo(dir / (std::string(c.name) + "-coded.mp4"), clip);
         const auto source = dir / (std::string(c.name) + ".mp4");
         test::remuxWithDisplayMatrix(coded, source, c.a, c.b, c.c, c.d);
 
@@ -224,13 +224,13 @@ TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
 
 TEST(RenderVideoSources, OddSizesRoundDownToEvenAndScaleToFit) {
     TempDir dir;
-    VideoSpec spec;
-    spec.width = 161;
-    spec.height = 97;
-    spec.frames = 10;
-    spec.codec = "ffv1";
-    spec.pixelFormat = "yuv444p";
-    const auto source = makeIndexedVideo(dir / "odd.mkv", spec);
+    TestClip clip;
+    clip.width = 161;
+    clip.height = 97;
+    clip.frames = 10;
+    clip.codec = "ffv1";
+    clip.pixelFormat = "yuv444p";
+    const auto source = makeIndexedVideo(dir / "odd.mkv", clip);
     const auto output = dir / "odd-out.mp4";
     renderPingPongVideo(source, output, 0.0, 0.1, 1.0, 1, nullptr);
     const auto video = decodeVideo(output);

@@ -67,40 +67,40 @@ void runFfmpeg(const std::vector<std::string>& args) {
         throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + output);
 }
 
-fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec) {
+fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
     // With sound, -frames:v would end the file as soon as the last picture
     // is written, cutting the sound short at a point that depends on
     // scheduling. The picture source then ends by itself instead, half a
     // frame after its last frame.
-    const bool sound = !spec.audio.empty();
-    const auto slash = spec.rate.find('/');
-    const double rate = slash == std::string::npos ? std::stod(spec.rate)
-                                                   : std::stod(spec.rate.substr(0, slash)) /
-                                                         std::stod(spec.rate.substr(slash + 1));
+    const bool sound = !clip.audio.empty();
+    const auto slash = clip.rate.find('/');
+    const double rate = slash == std::string::npos ? std::stod(clip.rate)
+                                                   : std::stod(clip.rate.substr(0, slash)) /
+                                                         std::stod(clip.rate.substr(slash + 1));
     std::ostringstream video;
     video.precision(12);
-    video << "color=c=black:s=" << spec.width << "x" << spec.height << ":r=" << spec.rate;
+    video << "color=c=black:s=" << clip.width << "x" << clip.height << ":r=" << clip.rate;
     if (sound)
-        video << ":d=" << (spec.frames - 0.5) / rate;
+        video << ":d=" << (clip.frames - 0.5) / rate;
     video << ",format=yuv420p,geq=lum='if(lt(Y,H/2),if(bitand(N,pow(2,floor(X*16/W))),235,16),"
              "if(lt(X,W/2),235,16))':cb=128:cr=128";
-    if (!spec.filter.empty())
-        video << "," << spec.filter;
+    if (!clip.filter.empty())
+        video << "," << clip.filter;
     std::vector<std::string> args = {"-f", "lavfi", "-i", video.str()};
     if (sound) {
         std::ostringstream audio;
         audio.precision(12);
-        audio << "aevalsrc=" << spec.audio << ":s=" << spec.sampleRate
-              << ":d=" << (spec.audioSeconds > 0 ? spec.audioSeconds : spec.frames / rate);
-        args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", spec.audioCodec});
+        audio << "aevalsrc=" << clip.audio << ":s=" << clip.sampleRate
+              << ":d=" << (clip.audioSeconds > 0 ? clip.audioSeconds : clip.frames / rate);
+        args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", clip.audioCodec});
     } else {
-        args.insert(args.end(), {"-frames:v", std::to_string(spec.frames)});
+        args.insert(args.end(), {"-frames:v", std::to_string(clip.frames)});
     }
-    args.insert(args.end(), {"-c:v", spec.codec, "-pix_fmt", spec.pixelFormat});
-    if (spec.codec == "libx264")
-        args.insert(args.end(), {"-preset", spec.preset, "-crf", "10"});
-    if (spec.keyframeInterval > 0)
-        args.insert(args.end(), {"-g", std::to_string(spec.keyframeInterval)});
+    args.insert(args.end(), {"-c:v", clip.codec, "-pix_fmt", clip.pixelFormat});
+    if (clip.codec == "libx264")
+        args.insert(args.end(), {"-preset", clip.preset, "-crf", "10"});
+    if (clip.keyframeInterval > 0)
+        args.insert(args.end(), {"-g", std::to_string(clip.keyframeInterval)});
     args.push_back(path.string());
     runFfmpeg(args);
     return path;

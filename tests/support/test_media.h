@@ -35,7 +35,7 @@ class TempDir {
 // error output when it fails.
 void runFfmpeg(const std::vector<std::string>& args);
 
-struct VideoSpec {
+struct TestClip {
     int width = 160;
     int height = 96;
     std::string rate = "30"; // frames per second, as ffmpeg reads it ("30000/1001")
@@ -56,8 +56,8 @@ struct VideoSpec {
     std::string audioCodec = "aac";
 };
 
-// Writes an index-coded H.264 video (with sound when spec.audio is set).
-fs::path makeIndexedVideo(const fs::path& path, const VideoSpec& spec);
+// Writes an index-coded H.264 video (with sound when clip.audio is set).
+fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip);
 
 // Copies a file's streams into `out`, giving its video track a display
 // matrix x' = a*x + c*y, y' = b*x + d*y (entries -1, 0 or 1).
