@@ -18,10 +18,6 @@ void throwMediaError(int averror, std::string_view operation) {
     throw Error(kMediaDomain, averror, std::move(message));
 }
 
-} // namespace kavlo
-
-namespace kavlo {
-
 void quietMediaLogging() {
     av_log_set_level(AV_LOG_ERROR);
 }
