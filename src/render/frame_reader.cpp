@@ -49,4 +49,21 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
     return frames;
 }
 
+RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
+                              double (*samplingRate)(double nominalFrameRate),
+                              const ProgressCallback& progress, double progressShare,
+                              std::stop_token stop) {
+    const std::optional<VideoTrackInfo>& track = file.info().video;
+    if (!track)
+        throw kavloError(kNoVideoTrack, "No video track");
+    RenderFrames out;
+    out.frameRate = samplingRate(track->nominalFrameRate());
+    out.size = computeRenderSize(*track);
+    out.pictures = readSegmentFrames(file, trimStart, trimEnd, out.frameRate, out.size.width,
+                                     out.size.height, progress, progressShare, stop);
+    if (out.pictures.size() < 2)
+        throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
+    return out;
+}
+
 } // namespace kavlo

@@ -29,4 +29,19 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
                                        const ProgressCallback& progress, double progressShare,
                                        std::stop_token stop = {});
 
+// A segment ready to render: its pictures upright at the full render size.
+struct RenderFrames {
+    std::vector<Picture> pictures;
+    RenderSize size;
+    double frameRate = 0; // the rate they were sampled at
+};
+
+// Reads the segment of the file's video track, sampled at
+// samplingRate(nominal frame rate). Throws code 1 when the file has no video
+// track and code 4 when the segment gives fewer than two pictures.
+RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
+                              double (*samplingRate)(double nominalFrameRate),
+                              const ProgressCallback& progress, double progressShare,
+                              std::stop_token stop);
+
 } // namespace kavlo

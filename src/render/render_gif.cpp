@@ -39,16 +39,11 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                std::stop_token stop, const GifRenderOptions& options) {
     replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
-    const std::optional<VideoTrackInfo>& track = source.info().video;
-    if (!track)
-        throw kavloError(kNoVideoTrack, "No video track");
-
-    const double frameRate = gifSamplingRate(track->nominalFrameRate());
-    const RenderSize size = computeRenderSize(*track);
-    std::vector<Picture> frames = readSegmentFrames(
-        source, trimStart, trimEnd, frameRate, size.width, size.height, progress, kReadShare, stop);
-    if (frames.size() < 2)
-        throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
+    RenderFrames segment =
+        readRenderFrames(source, trimStart, trimEnd, gifSamplingRate, progress, kReadShare, stop);
+    std::vector<Picture>& frames = segment.pictures;
+    const RenderSize size = segment.size;
+    const double frameRate = segment.frameRate;
     const int frameCount = static_cast<int>(frames.size());
 
     // One cycle; the viewer's looping repeats it.

@@ -60,8 +60,8 @@ SampleTime writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
     {
         std::jthread soundThread([&] {
             try {
-                offset = writeSound([&](double p) { soundReports.push_back(p); },
-                                    stopBoth.get_token());
+                offset =
+                    writeSound([&](double p) { soundReports.push_back(p); }, stopBoth.get_token());
             } catch (...) {
                 soundFailure = std::current_exception();
                 stopBoth.request_stop();
@@ -107,16 +107,11 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const RenderOptions& options) {
     replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
-    const std::optional<VideoTrackInfo>& track = source.info().video;
-    if (!track)
-        throw kavloError(kNoVideoTrack, "No video track");
-
-    const double frameRate = samplingFrameRate(track->nominalFrameRate());
-    const RenderSize size = computeRenderSize(*track);
-    std::vector<Picture> frames = readSegmentFrames(
-        source, trimStart, trimEnd, frameRate, size.width, size.height, progress, kReadShare, stop);
-    if (frames.size() < 2)
-        throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
+    RenderFrames segment =
+        readRenderFrames(source, trimStart, trimEnd, samplingFrameRate, progress, kReadShare, stop);
+    std::vector<Picture>& frames = segment.pictures;
+    const RenderSize size = segment.size;
+    const double frameRate = segment.frameRate;
     const int frameCount = static_cast<int>(frames.size());
 
     const std::optional<SegmentAudio> audio = readSegmentAudio(source, trimStart, trimEnd, stop);
@@ -136,10 +131,9 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     const TemporaryFile audioFile(newTemporaryPath("audio", ".m4a"));
     const SampleTime offset = writeVideoAndSound(
         [&](std::stop_token token) {
-            writePingPongVideo(frames, sequence, videoFile.path(), size.width, size.height,
-                               outputRate,
-                               progressShare(progress, kReadShare, kVideoWrittenWithSound), token,
-                               options.video);
+            writePingPongVideo(
+                frames, sequence, videoFile.path(), size.width, size.height, outputRate,
+                progressShare(progress, kReadShare, kVideoWrittenWithSound), token, options.video);
             frames.clear(); // the pictures are in the file now
         },
         [&](const ProgressCallback& soundProgress, std::stop_token token) {
