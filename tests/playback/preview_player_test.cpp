@@ -93,7 +93,7 @@ TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
     }
 }
 
-TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
+TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlayingAndGoesWithTheItem) {
     player_.setItem(silent30());
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
     settle(200);
@@ -101,6 +101,12 @@ TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
     EXPECT_EQ(recorder_.frames[0].index, 0);
     EXPECT_FALSE(player_.isPlaying());
     EXPECT_EQ(player_.currentTimeSeconds(), 0.0);
+
+    player_.clearItem();
+    EXPECT_TRUE(player_.currentImage().isNull());
+    EXPECT_FALSE(player_.hasItem());
+    player_.play();
+    EXPECT_FALSE(player_.isPlaying());
 }
 
 TEST_F(PreviewPlayerTest, PausingAndPlayingAgainResumesAtTheNextFrame) {
@@ -207,17 +213,6 @@ TEST_F(PreviewPlayerTest, ObserversTickWhilePlayingAndStopWhenPaused) {
     const size_t atPause = times.size();
     settle(200);
     EXPECT_EQ(times.size(), atPause);
-}
-
-TEST_F(PreviewPlayerTest, ClearingTheItemShowsNothing) {
-    player_.setItem(silent30());
-    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
-    player_.clearItem();
-    EXPECT_TRUE(player_.currentImage().isNull());
-    EXPECT_FALSE(player_.hasItem());
-    EXPECT_EQ(player_.currentTimeSeconds(), 0.0);
-    player_.play();
-    EXPECT_FALSE(player_.isPlaying());
 }
 
 TEST_F(PreviewPlayerTest, UnreadableFilesFailWithoutCrashingOrStalling) {
