@@ -29,26 +29,15 @@ class PreviewPlayerTest : public ::testing::Test {
     }
     // Twelve frames with sound.
     static const std::string& loop12() {
-        TestClip clip;
-        clip.frames = 12;
-        clip.audio = "sin(2*PI*440*t)";
-        return media("loop12-sound.mp4", clip);
+        return media("loop12-sound.mp4", {.frames = 12, .audio = "sin(2*PI*440*t)"});
     }
     // Thirty silent frames in GOPs of ten with B-frames.
     static const std::string& silent30() {
-        TestClip clip;
-        clip.frames = 30;
-        clip.keyframeInterval = 10;
-        clip.preset = "veryfast";
-        return media("silent30-gop10.mp4", clip);
+        return media("silent30-gop10.mp4",
+                     {.frames = 30, .keyframeInterval = 10, .preset = "veryfast"});
     }
     // Twenty frames 192 wide, which tells them from the others'.
-    static const std::string& wide20() {
-        TestClip clip;
-        clip.width = 192;
-        clip.frames = 20;
-        return media("wide20.mp4", clip);
-    }
+    static const std::string& wide20() { return media("wide20.mp4", {.width = 192, .frames = 20}); }
 
     // Every frame must arrive, even on a machine too busy to keep time, so
     // late frames are not skipped here.

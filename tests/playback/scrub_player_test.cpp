@@ -21,11 +21,9 @@ class ScrubPlayerTest : public ::testing::Test {
     // frames, reordering and skipped frames to come out right.
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        TestClip clip;
-        clip.frames = 48;
-        clip.keyframeInterval = 12;
-        clip.preset = "veryfast";
-        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4", clip).string();
+        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4",
+                                   {.frames = 48, .keyframeInterval = 12, .preset = "veryfast"})
+                      .string();
     }
     static void TearDownTestSuite() { delete dir_; }
 

@@ -17,9 +17,7 @@ using test::decodeAudio;
 // One second of index-coded video and `seconds` of a rising tone.
 struct Inputs {
     explicit Inputs(const char* seconds) {
-        test::TestClip clip;
-        clip.frames = 30;
-        test::makeIndexedVideo(video, clip);
+        test::makeIndexedVideo(video, {.frames = 30});
         test::runFfmpeg({"-f", "lavfi", "-i",
                          std::string("aevalsrc=0.5*sin(2*PI*(200*t+900*t*t)):s=48000:d=") + seconds,
                          "-c:a", "aac", audio.string()});

@@ -32,11 +32,8 @@ constexpr double kWindow = 0.04;
 
 fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 48000,
                     double audioSeconds = 0) {
-    test::TestClip clip;
-    clip.audio = audio;
-    clip.sampleRate = rate;
-    clip.audioSeconds = audioSeconds;
-    return test::makeIndexedVideo(path, clip);
+    return test::makeIndexedVideo(
+        path, {.audio = audio, .sampleRate = rate, .audioSeconds = audioSeconds});
 }
 
 // At a dozen output times the ramp heard in `channel` must be the source's

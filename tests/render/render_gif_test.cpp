@@ -22,7 +22,6 @@ using test::decodeGif;
 using test::errorText;
 using test::readGifStructure;
 using test::TempDir;
-using test::TestClip;
 
 std::vector<int> indicesOf(const std::vector<test::RgbPicture>& pictures) {
     std::vector<int> indices;
@@ -43,9 +42,7 @@ class RenderGif : public ::testing::Test {
     // One second at 30 fps, frames 0...29, 160x96.
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        TestClip clip;
-        clip.frames = 30;
-        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", clip);
+        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", {.frames = 30});
     }
     static void TearDownTestSuite() { delete dir_; }
 

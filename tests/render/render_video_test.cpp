@@ -20,7 +20,6 @@ using test::errorText;
 using test::makeIndexedVideo;
 using test::makeTurnedVideo;
 using test::TempDir;
-using test::TestClip;
 
 class RenderVideo : public ::testing::Test {
   protected:
@@ -28,9 +27,7 @@ class RenderVideo : public ::testing::Test {
     // segments start away from them.
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        TestClip clip;
-        clip.keyframeInterval = 30;
-        source_ = makeIndexedVideo(dir_->path() / "indexed.mp4", clip);
+        source_ = makeIndexedVideo(dir_->path() / "indexed.mp4", {.keyframeInterval = 30});
     }
     static void TearDownTestSuite() { delete dir_; }
 
@@ -183,13 +180,9 @@ TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
 
 TEST(RenderVideoSources, OddSizesRoundDownToEvenAndScaleToFit) {
     TempDir dir;
-    TestClip clip;
-    clip.width = 161;
-    clip.height = 97;
-    clip.frames = 10;
-    clip.codec = "ffv1";
-    clip.pixelFormat = "yuv444p";
-    const auto source = makeIndexedVideo(dir / "odd.mkv", clip);
+    const auto source = makeIndexedVideo(
+        dir / "odd.mkv",
+        {.width = 161, .height = 97, .frames = 10, .codec = "ffv1", .pixelFormat = "yuv444p"});
     const auto output = dir / "odd-out.mp4";
     renderPingPongVideo(source, output, 0.0, 0.1, 1.0, 1, nullptr);
     const auto video = decodeVideo(output);

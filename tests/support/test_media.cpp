@@ -159,13 +159,10 @@ void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int 
 }
 
 fs::path makeTurnedVideo(const fs::path& dir, const TurnedClip& turn, int frames) {
-    TestClip clip;
-    clip.width = 96;
-    clip.height = 160;
-    clip.frames = frames;
-    clip.filter = turn.filter;
     const std::string name = turn.name;
-    const auto coded = makeIndexedVideo(dir / (name + "-coded.mp4"), clip);
+    const auto coded =
+        makeIndexedVideo(dir / (name + "-coded.mp4"),
+                         {.width = 96, .height = 160, .frames = frames, .filter = turn.filter});
     remuxWithDisplayMatrix(coded, dir / (name + ".mp4"), turn.a, turn.b, turn.c, turn.d);
     return dir / (name + ".mp4");
 }

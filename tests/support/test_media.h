@@ -50,12 +50,12 @@ struct TestClip {
     std::string preset = "ultrafast";
     // Filters applied after the pattern is drawn ("transpose=clock"), and the
     // codec and pixel format of the file; odd sizes need a codec such as ffv1.
-    std::string filter;
+    std::string filter = {};
     std::string codec = "libx264";
     std::string pixelFormat = "yuv420p";
     // Sound: an aevalsrc expression per channel, separated by '|', with no
     // commas; empty for none. Mono 440 Hz: "sin(2*PI*440*t)".
-    std::string audio;
+    std::string audio = {};
     int sampleRate = 48000;
     double audioSeconds = 0; // length of the sound; 0: as long as the picture
     std::string audioCodec = "aac";
