@@ -19,12 +19,11 @@ TEST(AnalyticsCatalog, BucketsSwitchExactlyAtTheirBounds) {
     for (auto [seconds, label] : durations)
         EXPECT_EQ(durationBucket(seconds), label) << seconds;
 
-    EXPECT_EQ(resolutionBucket(1920, 1080), "1080p");
-    EXPECT_EQ(resolutionBucket(1080, 1920), "1080p");
-    EXPECT_EQ(resolutionBucket(1280, 720), "720p");
-    EXPECT_EQ(resolutionBucket(1279, 720), "sd");
-    EXPECT_EQ(resolutionBucket(2560, 1440), "1440p");
-    EXPECT_EQ(resolutionBucket(3840, 2160), "4k_plus");
+    const std::tuple<int, int, const char*> sizes[] = {
+        {1920, 1080, "1080p"}, {1080, 1920, "1080p"}, {1280, 720, "720p"},
+        {1279, 720, "sd"},     {2560, 1440, "1440p"}, {3840, 2160, "4k_plus"}};
+    for (auto [width, height, label] : sizes)
+        EXPECT_EQ(resolutionBucket(width, height), label) << width << "x" << height;
 
     const std::pair<double, const char*> rates[] = {
         {0, "24_or_less"}, {23.976, "24_or_less"}, {24, "24_or_less"}, {25, "25_30"},
@@ -40,11 +39,10 @@ TEST(AnalyticsCatalog, BucketsSwitchExactlyAtTheirBounds) {
     EXPECT_EQ(fileSizeBucket(200 * mb), "200_500mb");
     EXPECT_EQ(fileSizeBucket(500 * mb), "over_500mb");
 
-    EXPECT_EQ(renderTimeBucket(1.999), "under_2s");
-    EXPECT_EQ(renderTimeBucket(2), "2_5s");
-    EXPECT_EQ(renderTimeBucket(5), "5_15s");
-    EXPECT_EQ(renderTimeBucket(15), "15_30s");
-    EXPECT_EQ(renderTimeBucket(30), "over_30s");
+    const std::pair<double, const char*> renders[] = {
+        {1.999, "under_2s"}, {2, "2_5s"}, {5, "5_15s"}, {15, "15_30s"}, {30, "over_30s"}};
+    for (auto [seconds, label] : renders)
+        EXPECT_EQ(renderTimeBucket(seconds), label) << seconds;
 }
 
 TEST(AnalyticsCatalog, SpeedsAreShortestRoundTripTextsWithAFraction) {

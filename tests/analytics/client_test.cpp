@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -108,7 +107,6 @@ TEST_F(AnalyticsClientTest, EventsWithinTheDebounceGoOutInOneRequest) {
                                         "osVersion", "sessionId"}));
     EXPECT_EQ(body["appVersion"], "1.2.3");
     EXPECT_EQ(body["appBuild"], "45");
-    EXPECT_EQ(body["osVersion"], QSysInfo::prettyProductName());
     const QString installationId =
         QSettings(settingsPath(), QSettings::IniFormat).value(kInstallationIdKey).toString();
     EXPECT_EQ(installationId.size(), 36);
@@ -122,7 +120,6 @@ TEST_F(AnalyticsClientTest, EventsWithinTheDebounceGoOutInOneRequest) {
         EXPECT_EQ(sent[i].properties.value("speed"), QString::number(i));
     EXPECT_EQ(sent[0].timestamp, now());
     EXPECT_TRUE(QueueFile(queuePath).load().isEmpty());
-    EXPECT_TRUE(QFile::exists(queuePath));
 }
 
 TEST_F(AnalyticsClientTest, SixtyEventsGoOutAsTwentyFiveTwentyFiveAndTenOldestFirst) {
@@ -172,13 +169,6 @@ enum class Failure { serverError, refused, noAnswer };
 std::string failureName(Failure failure) {
     static const char* const names[] = {"ServerError", "Refused", "NoAnswer"};
     return names[static_cast<int>(failure)];
-}
-
-void PrintTo(Failure failure, std::ostream* out) {
-    *out << failureName(failure);
-}
-void PrintTo(const QJsonValue& value, std::ostream* out) {
-    *out << QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).toStdString();
 }
 
 class AnalyticsFailureTest : public AnalyticsClientTest,
@@ -256,43 +246,45 @@ TEST_F(AnalyticsClientTest, RetryDelayIsCappedAndResetByASuccess) {
     EXPECT_LT(afterSuccess, 180) << "a success resets the delay";
 }
 
-std::string baseUrlCaseName(size_t index) {
-    static const char* const names[] = {"Missing", "Blank", "NotText", "Relative", "File"};
-    return names[index];
+// One bundle entry made unusable (removed when the value is undefined), and
+// what the client logs about it.
+struct Unconfigured {
+    const char* name;
+    const char* key;
+    QJsonValue value;
+    const char* log = "Analytics endpoint is not configured.";
+};
+void PrintTo(const Unconfigured& c, std::ostream* out) {
+    *out << c.name;
 }
 
 class AnalyticsUnconfiguredTest : public AnalyticsClientTest,
-                                  public ::testing::WithParamInterface<QJsonValue> {};
+                                  public ::testing::WithParamInterface<Unconfigured> {};
 
 TEST_P(AnalyticsUnconfiguredTest, EventsAreKeptAndNothingIsSent) {
-    if (GetParam().isUndefined())
-        info.remove(kApiBaseUrlKey);
+    if (GetParam().value.isUndefined())
+        info.remove(GetParam().key);
     else
-        info[kApiBaseUrlKey] = GetParam();
+        info[GetParam().key] = GetParam().value;
     auto analytics = start();
     analytics->track("mac_app_video_picker_opened");
-    ASSERT_TRUE(
-        waitFor([] { return !logTimes("Analytics endpoint is not configured.").isEmpty(); }));
+    ASSERT_TRUE(waitFor([] { return !logTimes(GetParam().log).isEmpty(); }));
+    QTest::qWait(100);
+    EXPECT_TRUE(server.requests.isEmpty());
     EXPECT_EQ(QueueFile(queuePath).load().size(), 1);
     EXPECT_TRUE(logTimes(kDeferred).isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Analytics, AnalyticsUnconfiguredTest,
-                         ::testing::Values(QJsonValue(QJsonValue::Undefined), QJsonValue(" \n\t"),
-                                           QJsonValue(42), QJsonValue("/relative/path"),
-                                           QJsonValue("file:///tmp/upload")),
-                         [](const auto& info) { return baseUrlCaseName(info.index); });
-
-TEST_F(AnalyticsClientTest, MissingVersionMetadataSendsNothing) {
-    info.remove(kBuildVersionKey);
-    auto analytics = start();
-    analytics->track("mac_app_video_picker_opened");
-    ASSERT_TRUE(
-        waitFor([] { return !logTimes("App version metadata is not configured.").isEmpty(); }));
-    QTest::qWait(100);
-    EXPECT_TRUE(server.requests.isEmpty());
-    EXPECT_EQ(analytics->queuedEvents().size(), 1);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Analytics, AnalyticsUnconfiguredTest,
+    ::testing::Values(Unconfigured{"Missing", kApiBaseUrlKey, QJsonValue::Undefined},
+                      Unconfigured{"Blank", kApiBaseUrlKey, " \n\t"},
+                      Unconfigured{"NotText", kApiBaseUrlKey, 42},
+                      Unconfigured{"Relative", kApiBaseUrlKey, "/relative/path"},
+                      Unconfigured{"File", kApiBaseUrlKey, "file:///tmp/upload"},
+                      Unconfigured{"NoBuildVersion", kBuildVersionKey, QJsonValue::Undefined,
+                                   "App version metadata is not configured."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AnalyticsClientTest, QueueIsTrimmedByCountAndByAgeAtTrack) {
     info.remove(kApiBaseUrlKey);
@@ -401,7 +393,7 @@ TEST(AnalyticsConfiguration, EndpointJoinsOneSlashAndOnlyTheEnvironmentOverrides
               "http://127.0.0.1:8080/staging/api/mac/analytics");
 
     qunsetenv(kApiBaseUrlEnvironment);
-    const QJsonObject bundled = bundleInfo();
+    const QJsonObject bundled = bundleInfo(); // without versions nothing would be sent
     EXPECT_EQ(bundled.value(kApiBaseUrlKey), "https://kavlo.app");
     EXPECT_TRUE(bundled.value(kShortVersionKey).isString());
     EXPECT_TRUE(bundled.value(kBuildVersionKey).isString());

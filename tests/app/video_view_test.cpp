@@ -1,5 +1,5 @@
 // The video surface with a fake player: where the picture goes, what shows
-// through the bars, resizes, repaints and stacking.
+// through the bars, resizes and repaints.
 #include "app/video_view.h"
 
 #include <QTest>
@@ -86,7 +86,7 @@ TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixel) {
     EXPECT_EQ(placePicture({320, 180}, {0, 0, 640, 400}, 1.0), QRectF(0, 20, 640, 360));
 }
 
-TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBars) {
+TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBarsAndFollowsAResize) {
     view_->setSource(&source_);
     source_.show(solid(100, 100, kBlue));
     EXPECT_EQ(at(150, 50), kBlue);
@@ -95,11 +95,8 @@ TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBars) {
     EXPECT_EQ(at(203, 50), kRed);
     EXPECT_EQ(source_.viewSize, (PixelSize{300, 100}))
         << "the player learns the size it is drawn at";
-}
 
-TEST_F(VideoViewTest, FollowsAResizeWithoutANewPicture) {
-    view_->setSource(&source_);
-    source_.show(solid(100, 100, kBlue));
+    // Without a new picture.
     panel_.resize(100, 300);
     view_->resize(100, 300);
     EXPECT_EQ(at(50, 150), kBlue);
@@ -122,21 +119,6 @@ TEST_F(VideoViewTest, RepaintsOnlyWhenThePictureChanges) {
     EXPECT_EQ(counter.paints, 0);
     source_.show(solid(100, 100, kGreen));
     EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 5000));
-}
-
-TEST_F(VideoViewTest, StackedViewsShowTheUpperOneOnlyWhileItIsVisible) {
-    view_->setSource(&source_);
-    source_.show(solid(100, 100, kBlue));
-    FakeSource upperSource;
-    VideoView upper(&panel_);
-    upper.resize(panel_.size());
-    upper.setSource(&upperSource);
-    upperSource.show(solid(100, 100, kGreen));
-    upper.hide();
-    EXPECT_EQ(at(150, 50), kBlue);
-    upper.show();
-    EXPECT_EQ(at(150, 50), kGreen);
-    EXPECT_EQ(at(20, 50), kRed) << "both views' bars are transparent";
 }
 
 TEST_F(VideoViewTest, ShowsNothingWithoutASourceOrAPicture) {

@@ -13,7 +13,6 @@ namespace {
 
 using test::makeIndexedVideo;
 using test::TempDir;
-using test::TestClip;
 
 std::vector<int> sampledIndices(const std::filesystem::path& file, double start, double range,
                                 double rate) {
@@ -30,11 +29,8 @@ std::vector<int> sampledIndices(const std::filesystem::path& file, double start,
 
 TEST(VideoSegmentReader, SamplesTheFrameOnScreenAtEachStep) {
     TempDir dir;
-    TestClip clip;
-    clip.rate = "25";
-    clip.frames = 50;
-    clip.keyframeInterval = 12;
-    const auto file = makeIndexedVideo(dir / "25fps.mp4", clip);
+    const auto file =
+        makeIndexedVideo(dir / "25fps.mp4", {.rate = "25", .frames = 50, .keyframeInterval = 12});
     // Sampling a 25 fps source at 30: frame floor(t * 25) at t = 0.7 + k / 30.
     const auto indices = sampledIndices(file, 0.7, 0.5, 30);
     ASSERT_EQ(indices.size(), 15u);
@@ -46,9 +42,7 @@ TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
     // Matroska rounds 2/30 s to 67 ms, after the sampling time 66.67 ms; the
     // frame still counts as on screen there.
     TempDir dir;
-    TestClip clip;
-    clip.frames = 30;
-    const auto file = makeIndexedVideo(dir / "ms.mkv", clip);
+    const auto file = makeIndexedVideo(dir / "ms.mkv", {.frames = 30});
     const auto indices = sampledIndices(file, 0.0, 1.0, 30);
     ASSERT_EQ(indices.size(), 30u);
     for (int k = 0; k < 30; ++k)
@@ -57,9 +51,7 @@ TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
 
 TEST(VideoSegmentReader, StopsAtTheEndOfTheTrackAndOfTheRange) {
     TempDir dir;
-    TestClip clip;
-    clip.frames = 10;
-    const auto file = makeIndexedVideo(dir / "short.mp4", clip);
+    const auto file = makeIndexedVideo(dir / "short.mp4", {.frames = 10});
     EXPECT_EQ(sampledIndices(file, 0.2, 5.0, 30), (std::vector<int>{6, 7, 8, 9}));
     EXPECT_EQ(sampledIndices(file, 0.0, 0.001, 30), (std::vector<int>{0}));
     EXPECT_TRUE(sampledIndices(file, 1.0, 1.0, 30).empty());

@@ -29,26 +29,15 @@ class PreviewPlayerTest : public ::testing::Test {
     }
     // Twelve frames with sound.
     static const std::string& loop12() {
-        TestClip clip;
-        clip.frames = 12;
-        clip.audio = "sin(2*PI*440*t)";
-        return media("loop12-sound.mp4", clip);
+        return media("loop12-sound.mp4", {.frames = 12, .audio = "sin(2*PI*440*t)"});
     }
     // Thirty silent frames in GOPs of ten with B-frames.
     static const std::string& silent30() {
-        TestClip clip;
-        clip.frames = 30;
-        clip.keyframeInterval = 10;
-        clip.preset = "veryfast";
-        return media("silent30-gop10.mp4", clip);
+        return media("silent30-gop10.mp4",
+                     {.frames = 30, .keyframeInterval = 10, .preset = "veryfast"});
     }
     // Twenty frames 192 wide, which tells them from the others'.
-    static const std::string& wide20() {
-        TestClip clip;
-        clip.width = 192;
-        clip.frames = 20;
-        return media("wide20.mp4", clip);
-    }
+    static const std::string& wide20() { return media("wide20.mp4", {.width = 192, .frames = 20}); }
 
     // Every frame must arrive, even on a machine too busy to keep time, so
     // late frames are not skipped here.
@@ -93,7 +82,7 @@ TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
     }
 }
 
-TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
+TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlayingAndGoesWithTheItem) {
     player_.setItem(silent30());
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
     settle(200);
@@ -101,6 +90,12 @@ TEST_F(PreviewPlayerTest, TheFirstFrameAppearsWithoutPlaying) {
     EXPECT_EQ(recorder_.frames[0].index, 0);
     EXPECT_FALSE(player_.isPlaying());
     EXPECT_EQ(player_.currentTimeSeconds(), 0.0);
+
+    player_.clearItem();
+    EXPECT_TRUE(player_.currentImage().isNull());
+    EXPECT_FALSE(player_.hasItem());
+    player_.play();
+    EXPECT_FALSE(player_.isPlaying());
 }
 
 TEST_F(PreviewPlayerTest, PausingAndPlayingAgainResumesAtTheNextFrame) {
@@ -207,17 +202,6 @@ TEST_F(PreviewPlayerTest, ObserversTickWhilePlayingAndStopWhenPaused) {
     const size_t atPause = times.size();
     settle(200);
     EXPECT_EQ(times.size(), atPause);
-}
-
-TEST_F(PreviewPlayerTest, ClearingTheItemShowsNothing) {
-    player_.setItem(silent30());
-    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
-    player_.clearItem();
-    EXPECT_TRUE(player_.currentImage().isNull());
-    EXPECT_FALSE(player_.hasItem());
-    EXPECT_EQ(player_.currentTimeSeconds(), 0.0);
-    player_.play();
-    EXPECT_FALSE(player_.isPlaying());
 }
 
 TEST_F(PreviewPlayerTest, UnreadableFilesFailWithoutCrashingOrStalling) {

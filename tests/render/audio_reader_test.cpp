@@ -12,9 +12,8 @@ namespace {
 
 TEST(ReadSegmentAudio, StartsAtTheExactSampleAndKeepsRateAndChannels) {
     test::TempDir dir;
-    test::TestClip clip;
-    clip.audio = "0.5*sin(2*PI*(200*t+400*t*t))|0.3*sin(2*PI*700*t)";
-    const auto path = test::makeIndexedVideo(dir / "aac.mp4", clip);
+    const auto path = test::makeIndexedVideo(
+        dir / "aac.mp4", {.audio = "0.5*sin(2*PI*(200*t+400*t*t))|0.3*sin(2*PI*700*t)"});
     const auto file = test::decodeAudio(path);
     InputFile input(path.string());
     // The very start (behind the encoder's priming), inside AAC packets, later.

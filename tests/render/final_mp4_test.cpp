@@ -2,6 +2,7 @@
 // must start at the exact sample of the offset, also inside an AAC packet.
 #include "media/error.h"
 #include "render/final_mp4.h"
+#include "support/error_text.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +17,7 @@ using test::decodeAudio;
 // One second of index-coded video and `seconds` of a rising tone.
 struct Inputs {
     explicit Inputs(const char* seconds) {
-        test::TestClip clip;
-        clip.frames = 30;
-        test::makeIndexedVideo(video, clip);
+        test::makeIndexedVideo(video, {.frames = 30});
         test::runFfmpeg({"-f", "lavfi", "-i",
                          std::string("aevalsrc=0.5*sin(2*PI*(200*t+900*t*t)):s=48000:d=") + seconds,
                          "-c:a", "aac", audio.string()});
@@ -57,20 +56,15 @@ TEST(AssembleFinalMp4, ShortAudioEndsEarlyAndMissingTracksFail) {
     EXPECT_DOUBLE_EQ(decodeAudio(in.output).trackSeconds, 23000 / 48000.0);
     EXPECT_DOUBLE_EQ(test::decodeVideo(in.output).trackSeconds, 1.0);
 
-    auto code = [&](const std::filesystem::path& video, const std::filesystem::path& audio,
-                    int64_t offset) {
-        try {
-            assembleFinalMP4(video, audio, in.output, {offset, 48000});
-        } catch (const Error& e) {
-            EXPECT_EQ(e.domain(), "Kavlo");
-            return e.code();
-        }
-        return 0;
+    auto error = [&](const std::filesystem::path& video, const std::filesystem::path& audio,
+                     int64_t offset) {
+        return test::errorText([&] { assembleFinalMP4(video, audio, in.output, {offset, 48000}); });
     };
-    EXPECT_EQ(code(in.audio, in.audio, 0), 20);
-    EXPECT_EQ(code(in.video, in.video, 0), 21);
-    EXPECT_EQ(code(in.video, in.audio, 24000), 25); // exactly as long as the offset
-    EXPECT_EQ(code(in.video, in.audio, 23999), 0);
+    EXPECT_EQ(error(in.audio, in.audio, 0), "Kavlo 20 Could not prepare video track.");
+    EXPECT_EQ(error(in.video, in.video, 0), "Kavlo 21 Could not prepare audio track.");
+    // Sound exactly as long as the offset leaves nothing to play.
+    EXPECT_EQ(error(in.video, in.audio, 24000), "Kavlo 25 Could not align audio loop.");
+    EXPECT_EQ(error(in.video, in.audio, 23999), "no error");
 }
 
 } // namespace

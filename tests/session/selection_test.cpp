@@ -17,14 +17,6 @@ Selection loaded(double duration, double fps, double start, double end) {
     return s;
 }
 
-TEST(Selection, StartsWithOneSecondOfA16by9VideoAt30Fps) {
-    const Selection s;
-    EXPECT_EQ(s.start, 0);
-    EXPECT_EQ(s.end, 1.0);
-    EXPECT_EQ(s.fps, 30);
-    EXPECT_EQ(s.totalFrames(), 30);
-}
-
 TEST(Selection, StartStopsOneFrameBeforeTheEndAndThreeSecondsBeforeIt) {
     Selection s = loaded(10, 30, 1.0, 2.0);
     s.setStart(1.99);

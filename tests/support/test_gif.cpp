@@ -7,8 +7,7 @@
 #include <stdexcept>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
 
@@ -53,11 +52,6 @@ class ByteReader {
     std::string bytes_;
     std::size_t pos_ = 0;
 };
-
-void check(int ret, const char* what) {
-    if (ret < 0)
-        throw std::runtime_error(std::string("decodeGif: ") + what);
-}
 
 } // namespace
 
@@ -120,45 +114,19 @@ int RgbPicture::frameIndex() const {
 
 std::vector<RgbPicture> decodeGif(const fs::path& path) {
     std::vector<RgbPicture> pictures;
-    AVFormatContext* fmt = nullptr;
-    check(avformat_open_input(&fmt, path.c_str(), av_find_input_format("gif"), nullptr), "open");
-    check(avformat_find_stream_info(fmt, nullptr), "info");
-    AVStream* st = fmt->streams[0];
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    AVCodecContext* dec = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec, st->codecpar);
-    check(avcodec_open2(dec, codec, nullptr), "decoder");
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
     SwsContext* sws = nullptr;
-    auto receiveAll = [&] {
-        while (avcodec_receive_frame(dec, frame) == 0) {
-            RgbPicture picture;
-            picture.width = frame->width;
-            picture.height = frame->height;
-            picture.rgb.resize(size_t(frame->width) * frame->height * 3);
-            sws = sws_getCachedContext(sws, frame->width, frame->height,
-                                       AVPixelFormat(frame->format), frame->width, frame->height,
-                                       AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
-            uint8_t* dst[4] = {picture.rgb.data()};
-            int dstStride[4] = {frame->width * 3};
-            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-            pictures.push_back(std::move(picture));
-            av_frame_unref(frame);
-        }
-    };
-    while (av_read_frame(fmt, pkt) >= 0) {
-        check(avcodec_send_packet(dec, pkt), "send");
-        av_packet_unref(pkt);
-        receiveAll();
-    }
-    avcodec_send_packet(dec, nullptr);
-    receiveAll();
+    decodeTrack(path, false, [&](const AVStream&, const AVCodecContext&, const AVFrame& frame) {
+        RgbPicture picture{frame.width, frame.height,
+                           std::vector<uint8_t>(size_t(frame.width) * frame.height * 3)};
+        sws = sws_getCachedContext(sws, frame.width, frame.height, AVPixelFormat(frame.format),
+                                   frame.width, frame.height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr,
+                                   nullptr, nullptr);
+        uint8_t* dst[4] = {picture.rgb.data()};
+        int dstStride[4] = {frame.width * 3};
+        sws_scale(sws, frame.data, frame.linesize, 0, frame.height, dst, dstStride);
+        pictures.push_back(std::move(picture));
+    });
     sws_freeContext(sws);
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&dec);
-    avformat_close_input(&fmt);
     return pictures;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -133,18 +134,12 @@ void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int 
             auto* m = reinterpret_cast<int32_t*>(
                 av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
             const int w = st->codecpar->width, h = st->codecpar->height;
-            m[0] = a << 16;
-            m[1] = b << 16;
-            m[2] = 0;
-            m[3] = c << 16;
-            m[4] = d << 16;
-            m[5] = 0;
-            // Translation that keeps the picture in the positive quadrant.
-            m[6] = (a < 0 ? w : 0) + (c < 0 ? h : 0);
-            m[7] = (b < 0 ? w : 0) + (d < 0 ? h : 0);
-            m[6] <<= 16;
-            m[7] <<= 16;
-            m[8] = 1 << 30;
+            // The translation keeps the picture in the positive quadrant.
+            const int tx = (a < 0 ? w : 0) + (c < 0 ? h : 0),
+                      ty = (b < 0 ? w : 0) + (d < 0 ? h : 0);
+            const int32_t matrix[9] = {a << 16, b << 16,  0,        c << 16, d << 16,
+                                       0,       tx << 16, ty << 16, 1 << 30};
+            std::copy_n(matrix, 9, m);
         }
     }
     check(avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE), "open out");
@@ -161,6 +156,15 @@ void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int 
     avio_closep(&output->pb);
     avformat_free_context(output);
     avformat_close_input(&input);
+}
+
+fs::path makeTurnedVideo(const fs::path& dir, const TurnedClip& turn, int frames) {
+    const std::string name = turn.name;
+    const auto coded =
+        makeIndexedVideo(dir / (name + "-coded.mp4"),
+                         {.width = 96, .height = 160, .frames = frames, .filter = turn.filter});
+    remuxWithDisplayMatrix(coded, dir / (name + ".mp4"), turn.a, turn.b, turn.c, turn.d);
+    return dir / (name + ".mp4");
 }
 
 int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
@@ -188,39 +192,26 @@ int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
     return index;
 }
 
-DecodedVideo decodeVideo(const fs::path& path) {
-    DecodedVideo result;
+void decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame) {
     AVFormatContext* fmt = nullptr;
     check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
     check(avformat_find_stream_info(fmt, nullptr), "info");
-    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    check(index, "video stream");
+    const int index = av_find_best_stream(fmt, audio ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO, -1,
+                                          -1, nullptr, 0);
+    if (index < 0)
+        avformat_close_input(&fmt); // callers test files without a track of that kind
+    check(index, audio ? "audio stream" : "video stream");
     AVStream* st = fmt->streams[index];
-    result.trackSeconds = st->duration * av_q2d(st->time_base);
-    if (av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
-        result.hasDisplayMatrix = true;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    result.codec = codec->name;
     AVCodecContext* dec = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(dec, st->codecpar);
     dec->pkt_timebase = st->time_base;
     check(avcodec_open2(dec, codec, nullptr), "decoder");
-    if (const char* name = av_get_pix_fmt_name(dec->pix_fmt))
-        result.pixelFormat = name;
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     auto receiveAll = [&] {
         while (avcodec_receive_frame(dec, frame) == 0) {
-            DecodedFrame f;
-            f.time = frame->best_effort_timestamp * av_q2d(st->time_base);
-            f.width = frame->width;
-            f.height = frame->height;
-            f.luma.resize(size_t(f.width) * f.height);
-            for (int y = 0; y < f.height; ++y)
-                std::copy_n(frame->data[0] + y * frame->linesize[0], f.width,
-                            f.luma.begin() + size_t(y) * f.width);
-            f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
-            result.frames.push_back(std::move(f));
+            onFrame(*st, *dec, *frame);
             av_frame_unref(frame);
         }
     };
@@ -237,59 +228,52 @@ DecodedVideo decodeVideo(const fs::path& path) {
     av_packet_free(&pkt);
     avcodec_free_context(&dec);
     avformat_close_input(&fmt);
+}
+
+DecodedVideo decodeVideo(const fs::path& path) {
+    DecodedVideo result;
+    auto add = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
+        if (result.frames.empty()) {
+            result.trackSeconds = st.duration * av_q2d(st.time_base);
+            result.hasDisplayMatrix =
+                av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+            result.codec = dec.codec->name;
+            if (const char* name = av_get_pix_fmt_name(dec.pix_fmt))
+                result.pixelFormat = name;
+        }
+        DecodedFrame f;
+        f.time = frame.best_effort_timestamp * av_q2d(st.time_base);
+        f.width = frame.width;
+        f.height = frame.height;
+        f.luma.resize(size_t(f.width) * f.height);
+        for (int y = 0; y < f.height; ++y)
+            std::copy_n(frame.data[0] + y * frame.linesize[0], f.width,
+                        f.luma.begin() + size_t(y) * f.width);
+        f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
+        result.frames.push_back(std::move(f));
+    };
+    decodeTrack(path, false, add);
     return result;
 }
 
 DecodedAudio decodeAudio(const fs::path& path) {
     DecodedAudio result;
-    AVFormatContext* fmt = nullptr;
-    check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
-    check(avformat_find_stream_info(fmt, nullptr), "info");
-    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0)
-        avformat_close_input(&fmt); // callers test files without sound
-    check(index, "audio stream");
-    AVStream* st = fmt->streams[index];
-    result.trackSeconds = st->duration * av_q2d(st->time_base);
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    result.codec = codec->name;
-    AVCodecContext* dec = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec, st->codecpar);
-    dec->pkt_timebase = st->time_base;
-    check(avcodec_open2(dec, codec, nullptr), "decoder");
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    bool first = true;
-    auto receiveAll = [&] {
-        while (avcodec_receive_frame(dec, frame) == 0) {
-            const int channels = frame->ch_layout.nb_channels;
-            if (first) {
-                result.sampleRate = frame->sample_rate;
-                result.channels = channels;
-                result.firstSampleSeconds = frame->best_effort_timestamp * av_q2d(st->time_base);
-                first = false;
-            }
-            if (frame->format != AV_SAMPLE_FMT_FLTP)
-                throw std::runtime_error("unexpected sample format");
-            for (int i = 0; i < frame->nb_samples; ++i)
-                for (int c = 0; c < channels; ++c)
-                    result.samples.push_back(reinterpret_cast<const float*>(frame->data[c])[i]);
-            av_frame_unref(frame);
+    auto add = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
+        const int channels = frame.ch_layout.nb_channels;
+        if (result.samples.empty()) {
+            result.sampleRate = frame.sample_rate;
+            result.channels = channels;
+            result.codec = dec.codec->name;
+            result.trackSeconds = st.duration * av_q2d(st.time_base);
+            result.firstSampleSeconds = frame.best_effort_timestamp * av_q2d(st.time_base);
         }
+        if (frame.format != AV_SAMPLE_FMT_FLTP)
+            throw std::runtime_error("unexpected sample format");
+        for (int i = 0; i < frame.nb_samples; ++i)
+            for (int c = 0; c < channels; ++c)
+                result.samples.push_back(reinterpret_cast<const float*>(frame.data[c])[i]);
     };
-    while (av_read_frame(fmt, pkt) >= 0) {
-        if (pkt->stream_index == index) {
-            check(avcodec_send_packet(dec, pkt), "send");
-            receiveAll();
-        }
-        av_packet_unref(pkt);
-    }
-    avcodec_send_packet(dec, nullptr);
-    receiveAll();
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&dec);
-    avformat_close_input(&fmt);
+    decodeTrack(path, true, add);
     return result;
 }
 
@@ -312,28 +296,12 @@ double toneAmplitude(const DecodedAudio& audio, int channel, double centreSecond
 }
 
 bool indexAtFront(const fs::path& path) {
+    // Neither name turns up earlier by chance: 'ftyp' holds only brands, and
+    // whichever box comes next names itself before any media data.
     std::ifstream in(path, std::ios::binary);
-    std::array<unsigned char, 8> header;
-    while (in.read(reinterpret_cast<char*>(header.data()), 8)) {
-        uint64_t size =
-            (uint64_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
-        const std::string type(reinterpret_cast<char*>(header.data()) + 4, 4);
-        if (type == "moov")
-            return true;
-        if (type == "mdat")
-            return false;
-        if (size == 1) {
-            std::array<unsigned char, 8> big;
-            in.read(reinterpret_cast<char*>(big.data()), 8);
-            size = 0;
-            for (unsigned char byte : big)
-                size = (size << 8) | byte;
-            in.seekg(static_cast<std::streamoff>(size - 16), std::ios::cur);
-        } else {
-            in.seekg(static_cast<std::streamoff>(size - 8), std::ios::cur);
-        }
-    }
-    return false;
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const auto moov = bytes.find("moov");
+    return moov != std::string::npos && moov < bytes.find("mdat");
 }
 
 } // namespace kavlo::test

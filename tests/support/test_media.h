@@ -10,8 +10,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVStream;
 
 namespace kavlo::test {
 
@@ -45,12 +50,12 @@ struct TestClip {
     std::string preset = "ultrafast";
     // Filters applied after the pattern is drawn ("transpose=clock"), and the
     // codec and pixel format of the file; odd sizes need a codec such as ffv1.
-    std::string filter;
+    std::string filter = {};
     std::string codec = "libx264";
     std::string pixelFormat = "yuv420p";
     // Sound: an aevalsrc expression per channel, separated by '|', with no
     // commas; empty for none. Mono 440 Hz: "sin(2*PI*440*t)".
-    std::string audio;
+    std::string audio = {};
     int sampleRate = 48000;
     double audioSeconds = 0; // length of the sound; 0: as long as the picture
     std::string audioCodec = "aac";
@@ -62,6 +67,24 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip);
 // Copies a file's streams into `out`, giving its video track a display
 // matrix x' = a*x + c*y, y' = b*x + d*y (entries -1, 0 or 1).
 void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int b, int c, int d);
+
+// An upright 96x160 index-coded clip stored turned and/or mirrored, with a
+// display matrix that turns it upright again: only a correctly applied
+// matrix gives readable frames.
+struct TurnedClip {
+    const char* name;
+    const char* filter; // undoes the display matrix below
+    int a, b, c, d;
+};
+inline constexpr TurnedClip kTurnedClips[] = {
+    {"rotated-90", "transpose=cclock", 0, 1, -1, 0},
+    {"rotated-270", "transpose=clock", 0, -1, 1, 0},
+    {"rotated-180", "hflip,vflip", -1, 0, 0, -1},
+    {"mirrored", "hflip", -1, 0, 0, 1},
+    {"rotated-mirrored", "transpose=cclock_flip", 0, 1, 1, 0},
+};
+// Writes dir/<name>.mp4 with `frames` frames.
+fs::path makeTurnedVideo(const fs::path& dir, const TurnedClip& turn, int frames);
 
 // The index an upright index-coded luma plane carries, or -1 when the
 // picture is not an upright index-coded frame.
@@ -82,6 +105,12 @@ struct DecodedVideo {
     std::string codec;
     std::string pixelFormat;
 };
+
+// Decodes the file's best video (or audio) track with libavcodec and hands
+// every frame to `onFrame` in presentation order, the decoder flushed at the
+// end. Throws std::runtime_error when there is no such track.
+using FrameCallback = std::function<void(const AVStream&, const AVCodecContext&, const AVFrame&)>;
+void decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame);
 
 DecodedVideo decodeVideo(const fs::path& path);
 

@@ -19,8 +19,7 @@ TEST(ChevronIcon, OutlinesAreMirroredStretchedAndSafeWhenDegenerate) {
     const QRectF r = ChevronIcon::right().path(frame).boundingRect();
     EXPECT_NEAR(l.left() - frame.left(), frame.right() - r.right(), 1e-9);
     EXPECT_NEAR(l.width(), r.width(), 1e-9);
-    EXPECT_TRUE(left.contains(QPointF(100 + 8.6 * 0.75, 59))); // the tip, on the centre line
-    EXPECT_FALSE(left.contains(QPointF(100 + 8.0 * 0.75, 59)));
+    EXPECT_LT(left.pointAtPercent(0).x(), l.center().x()); // the left one points left
     const QRectF wide = ChevronIcon::left().path(QRectF(0, 0, 36, 18)).boundingRect();
     EXPECT_NEAR(wide.width(), 2 * l.width(), 1e-9);
     EXPECT_NEAR(wide.height(), l.height(), 1e-9);
@@ -31,11 +30,9 @@ TEST(TimelineSeekIcon, DoubleArrowIsSymmetricAndSpansTheGrid) {
     const QRectF box = arrow.boundingRect();
     EXPECT_LT(box.left(), 12);
     EXPECT_GT(box.right(), 500);
-    EXPECT_NEAR(box.top(), 169.941, 6);              // less the rounding of the corners
-    EXPECT_TRUE(arrow.contains(QPointF(256, 218)));  // the bar, 80 thick
-    EXPECT_FALSE(arrow.contains(QPointF(256, 212))); // above it
+    EXPECT_TRUE(arrow.contains(QPointF(256, 256)));  // the bar
+    EXPECT_FALSE(arrow.contains(QPointF(256, 200))); // narrower than the heads
     EXPECT_TRUE(arrow.contains(QPointF(120, 200)));  // the left arrowhead
-    EXPECT_FALSE(arrow.contains(QPointF(140, 200))); // beside its base
     EXPECT_TRUE(arrow.contains(QPointF(20, 256)));   // near its tip
     // Sampled off the grid lines, so that no sample sits on an edge.
     for (double x = 0.5; x < 512; x += 8)

@@ -1,0 +1,21 @@
+// The Error a call throws, as one comparable text: "Kavlo 4 Not enough
+// frames in selected segment". Header-only, for tests linking the media layer.
+#pragma once
+
+#include "media/error.h"
+
+#include <string>
+
+namespace kavlo::test {
+
+// "domain code message" of the Error `f` throws; "no error" when it returns.
+template <typename F> std::string errorText(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.domain() + " " + std::to_string(e.code()) + " " + e.what();
+    }
+    return "no error";
+}
+
+} // namespace kavlo::test
