@@ -152,7 +152,9 @@ void ScrubWorker::run(std::stop_token stop) {
             } catch (const Error& e) {
                 callbacks_.failed(item, e.message());
             }
-        } else if (idleWork && seeks.empty()) {
+        } else if (seeks.empty() && decoder && decoder->hasIdleWork()) {
+            // (Asked again: a new item may have replaced or closed the
+            // decoder since the wait.)
             try {
                 decoder->idleStep(size);
             } catch (const Error&) {

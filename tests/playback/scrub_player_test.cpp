@@ -118,6 +118,26 @@ TEST_F(ScrubPlayerTest, SeeksWithoutAnItemOrForAReplacedItemDoNotFinish) {
     EXPECT_FALSE(log.calls[3].second);
 }
 
+// Right after a seek the worker decodes ahead while idle; clearing or
+// replacing the item then must not leave it working on a closed decoder.
+TEST_F(ScrubPlayerTest, ClearingTheItemWhileTheWorkerDecodesAheadIsSafe) {
+    CompletionLog log;
+    for (int round = 0; round < 30; ++round) {
+        player_.setItem(source_);
+        player_.seek(0.5, 0, log.make(round));
+        ASSERT_TRUE(waitUntil([&] { return log.calls.size() == size_t(round) + 1; }));
+        EXPECT_TRUE(log.calls.back().second);
+        if (round % 2 == 0)
+            player_.clearItem();
+        else
+            player_.setItem(dir_->path().string() + "/missing.mp4");
+    }
+    player_.setItem(source_);
+    player_.seek(1.0, 0, log.make(30));
+    ASSERT_TRUE(waitUntil([&] { return log.calls.size() == 31; }));
+    EXPECT_EQ(imageFrameIndex(player_.currentImage()), 30);
+}
+
 TEST_F(ScrubPlayerTest, ASeekThatLandsAfterItsItemWasReplacedDoesNotFinish) {
     player_.setItem(source_);
     CompletionLog log;
