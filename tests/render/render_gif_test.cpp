@@ -126,6 +126,8 @@ TEST_F(RenderGif, ReplacesAnExistingFileAndReportsProgressInOrder) {
     // Ten frames read, then palette learning and one report per picture.
     ASSERT_GE(reports.size(), 10u + 10u);
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_DOUBLE_EQ(reports[9], 0.45); // reading done
+    EXPECT_GT(reports[10], 0.45);
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 }
 

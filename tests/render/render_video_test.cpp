@@ -119,6 +119,7 @@ TEST_F(RenderVideo, ReportsProgressInOrderFromReadingToDone) {
     // 30 reads, then one report per written position.
     ASSERT_EQ(reports.size(), 30u + 150u);
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_DOUBLE_EQ(reports[29], 0.35); // reading done
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 }
 
