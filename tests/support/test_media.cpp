@@ -1,5 +1,7 @@
 #include "support/test_media.h"
 
+#include "media/av_ptr.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -193,41 +195,36 @@ int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
 }
 
 void decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame) {
-    AVFormatContext* fmt = nullptr;
-    check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "open");
-    check(avformat_find_stream_info(fmt, nullptr), "info");
-    const int index = av_find_best_stream(fmt, audio ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO, -1,
-                                          -1, nullptr, 0);
-    if (index < 0)
-        avformat_close_input(&fmt); // callers test files without a track of that kind
+    AVFormatContext* opened = nullptr;
+    check(avformat_open_input(&opened, path.c_str(), nullptr, nullptr), "open");
+    const av::InputContextPtr fmt(opened);
+    check(avformat_find_stream_info(fmt.get(), nullptr), "info");
+    const int index = av_find_best_stream(
+        fmt.get(), audio ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     check(index, audio ? "audio stream" : "video stream");
-    AVStream* st = fmt->streams[index];
+    const AVStream* st = fmt->streams[index];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    AVCodecContext* dec = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec, st->codecpar);
+    const av::CodecContextPtr dec(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(dec.get(), st->codecpar);
     dec->pkt_timebase = st->time_base;
-    check(avcodec_open2(dec, codec, nullptr), "decoder");
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
+    check(avcodec_open2(dec.get(), codec, nullptr), "decoder");
+    const av::PacketPtr pkt(av_packet_alloc());
+    const av::FramePtr frame(av_frame_alloc());
     auto receiveAll = [&] {
-        while (avcodec_receive_frame(dec, frame) == 0) {
+        while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
             onFrame(*st, *dec, *frame);
-            av_frame_unref(frame);
+            av_frame_unref(frame.get());
         }
     };
-    while (av_read_frame(fmt, pkt) >= 0) {
+    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
         if (pkt->stream_index == index) {
-            check(avcodec_send_packet(dec, pkt), "send");
+            check(avcodec_send_packet(dec.get(), pkt.get()), "send");
             receiveAll();
         }
-        av_packet_unref(pkt);
+        av_packet_unref(pkt.get());
     }
-    avcodec_send_packet(dec, nullptr);
+    avcodec_send_packet(dec.get(), nullptr);
     receiveAll();
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&dec);
-    avformat_close_input(&fmt);
 }
 
 DecodedVideo decodeVideo(const fs::path& path) {
