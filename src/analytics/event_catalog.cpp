@@ -1,6 +1,7 @@
 #include "analytics/event_catalog.h"
 
-#include "media/error.h"
+#include "core/error.h"
+#include "core/error_codes.h"
 
 #include <QFileInfo>
 
@@ -122,7 +123,7 @@ QString speedText(double speed) {
 QString failureReason(std::string_view domain, int code) {
     if (domain == kNetworkDomain)
         return QStringLiteral("network");
-    if (domain == kKavloDomain && code == 12)
+    if (domain == kKavloDomain && code == kNoVideoTrackFound)
         return QStringLiteral("no_video_track");
     if (domain == kMediaDomain)
         return QStringLiteral("media");

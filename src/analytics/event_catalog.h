@@ -18,9 +18,6 @@ enum class ExportFormat { mp4, gif };
 // Which drag ended: a trim handle or the whole selection.
 enum class TrimInteraction { startHandle, endHandle, moveLoop };
 
-// Domain of errors raised by the HTTP client (QNetworkReply failures).
-inline constexpr std::string_view kNetworkDomain = "QtNetwork";
-
 // Buckets: each label covers values from the previous bound up to, not
 // including, its own. Unknown (NaN) values fall in the first bucket.
 QString durationBucket(double seconds);

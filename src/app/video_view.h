@@ -9,7 +9,7 @@
 // the player's frameChanged() signal, and paintEvent() only draws.
 #pragma once
 
-#include "playback/frame_source.h"
+#include "player/frame_source.h"
 
 #include <QImage>
 #include <QPointer>

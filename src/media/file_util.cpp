@@ -22,7 +22,8 @@ void removeFileIfExists(const std::filesystem::path& path) {
 void replaceOutputOf(const std::filesystem::path& source, const std::filesystem::path& output) {
     std::error_code ec;
     if (std::filesystem::equivalent(source, output, ec))
-        throw Error(kMediaDomain, AVERROR(EINVAL), "The output cannot be the source video itself");
+        throw kavloError(kOutputIsSource,
+                         "The video cannot be saved over its own source. Choose another name.");
     removeFileIfExists(output);
 }
 

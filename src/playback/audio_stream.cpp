@@ -10,7 +10,7 @@ namespace kavlo {
 namespace {
 int requireAudio(const InputFile& file) {
     if (!file.info().audio)
-        throw kavloError(13, "No audio track found.");
+        throw kavloError(kNoAudioTrack, "No audio track found.");
     return file.info().audio->streamIndex;
 }
 } // namespace

@@ -10,7 +10,7 @@
 
 #include "media/av_ptr.h"
 #include "playback/frame_converter.h"
-#include "playback/video_image.h"
+#include "player/video_image.h"
 
 #include <cstddef>
 #include <cstdint>

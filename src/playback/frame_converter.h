@@ -7,16 +7,10 @@
 
 #include "media/av_ptr.h"
 #include "media/input_file.h"
-#include "playback/video_image.h"
+#include "player/pixel_size.h"
+#include "player/video_image.h"
 
 namespace kavlo {
-
-struct PixelSize {
-    int width = 0;
-    int height = 0;
-    bool isEmpty() const { return width <= 0 || height <= 0; }
-    bool operator==(const PixelSize&) const = default;
-};
 
 // The upright picture fitted into `box` keeping its aspect, never larger
 // than the picture itself; an empty box gives the picture's own size.

@@ -5,8 +5,8 @@
 // UI thread only.
 #pragma once
 
-#include "playback/frame_source.h"
-#include "session/player.h"
+#include "player/frame_source.h"
+#include "player/player.h"
 
 #include <QTimer>
 
@@ -27,6 +27,7 @@ class PlayerBase : public FrameSource, public Player {
     double currentTimeSeconds() const override { return currentTimeUs_ / 1e6; }
     ObserverId addPeriodicTimeObserver(double intervalSeconds, TimeCallback callback) override;
     void removeTimeObserver(ObserverId id) override;
+    FrameSource* pictures() override { return this; }
 
   protected:
     // Puts a new picture on screen at `ptsUs`.

@@ -180,7 +180,7 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
                 }
                 f = stream.locate(target);
                 if (!f)
-                    throw kavloError(12, "No video frames found.");
+                    throw kavloError(kNoVideoFrames, "No video frames found.");
             } else {
                 f = stream.next();
             }

@@ -16,7 +16,7 @@
 
 #include "media/input_file.h"
 #include "playback/frame_converter.h"
-#include "playback/video_image.h"
+#include "player/video_image.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -107,7 +107,7 @@ TimedFrame ScrubDecoder::decode(int64_t tUs) {
         }
     }
     if (!found)
-        throw kavloError(12, "No video frames found.");
+        throw kavloError(kNoVideoFrames, "No video frames found.");
     prefetchLeft_ = kPrefetchFrames;
     std::lock_guard lock(cacheMutex_);
     if (found->ptsUs > tUs + stream_.slackUs())

@@ -15,7 +15,7 @@
 
 #include "playback/frame_cache.h"
 #include "playback/frame_converter.h"
-#include "playback/video_image.h"
+#include "player/video_image.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -11,7 +11,7 @@ namespace {
 
 const VideoTrackInfo& requireVideo(const InputFile& file) {
     if (!file.info().video)
-        throw kavloError(12, "No video track found.");
+        throw kavloError(kNoVideoTrackFound, "No video track found.");
     return *file.info().video;
 }
 

@@ -1,4 +1,5 @@
-// Types shared by the renderer's entry points.
+// Types shared by the renderer's entry points. Its error codes are in
+// core/error_codes.h.
 #pragma once
 
 #include <functional>
@@ -15,33 +16,5 @@ struct RenderResult {
 
 // Receives the fraction 0...1 of the work done, on the rendering thread.
 using ProgressCallback = std::function<void(double)>;
-
-// The renderer's own error codes, domain "Kavlo".
-enum RenderErrorCode : int {
-    kNoVideoTrack = 1,
-    kVideoWriteFailed = 3,
-    kNotEnoughFrames = 4,
-    kFramesUnreadable = 5,
-    kFrameReadFailed = 6,
-    kGifCreateFailed = 7,
-    kGifFrameFailed = 8,
-    kGifFinishFailed = 9,
-    kAudioFormatUnreadable = 10,
-    kAudioUnreadable = 11,
-    kAudioSamplesUndecodable = 12,
-    kAudioReadFailed = 13,
-    kAudioWriteRefused = 14,
-    kAudioBufferAllocFailed = 15,
-    kAudioBufferFillFailed = 16,
-    kAudioFormatCreateFailed = 17,
-    kAudioSamplesCreateFailed = 18,
-    kAudioTrackWriteFailed = 19,
-    kVideoTrackPrepareFailed = 20,
-    kAudioTrackPrepareFailed = 21,
-    kFinalMp4CreateFailed = 22,
-    kFinalMp4FinishFailed = 23,
-    kAudioLoopBuildFailed = 24,
-    kAudioAlignFailed = 25,
-};
 
 } // namespace kavlo

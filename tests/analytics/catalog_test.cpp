@@ -1,7 +1,7 @@
 // Buckets at their bounds, reasons, file and export properties, and the
 // names the server counts on.
 #include "analytics/event_catalog.h"
-#include "media/error.h"
+#include "core/error.h"
 
 #include <QFile>
 #include <QTemporaryDir>

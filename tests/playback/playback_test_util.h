@@ -4,8 +4,8 @@
 // and busy; nothing here depends on tight timing).
 #pragma once
 
-#include "playback/frame_source.h"
-#include "session/player.h"
+#include "player/frame_source.h"
+#include "player/player.h"
 #include "support/test_media.h"
 
 #include <QCoreApplication>

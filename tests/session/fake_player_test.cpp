@@ -1,7 +1,7 @@
 // The fake player keeps the contract session tests rely on: callbacks wait
 // for deliver(), seeks complete once and in order, newer seeks and item
 // changes supersede waiting ones.
-#include "session/fake_player.h"
+#include "support/fake_player.h"
 
 #include <gtest/gtest.h>
 

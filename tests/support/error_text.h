@@ -1,8 +1,8 @@
 // The Error a call throws, as one comparable text: "Kavlo 4 Not enough
-// frames in selected segment". Header-only, for tests linking the media layer.
+// frames in selected segment". Header-only.
 #pragma once
 
-#include "media/error.h"
+#include "core/error.h"
 
 #include <string>
 

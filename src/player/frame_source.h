@@ -6,8 +6,8 @@
 // UI thread as queued calls; frameChanged() is emitted there.
 #pragma once
 
-#include "playback/frame_converter.h"
-#include "playback/video_image.h"
+#include "player/pixel_size.h"
+#include "player/video_image.h"
 
 #include <QObject>
 

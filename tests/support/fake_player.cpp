@@ -1,4 +1,4 @@
-#include "session/fake_player.h"
+#include "support/fake_player.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,16 +2,19 @@
 // play and pause, the current time, seeks that report whether they finished,
 // periodic time callbacks, and looping of the one item.
 //
-// The session owns this contract; the playback engine (src/playback) and the
-// fake for session tests implement it. Nothing here knows about threads or Qt:
-// every call is made on the UI thread, and every callback arrives there too,
-// never from inside the call that caused it.
+// The contract sits in a module of its own so that the session depends on
+// it and not on the engine: the playback engine (src/playback) implements
+// it, and so does the fake the session tests use. Nothing here knows about
+// threads: every call is made on the UI thread, and every callback arrives
+// there too, never from inside the call that caused it.
 #pragma once
 
 #include <functional>
 #include <string>
 
 namespace kavlo {
+
+class FrameSource;
 
 class Player {
   public:
@@ -55,6 +58,10 @@ class Player {
     // starts or stops).
     virtual ObserverId addPeriodicTimeObserver(double intervalSeconds, TimeCallback callback) = 0;
     virtual void removeTimeObserver(ObserverId id) = 0;
+
+    // The pictures this player shows, for a video surface to draw; null for
+    // a player that shows none (a test fake). Owned by the player.
+    virtual FrameSource* pictures() { return nullptr; }
 };
 
 } // namespace kavlo

@@ -4,7 +4,7 @@
 // callbacks never run inside the call that caused them, as with the engine.
 #pragma once
 
-#include "session/player.h"
+#include "player/player.h"
 
 #include <deque>
 #include <map>
