@@ -47,6 +47,10 @@ bool Decoder::receive(AVFrame* frame) {
     return true;
 }
 
+void Decoder::skipUnreferenced(bool skip) {
+    ctx_->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+}
+
 void Decoder::flush() {
     avcodec_flush_buffers(ctx_.get());
     drained_ = false;

@@ -22,6 +22,10 @@ class Decoder {
     int corruptPackets() const { return corruptPackets_; }
     // Forgets buffered data, e.g. after a seek.
     void flush();
+    // While set, packets sent are decoded only when other pictures refer to
+    // them: pictures that are decoded only to reach a later one need not
+    // all be made. Applies from the next packet sent.
+    void skipUnreferenced(bool skip);
 
     AVCodecContext* context() const { return ctx_.get(); }
 

@@ -44,12 +44,13 @@ void copyColourTags(AVFrame* dst, const AVFrame* src) {
 
 } // namespace
 
-PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height)
-    : transform_(track.transform), width_(width), height_(height) {
+PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted)
+    : transform_(track.transform), width_(width), height_(height),
+      scaleFilter_(fitted ? SWS_AREA : SWS_BICUBIC) {
     const double uw = track.uprightWidth(), uh = track.uprightHeight();
     const double scale = std::min(width / std::max(uw, 1.0), height / std::max(uh, 1.0));
-    const int sw = std::clamp(int(std::lround(uw * scale)), 1, width);
-    const int sh = std::clamp(int(std::lround(uh * scale)), 1, height);
+    const int sw = fitted ? width : std::clamp(int(std::lround(uw * scale)), 1, width);
+    const int sh = fitted ? height : std::clamp(int(std::lround(uh * scale)), 1, height);
     covers_ = sw == width && sh == height;
     scaledW_ = transform_.swapsAxes() ? sh : sw;
     scaledH_ = transform_.swapsAxes() ? sw : sh;
@@ -70,7 +71,7 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
             decoded->format != swsSrcFormat_) {
             sws_.reset(sws_getContext(decoded->width, decoded->height,
                                       AVPixelFormat(decoded->format), scaledW_, scaledH_,
-                                      AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                      AV_PIX_FMT_YUV420P, scaleFilter_, nullptr, nullptr, nullptr));
             if (!sws_)
                 throwMediaError(AVERROR(EINVAL), "create scaler");
             // Same matrix on both sides: only the size, layout and range change.
@@ -106,7 +107,8 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
 
 VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
     : file_(file), track_(file.info().video.value()), timing_(file), sampling_(sampling),
-      decoder_(file.stream(track_.streamIndex)), shaper_(track_, sampling.width, sampling.height),
+      decoder_(file.stream(track_.streamIndex)),
+      shaper_(track_, sampling.width, sampling.height, sampling.fitted),
       packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
@@ -145,6 +147,9 @@ bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
         if (inputDone_)
             continue;
         if (file_.readPacket(packet_.get(), track_.streamIndex)) {
+            // A seek lands up to a GOP before the segment; of the pictures
+            // on the way only those that others refer to need decoding.
+            decoder_.skipUnreferenced(beforeSegment(packet_.get()));
             // receive() just asked for input, so the decoder takes it.
             if (!decoder_.send(packet_.get()))
                 throwMediaError(AVERROR(EAGAIN), "decode");
@@ -153,6 +158,13 @@ bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
             inputDone_ = true;
         }
     }
+}
+
+bool VideoSegmentReader::beforeSegment(const AVPacket* packet) const {
+    // An unknown length proves nothing: the packet is decoded.
+    return packet->pts != AV_NOPTS_VALUE &&
+           timing_.surelyOverBy(timing_.toUs(packet->pts), timing_.lengthUs(packet->duration),
+                                secondsToUs(sampling_.trimStart));
 }
 
 void VideoSegmentReader::advanceTo(int64_t tUs) {

@@ -1,7 +1,6 @@
 #include "render/frame_reader.h"
 
 #include "media/error.h"
-#include "media/segment_reader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,38 +13,83 @@ RenderSize computeRenderSize(const VideoTrackInfo& track) {
     return {static_cast<int>(w) & ~1, static_cast<int>(h) & ~1};
 }
 
-std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
-                                       double frameRate, int width, int height,
-                                       const ProgressCallback& progress, double progressShare,
-                                       std::stop_token stop) {
-    // Sampling steps are at least a second apart even for slower tracks.
-    const double rate = std::max(frameRate, 1.0);
-    const long expected = std::max(std::lround((trimEnd - trimStart) * frameRate), 2L);
+RenderSize fitRenderSize(RenderSize size, RenderSize box) {
+    if (box.width <= 0 || box.height <= 0 || (size.width <= box.width && size.height <= box.height))
+        return size;
+    const double scale = std::min(double(box.width) / size.width, double(box.height) / size.height);
+    auto side = [scale](int length, int limit) {
+        const long scaled = std::min<long>(std::lround(length * scale), limit);
+        return std::max(int(scaled) & ~1, 2);
+    };
+    return {side(size.width, box.width), side(size.height, box.height)};
+}
 
-    const SegmentSampling sampling{std::max(trimStart, 0.0), std::max(trimEnd - trimStart, 0.001),
-                                   rate, width, height};
-    std::optional<VideoSegmentReader> reader;
+SegmentPlan planSegment(const InputFile& file, double trimStart, double trimEnd,
+                        double (*samplingRate)(double nominalFrameRate), RenderSize maxSize) {
+    const std::optional<VideoTrackInfo>& track = file.info().video;
+    if (!track)
+        throw kavloError(kNoVideoTrack, "No video track");
+    SegmentPlan plan;
+    plan.trimStart = trimStart;
+    plan.trimEnd = trimEnd;
+    plan.frameRate = samplingRate(track->nominalFrameRate());
+    const RenderSize full = computeRenderSize(*track);
+    plan.size = fitRenderSize(full, maxSize);
+    plan.fitted = plan.size != full;
+    plan.expected = std::max<int64_t>(std::llround((trimEnd - trimStart) * plan.frameRate), 2);
+    return plan;
+}
+
+SegmentPictureReader::SegmentPictureReader(InputFile& file, const SegmentPlan& plan)
+    : expected_(plan.expected) {
+    // Sampling steps are at least a second apart even for slower tracks.
+    const SegmentSampling sampling{std::max(plan.trimStart, 0.0),
+                                   std::max(plan.trimEnd - plan.trimStart, 0.001),
+                                   std::max(plan.frameRate, 1.0),
+                                   plan.size.width,
+                                   plan.size.height,
+                                   plan.fitted};
     try {
-        reader.emplace(file, sampling);
+        reader_.emplace(file, sampling);
     } catch (const Error& e) {
         // A track this build cannot decode at all: say so in the user's terms.
         if (e.domain() == kMediaDomain && e.code() == AVERROR_DECODER_NOT_FOUND)
             throw kavloError(kFramesUnreadable, "Could not read video frames");
         throw;
     }
+}
+
+std::optional<Picture> SegmentPictureReader::next() {
+    if (read_ >= expected_)
+        return std::nullopt;
+    std::optional<Picture> picture = reader_->next();
+    if (!picture) {
+        if (read_ == 0 && reader_->sawCorruptData())
+            throw kavloError(kFrameReadFailed, "Video frame read failed");
+        expected_ = read_; // ended
+        return std::nullopt;
+    }
+    ++read_;
+    return picture;
+}
+
+std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
+                                       double frameRate, int width, int height,
+                                       const ProgressCallback& progress, double progressShare,
+                                       std::stop_token stop) {
+    const SegmentPlan plan{
+        trimStart, trimEnd,
+        frameRate, {width, height},
+        false,     std::max<int64_t>(std::llround((trimEnd - trimStart) * frameRate), 2)};
+    SegmentPictureReader reader(file, plan);
     std::vector<Picture> frames;
-    frames.reserve(expected);
-    while (long(frames.size()) < expected) {
-        std::optional<Picture> picture = reader->next();
-        if (!picture)
-            break;
+    frames.reserve(plan.expected);
+    while (std::optional<Picture> picture = reader.next()) {
         throwIfCancelled(stop);
         frames.push_back(std::move(*picture));
         if (progress)
-            progress(std::min(double(frames.size()) / expected, 1.0) * progressShare);
+            progress(std::min(double(frames.size()) / plan.expected, 1.0) * progressShare);
     }
-    if (frames.empty() && reader->sawCorruptData())
-        throw kavloError(kFrameReadFailed, "Video frame read failed");
     return frames;
 }
 
@@ -53,17 +97,19 @@ RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop) {
-    const std::optional<VideoTrackInfo>& track = file.info().video;
-    if (!track)
-        throw kavloError(kNoVideoTrack, "No video track");
+    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, samplingRate);
     RenderFrames out;
-    out.frameRate = samplingRate(track->nominalFrameRate());
-    out.size = computeRenderSize(*track);
-    out.pictures = readSegmentFrames(file, trimStart, trimEnd, out.frameRate, out.size.width,
-                                     out.size.height, progress, progressShare, stop);
-    if (out.pictures.size() < 2)
-        throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
+    out.frameRate = plan.frameRate;
+    out.size = plan.size;
+    out.pictures = readSegmentFrames(file, trimStart, trimEnd, plan.frameRate, plan.size.width,
+                                     plan.size.height, progress, progressShare, stop);
+    checkEnoughFrames(out.pictures.size());
     return out;
+}
+
+void checkEnoughFrames(std::size_t frameCount) {
+    if (frameCount < 2)
+        throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
 }
 
 } // namespace kavlo

@@ -14,6 +14,13 @@ struct RenderResult {
     double frameRate = 0;
 };
 
+// A picture size in pixels.
+struct RenderSize {
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const RenderSize&, const RenderSize&) = default;
+};
+
 // Receives the fraction 0...1 of the work done, on the rendering thread.
 using ProgressCallback = std::function<void(double)>;
 

@@ -8,10 +8,12 @@
 #include "render/final_mp4.h"
 #include "render/frame_reader.h"
 #include "render/ping_pong.h"
+#include "render/segment_feed.h"
 #include "render/video_writer.h"
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
@@ -25,30 +27,64 @@ constexpr double kReadShare = 0.35;
 constexpr double kVideoWrittenWithSound = 0.80;
 constexpr double kAudioWritten = 0.95;
 
-// Maps a step's own progress fraction onto [from, to] of the render's.
-ProgressCallback progressShare(const ProgressCallback& progress, double from, double to) {
-    if (!progress)
-        return nullptr;
-    return [&progress, from, to](double p) { progress(from + (to - from) * p); };
-}
+// Thrown by the writer's picture source when the segment ended before a
+// picture that the sequence shows: it was built for more pictures.
+struct SegmentEndedEarly {};
 
-// Pictures that the sequence never shows (the trimmed edges) are let go
-// before writing starts.
-void releaseUnused(std::vector<Picture>& frames, const std::vector<int>& sequence) {
-    std::vector<bool> used(frames.size());
-    for (int index : sequence)
-        used[index] = true;
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        if (!used[i])
-            frames[i] = Picture();
-}
+// Reading and writing overlap, so each report counts both: the pictures
+// read so far fill [0, kReadShare] and the writer's own fraction
+// [kReadShare, writeEnd]. Only increases are passed on; a sequence written
+// again starts its own fraction from 0.
+class OverlapProgress {
+  public:
+    OverlapProgress(const ProgressCallback& progress, const SegmentFeed& feed, double writeEnd)
+        : progress_(progress), feed_(feed), writeEnd_(writeEnd) {}
+
+    void writing(double fraction) {
+        const double read = std::min(double(feed_.readCount()) / double(feed_.expected()), 1.0);
+        report(kReadShare * read + (writeEnd_ - kReadShare) * fraction);
+    }
+    void report(double p) {
+        if (progress_ && p > last_) {
+            last_ = p;
+            progress_(p);
+        }
+    }
+    // Maps a step's own fraction onto [from, to].
+    ProgressCallback share(double from, double to) {
+        return [this, from, to](double p) { report(from + (to - from) * p); };
+    }
+
+  private:
+    const ProgressCallback& progress_;
+    const SegmentFeed& feed_;
+    double writeEnd_;
+    double last_ = 0;
+};
+
+// Removes what the render wrote at its output unless it completed.
+class OutputGuard {
+  public:
+    explicit OutputGuard(const std::filesystem::path& path) : path_(path) {}
+    ~OutputGuard() {
+        if (!complete_)
+            removeFileQuietly(path_);
+    }
+    OutputGuard(const OutputGuard&) = delete;
+    OutputGuard& operator=(const OutputGuard&) = delete;
+    void complete() { complete_ = true; }
+
+  private:
+    const std::filesystem::path& path_;
+    bool complete_ = false;
+};
 
 // Builds the sound on a thread of its own while x264 encodes the picture:
 // the encoder leaves a core idle in its start-up and flush, which is where
 // most of the sound's work then fits. The sound's progress is held back and
-// replayed once the picture is written, so callers still see 0.35 to 0.80
-// for the picture followed by 0.80 to 0.95 for the sound. A failure of
-// either stops the other; the picture's error wins when both fail.
+// replayed once the picture is written, so callers see the picture up to
+// 0.80 followed by 0.80 to 0.95 for the sound. A failure of either stops
+// the other; the picture's error wins when both fail.
 template <typename WriteVideo, typename WriteSound>
 SampleTime writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
                               const ProgressCallback& soundProgress, std::stop_token stop) {
@@ -106,45 +142,107 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
     replaceOutputOf(sourcePath, outputPath);
+    OutputGuard output(outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment =
-        readRenderFrames(source, trimStart, trimEnd, samplingFrameRate, progress, kReadShare, stop);
-    std::vector<Picture>& frames = segment.pictures;
-    const RenderSize size = segment.size;
-    const double frameRate = segment.frameRate;
-    const int frameCount = static_cast<int>(frames.size());
+    const SegmentPlan plan =
+        planSegment(source, trimStart, trimEnd, samplingFrameRate, options.fitWithin);
 
-    const std::optional<SegmentAudio> audio = readSegmentAudio(source, trimStart, trimEnd, stop);
-    const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
-    releaseUnused(frames, sequence);
-    const double outputRate = frameRate * std::max(speed, 0.01);
-
-    if (!audio) {
-        writePingPongVideo(frames, sequence, outputPath, size.width, size.height, outputRate,
-                           progressShare(progress, kReadShare, 1.0), stop, options.video);
-        return {frameCount, frameRate};
+    // The sound is read first, in a moment; the feed then has the file to
+    // itself. A failure to read it counts only after the picture's own.
+    std::optional<SegmentAudio> audio;
+    std::exception_ptr audioFailure;
+    try {
+        audio = readSegmentAudio(source, trimStart, trimEnd, stop);
+    } catch (const Cancelled&) {
+        throw;
+    } catch (...) {
+        audioFailure = std::current_exception();
     }
 
-    // Picture and sound are written apart and then joined without encoding
-    // again. The guards remove both intermediates however this ends.
-    const TemporaryFile videoFile(newTemporaryPath("video", ".mp4"));
-    const TemporaryFile audioFile(newTemporaryPath("audio", ".m4a"));
-    const SampleTime offset = writeVideoAndSound(
-        [&](std::stop_token token) {
+    SegmentFeed feed(source, plan, stop);
+    if (audioFailure) {
+        checkEnoughFrames(feed.waitForEnd(stop));
+        std::rethrow_exception(audioFailure);
+    }
+    const double outputRate = plan.frameRate * std::max(speed, 0.01);
+    OverlapProgress overall(progress, feed, audio ? kVideoWrittenWithSound : 1.0);
+
+    // With sound, picture and sound are written apart and then joined
+    // without encoding again. The guards remove both intermediates however
+    // this ends.
+    std::optional<TemporaryFile> videoFile, audioFile;
+    if (audio) {
+        videoFile.emplace(newTemporaryPath("video", ".mp4"));
+        audioFile.emplace(newTemporaryPath("audio", ".m4a"));
+    }
+
+    // Encoding starts with the first pictures, assuming the segment gives
+    // all E pictures it may; it does unless the track ends inside it. When
+    // it gives fewer, the sequence differs, and it is written again from
+    // the kept pictures.
+    int frameCount = int(plan.expected);
+    SampleTime offset;
+    for (;;) {
+        const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
+        bool unusedReleased = false;
+        auto pictureSource = [&](std::stop_token token) -> PictureAt {
+            return [&, token](int index) -> const Picture& {
+                const Picture* picture = feed.waitFor(index, token);
+                if (!picture)
+                    throw SegmentEndedEarly{};
+                // Once every picture is in, those never shown (the trimmed
+                // edges) are let go.
+                if (!unusedReleased && feed.readCount() == frameCount) {
+                    std::vector<bool> used(frameCount);
+                    for (int i : sequence)
+                        used[i] = true;
+                    for (int i = 0; i < frameCount; ++i)
+                        if (!used[i])
+                            feed.release(i);
+                    unusedReleased = true;
+                }
+                return *picture;
+            };
+        };
+        auto writeVideo = [&](const std::filesystem::path& path, std::stop_token token) {
             writePingPongVideo(
-                frames, sequence, videoFile.path(), size.width, size.height, outputRate,
-                progressShare(progress, kReadShare, kVideoWrittenWithSound), token, options.video);
-            frames.clear(); // the pictures are in the file now
-        },
-        [&](const ProgressCallback& soundProgress, std::stop_token token) {
-            return writeAudioLoopFile(*audio, sequence, frameRate, outputRate, audioFile.path(),
-                                      soundProgress, token);
-        },
-        progressShare(progress, kVideoWrittenWithSound, kAudioWritten), stop);
-    assembleFinalMP4(videoFile.path(), audioFile.path(), outputPath, offset);
-    if (progress)
-        progress(1.0);
-    return {frameCount, frameRate};
+                pictureSource(token), sequence, path, plan.size.width, plan.size.height, outputRate,
+                [&](double p) { overall.writing(p); }, token, options.video);
+        };
+        bool written = true;
+        try {
+            if (!audio) {
+                writeVideo(outputPath, stop);
+            } else {
+                offset = writeVideoAndSound(
+                    [&](std::stop_token token) { writeVideo(videoFile->path(), token); },
+                    [&](const ProgressCallback& soundProgress, std::stop_token token) {
+                        // Decoding goes first: the encoder waits for it,
+                        // the sound is needed only at the end.
+                        if (feed.waitForEnd(token) != frameCount)
+                            return SampleTime{}; // written again with the right count
+                        return writeAudioLoopFile(*audio, sequence, plan.frameRate, outputRate,
+                                                  audioFile->path(), soundProgress, token);
+                    },
+                    overall.share(kVideoWrittenWithSound, kAudioWritten), stop);
+            }
+        } catch (const SegmentEndedEarly&) {
+            written = false;
+        }
+        const int read = feed.waitForEnd(stop);
+        if (written && read == frameCount)
+            break;
+        checkEnoughFrames(read);
+        frameCount = read;
+    }
+    overall.writing(1.0);
+
+    if (audio) {
+        assembleFinalMP4(videoFile->path(), audioFile->path(), outputPath, offset);
+        overall.report(1.0);
+    }
+    output.complete();
+    return {frameCount, plan.frameRate};
 }
 
 } // namespace kavlo

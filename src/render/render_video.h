@@ -13,6 +13,10 @@ namespace kavlo {
 struct RenderOptions {
     // Compression only; previews ask for a faster preset.
     H264Settings video = H264Settings::forExport();
+    // A source larger than this box is rendered scaled down to fit inside
+    // it (see fitRenderSize); {0, 0}: always at the source's own size.
+    // Previews pass the size, in device pixels, of the area that shows them.
+    RenderSize fitWithin;
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
@@ -26,11 +30,17 @@ struct RenderOptions {
 // outputPath; both are removed whether the render succeeds, fails or is
 // cancelled. Without sound the video is written straight to outputPath.
 //
-// Progress: reading 0 to 0.35, then writing up to 1.0; with sound the video
-// reaches 0.80, the audio 0.95, and 1.0 is reported once the file is joined.
-// Runs on the calling thread; throws Error on failure and Cancelled when
-// `stop` is requested. An existing file at outputPath is replaced; after a
-// failure the output is left as the failed step left it.
+// The picture is encoded while the segment is still being decoded (on a
+// thread of its own): x264 takes the forward half as it arrives, and the
+// backward half from the kept pictures.
+//
+// Progress: reading counts for 0.35 and writing the picture for the rest,
+// or with sound up to 0.80; the two overlap and each report counts both.
+// The audio then reaches 0.95, and 1.0 is reported once the file is joined.
+// Reports never step back, all on the calling thread. Runs on the calling
+// thread; throws Error on failure and Cancelled when `stop` is requested.
+// An existing file at outputPath is replaced; a failed render removes what
+// it wrote there.
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,
                                  double trimEnd, double speed, int loops,

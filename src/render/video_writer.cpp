@@ -30,6 +30,14 @@ void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<in
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress, std::stop_token stop,
                         const H264Settings& settings) {
+    writePingPongVideo([&frames](int index) -> const Picture& { return frames.at(index); },
+                       sequence, outputPath, width, height, outputRate, progress, stop, settings);
+}
+
+void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
+                        const std::filesystem::path& outputPath, int width, int height,
+                        double outputRate, const ProgressCallback& progress, std::stop_token stop,
+                        const H264Settings& settings) {
     if (sequence.empty())
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
     removeFileIfExists(outputPath);
@@ -40,9 +48,11 @@ void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<in
     const std::size_t total = sequence.size();
     const std::size_t period = repeatingPeriod(sequence);
 
+    // Colour tags come from the first picture.
+    const Picture& first = pictureAt(sequence.front());
     Muxer muxer(outputPath.string(), "mp4", /*fastStart=*/true);
     H264Encoder encoder(width, height, av_d2q(outputRate, 1 << 24), settings,
-                        muxer.needsGlobalHeader(), frames.at(sequence.front()).frame());
+                        muxer.needsGlobalHeader(), first.frame());
     const int stream = muxer.addStream(encoder.context(), kTimescale);
     muxer.begin();
 
@@ -69,7 +79,7 @@ void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<in
 
     for (std::size_t i = 0; i < period; ++i) {
         throwIfCancelled(stop);
-        const Picture& picture = frames.at(sequence[i]);
+        const Picture& picture = pictureAt(sequence[i]);
         if (!picture || picture.width() != width || picture.height() != height)
             throw kavloError(kVideoWriteFailed, "Could not write video frame.");
         av::FramePtr frame = av::refFrame(picture.frame());

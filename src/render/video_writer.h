@@ -6,10 +6,15 @@
 #include "render/render_types.h"
 
 #include <filesystem>
+#include <functional>
 #include <stop_token>
 #include <vector>
 
 namespace kavlo {
+
+// The picture at a segment index. May wait until it is decoded, and throw
+// to end the write.
+using PictureAt = std::function<const Picture&(int index)>;
 
 // Writes frames[sequence[i]] with presentation time i / outputRate (on a
 // 1/60000 s clock) for every position i. A sequence that repeats a cycle is
@@ -17,7 +22,15 @@ namespace kavlo {
 // later timestamps: each cycle starts with an IDR frame and refers to nothing
 // outside itself, so the file decodes to the same pictures as encoding every
 // position would. Reports (i + 1) / sequence length after each position.
-// An existing file at outputPath is replaced.
+// An existing file at outputPath is replaced. Pictures are asked for in
+// sequence order, the first before the file is created.
+void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
+                        const std::filesystem::path& outputPath, int width, int height,
+                        double outputRate, const ProgressCallback& progress,
+                        std::stop_token stop = {},
+                        const H264Settings& settings = H264Settings::forExport());
+
+// The same from pictures in memory.
 void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress,

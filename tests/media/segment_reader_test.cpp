@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 
 namespace kavlo {
 namespace {
@@ -47,6 +48,21 @@ TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
     ASSERT_EQ(indices.size(), 30u);
     for (int k = 0; k < 30; ++k)
         EXPECT_EQ(indices[k], k);
+}
+
+TEST(VideoSegmentReader, StartsExactlyInsideAGopWithBFrames) {
+    // Unreferenced B-frames before the start are skipped on the way there;
+    // the one on screen at the start, and every one after, is still read.
+    TempDir dir;
+    const auto file = makeIndexedVideo(
+        dir / "bframes.mp4", {.frames = 90, .keyframeInterval = 60, .preset = "veryfast"});
+    // Frame 44 is such a B-frame.
+    for (double start : {44 / 30.0, 1.47, 1.5}) {
+        const int first = int(std::floor(start * 30 + 1e-9));
+        std::vector<int> expected(9);
+        std::iota(expected.begin(), expected.end(), first);
+        EXPECT_EQ(sampledIndices(file, start, 0.3, 30), expected) << start;
+    }
 }
 
 TEST(VideoSegmentReader, StopsAtTheEndOfTheTrackAndOfTheRange) {

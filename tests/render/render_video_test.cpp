@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <functional>
+#include <thread>
 
 namespace kavlo {
 namespace {
@@ -36,22 +37,27 @@ class RenderVideo : public ::testing::Test {
 
     // Renders and checks that the output shows source frame first + seq[i]
     // at i / rate for every position i.
-    void expectPingPong(double start, double end, double speed, int loops, int firstFrame,
-                        int frameCount) {
+    test::DecodedVideo expectPingPong(double start, double end, double speed, int loops,
+                                      int firstFrame, int frameCount,
+                                      const RenderOptions& options = {}) {
         const auto output = out("pingpong.mp4");
         const RenderResult result =
-            renderPingPongVideo(source_, output, start, end, speed, loops, nullptr);
+            renderPingPongVideo(source_, output, start, end, speed, loops, nullptr, {}, options);
         EXPECT_EQ(result.sourceFrameCount, frameCount);
         EXPECT_DOUBLE_EQ(result.frameRate, 30.0);
 
         const auto sequence = pingPongIndexSequence(frameCount, loops);
         const auto video = decodeVideo(output);
-        ASSERT_EQ(video.frames.size(), sequence.size());
+        if (video.frames.size() != sequence.size()) {
+            ADD_FAILURE() << video.frames.size() << " frames, expected " << sequence.size();
+            return video;
+        }
         const double rate = 30.0 * std::max(speed, 0.01);
         for (std::size_t i = 0; i < sequence.size(); ++i) {
-            ASSERT_EQ(video.frames[i].index, firstFrame + sequence[i]) << "position " << i;
-            ASSERT_NEAR(video.frames[i].time, i / rate, 1.0 / 60000) << "position " << i;
+            EXPECT_EQ(video.frames[i].index, firstFrame + sequence[i]) << "position " << i;
+            EXPECT_NEAR(video.frames[i].time, i / rate, 1.0 / 60000) << "position " << i;
         }
+        return video;
     }
 
     static TempDir* dir_;
@@ -69,6 +75,22 @@ TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
     expectPingPong(0.5, 1.5, 2.0, 1, 15, 30);
 }
 
+TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
+    // The 160x96 clip in a 100x100 area: 100x60, compressed as a preview.
+    const RenderOptions preview{H264Settings::forPreview(), {100, 100}};
+    for (int loops : {1, 2}) {
+        const auto video = expectPingPong(0.5, 1.5, 2.0, loops, 15, 30, preview);
+        ASSERT_FALSE(video.frames.empty());
+        EXPECT_EQ(video.frames[0].width, 100);
+        EXPECT_EQ(video.frames[0].height, 60);
+    }
+    // An area larger than the clip changes nothing.
+    const auto full =
+        expectPingPong(0.5, 1.0, 1.0, 1, 15, 15, {H264Settings::forPreview(), {400, 90000}});
+    ASSERT_FALSE(full.frames.empty());
+    EXPECT_EQ(full.frames[0].width, 160);
+}
+
 TEST_F(RenderVideo, SamplesTheFrameOnScreenBetweenFrameTimes) {
     // 0.51 lies inside frame 15's interval; ten frames from there.
     expectPingPong(0.51, 0.51 + 10 / 30.0, 1.0, 1, 15, 10);
@@ -77,8 +99,11 @@ TEST_F(RenderVideo, SamplesTheFrameOnScreenBetweenFrameTimes) {
 TEST_F(RenderVideo, SelectionAtTheVeryEndOfTheFile) {
     // 1.9 ... 2.0 holds the last three frames.
     expectPingPong(1.9, 2.0, 1.0, 2, 57, 3);
-    // A selection running past the end reads only what is there.
+    // A selection running past the end reads only what is there: here
+    // three frames instead of 18, and 30 instead of 32, where every picture
+    // the 32-frame sequence shows exists but the 30-frame one differs.
     expectPingPong(1.9, 2.5, 1.0, 1, 57, 3);
+    expectPingPong(1.0, 1.0 + 32 / 30.0, 1.0, 1, 30, 30);
 }
 
 TEST_F(RenderVideo, LoopsBelowOneAndSpeedsBelowTheFloor) {
@@ -124,14 +149,20 @@ TEST_F(RenderVideo, RefusesToWriteOverItsOwnSource) {
     EXPECT_EQ(std::filesystem::file_size(copy), size);
 }
 
-TEST_F(RenderVideo, ReportsProgressInOrderFromReadingToDone) {
+TEST_F(RenderVideo, ReportsProgressInOrderOnTheCallingThreadUpToDone) {
     std::vector<double> reports;
-    renderPingPongVideo(source_, out("progress.mp4"), 0.0, 1.0, 1.0, 3,
-                        [&](double p) { reports.push_back(p); });
-    // 30 reads, then one report per written position.
-    ASSERT_EQ(reports.size(), 30u + 150u);
-    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
-    EXPECT_DOUBLE_EQ(reports[29], 0.35); // reading done
+    const auto caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    renderPingPongVideo(source_, out("progress.mp4"), 0.0, 1.0, 1.0, 3, [&](double p) {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        reports.push_back(p);
+    });
+    // Reading overlaps writing; one report per written position at least.
+    EXPECT_FALSE(elsewhere);
+    ASSERT_GE(reports.size(), 150u);
+    EXPECT_TRUE(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<>()) ==
+                reports.end());
+    EXPECT_GT(reports.front(), 0.0);
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 }
 
@@ -189,6 +220,24 @@ TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
         }
         EXPECT_FALSE(video.hasDisplayMatrix);
     }
+}
+
+TEST(RenderVideoSources, AFittedPictureCoversItsWholeArea) {
+    // Upright 96x160 in a 100x104 area: 62x104. One uniform factor (62 / 96)
+    // would make the picture 103 rows high and leave the last row black;
+    // the bottom-left quarter of the pattern is white.
+    TempDir dir;
+    const auto source = makeTurnedVideo(dir.path(), test::kTurnedClips[0], 6);
+    const auto output = dir / "fitted.mp4";
+    renderPingPongVideo(source, output, 0.0, 0.2, 1, 1, {}, {},
+                        {H264Settings::forPreview(), {100, 104}});
+    const auto video = decodeVideo(output);
+    ASSERT_FALSE(video.frames.empty());
+    const auto& frame = video.frames[0];
+    ASSERT_EQ(frame.width, 62);
+    ASSERT_EQ(frame.height, 104);
+    EXPECT_GT(frame.luma[103 * 62 + 8], 128);
+    EXPECT_EQ(frame.index, 1);
 }
 
 TEST(RenderVideoSources, OddSizesRoundDownToEvenAndScaleToFit) {

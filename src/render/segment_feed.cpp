@@ -1,0 +1,73 @@
+#include "render/segment_feed.h"
+
+#include "media/error.h"
+
+namespace kavlo {
+
+SegmentFeed::SegmentFeed(InputFile& file, const SegmentPlan& plan, std::stop_token stop)
+    : file_(file), plan_(plan), forwardStop_(stop, ForwardStop{&abort_}),
+      thread_([this] { read(); }) {}
+
+SegmentFeed::~SegmentFeed() {
+    abort_.request_stop();
+}
+
+void SegmentFeed::read() {
+    const std::stop_token abort = abort_.get_token();
+    try {
+        SegmentPictureReader reader(file_, plan_);
+        for (;;) {
+            throwIfCancelled(abort);
+            std::optional<Picture> picture = reader.next();
+            if (!picture)
+                break;
+            {
+                std::lock_guard lock(mutex_);
+                pictures_.push_back(std::move(*picture));
+            }
+            changed_.notify_all();
+        }
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        failure_ = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    }
+    changed_.notify_all();
+}
+
+template <typename Ready>
+void SegmentFeed::waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token wait, Ready ready) {
+    changed_.wait(lock, wait, [&] { return ended_ || ready(); });
+    if (failure_)
+        std::rethrow_exception(failure_);
+    if (!ended_ && !ready())
+        throw Cancelled();
+}
+
+const Picture* SegmentFeed::waitFor(int index, std::stop_token wait) {
+    std::unique_lock lock(mutex_);
+    waitUntil(lock, wait, [&] { return std::size_t(index) < pictures_.size(); });
+    return std::size_t(index) < pictures_.size() ? &pictures_[index] : nullptr;
+}
+
+int SegmentFeed::waitForEnd(std::stop_token wait) {
+    std::unique_lock lock(mutex_);
+    waitUntil(lock, wait, [] { return false; });
+    return int(pictures_.size());
+}
+
+void SegmentFeed::release(int index) {
+    std::lock_guard lock(mutex_);
+    if (std::size_t(index) < pictures_.size())
+        pictures_[index] = Picture();
+}
+
+int SegmentFeed::readCount() const {
+    std::lock_guard lock(mutex_);
+    return int(pictures_.size());
+}
+
+} // namespace kavlo

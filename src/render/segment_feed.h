@@ -1,0 +1,75 @@
+// Reads a segment's pictures on a thread of its own, so that the first ones
+// can be encoded while later ones are still being decoded. Every picture is
+// kept until the feed goes: the backward half of a ping-pong shows them all
+// again.
+#pragma once
+
+#include "render/frame_reader.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+namespace kavlo {
+
+class SegmentFeed {
+  public:
+    // Starts reading `plan` from `file` on the feed's thread, which alone
+    // uses the file from now on (the file must outlive the feed). Reading
+    // ends early when `stop` is requested.
+    SegmentFeed(InputFile& file, const SegmentPlan& plan, std::stop_token stop);
+    // Stops reading and waits for the thread.
+    ~SegmentFeed();
+    SegmentFeed(const SegmentFeed&) = delete;
+    SegmentFeed& operator=(const SegmentFeed&) = delete;
+
+    // The rest is for one consumer thread.
+
+    // Picture `index` of the segment, once decoded; nullptr when the segment
+    // ended before it. The picture stays where it is until released or the
+    // feed goes. Throws what reading threw (Cancelled when the render's
+    // stop was requested), and Cancelled when `wait` is requested first.
+    const Picture* waitFor(int index, std::stop_token wait = {});
+    // Waits until reading has ended; the number of pictures read. Throws as
+    // waitFor.
+    int waitForEnd(std::stop_token wait = {});
+    // Lets go of picture `index` (a picture the render will not show).
+    void release(int index);
+
+    // Pictures decoded so far.
+    int readCount() const;
+    // The most pictures the segment gives (SegmentPlan::expected).
+    int64_t expected() const { return plan_.expected; }
+
+  private:
+    void read();
+    // Waits until `ready` holds or reading ended; rethrows a failure.
+    template <typename Ready>
+    void waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token wait, Ready ready);
+
+    InputFile& file_;
+    const SegmentPlan plan_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable_any changed_;
+    // Grown at the back by the thread; a deque, so that the consumer's
+    // pictures stay in place meanwhile.
+    std::deque<Picture> pictures_; // guarded by mutex_
+    bool ended_ = false;           // guarded by mutex_
+    std::exception_ptr failure_;   // guarded by mutex_
+
+    struct ForwardStop {
+        std::stop_source* target;
+        void operator()() const noexcept { target->request_stop(); }
+    };
+    // Reading stops when this is requested: by the render's stop token or
+    // by the destructor.
+    std::stop_source abort_;
+    std::stop_callback<ForwardStop> forwardStop_;
+    std::jthread thread_; // last: it stops before the members it uses go
+};
+
+} // namespace kavlo
