@@ -1,0 +1,114 @@
+#include "session/thumbnails.h"
+
+#include "core/error.h"
+#include "media/picture.h"
+#include "media/segment_reader.h"
+#include "session/thumbnail_decoder.h"
+
+#include <QUuid>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <thread>
+
+namespace kavlo {
+
+namespace {
+
+// Below this many images one decoder is as quick: short videos often lie
+// within one key frame interval, which two decoders would both decode.
+constexpr std::size_t kTwoDecodersFrom = 24;
+
+class ThumbnailMaker {
+  public:
+    explicit ThumbnailMaker(const VideoTrackInfo& track)
+        : size_(thumbnailSize(track.uprightWidth(), track.uprightHeight())),
+          shaper_(track, size_.width(), size_.height()),
+          // Untagged video: HD material is BT.709, smaller sizes BT.601, by
+          // the source's height, not the thumbnail's.
+          untaggedSpace_(track.codedHeight >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M) {}
+
+    QImage make(AVFrame* decoded) {
+        if (decoded->colorspace == AVCOL_SPC_UNSPECIFIED)
+            decoded->colorspace = untaggedSpace_;
+        const Picture picture = shaper_.shape(decoded);
+        QImage image(size_, QImage::Format_RGB32);
+        converter_.convert(picture, image.bits(), int(image.bytesPerLine()));
+        return image;
+    }
+
+  private:
+    QSize size_;
+    PictureShaper shaper_;
+    BgraConverter converter_;
+    AVColorSpace untaggedSpace_;
+};
+
+// Fills images[i] for i in [begin, end). Every failure leaves gaps only.
+void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
+                std::size_t begin, std::size_t end, std::vector<std::optional<QImage>>& images,
+                const std::stop_token& stop) {
+    try {
+        ThumbnailDecoder decoder(file);
+        ThumbnailMaker maker(decoder.track());
+        for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
+            try {
+                if (av::FramePtr frame = decoder.frameFor(times[i], kThumbnailToleranceSeconds))
+                    images[i] = maker.make(frame.get());
+            } catch (const Error&) {
+                // A damaged stretch costs this image, not the strip.
+            }
+        }
+    } catch (const std::exception&) {
+        // Unreadable file or no memory: the strip stays as far as it got.
+    }
+}
+
+} // namespace
+
+std::vector<double> thumbnailTimes(double durationSeconds) {
+    const double d = std::isfinite(durationSeconds) && durationSeconds > 0 ? durationSeconds : 0;
+    const auto count = static_cast<std::size_t>(std::clamp(std::floor(2 * d), 12.0, 120.0));
+    std::vector<double> times(count);
+    for (std::size_t i = 0; i < count; ++i)
+        times[i] = d * double(i) / double(count - 1);
+    times.back() = d;
+    return times;
+}
+
+QSize thumbnailSize(double displayWidth, double displayHeight) {
+    if (!(displayWidth > 0) || !(displayHeight > 0))
+        return {kThumbnailMaxWidth, kThumbnailMaxHeight};
+    const double scale =
+        std::min({1.0, kThumbnailMaxWidth / displayWidth, kThumbnailMaxHeight / displayHeight});
+    return {std::clamp(int(std::lround(displayWidth * scale)), 1, kThumbnailMaxWidth),
+            std::clamp(int(std::lround(displayHeight * scale)), 1, kThumbnailMaxHeight)};
+}
+
+QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
+                                            double durationSeconds, std::stop_token stop) {
+    const std::vector<double> times = thumbnailTimes(durationSeconds);
+    std::vector<std::optional<QImage>> images(times.size());
+    {
+        // Each half of the strip has a decoder of its own: two cores make
+        // the strip in about half the time, decoding the same frames.
+        std::size_t split = times.size();
+        std::optional<std::jthread> second;
+        if (times.size() >= kTwoDecodersFrom && std::thread::hardware_concurrency() > 1) {
+            split = times.size() / 2;
+            second.emplace(
+                [&, split] { makeImages(file, times, split, times.size(), images, stop); });
+        }
+        makeImages(file, times, 0, split, images, stop);
+    }
+    throwIfCancelled(stop);
+
+    QList<TimelineThumbnail> thumbnails;
+    for (std::size_t i = 0; i < times.size(); ++i)
+        if (images[i])
+            thumbnails.append({QUuid::createUuid(), times[i], std::move(*images[i])});
+    return thumbnails;
+}
+
+} // namespace kavlo
