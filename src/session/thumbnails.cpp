@@ -12,6 +12,9 @@
 #include <optional>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace kavlo {
 
 namespace {
@@ -45,16 +48,25 @@ class ThumbnailMaker {
     AVColorSpace untaggedSpace_;
 };
 
+// The strip is background work: the UI thread and the players' threads
+// should win the processor whenever they want it. A nice value of 10 weighs
+// about a tenth of the default. (Per thread on Linux: PRIO_PROCESS with a
+// thread id.)
+void lowerThisThreadPriority() {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+}
+
 // Fills images[i] for i in [begin, end). Every failure leaves gaps only.
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
-                std::size_t begin, std::size_t end, std::vector<std::optional<QImage>>& images,
-                const std::stop_token& stop) {
+                std::size_t begin, std::size_t end, double tolerance,
+                std::vector<std::optional<QImage>>& images, const std::stop_token& stop) {
+    lowerThisThreadPriority();
     try {
         ThumbnailDecoder decoder(file);
         ThumbnailMaker maker(decoder.track());
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             try {
-                if (av::FramePtr frame = decoder.frameFor(times[i], kThumbnailToleranceSeconds))
+                if (av::FramePtr frame = decoder.frameFor(times[i], tolerance))
                     images[i] = maker.make(frame.get());
             } catch (const Error&) {
                 // A damaged stretch costs this image, not the strip.
@@ -87,20 +99,23 @@ QSize thumbnailSize(double displayWidth, double displayHeight) {
 }
 
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
-                                            double durationSeconds, std::stop_token stop) {
+                                            double durationSeconds, std::stop_token stop,
+                                            double toleranceSeconds) {
     const std::vector<double> times = thumbnailTimes(durationSeconds);
     std::vector<std::optional<QImage>> images(times.size());
     {
         // Each half of the strip has a decoder of its own: two cores make
-        // the strip in about half the time, decoding the same frames.
-        std::size_t split = times.size();
+        // the strip in about half the time.
+        const bool twoHalves =
+            times.size() >= kTwoDecodersFrom && std::thread::hardware_concurrency() > 1;
+        const std::size_t split = twoHalves ? times.size() / 2 : times.size();
+        std::jthread first(
+            [&] { makeImages(file, times, 0, split, toleranceSeconds, images, stop); });
         std::optional<std::jthread> second;
-        if (times.size() >= kTwoDecodersFrom && std::thread::hardware_concurrency() > 1) {
-            split = times.size() / 2;
-            second.emplace(
-                [&, split] { makeImages(file, times, split, times.size(), images, stop); });
-        }
-        makeImages(file, times, 0, split, images, stop);
+        if (twoHalves)
+            second.emplace([&] {
+                makeImages(file, times, split, times.size(), toleranceSeconds, images, stop);
+            });
     }
     throwIfCancelled(stop);
 

@@ -26,11 +26,14 @@ std::vector<double> thumbnailTimes(double durationSeconds);
 QSize thumbnailSize(double displayWidth, double displayHeight);
 
 // One image for each of thumbnailTimes(durationSeconds), upright, in time
-// order, each with a new id and its requested time. Images that cannot be
-// made are left out; a file that cannot be read gives an empty list.
-// Blocking, for a worker thread (it uses a second thread of its own for
-// long videos). Throws Cancelled when `stop` is requested.
+// order, each with a new id and its requested time: a key frame within
+// `toleranceSeconds` of the time when there is one, otherwise the frame on
+// screen at that time. Images that cannot be made are left out; a file that
+// cannot be read gives an empty list. Blocking: the calling thread waits
+// while two threads of lowered priority decode (one for short videos).
+// Throws Cancelled when `stop` is requested.
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
-                                            double durationSeconds, std::stop_token stop = {});
+                                            double durationSeconds, std::stop_token stop = {},
+                                            double toleranceSeconds = kThumbnailToleranceSeconds);
 
 } // namespace kavlo
