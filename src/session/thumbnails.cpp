@@ -1,6 +1,8 @@
 #include "session/thumbnails.h"
 
 #include "core/error.h"
+#include "media/colour.h"
+#include "media/frame_timing.h"
 #include "media/picture.h"
 #include "media/segment_reader.h"
 #include "session/thumbnail_decoder.h"
@@ -27,14 +29,11 @@ class ThumbnailMaker {
   public:
     explicit ThumbnailMaker(const VideoTrackInfo& track)
         : size_(thumbnailSize(track.uprightWidth(), track.uprightHeight())),
-          shaper_(track, size_.width(), size_.height()),
-          // Untagged video: HD material is BT.709, smaller sizes BT.601, by
-          // the source's height, not the thumbnail's.
-          untaggedSpace_(track.codedHeight >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M) {}
+          shaper_(track, size_.width(), size_.height()) {}
 
-    QImage make(AVFrame* decoded) {
-        if (decoded->colorspace == AVCOL_SPC_UNSPECIFIED)
-            decoded->colorspace = untaggedSpace_;
+    // Upright and small first, then RGB: the shaper settles the colours of
+    // an untagged source at the source's size.
+    QImage make(const AVFrame* decoded) {
         const Picture picture = shaper_.shape(decoded);
         QImage image(size_, QImage::Format_RGB32);
         converter_.convert(picture, image.bits(), int(image.bytesPerLine()));
@@ -45,7 +44,6 @@ class ThumbnailMaker {
     QSize size_;
     PictureShaper shaper_;
     BgraConverter converter_;
-    AVColorSpace untaggedSpace_;
 };
 
 // The strip is background work: the UI thread and the players' threads
@@ -66,7 +64,8 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
         ThumbnailMaker maker(decoder.track());
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             try {
-                if (av::FramePtr frame = decoder.frameFor(times[i], tolerance))
+                if (av::FramePtr frame =
+                        decoder.frameFor(secondsToUs(times[i]), secondsToUs(tolerance)))
                     images[i] = maker.make(frame.get());
             } catch (const Error&) {
                 // A damaged stretch costs this image, not the strip.

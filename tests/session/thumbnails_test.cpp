@@ -1,7 +1,10 @@
 #include "session/thumbnails.h"
 
 #include "core/error.h"
-
+#include "media/input_file.h"
+#include "render/frame_reader.h"
+#include "session/thumbnail_decoder.h"
+#include "session/video_probe.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
@@ -86,6 +89,49 @@ TEST(Thumbnails, LongVideoSplitBetweenTwoDecodersKeepsTheRule) {
         EXPECT_EQ(shown, keyServes ? int(nearestKey) * 30 : onScreen);
     }
 }
+
+// The index the renderer reads first for a segment starting at `t`.
+int renderedIndexAt(const std::filesystem::path& path, double t) {
+    InputFile file(path.string());
+    const RenderSize size = computeRenderSize(*file.info().video);
+    const auto frames =
+        readSegmentFrames(file, t, t + 0.001, 30, size.width, size.height, nullptr, 1.0);
+    if (frames.empty())
+        return -1;
+    const AVFrame* f = frames.front().frame();
+    return test::readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
+}
+
+class ThumbnailAgreement : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ThumbnailAgreement, WithoutToleranceTheStripShowsWhatTheRendererReads) {
+    // B-frames, short GOPs, millisecond times in Matroska, and a video that
+    // starts a tenth of a second after its sound.
+    test::TempDir dir;
+    const auto made = test::makeIndexedVideo(dir / "sound-first.mkv", {.rate = "60000/1001",
+                                                                       .frames = 24,
+                                                                       .keyframeInterval = 8,
+                                                                       .preset = "veryfast",
+                                                                       .audio = "sin(2*PI*440*t)"});
+    const auto path = test::delayVideo(made, dir / (std::string("late.") + GetParam()), 0.1);
+    const QList<TimelineThumbnail> strip =
+        generateThumbnails(path, probeVideo(path).durationSeconds, {}, 0.0);
+    ASSERT_EQ(strip.size(), 12);
+    for (qsizetype i = 0; i + 1 < strip.size(); ++i)
+        EXPECT_EQ(indexShown(strip[i].image), renderedIndexAt(path, strip[i].time))
+            << "at " << strip[i].time;
+    EXPECT_EQ(indexShown(strip.back().image), 23) << "the last frame stays on screen";
+
+    // Asked first for the very end, where a seek may find no key frame.
+    ThumbnailDecoder decoder(path);
+    av::FramePtr last = decoder.frameFor(secondsToUs(strip.back().time), 0);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(test::readFrameIndex(last->data[0], last->linesize[0], last->width, last->height),
+              23);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, ThumbnailAgreement, ::testing::Values("mkv", "ts", "mp4"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST(Thumbnails, TurnedSourcesComeOutUpright) {
     test::TempDir dir;
