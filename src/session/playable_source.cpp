@@ -26,8 +26,9 @@ bool isTextSafe(const fs::path& path) {
     return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
+// Absolute, so that no argument made from it can read as an option.
 fs::path temporaryDirectory(const ConversionSettings& settings) {
-    return settings.tempDir.empty() ? fs::temp_directory_path() : settings.tempDir;
+    return fs::absolute(settings.tempDir.empty() ? fs::temp_directory_path() : settings.tempDir);
 }
 
 // The opened file as the converter's command line can name it. Arguments
