@@ -24,22 +24,14 @@ TEST(VideoFiles, ProposedNameDropsOnlyTheLastExtension) {
 }
 
 TEST(VideoFiles, OpenPanelAcceptsTheListedExtensionsInBothCasesAndVideoTypes) {
-    const QStringList& extensions = acceptedVideoExtensions();
-    ASSERT_EQ(extensions.size(), 29);
-    EXPECT_EQ(extensions.front(), "3g2");
-    EXPECT_EQ(extensions.indexOf("mkv") + 1, extensions.indexOf("mov"));
-    EXPECT_EQ(extensions.back(), "wmv");
-
+    ASSERT_EQ(acceptedVideoExtensions().size(), 29);
     const QStringList& patterns = acceptedVideoPatterns();
     EXPECT_EQ(patterns.mid(0, 4), (QStringList{"*.3g2", "*.3G2", "*.3gp", "*.3GP"}));
     EXPECT_EQ(patterns.count("*.mp4"), 1);
-    EXPECT_TRUE(patterns.contains("*.MTS"));
-    EXPECT_TRUE(acceptedVideoMimeTypes().contains("video/mp4"));
     EXPECT_TRUE(acceptedVideoMimeTypes().contains("video/quicktime"));
     for (const QString& type : acceptedVideoMimeTypes())
         EXPECT_TRUE(type.startsWith("video/")) << type.toStdString();
     EXPECT_TRUE(acceptedVideoNameFilter().startsWith("Videos (*.3g2 *.3G2 "));
-    EXPECT_TRUE(acceptedVideoNameFilter().endsWith(")"));
 }
 
 class NamesNotUtf8 : public ::testing::Test {
