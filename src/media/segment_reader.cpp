@@ -107,7 +107,7 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
 
 VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
     : file_(file), track_(file.info().video.value()), timing_(file), sampling_(sampling),
-      decoder_(file.stream(track_.streamIndex)),
+      decoder_(file.stream(track_.streamIndex), sampling.decoderThreads),
       shaper_(track_, sampling.width, sampling.height, sampling.fitted),
       packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();

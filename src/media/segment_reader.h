@@ -27,6 +27,8 @@ struct SegmentSampling {
     // changes by less than a pixel), with an area filter: as sharp as
     // bicubic at such reductions, and faster.
     bool fitted = false;
+    // Decoding threads; 0 lets libavcodec choose.
+    int decoderThreads = 0;
 };
 
 // Turns decoded frames of one track upright and to the render size.

@@ -7,6 +7,10 @@
 
 namespace kavlo {
 
+namespace {
+constexpr double kManyPictureBytes = 1e9;
+} // namespace
+
 RenderSize computeRenderSize(const VideoTrackInfo& track) {
     const double w = std::max(std::abs(track.uprightWidth()), 2.0);
     const double h = std::max(std::abs(track.uprightHeight()), 2.0);
@@ -37,6 +41,13 @@ SegmentPlan planSegment(const InputFile& file, double trimStart, double trimEnd,
     plan.size = fitRenderSize(full, maxSize);
     plan.fitted = plan.size != full;
     plan.expected = std::max<int64_t>(std::llround((trimEnd - trimStart) * plan.frameRate), 2);
+    // Each frame-decoding thread keeps pictures of its own in flight: about
+    // 90 MB at 2160p, where a render that holds gigabytes of pictures can
+    // least afford them. The encoder is then the slower by far, so one
+    // decoding thread still keeps ahead of it.
+    const double pictureBytes = 1.5 * plan.size.width * plan.size.height;
+    if (pictureBytes * double(plan.expected) > kManyPictureBytes)
+        plan.decoderThreads = 1;
     return plan;
 }
 
@@ -48,7 +59,8 @@ SegmentPictureReader::SegmentPictureReader(InputFile& file, const SegmentPlan& p
                                    std::max(plan.frameRate, 1.0),
                                    plan.size.width,
                                    plan.size.height,
-                                   plan.fitted};
+                                   plan.fitted,
+                                   plan.decoderThreads};
     try {
         reader_.emplace(file, sampling);
     } catch (const Error& e) {

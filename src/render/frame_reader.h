@@ -35,6 +35,8 @@ struct SegmentPlan {
     // E = max(round((trimEnd - trimStart) * frameRate), 2): the most pictures
     // the segment gives.
     int64_t expected = 2;
+    // See SegmentSampling::decoderThreads.
+    int decoderThreads = 0;
 };
 
 // The plan for reading [trimStart, trimEnd] of the file's video track,

@@ -4,10 +4,18 @@
 
 namespace kavlo {
 
+namespace {
+
+int edgeTrim(int n) {
+    return n < 5 ? 0 : n < 8 ? 1 : 2;
+}
+
+} // namespace
+
 std::vector<int> pingPongIndexSequence(int n, int loops) {
     if (n < 2)
         return {};
-    const int t = n < 5 ? 0 : n < 8 ? 1 : 2;
+    const int t = edgeTrim(n);
     std::vector<int> cycle;
     cycle.reserve(2 * (n - 1 - 2 * t));
     for (int i = t; i < n - 1 - t; ++i)
@@ -20,6 +28,15 @@ std::vector<int> pingPongIndexSequence(int n, int loops) {
     for (int loop = 0; loop < std::max(loops, 1); ++loop)
         sequence.insert(sequence.end(), cycle.begin(), cycle.end());
     return sequence;
+}
+
+bool neverShown(int index, int atLeast, int atMost) {
+    for (int n = std::max({atLeast, index + 1, 2}); n <= atMost; ++n) {
+        const int t = edgeTrim(n);
+        if (index >= t && index <= n - 1 - t)
+            return false;
+    }
+    return true;
 }
 
 std::size_t repeatingPeriod(const std::vector<int>& sequence) {

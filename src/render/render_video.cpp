@@ -159,7 +159,12 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         audioFailure = std::current_exception();
     }
 
-    SegmentFeed feed(source, plan, stop);
+    // Pictures that no sequence the segment may still give shows (its
+    // trimmed edges) are let go as soon as that is known.
+    const int mostFrames = int(plan.expected);
+    SegmentFeed feed(source, plan, stop, [mostFrames](int index, int read) {
+        return neverShown(index, read, mostFrames);
+    });
     if (audioFailure) {
         checkEnoughFrames(feed.waitForEnd(stop));
         std::rethrow_exception(audioFailure);
@@ -180,27 +185,15 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     // all E pictures it may; it does unless the track ends inside it. When
     // it gives fewer, the sequence differs, and it is written again from
     // the kept pictures.
-    int frameCount = int(plan.expected);
+    int frameCount = mostFrames;
     SampleTime offset;
     for (;;) {
         const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
-        bool unusedReleased = false;
         auto pictureSource = [&](std::stop_token token) -> PictureAt {
-            return [&, token](int index) -> const Picture& {
+            return [&feed, token](int index) -> const Picture& {
                 const Picture* picture = feed.waitFor(index, token);
                 if (!picture)
                     throw SegmentEndedEarly{};
-                // Once every picture is in, those never shown (the trimmed
-                // edges) are let go.
-                if (!unusedReleased && feed.readCount() == frameCount) {
-                    std::vector<bool> used(frameCount);
-                    for (int i : sequence)
-                        used[i] = true;
-                    for (int i = 0; i < frameCount; ++i)
-                        if (!used[i])
-                            feed.release(i);
-                    unusedReleased = true;
-                }
                 return *picture;
             };
         };

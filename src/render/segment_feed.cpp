@@ -4,9 +4,10 @@
 
 namespace kavlo {
 
-SegmentFeed::SegmentFeed(InputFile& file, const SegmentPlan& plan, std::stop_token stop)
-    : file_(file), plan_(plan), forwardStop_(stop, ForwardStop{&abort_}),
-      thread_([this] { read(); }) {}
+SegmentFeed::SegmentFeed(InputFile& file, const SegmentPlan& plan, std::stop_token stop,
+                         Unwanted unwanted)
+    : file_(file), plan_(plan), unwanted_(std::move(unwanted)),
+      forwardStop_(stop, ForwardStop{&abort_}), thread_([this] { read(); }) {}
 
 SegmentFeed::~SegmentFeed() {
     abort_.request_stop();
@@ -21,10 +22,12 @@ void SegmentFeed::read() {
             std::optional<Picture> picture = reader.next();
             if (!picture)
                 break;
-            {
-                std::lock_guard lock(mutex_);
-                pictures_.push_back(std::move(*picture));
-            }
+            std::lock_guard lock(mutex_);
+            const int read = int(pictures_.size()) + 1;
+            const bool wanted = !unwanted_ || !unwanted_(read - 1, read);
+            pictures_.push_back(wanted ? std::move(*picture) : Picture());
+            while (unwanted_ && firstKept_ < read - 1 && unwanted_(firstKept_, read))
+                pictures_[firstKept_++] = Picture();
             changed_.notify_all();
         }
     } catch (...) {
@@ -43,8 +46,7 @@ void SegmentFeed::waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token 
     changed_.wait(lock, wait, [&] { return ended_ || ready(); });
     if (failure_)
         std::rethrow_exception(failure_);
-    if (!ended_ && !ready())
-        throw Cancelled();
+    throwIfCancelled(wait);
 }
 
 const Picture* SegmentFeed::waitFor(int index, std::stop_token wait) {
@@ -57,12 +59,6 @@ int SegmentFeed::waitForEnd(std::stop_token wait) {
     std::unique_lock lock(mutex_);
     waitUntil(lock, wait, [] { return false; });
     return int(pictures_.size());
-}
-
-void SegmentFeed::release(int index) {
-    std::lock_guard lock(mutex_);
-    if (std::size_t(index) < pictures_.size())
-        pictures_[index] = Picture();
 }
 
 int SegmentFeed::readCount() const {

@@ -1,7 +1,7 @@
 // Reads a segment's pictures on a thread of its own, so that the first ones
-// can be encoded while later ones are still being decoded. Every picture is
-// kept until the feed goes: the backward half of a ping-pong shows them all
-// again.
+// can be encoded while later ones are still being decoded. Pictures are kept
+// until the feed goes (the backward half of a ping-pong shows them all
+// again), except those the render will surely not show.
 #pragma once
 
 #include "render/frame_reader.h"
@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -17,10 +18,16 @@ namespace kavlo {
 
 class SegmentFeed {
   public:
+    // Whether picture `index` may go, now that `read` pictures are read.
+    // Asked on the feed's thread, of each new picture and of the first one
+    // still kept; a picture let go stays an empty Picture.
+    using Unwanted = std::function<bool(int index, int read)>;
+
     // Starts reading `plan` from `file` on the feed's thread, which alone
     // uses the file from now on (the file must outlive the feed). Reading
     // ends early when `stop` is requested.
-    SegmentFeed(InputFile& file, const SegmentPlan& plan, std::stop_token stop);
+    SegmentFeed(InputFile& file, const SegmentPlan& plan, std::stop_token stop,
+                Unwanted unwanted = {});
     // Stops reading and waits for the thread.
     ~SegmentFeed();
     SegmentFeed(const SegmentFeed&) = delete;
@@ -29,15 +36,13 @@ class SegmentFeed {
     // The rest is for one consumer thread.
 
     // Picture `index` of the segment, once decoded; nullptr when the segment
-    // ended before it. The picture stays where it is until released or the
-    // feed goes. Throws what reading threw (Cancelled when the render's
-    // stop was requested), and Cancelled when `wait` is requested first.
+    // ended before it. The picture stays where it is until the feed goes
+    // (an unwanted one is empty). Throws what reading threw (Cancelled when the render's
+    // stop was requested), else Cancelled once `wait` is requested.
     const Picture* waitFor(int index, std::stop_token wait = {});
     // Waits until reading has ended; the number of pictures read. Throws as
     // waitFor.
     int waitForEnd(std::stop_token wait = {});
-    // Lets go of picture `index` (a picture the render will not show).
-    void release(int index);
 
     // Pictures decoded so far.
     int readCount() const;
@@ -52,6 +57,8 @@ class SegmentFeed {
 
     InputFile& file_;
     const SegmentPlan plan_;
+    const Unwanted unwanted_;
+    int firstKept_ = 0; // the feed thread's
 
     mutable std::mutex mutex_;
     std::condition_variable_any changed_;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kavlo {
 namespace {
 
@@ -36,6 +38,30 @@ TEST(PingPongIndexSequence, TrimsEdgesRepeatsTheCycleAndPlaysAtLeastOnce) {
     EXPECT_EQ(seq[25], 27);
     EXPECT_EQ(seq[49], 3);
     EXPECT_EQ(seq[50], 2);
+}
+
+TEST(NeverShown, AgreesWithEverySequenceTheSegmentMayStillGive) {
+    // Checked against the sequences themselves for every partial read.
+    for (int most : {2, 3, 7, 8, 12, 30}) {
+        for (int read = 1; read <= most; ++read) {
+            for (int index = 0; index < read; ++index) {
+                bool shown = false;
+                for (int n = read; n <= most; ++n) {
+                    const auto seq = pingPongIndexSequence(n, 1);
+                    shown = shown || std::find(seq.begin(), seq.end(), index) != seq.end();
+                }
+                EXPECT_EQ(neverShown(index, read, most), !shown)
+                    << index << " of " << read << " read, at most " << most;
+            }
+        }
+    }
+    // The edges of a 30-picture segment go as early as they can.
+    EXPECT_FALSE(neverShown(0, 4, 30));
+    EXPECT_TRUE(neverShown(0, 5, 30));
+    EXPECT_FALSE(neverShown(1, 7, 30));
+    EXPECT_TRUE(neverShown(1, 8, 30));
+    EXPECT_TRUE(neverShown(28, 29, 30));
+    EXPECT_FALSE(neverShown(27, 28, 30));
 }
 
 TEST(RepeatingPeriod, FindsTheCycleOfAPingPongSequence) {
