@@ -70,6 +70,15 @@ class FrameTiming {
         return lengthUs > 0 && startedBy(startUs + lengthUs + lengthRoundingUs_, tUs);
     }
 
+    // The same for the picture of a packet not yet decoded, from its pts
+    // and duration; a packet without either proves nothing. Pictures that
+    // are surely over before a seek's target and that no other picture
+    // refers to need not be decoded on the way there.
+    bool surelyOverBy(const AVPacket* packet, int64_t tUs) const {
+        return packet->pts != AV_NOPTS_VALUE &&
+               surelyOverBy(toUs(packet->pts), lengthUs(packet->duration), tUs);
+    }
+
     // For callers holding decoded frames: given their timestamps in the
     // stream's time base, in presentation order, the position of the one on
     // screen at `tUs`; nothing when there are none. The answer is final only

@@ -149,7 +149,8 @@ bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
         if (file_.readPacket(packet_.get(), track_.streamIndex)) {
             // A seek lands up to a GOP before the segment; of the pictures
             // on the way only those that others refer to need decoding.
-            decoder_.skipUnreferenced(beforeSegment(packet_.get()));
+            decoder_.skipUnreferenced(
+                timing_.surelyOverBy(packet_.get(), secondsToUs(sampling_.trimStart)));
             // receive() just asked for input, so the decoder takes it.
             if (!decoder_.send(packet_.get()))
                 throwMediaError(AVERROR(EAGAIN), "decode");
@@ -158,13 +159,6 @@ bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
             inputDone_ = true;
         }
     }
-}
-
-bool VideoSegmentReader::beforeSegment(const AVPacket* packet) const {
-    // An unknown length proves nothing: the packet is decoded.
-    return packet->pts != AV_NOPTS_VALUE &&
-           timing_.surelyOverBy(timing_.toUs(packet->pts), timing_.lengthUs(packet->duration),
-                                secondsToUs(sampling_.trimStart));
 }
 
 void VideoSegmentReader::advanceTo(int64_t tUs) {

@@ -61,9 +61,6 @@ class VideoSegmentReader {
   private:
     // Decodes the next frame of the track into `out`; false at the end.
     bool decodeNext(av::FramePtr& out);
-    // True for a packet whose picture is surely off screen before the
-    // segment starts.
-    bool beforeSegment(const AVPacket* packet) const;
     // Decodes until current_ is the frame on screen at tUs and upcoming_ the
     // one after it (or nothing at the end of the track).
     void advanceTo(int64_t tUs);
