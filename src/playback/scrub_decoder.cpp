@@ -33,9 +33,10 @@ int decoderThreads() {
 } // namespace
 
 ScrubDecoder::ScrubDecoder(const std::string& path, FrameCache& cache)
-    : stream_(path, decoderThreads()), converter_(stream_.track()), cache_(cache) {}
+    : stream_(path, decoderThreads()), converter_(stream_.track()),
+      interimConverter_(stream_.track()), cache_(cache) {}
 
-ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box) {
+ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box, const SeekProgress& progress) {
     tUs = std::max<int64_t>(tUs, 0);
     if (auto hit = cache_.find(tUs)) {
         planAfterHit(hit->ptsUs);
@@ -47,7 +48,7 @@ ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box) {
         if (hit->frame)
             return keep(std::move(hit->frame), hit->ptsUs, box);
     }
-    TimedFrame found = decode(tUs);
+    TimedFrame found = decode(tUs, box, progress);
     return keep(std::move(found.frame), found.ptsUs, box);
 }
 
@@ -78,20 +79,26 @@ void ScrubDecoder::planAfterHit(int64_t ptsUs) {
     convertLeft_ = true;
 }
 
-TimedFrame ScrubDecoder::decode(int64_t tUs) {
+TimedFrame ScrubDecoder::decode(int64_t tUs, PixelSize box, const SeekProgress& progress) {
     std::optional<TimedFrame> found;
     backfill_.reset();
     if (stream_.canContinueTo(tUs)) {
         // A few frames on: worth keeping on the way.
-        found = stream_.locate(tUs, true, [this](const TimedFrame& f) { remember(f); });
+        found = stream_.locate(tUs, true, [&](const TimedFrame& f) {
+            remember(f);
+            onTheWay(f, true, tUs, box, progress);
+        });
     } else {
-        // From a key frame: only the frame asked for is kept. Holding the
-        // others would make the decoder take fresh memory for every frame
-        // (zeroed, page by page) instead of reusing a few buffers, which
-        // costs a third of the time; idle work fills them in.
+        // From a key frame: only the frame asked for is kept (and those
+        // shown on the way). Holding the others would make the decoder take
+        // fresh memory for every frame (zeroed, page by page) instead of
+        // reusing a few buffers, which costs a third of the time; idle work
+        // fills them in.
         int64_t firstUs = INT64_MAX;
-        found = stream_.locate(tUs, false,
-                               [&](const TimedFrame& f) { firstUs = std::min(firstUs, f.ptsUs); });
+        found = stream_.locate(tUs, false, [&](const TimedFrame& f) {
+            firstUs = std::min(firstUs, f.ptsUs);
+            onTheWay(f, false, tUs, box, progress);
+        });
         if (found) {
             remember(*found);
             if (firstUs < found->ptsUs || stream_.skippedSinceSeek())
@@ -108,7 +115,35 @@ TimedFrame ScrubDecoder::decode(int64_t tUs) {
     return std::move(*found);
 }
 
+void ScrubDecoder::onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, PixelSize box,
+                            const SeekProgress& progress) {
+    if (progress.newer) {
+        if (const std::optional<int64_t> newer = progress.newer(); newer && givesWayTo(tUs, *newer))
+            throw GaveWay{};
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!progress.interim || now - lastPictureAt_ < kInterimSpacing ||
+        !stream_.timing().surelyOverBy(f.ptsUs, f.durationUs, tUs))
+        return;
+    // Kept, for idle work to make its picture properly later.
+    if (!remembered)
+        remember(f);
+    // At half the size: a quarter of the work of a full picture, and on
+    // screen only until the exact frame replaces it.
+    const VideoTrackInfo& track = stream_.track();
+    const PixelSize full = fitPictureSize(track.uprightWidth(), track.uprightHeight(), box);
+    const PixelSize half{std::max(full.width / 2, 1), std::max(full.height / 2, 1)};
+    lastPictureAt_ = now;
+    progress.interim({f.ptsUs, interimConverter_.convert(f.frame.get(), half)});
+}
+
+bool ScrubDecoder::givesWayTo(int64_t tUs, int64_t newerUs) const {
+    return newerUs != tUs && (stream_.canContinueTo(newerUs) ||
+                              stream_.keyFrameUs(newerUs) != stream_.keyFrameUs(tUs));
+}
+
 ScrubDecoder::Picture ScrubDecoder::keep(av::FramePtr frame, int64_t ptsUs, PixelSize box) {
+    lastPictureAt_ = std::chrono::steady_clock::now();
     VideoImage image = converter_.convert(frame.get(), box);
     cache_.setImage(ptsUs, image, box);
     shownFrame_ = std::move(frame);

@@ -1,7 +1,9 @@
 // Shows single frames of a source while the user drags: always paused, only
 // seeked. Each seek lands on the frame on screen at the requested time
 // (tolerance or not: landing exactly costs no more once decoding is needed,
-// and nothing when the frame is cached). Decoding runs on the ScrubWorker's
+// and nothing when the frame is cached). A seek that has to decode a long
+// way from a key frame shows frames on the way first, the key frame within
+// a frame's decoding time, so a drag never waits long for a picture. Decoding runs on the ScrubWorker's
 // thread, so no call here waits for it; a picture the worker already made
 // for the view is shown without involving it.
 //

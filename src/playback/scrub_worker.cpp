@@ -68,6 +68,14 @@ std::optional<ScrubWorker::Ready> ScrubWorker::readyPicture(uint64_t item, int64
     return Ready{hit->ptsUs, std::move(hit->image)};
 }
 
+std::optional<int64_t> ScrubWorker::newerSeek() {
+    std::lock_guard lock(mutex_);
+    for (auto s = seeks_.rbegin(); s != seeks_.rend(); ++s)
+        if (!s->follow && s->item == item_)
+            return s->tUs;
+    return std::nullopt;
+}
+
 void ScrubWorker::run(std::stop_token stop) {
     nameThisThread("kavlo-scrub");
     // Before any decoder opens, so its threads inherit this.
@@ -139,10 +147,17 @@ bool ScrubWorker::serve(std::stop_token stop) {
         const SeekRequest& s = *newest;
         bool finished = false;
         if (s.item == item_ && decoder_) {
+            ScrubDecoder::SeekProgress progress;
+            progress.interim = [this](ScrubDecoder::Picture picture) {
+                callbacks_.frame(item_, picture.ptsUs, std::move(picture.image));
+            };
+            progress.newer = [this] { return newerSeek(); };
             try {
-                ScrubDecoder::Picture shown = decoder_->show(s.tUs, size);
+                ScrubDecoder::Picture shown = decoder_->show(s.tUs, size, progress);
                 callbacks_.frame(item_, shown.ptsUs, std::move(shown.image));
                 finished = true;
+            } catch (const ScrubDecoder::GaveWay&) {
+                // Superseded while under way; the newer seek is next.
             } catch (const std::exception& failure) {
                 callbacks_.failed(item_, describeFailure(failure));
             }

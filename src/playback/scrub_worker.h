@@ -5,8 +5,10 @@
 // UI thread.
 //
 // Only the newest waiting seek is carried out: older ones that have not
-// started complete with false. A seek that has started runs to the end, so a
-// fast drag still shows frames.
+// started complete with false. A seek that decodes its way to its frame
+// shows frames on the way, and gives way to a newer seek that lies ahead of
+// it or in another GOP (completing with false); otherwise it runs to the
+// end, so a drag backwards still shows exact frames.
 //
 // Pictures the worker has ready for the current view can be taken from any
 // thread without waiting for it (readyPicture), so that a frame seen a
@@ -87,6 +89,8 @@ class ScrubWorker {
     // Waits for requests and serves them once; false when stopped.
     bool serve(std::stop_token stop);
     void openItem(const ItemRequest& request);
+    // The target of the newest seek waiting for the open item, if any.
+    std::optional<int64_t> newerSeek();
 
     Callbacks callbacks_;
     // The frames of the open item; it locks itself, never while mutex_ is

@@ -47,11 +47,12 @@ std::optional<TimedFrame> VideoStream::decodeOne() {
         if (file_.readPacket(packet_.get(), track_.streamIndex)) {
             const AVPacket* p = packet_.get();
             const bool skippable =
-                skipBeforeUs_ != INT64_MIN && p->pts != AV_NOPTS_VALUE &&
-                timing_.surelyOverBy(timing_.toUs(p->pts), timing_.lengthUs(p->duration),
-                                     skipBeforeUs_);
-            decoder_.context()->skip_frame = skippable ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-            skippedSinceSeek_ = skippedSinceSeek_ || skippable;
+                skipBeforeUs_ != INT64_MIN && timing_.surelyOverBy(p, skipBeforeUs_);
+            decoder_.skipUnreferenced(skippable);
+            if (skippable) {
+                skippedSinceSeek_ = true;
+                skippedBeforeUs_ = std::max(skippedBeforeUs_, skipBeforeUs_);
+            }
             // receive() just asked for input, so the decoder takes it.
             if (!decoder_.send(p))
                 throwMediaError(AVERROR(EAGAIN), "decode");
@@ -93,6 +94,7 @@ void VideoStream::seekTo(int64_t tUs) {
     positionUs_.reset();
     lastDurationUs_ = 0;
     skippedSinceSeek_ = false;
+    skippedBeforeUs_ = INT64_MIN;
 }
 
 std::optional<TimedFrame>
@@ -133,20 +135,36 @@ bool VideoStream::canContinueTo(int64_t tUs) const {
     const std::optional<int64_t> from = nextStartUs();
     if (!from || !timing_.startedBy(*from, tUs) || tUs - *from > kNearUs)
         return false;
-    // The container's index (complete in MP4) says where the key frame
-    // before t lies: when it lies after here, decoding from it is cheaper.
-    // (Index times are decoding times, at most a few frames early, so a
-    // position just before a key frame may still decode on.)
+    // A locate that ended early (its caller gave up on it) may have left
+    // frames ahead of here undecoded.
+    if (tUs < skippedBeforeUs_)
+        return false;
+    // When the key frame before t lies after here, decoding from it is
+    // cheaper. (Index times are decoding times, at most a few frames early,
+    // so a position just before a key frame may still decode on.)
+    const std::optional<int64_t> key = keyFrameUs(tUs);
+    return !key || *key <= *from;
+}
+
+std::optional<int64_t> VideoStream::keyFrameUs(int64_t tUs) const {
+    // The container's index, complete in MP4.
     AVStream* st = file_.stream(track_.streamIndex);
     const int i = av_index_search_timestamp(st, timing_.toStreamTime(tUs), AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* key = i >= 0 ? avformat_index_get_entry(st, i) : nullptr;
-    return !key || timing_.toUs(key->timestamp) <= *from;
+    if (!key)
+        return std::nullopt;
+    return timing_.toUs(key->timestamp);
 }
 
 std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
                                               const std::function<void(const TimedFrame&)>& visit) {
     std::optional<TimedFrame> found;
     bool landedLate = false;
+    // `visit` may throw to give up; skipping ends with the locate anyway.
+    struct EndSkipping {
+        int64_t& skipBeforeUs;
+        ~EndSkipping() { skipBeforeUs = INT64_MIN; }
+    } endSkipping{skipBeforeUs_};
     if (continueIfNear && canContinueTo(tUs)) {
         found = locateFromHere(tUs, visit, landedLate);
     } else {
@@ -165,7 +183,6 @@ std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
             target = std::max<int64_t>(tUs - backoff, 0);
         }
     }
-    skipBeforeUs_ = INT64_MIN;
     return found;
 }
 

@@ -49,8 +49,10 @@ class VideoStream {
     void seekTo(int64_t tUs);
     // Seeks as needed and decodes until the frame on screen at `tUs` is
     // known; next() then continues after it. Every frame decoded on the way,
-    // the found one included, is passed to `visit` first; after a seek, frames
-    // before t that no other frame refers to are not decoded at all.
+    // the found one included, is passed to `visit` first, which may throw to
+    // give up (the stream then stands after the frame visited last); after a
+    // seek, frames before t that no other frame refers to are not decoded at
+    // all.
     // `continueIfNear` decodes on from the current position instead of
     // seeking when canContinueTo(tUs). Nothing only when the track has no
     // frames.
@@ -59,8 +61,11 @@ class VideoStream {
 
     // True when decoding on from the current position reaches `tUs` sooner
     // than seeking back to a key frame: `tUs` lies a little ahead, with no
-    // key frame in between.
+    // key frame in between (and no frame left undecoded on the way).
     bool canContinueTo(int64_t tUs) const;
+    // The key frame at or before `tUs` by the container's index; nothing
+    // when the index does not say.
+    std::optional<int64_t> keyFrameUs(int64_t tUs) const;
 
     // Time just after the last frame ends: the length of one repetition when
     // the track loops. Reads all packets (no decoding) and rewinds.
@@ -86,6 +91,8 @@ class VideoStream {
     // Non-reference frames ending before this time are not decoded at all.
     int64_t skipBeforeUs_ = INT64_MIN;
     bool skippedSinceSeek_ = false;
+    // Frames may be missing before this time since the last seek.
+    int64_t skippedBeforeUs_ = INT64_MIN;
 };
 
 // Time just after the last frame of the file's video track ends (0 without

@@ -50,7 +50,10 @@ class Player {
 
     // Shows the frame on screen at `timeSeconds`; a frame up to
     // `toleranceSeconds` before or after it is acceptable. A newer seek
-    // supersedes this one unless it has already started.
+    // supersedes this one unless it has already started; a player may also
+    // end a started seek early for a newer one. While the frame is being
+    // decoded, the player may show frames near it on the way (completion
+    // comes with the frame itself).
     virtual void seek(double timeSeconds, double toleranceSeconds, SeekCompletion done = {}) = 0;
 
     // Calls `callback` every `intervalSeconds` while playing, and once

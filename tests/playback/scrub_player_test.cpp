@@ -1,5 +1,6 @@
 // The scrub player on generated index-coded sources: where seeks land,
-// completions, superseded seeks, item changes and picture sizes.
+// completions, superseded seeks, pictures on the way, item changes and
+// picture sizes.
 #include "playback/scrub_player.h"
 #include "playback_test_util.h"
 
@@ -164,6 +165,19 @@ TEST_F(ScrubPlayerTest, APictureReadyForAReplacedItemIsNotShown) {
     EXPECT_FALSE(log.calls[0].second);
     EXPECT_TRUE(player_.currentImage().isNull()) << "the old item's frame was shown";
     EXPECT_EQ(seekAndRead(10 / 30.0), 10);
+}
+
+TEST_F(ScrubPlayerTest, AColdSeekShowsAFrameOnTheWayThenItsOwnAtTheViewsSize) {
+    player_.setItem(source_);
+    player_.setViewSize({160, 96});
+    FrameRecorder recorder(player_, player_);
+    EXPECT_EQ(seekAndRead(35.5 / 30), 35);
+    ASSERT_GE(recorder.frames.size(), 2u);
+    // The key frame of its GOP first (at half the size: it is soon gone).
+    EXPECT_EQ(recorder.frames.front().index, 24);
+    EXPECT_EQ(recorder.frames.front().width, 80);
+    EXPECT_EQ(recorder.frames.back().index, 35);
+    EXPECT_EQ(recorder.frames.back().width, 160);
 }
 
 TEST_F(ScrubPlayerTest, PicturesFitTheViewAndFollowItsSize) {
