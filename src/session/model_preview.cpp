@@ -104,6 +104,13 @@ void Model::previewFailed(const PreviewJob& job, std::exception_ptr error) {
     renderTask_ = {};
     renderOutput_.reset();
     setBusy(false);
+    // The previous preview keeps looping: a drag paused it and its release
+    // covered it with the last scrubbed frame, waiting for this render.
+    if (installedPreview_ && !scrubbing_) {
+        ++previewRevealGeneration_;
+        setOverlay(false);
+        player_->play();
+    }
     withException(error, [&](const std::exception& e) {
         setStatus(QStringLiteral("Preview failed: ") + QString::fromStdString(e.what()));
         track(events::previewFailed(e));
