@@ -34,6 +34,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -117,11 +118,19 @@ class Model : public QObject {
 
     // --- Operations ---
 
+    // The open panel, then a load of the chosen file.
+    void chooseVideo();
+    // Loads the bundled example video, when there is one.
+    void loadExampleVideo();
     void loadVideo(const std::filesystem::path& file, VideoLoadSource source);
     void trim(TrimHandle handle, double time, bool dragging);
     void moveLoop(double start, bool dragging);
     void markFrame();
     void prepareSmoothPreview();
+    // The save panel, then the render of the selection in the background.
+    // No later operation cancels an export; several may run at once.
+    void exportMP4(int loops);
+    void exportGIF();
 
     // --- Internal state, read by tests and diagnostics ---
 
@@ -155,6 +164,8 @@ class Model : public QObject {
     void scrubOverlayVisibleChanged();
     // After start, end and duration all hold their new values.
     void selectionChanged();
+    // An export ended: `file` is written when `ok`.
+    void exportFinished(const std::filesystem::path& file, bool ok);
 
   private:
     // One bit per published property, in declaration order.
@@ -249,10 +260,25 @@ class Model : public QObject {
     void deleteUnusedPreviews();
     std::filesystem::path newTemporaryFile(const char* role) const;
 
-    // The load.
+    // The load and the thumbnails.
     void loadFinished(std::uint64_t id, const LoadedVideo& video);
     void loadFailed(std::uint64_t id, const AnalyticsProperties& file, std::exception_ptr error);
-    QString displayName(const std::filesystem::path& file) const;
+    void startThumbnails(const std::filesystem::path& file, double duration);
+
+    // Exports: what one was started with.
+    struct ExportJob {
+        ExportFormat format = ExportFormat::mp4;
+        int loops = 1;
+        std::filesystem::path source;
+        std::filesystem::path output;
+        double trimStart = 0;
+        double trimEnd = 0;
+        double speed = 1;
+        std::chrono::steady_clock::time_point started;
+        ExportDescription description() const;
+    };
+    void startExport(ExportFormat format, int loops);
+    void exportEnded(const ExportJob& job, std::exception_ptr error);
 
     std::unique_ptr<Player> player_;
     std::unique_ptr<Player> scrubPlayer_;

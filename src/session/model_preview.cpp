@@ -12,6 +12,7 @@
 #include "core/error.h"
 #include "media/file_util.h"
 #include "render/render_video.h"
+#include "session/file_paths.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "manual_timers.h"
+#include "session/file_panels.h"
 #include "session/model.h"
 #include "support/fake_player.h"
 #include "support/test_media.h"
@@ -43,13 +44,33 @@ inline const fs::path& largerClip() {
     return path;
 }
 
+// Panels that answer at once with what the test set, and remember the asks.
+struct FakePanels : FilePanels {
+    std::optional<fs::path> openAnswer;
+    std::optional<fs::path> saveAnswer;
+    int openAsks = 0;
+    std::vector<QString> proposedNames;
+
+    std::optional<fs::path> chooseVideoFile() override {
+        ++openAsks;
+        return openAnswer;
+    }
+    std::optional<fs::path> chooseSaveLocation(const QString& name, ExportFormat) override {
+        proposedNames.push_back(name);
+        return saveAnswer;
+    }
+};
+
 class ModelTest : public ::testing::Test {
   protected:
     using ms = std::chrono::milliseconds;
 
     void SetUp() override { create(); }
 
+    // A new Model; the environment's other parts come from the members below.
     void create() {
+        model.reset();
+        events.clear();
         auto preview = std::make_unique<FakePlayer>();
         auto scrubbing = std::make_unique<FakePlayer>();
         auto manual = std::make_unique<ManualTimers>();
@@ -61,6 +82,9 @@ class ModelTest : public ::testing::Test {
         environment.scrubPlayer = std::move(scrubbing);
         environment.timers = std::move(manual);
         environment.tempDir = temp.path();
+        environment.panels = &panels;
+        environment.exampleVideo = exampleVideo;
+        environment.ffmpegCandidates = ffmpegCandidates;
         environment.track = [this](const UsageEvent& event) { events.push_back(event); };
         model = std::make_unique<Model>(std::move(environment));
     }
@@ -114,6 +138,9 @@ class ModelTest : public ::testing::Test {
     }
 
     TempDir temp;
+    FakePanels panels;
+    fs::path exampleVideo;
+    std::vector<fs::path> ffmpegCandidates;
     FakePlayer* player = nullptr;
     FakePlayer* scrub = nullptr;
     ManualTimers* timers = nullptr;
