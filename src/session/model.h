@@ -14,7 +14,8 @@
 // Four task slots hold at most one task each (load, preview render,
 // thumbnails, the delayed return to the preview after a shown frame);
 // starting one cancels the one before. Exports are in no slot: no later
-// operation cancels them.
+// operation cancels them, only the end of the session (the window asks
+// before it closes over a running export).
 //
 // Notification: each published property has a NOTIFY signal emitted after
 // it changed. Changes made by one operation are announced together when it
@@ -110,7 +111,8 @@ class Model : public QObject {
     // The speed control's setter; the control then logs the change and
     // calls prepareSmoothPreview().
     void setExportSpeed(double speed);
-    // The video area's size in device pixels.
+    // The video area's size in device pixels. Recorded for the preview
+    // render, which does not yet render smaller than the source.
     void setPreviewPixelSize(PixelSize size);
     PixelSize previewPixelSize() const { return previewPixelSize_; }
     // Exports started and not yet finished; quitting should ask first.

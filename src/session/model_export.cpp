@@ -15,6 +15,8 @@
 #include "session/ui_mailbox.h"
 #include "session/video_files.h"
 
+#include <QPointer>
+
 namespace kavlo {
 
 ExportDescription Model::ExportJob::description() const {
@@ -36,8 +38,11 @@ void Model::startExport(ExportFormat format, int loops) {
         {.format = format, .loops = loops, .speed = exportSpeed_, .loopSeconds = end_ - start_}));
     const QString name = proposedExportName(originalSource_.value_or(*url_), format);
     // Modal: events run meanwhile, so everything is read again afterwards.
+    const QPointer<Model> self(this);
     const std::optional<std::filesystem::path> destination =
         panels_->chooseSaveLocation(name, format);
+    if (!self)
+        return;
     if (!destination) {
         track(events::exportSaveCanceled(format));
         return;

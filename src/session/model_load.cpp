@@ -20,6 +20,8 @@
 #include "session/ui_mailbox.h"
 #include "session/video_probe.h"
 
+#include <QPointer>
+
 #include <algorithm>
 
 namespace kavlo {
@@ -50,7 +52,11 @@ void Model::chooseVideo() {
     if (!panels_)
         return;
     track(events::videoPickerOpened());
-    if (const auto file = panels_->chooseVideoFile())
+    const QPointer<Model> self(this); // the modal panel runs the event loop
+    const std::optional<std::filesystem::path> file = panels_->chooseVideoFile();
+    if (!self)
+        return;
+    if (file)
         loadVideo(*file, VideoLoadSource::picker);
     else
         track(events::videoPickerCanceled());
