@@ -22,6 +22,9 @@
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
+inline std::ostream& operator<<(std::ostream& os, const QString& text) {
+    return os << text.toStdString();
+}
 
 namespace kavlo::test {
 
