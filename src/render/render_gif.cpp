@@ -112,7 +112,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         stepDone();
     }
     writer.finish();
-    return {frameCount, frameRate};
+    return {frameCount, frameRate, size};
 }
 
 } // namespace kavlo

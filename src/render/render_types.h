@@ -6,19 +6,22 @@
 
 namespace kavlo {
 
-// What a render read: the number of frames of the segment and the rate at
-// which they were sampled. The preview keeps both to map its time back to
-// source time.
-struct RenderResult {
-    int sourceFrameCount = 0;
-    double frameRate = 0;
-};
-
 // A picture size in pixels.
 struct RenderSize {
     int width = 0;
     int height = 0;
     friend bool operator==(const RenderSize&, const RenderSize&) = default;
+};
+
+// What a render read: the number of frames of the segment and the rate at
+// which they were sampled. The preview keeps both to map its time back to
+// source time. Also the size the picture was written at, and whether that
+// is smaller than the source's own to fit the area asked for.
+struct RenderResult {
+    int sourceFrameCount = 0;
+    double frameRate = 0;
+    RenderSize size;
+    bool reduced = false;
 };
 
 // Receives the fraction 0...1 of the work done, on the rendering thread.

@@ -235,7 +235,7 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         overall.report(1.0);
     }
     output.complete();
-    return {frameCount, plan.frameRate};
+    return {frameCount, plan.frameRate, plan.size, plan.fitted};
 }
 
 } // namespace kavlo

@@ -7,6 +7,7 @@
 
 #include "analytics/app_analytics.h"
 #include "media/file_util.h"
+#include "session/preview_area.h"
 #include "session/selection.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"
@@ -78,6 +79,21 @@ void Model::setExportSpeed(double speed) {
 
 void Model::setPreviewPixelSize(PixelSize size) {
     previewPixelSize_ = size;
+    if (resizeRenderTask_)
+        timers_->cancel(*resizeRenderTask_);
+    resizeRenderTask_.reset();
+    if (!previewAreaOutgrown(renderArea_, size))
+        return;
+    resizeRenderTask_ = timers_->start(kPreviewResizeDelay, [this] {
+        resizeRenderTask_.reset();
+        // A drag renders at its release; a preview already at the source's
+        // own size can get no sharper.
+        const bool rendering = renderTask_.id != 0;
+        if (!url_ || scrubbing_ || !previewAreaOutgrown(renderArea_, previewPixelSize_) ||
+            (!rendering && prepared_.file && !prepared_.reduced))
+            return;
+        prepareSmoothPreview();
+    });
 }
 
 void Model::changed(Field bit) {
@@ -155,6 +171,9 @@ void Model::reset() {
     cancelRender();
     thumbnailTask_.cancel();
     cancelFrameResume();
+    if (resizeRenderTask_)
+        timers_->cancel(*resizeRenderTask_);
+    resizeRenderTask_.reset();
     if (transcodedSource_)
         removeFileQuietly(*transcodedSource_);
     transcodedSource_.reset();

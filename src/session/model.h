@@ -111,8 +111,9 @@ class Model : public QObject {
     // The speed control's setter; the control then logs the change and
     // calls prepareSmoothPreview().
     void setExportSpeed(double speed);
-    // The video area's size in device pixels. Recorded for the preview
-    // render, which does not yet render smaller than the source.
+    // The video area's size in device pixels. Previews are rendered no
+    // larger than it; when it outgrows the preview (preview_area.h), the
+    // preview is rendered again, kPreviewResizeDelay after the last change.
     void setPreviewPixelSize(PixelSize size);
     PixelSize previewPixelSize() const { return previewPixelSize_; }
     // Exports started and not yet finished; quitting should ask first.
@@ -142,6 +143,8 @@ class Model : public QObject {
         int sourceFrames = 2;
         double trimStart = 0;
         double speed = 1.0;
+        // Rendered smaller than the source to fit its area.
+        bool reduced = false;
     };
     const PreparedPreview& preparedPreview() const { return prepared_; }
     // The handle being scrubbed; none while the preview is in charge.
@@ -255,6 +258,7 @@ class Model : public QObject {
         double trimStart = 0;
         double trimEnd = 0;
         double speed = 1;
+        PixelSize area; // empty: no limit
     };
     void previewRendered(const PreviewJob& job, const RenderResult& result);
     void previewFailed(const PreviewJob& job, std::exception_ptr error);
@@ -325,6 +329,8 @@ class Model : public QObject {
     std::optional<TrimHandle> scrubbing_;
     std::uint64_t previewRevealGeneration_ = 0;
     PixelSize previewPixelSize_;
+    PixelSize renderArea_;                          // the area the newest preview render was given
+    std::optional<std::uint64_t> resizeRenderTask_; // a timer id
     int runningExports_ = 0;
 
     std::uint32_t pending_ = 0;

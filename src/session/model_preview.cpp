@@ -31,7 +31,8 @@ void Model::prepareSmoothPreview() {
                          .output = newTemporaryFile("preview"),
                          .trimStart = start_,
                          .trimEnd = end_,
-                         .speed = exportSpeed_};
+                         .speed = exportSpeed_,
+                         .area = previewPixelSize_};
     setBusy(true);
     setProgress(0);
     setStatus(QStringLiteral("Preparing smooth preview..."));
@@ -39,6 +40,7 @@ void Model::prepareSmoothPreview() {
 
     previewFiles_.insert(job.output);
     renderOutput_ = job.output;
+    renderArea_ = job.area;
     renderTask_.id = job.id;
     renderTask_.stop = threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
         const ProgressCallback progress = [&](double fraction) {
@@ -49,6 +51,8 @@ void Model::prepareSmoothPreview() {
         };
         RenderOptions options;
         options.video = H264Settings::forPreview();
+        // No larger than the area shows it: smaller previews are ready sooner.
+        options.fitWithin = {job.area.width, job.area.height};
         try {
             const RenderResult result =
                 renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
@@ -85,7 +89,8 @@ void Model::previewRendered(const PreviewJob& job, const RenderResult& result) {
     prepared_ = {.file = job.output,
                  .sourceFrames = result.sourceFrameCount,
                  .trimStart = job.trimStart,
-                 .speed = job.speed};
+                 .speed = job.speed,
+                 .reduced = result.reduced};
     // A drag in progress keeps its picture; its release renders again.
     if (!scrubbing_)
         installPreparedPreview();

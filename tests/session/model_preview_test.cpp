@@ -1,6 +1,7 @@
 // The preview render with the real renderer: cancellation by a newer render
 // or a load, failures, and the files a session leaves behind.
 #include "model_fixture.h"
+#include "session/preview_area.h"
 
 #include <thread>
 
@@ -35,6 +36,48 @@ TEST_F(Preview, ANewerRenderCancelsTheRunningOneSilentlyAndItsFileGoes) {
                                     "mac_app_preview_started", "mac_app_preview_succeeded"}));
     EXPECT_EQ(model->status(), "larger-4s.mp4");
     EXPECT_EQ(previewFiles(), std::vector<fs::path>{player->itemPath()});
+}
+
+TEST_F(Preview, RendersNoLargerThanItsAreaAndAgainOnceTheAreaOutgrowsIt) {
+    const auto width = [](const fs::path& file) {
+        const DecodedVideo video = decodeVideo(file);
+        return video.frames.empty() ? 0 : video.frames[0].width;
+    };
+    // The 160x96 clip in an 80x80 area: 80x48.
+    model->setPreviewPixelSize({80, 80});
+    loadAndSettle(silentClip());
+    ASSERT_TRUE(model->preparedPreview().reduced);
+    EXPECT_EQ(width(*model->preparedPreview().file), 80);
+    events.clear();
+
+    // A picture 1 % larger would look no sharper; nor one as large in a
+    // drag, whose release renders anyway.
+    model->setPreviewPixelSize({81, 81});
+    timers->advance(kPreviewResizeDelay);
+    model->trim(TrimHandle::end, 0.8, true);
+    model->setPreviewPixelSize({120, 120});
+    timers->advance(kPreviewResizeDelay);
+    EXPECT_EQ(count("mac_app_preview_started"), 0);
+    model->trim(TrimHandle::end, 0.8, false);
+    settle();
+    EXPECT_EQ(width(*model->preparedPreview().file), 120);
+
+    // A window resized step by step renders once it stays put, at its size:
+    // the source's own, which no larger area improves on.
+    events.clear();
+    for (int side : {130, 150, 170, 300}) {
+        model->setPreviewPixelSize({side, side});
+        timers->advance(kPreviewResizeDelay / 2);
+    }
+    EXPECT_EQ(count("mac_app_preview_started"), 0);
+    timers->advance(kPreviewResizeDelay);
+    EXPECT_EQ(count("mac_app_preview_started"), 1);
+    settle();
+    EXPECT_FALSE(model->preparedPreview().reduced);
+    EXPECT_EQ(width(*model->preparedPreview().file), 160);
+    model->setPreviewPixelSize({600, 600});
+    timers->advance(kPreviewResizeDelay);
+    EXPECT_EQ(count("mac_app_preview_started"), 1);
 }
 
 TEST_F(Preview, ALoadCancelsTheRunningRender) {
