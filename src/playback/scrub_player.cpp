@@ -90,6 +90,10 @@ void ScrubPlayer::seek(double timeSeconds, double, SeekCompletion done) {
     worker_->seek(ticket, item_, tUs);
 }
 
+void ScrubPlayer::pause() {
+    worker_->rest();
+}
+
 void ScrubPlayer::setViewSize(PixelSize size) {
     worker_->setViewSize(size);
 }

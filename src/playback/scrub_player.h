@@ -3,9 +3,9 @@
 // (tolerance or not: landing exactly costs no more once decoding is needed,
 // and nothing when the frame is cached). A seek that has to decode a long
 // way from a key frame shows frames on the way first, the key frame within
-// a frame's decoding time, so a drag never waits long for a picture. Decoding runs on the ScrubWorker's
-// thread, so no call here waits for it; a picture the worker already made
-// for the view is shown without involving it.
+// a frame's decoding time, so a drag never waits long for a picture. Decoding runs on the
+// ScrubWorker's thread, so no call here waits for it; a picture the worker already made for the
+// view is shown without involving it.
 //
 // UI thread only; seek completions and frameChanged() arrive there.
 #pragma once
@@ -30,8 +30,10 @@ class ScrubPlayer : public PlayerBase {
     void setItem(const std::string& path, Looping looping = Looping::off) override;
     void clearItem() override;
     // A scrub player stays paused: it shows the frames it is seeked to.
+    // Pausing it also stops its work ahead (decoding near the frame shown)
+    // until the next seek, leaving the processor to others.
     void play() override {}
-    void pause() override {}
+    void pause() override;
     void seek(double timeSeconds, double toleranceSeconds, SeekCompletion done = {}) override;
     void setViewSize(PixelSize size) override;
 

@@ -31,6 +31,7 @@ void ScrubWorker::seek(uint64_t ticket, uint64_t item, int64_t tUs) {
     {
         std::lock_guard lock(mutex_);
         seeks_.push_back({ticket, item, tUs, false});
+        rest_ = false;
     }
     wake_.notify_all();
 }
@@ -46,10 +47,19 @@ void ScrubWorker::setViewSize(PixelSize size) {
     wake_.notify_all();
 }
 
+void ScrubWorker::rest() {
+    {
+        std::lock_guard lock(mutex_);
+        rest_ = true;
+    }
+    wake_.notify_all();
+}
+
 void ScrubWorker::follow(uint64_t item, int64_t tUs) {
     {
         std::lock_guard lock(mutex_);
         seeks_.push_back({0, item, tUs, true});
+        rest_ = false;
     }
     wake_.notify_all();
 }
@@ -113,16 +123,19 @@ bool ScrubWorker::serve(std::stop_token stop) {
     std::vector<SeekRequest> seeks;
     PixelSize size;
     bool resized = false;
+    bool rest = false;
     {
         std::unique_lock lock(mutex_);
-        wake_.wait(lock, stop,
-                   [&] { return newItem_ || !seeks_.empty() || viewSizeChanged_ || idleWork; });
+        wake_.wait(lock, stop, [&] {
+            return newItem_ || !seeks_.empty() || viewSizeChanged_ || rest_ || idleWork;
+        });
         if (stop.stop_requested())
             return false;
         newItem.swap(newItem_);
         seeks.swap(seeks_);
         size = viewSize_;
         resized = std::exchange(viewSizeChanged_, false);
+        rest = std::exchange(rest_, false);
     }
 
     if (newItem)
@@ -171,7 +184,12 @@ bool ScrubWorker::serve(std::stop_token stop) {
         } catch (const std::exception& failure) {
             callbacks_.failed(item_, describeFailure(failure));
         }
-    } else if (seeks.empty() && decoder_ && decoder_->hasIdleWork()) {
+    }
+    // A rest asked for after this round's seeks (a later seek cancels it).
+    if (rest && decoder_)
+        decoder_->dropIdleWork();
+    const bool served = newest || resized || !seeks.empty();
+    if (!served && decoder_ && decoder_->hasIdleWork()) {
         // (Asked again: a new item may have replaced or closed the decoder
         // since the wait.)
         try {

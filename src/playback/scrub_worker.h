@@ -60,6 +60,9 @@ class ScrubWorker {
     // Shows the frame on screen at `tUs` of generation `item`.
     void seek(uint64_t ticket, uint64_t item, int64_t tUs);
     void setViewSize(PixelSize size);
+    // Drops the work ahead planned by the seeks made before; the next seek
+    // plans its own.
+    void rest();
 
     struct Ready {
         int64_t ptsUs;
@@ -107,6 +110,7 @@ class ScrubWorker {
     std::vector<SeekRequest> seeks_;
     PixelSize viewSize_;
     bool viewSizeChanged_ = false;
+    bool rest_ = false;
 
     std::jthread thread_; // last: it stops before the members it uses go
 };

@@ -25,6 +25,9 @@ void Model::prepareSmoothPreview() {
     Batch batch(*this);
     cancelFrameResume();
     cancelRender();
+    // The render has the processor: the scrub player's work ahead waits for
+    // the next drag.
+    scrubPlayer_->pause();
 
     const PreviewJob job{.id = nextTaskId_++,
                          .source = *url_,
