@@ -33,6 +33,13 @@
 // 27    "No video frames found."                        both players
 // 28    "No audio track found."                         the preview player (it
 //                                                       then plays without sound)
+// 29    "The video's picture (WxH pixels) is larger than Kavlo can handle (at
+//       most 8192x4320 pixels)."                        opening any file
+// 30    "This selection needs about N GB of memory to render, but only M GB
+//       is free. Choose a shorter selection."           renderPingPongVideo/GIF
+// 31    "Could not save in “folder”: <reason>."         renderPingPongVideo/GIF
+// 32    "There is not enough free disk space to write the file."
+//                                                       the MP4, M4A and GIF writers
 // A conversion that fails has the converter's exit status as its code.
 #pragma once
 
@@ -65,6 +72,12 @@ enum KavloErrorCode : int {
     kAudioLoopBuildFailed = 24,
     kAudioAlignFailed = 25,
     kOutputIsSource = 26,
+    kSelectionTooLarge = 30,
+    kDestinationNotWritable = 31,
+    kDiskFull = 32,
+
+    // Opening any file.
+    kPictureTooLarge = 29,
 
     // The load and its conversion.
     kConverterNotFound = 10,
