@@ -43,7 +43,14 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
     // not reserve for it.
     frames.reserve(std::min<int64_t>(expected, 1024));
     while (int64_t(frames.size()) < expected) {
-        std::optional<Picture> picture = reader->next();
+        std::optional<Picture> picture;
+        try {
+            picture = reader->next();
+        } catch (const Error& e) {
+            if (e.domain() == kMediaDomain && e.code() == AVERROR_INVALIDDATA)
+                throw kavloError(kFrameReadFailed, "Video frame read failed");
+            throw;
+        }
         if (!picture)
             break;
         throwIfCancelled(stop);
@@ -51,7 +58,9 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
         if (progress)
             progress(std::min(double(frames.size()) / expected, 1.0) * progressShare);
     }
-    if (frames.empty() && reader->sawCorruptData())
+    // Damaged data would be written as damaged pictures, or as others that
+    // quietly refer to them: no picture of such a segment can be trusted.
+    if (reader->sawCorruptData())
         throw kavloError(kFrameReadFailed, "Video frame read failed");
     return frames;
 }

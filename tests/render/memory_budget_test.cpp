@@ -61,9 +61,8 @@ TEST(MemoryBudget, ASelectionThatCannotFitIsRefusedBeforeReading) {
     auto progress = [&](double) { read = true; };
     RenderOptions tight;
     tight.availableMemory = needed - 1;
-    const std::string error = test::errorText([&] {
-        renderPingPongVideo(source, dir / "out.mp4", 0, 1, 1, 1, progress, {}, tight);
-    });
+    const std::string error = test::errorText(
+        [&] { renderPingPongVideo(source, dir / "out.mp4", 0, 1, 1, 1, progress, {}, tight); });
     EXPECT_EQ(error, "Kavlo 30 This selection needs about 0.3 GB of memory to render, but only "
                      "0.3 GB is free. Choose a shorter selection.");
     GifRenderOptions gifTight;
