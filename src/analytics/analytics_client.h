@@ -6,13 +6,12 @@
 
 #include "analytics/app_analytics.h"
 #include "analytics/queue_file.h"
+#include "analytics/upload_request.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
 
 namespace kavlo {
@@ -31,7 +30,8 @@ class AnalyticsClient : public QObject {
   private:
     void scheduleFlush(std::chrono::milliseconds delay);
     void flush();
-    void finishUpload(QNetworkReply* reply, const QSet<QString>& sentIds);
+    // `status` is 0 when the upload got no HTTP answer; `error` says why.
+    void finishUpload(const QSet<QString>& sentIds, int status, const QString& error);
     void persistQueue();
 
     AnalyticsOptions options_;
@@ -40,9 +40,8 @@ class AnalyticsClient : public QObject {
     QString installationId_;
     const QString sessionId_;
     QList<AppAnalyticsEvent> queue_;
-    QTimer* flushTask_ = nullptr; // a pending flush while it runs
-    QNetworkAccessManager* network_ = nullptr;
-    QPointer<QNetworkReply> upload_; // the request in flight, if any
+    QTimer* flushTask_ = nullptr;    // a pending flush while it runs
+    QPointer<UploadRequest> upload_; // the request in flight, if any
     std::chrono::milliseconds retryDelay_;
     bool hasStartedSession_ = false;
 };
