@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 namespace kavlo {
@@ -96,6 +97,46 @@ INSTANTIATE_TEST_SUITE_P(Render, BrokenSource, ::testing::Range(0, test::kBroken
                          [](const auto& info) {
                              return std::string(test::kBrokenFileNames[info.param]);
                          });
+
+// The source changes under a render that has begun reading it: removed or
+// replaced, the render finishes from the file it opened; cut short in place,
+// it ends in a message or with the pictures it could still read.
+TEST(ChangingSource, ARenderFinishesFromTheFileItOpenedOrSaysWhy) {
+    TempDir dir;
+    const fs::path original = test::makeIndexedVideo(
+        dir / "original.mp4", {.frames = kFrames, .audio = "sin(2*PI*440*t)"});
+    const fs::path other = test::makeIndexedVideo(dir / "other.mp4", {.width = 192, .frames = 10});
+    const std::vector<int> sequence = pingPongIndexSequence(30, 1);
+    auto renderWhile = [&](const std::function<void(const fs::path&)>& change) {
+        const fs::path source = dir / "source.mp4";
+        fs::copy_file(original, source, fs::copy_options::overwrite_existing);
+        bool changed = false;
+        return failure([&] {
+            renderPingPongVideo(source, dir / "out.mp4", 0, 1, 1, 1, [&](double) {
+                if (!std::exchange(changed, true))
+                    change(source);
+            });
+        });
+    };
+    for (const auto& change : std::vector<std::function<void(const fs::path&)>>{
+             [](const fs::path& source) { fs::remove(source); },
+             [&](const fs::path& source) {
+                 fs::copy_file(other, source.string() + ".new");
+                 fs::rename(source.string() + ".new", source);
+             }}) {
+        ASSERT_EQ(renderWhile(change), std::nullopt);
+        const auto video = test::decodeVideo(dir / "out.mp4");
+        ASSERT_EQ(video.frames.size(), sequence.size());
+        for (std::size_t i = 0; i < sequence.size(); ++i)
+            EXPECT_EQ(video.frames[i].index, sequence[i]) << i;
+    }
+    const std::optional<std::string> cut =
+        renderWhile([](const fs::path& source) { fs::resize_file(source, 4096); });
+    if (!cut) {
+        for (const auto& frame : test::decodeVideo(dir / "out.mp4").frames)
+            EXPECT_TRUE(frame.index >= 0 && frame.index < 30) << frame.index;
+    }
+}
 
 } // namespace
 } // namespace kavlo
