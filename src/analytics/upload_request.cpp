@@ -51,16 +51,7 @@ UploadRequest::UploadRequest(const QUrl& url,
             [this] { finish(0, QStringLiteral("No answer within the request time-out")); });
     deadline_.start(timeout);
 
-    if (secure) {
-        auto* socket = new QSslSocket(this);
-        socket_ = socket;
-        connect(socket, &QSslSocket::encrypted, this, [this] { socket_->write(request_); });
-        socket->connectToHostEncrypted(url.host(), port);
-    } else {
-        socket_ = new QTcpSocket(this);
-        connect(socket_, &QTcpSocket::connected, this, [this] { socket_->write(request_); });
-        socket_->connectToHost(url.host(), port);
-    }
+    socket_ = secure ? new QSslSocket(this) : new QTcpSocket(this);
     // Qt stops taking bytes from the system once this much waits unread.
     socket_->setReadBufferSize(kMaxAnswerBytes);
     connect(socket_, &QTcpSocket::readyRead, this, &UploadRequest::onReadable);
@@ -69,6 +60,23 @@ UploadRequest::UploadRequest(const QUrl& url,
     connect(socket_, &QTcpSocket::disconnected, this, [this] {
         finish(0, QStringLiteral("The server closed the connection without an answer"));
     });
+    // Connecting may fail at once; the caller hears of it only later.
+    QMetaObject::invokeMethod(
+        this,
+        [this, host = url.host(), port, secure] {
+            if (!done_)
+                return; // timed out before it began
+            if (secure) {
+                auto* socket = static_cast<QSslSocket*>(socket_);
+                connect(socket, &QSslSocket::encrypted, this, [this] { socket_->write(request_); });
+                socket->connectToHostEncrypted(host, port);
+            } else {
+                connect(socket_, &QTcpSocket::connected, this,
+                        [this] { socket_->write(request_); });
+                socket_->connectToHost(host, port);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 UploadRequest::~UploadRequest() {

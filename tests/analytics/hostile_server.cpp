@@ -104,6 +104,10 @@ void HostileHttpServer::answer(QTcpSocket* socket) {
         send(randomBytes(512));
         socket->disconnectFromHost();
         break;
+    case Answer::interimAnswer:
+        send("HTTP/1.1 100 Continue\r\nX-Note: wait\r\n\r\nHTTP/1.1 204 No Content\r\n\r\n");
+        socket->disconnectFromHost();
+        break;
     case Answer::redirect:
         send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + redirectTo.toEncoded() +
              "/api/mac/analytics\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");

@@ -19,6 +19,7 @@ class HostileHttpServer : public QObject {
         garbageBody,      // 200 with a body of random bytes
         notHttp,          // random bytes instead of an HTTP answer
         redirect,         // 307 to `redirectTo`
+        interimAnswer,    // 100 Continue with a header, then 204
     };
 
     explicit HostileHttpServer(Answer answer);

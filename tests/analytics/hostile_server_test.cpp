@@ -97,16 +97,17 @@ TEST_P(HostileServer, TakesOnlyTheStatusKeepsUndeliveredEventsAndNeverBlocks) {
     EXPECT_TRUE(elsewhere.requests.isEmpty()) << "followed a redirect";
 }
 
-INSTANTIATE_TEST_SUITE_P(Analytics, HostileServer,
-                         ::testing::Values(Case{"TwoGigabyteBody", Answer::hugeBody, true},
-                                           Case{"GarbageBody", Answer::garbageBody, true},
-                                           Case{"HeadersAByteAtATime", Answer::tricklingHeaders,
-                                                false},
-                                           Case{"EndlessHeaders", Answer::endlessHeaders, true},
-                                           Case{"ResetConnection", Answer::reset, false},
-                                           Case{"NotHttp", Answer::notHttp, false},
-                                           Case{"RedirectToAnotherHost", Answer::redirect, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Analytics, HostileServer,
+    ::testing::Values(Case{"TwoGigabyteBody", Answer::hugeBody, true},
+                      Case{"GarbageBody", Answer::garbageBody, true},
+                      Case{"HeadersAByteAtATime", Answer::tricklingHeaders, false},
+                      Case{"EndlessHeaders", Answer::endlessHeaders, true},
+                      Case{"ResetConnection", Answer::reset, false},
+                      Case{"NotHttp", Answer::notHttp, false},
+                      Case{"RedirectToAnotherHost", Answer::redirect, false},
+                      Case{"ContinueThenNoContent", Answer::interimAnswer, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kavlo
