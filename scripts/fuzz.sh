@@ -64,11 +64,15 @@ fi
 failed=()
 for target in "${targets[@]}"; do
   seedDir="$seeds/media"
-  [ "$target" = queue_file ] && seedDir="$seeds/queue_file"
+  dict=(-dict=fuzz/media.dict)
+  if [ "$target" = queue_file ]; then
+    seedDir="$seeds/queue_file"
+    dict=()
+  fi
   mkdir -p "$build/corpus/$target" "$build/artifacts/$target"
   echo "fuzz: $target for ${seconds}s" >&2
   if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=65536 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" \
+      -max_len=65536 -print_final_stats=1 "${dict[@]}" -artifact_prefix="$build/artifacts/$target/" \
       "$build/corpus/$target" "$seedDir" 2>"$build/fuzz-$target.log"; then
     failed+=("$target")
     tail -n 40 "$build/fuzz-$target.log" >&2

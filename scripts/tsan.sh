@@ -21,10 +21,15 @@ cmake --build "$build" --target playback_tests session_tests kavlo_analytics_tes
 export QT_QPA_PLATFORM=offscreen
 # No sound device, as in CI (see tests/playback/CMakeLists.txt).
 export PULSE_SERVER=unix:/nonexistent/kavlo-tests-have-no-sound
-export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1 history_size=4"
+# Accesses made by the uninstrumented libraries through the sanitizer's
+# interceptors (memset, free, ...) are theirs to order, not ours.
+export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp ignore_noninstrumented_modules=1 second_deadlock_stack=1 history_size=4"
+# The queue file test kills a child started with QProcess, whose clone()
+# call the sanitizer's runtime cannot follow (it aborts in its fork hook).
+skip="*KillingTheWriter*"
 status=0
 for binary in "${binaries[@]}"; do
   echo "tsan: $binary" >&2
-  "$build/$binary" --gtest_filter="${1:-*}" --gtest_brief=1 || status=1
+  "$build/$binary" --gtest_filter="${1:-*}-$skip" --gtest_brief=1 || status=1
 done
 exit $status
