@@ -71,7 +71,7 @@ for target in "${targets[@]}"; do
   fi
   mkdir -p "$build/corpus/$target" "$build/artifacts/$target"
   echo "fuzz: $target for ${seconds}s" >&2
-  if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
       -max_len=65536 -print_final_stats=1 "${dict[@]}" -artifact_prefix="$build/artifacts/$target/" \
       "$build/corpus/$target" "$seedDir" 2>"$build/fuzz-$target.log"; then
     failed+=("$target")
