@@ -15,6 +15,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+} // namespace
+
+void PrintTo(const NamedTarget& target, std::ostream* out) {
+    *out << target.name;
+}
+
+namespace {
+
 class FuzzRegression : public ::testing::TestWithParam<NamedTarget> {};
 
 TEST_P(FuzzRegression, EveryKeptInputPasses) {

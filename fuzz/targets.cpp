@@ -1,6 +1,7 @@
 #include "targets.h"
 
 #include "analytics/analytics_event.h"
+#include "media/colour.h"
 #include "media/error.h"
 #include "media/input_file.h"
 #include "render/audio_reader.h"
