@@ -4,6 +4,7 @@
 #include "media/decoder.h"
 #include "media/error.h"
 #include "media/input_file.h"
+#include "support/broken_media.h"
 #include "support/error_text.h"
 #include "support/test_media.h"
 
@@ -19,60 +20,18 @@ namespace fs = std::filesystem;
 using test::errorText;
 using test::TempDir;
 
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void putBigEndian16(std::string& bytes, std::size_t at, int value) {
-    bytes[at] = char(value >> 8);
-    bytes[at + 1] = char(value & 0xff);
-}
-
 class InputLimits : public ::testing::Test {
   protected:
-    // A 64x48 Motion JPEG clip in a QuickTime file: both its container and
-    // every picture state the size in plain 16-bit fields.
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        test::runFfmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10", "-t", "1", "-c:v", "mjpeg",
-                         (dir_->path() / "small.mov").string()});
-        small_ = readBytes(dir_->path() / "small.mov");
-    }
-    static void TearDownTestSuite() { delete dir_; }
-
-    // The clip claiming width x height in its sample description (the
-    // container) and/or in each picture's frame header.
+    // A 64x48 clip claiming width x height in its container and/or pictures.
     fs::path claiming(const std::string& name, int width, int height, bool container,
                       bool pictures) const {
-        std::string bytes = small_;
-        if (container) {
-            // In the 'jpeg' sample entry, width and height follow 24 bytes
-            // of reserved fields, versions and qualities.
-            const std::size_t entry = bytes.find("jpeg");
-            putBigEndian16(bytes, entry + 28, width);
-            putBigEndian16(bytes, entry + 30, height);
-        }
-        for (std::size_t at = 0; pictures && (at = bytes.find("\xff\xc0", at)) != bytes.npos;
-             at += 2) {
-            putBigEndian16(bytes, at + 5, height); // start-of-frame: precision, height, width
-            putBigEndian16(bytes, at + 7, width);
-        }
-        const fs::path path = dir_->path() / name;
-        writeBytes(path, bytes);
+        const fs::path path = test::makeMotionJpeg(dir_ / name, "64x48");
+        test::claimPictureSize(path, width, height, container, pictures);
         return path;
     }
 
-    static TempDir* dir_;
-    static std::string small_;
+    TempDir dir_;
 };
-
-TempDir* InputLimits::dir_ = nullptr;
-std::string InputLimits::small_;
 
 TEST_F(InputLimits, APictureBeyondEightKIsRefusedBeforeAnythingIsDecoded) {
     EXPECT_EQ(
@@ -86,36 +45,30 @@ TEST_F(InputLimits, APictureBeyondEightKIsRefusedBeforeAnythingIsDecoded) {
     EXPECT_TRUE(errorText([&] {
                     InputFile(claiming("area.mov", 8192, 4328, true, false).string());
                 }).starts_with("Kavlo 29 "));
-    const InputFile small((dir_->path() / "small.mov").string());
-    EXPECT_EQ(small.info().video->codedWidth, 64);
+    EXPECT_EQ(InputFile(claiming("small.mov", 64, 48, true, true)).info().video->codedWidth, 64);
 }
 
 TEST_F(InputLimits, PicturesLargerThanTheContainerSaysAreRefusedToo) {
     // A real 9000x4800 picture in a container that says 64x48: probing
     // decodes it and finds out.
-    const fs::path lying = dir_->path() / "lying.mov";
-    test::runFfmpeg({"-f", "lavfi", "-i", "color=c=gray:s=9000x4800:r=1", "-frames:v", "1", "-c:v",
-                     "mjpeg", lying.string()});
-    std::string bytes = readBytes(lying);
-    const std::size_t entry = bytes.find("jpeg");
-    putBigEndian16(bytes, entry + 28, 64);
-    putBigEndian16(bytes, entry + 30, 48);
-    writeBytes(lying, bytes);
+    const fs::path lying = test::makeMotionJpeg(dir_ / "lying.mov", "9000x4800", 1);
+    test::claimPictureSize(lying, 64, 48, true, false);
     EXPECT_EQ(errorText([&] { InputFile(lying.string()); }),
               "Kavlo 29 The video's picture (9000x4800 pixels) is larger than Kavlo can handle "
               "(at most 8192x4320 pixels).");
 
     // A stream of JPEG pictures that grows after its first: the decoder
     // refuses the big one rather than allocating it.
-    const fs::path growing = dir_->path() / "growing.mjpeg";
+    const fs::path growing = dir_ / "growing.mjpeg";
     std::string stream;
     for (const char* size : {"64x48", "9000x4800"}) {
-        const fs::path picture = dir_->path() / (std::string(size) + ".jpg");
+        const fs::path picture = dir_ / (std::string(size) + ".jpg");
         test::runFfmpeg({"-f", "lavfi", "-i", std::string("color=c=gray:r=1:s=") + size,
                          "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg", picture.string()});
-        stream += readBytes(picture);
+        std::ifstream in(picture, std::ios::binary);
+        stream.append(std::istreambuf_iterator<char>(in), {});
     }
-    writeBytes(growing, stream);
+    std::ofstream(growing, std::ios::binary) << stream;
     InputFile file(growing.string());
     ASSERT_TRUE(file.info().video);
     EXPECT_EQ(file.info().video->codedWidth, 64);
@@ -151,13 +104,13 @@ TEST(InputSafety, PlaylistsAndReferenceFilesAreNotFollowed) {
                         "m=video 9 RTP/AVP 96\na=rtpmap:96 H264/90000\n"},
     };
     for (const auto& [name, text] : disguised) {
-        writeBytes(dir / name, text);
+        std::ofstream(dir / name) << text;
         const std::string error = errorText([&] { InputFile(dir / name); });
         EXPECT_TRUE(error.starts_with("FFmpeg ")) << name << ": " << error;
     }
     // A text file, an empty file and a plain video still behave as before.
-    writeBytes(dir / "notes.mp4", "Shopping list: milk, eggs, a video editor.\n");
-    writeBytes(dir / "empty.mp4", "");
+    std::ofstream(dir / "notes.mp4") << "Shopping list: milk, eggs, a video editor.\n";
+    std::ofstream(dir / "empty.mp4") << "";
     EXPECT_TRUE(errorText([&] { InputFile(dir / "notes.mp4"); }).starts_with("FFmpeg "));
     EXPECT_TRUE(errorText([&] { InputFile(dir / "empty.mp4"); }).starts_with("FFmpeg "));
     EXPECT_TRUE(InputFile(clip.string()).info().video);

@@ -43,7 +43,39 @@ std::pair<std::size_t, std::size_t> findBox(const std::string& bytes, const char
     throw std::runtime_error(std::string("no box ") + type);
 }
 
+void putBigEndian16(std::string& bytes, std::size_t at, int value) {
+    bytes[at] = char(value >> 8);
+    bytes[at + 1] = char(value & 0xff);
+}
+
 } // namespace
+
+fs::path makeMotionJpeg(const fs::path& path, const std::string& size, int frames) {
+    runFfmpeg({"-f", "lavfi", "-i", "testsrc2=r=10:s=" + size, "-frames:v", std::to_string(frames),
+               "-c:v", "mjpeg", path.string()});
+    return path;
+}
+
+void claimPictureSize(const fs::path& file, int width, int height, bool inContainer,
+                      bool inPictures) {
+    std::string bytes = readAll(file);
+    if (inContainer) {
+        // In the 'jpeg' sample entry, width and height follow 24 bytes of
+        // reserved fields, versions and qualities.
+        const std::size_t entry = bytes.find("jpeg");
+        if (entry == std::string::npos)
+            throw std::runtime_error("not a Motion JPEG QuickTime file");
+        putBigEndian16(bytes, entry + 28, width);
+        putBigEndian16(bytes, entry + 30, height);
+    }
+    // Start of frame: marker, length, precision, height, width.
+    for (std::size_t at = 0; inPictures && (at = bytes.find("\xff\xc0", at)) != bytes.npos;
+         at += 2) {
+        putBigEndian16(bytes, at + 5, height);
+        putBigEndian16(bytes, at + 7, width);
+    }
+    writeAll(file, bytes);
+}
 
 std::vector<BrokenFile> makeBrokenFiles(const fs::path& dir, const fs::path& clip,
                                         double durationSeconds) {

@@ -33,4 +33,14 @@ inline constexpr int kBrokenFileCount = int(std::size(kBrokenFileNames));
 std::vector<BrokenFile> makeBrokenFiles(const std::filesystem::path& dir,
                                         const std::filesystem::path& clip, double durationSeconds);
 
+// A Motion JPEG clip in a QuickTime file, `size` as ffmpeg reads it
+// ("64x48"). Its container and every picture state the picture size in
+// plain 16-bit fields, which claimPictureSize rewrites.
+std::filesystem::path makeMotionJpeg(const std::filesystem::path& path, const std::string& size,
+                                     int frames = 10);
+// Rewrites such a file in place so that its sample description (the
+// container) and/or each picture's frame header claim width x height.
+void claimPictureSize(const std::filesystem::path& file, int width, int height, bool inContainer,
+                      bool inPictures);
+
 } // namespace kavlo::test
