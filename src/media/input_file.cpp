@@ -97,10 +97,11 @@ InputFile::InputFile(const std::string& path) {
     AVFormatContext* raw = nullptr;
     const int opened = avformat_open_input(&raw, path.c_str(), nullptr, &options);
     av_dict_free(&options);
-    // FFmpeg's words for a file cut short or not a media file at all ("End
-    // of file", "Invalid data found when processing input") say nothing to
-    // the user; the code still tells analytics what happened.
-    if (opened == AVERROR_INVALIDDATA || opened == AVERROR_EOF)
+    // FFmpeg's words for a file cut short, not a media file at all, or one
+    // only the denied demuxers read ("End of file", "Invalid data found
+    // when processing input", "Invalid argument") say nothing to the user;
+    // the code still tells analytics what happened.
+    if (opened == AVERROR_INVALIDDATA || opened == AVERROR_EOF || opened == AVERROR(EINVAL))
         throw Error(kMediaDomain, opened, "The file is damaged or is not a video.");
     checkAv(opened, "open input");
     ctx_.reset(raw);
