@@ -2,7 +2,7 @@
 // whatever they hold. Any crash, sanitizer report, leak, hang or broken
 // promise (a decoded queue that does not survive its own round trip) is a
 // bug. libFuzzer drives them (fuzzer.cpp); the regression test replays the
-// inputs that once failed (regressions/<target>/).
+// inputs that once failed (tests/fuzz/regressions/<target>/).
 #pragma once
 
 #include <cstddef>

@@ -9,7 +9,7 @@
 # Targets: probe segment_pictures segment_sound queue_file (default: all).
 # A crash, leak, time-out or memory blow-up stops that target and keeps its
 # input in build-fuzz/artifacts/<target>/; once fixed, copy it to
-# fuzz/regressions/<target>/, where the test suite replays it. Exits
+# tests/fuzz/regressions/<target>/, where the test suite replays it. Exits
 # non-zero when any target failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
