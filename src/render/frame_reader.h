@@ -5,6 +5,8 @@
 #include "media/picture.h"
 #include "render/render_types.h"
 
+#include <cstdint>
+#include <optional>
 #include <stop_token>
 #include <vector>
 
@@ -20,9 +22,13 @@ struct RenderSize {
 // 1281x721 gives 1280x720.
 RenderSize computeRenderSize(const VideoTrackInfo& track);
 
+// E = max(round((trimEnd - trimStart) * frameRate), 2): how many pictures a
+// segment read at frameRate may give.
+int64_t expectedFrameCount(double trimStart, double trimEnd, double frameRate);
+
 // Reads the segment [trimStart, trimEnd] of the file's video track sampled at
-// frameRate: at most E = max(round((trimEnd - trimStart) * frameRate), 2)
-// pictures, fewer when the track ends first. Reports progress from 0 to
+// frameRate: at most E = expectedFrameCount() pictures, fewer when the track
+// ends first. Reports progress from 0 to
 // progressShare. Throws Cancelled when `stop` is requested.
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
@@ -38,10 +44,14 @@ struct RenderFrames {
 
 // Reads the segment of the file's video track, sampled at
 // samplingRate(nominal frame rate). Throws code 1 when the file has no video
-// track and code 4 when the segment gives fewer than two pictures.
+// track, code 30 before reading when the segment's pictures would need more
+// memory than is available (`availableMemory`, or what the machine has free
+// when not given; see memory_budget.h), and code 4 when the segment gives
+// fewer than two pictures.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop);
+                              std::stop_token stop,
+                              std::optional<uint64_t> availableMemory = std::nullopt);
 
 } // namespace kavlo

@@ -105,10 +105,11 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
-    replaceOutputOf(sourcePath, outputPath);
+    checkOutputIsNotSource(sourcePath, outputPath);
+    PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment =
-        readRenderFrames(source, trimStart, trimEnd, samplingFrameRate, progress, kReadShare, stop);
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, samplingFrameRate, progress,
+                                            kReadShare, stop, options.availableMemory);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;
@@ -120,8 +121,9 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     const double outputRate = frameRate * std::max(speed, 0.01);
 
     if (!audio) {
-        writePingPongVideo(frames, sequence, outputPath, size.width, size.height, outputRate,
+        writePingPongVideo(frames, sequence, output.path(), size.width, size.height, outputRate,
                            progressShare(progress, kReadShare, 1.0), stop, options.video);
+        output.commit();
         return {frameCount, frameRate};
     }
 
@@ -141,7 +143,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                       soundProgress, token);
         },
         progressShare(progress, kVideoWrittenWithSound, kAudioWritten), stop);
-    assembleFinalMP4(videoFile.path(), audioFile.path(), outputPath, offset);
+    assembleFinalMP4(videoFile.path(), audioFile.path(), output.path(), offset);
+    output.commit();
     if (progress)
         progress(1.0);
     return {frameCount, frameRate};
