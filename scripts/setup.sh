@@ -15,6 +15,8 @@ packages=(
   libimagequant-dev libgif-dev
   # Qt
   qt6-base-dev qt6-multimedia-dev libgl-dev
+  # the window manager's aspect hints on X11
+  libxcb1-dev
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
   # sound device on headless machines (bench/playback/null-sink.sh)
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
