@@ -1,9 +1,12 @@
 // The update notice: decoding the endpoint's answer, where it is asked, and
 // the checker against a local server, from the request to the alert's two
 // buttons.
+#include "app/update_alert.h"
 #include "app/update_checker.h"
 #include "support/test_http_server.h"
 
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -151,6 +154,27 @@ TEST_F(UpdateCheckerTest, AnInvalidDownloadAddressOnlyClosesTheNotice) {
     EXPECT_FALSE(checker->availableUpdate());
     EXPECT_TRUE(opened_.isEmpty());
     EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available"}));
+}
+
+TEST_F(UpdateCheckerTest, TheAlertOffersDownloadAndEscapeMeansNotNow) {
+    QWidget window;
+    window.resize(760, 600);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto checker = check(update(6));
+    attachUpdateAlert(&window, checker.get());
+    QMessageBox* alert = shownUpdateAlert(&window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->windowTitle(), "Update Available");
+    EXPECT_EQ(alert->text(), "Version 2.0 is available. Notes.");
+    QStringList buttons;
+    for (QAbstractButton* button : alert->buttons())
+        buttons.append(button->text());
+    EXPECT_EQ(buttons, QStringList({"Download", "Not Now"}));
+    QTest::keyClick(alert, Qt::Key_Escape);
+    EXPECT_FALSE(checker->availableUpdate());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shownUpdateAlert(&window); }));
+    EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available", "mac_app_update_dismissed"}));
 }
 
 TEST_F(UpdateCheckerTest, EveryOtherAnswerLeavesNoTrace) {
