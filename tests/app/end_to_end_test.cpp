@@ -90,7 +90,11 @@ class EndToEndTest : public ::testing::Test {
         services_.track = [this](const UsageEvent& event) { analytics_->track(event); };
         services_.startAnalyticsSession = [this] { analytics_->startSession(); };
         services_.openUrl = [](const QUrl&) { return true; };
-        services_.confirmClose = [](QWidget*, int) { return true; };
+        // Closing a window while it exports is declined.
+        services_.confirmClose = [this](QWidget*, int running) {
+            closeQuestions_.append(running);
+            return false;
+        };
     }
 
     // The events the server received, in order.
@@ -114,6 +118,7 @@ class EndToEndTest : public ::testing::Test {
     test::TestHttpServer server_;
     std::unique_ptr<AppAnalytics> analytics_;
     WindowServices services_;
+    QList<int> closeQuestions_;
 };
 
 // The playhead rose, fell and rose again: the ping-pong preview loops.
@@ -195,6 +200,10 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
     QAction* threeLoops = content.exportMP4Menu()->menu()->actions().value(2);
     ASSERT_TRUE(threeLoops && threeLoops->text() == "3 loops");
     threeLoops->trigger();
+    ASSERT_EQ(model.runningExports(), 1);
+    window->close();
+    EXPECT_TRUE(window->isVisible()) << "the user declined to stop the export";
+    EXPECT_EQ(closeQuestions_, QList<int>{1});
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return model.status() == "Saved e2e-output.mp4"; }, kLongWaitMs))
         << model.status().toStdString();
