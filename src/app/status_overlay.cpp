@@ -17,6 +17,10 @@ const QColor kFailureText = QColor(255, 150, 140);
 constexpr int kBottomGap = 12;
 constexpr int kProgressHeight = 3;
 
+bool sameNotice(const std::optional<StatusMessage>& a, const StatusMessage& b) {
+    return a && a->kind == b.kind && a->text == b.text;
+}
+
 } // namespace
 
 StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
@@ -41,11 +45,11 @@ StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
     delay_.setSingleShot(true);
     expiry_.setSingleShot(true);
     connect(&delay_, &QTimer::timeout, this, [this] {
-        due_ = true;
-        present();
+        if (pending_)
+            showMessage(*std::exchange(pending_, std::nullopt));
     });
     connect(&expiry_, &QTimer::timeout, this, [this] {
-        expired_ = true;
+        shown_.reset();
         present();
     });
     hide();
@@ -53,22 +57,38 @@ StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
 
 void StatusOverlay::setState(const QString& status, bool busy, double progress) {
     const std::optional<StatusMessage> next = statusMessage(status, busy, progress);
-    const bool sameNotice =
-        next && message_ && next->kind == message_->kind && next->text == message_->text;
-    if (sameNotice) {
-        message_->progress = next->progress; // only the bar moves
+    if (next && sameNotice(shown_, *next)) {
+        shown_->progress = next->progress; // only the bar moves
         update();
         return;
     }
-    message_ = next;
-    due_ = !message_ || message_->delayMs == 0;
-    expired_ = false;
+    if (next && sameNotice(pending_, *next)) {
+        pending_->progress = next->progress;
+        return;
+    }
+    pending_.reset();
     delay_.stop();
+    if (!next) {
+        // The work has ended; an outcome or a note stays for its time.
+        if (shown_ && shown_->kind == StatusMessage::Kind::working) {
+            shown_.reset();
+            present();
+        }
+        return;
+    }
+    if (next->delayMs > 0) {
+        pending_ = next;
+        delay_.start(next->delayMs);
+        return;
+    }
+    showMessage(*next);
+}
+
+void StatusOverlay::showMessage(const StatusMessage& message) {
+    shown_ = message;
     expiry_.stop();
-    if (message_ && message_->delayMs > 0)
-        delay_.start(message_->delayMs);
-    if (message_ && message_->showForMs > 0)
-        expiry_.start(message_->delayMs + message_->showForMs);
+    if (message.showForMs > 0)
+        expiry_.start(message.showForMs);
     present();
 }
 
@@ -83,22 +103,22 @@ void StatusOverlay::setArea(const QRect& area) {
 }
 
 std::optional<StatusMessage> StatusOverlay::shownMessage() const {
-    return isVisibleTo(parentWidget()) ? message_ : std::nullopt;
+    return isVisibleTo(parentWidget()) ? shown_ : std::nullopt;
 }
 
 void StatusOverlay::present() {
-    if (!message_ || !due_ || expired_) {
+    if (!shown_) {
         hide();
         return;
     }
-    text_->setText(message_->text);
+    text_->setText(shown_->text);
     QPalette palette = text_->palette();
     palette.setColor(QPalette::WindowText,
-                     message_->kind == StatusMessage::Kind::failed ? kFailureText : Qt::white);
+                     shown_->kind == StatusMessage::Kind::failed ? kFailureText : Qt::white);
     text_->setPalette(palette);
     const bool offerFolder =
-        message_->kind == StatusMessage::Kind::saved && !savedFile_.empty() &&
-        savedFileName(message_->text) ==
+        shown_->kind == StatusMessage::Kind::saved && !savedFile_.empty() &&
+        savedFileName(shown_->text) ==
             QFile::decodeName(QByteArray::fromStdString(savedFile_.filename().string()));
     folderButton_->setVisible(offerFolder);
     place();
@@ -137,12 +157,12 @@ void StatusOverlay::paintEvent(QPaintEvent*) {
     painter.fillPath(shape, QColor(0, 0, 0, 190));
     painter.setPen(QColor(255, 255, 255, 40));
     painter.drawPath(shape);
-    if (message_ && message_->progress) {
+    if (shown_ && shown_->progress) {
         painter.setClipPath(shape);
         const QRectF track(0, height() - kProgressHeight, width(), kProgressHeight);
         painter.fillRect(track, QColor(255, 255, 255, 50));
         painter.fillRect(
-            QRectF(track.topLeft(), QSizeF(track.width() * *message_->progress, track.height())),
+            QRectF(track.topLeft(), QSizeF(track.width() * *shown_->progress, track.height())),
             kAccent);
     }
 }

@@ -39,14 +39,16 @@ class StatusOverlay : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    void showMessage(const StatusMessage& message);
     void present();
     void place();
 
     QLabel* text_;
     QPushButton* folderButton_;
-    std::optional<StatusMessage> message_;
-    bool due_ = false; // the delay has passed
-    bool expired_ = false;
+    // On screen now, and waiting for its delay: a quick piece of work
+    // never replaces what is shown.
+    std::optional<StatusMessage> shown_;
+    std::optional<StatusMessage> pending_;
     std::filesystem::path savedFile_;
     QRect area_;
     QTimer delay_;

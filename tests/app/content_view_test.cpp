@@ -195,13 +195,26 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_EQ(view_.videoAreaRect(), video);
     EXPECT_EQ(view_.controlStack()->geometry(), controls);
 
-    // A preview that renders quickly never shows.
+    // A preview that renders quickly never shows, nor hides the note
+    // before it.
+    auto shownText = [&] {
+        const auto shown = view_.statusOverlay()->shownMessage();
+        return shown ? shown->text : QString();
+    };
+    view_.setStatus("Marked start frame 12", 0);
     view_.setBusy(true);
     view_.setStatus("Preparing smooth preview...", 0.5);
-    EXPECT_FALSE(view_.statusOverlay()->shownMessage());
+    EXPECT_EQ(shownText(), "Marked start frame 12");
     view_.setBusy(false);
     view_.setStatus("clip.mp4", 1);
     QTest::qWait(kQuietWorkDelayMs + 100);
+    EXPECT_EQ(shownText(), "Marked start frame 12");
+    // A slow one does, and goes when it ends.
+    view_.setBusy(true);
+    view_.setStatus("Preparing smooth preview...", 0.5);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownText() == "Preparing smooth preview..."; }));
+    view_.setBusy(false);
+    view_.setStatus("clip.mp4", 1);
     EXPECT_FALSE(view_.statusOverlay()->shownMessage());
 
     // A save offers its folder.
