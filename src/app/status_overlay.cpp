@@ -26,7 +26,6 @@ bool sameNotice(const std::optional<StatusMessage>& a, const StatusMessage& b) {
 StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
     text_ = new QLabel(this);
-    text_->setWordWrap(true);
     text_->setTextFormat(Qt::PlainText);
     folderButton_ = new QPushButton(QStringLiteral("Show in Folder"), this);
     folderButton_->setFlat(true);
@@ -136,13 +135,15 @@ void StatusOverlay::place() {
                                 ? folderButton_->sizeHint().width() + layout()->spacing()
                                 : 0;
     // One line when it fits; wrapped within the video area when not.
-    const int textRoom = maxWidth - margins.left() - margins.right() - buttonWidth;
-    const int textWidth =
-        std::min(text_->fontMetrics().horizontalAdvance(text_->text()) + 1, std::max(textRoom, 40));
+    const int textRoom = std::max(maxWidth - margins.left() - margins.right() - buttonWidth, 40);
+    const int advance = text_->fontMetrics().horizontalAdvance(text_->text()) + 1;
+    // Wrapping labels break early; a text that fits is laid out unwrapped.
+    text_->setWordWrap(advance > textRoom);
+    const int textWidth = std::min(advance, textRoom);
     text_->setFixedWidth(textWidth);
     const int width = margins.left() + textWidth + buttonWidth + margins.right();
     const int height =
-        std::max(text_->heightForWidth(textWidth),
+        std::max(text_->wordWrap() ? text_->heightForWidth(textWidth) : text_->sizeHint().height(),
                  folderButton_->isVisibleTo(this) ? folderButton_->sizeHint().height() : 0) +
         margins.top() + margins.bottom();
     setGeometry(area_.x() + (area_.width() - width) / 2, area_.bottom() - kBottomGap - height,
