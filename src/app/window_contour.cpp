@@ -44,6 +44,11 @@ QSizeF minimumContentSize(const ContourShape& shape, const std::optional<ScreenA
         shape, {kMinimumContentWidth, shape.contentHeightForWidth(kMinimumContentWidth)}, screen);
 }
 
+bool shapeFitsScreen(const ContourShape& shape, const std::optional<ScreenArea>& screen) {
+    const QSizeF minimum = minimumContentSize(shape, screen);
+    return minimum.height() >= shape.contentHeightForWidth(minimum.width()) - 1;
+}
+
 QSizeF lockedResize(const ContourShape& shape, QSizeF proposed, QSizeF reference,
                     const std::optional<ScreenArea>& screen) {
     double width = 0;

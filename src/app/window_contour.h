@@ -48,6 +48,10 @@ struct ScreenArea {
     QSizeF contentSize() const;
 };
 
+// Whether a window of the minimum width keeps the shape on the screen; when
+// not, every window of the shape is cut to the screen's height.
+bool shapeFitsScreen(const ContourShape& shape, const std::optional<ScreenArea>& screen);
+
 // The content size of `size` (the height is not used with a screen) made to
 // fit the screen: the width no wider than the widest whose height fits, and
 // never below 760 unless the screen is narrower; the height follows the

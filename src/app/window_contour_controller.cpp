@@ -108,9 +108,10 @@ void WindowContourController::refit() {
     const Limits bounds = limits();
     window_->setMinimumSize(bounds.minimum.boundedTo(window_->size()));
     window_->setMaximumSize(bounds.maximum.expandedTo(window_->size()));
+    // The window manager holds the new size to the aspect it was given.
+    updateHints();
     fitWindowToAspect();
     applySizeLimits();
-    updateHints();
 }
 
 void WindowContourController::fitWindowToAspect() {
@@ -194,7 +195,12 @@ void WindowContourController::updateHints() {
         connect(window_->windowHandle(), &QWindow::screenChanged, this,
                 &WindowContourController::refit);
     }
-    hints_->set(shape_.aspect, {shape_.horizontalInset, shape_.verticalExtra});
+    // Where even the narrowest window is cut to the screen, no window keeps
+    // the shape; asking the window manager to would push it off the screen.
+    if (shapeFitsScreen(shape_, screenArea()))
+        hints_->set(shape_.aspect, {shape_.horizontalInset, shape_.verticalExtra});
+    else
+        hints_->clear();
 }
 
 bool WindowContourController::eventFilter(QObject* watched, QEvent* event) {

@@ -71,12 +71,26 @@ void X11AspectHints::set(double aspect, QSizeF base) {
     write();
 }
 
+void X11AspectHints::clear() {
+    aspect_ = 0;
+    write();
+}
+
 void X11AspectHints::write() {
     xcb_connection_t* c = connection();
-    if (!c || !window_ || !window_->handle() || aspect_ <= 0)
+    if (!c || !window_ || !window_->handle())
         return;
     const auto id = static_cast<xcb_window_t>(window_->winId());
     Hints hints = readHints(c, id);
+    if (aspect_ <= 0) {
+        if (hints[kFlags] & kAspectFlag) {
+            hints[kFlags] &= ~kAspectFlag;
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NORMAL_HINTS,
+                                XCB_ATOM_WM_SIZE_HINTS, 32, kFieldCount, hints.data());
+            xcb_flush(c);
+        }
+        return;
+    }
     const double ratio = window_->devicePixelRatio();
     const auto numerator = static_cast<uint32_t>(
         std::clamp(std::llround(aspect_ * kAspectDenominator), 1LL, 0x7fffffffLL));

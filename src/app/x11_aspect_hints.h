@@ -27,6 +27,8 @@ class X11AspectHints : public QAbstractNativeEventFilter {
 
     // The aspect of the content beyond `base` (device-independent pixels).
     void set(double aspect, QSizeF base);
+    // No aspect: for a window the screen is too small to keep in shape.
+    void clear();
 
     // A mouse button is held anywhere on the display: the window manager may
     // be in the middle of a resize it has not told the window about.

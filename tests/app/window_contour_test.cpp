@@ -48,6 +48,9 @@ TEST(ContourFormulas, TheScreenLimitsTheWidthSoThatTheHeightFits) {
     // height cut to the screen.
     const ContourShape portrait{9.0 / 16.0, 36, 193};
     EXPECT_EQ(clampToScreen(portrait, {1000, 0}, screen(1280, 800)), QSizeF(760, 800));
+    EXPECT_FALSE(shapeFitsScreen(portrait, screen(1280, 800))) << "no window keeps the shape";
+    EXPECT_TRUE(shapeFitsScreen(kWide, screen(1280, 800)));
+    EXPECT_TRUE(shapeFitsScreen(portrait, std::nullopt));
     // Frame margins come off the room.
     const ScreenArea framed{QRectF(0, 0, 2000, 700), QMarginsF(1, 30, 1, 1)};
     EXPECT_DOUBLE_EQ(clampToScreen(kWide, {1500, 0}, framed).height(), 669);
