@@ -3,7 +3,10 @@
 #include "app/update_checker.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
+#include <QWindow>
 
 namespace kavlo {
 
@@ -15,6 +18,16 @@ void present(QWidget* host, UpdateChecker* checker) {
     const std::optional<MacUpdateInfo>& update = checker->availableUpdate();
     if (!update || shownUpdateAlert(host))
         return;
+    // The alert is centred on its window: it waits until the window is on
+    // screen where the window manager placed it.
+    const QWindow* window = host->window()->windowHandle();
+    if (!window || !window->isExposed()) {
+        QTimer::singleShot(100, checker, [host = QPointer<QWidget>(host), checker] {
+            if (host)
+                present(host, checker);
+        });
+        return;
+    }
     auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Update Available"),
                                 updateAlertMessage(*update), QMessageBox::NoButton, host);
     box->setObjectName(QLatin1StringView(kAlertName));
