@@ -58,7 +58,7 @@ KavloApp::KavloApp(WindowServices services, QObject* parent)
     : QObject(parent), services_(std::move(services)) {}
 
 KavloApp::~KavloApp() {
-    for (const QPointer<MainWindow>& window : windows_)
+    for (const QPointer<QWidget>& window : windows_)
         delete window.data();
 }
 
@@ -67,7 +67,7 @@ MainWindow* KavloApp::newWindow() {
     window->installEventFilter(this);
     connect(window, &MainWindow::newWindowRequested, this, &KavloApp::newWindow);
     connect(window, &MainWindow::quitRequested, this, &KavloApp::quit);
-    connect(window, &QObject::destroyed, this, [this] { windows_.removeAll(nullptr); });
+    windows_.removeAll(nullptr);
     windows_.prepend(window);
     // A new window is placed a little below and right of the one before.
     if (windows_.size() > 1 && windows_[1])
@@ -105,9 +105,9 @@ void KavloApp::quit() {
 
 QList<MainWindow*> KavloApp::windows() const {
     QList<MainWindow*> open;
-    for (const QPointer<MainWindow>& window : windows_) {
+    for (const QPointer<QWidget>& window : windows_) {
         if (window)
-            open.append(window);
+            open.append(static_cast<MainWindow*>(window.data()));
     }
     return open;
 }
@@ -115,7 +115,7 @@ QList<MainWindow*> KavloApp::windows() const {
 bool KavloApp::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::WindowActivate) {
         for (qsizetype i = 0; i < windows_.size(); ++i) {
-            if (windows_[i] == watched) {
+            if (windows_[i].data() == watched) {
                 windows_.move(i, 0);
                 break;
             }

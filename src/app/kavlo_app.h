@@ -42,7 +42,10 @@ class KavloApp : public QObject {
 
   private:
     WindowServices services_;
-    QList<QPointer<MainWindow>> windows_;
+    // Most recently active first; closed windows leave null entries behind.
+    // Held as widgets: a window that is being destroyed is no MainWindow any
+    // more.
+    QList<QPointer<QWidget>> windows_;
 };
 
 } // namespace kavlo
