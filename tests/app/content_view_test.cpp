@@ -207,8 +207,9 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_EQ(shownText(), "Marked start frame 12");
     view_.setBusy(false);
     view_.setStatus("clip.mp4", 1);
-    QTest::qWait(kQuietWorkDelayMs + 100);
     EXPECT_EQ(shownText(), "Marked start frame 12");
+    QTest::qWait(kQuietWorkDelayMs + 100);
+    EXPECT_NE(shownText(), "Preparing smooth preview...") << "the ended work never shows";
     // A slow one does, and goes when it ends.
     view_.setBusy(true);
     view_.setStatus("Preparing smooth preview...", 0.5);
