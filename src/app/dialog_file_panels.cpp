@@ -27,8 +27,8 @@ std::filesystem::path bytesOf(const QString& file) {
 DialogFilePanels::DialogFilePanels(QWidget* window) : window_(window) {}
 
 std::optional<std::filesystem::path> DialogFilePanels::chooseVideoFile() {
-    QFileDialog dialog(window_, QStringLiteral("Select Video"),
-                       startDirectory(lastOpenDirectory_), acceptedVideoNameFilter());
+    QFileDialog dialog(window_, QStringLiteral("Select Video"), startDirectory(lastOpenDirectory_),
+                       acceptedVideoNameFilter());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -38,13 +38,13 @@ std::optional<std::filesystem::path> DialogFilePanels::chooseVideoFile() {
     return bytesOf(file);
 }
 
-std::optional<std::filesystem::path> DialogFilePanels::chooseSaveLocation(
-    const QString& proposedName, ExportFormat format) {
+std::optional<std::filesystem::path>
+DialogFilePanels::chooseSaveLocation(const QString& proposedName, ExportFormat format) {
     const bool gif = format == ExportFormat::gif;
-    QFileDialog dialog(window_, gif ? QStringLiteral("Export as GIF") : QStringLiteral("Export as MP4"),
-                       startDirectory(lastSaveDirectory_),
-                       gif ? QStringLiteral("GIF Image (*.gif)")
-                           : QStringLiteral("MPEG-4 Video (*.mp4)"));
+    QFileDialog dialog(
+        window_, gif ? QStringLiteral("Export as GIF") : QStringLiteral("Export as MP4"),
+        startDirectory(lastSaveDirectory_),
+        gif ? QStringLiteral("GIF Image (*.gif)") : QStringLiteral("MPEG-4 Video (*.mp4)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(gif ? QStringLiteral("gif") : QStringLiteral("mp4"));

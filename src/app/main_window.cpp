@@ -70,17 +70,16 @@ MainWindow::~MainWindow() {
 void MainWindow::bindModel() {
     Model* m = model_.get();
     auto shape = [this] {
-        contourView_->setParameters(
-            {model_->videoAspect(), kHorizontalInset, kVerticalExtra},
-            [this](const std::filesystem::path& file) {
-                loadVideo(file, VideoLoadSource::dragDrop);
-            });
+        contourView_->setParameters({model_->videoAspect(), kHorizontalInset, kVerticalExtra},
+                                    [this](const std::filesystem::path& file) {
+                                        loadVideo(file, VideoLoadSource::dragDrop);
+                                    });
     };
     auto status = [this] { content_->setStatus(model_->status(), model_->progress()); };
-    connect(m, &Model::urlChanged, this, [this] { content_->setLoaded(model_->url().has_value()); });
-    connect(m, &Model::selectionChanged, this, [this] {
-        content_->setSelection(model_->duration(), model_->start(), model_->end());
-    });
+    connect(m, &Model::urlChanged, this,
+            [this] { content_->setLoaded(model_->url().has_value()); });
+    connect(m, &Model::selectionChanged, this,
+            [this] { content_->setSelection(model_->duration(), model_->start(), model_->end()); });
     connect(m, &Model::playheadChanged, this,
             [this] { content_->setPlayhead(model_->playhead()); });
     connect(m, &Model::thumbnailsChanged, this,
@@ -96,11 +95,10 @@ void MainWindow::bindModel() {
             [this] { content_->setExportSpeed(model_->exportSpeed()); });
     connect(m, &Model::scrubOverlayVisibleChanged, this,
             [this] { content_->setScrubOverlayVisible(model_->scrubOverlayVisible()); });
-    connect(m, &Model::exportFinished, this,
-            [this](const std::filesystem::path& file, bool ok) {
-                if (ok)
-                    content_->setSavedFile(file);
-            });
+    connect(m, &Model::exportFinished, this, [this](const std::filesystem::path& file, bool ok) {
+        if (ok)
+            content_->setSavedFile(file);
+    });
 
     content_->setLoaded(m->url().has_value());
     content_->setSelection(m->duration(), m->start(), m->end());
