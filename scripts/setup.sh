@@ -4,6 +4,7 @@
 # it skips apt entirely and only rebuilds what changed.
 #
 #   scripts/setup.sh [build-dir] [extra cmake args...]
+#   scripts/setup.sh --packages-only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,11 +16,16 @@ packages=(
   libimagequant-dev libgif-dev
   # Qt
   qt6-base-dev qt6-multimedia-dev libgl-dev
+  # the window manager's aspect hints on X11
+  libxcb1-dev
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
   # sound device on headless machines (bench/playback/null-sink.sh)
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
-  # driving the GUI headless
-  xvfb xauth xdotool imagemagick
+  # driving the GUI headless, with a window manager, and checking the
+  # desktop entry
+  xvfb xauth xdotool imagemagick openbox x11-utils desktop-file-utils
+  # fuzzing (libFuzzer) and the ThreadSanitizer build: clang and its runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()
@@ -34,6 +40,10 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+if [ "${1:-}" = "--packages-only" ]; then
+  exit 0
 fi
 
 build_dir="${1:-build}"

@@ -46,6 +46,13 @@ constexpr Area kAreas[] = {
 
 constexpr double kGoalSeconds = 0.5;
 
+RenderOptions previewOptions(PixelSize area) {
+    RenderOptions options;
+    options.video = H264Settings::forPreview();
+    options.fitWithin = {area.width, area.height};
+    return options;
+}
+
 void figures(const fs::path& source, const char* label, double start, int runs,
              const fs::path& work) {
     const fs::path output = work / "preview-bench.mp4";
@@ -56,8 +63,7 @@ void figures(const fs::path& source, const char* label, double start, int runs,
     };
     const double reference = render({});
     for (const Area& area : kAreas) {
-        const double alone =
-            render({H264Settings::forPreview(), {area.size.width, area.size.height}});
+        const double alone = render(previewOptions(area.size));
         const double wait = bench::releaseToFirstFrame(source, start, area.size, runs, work);
         std::printf("%-13s %5.1f  %-21s %8.3f %10.3f %10.3f  %s\n", label, start, area.name, alone,
                     wait, reference, wait <= kGoalSeconds ? "ok" : "OVER");

@@ -113,10 +113,9 @@ VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    if (sampling_.trimStart > 0)
-        seekTo(sampling_.trimStart);
-    else
-        seekedToStart_ = true;
+    // Whoever read the file before may have left it anywhere.
+    seekTo(std::max(sampling_.trimStart, 0.0));
+    seekedToStart_ = sampling_.trimStart <= 0;
 }
 
 void VideoSegmentReader::seekTo(double seconds) {
@@ -139,9 +138,16 @@ int64_t VideoSegmentReader::endUs(const AVFrame* f) const {
 
 bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
     out = av::allocFrame();
+    // A missing reference alone is what an open GOP gives after a seek; the
+    // pictures the segment uses come after it recovers.
+    constexpr int kDamage = FF_DECODE_ERROR_INVALID_BITSTREAM | FF_DECODE_ERROR_CONCEALMENT_ACTIVE |
+                            FF_DECODE_ERROR_DECODE_SLICES;
     for (;;) {
-        if (decoder_.receive(out.get()))
+        if (decoder_.receive(out.get())) {
+            if (out->decode_error_flags & kDamage)
+                ++damagedFrames_;
             return true;
+        }
         if (decoder_.drained())
             return false;
         if (inputDone_)

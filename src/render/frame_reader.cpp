@@ -1,6 +1,7 @@
 #include "render/frame_reader.h"
 
 #include "media/error.h"
+#include "render/memory_budget.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,10 @@ RenderSize computeRenderSize(const VideoTrackInfo& track) {
     const double w = std::max(std::abs(track.uprightWidth()), 2.0);
     const double h = std::max(std::abs(track.uprightHeight()), 2.0);
     return {static_cast<int>(w) & ~1, static_cast<int>(h) & ~1};
+}
+
+int64_t expectedFrameCount(double trimStart, double trimEnd, double frameRate) {
+    return std::max<int64_t>(std::llround((trimEnd - trimStart) * frameRate), 2);
 }
 
 RenderSize fitRenderSize(RenderSize size, RenderSize box) {
@@ -40,7 +45,7 @@ SegmentPlan planSegment(const InputFile& file, double trimStart, double trimEnd,
     const RenderSize full = computeRenderSize(*track);
     plan.size = fitRenderSize(full, maxSize);
     plan.fitted = plan.size != full;
-    plan.expected = std::max<int64_t>(std::llround((trimEnd - trimStart) * plan.frameRate), 2);
+    plan.expected = expectedFrameCount(trimStart, trimEnd, plan.frameRate);
     // Each frame-decoding thread keeps pictures of its own in flight: about
     // 90 MB at 2160p, where a render that holds gigabytes of pictures can
     // least afford them. The encoder is then the slower by far, so one
@@ -72,11 +77,21 @@ SegmentPictureReader::SegmentPictureReader(InputFile& file, const SegmentPlan& p
 }
 
 std::optional<Picture> SegmentPictureReader::next() {
-    if (read_ >= expected_)
-        return std::nullopt;
-    std::optional<Picture> picture = reader_->next();
+    std::optional<Picture> picture;
+    if (read_ < expected_) {
+        try {
+            picture = reader_->next();
+        } catch (const Error& e) {
+            if (e.domain() == kMediaDomain && e.code() == AVERROR_INVALIDDATA)
+                throw kavloError(kFrameReadFailed, "Video frame read failed");
+            throw;
+        }
+    }
     if (!picture) {
-        if (read_ == 0 && reader_->sawCorruptData())
+        // Damaged data would be written as damaged pictures, or as others
+        // that quietly refer to them: no picture of such a segment can be
+        // trusted.
+        if (reader_->sawCorruptData())
             throw kavloError(kFrameReadFailed, "Video frame read failed");
         expected_ = read_; // ended
         return std::nullopt;
@@ -89,13 +104,17 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
                                        std::stop_token stop) {
-    const SegmentPlan plan{
-        trimStart, trimEnd,
-        frameRate, {width, height},
-        false,     std::max<int64_t>(std::llround((trimEnd - trimStart) * frameRate), 2)};
+    SegmentPlan plan;
+    plan.trimStart = trimStart;
+    plan.trimEnd = trimEnd;
+    plan.frameRate = frameRate;
+    plan.size = {width, height};
+    plan.expected = expectedFrameCount(trimStart, trimEnd, frameRate);
     SegmentPictureReader reader(file, plan);
     std::vector<Picture> frames;
-    frames.reserve(plan.expected);
+    // What a sane segment holds; a header that claims an absurd rate must
+    // not reserve for it.
+    frames.reserve(std::min<int64_t>(plan.expected, 1024));
     while (std::optional<Picture> picture = reader.next()) {
         throwIfCancelled(stop);
         frames.push_back(std::move(*picture));
@@ -108,8 +127,9 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop) {
+                              std::stop_token stop, std::optional<uint64_t> availableMemory) {
     const SegmentPlan plan = planSegment(file, trimStart, trimEnd, samplingRate);
+    checkRenderMemory(plan.expected, plan.size.width, plan.size.height, availableMemory);
     RenderFrames out;
     out.frameRate = plan.frameRate;
     out.size = plan.size;

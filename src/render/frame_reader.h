@@ -18,6 +18,10 @@ namespace kavlo {
 // 1281x721 gives 1280x720.
 RenderSize computeRenderSize(const VideoTrackInfo& track);
 
+// E = max(round((trimEnd - trimStart) * frameRate), 2): how many pictures a
+// segment read at frameRate may give.
+int64_t expectedFrameCount(double trimStart, double trimEnd, double frameRate);
+
 // `size` scaled down to fit inside `box`, keeping its shape as closely as
 // even sides allow (each at least 2); `size` itself when it fits already or
 // a side of the box is 0 or less (no limit).
@@ -32,8 +36,7 @@ struct SegmentPlan {
     RenderSize size;      // of every picture
     // The size was fitted to a box (see SegmentSampling::fitted).
     bool fitted = false;
-    // E = max(round((trimEnd - trimStart) * frameRate), 2): the most pictures
-    // the segment gives.
+    // expectedFrameCount(): the most pictures the segment gives.
     int64_t expected = 2;
     // See SegmentSampling::decoderThreads.
     int decoderThreads = 0;
@@ -54,8 +57,8 @@ class SegmentPictureReader {
     SegmentPictureReader(InputFile& file, const SegmentPlan& plan);
 
     // The next picture; nothing once `expected` pictures were read or the
-    // track has ended. Throws code 6 when the track ends with nothing read
-    // and damaged data was met, and Error when decoding fails.
+    // track has ended. Throws code 6 when the track was damaged (no picture
+    // of such a segment can be trusted), and Error when decoding fails.
     std::optional<Picture> next();
     int64_t expected() const { return expected_; }
 
@@ -66,8 +69,8 @@ class SegmentPictureReader {
 };
 
 // Reads the segment [trimStart, trimEnd] of the file's video track sampled at
-// frameRate: at most E = max(round((trimEnd - trimStart) * frameRate), 2)
-// pictures, fewer when the track ends first. Reports progress from 0 to
+// frameRate: at most E = expectedFrameCount() pictures, fewer when the track
+// ends first. Reports progress from 0 to
 // progressShare. Throws Cancelled when `stop` is requested.
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
@@ -82,12 +85,16 @@ struct RenderFrames {
 };
 
 // Reads the segment of the file's video track as planned by planSegment
-// (full size). Throws code 1 when the file has no video track and code 4
-// when the segment gives fewer than two pictures.
+// (full size). Throws code 1 when the file has no video track, code 30
+// before reading when the segment's pictures would need more memory than is
+// available (`availableMemory`, or what the machine has free when not
+// given; see memory_budget.h), and code 4 when the segment gives fewer than
+// two pictures.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop);
+                              std::stop_token stop,
+                              std::optional<uint64_t> availableMemory = std::nullopt);
 
 // Throws code 4 when a segment gave fewer than two pictures.
 void checkEnoughFrames(std::size_t frameCount);

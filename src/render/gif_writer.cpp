@@ -1,12 +1,14 @@
 #include "render/gif_writer.h"
 
 #include "media/error.h"
+#include "media/file_util.h"
 #include "render/render_types.h"
 
 #include <gif_lib.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <new>
 
 namespace kavlo {
@@ -26,14 +28,6 @@ constexpr uint32_t kNothingShown = 0xff000000;
 }
 [[noreturn]] void throwFrameFailed() {
     throw kavloError(kGifFrameFailed, "Could not render GIF frame");
-}
-// Write failures (a full disk, a vanished volume) end the file unfinished.
-[[noreturn]] void throwFinishFailed() {
-    throw kavloError(kGifFinishFailed, "Could not finish GIF file");
-}
-
-int writeToFile(GifFileType* gif, const GifByteType* data, int length) {
-    return static_cast<int>(std::fwrite(data, 1, length, static_cast<std::FILE*>(gif->UserData)));
 }
 
 // The palette and, after it, one spare slot for transparency, padded to the
@@ -55,6 +49,22 @@ ColourMapPtr makeColourMap(const GifPalette& palette) {
 
 } // namespace
 
+int GifWriter::writeToFile(GifFileType* gif, const GifByteType* data, int length) {
+    auto* writer = static_cast<GifWriter*>(gif->UserData);
+    const std::size_t written = std::fwrite(data, 1, length, writer->file_.get());
+    if (written != std::size_t(length) && writer->writeError_ == 0)
+        writer->writeError_ = errno;
+    return static_cast<int>(written);
+}
+
+// Write failures (a full disk, a vanished volume) end the file unfinished;
+// a full disk says so.
+void GifWriter::throwFinishFailed() const {
+    if (isOutOfSpace(writeError_))
+        throwOutOfSpace();
+    throw kavloError(kGifFinishFailed, "Could not finish GIF file");
+}
+
 void GifWriter::GifCloser::operator()(GifFileType* gif) const noexcept {
     int error = 0;
     EGifCloseFile(gif, &error);
@@ -69,7 +79,7 @@ GifWriter::GifWriter(const std::filesystem::path& path, int width, int height)
         throwCreateFailed();
     std::setvbuf(file_.get(), nullptr, _IOFBF, 1 << 16);
     int error = 0;
-    gif_.reset(EGifOpen(file_.get(), writeToFile, &error));
+    gif_.reset(EGifOpen(this, writeToFile, &error));
     if (!gif_)
         throwCreateFailed();
     EGifSetGifVersion(gif_.get(), true);
@@ -183,7 +193,11 @@ void GifWriter::finish() {
     int error = 0;
     const bool closed = EGifCloseFile(gif_.release(), &error) == GIF_OK;
     const bool flushed = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+    if (!flushed && writeError_ == 0)
+        writeError_ = errno;
     const bool fileClosed = std::fclose(file_.release()) == 0;
+    if (!fileClosed && writeError_ == 0)
+        writeError_ = errno;
     if (!closed || !flushed || !fileClosed)
         throwFinishFailed();
 }

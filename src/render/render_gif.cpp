@@ -37,10 +37,11 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                const std::filesystem::path& outputPath, double trimStart,
                                double trimEnd, double speed, const ProgressCallback& progress,
                                std::stop_token stop, const GifRenderOptions& options) {
-    replaceOutputOf(sourcePath, outputPath);
+    checkOutputIsNotSource(sourcePath, outputPath);
+    PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment =
-        readRenderFrames(source, trimStart, trimEnd, gifSamplingRate, progress, kReadShare, stop);
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, gifSamplingRate, progress,
+                                            kReadShare, stop, options.availableMemory);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;
@@ -64,7 +65,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         lastShowing[shown[k]] = k;
     }
 
-    GifWriter writer(outputPath, size.width, size.height);
+    GifWriter writer(output.path(), size.width, size.height);
 
     const GifColourSettings& colour = options.colour;
     std::vector<int> learnt;
@@ -112,6 +113,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         stepDone();
     }
     writer.finish();
+    output.commit();
     return {frameCount, frameRate, size};
 }
 

@@ -7,6 +7,7 @@
 #include "render/audio_reader.h"
 #include "render/final_mp4.h"
 #include "render/frame_reader.h"
+#include "render/memory_budget.h"
 #include "render/ping_pong.h"
 #include "render/segment_feed.h"
 #include "render/video_writer.h"
@@ -60,23 +61,6 @@ class OverlapProgress {
     const SegmentFeed& feed_;
     double writeEnd_;
     double last_ = 0;
-};
-
-// Removes what the render wrote at its output unless it completed.
-class OutputGuard {
-  public:
-    explicit OutputGuard(const std::filesystem::path& path) : path_(path) {}
-    ~OutputGuard() {
-        if (!complete_)
-            removeFileQuietly(path_);
-    }
-    OutputGuard(const OutputGuard&) = delete;
-    OutputGuard& operator=(const OutputGuard&) = delete;
-    void complete() { complete_ = true; }
-
-  private:
-    const std::filesystem::path& path_;
-    bool complete_ = false;
 };
 
 // Builds the sound on a thread of its own while x264 encodes the picture:
@@ -141,11 +125,12 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
-    replaceOutputOf(sourcePath, outputPath);
-    OutputGuard output(outputPath);
+    checkOutputIsNotSource(sourcePath, outputPath);
+    PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
     const SegmentPlan plan =
         planSegment(source, trimStart, trimEnd, samplingFrameRate, options.fitWithin);
+    checkRenderMemory(plan.expected, plan.size.width, plan.size.height, options.availableMemory);
 
     // The sound is read first, in a moment; the feed then has the file to
     // itself. A failure to read it counts only after the picture's own.
@@ -205,7 +190,7 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         bool written = true;
         try {
             if (!audio) {
-                writeVideo(outputPath, stop);
+                writeVideo(output.path(), stop);
             } else {
                 offset = writeVideoAndSound(
                     [&](std::stop_token token) { writeVideo(videoFile->path(), token); },
@@ -231,10 +216,10 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     overall.writing(1.0);
 
     if (audio) {
-        assembleFinalMP4(videoFile->path(), audioFile->path(), outputPath, offset);
-        overall.report(1.0);
+        assembleFinalMP4(videoFile->path(), audioFile->path(), output.path(), offset);
     }
-    output.complete();
+    output.commit();
+    overall.report(1.0);
     return {frameCount, plan.frameRate, plan.size, plan.fitted};
 }
 

@@ -5,7 +5,9 @@
 #include "media/encoder.h"
 #include "render/render_types.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 
 namespace kavlo {
@@ -17,6 +19,9 @@ struct RenderOptions {
     // it (see fitRenderSize); {0, 0}: always at the source's own size.
     // Previews pass the size, in device pixels, of the area that shows them.
     RenderSize fitWithin;
+    // The memory free for the render's pictures; unset: what the machine
+    // has free (memory_budget.h). Tests set it to see the limit.
+    std::optional<uint64_t> availableMemory;
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
@@ -28,7 +33,14 @@ struct RenderOptions {
 // then written to two temporary files, "kavlo-video-<UUID>.mp4" and
 // "kavlo-audio-<UUID>.m4a" in the temporary directory, and joined into
 // outputPath; both are removed whether the render succeeds, fails or is
-// cancelled. Without sound the video is written straight to outputPath.
+// cancelled.
+//
+// The MP4 is written under a temporary name in outputPath's folder and
+// renamed to outputPath only once complete (see PartialOutput): an existing
+// file there is replaced by a finished render and left as it was by a
+// failed, cancelled or killed one. A folder that cannot be written fails
+// before anything is read (code 31), a full disk with code 32, a segment
+// whose pictures would not fit in memory with code 30.
 //
 // The picture is encoded while the segment is still being decoded (on a
 // thread of its own): x264 takes the forward half as it arrives, and the
@@ -39,8 +51,6 @@ struct RenderOptions {
 // The audio then reaches 0.95, and 1.0 is reported once the file is joined.
 // Reports never step back, all on the calling thread. Runs on the calling
 // thread; throws Error on failure and Cancelled when `stop` is requested.
-// An existing file at outputPath is replaced; a failed render removes what
-// it wrote there.
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,
                                  double trimEnd, double speed, int loops,

@@ -23,6 +23,14 @@ using test::makeIndexedVideo;
 using test::makeTurnedVideo;
 using test::TempDir;
 
+// The options of a preview shown in an area of `area` pixels.
+RenderOptions previewFittedTo(RenderSize area) {
+    RenderOptions options;
+    options.video = H264Settings::forPreview();
+    options.fitWithin = area;
+    return options;
+}
+
 class RenderVideo : public ::testing::Test {
   protected:
     // Two seconds at 30 fps, frames 0...59, key frames a second apart so
@@ -77,7 +85,7 @@ TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
 
 TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
     // The 160x96 clip in a 100x100 area: 100x60, compressed as a preview.
-    const RenderOptions preview{H264Settings::forPreview(), {100, 100}};
+    const RenderOptions preview = previewFittedTo({100, 100});
     for (int loops : {1, 2}) {
         const auto video = expectPingPong(0.5, 1.5, 2.0, loops, 15, 30, preview);
         ASSERT_FALSE(video.frames.empty());
@@ -85,8 +93,7 @@ TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
         EXPECT_EQ(video.frames[0].height, 60);
     }
     // An area larger than the clip changes nothing.
-    const auto full =
-        expectPingPong(0.5, 1.0, 1.0, 1, 15, 15, {H264Settings::forPreview(), {400, 90000}});
+    const auto full = expectPingPong(0.5, 1.0, 1.0, 1, 15, 15, previewFittedTo({400, 90000}));
     ASSERT_FALSE(full.frames.empty());
     EXPECT_EQ(full.frames[0].width, 160);
 }
@@ -229,8 +236,7 @@ TEST(RenderVideoSources, AFittedPictureCoversItsWholeArea) {
     TempDir dir;
     const auto source = makeTurnedVideo(dir.path(), test::kTurnedClips[0], 6);
     const auto output = dir / "fitted.mp4";
-    renderPingPongVideo(source, output, 0.0, 0.2, 1, 1, {}, {},
-                        {H264Settings::forPreview(), {100, 104}});
+    renderPingPongVideo(source, output, 0.0, 0.2, 1, 1, {}, {}, previewFittedTo({100, 104}));
     const auto video = decodeVideo(output);
     ASSERT_FALSE(video.frames.empty());
     const auto& frame = video.frames[0];
