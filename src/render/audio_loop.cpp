@@ -88,7 +88,7 @@ SampleTime writeAudioLoopFile(const SegmentAudio& audio, const std::vector<int>&
                               const std::filesystem::path& path, const ProgressCallback& progress,
                               std::stop_token stop) {
     removeFileIfExists(path);
-    AacFileWriter writer(path, audio.sampleRate, audio.channelCount, kBitRate);
+    AacFileWriter writer(path, audio.sampleRate, audio.channelCount, kBitRate, audio.channelMask);
     const SampleTime offset = writeAudioLoop(
         audio, sequence, frameRate, outputRate,
         [&](std::span<const float> interleaved, int64_t) { writer.write(interleaved); }, progress,

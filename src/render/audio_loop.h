@@ -62,7 +62,7 @@ SampleTime writeAudioLoop(const SegmentAudio& audio, const std::vector<int>& seq
                           const ProgressCallback& progress, std::stop_token stop = {});
 
 // Writes the audio loop as an AAC file (".m4a", FFmpeg's own AAC encoder at
-// 128000 bit/s, the source's rate and channel count) at `path`, replacing any
+// 128000 bit/s, the rate and channels of `audio`) at `path`, replacing any
 // file there, and returns the alignment offset as writeAudioLoop does. The
 // file's timeline hides the encoder's priming samples, so the offset counts
 // from the first frame the encoder was given. Errors: see writeAudioLoop and

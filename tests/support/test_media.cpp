@@ -305,6 +305,9 @@ DecodedAudio decodeAudio(const fs::path& path) {
             result.sampleRate = frame.sample_rate;
             result.channels = channels;
             result.codec = dec.codec->name;
+            char layout[64] = {};
+            av_channel_layout_describe(&frame.ch_layout, layout, sizeof layout);
+            result.layout = layout;
             result.trackSeconds = st.duration * av_q2d(st.time_base);
             result.firstSampleSeconds = frame.best_effort_timestamp * av_q2d(st.time_base);
         }

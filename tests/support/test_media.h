@@ -129,6 +129,7 @@ DecodedVideo decodeVideo(const fs::path& path);
 struct DecodedAudio {
     int sampleRate = 0;
     int channels = 0;
+    std::string layout; // FFmpeg's name for the channel layout: "stereo", "3.0"
     std::string codec;
     double trackSeconds = 0;       // the track's duration as the container states it
     double firstSampleSeconds = 0; // presentation time of the first sample (see above)
