@@ -39,7 +39,8 @@ struct AudioLoopLayout {
     int64_t total() const { return lead + loop + tail; }
 };
 
-// T = max(round(sampleRate * sequenceLength / max(outputRate, 1)), 1).
+// T = max(round(sampleRate * sequenceLength / outputRate), 1): as long as the
+// video, at any output rate (outputRate is at least 0.01).
 AudioLoopLayout audioLoopLayout(double sampleRate, std::size_t sequenceLength, double outputRate);
 
 // Receives `interleaved.size() / channelCount` consecutive frames of the

@@ -18,9 +18,10 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
                                        std::stop_token stop) {
-    // Sampling steps are at least a second apart even for slower tracks.
+    // The steps and their count follow one rate, so that the pictures read
+    // are the ones their times say.
     const double rate = std::max(frameRate, 1.0);
-    const long expected = std::max(std::lround((trimEnd - trimStart) * frameRate), 2L);
+    const long expected = std::max(std::lround((trimEnd - trimStart) * rate), 2L);
 
     const SegmentSampling sampling{std::max(trimStart, 0.0), std::max(trimEnd - trimStart, 0.001),
                                    rate, width, height};
@@ -49,15 +50,18 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
     return frames;
 }
 
+double samplingFrameRate(double nominalFrameRate) {
+    return nominalFrameRate > 0 ? std::max(nominalFrameRate, 1.0) : 30.0;
+}
+
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
-                              double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop) {
     const std::optional<VideoTrackInfo>& track = file.info().video;
     if (!track)
         throw kavloError(kNoVideoTrack, "No video track");
     RenderFrames out;
-    out.frameRate = samplingRate(track->nominalFrameRate());
+    out.frameRate = samplingFrameRate(track->nominalFrameRate());
     out.size = computeRenderSize(*track);
     out.pictures = readSegmentFrames(file, trimStart, trimEnd, out.frameRate, out.size.width,
                                      out.size.height, progress, progressShare, stop);

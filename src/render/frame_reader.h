@@ -20,10 +20,15 @@ struct RenderSize {
 // 1281x721 gives 1280x720.
 RenderSize computeRenderSize(const VideoTrackInfo& track);
 
+// The rate a track is sampled at: its nominal rate, at least 1 (30 when it
+// states none). Steps of a slower track would leave a selection of the
+// shortest length, a second, without two pictures to loop.
+double samplingFrameRate(double nominalFrameRate);
+
 // Reads the segment [trimStart, trimEnd] of the file's video track sampled at
-// frameRate: at most E = max(round((trimEnd - trimStart) * frameRate), 2)
-// pictures, fewer when the track ends first. Reports progress from 0 to
-// progressShare. Throws Cancelled when `stop` is requested.
+// rate = max(frameRate, 1): at most E = max(round((trimEnd - trimStart) *
+// rate), 2) pictures, fewer when the track ends first. Reports progress from
+// 0 to progressShare. Throws Cancelled when `stop` is requested.
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
@@ -37,10 +42,9 @@ struct RenderFrames {
 };
 
 // Reads the segment of the file's video track, sampled at
-// samplingRate(nominal frame rate). Throws code 1 when the file has no video
-// track and code 4 when the segment gives fewer than two pictures.
+// samplingFrameRate(nominal frame rate). Throws code 1 when the file has no
+// video track and code 4 when the segment gives fewer than two pictures.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
-                              double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop);
 

@@ -19,12 +19,6 @@ namespace {
 
 constexpr double kReadShare = 0.45;
 
-// A GIF is sampled at no fewer than one picture a second; a track that
-// states no rate is sampled at 30.
-double gifSamplingRate(double nominalFrameRate) {
-    return nominalFrameRate > 0 ? std::max(nominalFrameRate, 1.0) : 30.0;
-}
-
 int workerCount(int requested) {
     if (requested > 0)
         return requested;
@@ -39,8 +33,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                std::stop_token stop, const GifRenderOptions& options) {
     replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment =
-        readRenderFrames(source, trimStart, trimEnd, gifSamplingRate, progress, kReadShare, stop);
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;

@@ -96,10 +96,6 @@ SampleTime writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
 
 } // namespace
 
-double samplingFrameRate(double nominalFrameRate) {
-    return nominalFrameRate > 0 ? nominalFrameRate : 30.0;
-}
-
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,
                                  double trimEnd, double speed, int loops,
@@ -107,8 +103,7 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const RenderOptions& options) {
     replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment =
-        readRenderFrames(source, trimStart, trimEnd, samplingFrameRate, progress, kReadShare, stop);
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;

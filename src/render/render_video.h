@@ -16,7 +16,7 @@ struct RenderOptions {
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
-// (30 when it has none), and writes the ping-pong sequence to outputPath at
+// (at least 1; 30 when it has none), and writes the ping-pong sequence to outputPath at
 // frameRate * max(speed, 0.01) frames per second. loops below 1 count as 1.
 //
 // When the source has sound, the MP4 carries an AAC track that follows the
@@ -36,9 +36,5 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop = {},
                                  const RenderOptions& options = {});
-
-// The sampling rate for a track's nominal rate: the rate itself, or 30 when
-// the track does not state one.
-double samplingFrameRate(double nominalFrameRate);
 
 } // namespace kavlo

@@ -111,6 +111,41 @@ TEST(RenderWithSound, MonoSurroundAndSoundEndingInsideTheSegment) {
     expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, timeline(1, 1), 0.01, 1.1);
 }
 
+TEST(RenderWithSound, TracksSlowerThanAFrameASecondKeepTheirSpeed) {
+    // A frame every two seconds, frames 0...5, and a slow ramp (0.1 at 0 s,
+    // 0.7 at 12 s). The segment 2...5 s is sampled once a second: source
+    // frames 1, 1, 2, written a second apart, with the sound of those times.
+    test::TempDir dir;
+    const auto source = test::makeIndexedVideo(
+        dir / "slow.mp4", {.rate = "1/2", .frames = 6, .audio = "(0.1+0.05*t)*sin(2*PI*1000*t)"});
+    const auto output = dir / "out.mp4";
+    const RenderResult result = renderPingPongVideo(source, output, 2.0, 5.0, 1.0, 1, nullptr);
+    EXPECT_EQ(result.sourceFrameCount, 3);
+    EXPECT_EQ(result.frameRate, 1.0);
+    const test::DecodedVideo video = test::decodeVideo(output);
+    ASSERT_EQ(video.frames.size(), 4u);
+    const int shown[] = {1, 1, 2, 1};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(video.frames[i].index, shown[i]) << i;
+        EXPECT_NEAR(video.frames[i].time, double(i), 1e-4) << i;
+    }
+    expectSoundFollowsPicture(source, output, 0, {2.0, 1.0, 1.0, pingPongIndexSequence(3, 1)},
+                              0.01);
+}
+
+TEST(RenderWithSound, LastsAsLongAsThePictureBelowAFrameASecond) {
+    // Three frames at speed 0.02: 0.6 frames a second, 4 positions, 6.7 s.
+    test::TempDir dir;
+    const auto source = makeSource(dir / "mono.mp4", kRamp);
+    const auto output = dir / "out.mp4";
+    renderPingPongVideo(source, output, kStart, kStart + 0.1, 0.02, 1, nullptr);
+    const test::DecodedVideo video = test::decodeVideo(output);
+    ASSERT_EQ(video.frames.size(), 4u);
+    EXPECT_NEAR(video.trackSeconds, 4 / 0.6, 1e-3);
+    const DecodedAudio sound = decodeAudio(output);
+    EXPECT_NEAR(sound.trackSeconds, video.trackSeconds, 1.0 / sound.sampleRate);
+}
+
 TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
     test::TempDir dir, tmp;
     const auto source = makeSource(dir / "stereo.mp4", kRamp);
