@@ -54,13 +54,4 @@ std::string newUuid() {
     return text;
 }
 
-std::filesystem::path newTemporaryPath(std::string_view role, std::string_view extension) {
-    std::string name = "kavlo-";
-    name += role;
-    name += '-';
-    name += newUuid();
-    name += extension;
-    return std::filesystem::temp_directory_path() / name;
-}
-
 } // namespace kavlo

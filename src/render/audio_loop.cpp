@@ -1,7 +1,6 @@
 #include "render/audio_loop.h"
 
 #include "media/error.h"
-#include "media/file_util.h"
 #include "render/audio_writer.h"
 
 #include <algorithm>
@@ -90,7 +89,6 @@ SampleTime writeAudioLoopFile(const SegmentAudio& audio, const std::vector<int>&
                               double frameRate, double outputRate,
                               const std::filesystem::path& path, const ProgressCallback& progress,
                               std::stop_token stop) {
-    removeFileIfExists(path);
     AacFileWriter writer(path, audio.sampleRate, audio.channelCount, kBitRate, audio.channelMask);
     const SampleTime offset = writeAudioLoop(
         audio, sequence, frameRate, outputRate,

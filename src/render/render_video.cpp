@@ -2,6 +2,7 @@
 
 #include "media/error.h"
 #include "media/file_util.h"
+#include "media/temporary_file.h"
 #include "media/input_file.h"
 #include "render/audio_loop.h"
 #include "render/audio_reader.h"

@@ -1,7 +1,6 @@
 #include "render/video_writer.h"
 
 #include "media/error.h"
-#include "media/file_util.h"
 #include "media/muxer.h"
 #include "render/ping_pong.h"
 
@@ -32,7 +31,6 @@ void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<in
                         const H264Settings& settings) {
     if (sequence.empty())
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
-    removeFileIfExists(outputPath);
 
     width &= ~1;
     height &= ~1;

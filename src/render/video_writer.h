@@ -17,7 +17,8 @@ namespace kavlo {
 // later timestamps: each cycle starts with an IDR frame and refers to nothing
 // outside itself, so the file decodes to the same pictures as encoding every
 // position would. Reports (i + 1) / sequence length after each position.
-// An existing file at outputPath is replaced.
+// An existing file at outputPath is overwritten in place (a temporary file
+// made for it keeps its lock).
 void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress,
