@@ -17,6 +17,7 @@
 // With --runs N each encoder runs N times and the median time is reported.
 // CPU time counts the benchmark process and the ffmpeg processes it ran; it
 // is steadier than wall time on a busy machine.
+#include "media/colour.h"
 #include "media/error.h"
 #include "media/input_file.h"
 #include "media/picture.h"

@@ -1,7 +1,7 @@
 // Decoded pictures as the renderer keeps them: upright, at the render size,
 // in planar 8-bit YUV 4:2:0. That is the encoder's own input format and takes
 // 1.5 bytes a pixel instead of BGRA's 4; BGRA is made only where it is
-// consumed (GIF frames, thumbnails).
+// consumed (GIF frames, thumbnails), by BgraConverter in media/colour.h.
 #pragma once
 
 #include "media/av_ptr.h"
@@ -28,18 +28,6 @@ class Picture {
 
   private:
     av::FramePtr frame_;
-};
-
-// Converts pictures to packed 32-bit BGRA (byte order B, G, R, A; A = 255),
-// honouring the picture's colour matrix and range.
-class BgraConverter {
-  public:
-    // Writes width x height BGRA pixels to dst with the given row stride.
-    void convert(const Picture& picture, uint8_t* dst, int dstStride);
-
-  private:
-    av::SwsPtr sws_;
-    int width_ = 0, height_ = 0, colorspace_ = -1, range_ = -1;
 };
 
 } // namespace kavlo

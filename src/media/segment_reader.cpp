@@ -1,5 +1,6 @@
 #include "media/segment_reader.h"
 
+#include "media/colour.h"
 #include "media/error.h"
 
 #include <algorithm>
@@ -41,11 +42,6 @@ void copyColourTags(AVFrame* dst, const AVFrame* src) {
     dst->best_effort_timestamp = src->best_effort_timestamp;
 }
 
-bool isFullRange(const AVFrame* f) {
-    return f->color_range == AVCOL_RANGE_JPEG || f->format == AV_PIX_FMT_YUVJ420P ||
-           f->format == AV_PIX_FMT_YUVJ422P || f->format == AV_PIX_FMT_YUVJ444P;
-}
-
 } // namespace
 
 PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height)
@@ -62,9 +58,13 @@ PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height)
 Picture PictureShaper::shape(const AVFrame* decoded) {
     const bool planar420 =
         decoded->format == AV_PIX_FMT_YUV420P || decoded->format == AV_PIX_FMT_YUVJ420P;
+    // Settled here, at the source's own size: the picture may come out on
+    // the other side of the line that decides an untagged matrix.
+    const AVColorSpace matrix = yuvMatrixOf(decoded);
     av::FramePtr scaled;
     if (planar420 && decoded->width == scaledW_ && decoded->height == scaledH_) {
         scaled = av::refFrame(decoded);
+        scaled->colorspace = matrix;
     } else {
         if (!sws_ || decoded->width != swsSrcW_ || decoded->height != swsSrcH_ ||
             decoded->format != swsSrcFormat_) {
@@ -74,9 +74,7 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
             if (!sws_)
                 throwMediaError(AVERROR(EINVAL), "create scaler");
             // Same matrix on both sides: only the size, layout and range change.
-            const int* coefficients = sws_getCoefficients(
-                decoded->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
-                                                             : decoded->colorspace);
+            const int* coefficients = sws_getCoefficients(matrix);
             sws_setColorspaceDetails(sws_.get(), coefficients, isFullRange(decoded), coefficients,
                                      0, 0, 1 << 16, 1 << 16);
             swsSrcW_ = decoded->width;
@@ -87,6 +85,7 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
         sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
                   scaled->linesize);
         copyColourTags(scaled.get(), decoded);
+        scaled->colorspace = matrix;
         scaled->color_range = AVCOL_RANGE_MPEG;
     }
     if (transform_.isIdentity() && covers_)
@@ -106,20 +105,12 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
 }
 
 VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
-    : file_(file), track_(file.info().video.value()), sampling_(sampling),
+    : file_(file), track_(file.info().video.value()), timing_(file), sampling_(sampling),
       decoder_(file.stream(track_.streamIndex)), shaper_(track_, sampling.width, sampling.height),
       packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-
-    // A frame counts as on screen at time t when it starts no later than t,
-    // give or take the rounding of the container's timestamps (a millisecond
-    // in Matroska), but never as much as a quarter of a frame.
-    const double tick = av_q2d(file_.stream(track_.streamIndex)->time_base);
-    epsilon_ = std::max(1e-4, tick);
-    if (const double rate = track_.nominalFrameRate(); rate > 0)
-        epsilon_ = std::min(epsilon_, 0.25 / rate);
     if (sampling_.trimStart > 0)
         seekTo(sampling_.trimStart);
     else
@@ -134,18 +125,14 @@ void VideoSegmentReader::seekTo(double seconds) {
     upcoming_.reset();
 }
 
-double VideoSegmentReader::frameTime(const AVFrame* f) const {
-    const int64_t ts =
-        f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-    return file_.toSeconds(track_.streamIndex, ts == AV_NOPTS_VALUE ? 0 : ts);
+int64_t VideoSegmentReader::startUs(const AVFrame* f) const {
+    const int64_t ts = frameTimestamp(f);
+    return timing_.toUs(ts == AV_NOPTS_VALUE ? 0 : ts);
 }
 
-double VideoSegmentReader::frameEnd(const AVFrame* f) const {
-    const AVStream* st = file_.stream(track_.streamIndex);
-    double length = f->pkt_duration > 0 ? f->pkt_duration * av_q2d(st->time_base) : 0.0;
-    if (length <= 0)
-        length = 1.0 / (track_.nominalFrameRate() > 0 ? track_.nominalFrameRate() : 30.0);
-    return frameTime(f) + length;
+int64_t VideoSegmentReader::endUs(const AVFrame* f) const {
+    const int64_t length = timing_.lengthUs(f->pkt_duration);
+    return startUs(f) + (length > 0 ? length : timing_.nominalFrameUs());
 }
 
 bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
@@ -168,13 +155,13 @@ bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
     }
 }
 
-void VideoSegmentReader::advanceTo(double t) {
+void VideoSegmentReader::advanceTo(int64_t tUs) {
     for (;;) {
         if (!upcoming_ && !eof_ && !decodeNext(upcoming_)) {
             eof_ = true;
             upcoming_.reset();
         }
-        if (!upcoming_ || frameTime(upcoming_.get()) > t + epsilon_)
+        if (!upcoming_ || !timing_.startedBy(startUs(upcoming_.get()), tUs))
             return;
         current_ = std::move(upcoming_);
     }
@@ -184,14 +171,16 @@ std::optional<Picture> VideoSegmentReader::next() {
     const double t = sampling_.trimStart + step_ / sampling_.frameRate;
     if (t >= sampling_.trimStart + sampling_.rangeSeconds)
         return std::nullopt;
+    const int64_t tUs = secondsToUs(t);
 
     // Seeking lands on a key frame at or before the start. Should an inexact
-    // index put it after the start, go back further until it does not.
+    // index put it after the start, or after the last key frame (nothing
+    // decodes from there), go back further until it does not.
     double backoff = 1.0;
     for (;;) {
-        advanceTo(t);
-        const bool landedLate =
-            step_ == 0 && !current_ && upcoming_ && frameTime(upcoming_.get()) > t + epsilon_;
+        advanceTo(tUs);
+        const bool landedLate = step_ == 0 && !current_ &&
+                                (!upcoming_ || !timing_.startedBy(startUs(upcoming_.get()), tUs));
         if (!landedLate || seekedToStart_)
             break;
         const double target = sampling_.trimStart - backoff;
@@ -202,7 +191,7 @@ std::optional<Picture> VideoSegmentReader::next() {
     const AVFrame* chosen = current_ ? current_.get() : upcoming_.get();
     if (!chosen)
         return std::nullopt;
-    if (eof_ && current_ && t >= frameEnd(current_.get()) - epsilon_)
+    if (eof_ && current_ && timing_.startedBy(endUs(current_.get()), tUs))
         return std::nullopt;
 
     ++step_;

@@ -1,12 +1,13 @@
 // Reads a stretch of a video track at a fixed sampling rate: for each step
-// k = 0, 1, ... the picture is the source frame on screen at
-// trimStart + k / frameRate, turned upright, scaled by one factor to fit the
+// k = 0, 1, ... the picture is the source frame on screen (by FrameTiming's
+// rule) at trimStart + k / frameRate, turned upright, scaled by one factor to fit the
 // render size and placed at the top-left corner (any uncovered margin is
 // black). Each source frame is decoded and shaped once; a frame that covers
 // several steps is shared, not copied.
 #pragma once
 
 #include "media/decoder.h"
+#include "media/frame_timing.h"
 #include "media/input_file.h"
 #include "media/picture.h"
 
@@ -51,20 +52,20 @@ class VideoSegmentReader {
   private:
     // Decodes the next frame of the track into `out`; false at the end.
     bool decodeNext(av::FramePtr& out);
-    // Decodes until current_ is the frame on screen at t and upcoming_ the
+    // Decodes until current_ is the frame on screen at tUs and upcoming_ the
     // one after it (or nothing at the end of the track).
-    void advanceTo(double t);
-    double frameTime(const AVFrame* frame) const;
-    double frameEnd(const AVFrame* frame) const;
+    void advanceTo(int64_t tUs);
+    int64_t startUs(const AVFrame* frame) const;
+    int64_t endUs(const AVFrame* frame) const;
     void seekTo(double seconds);
 
     InputFile& file_;
     VideoTrackInfo track_;
+    FrameTiming timing_;
     SegmentSampling sampling_;
     Decoder decoder_;
     PictureShaper shaper_;
     av::PacketPtr packet_;
-    double epsilon_;
     int step_ = 0;
     bool eof_ = false;
     bool inputDone_ = false;

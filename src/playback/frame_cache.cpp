@@ -1,5 +1,6 @@
 #include "playback/frame_cache.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 
@@ -22,11 +23,11 @@ FrameCache::Hit FrameCache::hitOf(const std::pair<const int64_t, Entry>& e) {
     return Hit{e.second.frame.get(), e.second.image, e.second.box, e.first};
 }
 
-void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t endUs, bool continuesRun) {
+void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun) {
     if (continuesRun && runTailUs_) {
         auto prev = entries_.find(*runTailUs_);
-        if (prev != entries_.end() && prev->first < ptsUs && prev->second.endUs < 0)
-            prev->second.endUs = ptsUs;
+        if (prev != entries_.end() && prev->first < ptsUs)
+            prev->second.nextUs = ptsUs;
     }
     runTailUs_ = ptsUs;
     auto [it, added] = entries_.try_emplace(ptsUs);
@@ -35,11 +36,12 @@ void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t endUs, bool
         e.frame = av::refFrame(frame);
         e.bytes = frameBytes(frame);
         e.box = {};
-        e.endUs = endUs;
+        e.lengthUs = std::max<int64_t>(lengthUs, 0);
+        e.nextUs = -1;
         e.first = e.last = false;
         bytes_ += e.bytes;
-    } else if (e.endUs < 0) {
-        e.endUs = endUs;
+    } else if (e.lengthUs <= 0) {
+        e.lengthUs = std::max<int64_t>(lengthUs, 0);
     }
     evict();
 }
@@ -111,11 +113,11 @@ std::optional<FrameCache::Hit> FrameCache::nearestWithoutImage(int64_t reachUs) 
     }
 }
 
-std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs, int64_t slackUs) {
+std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs, const FrameTiming& timing) {
     focusUs_ = tUs;
     if (entries_.empty())
         return std::nullopt;
-    auto it = entries_.upper_bound(tUs + slackUs);
+    auto it = entries_.upper_bound(timing.latestStartUs(tUs));
     if (it == entries_.begin()) {
         // t lies before every cached frame: only the track's first frame
         // stands for it.
@@ -125,7 +127,9 @@ std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs, int64_t slackUs) {
     }
     --it;
     const Entry& e = it->second;
-    if (e.last || (e.endUs >= 0 && tUs + slackUs < e.endUs))
+    const bool onScreen = e.nextUs >= 0 ? !timing.startedBy(e.nextUs, tUs)
+                                        : timing.surelyOnScreen(it->first, e.lengthUs, tUs);
+    if (e.last || onScreen)
         return hitOf(*it);
     return std::nullopt;
 }

@@ -5,10 +5,11 @@
 // (a view-sized picture is smaller than a full-size frame). Bounded by bytes;
 // when full, the frames farthest from the latest request go first.
 //
-// Not thread-safe: the scrub worker guards it with a mutex.
+// Not thread-safe: its owner guards it with a mutex.
 #pragma once
 
 #include "media/av_ptr.h"
+#include "media/frame_timing.h"
 #include "playback/frame_converter.h"
 #include "player/video_image.h"
 
@@ -23,11 +24,11 @@ class FrameCache {
   public:
     explicit FrameCache(size_t maxBytes) : maxBytes_(maxBytes) {}
 
-    // Keeps a reference to `frame`, on screen from `ptsUs` until `endUs`
-    // (-1 when unknown; the next frame inserted in the same run settles it).
-    // `continuesRun` says the
-    // frame directly follows the previously inserted one in decoding order.
-    void insert(const AVFrame* frame, int64_t ptsUs, int64_t endUs, bool continuesRun);
+    // Keeps a reference to `frame`, on screen from `ptsUs`; `lengthUs` is
+    // its length as the container gives it (0 when unknown). `continuesRun`
+    // says the frame directly follows the previously inserted one in
+    // presentation order: its start then ends that one exactly.
+    void insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun);
     // Marks the frame at `ptsUs` as the track's first or last one.
     void markFirst(int64_t ptsUs);
     void markLast(int64_t ptsUs);
@@ -45,9 +46,9 @@ class FrameCache {
         PixelSize box;        // what the picture was made for
         int64_t ptsUs;
     };
-    // The frame on screen at `tUs` when the cache knows it. `slackUs` absorbs
-    // timestamp rounding as in VideoStream. Remembers `tUs` for eviction.
-    std::optional<Hit> find(int64_t tUs, int64_t slackUs);
+    // The frame on screen at `tUs` by the rule of `timing` (the item's),
+    // when the cache knows it. Remembers `tUs` for eviction.
+    std::optional<Hit> find(int64_t tUs, const FrameTiming& timing);
     // The decoded frame nearest the latest request, within `reachUs` of it,
     // whose picture has not been made yet.
     std::optional<Hit> nearestWithoutImage(int64_t reachUs) const;
@@ -61,7 +62,8 @@ class FrameCache {
         av::FramePtr frame;
         VideoImage image;
         PixelSize box;
-        int64_t endUs;
+        int64_t lengthUs; // the container's; 0 when unknown
+        int64_t nextUs;   // where the next frame starts; -1 until seen
         size_t bytes;
         bool first;
         bool last;

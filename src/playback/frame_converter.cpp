@@ -1,7 +1,5 @@
 #include "playback/frame_converter.h"
 
-#include "media/error.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,11 +15,6 @@ PixelSize fitPictureSize(double uprightWidth, double uprightHeight, PixelSize bo
 }
 
 namespace {
-
-bool isFullRange(const AVFrame* f) {
-    return f->color_range == AVCOL_RANGE_JPEG || f->format == AV_PIX_FMT_YUVJ420P ||
-           f->format == AV_PIX_FMT_YUVJ422P || f->format == AV_PIX_FMT_YUVJ444P;
-}
 
 // Copies 32-bit pixels of a srcW x srcH picture into `dst`, turned by `t`
 // (see transformPlane in media/orientation.h, which does the same for 8-bit
@@ -59,27 +52,8 @@ VideoImage FrameConverter::convert(const AVFrame* frame, PixelSize box) {
     const int sw = t.swapsAxes() ? size.height : size.width;
     const int sh = t.swapsAxes() ? size.width : size.height;
 
-    const Key key{frame->width, frame->height,     frame->format,     sw,
-                  sh,           frame->colorspace, isFullRange(frame)};
-    if (!sws_ || !(key == key_)) {
-        sws_.reset(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), sw, sh,
-                                  AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!sws_)
-            throwMediaError(AVERROR(EINVAL), "create colour converter");
-        // Untagged video: HD material is BT.709, smaller sizes BT.601.
-        int space = frame->colorspace;
-        if (space == AVCOL_SPC_UNSPECIFIED)
-            space = frame->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
-        const int* coefficients = sws_getCoefficients(space);
-        sws_setColorspaceDetails(sws_.get(), coefficients, key.fullRange, coefficients, 1, 0,
-                                 1 << 16, 1 << 16);
-        key_ = key;
-    }
-
     VideoImage scaled = pool_.allocate(sw, sh);
-    uint8_t* planes[4] = {scaled.mutableBits(), nullptr, nullptr, nullptr};
-    int strides[4] = {scaled.stride(), 0, 0, 0};
-    sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    bgra_.convert(frame, sw, sh, scaled.mutableBits(), scaled.stride());
     if (t.isIdentity())
         return scaled;
 

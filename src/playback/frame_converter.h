@@ -6,6 +6,7 @@
 #pragma once
 
 #include "media/av_ptr.h"
+#include "media/colour.h"
 #include "media/input_file.h"
 #include "player/pixel_size.h"
 #include "player/video_image.h"
@@ -25,15 +26,9 @@ class FrameConverter {
 
   private:
     VideoTrackInfo track_;
-    av::SwsPtr sws_;
+    BgraConverter bgra_{BgraConverter::Quality::fast};
     ImagePool pool_;
     ImagePool uprightPool_; // turned pictures, when the video needs turning
-    struct Key {
-        int srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, colorspace;
-        bool fullRange;
-        bool operator==(const Key&) const = default;
-    };
-    Key key_{};
 };
 
 } // namespace kavlo

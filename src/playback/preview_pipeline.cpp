@@ -154,6 +154,7 @@ void PreviewPipeline::decodeVideo(std::stop_token stop) {
         {
             std::lock_guard lock(mutex_);
             track_ = stream.track();
+            timing_ = stream.timing();
         }
         FrameConverter converter(stream.track());
         uint64_t serial = 0;
@@ -275,6 +276,7 @@ void PreviewPipeline::decodeAudio(std::stop_token stop) {
 void PreviewPipeline::present(std::stop_token stop) {
     nameThisThread("kavlo-present");
     std::optional<FrameConverter> converter;
+    std::optional<FrameTiming> timing;
     // The frame on screen, kept to draw it again at a new size.
     av::FramePtr shownFrame;
     int64_t shownPtsUs = 0;
@@ -308,8 +310,10 @@ void PreviewPipeline::present(std::stop_token stop) {
         });
         if (stop.stop_requested())
             break;
-        if (!converter && track_)
+        if (!converter && track_) {
             converter.emplace(*track_);
+            timing.emplace(*timing_);
+        }
         if (!converter) {
             // Nothing decoded yet, so nothing to draw again either.
             refresh_ = false;
@@ -362,9 +366,10 @@ void PreviewPipeline::present(std::stop_token stop) {
             continue;
         }
 
+        // A frame is due when it is the one on screen at the clock's time.
         const int64_t nowUs = clock_->positionUs();
-        const int64_t delayUs = frames_.front().presentUs - nowUs;
-        if (delayUs > 0) {
+        if (!timing->startedBy(frames_.front().presentUs, nowUs)) {
+            const int64_t delayUs = frames_.front().presentUs - timing->latestStartUs(nowUs);
             const uint64_t seen = changes_;
             auto wait =
                 std::min<Clock::duration>(std::chrono::microseconds(delayUs), kPresenterPoll);
@@ -374,7 +379,7 @@ void PreviewPipeline::present(std::stop_token stop) {
             continue;
         }
         if (options_.dropLateFrames && frames_.size() >= 2 && frames_[1].serial == serial_ &&
-            frames_[1].presentUs <= nowUs) {
+            timing->startedBy(frames_[1].presentUs, nowUs)) {
             frames_.pop_front();
             ++dropped_;
             wakeDecoder_.notify_all();

@@ -14,6 +14,7 @@
 // picture and sound stay together over any number of repetitions.
 #pragma once
 
+#include "media/frame_timing.h"
 #include "media/input_file.h"
 #include "playback/frame_converter.h"
 #include "player/video_image.h"
@@ -103,6 +104,7 @@ class PreviewPipeline {
     PixelSize viewSize_;
     std::deque<QueuedFrame> frames_;
     std::optional<VideoTrackInfo> track_;
+    std::optional<FrameTiming> timing_;
 
     bool shutDown_ = false;
     std::atomic<bool> hasSound_{false}; // the audio thread decodes sound

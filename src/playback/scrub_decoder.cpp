@@ -39,7 +39,7 @@ ScrubDecoder::ScrubDecoder(const std::string& path, FrameCache& cache, std::mute
 ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box) {
     tUs = std::max<int64_t>(tUs, 0);
     std::unique_lock lock(cacheMutex_);
-    if (auto hit = cache_.find(tUs, stream_.slackUs())) {
+    if (auto hit = cache_.find(tUs, stream_.timing())) {
         planAfterHit(hit->ptsUs);
         if (!hit->image.isNull() && hit->box == box) {
             shownFrame_.reset();
@@ -59,7 +59,7 @@ ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box) {
 
 void ScrubDecoder::follow(int64_t tUs) {
     std::lock_guard lock(cacheMutex_);
-    if (auto hit = cache_.find(std::max<int64_t>(tUs, 0), stream_.slackUs())) {
+    if (auto hit = cache_.find(std::max<int64_t>(tUs, 0), stream_.timing())) {
         planAfterHit(hit->ptsUs);
         shownFrame_ = hit->frame ? av::refFrame(hit->frame) : nullptr;
         shownPtsUs_ = hit->ptsUs;
@@ -110,7 +110,7 @@ TimedFrame ScrubDecoder::decode(int64_t tUs) {
         throw kavloError(kNoVideoFrames, "No video frames found.");
     prefetchLeft_ = kPrefetchFrames;
     std::lock_guard lock(cacheMutex_);
-    if (found->ptsUs > tUs + stream_.slackUs())
+    if (!stream_.timing().startedBy(found->ptsUs, tUs))
         cache_.markFirst(found->ptsUs);
     if (stream_.atEnd())
         cache_.markLast(found->ptsUs);
@@ -199,8 +199,7 @@ bool ScrubDecoder::convertOne(PixelSize box) {
 
 void ScrubDecoder::remember(const TimedFrame& f) {
     std::lock_guard lock(cacheMutex_);
-    cache_.insert(f.frame.get(), f.ptsUs, f.durationUs > 0 ? f.ptsUs + f.durationUs : -1,
-                  f.contiguous);
+    cache_.insert(f.frame.get(), f.ptsUs, f.durationUs, f.contiguous);
     lastPtsUs_ = f.ptsUs;
     convertLeft_ = true;
 }

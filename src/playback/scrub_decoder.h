@@ -24,7 +24,7 @@ class ScrubDecoder {
     // Opens `path`; throws Error when it cannot be read.
     ScrubDecoder(const std::string& path, FrameCache& cache, std::mutex& cacheMutex);
 
-    int64_t slackUs() const { return stream_.slackUs(); }
+    const FrameTiming& timing() const { return stream_.timing(); }
 
     struct Picture {
         int64_t ptsUs;

@@ -63,9 +63,9 @@ std::optional<ScrubWorker::Ready> ScrubWorker::readyPicture(uint64_t item, int64
         size = viewSize_;
     }
     std::lock_guard lock(cacheMutex_);
-    if (item != cacheItem_)
+    if (item != cacheItem_ || !cacheTiming_)
         return std::nullopt;
-    auto hit = cache_.find(std::max<int64_t>(tUs, 0), cacheSlackUs_);
+    auto hit = cache_.find(std::max<int64_t>(tUs, 0), *cacheTiming_);
     if (!hit || hit->image.isNull() || !(hit->box == size))
         return std::nullopt;
     return Ready{hit->ptsUs, hit->image};
@@ -108,7 +108,7 @@ void ScrubWorker::run(std::stop_token stop) {
                     decoder = std::make_unique<ScrubDecoder>(newItem->path, cache_, cacheMutex_);
                     std::lock_guard lock(cacheMutex_);
                     cacheItem_ = item;
-                    cacheSlackUs_ = decoder->slackUs();
+                    cacheTiming_ = decoder->timing();
                 } catch (const Error& e) {
                     callbacks_.failed(item, e.message());
                 }

@@ -83,8 +83,8 @@ class ScrubWorker {
     // mutex_ is.
     std::mutex cacheMutex_;
     FrameCache cache_;
-    uint64_t cacheItem_ = 0; // the generation cache_ belongs to; 0: none
-    int64_t cacheSlackUs_ = 0;
+    uint64_t cacheItem_ = 0;                 // the generation cache_ belongs to; 0: none
+    std::optional<FrameTiming> cacheTiming_; // that item's
 
     std::mutex mutex_;
     std::condition_variable_any wake_;

@@ -22,34 +22,22 @@ constexpr int64_t kNearUs = 1'000'000;
 } // namespace
 
 VideoStream::VideoStream(const std::string& path, int decoderThreads)
-    : file_(path), track_(requireVideo(file_)),
+    : file_(path), track_(requireVideo(file_)), timing_(file_),
       decoder_(file_.stream(track_.streamIndex), decoderThreads), packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    const double tick = av_q2d(file_.stream(track_.streamIndex)->time_base);
-    double slack = std::max(1e-4, tick);
-    if (const double rate = track_.nominalFrameRate(); rate > 0)
-        slack = std::min(slack, 0.25 / rate);
-    slackUs_ = std::max<int64_t>(1, std::llround(slack * 1e6));
-}
-
-int64_t VideoStream::toUs(int64_t streamTs) const {
-    return std::llround(file_.toSeconds(track_.streamIndex, streamTs) * 1e6);
 }
 
 std::optional<TimedFrame> VideoStream::decodeOne() {
     av::FramePtr frame = av::allocFrame();
-    const AVRational tb = file_.stream(track_.streamIndex)->time_base;
     for (;;) {
         if (decoder_.receive(frame.get())) {
-            int64_t ts = frame->best_effort_timestamp;
-            if (ts == AV_NOPTS_VALUE)
-                ts = frame->pts;
+            const int64_t ts = frameTimestamp(frame.get());
             TimedFrame out;
-            out.ptsUs = ts == AV_NOPTS_VALUE ? (positionUs_ ? *positionUs_ + 1 : 0) : toUs(ts);
-            out.durationUs =
-                frame->pkt_duration > 0 ? av_rescale_q(frame->pkt_duration, tb, {1, 1000000}) : 0;
+            out.ptsUs =
+                ts == AV_NOPTS_VALUE ? (positionUs_ ? *positionUs_ + 1 : 0) : timing_.toUs(ts);
+            out.durationUs = timing_.lengthUs(frame->pkt_duration);
             out.frame = std::move(frame);
             out.contiguous = positionUs_.has_value() && !skippedSinceSeek_;
             return out;
@@ -59,8 +47,9 @@ std::optional<TimedFrame> VideoStream::decodeOne() {
         if (file_.readPacket(packet_.get(), track_.streamIndex)) {
             const AVPacket* p = packet_.get();
             const bool skippable =
-                skipBeforeUs_ != INT64_MIN && p->pts != AV_NOPTS_VALUE && p->duration > 0 &&
-                toUs(p->pts) + av_rescale_q(p->duration, tb, {1, 1000000}) <= skipBeforeUs_;
+                skipBeforeUs_ != INT64_MIN && p->pts != AV_NOPTS_VALUE &&
+                timing_.surelyOverBy(timing_.toUs(p->pts), timing_.lengthUs(p->duration),
+                                     skipBeforeUs_);
             decoder_.context()->skip_frame = skippable ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             skippedSinceSeek_ = skippedSinceSeek_ || skippable;
             // receive() just asked for input, so the decoder takes it.
@@ -113,11 +102,15 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
     landedLate = false;
     for (bool first = true;; first = false) {
         std::optional<TimedFrame> f = next();
-        if (!f)
+        if (!f) {
+            // Nothing at all: the seek may have landed after the last key
+            // frame, from where nothing decodes.
+            landedLate = first;
             return current;
+        }
         if (visit)
             visit(*f);
-        if (f->ptsUs > tUs + slackUs_) {
+        if (!timing_.startedBy(f->ptsUs, tUs)) {
             if (!current) {
                 // The first frame comes after t: either t lies before the
                 // track's first frame, or the seek landed too late.
@@ -130,7 +123,7 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
             return current;
         }
         // The container's frame length can settle it without decoding on.
-        if (f->durationUs > 0 && tUs + slackUs_ < f->ptsUs + f->durationUs)
+        if (timing_.surelyOnScreen(f->ptsUs, f->durationUs, tUs))
             return f;
         current = std::move(f);
     }
@@ -138,17 +131,16 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
 
 bool VideoStream::canContinueTo(int64_t tUs) const {
     const std::optional<int64_t> from = nextStartUs();
-    if (!from || *from > tUs + slackUs_ || tUs - *from > kNearUs)
+    if (!from || !timing_.startedBy(*from, tUs) || tUs - *from > kNearUs)
         return false;
     // The container's index (complete in MP4) says where the key frame
     // before t lies: when it lies after here, decoding from it is cheaper.
     // (Index times are decoding times, at most a few frames early, so a
     // position just before a key frame may still decode on.)
     AVStream* st = file_.stream(track_.streamIndex);
-    const int64_t ts = file_.toStreamTime(track_.streamIndex, tUs / 1e6);
-    const int i = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    const int i = av_index_search_timestamp(st, timing_.toStreamTime(tUs), AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* key = i >= 0 ? avformat_index_get_entry(st, i) : nullptr;
-    return !key || toUs(key->timestamp) <= *from;
+    return !key || timing_.toUs(key->timestamp) <= *from;
 }
 
 std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
@@ -187,9 +179,8 @@ int64_t scanVideoEndUs(InputFile& file) {
     if (!file.info().video)
         return 0;
     const VideoTrackInfo& track = *file.info().video;
+    const FrameTiming timing(file);
     AVStream* st = file.stream(track.streamIndex);
-    const double rate = track.nominalFrameRate();
-    const int64_t fallbackUs = std::llround(1e6 / (rate > 0 ? rate : 30.0));
     const AVDiscard discard = st->discard;
     st->discard = AVDISCARD_DEFAULT;
     file.seek(track.streamIndex, 0);
@@ -198,11 +189,9 @@ int64_t scanVideoEndUs(InputFile& file) {
     while (file.readPacket(packet.get(), track.streamIndex)) {
         if (packet->pts == AV_NOPTS_VALUE)
             continue;
-        const int64_t lengthUs = packet->duration > 0
-                                     ? av_rescale_q(packet->duration, st->time_base, {1, 1000000})
-                                     : fallbackUs;
-        const int64_t startUs = std::llround(file.toSeconds(track.streamIndex, packet->pts) * 1e6);
-        endUs = std::max(endUs, startUs + lengthUs);
+        const int64_t lengthUs = timing.lengthUs(packet->duration);
+        endUs = std::max(endUs, timing.toUs(packet->pts) +
+                                    (lengthUs > 0 ? lengthUs : timing.nominalFrameUs()));
     }
     st->discard = discard;
     file.seek(track.streamIndex, 0);

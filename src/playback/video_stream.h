@@ -1,12 +1,13 @@
 // The video track of one file as a sequence of decoded frames with their
 // times, plus the one question both players ask: which frame is on screen at
-// time t? A frame is on screen from its own time until the next frame's; a
-// time before the first frame shows the first, one past the end the last.
+// time t? The answer follows media/frame_timing.h, as the renderer's does;
+// a time past the end shows the last frame.
 //
 // Not thread-safe: one thread owns a stream.
 #pragma once
 
 #include "media/decoder.h"
+#include "media/frame_timing.h"
 #include "media/input_file.h"
 
 #include <cstdint>
@@ -34,10 +35,7 @@ class VideoStream {
 
     const VideoTrackInfo& track() const { return track_; }
     InputFile& file() { return file_; }
-    // Half the window within which a frame time equals a requested time: it
-    // absorbs the rounding of container timestamps (a millisecond in
-    // Matroska) but never reaches a quarter of a frame.
-    int64_t slackUs() const { return slackUs_; }
+    const FrameTiming& timing() const { return timing_; }
 
     // The next frame in presentation order, or nothing at the end.
     std::optional<TimedFrame> next();
@@ -73,13 +71,12 @@ class VideoStream {
     std::optional<TimedFrame> locateFromHere(int64_t tUs,
                                              const std::function<void(const TimedFrame&)>& visit,
                                              bool& landedLate);
-    int64_t toUs(int64_t streamTs) const;
 
     InputFile file_;
     VideoTrackInfo track_;
+    FrameTiming timing_;
     Decoder decoder_;
     av::PacketPtr packet_;
-    int64_t slackUs_ = 100;
     bool inputDone_ = false;
     // A frame decoded ahead by locate(), handed out by the next next().
     std::optional<TimedFrame> upcoming_;

@@ -5,6 +5,7 @@
 // each of its worker threads.
 #pragma once
 
+#include "media/colour.h"
 #include "media/picture.h"
 
 #include <cstdint>

@@ -8,7 +8,8 @@ namespace kavlo {
 namespace {
 
 constexpr int64_t kFrameUs = 33'333;
-constexpr int64_t kSlackUs = 100;
+// Microsecond timestamps at 30 fps: a slack of 100 us, lengths exact to 1 us.
+const FrameTiming kTiming({1, 1'000'000}, 0, {30, 1});
 
 av::FramePtr tinyFrame() {
     av::FramePtr f = av::allocFrame();
@@ -20,7 +21,7 @@ av::FramePtr tinyFrame() {
 }
 
 std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
-    auto hit = cache.find(tUs, kSlackUs);
+    auto hit = cache.find(tUs, kTiming);
     return hit ? std::optional(hit->ptsUs) : std::nullopt;
 }
 
@@ -28,9 +29,9 @@ TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
     FrameCache cache(1 << 20);
     const av::FramePtr f = tinyFrame();
     // Frames 3 and 4 with known lengths, frame 6 alone.
-    cache.insert(f.get(), 3 * kFrameUs, 4 * kFrameUs, false);
-    cache.insert(f.get(), 4 * kFrameUs, 5 * kFrameUs, true);
-    cache.insert(f.get(), 6 * kFrameUs, 7 * kFrameUs, false);
+    cache.insert(f.get(), 3 * kFrameUs, kFrameUs, false);
+    cache.insert(f.get(), 4 * kFrameUs, kFrameUs, true);
+    cache.insert(f.get(), 6 * kFrameUs, kFrameUs, false);
     EXPECT_EQ(foundAt(cache, 3 * kFrameUs), 3 * kFrameUs);
     EXPECT_EQ(foundAt(cache, 4 * kFrameUs - 1000), 3 * kFrameUs);
     EXPECT_EQ(foundAt(cache, 4 * kFrameUs), 4 * kFrameUs)
@@ -41,24 +42,37 @@ TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
     EXPECT_EQ(foundAt(cache, 8 * kFrameUs), std::nullopt);
 }
 
-TEST(FrameCache, UnknownLengthsComeFromTheNextFrameOfTheSameRunOnly) {
+TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) {
     FrameCache cache(1 << 20);
     const av::FramePtr f = tinyFrame();
-    cache.insert(f.get(), 0, -1, false);
-    cache.insert(f.get(), kFrameUs, -1, true);
+    cache.insert(f.get(), 0, 0, false);
+    cache.insert(f.get(), kFrameUs, 0, true);
     // After a seek (or skipped frames) the next frame says nothing about
     // where the previous one ends.
-    cache.insert(f.get(), 10 * kFrameUs, -1, false);
+    cache.insert(f.get(), 10 * kFrameUs, 0, false);
     EXPECT_EQ(foundAt(cache, kFrameUs / 2), 0);
     EXPECT_EQ(foundAt(cache, kFrameUs + 10), std::nullopt);
     EXPECT_EQ(foundAt(cache, 5 * kFrameUs), std::nullopt);
+
+    // A container length that reaches past the next frame's start loses to
+    // that start, even once the next frame itself has gone from the cache.
+    FrameCache probe(1 << 20);
+    probe.insert(f.get(), 0, kFrameUs, false);
+    FrameCache small(probe.bytes() * 3 / 2);
+    small.insert(f.get(), 0, 2 * kFrameUs, false);
+    EXPECT_EQ(foundAt(small, kFrameUs + 10), 0) << "the length alone is believed";
+    EXPECT_EQ(foundAt(small, 0), 0); // the latest request: far frames go first
+    small.insert(f.get(), kFrameUs, kFrameUs, true);
+    ASSERT_EQ(small.size(), 1u) << "the later frame goes first";
+    EXPECT_EQ(foundAt(small, kFrameUs + 10), std::nullopt);
+    EXPECT_EQ(foundAt(small, kFrameUs - 200), 0);
 }
 
 TEST(FrameCache, TheTracksEndsStandForTimesBeyondThem) {
     FrameCache cache(1 << 20);
     const av::FramePtr f = tinyFrame();
-    cache.insert(f.get(), kFrameUs, 2 * kFrameUs, false);
-    cache.insert(f.get(), 9 * kFrameUs, 10 * kFrameUs, false);
+    cache.insert(f.get(), kFrameUs, kFrameUs, false);
+    cache.insert(f.get(), 9 * kFrameUs, kFrameUs, false);
     EXPECT_EQ(foundAt(cache, 0), std::nullopt);
     EXPECT_EQ(foundAt(cache, 50 * kFrameUs), std::nullopt);
     cache.markFirst(kFrameUs);
@@ -74,10 +88,10 @@ TEST(FrameCache, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
     const size_t one = probe.bytes();
     FrameCache cache(one * 5);
     for (int k = 0; k < 5; ++k)
-        cache.insert(f.get(), k * kFrameUs, (k + 1) * kFrameUs, k > 0);
+        cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
     ASSERT_TRUE(foundAt(cache, 0)); // the latest request is at the start
     for (int k = 5; k < 8; ++k)
-        cache.insert(f.get(), k * kFrameUs, (k + 1) * kFrameUs, true);
+        cache.insert(f.get(), k * kFrameUs, kFrameUs, true);
     EXPECT_LE(cache.bytes(), one * 5);
     EXPECT_EQ(cache.size(), 5u);
     EXPECT_TRUE(foundAt(cache, 0));
@@ -89,11 +103,11 @@ TEST(FrameCache, APictureReplacesItsFrameUntilTheViewChangesSize) {
     FrameCache cache(1 << 20);
     const av::FramePtr f = tinyFrame();
     for (int k = 0; k < 3; ++k)
-        cache.insert(f.get(), k * kFrameUs, (k + 1) * kFrameUs, k > 0);
+        cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
     const size_t frames = cache.bytes();
     const VideoImage picture = VideoImage::allocate(8, 8);
     cache.setImage(kFrameUs, picture, {8, 8});
-    auto hit = cache.find(kFrameUs + 10, kSlackUs);
+    auto hit = cache.find(kFrameUs + 10, kTiming);
     ASSERT_TRUE(hit);
     EXPECT_TRUE(hit->image.sameAs(picture));
     EXPECT_EQ(hit->frame, nullptr) << "the decoded frame is let go";

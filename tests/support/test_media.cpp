@@ -169,6 +169,12 @@ void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int 
     avformat_close_input(&input);
 }
 
+fs::path delayVideo(const fs::path& in, const fs::path& out, double seconds) {
+    runFfmpeg({"-i", in.string(), "-itsoffset", std::to_string(seconds), "-i", in.string(), "-map",
+               "1:v", "-map", "0:a", "-c", "copy", out.string()});
+    return out;
+}
+
 fs::path makeTurnedVideo(const fs::path& dir, const TurnedClip& turn, int frames) {
     const std::string name = turn.name;
     const auto coded =

@@ -76,6 +76,10 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip);
 // matrix x' = a*x + c*y, y' = b*x + d*y (entries -1, 0 or 1).
 void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int b, int c, int d);
 
+// Copies `in` into `out` (the container chosen by its extension: ".mkv",
+// ".ts") with the video track starting `seconds` later against the sound.
+fs::path delayVideo(const fs::path& in, const fs::path& out, double seconds);
+
 // An upright 96x160 index-coded clip stored turned and/or mirrored, with a
 // display matrix that turns it upright again: only a correctly applied
 // matrix gives readable frames.

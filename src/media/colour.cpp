@@ -1,0 +1,43 @@
+#include "media/colour.h"
+
+#include "media/error.h"
+#include "media/picture.h"
+
+namespace kavlo {
+
+AVColorSpace yuvMatrixOf(const AVFrame* frame) {
+    if (frame->colorspace != AVCOL_SPC_UNSPECIFIED)
+        return frame->colorspace;
+    return frame->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+}
+
+bool isFullRange(const AVFrame* frame) {
+    return frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
+           frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
+}
+
+void BgraConverter::convert(const AVFrame* frame, int width, int height, uint8_t* dst,
+                            int dstStride) {
+    const Key key{frame->width, frame->height,      frame->format,     width,
+                  height,       yuvMatrixOf(frame), isFullRange(frame)};
+    if (!sws_ || !(key == key_)) {
+        const int flags = quality_ == Quality::fast ? SWS_BILINEAR : SWS_BICUBIC | SWS_ACCURATE_RND;
+        sws_.reset(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), width,
+                                  height, AV_PIX_FMT_BGRA, flags, nullptr, nullptr, nullptr));
+        if (!sws_)
+            throwMediaError(AVERROR(EINVAL), "create colour converter");
+        const int* coefficients = sws_getCoefficients(key.matrix);
+        sws_setColorspaceDetails(sws_.get(), coefficients, key.fullRange, coefficients, 1, 0,
+                                 1 << 16, 1 << 16);
+        key_ = key;
+    }
+    uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
+    int strides[4] = {dstStride, 0, 0, 0};
+    sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+}
+
+void BgraConverter::convert(const Picture& picture, uint8_t* dst, int dstStride) {
+    convert(picture.frame(), picture.width(), picture.height(), dst, dstStride);
+}
+
+} // namespace kavlo

@@ -1,0 +1,58 @@
+// How decoded YUV pictures become RGB: which matrix and which range they are
+// read with. Every conversion to RGB in the program goes through
+// BgraConverter, so that the players, the thumbnails and the GIF frames
+// show a source in the same colours.
+//
+// The renderer keeps its pictures in YUV (media/picture.h); it settles the
+// matrix of an untagged source when it shapes the source's frames and tags
+// the pictures with it, because the guess below depends on the picture's
+// height and a render may scale or turn the picture across the line.
+#pragma once
+
+#include "media/av_ptr.h"
+
+#include <cstdint>
+
+namespace kavlo {
+
+class Picture;
+
+// The matrix `frame` is read with: its own tag, or for untagged video the
+// convention of its size: HD (720 lines and more) is BT.709, smaller sizes
+// BT.601.
+AVColorSpace yuvMatrixOf(const AVFrame* frame);
+// True when the frame's YUV uses the full 0-255 range rather than the
+// video range (16-235), by its tag or its pixel format.
+bool isFullRange(const AVFrame* frame);
+
+// Converts decoded frames of any pixel format to packed 32-bit BGRA (byte
+// order B, G, R, A; A = 255) of a given size. Keeps its scaler while the
+// input and output stay the same. Not thread-safe: one per thread.
+class BgraConverter {
+  public:
+    enum class Quality {
+        fast,  // bilinear: pictures for the screen, made many times a second
+        exact, // bicubic with accurate rounding: pictures that are saved
+    };
+    explicit BgraConverter(Quality quality = Quality::exact) : quality_(quality) {}
+
+    // Writes `width` x `height` pixels of `frame`, scaled, to `dst` with the
+    // given row stride. Throws Error when the conversion cannot be set up.
+    void convert(const AVFrame* frame, int width, int height, uint8_t* dst, int dstStride);
+    // The picture at its own size.
+    void convert(const Picture& picture, uint8_t* dst, int dstStride);
+
+  private:
+    struct Key {
+        int srcWidth, srcHeight, srcFormat, dstWidth, dstHeight;
+        AVColorSpace matrix;
+        bool fullRange;
+        bool operator==(const Key&) const = default;
+    };
+
+    Quality quality_;
+    av::SwsPtr sws_;
+    Key key_{};
+};
+
+} // namespace kavlo

@@ -1,0 +1,137 @@
+// The renderer, the preview player and the scrub player choose the same
+// frame for the same time, on sources whose video starts after their sound:
+// a one-frame difference would export another frame than the one scrubbed.
+#include "media/input_file.h"
+#include "playback/preview_player.h"
+#include "playback/scrub_player.h"
+#include "playback_test_util.h"
+#include "render/frame_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+namespace kavlo {
+namespace {
+
+using namespace test;
+
+int pictureIndex(const Picture& p) {
+    const AVFrame* f = p.frame();
+    return readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
+}
+
+// The index the renderer samples first when its segment starts at `t`.
+int renderedIndexAt(const std::string& path, double t) {
+    InputFile file(path);
+    const RenderSize size = computeRenderSize(*file.info().video);
+    const auto frames =
+        readSegmentFrames(file, t, t + 0.001, 30, size.width, size.height, nullptr, 1.0);
+    return frames.empty() ? -1 : pictureIndex(frames.front());
+}
+
+// Seeks `player` and reads the index on screen when the seek completes.
+int shownIndexAt(Player& player, FrameSource& pictures, double t) {
+    int shown = -2;
+    player.seek(t, 0, [&](bool finished) {
+        shown = finished ? imageFrameIndex(pictures.currentImage()) : -3;
+    });
+    EXPECT_TRUE(waitUntil([&] { return shown != -2; })) << "seek to " << t;
+    return shown;
+}
+
+// Times where a choice can go wrong: before the first frame, around every
+// frame's start (within and beyond timestamp rounding) and mid-frame, in
+// source seconds. `starts` are the frames' starts.
+std::vector<double> probeTimes(const std::vector<double>& starts) {
+    std::vector<double> times = {0.0, starts.front() / 2};
+    for (size_t k = 0; k < starts.size(); ++k) {
+        for (double offset : {-0.003, -0.0005, 0.0, 0.0005})
+            times.push_back(starts[k] + offset);
+        if (k + 1 < starts.size())
+            times.push_back((starts[k] + starts[k + 1]) / 2);
+    }
+    return times;
+}
+
+class FrameAgreementTest : public ::testing::TestWithParam<const char*> {
+  protected:
+    void SetUp() override {
+        // 59.94 frames per second with B-frames and short GOPs; Matroska
+        // rounds its times to milliseconds. The video starts a tenth of a
+        // second (plus the sound encoder's priming) after the sound.
+        const auto made = makeIndexedVideo(dir_ / "sound-first.mkv", {.rate = "60000/1001",
+                                                                      .frames = 24,
+                                                                      .keyframeInterval = 8,
+                                                                      .preset = "veryfast",
+                                                                      .audio = "sin(2*PI*440*t)"});
+        path_ = delayVideo(made, dir_ / (std::string("video-late.") + GetParam()), 0.1).string();
+        const double fileStart = InputFile(path_).info().startSeconds;
+        for (const DecodedFrame& f : decodeVideo(path_).frames)
+            starts_.push_back(f.time - fileStart);
+        ASSERT_EQ(starts_.size(), 24u);
+        ASSERT_GT(starts_.front(), 0.1) << "the video must start after the sound";
+    }
+
+    TempDir dir_;
+    std::string path_;
+    std::vector<double> starts_;
+};
+
+TEST_P(FrameAgreementTest, RendererAndBothPlayersShowTheSameFrameAtEveryTime) {
+    const std::vector<double> times = probeTimes(starts_);
+    std::map<double, int> rendered;
+    for (double t : times)
+        rendered[t] = renderedIndexAt(path_, t);
+    // The rule itself, where no rounding can blur it.
+    EXPECT_EQ(rendered[0.0], 0) << "before the first frame";
+    for (size_t k = 0; k + 1 < starts_.size(); ++k)
+        EXPECT_EQ(rendered[(starts_[k] + starts_[k + 1]) / 2], int(k)) << "middle of " << k;
+
+    // The scrub player in shuffled order, so that seeks go back over key
+    // frames, decode on within a GOP and hit its cache.
+    ScrubPlayer scrub;
+    scrub.setItem(path_);
+    std::vector<double> shuffled = times;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
+    for (double t : shuffled)
+        EXPECT_EQ(shownIndexAt(scrub, scrub, t), rendered[t]) << "scrub player at " << t;
+
+    PreviewPlayer::Options silent;
+    silent.sound = false;
+    PreviewPlayer preview(silent);
+    preview.setItem(path_);
+    for (double t : times)
+        EXPECT_EQ(shownIndexAt(preview, preview, t), rendered[t]) << "preview player at " << t;
+}
+
+TEST_P(FrameAgreementTest, TheRenderersSamplingStepsAreTheFramesThePlayersShow) {
+    // A segment sampled at 90 steps a second from a time before the first
+    // frame: each step is the frame the players show at that step's time.
+    InputFile file(path_);
+    const RenderSize size = computeRenderSize(*file.info().video);
+    const double start = 0.05, rate = 90;
+    const auto frames =
+        readSegmentFrames(file, start, start + 0.3, rate, size.width, size.height, nullptr, 1.0);
+    ASSERT_EQ(frames.size(), 27u);
+    ScrubPlayer scrub;
+    scrub.setItem(path_);
+    PreviewPlayer::Options silent;
+    silent.sound = false;
+    PreviewPlayer preview(silent);
+    preview.setItem(path_);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const double t = start + double(k) / rate;
+        const int index = pictureIndex(frames[k]);
+        EXPECT_EQ(shownIndexAt(scrub, scrub, t), index) << "step " << k;
+        EXPECT_EQ(shownIndexAt(preview, preview, t), index) << "step " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, FrameAgreementTest, ::testing::Values("mkv", "ts", "mp4"),
+                         [](const auto& info) { return std::string(info.param); });
+
+} // namespace
+} // namespace kavlo
