@@ -77,7 +77,23 @@ bool InputFile::readPacket(AVPacket* packet, int streamIndex) {
 }
 
 void InputFile::seek(int streamIndex, double seconds) {
-    checkAv(av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, seconds),
+    if (seconds > 0) {
+        checkAv(av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, seconds),
+                              AVSEEK_FLAG_BACKWARD),
+                "seek");
+        return;
+    }
+    // A search for time 0 itself lands near it, not on the first packet:
+    // inside the first GOP in MPEG-TS, and past the encoder's priming
+    // packet in MP4 (whose skip is then applied to real sound). A time
+    // before the first packet has nothing to land on but the first packet.
+    if (av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, -1.0),
+                      AVSEEK_FLAG_BACKWARD) >= 0)
+        return;
+    if (!(ctx_->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+        av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0)
+        return;
+    checkAv(av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, 0.0),
                           AVSEEK_FLAG_BACKWARD),
             "seek");
 }

@@ -62,23 +62,6 @@ class SegmentCollector {
     std::vector<float> samples_;
 };
 
-// Seeks the track to a packet at or before `seconds`. A target at or before
-// the start asks for a time before the first packet: FFmpeg's MP4 demuxer
-// applies the encoder's priming skip to whichever packet a seek to time zero
-// lands on, and that is the first real packet, not the priming packet before
-// it, so a seek to exactly zero would silence the first 1024 samples.
-void seekBefore(InputFile& file, int streamIndex, double seconds) {
-    if (seconds > 0) {
-        file.seek(streamIndex, seconds);
-        return;
-    }
-    try {
-        file.seek(streamIndex, -1.0);
-    } catch (const Error&) {
-        file.seek(streamIndex, 0.0);
-    }
-}
-
 } // namespace
 
 std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, double trimEnd,
@@ -107,7 +90,7 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
     AVFormatContext* ctx = file.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    seekBefore(file, track->streamIndex, startSeconds - kPreRollSeconds);
+    file.seek(track->streamIndex, startSeconds - kPreRollSeconds);
 
     Decoder decoder(stream, 1);
     SoundConverter converter(format);

@@ -38,6 +38,22 @@ TEST(VideoSegmentReader, SamplesTheFrameOnScreenAtEachStep) {
         EXPECT_EQ(indices[k], int(std::floor((0.7 + k / 30.0) * 25 + 1e-9))) << k;
 }
 
+TEST(VideoSegmentReader, StartsInsideTheFirstGopOfAnMpegTs) {
+    // MPEG-TS has no index: a seek lands on any packet near the time, here
+    // inside the GOP that runs from 0 to 1 s, where nothing decodes until
+    // the key frame at 1 s.
+    TempDir dir;
+    const auto file = makeIndexedVideo(
+        dir / "gop.ts", {.frames = 60, .keyframeInterval = 30, .preset = "veryfast"});
+    for (double start : {0.1, 0.25, 0.4, 0.55, 0.7, 1.3}) {
+        const auto indices = sampledIndices(file, start, 0.2, 30);
+        ASSERT_EQ(indices.size(), 6u) << start;
+        for (std::size_t k = 0; k < indices.size(); ++k)
+            EXPECT_EQ(indices[k], int(std::floor((start + k / 30.0) * 30 + 1e-6)))
+                << "start " << start << " step " << k;
+    }
+}
+
 TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
     // Matroska rounds 2/30 s to 67 ms, after the sampling time 66.67 ms; the
     // frame still counts as on screen there.

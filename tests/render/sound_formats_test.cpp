@@ -106,7 +106,7 @@ TEST(RenderSoundFormats, ADecodedFormatOtherThanTheHeadersIsConverted) {
     test::runFfmpeg({"-f", "concat", "-safe", "0", "-i", (dir / "parts.txt").string(), "-c", "copy",
                      "-pes_payload_size", "0", source.string()});
 
-    renderPingPongVideo(source, dir / "out.mp4", 1.0, 1.5, 1, 1, {});
+    renderPingPongVideo(source, dir / "out.mp4", 1.2, 1.7, 1, 1, {});
     const DecodedAudio sound = decodeAudio(dir / "out.mp4");
     EXPECT_EQ(sound.sampleRate, 44100);
     ASSERT_EQ(sound.channels, 1);

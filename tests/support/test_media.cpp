@@ -255,7 +255,12 @@ DecodedVideo decodeVideo(const fs::path& path) {
                 result.pixelFormat = name;
         }
         DecodedFrame f;
-        f.time = frame.best_effort_timestamp * av_q2d(st.time_base);
+        // A frame without any time (the last of an MPEG-PS stream) follows
+        // the one before it at the track's rate.
+        if (frame.best_effort_timestamp != AV_NOPTS_VALUE || result.frames.empty())
+            f.time = frame.best_effort_timestamp * av_q2d(st.time_base);
+        else
+            f.time = result.frames.back().time + av_q2d(av_inv_q(st.avg_frame_rate));
         f.width = frame.width;
         f.height = frame.height;
         f.luma.resize(size_t(f.width) * f.height);
