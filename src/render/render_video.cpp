@@ -2,14 +2,15 @@
 
 #include "media/error.h"
 #include "media/file_util.h"
-#include "media/temporary_file.h"
 #include "media/input_file.h"
+#include "media/temporary_file.h"
 #include "render/audio_loop.h"
 #include "render/audio_reader.h"
 #include "render/final_mp4.h"
 #include "render/frame_reader.h"
 #include "render/ping_pong.h"
 #include "render/video_writer.h"
+#include "render/written_rate.h"
 
 #include <algorithm>
 #include <exception>
@@ -112,12 +113,15 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
 
     const std::optional<SegmentAudio> audio = readSegmentAudio(source, trimStart, trimEnd, stop);
     const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
-    releaseUnused(frames, sequence);
-    const double outputRate = frameRate * std::max(speed, 0.01);
+    const WrittenFrames written = capWrittenRate(
+        sequence, pingPongIndexSequence(frameCount, 1).size(), frameRate * std::max(speed, 0.01),
+        maxWrittenFrameRate(size.width, size.height));
+    releaseUnused(frames, written.sequence);
 
     if (!audio) {
-        writePingPongVideo(frames, sequence, outputPath, size.width, size.height, outputRate,
-                           progressShare(progress, kReadShare, 1.0), stop, options.video);
+        writePingPongVideo(frames, written.sequence, outputPath, size.width, size.height,
+                           written.rate, progressShare(progress, kReadShare, 1.0), stop,
+                           options.video);
         return {frameCount, frameRate};
     }
 
@@ -128,13 +132,13 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     const SampleTime offset = writeVideoAndSound(
         [&](std::stop_token token) {
             writePingPongVideo(
-                frames, sequence, videoFile.path(), size.width, size.height, outputRate,
+                frames, written.sequence, videoFile.path(), size.width, size.height, written.rate,
                 progressShare(progress, kReadShare, kVideoWrittenWithSound), token, options.video);
             frames.clear(); // the pictures are in the file now
         },
         [&](const ProgressCallback& soundProgress, std::stop_token token) {
-            return writeAudioLoopFile(*audio, sequence, frameRate, outputRate, audioFile.path(),
-                                      soundProgress, token);
+            return writeAudioLoopFile(*audio, sequence, frameRate, written.sequenceRate,
+                                      audioFile.path(), soundProgress, token);
         },
         progressShare(progress, kVideoWrittenWithSound, kAudioWritten), stop);
     assembleFinalMP4(videoFile.path(), audioFile.path(), outputPath, offset);

@@ -253,6 +253,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
             result.codec = dec.codec->name;
             if (const char* name = av_get_pix_fmt_name(dec.pix_fmt))
                 result.pixelFormat = name;
+            result.level = dec.level;
         }
         DecodedFrame f;
         // A frame without any time (the last of an MPEG-PS stream) follows

@@ -119,6 +119,7 @@ struct DecodedVideo {
     bool hasDisplayMatrix = false;
     std::string codec;
     std::string pixelFormat;
+    int level = 0; // the codec's level as its stream states it: 42 for H.264 level 4.2
 };
 
 // Decodes the file's best video (or audio) track with libavcodec and hands
