@@ -57,7 +57,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         lastShowing[shown[k]] = k;
     }
 
-    GifWriter writer(outputPath, size.width, size.height);
+    GifWriter writer(outputPath, size.width, size.height, options.colour.keepDistance);
 
     const GifColourSettings& colour = options.colour;
     std::vector<int> learnt;
