@@ -18,6 +18,8 @@ packages=(
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
   # sound device on headless machines (bench/playback/null-sink.sh)
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
+  # the GIF benchmark's screen-recording source draws text in DejaVu Sans
+  fonts-dejavu-core
   # driving the GUI headless
   xvfb xauth xdotool imagemagick
 )

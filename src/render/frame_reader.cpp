@@ -17,14 +17,18 @@ RenderSize computeRenderSize(const VideoTrackInfo& track) {
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
-                                       std::stop_token stop) {
+                                       std::stop_token stop, bool fullChroma) {
     // The steps and their count follow one rate, so that the pictures read
     // are the ones their times say.
     const double rate = std::max(frameRate, 1.0);
     const long expected = std::max(std::lround((trimEnd - trimStart) * rate), 2L);
 
-    const SegmentSampling sampling{std::max(trimStart, 0.0), std::max(trimEnd - trimStart, 0.001),
-                                   rate, width, height};
+    const SegmentSampling sampling{std::max(trimStart, 0.0),
+                                   std::max(trimEnd - trimStart, 0.001),
+                                   rate,
+                                   width,
+                                   height,
+                                   fullChroma};
     std::optional<VideoSegmentReader> reader;
     try {
         reader.emplace(file, sampling);
@@ -56,7 +60,7 @@ double samplingFrameRate(double nominalFrameRate) {
 
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop) {
+                              std::stop_token stop, bool fullChroma) {
     const std::optional<VideoTrackInfo>& track = file.info().video;
     if (!track)
         throw kavloError(kNoVideoTrack, "No video track");
@@ -64,7 +68,7 @@ RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
     out.frameRate = samplingFrameRate(track->nominalFrameRate());
     out.size = computeRenderSize(*track);
     out.pictures = readSegmentFrames(file, trimStart, trimEnd, out.frameRate, out.size.width,
-                                     out.size.height, progress, progressShare, stop);
+                                     out.size.height, progress, progressShare, stop, fullChroma);
     if (out.pictures.size() < 2)
         throw kavloError(kNotEnoughFrames, "Not enough frames in selected segment");
     return out;

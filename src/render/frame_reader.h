@@ -28,11 +28,12 @@ double samplingFrameRate(double nominalFrameRate);
 // Reads the segment [trimStart, trimEnd] of the file's video track sampled at
 // rate = max(frameRate, 1): at most E = max(round((trimEnd - trimStart) *
 // rate), 2) pictures, fewer when the track ends first. Reports progress from
-// 0 to progressShare. Throws Cancelled when `stop` is requested.
+// 0 to progressShare. Pictures are 4:2:0, or with fullChroma 4:4:4 where the
+// source has that resolution. Throws Cancelled when `stop` is requested.
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
-                                       std::stop_token stop = {});
+                                       std::stop_token stop = {}, bool fullChroma = false);
 
 // A segment ready to render: its pictures upright at the full render size.
 struct RenderFrames {
@@ -42,10 +43,11 @@ struct RenderFrames {
 };
 
 // Reads the segment of the file's video track, sampled at
-// samplingFrameRate(nominal frame rate). Throws code 1 when the file has no
-// video track and code 4 when the segment gives fewer than two pictures.
+// samplingFrameRate(nominal frame rate); fullChroma as for
+// readSegmentFrames. Throws code 1 when the file has no video track and code
+// 4 when the segment gives fewer than two pictures.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop);
+                              std::stop_token stop, bool fullChroma = false);
 
 } // namespace kavlo

@@ -33,7 +33,9 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                std::stop_token stop, const GifRenderOptions& options) {
     replaceOutputOf(sourcePath, outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop);
+    // Colours for the palette come from the source's full colour resolution.
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
+                                            /*fullChroma=*/true);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;

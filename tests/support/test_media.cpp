@@ -254,6 +254,9 @@ DecodedVideo decodeVideo(const fs::path& path) {
             if (const char* name = av_get_pix_fmt_name(dec.pix_fmt))
                 result.pixelFormat = name;
             result.level = dec.level;
+            result.primaries = av_color_primaries_name(frame.color_primaries);
+            result.transfer = av_color_transfer_name(frame.color_trc);
+            result.matrix = av_color_space_name(frame.colorspace);
         }
         DecodedFrame f;
         // A frame without any time (the last of an MPEG-PS stream) follows

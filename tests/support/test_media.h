@@ -120,6 +120,8 @@ struct DecodedVideo {
     std::string codec;
     std::string pixelFormat;
     int level = 0; // the codec's level as its stream states it: 42 for H.264 level 4.2
+    // The colour tags of the stream, by FFmpeg's names ("bt709", "smpte2084").
+    std::string primaries, transfer, matrix;
 };
 
 // Decodes the file's best video (or audio) track with libavcodec and hands
