@@ -17,6 +17,20 @@ constexpr qint64 kMaxEventAgeSeconds = 30 * 24 * 60 * 60;
 constexpr qsizetype kMaxPropertyCharacters = 100;
 constexpr qsizetype kEventsPerUpload = 25;
 
+class QtFlushTimer : public FlushTimer {
+  public:
+    explicit QtFlushTimer(std::function<void()> fire) {
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, std::move(fire));
+    }
+    void start(std::chrono::milliseconds delay) override { timer_.start(delay); }
+    bool pending() const override { return timer_.isActive(); }
+
+  private:
+    QTimer timer_;
+};
+
 } // namespace
 
 AnalyticsClient::AnalyticsClient(AnalyticsOptions options)
@@ -51,10 +65,9 @@ void AnalyticsClient::start() {
     }
     queue_ = queueFile_.load();
 
-    flushTask_ = new QTimer(this);
-    flushTask_->setSingleShot(true);
-    flushTask_->setTimerType(Qt::PreciseTimer);
-    connect(flushTask_, &QTimer::timeout, this, &AnalyticsClient::flush);
+    auto fire = [this] { runGuarded([this] { flush(); }, logFailure); };
+    flushTimer_ = options_.makeFlushTimer ? options_.makeFlushTimer(fire)
+                                          : std::make_unique<QtFlushTimer>(fire);
     network_ = new QNetworkAccessManager();
 }
 
@@ -93,9 +106,9 @@ void AnalyticsClient::scheduleFlush(std::chrono::milliseconds delay) {
     // While a request is in flight nothing is scheduled: its answer always
     // schedules the next flush, and a second request now could carry the
     // same events again.
-    if (flushTask_->isActive() || upload_)
+    if (flushTimer_->pending() || upload_)
         return;
-    flushTask_->start(delay);
+    flushTimer_->start(delay);
 }
 
 void AnalyticsClient::flush() {
@@ -129,8 +142,9 @@ void AnalyticsClient::flush() {
     request.setTransferTimeout(static_cast<int>(options_.timing.requestTimeout.count()));
     QNetworkReply* reply = network_->post(request, encodeBatch(batch));
     upload_ = reply;
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, sentIds] { finishUpload(reply, sentIds); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, sentIds] {
+        runGuarded([&] { finishUpload(reply, sentIds); }, logFailure);
+    });
 }
 
 void AnalyticsClient::finishUpload(QNetworkReply* reply, const QSet<QString>& sentIds) {
@@ -157,6 +171,10 @@ void AnalyticsClient::finishUpload(QNetworkReply* reply, const QSet<QString>& se
     const std::chrono::milliseconds delay = retryDelay_;
     retryDelay_ = std::min(2 * delay, options_.timing.maxRetry);
     scheduleFlush(delay);
+}
+
+void AnalyticsClient::logFailure(const std::exception& failure) {
+    qCDebug(lcAnalytics, "Analytics failed: %s", describeFailure(failure).c_str());
 }
 
 void AnalyticsClient::persistQueue() {

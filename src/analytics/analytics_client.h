@@ -13,7 +13,6 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QTimer;
 
 namespace kavlo {
 
@@ -28,6 +27,9 @@ class AnalyticsClient : public QObject {
     void startSession();
     const QList<AppAnalyticsEvent>& queue() const { return queue_; }
 
+    // The debug line for whatever failed on the analytics thread.
+    static void logFailure(const std::exception& failure);
+
   private:
     void scheduleFlush(std::chrono::milliseconds delay);
     void flush();
@@ -40,7 +42,7 @@ class AnalyticsClient : public QObject {
     QString installationId_;
     const QString sessionId_;
     QList<AppAnalyticsEvent> queue_;
-    QTimer* flushTask_ = nullptr; // a pending flush while it runs
+    std::unique_ptr<FlushTimer> flushTimer_;
     QNetworkAccessManager* network_ = nullptr;
     QPointer<QNetworkReply> upload_; // the request in flight, if any
     std::chrono::milliseconds retryDelay_;

@@ -3,7 +3,6 @@
 #include "analytics/analytics_client.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <mutex>
 
@@ -40,40 +39,25 @@ AppAnalytics& AppAnalytics::shared() {
 }
 
 AppAnalytics::AppAnalytics(AnalyticsOptions options)
-    : thread_(std::make_unique<QThread>()), client_(new AnalyticsClient(std::move(options))) {
-    thread_->setObjectName(QStringLiteral("Analytics"));
-    client_->moveToThread(thread_.get());
-    thread_->start();
-    QMetaObject::invokeMethod(
-        client_, [client = client_] { client->start(); }, Qt::QueuedConnection);
+    : client_(std::make_unique<ObjectThread<AnalyticsClient>>(
+          QStringLiteral("Analytics"), std::make_unique<AnalyticsClient>(std::move(options)),
+          [](const std::exception& failure) { AnalyticsClient::logFailure(failure); })) {
+    client_->post([](AnalyticsClient& client) { client.start(); });
 }
 
-AppAnalytics::~AppAnalytics() {
-    // Queued calls run in order, so everything posted so far is handled
-    // before the client goes.
-    QMetaObject::invokeMethod(
-        client_, [client = client_] { delete client; }, Qt::BlockingQueuedConnection);
-    thread_->quit();
-    thread_->wait();
-}
+// The client goes after everything posted so far has run.
+AppAnalytics::~AppAnalytics() = default;
 
 void AppAnalytics::track(const QString& name, const AnalyticsProperties& properties) {
-    QMetaObject::invokeMethod(
-        client_, [client = client_, name, properties] { client->track(name, properties); },
-        Qt::QueuedConnection);
+    client_->post([name, properties](AnalyticsClient& client) { client.track(name, properties); });
 }
 
 void AppAnalytics::startSession() {
-    QMetaObject::invokeMethod(
-        client_, [client = client_] { client->startSession(); }, Qt::QueuedConnection);
+    client_->post([](AnalyticsClient& client) { client.startSession(); });
 }
 
 QList<AppAnalyticsEvent> AppAnalytics::queuedEvents() const {
-    QList<AppAnalyticsEvent> events;
-    QMetaObject::invokeMethod(
-        client_, [&events, client = client_] { events = client->queue(); },
-        Qt::BlockingQueuedConnection);
-    return events;
+    return client_->call([](AnalyticsClient& client) { return client.queue(); });
 }
 
 } // namespace kavlo

@@ -5,10 +5,12 @@
 //
 // Threads: every public function may be called from any thread. The queue,
 // the identifiers and the back-off live on the instance's own thread and are
-// reached only through queued calls, so there are no locks.
+// reached only through queued calls, so there are no locks. Whatever fails
+// there ends in a debug log line.
 #pragma once
 
 #include "analytics/analytics_event.h"
+#include "qtutil/object_thread.h"
 
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -17,8 +19,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-
-class QThread;
 
 namespace kavlo {
 
@@ -37,6 +37,18 @@ struct AnalyticsTiming {
     std::chrono::milliseconds requestTimeout{5000};
 };
 
+// When the client flushes next: at most one pending flush at a time. Made,
+// used and destroyed on the analytics thread; `fire` must run there too.
+// The application's is a QTimer; tests pass one they fire themselves.
+class FlushTimer {
+  public:
+    virtual ~FlushTimer() = default;
+    // Runs the flush once, `delay` from now. Called only while not pending.
+    virtual void start(std::chrono::milliseconds delay) = 0;
+    virtual bool pending() const = 0;
+};
+using MakeFlushTimer = std::function<std::unique_ptr<FlushTimer>(std::function<void()> fire)>;
+
 // Everything the instance takes from its surroundings. The defaults are the
 // application's; tests replace them to run fast and apart from the user's
 // own files.
@@ -46,6 +58,7 @@ struct AnalyticsOptions {
     // Called once, on the analytics thread; the settings object stays there.
     std::function<std::unique_ptr<QSettings>()> makeSettings; // empty: defaultSettings()
     std::function<QDateTime()> now; // called on the analytics thread; empty: the UTC clock
+    MakeFlushTimer makeFlushTimer;  // called once, on the analytics thread; empty: a QTimer
     AnalyticsTiming timing;
 };
 
@@ -79,8 +92,7 @@ class AppAnalytics {
     QList<AppAnalyticsEvent> queuedEvents() const;
 
   private:
-    std::unique_ptr<QThread> thread_;
-    AnalyticsClient* client_; // owned; lives and dies on thread_
+    std::unique_ptr<ObjectThread<AnalyticsClient>> client_;
 };
 
 } // namespace kavlo

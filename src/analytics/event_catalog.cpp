@@ -3,11 +3,13 @@
 #include "core/error.h"
 #include "core/error_codes.h"
 
-#include <QFileInfo>
+#include <QFile>
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
+#include <system_error>
 
 namespace kavlo {
 
@@ -29,8 +31,7 @@ QString bucket(double value, std::initializer_list<Bound> bounds, const char* la
     return QString::fromLatin1(last);
 }
 
-QString extensionOf(const QString& path) {
-    const QString name = QFileInfo(path).fileName();
+QString extensionOf(const QString& name) {
     const qsizetype dot = name.lastIndexOf(u'.');
     // A leading dot marks a hidden file, not an extension.
     if (dot <= 0 || dot == name.size() - 1)
@@ -136,13 +137,22 @@ QString failureReason(const std::exception& error) {
     return QStringLiteral("unknown");
 }
 
-AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source) {
+AnalyticsProperties fileProperties(const std::filesystem::path& path, VideoLoadSource source) {
+    // The name's bytes need not be UTF-8; only its extension is reported.
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path.filename().native()));
     AnalyticsProperties properties{{"source", sourceValue(source)},
-                                   {"file_type", extensionOf(path)}};
-    const QFileInfo info(path);
-    if (info.isFile())
-        properties.insert("file_size_bucket", fileSizeBucket(info.size()));
+                                   {"file_type", extensionOf(name)}};
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) {
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (!ec)
+            properties.insert("file_size_bucket", fileSizeBucket(qint64(size)));
+    }
     return properties;
+}
+
+AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source) {
+    return fileProperties(std::filesystem::path(QFile::encodeName(path).toStdString()), source);
 }
 
 AnalyticsProperties exportProperties(const ExportDescription& export_) {

@@ -8,6 +8,7 @@
 #include "analytics/analytics_event.h"
 
 #include <exception>
+#include <filesystem>
 #include <string_view>
 
 namespace kavlo {
@@ -38,7 +39,9 @@ QString failureReason(const std::exception& error);
 
 // "source", "file_type" (extension, lower case, at most 12 characters) and
 // "file_size_bucket" (left out when the size cannot be read). Only the
-// file's metadata is read.
+// file's metadata is read. The session passes the path's bytes: a name that
+// is not valid UTF-8 has no QString that finds the file again.
+AnalyticsProperties fileProperties(const std::filesystem::path& path, VideoLoadSource source);
 AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source);
 
 // An export as the session sees it when the event fires.

@@ -11,6 +11,7 @@
 // not, can use it.
 #pragma once
 
+#include <new>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -50,6 +51,33 @@ class Cancelled : public std::exception {
 inline void throwIfCancelled(const std::stop_token& token) {
     if (token.stop_requested())
         throw Cancelled();
+}
+
+// Runs `work` as the outermost frame of a thread, or of a call an event
+// loop makes: whatever std::exception it throws (an Error, std::bad_alloc)
+// goes to `onFailure` instead of ending the process. A failure of
+// `onFailure` itself is dropped.
+template <typename Work, typename OnFailure>
+void runGuarded(Work&& work, OnFailure&& onFailure) noexcept {
+    try {
+        work();
+    } catch (const std::exception& failure) {
+        try {
+            onFailure(failure);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+// The message to show for whatever ended a piece of work: an Error's own
+// message, running out of memory in words, otherwise the exception's text.
+// For the outermost catch of a thread, where anything may arrive.
+inline std::string describeFailure(const std::exception& failure) {
+    if (const auto* error = dynamic_cast<const Error*>(&failure))
+        return error->message();
+    if (dynamic_cast<const std::bad_alloc*>(&failure))
+        return "Not enough memory.";
+    return failure.what();
 }
 
 } // namespace kavlo

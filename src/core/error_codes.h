@@ -8,32 +8,45 @@
 // server already sorts failures by them, so a number is never renamed or
 // reused for a third meaning. New codes go at the end.
 //
-// code  message                                         raised by
-//  1    "No video track"                                renderPingPongVideo/GIF
-//  3    "Could not write video frame."                  the H.264 writer
-//  4    "Not enough frames in selected segment"         renderPingPongVideo/GIF
-//  5    "Could not read video frames"                   the renderer's frame reader
-//  6    "Video frame read failed"                       the renderer's frame reader
-//  7    "Could not create GIF file"                     renderPingPongGIF
-//  8    "Could not render GIF frame"                    renderPingPongGIF
-//  9    "Could not finish GIF file"                     renderPingPongGIF
-// 10    "Could not read audio format."                  the renderer's sound reader
+// Domain "Kavlo". "reason" is what a failure event reports.
+//
+// code  message                                      raised by                    reason
+//  1    "No video track"                             renderPingPongVideo/GIF      unknown
+//  3    "Could not write video frame."               the H.264 writer             unknown
+//  4    "Not enough frames in selected segment"      renderPingPongVideo/GIF      unknown
+//  5    "Could not read video frames"                the renderer's frame reader  unknown
+//  6    "Video frame read failed"                    the renderer's frame reader  unknown
+//  7    "Could not create GIF file"                  renderPingPongGIF            unknown
+//  8    "Could not render GIF frame"                 renderPingPongGIF            unknown
+//  9    "Could not finish GIF file"                  renderPingPongGIF            unknown
+// 10    "Could not read audio format."               the renderer's sound reader  unknown
 // 10    "This format is not readable by Kavlo, and ffmpeg was not found for
-//       conversion."                                    the load (conversion)
-// 11    "Could not read audio."                         the renderer's sound reader
-// 11    "Converted file could not be opened."           the load (conversion)
-// 12    "Could not decode audio samples."               the renderer's sound reader
-// 12    "No video track found."                         the load; both players
-// 13    "Audio read failed."                            the renderer's sound reader
-// 14-19 writing the sound loop (see the renderer)       the renderer's sound writer
-// 20-23, 25  assembling the final MP4                   the renderer
-// 24    "Could not build audio loop."                   the renderer's sound loop
+//       conversion."                                 the load (conversion)        unknown
+// 11    "Could not read audio."                      the renderer's sound reader  unknown
+// 11    "Converted file could not be opened."        the load (conversion)        unknown
+// 12    "Could not decode audio samples."            the renderer's sound reader  no_video_track
+// 12    "No video track found."                      the load; both players       no_video_track
+// 13    "Audio read failed."                         the renderer's sound reader  unknown
+// 14    "Could not write audio samples."             the renderer's sound writer  unknown
+// 15    "Could not allocate audio buffer."           the renderer's sound writer  unknown
+// 16    "Could not fill audio buffer."               the renderer's sound writer  unknown
+// 17    "Could not create audio format."             the renderer's sound writer  unknown
+// 18    "Could not create audio samples."            the renderer's sound writer  unknown
+// 19    "Could not write audio track."               the renderer's sound writer  unknown
+// 20    "Could not prepare video track."             the final MP4 assembly       unknown
+// 21    "Could not prepare audio track."             the final MP4 assembly       unknown
+// 22    "Could not create final MP4."                the final MP4 assembly       unknown
+// 23    "Could not finish final MP4."                the final MP4 assembly       unknown
+// 24    "Could not build audio loop."                the renderer's sound loop    unknown
+// 25    "Could not align audio loop."                the final MP4 assembly       unknown
 // 26    "The video cannot be saved over its own source. Choose another name."
-//                                                       renderPingPongVideo/GIF
-// 27    "No video frames found."                        both players
-// 28    "No audio track found."                         the preview player (it
-//                                                       then plays without sound)
-// A conversion that fails has the converter's exit status as its code.
+//                                                    renderPingPongVideo/GIF      unknown
+// 27    "No video frames found."                     both players                 unknown
+// 28    "No audio track found."                      the preview player (it then  unknown
+//                                                    plays without sound)
+// A conversion that fails has the converter's exit status as its code
+// ("unknown"). Domain "FFmpeg" (any code) reports "media", "QtNetwork"
+// reports "network".
 #pragma once
 
 namespace kavlo {

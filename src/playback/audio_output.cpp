@@ -108,6 +108,10 @@ class AudioOutput::Feeder : public QObject {
     }
 
     void tick() {
+        runGuarded([this] { feed(); }, [this](const std::exception&) { owner_.fail(); });
+    }
+
+    void feed() {
         if (!queue_ || !playing_)
             return;
         if (owner_.failed_) {
@@ -186,45 +190,35 @@ AudioOutput::AudioOutput() {
     available_ = !device.isNull() && device.isFormatSupported(outputFormat());
     if (!available_)
         return;
-    feeder_ = new Feeder(*this, device);
-    feeder_->moveToThread(&thread_);
-    thread_.setObjectName("kavlo-audio");
-    thread_.start();
-    QMetaObject::invokeMethod(
-        feeder_, [f = feeder_] { f->init(); }, Qt::BlockingQueuedConnection);
+    feeder_ = std::make_unique<ObjectThread<Feeder>>(QStringLiteral("kavlo-audio"),
+                                                     std::make_unique<Feeder>(*this, device),
+                                                     [this](const std::exception&) { fail(); });
+    try {
+        feeder_->call([](Feeder& f) { f.init(); });
+    } catch (const std::exception&) {
+        // A feeder without its sink is no use: the clock runs by itself.
+        fail();
+        feeder_.reset();
+    }
 }
 
-AudioOutput::~AudioOutput() {
-    if (!feeder_)
-        return;
-    QMetaObject::invokeMethod(
-        feeder_, [f = feeder_] { delete f; }, Qt::BlockingQueuedConnection);
-    thread_.quit();
-    thread_.wait();
-}
+AudioOutput::~AudioOutput() = default;
 
 void AudioOutput::start(std::shared_ptr<AudioQueue> queue, std::shared_ptr<MediaClock> clock,
                         uint64_t serial, int64_t startUs) {
-    if (!feeder_)
-        return;
-    QMetaObject::invokeMethod(
-        feeder_,
-        [f = feeder_, queue = std::move(queue), clock = std::move(clock), serial, startUs] {
-            f->start(queue, clock, serial, startUs);
-        },
-        Qt::QueuedConnection);
+    if (feeder_)
+        feeder_->post([queue = std::move(queue), clock = std::move(clock), serial,
+                       startUs](Feeder& f) { f.start(queue, clock, serial, startUs); });
 }
 
 void AudioOutput::setPlaying(bool playing) {
     if (feeder_)
-        QMetaObject::invokeMethod(
-            feeder_, [f = feeder_, playing] { f->setPlaying(playing); }, Qt::QueuedConnection);
+        feeder_->post([playing](Feeder& f) { f.setPlaying(playing); });
 }
 
 void AudioOutput::stop() {
     if (feeder_)
-        QMetaObject::invokeMethod(
-            feeder_, [f = feeder_] { f->stop(); }, Qt::QueuedConnection);
+        feeder_->post([](Feeder& f) { f.stop(); });
 }
 
 std::optional<AudioOutput::Position> AudioOutput::lastPosition() const {

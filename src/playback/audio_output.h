@@ -9,10 +9,11 @@
 // steering the clock, which then runs on by itself.
 //
 // Methods are for the owner's thread (the UI thread) and return at once; the
-// work is queued to the audio thread.
+// work is queued to the audio thread. Whatever fails there counts as a
+// device failure.
 #pragma once
 
-#include <QThread>
+#include "qtutil/object_thread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -60,13 +61,16 @@ class AudioOutput {
     friend class Feeder;
 
     void publish(const Position& position);
+    // The device stops steering the clock for good.
+    void fail() { failed_ = true; }
 
-    QThread thread_;
-    Feeder* feeder_ = nullptr; // lives on thread_
     bool available_ = false;
     std::atomic<bool> failed_{false};
     mutable std::mutex positionMutex_;
     std::optional<Position> position_;
+    // Last: it stops before the members the feeder uses go. Null without a
+    // device.
+    std::unique_ptr<ObjectThread<Feeder>> feeder_;
 };
 
 } // namespace kavlo

@@ -19,11 +19,33 @@ size_t imageBytes(const VideoImage& image) {
 }
 } // namespace
 
-FrameCache::Hit FrameCache::hitOf(const std::pair<const int64_t, Entry>& e) {
-    return Hit{e.second.frame.get(), e.second.image, e.second.box, e.first};
+FrameCache::Hit FrameCache::hitOf(const Entries::value_type& e) {
+    return Hit{e.second.frame ? av::refFrame(e.second.frame.get()) : nullptr, e.second.image,
+               e.second.box, e.first};
+}
+
+void FrameCache::reset(uint64_t item, const FrameTiming& timing) {
+    std::lock_guard lock(mutex_);
+    clearLocked();
+    item_ = item;
+    timing_ = timing;
+}
+
+void FrameCache::clear() {
+    std::lock_guard lock(mutex_);
+    clearLocked();
+}
+
+void FrameCache::clearLocked() {
+    item_ = 0;
+    timing_.reset();
+    entries_.clear();
+    bytes_ = 0;
+    runTailUs_.reset();
 }
 
 void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun) {
+    std::lock_guard lock(mutex_);
     if (continuesRun && runTailUs_) {
         auto prev = entries_.find(*runTailUs_);
         if (prev != entries_.end() && prev->first < ptsUs)
@@ -47,16 +69,19 @@ void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, b
 }
 
 void FrameCache::markFirst(int64_t ptsUs) {
+    std::lock_guard lock(mutex_);
     if (auto it = entries_.find(ptsUs); it != entries_.end())
         it->second.first = true;
 }
 
 void FrameCache::markLast(int64_t ptsUs) {
+    std::lock_guard lock(mutex_);
     if (auto it = entries_.find(ptsUs); it != entries_.end())
         it->second.last = true;
 }
 
 void FrameCache::setImage(int64_t ptsUs, VideoImage image, PixelSize box) {
+    std::lock_guard lock(mutex_);
     auto it = entries_.find(ptsUs);
     if (it == entries_.end())
         return;
@@ -71,6 +96,7 @@ void FrameCache::setImage(int64_t ptsUs, VideoImage image, PixelSize box) {
 }
 
 void FrameCache::keepImagesFor(PixelSize box) {
+    std::lock_guard lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end();) {
         Entry& e = it->second;
         if (e.image.isNull() || e.box == box) {
@@ -92,6 +118,7 @@ void FrameCache::keepImagesFor(PixelSize box) {
 }
 
 std::optional<FrameCache::Hit> FrameCache::nearestWithoutImage(int64_t reachUs) const {
+    std::lock_guard lock(mutex_);
     // Outwards from the latest request, one step each way in turn.
     auto after = entries_.lower_bound(focusUs_);
     auto before = std::make_reverse_iterator(after);
@@ -113,31 +140,49 @@ std::optional<FrameCache::Hit> FrameCache::nearestWithoutImage(int64_t reachUs) 
     }
 }
 
-std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs, const FrameTiming& timing) {
-    focusUs_ = tUs;
-    if (entries_.empty())
+std::optional<FrameCache::Hit> FrameCache::find(int64_t tUs) {
+    std::lock_guard lock(mutex_);
+    const auto it = findLocked(tUs);
+    if (it == entries_.end())
         return std::nullopt;
-    auto it = entries_.upper_bound(timing.latestStartUs(tUs));
+    return hitOf(*it);
+}
+
+std::optional<FrameCache::Hit> FrameCache::findPicture(uint64_t item, int64_t tUs, PixelSize box) {
+    std::lock_guard lock(mutex_);
+    if (item != item_)
+        return std::nullopt;
+    const auto it = findLocked(tUs);
+    if (it == entries_.end() || it->second.image.isNull() || !(it->second.box == box))
+        return std::nullopt;
+    return Hit{nullptr, it->second.image, box, it->first};
+}
+
+FrameCache::Entries::const_iterator FrameCache::findLocked(int64_t tUs) {
+    focusUs_ = tUs;
+    if (entries_.empty() || !timing_)
+        return entries_.end();
+    auto it = entries_.upper_bound(timing_->latestStartUs(tUs));
     if (it == entries_.begin()) {
         // t lies before every cached frame: only the track's first frame
         // stands for it.
-        if (it->second.first)
-            return hitOf(*it);
-        return std::nullopt;
+        return it->second.first ? it : entries_.end();
     }
     --it;
     const Entry& e = it->second;
-    const bool onScreen = e.nextUs >= 0 ? !timing.startedBy(e.nextUs, tUs)
-                                        : timing.surelyOnScreen(it->first, e.lengthUs, tUs);
-    if (e.last || onScreen)
-        return hitOf(*it);
-    return std::nullopt;
+    const bool onScreen = e.nextUs >= 0 ? !timing_->startedBy(e.nextUs, tUs)
+                                        : timing_->surelyOnScreen(it->first, e.lengthUs, tUs);
+    return e.last || onScreen ? it : entries_.end();
 }
 
-void FrameCache::clear() {
-    entries_.clear();
-    bytes_ = 0;
-    runTailUs_.reset();
+size_t FrameCache::bytes() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
+size_t FrameCache::size() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
 }
 
 void FrameCache::evict() {

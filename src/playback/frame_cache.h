@@ -5,7 +5,9 @@
 // (a view-sized picture is smaller than a full-size frame). Bounded by bytes;
 // when full, the frames farthest from the latest request go first.
 //
-// Not thread-safe: its owner guards it with a mutex.
+// The cache belongs to one item at a time (reset). Thread-safe: every call
+// takes the cache's own lock, held only inside the call. The scrub worker
+// fills it; the UI thread takes ready pictures from it.
 #pragma once
 
 #include "media/av_ptr.h"
@@ -16,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 
 namespace kavlo {
@@ -23,6 +26,12 @@ namespace kavlo {
 class FrameCache {
   public:
     explicit FrameCache(size_t maxBytes) : maxBytes_(maxBytes) {}
+
+    // Empties the cache for the frames of generation `item`, on screen by
+    // the rule of `timing` (the item's).
+    void reset(uint64_t item, const FrameTiming& timing);
+    // Empties the cache, for no item.
+    void clear();
 
     // Keeps a reference to `frame`, on screen from `ptsUs`; `lengthUs` is
     // its length as the container gives it (0 when unknown). `continuesRun`
@@ -41,21 +50,23 @@ class FrameCache {
     void keepImagesFor(PixelSize box);
 
     struct Hit {
-        const AVFrame* frame; // null once the picture was made
-        VideoImage image;     // null until then
-        PixelSize box;        // what the picture was made for
+        av::FramePtr frame; // a reference of its own; null once the picture was made
+        VideoImage image;   // null until then
+        PixelSize box;      // what the picture was made for
         int64_t ptsUs;
     };
-    // The frame on screen at `tUs` by the rule of `timing` (the item's),
-    // when the cache knows it. Remembers `tUs` for eviction.
-    std::optional<Hit> find(int64_t tUs, const FrameTiming& timing);
+    // The frame on screen at `tUs` when the cache knows it. Remembers `tUs`
+    // for eviction.
+    std::optional<Hit> find(int64_t tUs);
+    // The same for generation `item` only, and only when its picture is made
+    // for a view of size `box`: what can go on screen without the worker.
+    std::optional<Hit> findPicture(uint64_t item, int64_t tUs, PixelSize box);
     // The decoded frame nearest the latest request, within `reachUs` of it,
     // whose picture has not been made yet.
     std::optional<Hit> nearestWithoutImage(int64_t reachUs) const;
 
-    void clear();
-    size_t bytes() const { return bytes_; }
-    size_t size() const { return entries_.size(); }
+    size_t bytes() const;
+    size_t size() const;
 
   private:
     struct Entry {
@@ -68,12 +79,19 @@ class FrameCache {
         bool first;
         bool last;
     };
+    using Entries = std::map<int64_t, Entry>;
+    void clearLocked();
     void evict();
-    static Hit hitOf(const std::pair<const int64_t, Entry>& e);
+    Entries::const_iterator findLocked(int64_t tUs);
+    static Hit hitOf(const Entries::value_type& e);
 
-    size_t maxBytes_;
+    const size_t maxBytes_;
+    mutable std::mutex mutex_;
+    // Guarded by mutex_:
+    uint64_t item_ = 0;
+    std::optional<FrameTiming> timing_;
     size_t bytes_ = 0;
-    std::map<int64_t, Entry> entries_;
+    Entries entries_;
     std::optional<int64_t> runTailUs_;
     int64_t focusUs_ = 0;
 };

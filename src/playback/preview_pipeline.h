@@ -8,10 +8,13 @@
 // drops it. The queues are tiny (a few frames, a fifth of a second of sound),
 // so memory stays small whatever the item's length.
 //
-// A looping item is laid end to end on one timeline: repetition k of a
-// frame at file time p plays at k * length + p, where length is the end of
-// the last video frame. Sound is cut or padded to the same length, so
-// picture and sound stay together over any number of repetitions.
+// A looping item is laid end to end on one timeline (loop_cursor.h), one
+// repetition as long as the video: up to the end of its last frame. The
+// video thread measures that once; the sound thread waits for it and cuts
+// or pads the sound to it.
+//
+// The threads, what they touch and the locks: OVERVIEW.md in this
+// directory. The presenter's loop is in preview_presenter.cpp.
 #pragma once
 
 #include "media/frame_timing.h"
@@ -44,6 +47,8 @@ class PreviewPipeline {
         // Skips a frame whose successor is already due (the machine cannot
         // keep up), so the picture stays with the clock.
         bool dropLateFrames = true;
+        // The time the playback clock runs on; empty: the monotonic clock.
+        std::function<int64_t()> now;
     };
     struct Callbacks {
         // From the presenter thread: show `image` now; it is the frame at
@@ -74,11 +79,35 @@ class PreviewPipeline {
     const MediaClock& clock() const { return *clock_; }
 
   private:
-    struct QueuedFrame;
+    struct QueuedFrame {
+        uint64_t number; // counts the frames the pipeline decoded
+        uint64_t serial;
+        int64_t presentUs; // on the looped timeline
+        int64_t ptsUs;     // in the file
+        av::FramePtr frame;
+        // Made by the decoding thread for a view of size `box`, so that the
+        // presenter only hands it over when the clock reaches it.
+        VideoImage image;
+        PixelSize box;
+    };
+    // How long the clock waits for the device to start playing before it
+    // runs on by itself.
+    static constexpr int64_t kAudioStartWaitUs = 300'000;
 
+    // Thread entries: each reports what ends it through callbacks_.failed.
     void decodeVideo(std::stop_token stop);
     void decodeAudio(std::stop_token stop);
     void present(std::stop_token stop);
+
+    void decodeVideoLoop(std::stop_token stop);
+    void decodeAudioLoop(std::stop_token stop);
+    void presentLoop(std::stop_token stop);
+    void reportFailure(const std::exception& failure) const;
+    // The video thread tells the length of one repetition once (0 when the
+    // item does not loop or the video failed); the sound thread waits for
+    // it. Nothing when stopped first.
+    void publishLoopLength(int64_t lengthUs);
+    std::optional<int64_t> waitForLoopLength(std::stop_token stop);
     // True when a device plays this item's sound and steers the clock.
     bool soundLeads() const;
     int64_t loopTargetUs(int64_t tUs) const;
@@ -108,7 +137,8 @@ class PreviewPipeline {
 
     bool shutDown_ = false;
     std::atomic<bool> hasSound_{false}; // the audio thread decodes sound
-    std::atomic<int64_t> loopLengthUs_{0};
+    // Written once, under mutex_ (read without it by seek()): -1 until known.
+    std::atomic<int64_t> loopLengthUs_{-1};
     std::atomic<uint64_t> dropped_{0};
 
     // Last: they stop before the members they use go.

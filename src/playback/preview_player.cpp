@@ -1,5 +1,6 @@
 #include "playback/preview_player.h"
 
+#include "core/error.h"
 #include "playback/audio_output.h"
 #include "playback/media_clock.h"
 #include "playback/preview_pipeline.h"
@@ -39,6 +40,12 @@ class PipelineRetirer {
   private:
     void run(std::stop_token stop) {
         nameThisThread("kavlo-retire");
+        // Only a broken lock could end this early; the destructor then joins
+        // what is left.
+        runGuarded([&] { joinRetired(stop); }, [](const std::exception&) {});
+    }
+
+    void joinRetired(std::stop_token stop) {
         for (;;) {
             std::unique_ptr<PreviewPipeline> next;
             {
@@ -111,6 +118,7 @@ void PreviewPlayer::setItem(const std::string& path, Looping looping) {
     PreviewPipeline::Options options;
     options.looping = looping == Looping::on;
     options.dropLateFrames = options_.dropLateFrames;
+    options.now = options_.now;
     pipeline_ =
         std::make_unique<PreviewPipeline>(path, options, audio_.get(), std::move(callbacks));
     pipeline_->setViewSize(viewSize_);

@@ -10,6 +10,7 @@
 // UI thread only; seek completions and frameChanged() arrive there.
 #pragma once
 
+#include "playback/media_clock.h"
 #include "playback/player_base.h"
 
 #include <memory>
@@ -30,6 +31,9 @@ class PreviewPlayer : public PlayerBase {
         bool sound = true;
         // Skip frames that are already late (see PreviewPipeline::Options).
         bool dropLateFrames = true;
+        // The time the playback clock runs on (tests pass a clock they
+        // move).
+        MediaClock::NowFn now = steadyNowUs;
     };
 
     explicit PreviewPlayer(QObject* parent = nullptr);

@@ -32,42 +32,34 @@ int decoderThreads() {
 
 } // namespace
 
-ScrubDecoder::ScrubDecoder(const std::string& path, FrameCache& cache, std::mutex& cacheMutex)
-    : stream_(path, decoderThreads()), converter_(stream_.track()), cache_(cache),
-      cacheMutex_(cacheMutex) {}
+ScrubDecoder::ScrubDecoder(const std::string& path, FrameCache& cache)
+    : stream_(path, decoderThreads()), converter_(stream_.track()), cache_(cache) {}
 
 ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box) {
     tUs = std::max<int64_t>(tUs, 0);
-    std::unique_lock lock(cacheMutex_);
-    if (auto hit = cache_.find(tUs, stream_.timing())) {
+    if (auto hit = cache_.find(tUs)) {
         planAfterHit(hit->ptsUs);
         if (!hit->image.isNull() && hit->box == box) {
             shownFrame_.reset();
             shownPtsUs_ = hit->ptsUs;
             return {hit->ptsUs, hit->image};
         }
-        if (hit->frame) {
-            av::FramePtr frame = av::refFrame(hit->frame);
-            lock.unlock();
-            return keep(std::move(frame), hit->ptsUs, box);
-        }
+        if (hit->frame)
+            return keep(std::move(hit->frame), hit->ptsUs, box);
     }
-    lock.unlock();
     TimedFrame found = decode(tUs);
     return keep(std::move(found.frame), found.ptsUs, box);
 }
 
 void ScrubDecoder::follow(int64_t tUs) {
-    std::lock_guard lock(cacheMutex_);
-    if (auto hit = cache_.find(std::max<int64_t>(tUs, 0), stream_.timing())) {
+    if (auto hit = cache_.find(std::max<int64_t>(tUs, 0))) {
         planAfterHit(hit->ptsUs);
-        shownFrame_ = hit->frame ? av::refFrame(hit->frame) : nullptr;
+        shownFrame_ = std::move(hit->frame);
         shownPtsUs_ = hit->ptsUs;
     }
 }
 
 void ScrubDecoder::resize(PixelSize box) {
-    std::lock_guard lock(cacheMutex_);
     cache_.keepImagesFor(box);
     convertLeft_ = true;
 }
@@ -109,7 +101,6 @@ TimedFrame ScrubDecoder::decode(int64_t tUs) {
     if (!found)
         throw kavloError(kNoVideoFrames, "No video frames found.");
     prefetchLeft_ = kPrefetchFrames;
-    std::lock_guard lock(cacheMutex_);
     if (!stream_.timing().startedBy(found->ptsUs, tUs))
         cache_.markFirst(found->ptsUs);
     if (stream_.atEnd())
@@ -119,10 +110,7 @@ TimedFrame ScrubDecoder::decode(int64_t tUs) {
 
 ScrubDecoder::Picture ScrubDecoder::keep(av::FramePtr frame, int64_t ptsUs, PixelSize box) {
     VideoImage image = converter_.convert(frame.get(), box);
-    {
-        std::lock_guard lock(cacheMutex_);
-        cache_.setImage(ptsUs, image, box);
-    }
+    cache_.setImage(ptsUs, image, box);
     shownFrame_ = std::move(frame);
     shownPtsUs_ = ptsUs;
     return {ptsUs, std::move(image)};
@@ -169,7 +157,6 @@ bool ScrubDecoder::prefetchOne() {
         return false;
     auto f = stream_.next();
     if (!f) {
-        std::lock_guard lock(cacheMutex_);
         if (lastPtsUs_)
             cache_.markLast(*lastPtsUs_);
         return false;
@@ -181,24 +168,14 @@ bool ScrubDecoder::prefetchOne() {
 // Makes the picture of the cached frame nearest the one on screen; false
 // when none within reach lacks one.
 bool ScrubDecoder::convertOne(PixelSize box) {
-    av::FramePtr frame;
-    int64_t ptsUs = 0;
-    {
-        std::lock_guard lock(cacheMutex_);
-        auto next = cache_.nearestWithoutImage(kConvertReachUs);
-        if (!next)
-            return false;
-        frame = av::refFrame(next->frame);
-        ptsUs = next->ptsUs;
-    }
-    VideoImage image = converter_.convert(frame.get(), box);
-    std::lock_guard lock(cacheMutex_);
-    cache_.setImage(ptsUs, std::move(image), box);
+    const auto next = cache_.nearestWithoutImage(kConvertReachUs);
+    if (!next)
+        return false;
+    cache_.setImage(next->ptsUs, converter_.convert(next->frame.get(), box), box);
     return true;
 }
 
 void ScrubDecoder::remember(const TimedFrame& f) {
-    std::lock_guard lock(cacheMutex_);
     cache_.insert(f.frame.get(), f.ptsUs, f.durationUs, f.contiguous);
     lastPtsUs_ = f.ptsUs;
     convertLeft_ = true;

@@ -4,16 +4,14 @@
 // make pictures of cached frames near the one on screen, and decode the
 // frames a seek left out on its way.
 //
-// Lives on the scrub worker's thread. The cache it fills is shared: every
-// use of it holds `cacheMutex`, which other threads take only to look up a
-// ready picture.
+// Lives on the scrub worker's thread. The cache it fills is shared with the
+// UI thread, which takes ready pictures from it; the cache locks itself.
 #pragma once
 
 #include "playback/frame_cache.h"
 #include "playback/frame_converter.h"
 #include "playback/video_stream.h"
 
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -22,7 +20,7 @@ namespace kavlo {
 class ScrubDecoder {
   public:
     // Opens `path`; throws Error when it cannot be read.
-    ScrubDecoder(const std::string& path, FrameCache& cache, std::mutex& cacheMutex);
+    ScrubDecoder(const std::string& path, FrameCache& cache);
 
     const FrameTiming& timing() const { return stream_.timing(); }
 
@@ -60,7 +58,6 @@ class ScrubDecoder {
     VideoStream stream_;
     FrameConverter converter_;
     FrameCache& cache_;
-    std::mutex& cacheMutex_;
     // The frame on screen (null when shown from a cached picture).
     av::FramePtr shownFrame_;
     std::optional<int64_t> shownPtsUs_;

@@ -62,108 +62,112 @@ std::optional<ScrubWorker::Ready> ScrubWorker::readyPicture(uint64_t item, int64
             return std::nullopt; // the pictures are about to be remade
         size = viewSize_;
     }
-    std::lock_guard lock(cacheMutex_);
-    if (item != cacheItem_ || !cacheTiming_)
+    auto hit = cache_.findPicture(item, std::max<int64_t>(tUs, 0), size);
+    if (!hit)
         return std::nullopt;
-    auto hit = cache_.find(std::max<int64_t>(tUs, 0), *cacheTiming_);
-    if (!hit || hit->image.isNull() || !(hit->box == size))
-        return std::nullopt;
-    return Ready{hit->ptsUs, hit->image};
+    return Ready{hit->ptsUs, std::move(hit->image)};
 }
 
 void ScrubWorker::run(std::stop_token stop) {
     nameThisThread("kavlo-scrub");
     // Before any decoder opens, so its threads inherit this.
     lowerThisThreadPriority();
-    std::unique_ptr<ScrubDecoder> decoder;
-    uint64_t item = 0;
-    for (;;) {
-        const bool idleWork = decoder && decoder->hasIdleWork();
-        std::optional<ItemRequest> newItem;
-        std::vector<SeekRequest> seeks;
-        PixelSize size;
-        bool resized = false;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, stop,
-                       [&] { return newItem_ || !seeks_.empty() || viewSizeChanged_ || idleWork; });
-            if (stop.stop_requested())
-                return;
-            newItem.swap(newItem_);
-            seeks.swap(seeks_);
-            size = viewSize_;
-            resized = std::exchange(viewSizeChanged_, false);
-        }
+    bool running = true;
+    while (running) {
+        runGuarded([&] { running = serve(stop); },
+                   [this](const std::exception& failure) {
+                       if (decoder_)
+                           decoder_->dropIdleWork();
+                       callbacks_.failed(item_, describeFailure(failure));
+                   });
+    }
+    decoder_.reset();
+}
 
-        if (newItem) {
-            item = newItem->item;
-            decoder.reset();
-            {
-                std::lock_guard lock(cacheMutex_);
-                cache_.clear();
-                cacheItem_ = 0;
-            }
-            if (!newItem->path.empty()) {
-                try {
-                    decoder = std::make_unique<ScrubDecoder>(newItem->path, cache_, cacheMutex_);
-                    std::lock_guard lock(cacheMutex_);
-                    cacheItem_ = item;
-                    cacheTiming_ = decoder->timing();
-                } catch (const Error& e) {
-                    callbacks_.failed(item, e.message());
-                }
-            }
-        }
+void ScrubWorker::openItem(const ItemRequest& request) {
+    item_ = request.item;
+    decoder_.reset();
+    cache_.clear();
+    if (request.path.empty())
+        return;
+    try {
+        decoder_ = std::make_unique<ScrubDecoder>(request.path, cache_);
+        cache_.reset(item_, decoder_->timing());
+    } catch (const std::exception& failure) {
+        decoder_.reset();
+        callbacks_.failed(item_, describeFailure(failure));
+    }
+}
 
-        // Pictures of the old size go before anything is shown at the new
-        // one.
-        if (resized && decoder)
-            decoder->resize(size);
+bool ScrubWorker::serve(std::stop_token stop) {
+    const bool idleWork = decoder_ && decoder_->hasIdleWork();
+    std::optional<ItemRequest> newItem;
+    std::vector<SeekRequest> seeks;
+    PixelSize size;
+    bool resized = false;
+    {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, stop,
+                   [&] { return newItem_ || !seeks_.empty() || viewSizeChanged_ || idleWork; });
+        if (stop.stop_requested())
+            return false;
+        newItem.swap(newItem_);
+        seeks.swap(seeks_);
+        size = viewSize_;
+        resized = std::exchange(viewSizeChanged_, false);
+    }
 
-        // Only the newest seek is carried out; the others were superseded
-        // before they started. A follow() note matters only as the last word.
-        const SeekRequest* newest = nullptr;
-        for (const SeekRequest& s : seeks)
-            if (!s.follow)
-                newest = &s;
-        for (const SeekRequest& s : seeks)
-            if (!s.follow && &s != newest)
-                callbacks_.seekDone(s.ticket, s.item, false);
-        if (!newest && !seeks.empty() && seeks.back().item == item && decoder)
-            decoder->follow(seeks.back().tUs);
-        if (newest) {
-            const SeekRequest& s = *newest;
-            bool finished = false;
-            if (s.item == item && decoder) {
-                try {
-                    ScrubDecoder::Picture shown = decoder->show(s.tUs, size);
-                    callbacks_.frame(item, shown.ptsUs, std::move(shown.image));
-                    finished = true;
-                } catch (const Error& e) {
-                    callbacks_.failed(item, e.message());
-                }
-            }
-            callbacks_.seekDone(s.ticket, s.item, finished);
-        } else if (resized && decoder) {
-            // No seek replaces the frame on screen: it is drawn again.
+    if (newItem)
+        openItem(*newItem);
+
+    // Pictures of the old size go before anything is shown at the new one.
+    if (resized && decoder_)
+        decoder_->resize(size);
+
+    // Only the newest seek is carried out; the others were superseded
+    // before they started. A follow() note matters only as the last word.
+    const SeekRequest* newest = nullptr;
+    for (const SeekRequest& s : seeks)
+        if (!s.follow)
+            newest = &s;
+    for (const SeekRequest& s : seeks)
+        if (!s.follow && &s != newest)
+            callbacks_.seekDone(s.ticket, s.item, false);
+    if (!newest && !seeks.empty() && seeks.back().item == item_ && decoder_)
+        decoder_->follow(seeks.back().tUs);
+    if (newest) {
+        const SeekRequest& s = *newest;
+        bool finished = false;
+        if (s.item == item_ && decoder_) {
             try {
-                if (auto again = decoder->redraw(size))
-                    callbacks_.frame(item, again->ptsUs, std::move(again->image));
-            } catch (const Error& e) {
-                callbacks_.failed(item, e.message());
+                ScrubDecoder::Picture shown = decoder_->show(s.tUs, size);
+                callbacks_.frame(item_, shown.ptsUs, std::move(shown.image));
+                finished = true;
+            } catch (const std::exception& failure) {
+                callbacks_.failed(item_, describeFailure(failure));
             }
-        } else if (seeks.empty() && decoder && decoder->hasIdleWork()) {
-            // (Asked again: a new item may have replaced or closed the
-            // decoder since the wait.)
-            try {
-                decoder->idleStep(size);
-            } catch (const Error&) {
-                // The next seek meets the same damage and reports it; the
-                // decoder stays usable after a seek.
-                decoder->dropIdleWork();
-            }
+        }
+        callbacks_.seekDone(s.ticket, s.item, finished);
+    } else if (resized && decoder_) {
+        // No seek replaces the frame on screen: it is drawn again.
+        try {
+            if (auto again = decoder_->redraw(size))
+                callbacks_.frame(item_, again->ptsUs, std::move(again->image));
+        } catch (const std::exception& failure) {
+            callbacks_.failed(item_, describeFailure(failure));
+        }
+    } else if (seeks.empty() && decoder_ && decoder_->hasIdleWork()) {
+        // (Asked again: a new item may have replaced or closed the decoder
+        // since the wait.)
+        try {
+            decoder_->idleStep(size);
+        } catch (const Error&) {
+            // The next seek meets the same damage and reports it; the
+            // decoder stays usable after a seek.
+            decoder_->dropIdleWork();
         }
     }
+    return true;
 }
 
 } // namespace kavlo

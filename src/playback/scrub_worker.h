@@ -11,6 +11,9 @@
 // Pictures the worker has ready for the current view can be taken from any
 // thread without waiting for it (readyPicture), so that a frame seen a
 // moment ago shows at once even while the worker is busy decoding ahead.
+//
+// Whatever a request throws (an Error, std::bad_alloc) is reported as the
+// item's failure; the worker goes on with the next request.
 #pragma once
 
 #include "playback/frame_cache.h"
@@ -20,6 +23,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -28,6 +32,8 @@
 #include <vector>
 
 namespace kavlo {
+
+class ScrubDecoder;
 
 class ScrubWorker {
   public:
@@ -76,15 +82,19 @@ class ScrubWorker {
         std::string path;
     };
 
+    // The worker's thread: serves requests until stopped.
     void run(std::stop_token stop);
+    // Waits for requests and serves them once; false when stopped.
+    bool serve(std::stop_token stop);
+    void openItem(const ItemRequest& request);
 
     Callbacks callbacks_;
-    // The frames of the open item. Guarded by cacheMutex_, never held while
-    // mutex_ is.
-    std::mutex cacheMutex_;
+    // The frames of the open item; it locks itself, never while mutex_ is
+    // held.
     FrameCache cache_;
-    uint64_t cacheItem_ = 0;                 // the generation cache_ belongs to; 0: none
-    std::optional<FrameTiming> cacheTiming_; // that item's
+    // The worker thread's own:
+    std::unique_ptr<ScrubDecoder> decoder_;
+    uint64_t item_ = 0;
 
     std::mutex mutex_;
     std::condition_variable_any wake_;

@@ -35,6 +35,28 @@ void TimelineBar::setInputs(TimelineBarInputs inputs) {
     if (rezoomed)
         resetViewport();
     updateChildren();
+    invalidateStrip();
+}
+
+void TimelineBar::setPlayhead(double playhead) {
+    if (playhead == inputs_.playhead)
+        return;
+    const QRect before = playheadRect();
+    inputs_.playhead = playhead;
+    if (!inputs_.isLoaded)
+        return;
+    update(before);
+    update(playheadRect());
+}
+
+QRect TimelineBar::playheadRect() const {
+    const SelectionGeometry s =
+        selectionGeometry(layoutGeometry(), inputs_.start, inputs_.end, inputs_.playhead);
+    return playheadBounds(s).toAlignedRect();
+}
+
+void TimelineBar::invalidateStrip() {
+    strip_ = QImage();
     update();
 }
 
@@ -60,13 +82,20 @@ QSize TimelineBar::minimumSizeHint() const {
 }
 
 void TimelineBar::paintEvent(QPaintEvent*) {
+    const TimelineGeometry g = layoutGeometry();
+    const double dpr = devicePixelRatioF();
+    if (strip_.isNull() || strip_.devicePixelRatio() != dpr)
+        strip_ = renderTimelineStrip(g, inputs_, dpr);
     QPainter painter(this);
-    paintTimelineStrip(painter, layoutGeometry(), inputs_, devicePixelRatioF());
+    painter.drawImage(g.stripRect().topLeft(), strip_);
+    if (inputs_.isLoaded)
+        paintPlayhead(painter, selectionGeometry(g, inputs_.start, inputs_.end, inputs_.playhead));
 }
 
 void TimelineBar::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     updateChildren();
+    invalidateStrip();
 }
 
 void TimelineBar::showEvent(QShowEvent* event) {
@@ -75,6 +104,7 @@ void TimelineBar::showEvent(QShowEvent* event) {
         shownOnce_ = true;
         resetViewport();
         updateChildren();
+        invalidateStrip();
     }
 }
 
@@ -85,7 +115,7 @@ void TimelineBar::resetViewport() {
 void TimelineBar::setViewportStart(double viewportStart) {
     viewportStart_ = viewportStart;
     updateChildren();
-    update();
+    invalidateStrip();
 }
 
 void TimelineBar::onMoveLoop(double start, bool dragging) {

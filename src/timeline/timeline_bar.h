@@ -8,8 +8,15 @@
 // by the scrollbar, and reset when it is first shown or when the duration or
 // the zoom changes.
 //
+// The strip is drawn once per change of its inputs, size or viewport and
+// kept; the playhead, which moves up to 120 times a second while the preview
+// loops, is drawn over it and changes through setPlayhead() alone.
+//
 // Main (GUI) thread only. The callbacks run synchronously from mouse event
-// handlers and may call setInputs() straight back.
+// handlers and may call setInputs() straight back. A drag whose release
+// never comes (the window deactivated or blocked by a dialog, the bar
+// hidden) still ends with one call with `dragging` false, made from the
+// event loop.
 #pragma once
 
 #include "timeline/timeline_geometry.h"
@@ -30,6 +37,8 @@ class TimelineBar : public QWidget {
 
     void setInputs(TimelineBarInputs inputs);
     const TimelineBarInputs& inputs() const { return inputs_; }
+    // Moves the playhead only: repaints its old and new places, nothing else.
+    void setPlayhead(double playhead);
     void setOnTrim(TrimCallback callback);
     void setOnMoveLoop(MoveLoopCallback callback);
 
@@ -50,8 +59,11 @@ class TimelineBar : public QWidget {
     void setViewportStart(double viewportStart);
     void updateChildren();
     void onMoveLoop(double start, bool dragging);
+    void invalidateStrip();
+    QRect playheadRect() const;
 
     TimelineBarInputs inputs_;
+    QImage strip_; // renderTimelineStrip() of the current inputs; null when stale
     double viewportStart_ = 0;
     bool shownOnce_ = false;
     TrimCallback onTrim_;

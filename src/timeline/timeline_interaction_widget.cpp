@@ -32,6 +32,7 @@ void TimelineInteractionWidget::mousePressEvent(QMouseEvent* event) {
     event->accept();
     if (event->button() != Qt::LeftButton || !view_.isLoaded)
         return;
+    endLostDrag();
     const double x = event->position().x();
     pointerX_ = x;
     dragStartX_ = x;
@@ -45,7 +46,9 @@ void TimelineInteractionWidget::mouseMoveEvent(QMouseEvent* event) {
     const double x = event->position().x();
     pointerX_ = x;
     const bool pressed = event->buttons() & Qt::LeftButton;
-    if (pressed && view_.isLoaded)
+    if (!pressed)
+        endLostDrag();
+    else if (view_.isLoaded)
         apply(x - dragStartX_, true);
     updateCursor(pressed, x);
 }
@@ -67,17 +70,46 @@ void TimelineInteractionWidget::leaveEvent(QEvent* event) {
 }
 
 void TimelineInteractionWidget::hideEvent(QHideEvent* event) {
-    // A hidden layer never sees the release of a drag it started; the next
-    // press must begin afresh.
-    dragMode_.reset();
+    // A hidden layer never sees the release of a drag it started. A layer is
+    // also hidden while its window is destroyed, when its owner may be gone
+    // already: hence the posted call.
+    endLostDragLater();
     pointerX_.reset();
     QWidget::hideEvent(event);
+}
+
+bool TimelineInteractionWidget::event(QEvent* event) {
+    // Another window took the pointer, or a modal dialog opened over this
+    // one: the release will go elsewhere.
+    if (event->type() == QEvent::WindowDeactivate || event->type() == QEvent::WindowBlocked)
+        endLostDragLater();
+    return QWidget::event(event);
+}
+
+void TimelineInteractionWidget::endLostDrag() {
+    if (!dragMode_)
+        return;
+    apply(lastDelta_, false);
+    dragMode_.reset();
+}
+
+void TimelineInteractionWidget::endLostDragLater() {
+    if (!dragMode_)
+        return;
+    const TimelineEdit edit = applyDrag(view_, *dragMode_, lastDelta_);
+    dragMode_.reset();
+    QMetaObject::invokeMethod(
+        this, [this, edit] { report(edit, false); }, Qt::QueuedConnection);
 }
 
 void TimelineInteractionWidget::apply(double delta, bool dragging) {
     if (!dragMode_)
         return;
-    const TimelineEdit edit = applyDrag(view_, *dragMode_, delta);
+    lastDelta_ = delta;
+    report(applyDrag(view_, *dragMode_, delta), dragging);
+}
+
+void TimelineInteractionWidget::report(const TimelineEdit& edit, bool dragging) {
     // The callbacks re-enter setView() and may replace these very callbacks,
     // so each is called through a copy.
     if (const auto* trim = std::get_if<TrimEdit>(&edit)) {

@@ -5,7 +5,11 @@
 // own callbacks cause them.
 //
 // Main (GUI) thread only. The callbacks run synchronously from the mouse
-// event handlers.
+// event handlers, with one exception: a drag that loses its release (the
+// window is deactivated or blocked by a modal dialog, or the layer is
+// hidden) ends with its final `dragging == false` call posted to the event
+// loop, so that a layer torn down with its window calls nobody. A press, or
+// a motion with the button up, during a drag ends the lost drag at once.
 #pragma once
 
 #include "timeline/timeline_interaction.h"
@@ -37,14 +41,20 @@ class TimelineInteractionWidget : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void apply(double delta, bool dragging);
+    void report(const TimelineEdit& edit, bool dragging);
+    // Ends a drag whose release will not come: at once, or from the event loop.
+    void endLostDrag();
+    void endLostDragLater();
     void updateCursor(bool pressed, double x);
 
     TimelineInteractionView view_;
     std::optional<TimelineDragMode> dragMode_;
     double dragStartX_ = 0;
+    double lastDelta_ = 0;           // of the last step reported
     std::optional<double> pointerX_; // last known pointer x while it is over the layer
     ViewportStartCallback onViewportStart_;
     TrimCallback onTrim_;

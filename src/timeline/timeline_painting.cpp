@@ -86,16 +86,32 @@ void drawSelection(QPainter& p, const SelectionGeometry& s) {
     p.drawPath(ChevronIcon::right().path(QRectF(s.right + kHandleWidth / 2 - 9, cy - 9, 18, 18)));
 }
 
-void drawPlayhead(QPainter& p, const SelectionGeometry& s) {
-    const QRectF marker(s.playheadX - 2, 0, 4, s.stripHeight);
-    fillSoftShadow(p, marker, 2, QColor::fromRgbF(0, 0, 0, 0.45f), 2, QPointF(0, 0));
-    p.fillPath(capsulePath(marker), Qt::white);
+constexpr double kPlayheadWidth = 4;
+constexpr double kPlayheadShadowBlur = 2;
+
+QRectF playheadMarker(const SelectionGeometry& s) {
+    return {s.playheadX - kPlayheadWidth / 2, 0, kPlayheadWidth, s.stripHeight};
 }
 
 } // namespace
 
-void paintTimelineStrip(QPainter& painter, const TimelineGeometry& g, const TimelineBarInputs& in,
-                        double dpr) {
+void paintPlayhead(QPainter& p, const SelectionGeometry& s) {
+    const QRectF marker = playheadMarker(s);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    fillSoftShadow(p, marker, 2, QColor::fromRgbF(0, 0, 0, 0.45f), kPlayheadShadowBlur,
+                   QPointF(0, 0));
+    p.fillPath(capsulePath(marker), Qt::white);
+    p.restore();
+}
+
+QRectF playheadBounds(const SelectionGeometry& s) {
+    // One more point each way for the antialiased edge.
+    const double grow = kPlayheadShadowBlur + 1;
+    return playheadMarker(s).adjusted(-grow, -grow, grow, grow);
+}
+
+QImage renderTimelineStrip(const TimelineGeometry& g, const TimelineBarInputs& in, double dpr) {
     const QRectF strip = g.stripRect();
     // Rendered apart and then clipped with antialiased corners: a clip path
     // on the painter itself would leave the corners jagged.
@@ -121,7 +137,6 @@ void paintTimelineStrip(QPainter& painter, const TimelineGeometry& g, const Time
         p.fillRect(QRectF(s.hi, 0, std::max(g.width - s.hi, 0.0), g.stripHeight), dim);
         p.setRenderHint(QPainter::Antialiasing);
         drawSelection(p, s);
-        drawPlayhead(p, s);
     }
 
     p.setRenderHint(QPainter::Antialiasing);
@@ -131,8 +146,7 @@ void paintTimelineStrip(QPainter& painter, const TimelineGeometry& g, const Time
     p.setCompositionMode(QPainter::CompositionMode_DestinationOut);
     p.fillPath(corners, Qt::black); // odd-even fill: only the four corners
     p.end();
-
-    painter.drawImage(strip.topLeft(), image);
+    return image;
 }
 
 } // namespace kavlo

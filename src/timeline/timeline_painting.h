@@ -5,6 +5,7 @@
 #include "timeline/timeline_geometry.h"
 
 #include <QColor>
+#include <QImage>
 #include <QPainterPath>
 
 class QPainter;
@@ -22,10 +23,18 @@ QPainterPath capsulePath(const QRectF& rect);
 void fillSoftShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color,
                     double blurRadius, QPointF offset);
 
-// The whole strip: background, tiles, dims, selection, playhead, clipped to
-// its rounded corners. `devicePixelRatio` is that of the target, so that the
-// strip is rendered at full resolution before it is clipped.
-void paintTimelineStrip(QPainter& painter, const TimelineGeometry& geometry,
-                        const TimelineBarInputs& inputs, double devicePixelRatio);
+// The strip without its playhead: background, tiles, dims and selection,
+// clipped to its rounded corners, as an image of the strip's size at
+// `devicePixelRatio` (that of the target, so nothing is scaled when drawn).
+// The bar keeps it and draws the playhead over it, so that the playhead can
+// move without the strip being drawn again.
+QImage renderTimelineStrip(const TimelineGeometry& geometry, const TimelineBarInputs& inputs,
+                           double devicePixelRatio);
+
+// The playhead of `selection`, drawn over the strip. It stays within the
+// selection, clear of the strip's rounded corners.
+void paintPlayhead(QPainter& painter, const SelectionGeometry& selection);
+// Everything paintPlayhead() may touch, shadow and antialiasing included.
+QRectF playheadBounds(const SelectionGeometry& selection);
 
 } // namespace kavlo

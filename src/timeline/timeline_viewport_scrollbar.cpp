@@ -53,7 +53,9 @@ void TimelineViewportScrollbar::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     // A press begins a new gesture even if the release of the last one was
-    // never seen.
+    // never seen; that one ends where it was last reported.
+    if (drag_)
+        report(drag_->lastViewportStart, false);
     drag_.reset();
     gestureStartX_ = event->position().x();
     change(*gestureStartX_, *gestureStartX_);
@@ -74,9 +76,27 @@ void TimelineViewportScrollbar::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TimelineViewportScrollbar::hideEvent(QHideEvent* event) {
-    gestureStartX_.reset();
-    drag_.reset();
+    endLostGesture();
     QWidget::hideEvent(event);
+}
+
+bool TimelineViewportScrollbar::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate || event->type() == QEvent::WindowBlocked)
+        endLostGesture();
+    return QWidget::event(event);
+}
+
+void TimelineViewportScrollbar::endLostGesture() {
+    gestureStartX_.reset();
+    if (!drag_)
+        return;
+    // Posted: the bar is also hidden while its window is destroyed, when
+    // whoever the callbacks reach may be gone already.
+    const TimelineScrollbarDrag drag = *drag_;
+    drag_.reset();
+    QMetaObject::invokeMethod(
+        this, [this, drag] { reportFor(drag, drag.lastViewportStart, false); },
+        Qt::QueuedConnection);
 }
 
 void TimelineViewportScrollbar::change(double x, double gestureStartX) {
@@ -109,6 +129,11 @@ void TimelineViewportScrollbar::end(double x) {
 void TimelineViewportScrollbar::report(double viewportStart, bool dragging) {
     const TimelineScrollbarDrag drag = *drag_;
     drag_->lastViewportStart = viewportStart;
+    reportFor(drag, viewportStart, dragging);
+}
+
+void TimelineViewportScrollbar::reportFor(const TimelineScrollbarDrag& drag, double viewportStart,
+                                          bool dragging) {
     if (auto onViewportStart = onViewportStart_)
         onViewportStart(viewportStart);
     if (auto onMoveLoop = onMoveLoop_)

@@ -4,7 +4,9 @@
 // the selection keeps its place on the screen while the video slides beneath.
 //
 // Main (GUI) thread only. The callbacks run synchronously from the mouse
-// event handlers.
+// event handlers, except for the final call of a drag that loses its
+// release (window deactivated or blocked, bar hidden), which is posted to
+// the event loop; a press during a drag ends the lost one at once.
 #pragma once
 
 #include "timeline/scroll_metrics.h"
@@ -56,11 +58,14 @@ class TimelineViewportScrollbar : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void change(double x, double gestureStartX);
     void end(double x);
     void report(double viewportStart, bool dragging);
+    void reportFor(const TimelineScrollbarDrag& drag, double viewportStart, bool dragging);
+    void endLostGesture();
 
     TimelineScrollbarInputs inputs_;
     std::optional<TimelineScrollbarDrag> drag_;

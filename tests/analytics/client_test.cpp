@@ -1,6 +1,6 @@
-// AppAnalytics against a real HTTP server on 127.0.0.1, with the delays
-// scaled down: batching, back-off, trimming, the session events and the
-// queue file as the client keeps it.
+// AppAnalytics against a real HTTP server on 127.0.0.1, with its flush
+// timer in the test's hand: batching, back-off, trimming, the session events
+// and the queue file as the client keeps it.
 #include "analytics/app_analytics.h"
 #include "analytics/bundle_info.h"
 #include "analytics/queue_file.h"
@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
 
 using namespace kavlo;
 using namespace kavlo::test;
@@ -36,16 +39,91 @@ QStringList idsOf(const QList<AppAnalyticsEvent>& events) {
     return ids;
 }
 
-QList<qint64> intervals(const QList<qint64>& times) {
-    QList<qint64> result;
-    for (qsizetype i = 1; i < times.size(); ++i)
-        result.append(times[i] - times[i - 1]);
-    return result;
-}
-
 bool waitFor(const std::function<bool()>& condition) {
     return QTest::qWaitFor(condition, 10000);
 }
+
+// The client's flush timer in the test's hand: it records every delay the
+// client asks for and fires only when the test says so, so the schedule is
+// checked exactly and no test waits for a real delay to pass.
+class ManualFlushTimers {
+  public:
+    MakeFlushTimer factory() const {
+        return [state = state_](std::function<void()> fire) -> std::unique_ptr<FlushTimer> {
+            return std::make_unique<Timer>(state, std::move(fire));
+        };
+    }
+
+    // Every delay asked for, in milliseconds, in order.
+    QList<qint64> delays() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->delays;
+    }
+
+    // Waits until the client has started a flush not fired yet, then fires
+    // it on the analytics thread, after everything posted there before.
+    bool fire() {
+        const bool started = waitFor([&] {
+            std::lock_guard lock(state_->mutex);
+            return state_->delays.size() > state_->fired;
+        });
+        if (!started)
+            return false;
+        std::lock_guard lock(state_->mutex);
+        ++state_->fired;
+        QMetaObject::invokeMethod(
+            state_->context,
+            [state = state_] {
+                std::function<void()> fire;
+                {
+                    std::lock_guard lock(state->mutex);
+                    state->pending = false;
+                    fire = state->fire;
+                }
+                fire();
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
+
+  private:
+    struct State {
+        std::mutex mutex;
+        QList<qint64> delays;
+        qsizetype fired = 0;
+        bool pending = false;
+        std::function<void()> fire;
+        QObject* context = nullptr; // on the analytics thread, while the client lives
+    };
+
+    class Timer : public FlushTimer {
+      public:
+        Timer(std::shared_ptr<State> state, std::function<void()> fire) : state_(std::move(state)) {
+            std::lock_guard lock(state_->mutex);
+            state_->fire = std::move(fire);
+            state_->context = &context_;
+        }
+        ~Timer() override {
+            std::lock_guard lock(state_->mutex);
+            state_->context = nullptr;
+        }
+        void start(std::chrono::milliseconds delay) override {
+            std::lock_guard lock(state_->mutex);
+            state_->delays.append(delay.count());
+            state_->pending = true;
+        }
+        bool pending() const override {
+            std::lock_guard lock(state_->mutex);
+            return state_->pending;
+        }
+
+      private:
+        std::shared_ptr<State> state_;
+        QObject context_;
+    };
+
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
 
 } // namespace
 
@@ -61,6 +139,8 @@ class AnalyticsClientTest : public ::testing::Test {
             return std::make_unique<QSettings>(path, QSettings::IniFormat);
         };
         options.now = [clock = clockMs] { return QDateTime::fromMSecsSinceEpoch(*clock, Qt::UTC); };
+        if (manualFlush)
+            options.makeFlushTimer = flushes.factory();
         options.timing = timing;
         return std::make_unique<AppAnalytics>(options);
     }
@@ -83,6 +163,8 @@ class AnalyticsClientTest : public ::testing::Test {
     std::shared_ptr<std::atomic<qint64>> clockMs = std::make_shared<std::atomic<qint64>>(
         QDateTime::fromString("2025-03-01T12:00:00Z", Qt::ISODate).toMSecsSinceEpoch());
     AnalyticsTiming timing{50ms, 60ms, 80ms, 10s, 2s};
+    ManualFlushTimers flushes;
+    bool manualFlush = true; // false: the application's own timer
     QJsonObject info{{kApiBaseUrlKey, server.baseUrl().toString() + "/v1/"},
                      {kShortVersionKey, "1.2.3"},
                      {kBuildVersionKey, "45"}};
@@ -92,8 +174,10 @@ TEST_F(AnalyticsClientTest, EventsWithinTheDebounceGoOutInOneRequest) {
     auto analytics = start();
     for (int i = 0; i < 10; ++i)
         analytics->track("mac_app_speed_changed", {{"speed", QString::number(i)}});
+    ASSERT_TRUE(flushes.fire());
     ASSERT_TRUE(waitFor([&] { return analytics->queuedEvents().isEmpty(); }));
-    QTest::qWait(200);
+    EXPECT_EQ(flushes.delays(), QList<qint64>{timing.debounce.count()})
+        << "one flush, a debounce after the first event";
     ASSERT_EQ(server.requests.size(), 1);
 
     const ReceivedRequest& request = server.requests[0];
@@ -129,6 +213,8 @@ TEST_F(AnalyticsClientTest, SixtyEventsGoOutAsTwentyFiveTwentyFiveAndTenOldestFi
     const QStringList seeded = idsOf(seed(ages));
     auto analytics = start();
     analytics->track("mac_app_session_started");
+    for (int batch = 0; batch < 3; ++batch)
+        ASSERT_TRUE(flushes.fire()) << "batch " << batch;
     ASSERT_TRUE(waitFor([&] { return server.requests.size() == 3; }));
     ASSERT_TRUE(waitFor([&] { return QueueFile(queuePath).load().isEmpty(); }));
 
@@ -139,9 +225,8 @@ TEST_F(AnalyticsClientTest, SixtyEventsGoOutAsTwentyFiveTwentyFiveAndTenOldestFi
     EXPECT_EQ(eventsOf(server.requests[1]).size(), 25);
     EXPECT_EQ(sent.size(), 60);
     EXPECT_EQ(sent.mid(0, 59), seeded);
-    for (qint64 gap :
-         intervals({server.requests[0].atMs, server.requests[1].atMs, server.requests[2].atMs}))
-        EXPECT_GE(gap, timing.batchPause.count() - 5);
+    const qint64 pause = timing.batchPause.count();
+    EXPECT_EQ(flushes.delays(), QList<qint64>({timing.debounce.count(), pause, pause}));
 }
 
 TEST_F(AnalyticsClientTest, EventsTrackedDuringAnUploadAreSentExactlyOnce) {
@@ -149,12 +234,14 @@ TEST_F(AnalyticsClientTest, EventsTrackedDuringAnUploadAreSentExactlyOnce) {
     auto analytics = start();
     for (int i = 0; i < 5; ++i)
         analytics->track("mac_app_trim_changed");
+    ASSERT_TRUE(flushes.fire());
     ASSERT_TRUE(waitFor([&] { return server.requests.size() == 1; }));
     for (int i = 0; i < 5; ++i)
         analytics->track("mac_app_speed_changed");
-    QTest::qWait(4 * timing.debounce.count());
-    EXPECT_EQ(server.requests.size(), 1) << "a second request while the first is in flight";
+    analytics->queuedEvents(); // the tracks have run
+    EXPECT_EQ(flushes.delays().size(), 1) << "a flush scheduled while a request is in flight";
     server.answerHeld(200);
+    ASSERT_TRUE(flushes.fire());
     ASSERT_TRUE(waitFor([&] { return analytics->queuedEvents().isEmpty(); }));
 
     QStringList sent;
@@ -175,7 +262,6 @@ class AnalyticsFailureTest : public AnalyticsClientTest,
                              public ::testing::WithParamInterface<Failure> {};
 
 TEST_P(AnalyticsFailureTest, KeepsEveryEventAndRetriesAfterDoublingDelays) {
-    qint64 requestCost = 0;
     if (GetParam() == Failure::serverError) {
         server.statuses = {500, 500, 500}; // then 204
     } else if (GetParam() == Failure::refused) {
@@ -185,25 +271,24 @@ TEST_P(AnalyticsFailureTest, KeepsEveryEventAndRetriesAfterDoublingDelays) {
     } else {
         server.defaultStatus = 0;
         timing.requestTimeout = 100ms;
-        requestCost = 100;
     }
     auto analytics = start();
     for (int i = 0; i < 3; ++i)
         analytics->track("mac_app_export_started");
     const QStringList tracked = idsOf(analytics->queuedEvents());
-    ASSERT_TRUE(waitFor([&] { return logTimes(kDeferred).size() >= 3; }));
-    EXPECT_EQ(idsOf(QueueFile(queuePath).load()), tracked);
-
-    const QList<qint64> gaps = intervals(logTimes(kDeferred).mid(0, 3));
-    for (int i = 0; i < 2; ++i) {
-        const qint64 delay = timing.firstRetry.count() << i;
-        EXPECT_GE(gaps[i], delay + requestCost - 5) << "retry " << i;
-        EXPECT_LT(gaps[i], 3 * delay + requestCost + 100) << "retry " << i;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ASSERT_TRUE(flushes.fire()) << "attempt " << attempt;
+        ASSERT_TRUE(waitFor([&] { return logTimes(kDeferred).size() == attempt + 1; }));
     }
+    EXPECT_EQ(idsOf(QueueFile(queuePath).load()), tracked);
+    const qint64 first = timing.firstRetry.count();
+    EXPECT_EQ(flushes.delays(),
+              QList<qint64>({timing.debounce.count(), first, 2 * first, 4 * first}));
     for (const LogLine& line : capturedLog())
         EXPECT_GT(line.text.size(), kDeferred.size()) << line.text.toStdString();
 
     if (GetParam() == Failure::serverError) {
+        ASSERT_TRUE(flushes.fire());
         ASSERT_TRUE(waitFor([&] { return analytics->queuedEvents().isEmpty(); }));
         ASSERT_EQ(server.requests.size(), 4);
         for (const ReceivedRequest& request : server.requests)
@@ -218,32 +303,29 @@ INSTANTIATE_TEST_SUITE_P(Analytics, AnalyticsFailureTest,
                                            Failure::noAnswer),
                          [](const auto& info) { return failureName(info.param); });
 
-// Timers never fire early, so lower bounds are exact; upper bounds only sit
-// halfway to what a wrong schedule would give, as a busy machine runs late.
 TEST_F(AnalyticsClientTest, RetryDelayIsCappedAndResetByASuccess) {
     timing.firstRetry = 40ms;
     timing.maxRetry = 320ms;
     server.statuses = {500, 500, 500, 500, 500};
     auto analytics = start();
     analytics->track("mac_app_export_failed");
-    ASSERT_TRUE(waitFor([&] { return server.requests.size() == 6; }));
-    QList<qint64> times;
-    for (const ReceivedRequest& request : server.requests)
-        times.append(request.atMs);
-    const QList<qint64> gaps = intervals(times);
-    const qint64 expected[] = {40, 80, 160, 320, 320};
-    for (int i = 0; i < 5; ++i)
-        EXPECT_GE(gaps[i], expected[i] - 5) << "retry " << i;
-    EXPECT_LT(gaps[0] + gaps[1] + gaps[2] + gaps[3], 750) << "starts at the first delay";
-    EXPECT_LT(gaps[4], 480) << "capped";
+    for (int request = 0; request < 6; ++request) {
+        ASSERT_TRUE(flushes.fire()) << "request " << request;
+        ASSERT_TRUE(waitFor([&] { return server.requests.size() == request + 1; }));
+    }
+    ASSERT_TRUE(waitFor([&] { return analytics->queuedEvents().isEmpty(); }));
+    const qint64 debounce = timing.debounce.count();
+    EXPECT_EQ(flushes.delays(), QList<qint64>({debounce, 40, 80, 160, 320, 320}))
+        << "doubling from the first delay up to the cap";
 
     server.statuses = {500};
-    ASSERT_TRUE(waitFor([&] { return analytics->queuedEvents().isEmpty(); }));
     analytics->track("mac_app_export_failed");
-    ASSERT_TRUE(waitFor([&] { return server.requests.size() == 8; }));
-    const qint64 afterSuccess = server.requests[7].atMs - server.requests[6].atMs;
-    EXPECT_GE(afterSuccess, 35);
-    EXPECT_LT(afterSuccess, 180) << "a success resets the delay";
+    for (int request = 6; request < 8; ++request) {
+        ASSERT_TRUE(flushes.fire()) << "request " << request;
+        ASSERT_TRUE(waitFor([&] { return server.requests.size() == request + 1; }));
+    }
+    ASSERT_TRUE(waitFor([&] { return analytics->queuedEvents().isEmpty(); }));
+    EXPECT_EQ(flushes.delays().mid(6), QList<qint64>({debounce, 40})) << "reset by the success";
 }
 
 // One bundle entry made unusable (removed when the value is undefined), and
@@ -268,6 +350,7 @@ TEST_P(AnalyticsUnconfiguredTest, EventsAreKeptAndNothingIsSent) {
         info[GetParam().key] = GetParam().value;
     auto analytics = start();
     analytics->track("mac_app_video_picker_opened");
+    ASSERT_TRUE(flushes.fire());
     ASSERT_TRUE(waitFor([] { return !logTimes(GetParam().log).isEmpty(); }));
     QTest::qWait(100);
     EXPECT_TRUE(server.requests.isEmpty());
@@ -373,6 +456,7 @@ TEST_F(AnalyticsClientTest, FailedSaveIsLoggedAndTheQueueStillUploads) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     queuePath = dir.filePath("blocker/analytics-events.json");
+    manualFlush = false; // and the application's own timer uploads
     auto analytics = start();
     analytics->track("mac_app_session_started");
     ASSERT_TRUE(waitFor([&] { return server.requests.size() == 1; }));

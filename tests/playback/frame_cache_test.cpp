@@ -21,12 +21,13 @@ av::FramePtr tinyFrame() {
 }
 
 std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
-    auto hit = cache.find(tUs, kTiming);
+    auto hit = cache.find(tUs);
     return hit ? std::optional(hit->ptsUs) : std::nullopt;
 }
 
 TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
     FrameCache cache(1 << 20);
+    cache.reset(1, kTiming);
     const av::FramePtr f = tinyFrame();
     // Frames 3 and 4 with known lengths, frame 6 alone.
     cache.insert(f.get(), 3 * kFrameUs, kFrameUs, false);
@@ -44,6 +45,7 @@ TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
 
 TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) {
     FrameCache cache(1 << 20);
+    cache.reset(1, kTiming);
     const av::FramePtr f = tinyFrame();
     cache.insert(f.get(), 0, 0, false);
     cache.insert(f.get(), kFrameUs, 0, true);
@@ -59,6 +61,7 @@ TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) 
     FrameCache probe(1 << 20);
     probe.insert(f.get(), 0, kFrameUs, false);
     FrameCache small(probe.bytes() * 3 / 2);
+    small.reset(1, kTiming);
     small.insert(f.get(), 0, 2 * kFrameUs, false);
     EXPECT_EQ(foundAt(small, kFrameUs + 10), 0) << "the length alone is believed";
     EXPECT_EQ(foundAt(small, 0), 0); // the latest request: far frames go first
@@ -70,6 +73,7 @@ TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) 
 
 TEST(FrameCache, TheTracksEndsStandForTimesBeyondThem) {
     FrameCache cache(1 << 20);
+    cache.reset(1, kTiming);
     const av::FramePtr f = tinyFrame();
     cache.insert(f.get(), kFrameUs, kFrameUs, false);
     cache.insert(f.get(), 9 * kFrameUs, kFrameUs, false);
@@ -87,6 +91,7 @@ TEST(FrameCache, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
     probe.insert(f.get(), 0, kFrameUs, false);
     const size_t one = probe.bytes();
     FrameCache cache(one * 5);
+    cache.reset(1, kTiming);
     for (int k = 0; k < 5; ++k)
         cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
     ASSERT_TRUE(foundAt(cache, 0)); // the latest request is at the start
@@ -101,13 +106,19 @@ TEST(FrameCache, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
 
 TEST(FrameCache, APictureReplacesItsFrameUntilTheViewChangesSize) {
     FrameCache cache(1 << 20);
+    cache.reset(1, kTiming);
     const av::FramePtr f = tinyFrame();
     for (int k = 0; k < 3; ++k)
         cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
     const size_t frames = cache.bytes();
     const VideoImage picture = VideoImage::allocate(8, 8);
     cache.setImage(kFrameUs, picture, {8, 8});
-    auto hit = cache.find(kFrameUs + 10, kTiming);
+    // Ready to show without the worker: for this item and this size only.
+    EXPECT_TRUE(cache.findPicture(1, kFrameUs + 10, {8, 8}));
+    EXPECT_FALSE(cache.findPicture(2, kFrameUs + 10, {8, 8}));
+    EXPECT_FALSE(cache.findPicture(1, kFrameUs + 10, {16, 16}));
+    EXPECT_FALSE(cache.findPicture(1, 0, {8, 8})) << "a frame without a picture";
+    auto hit = cache.find(kFrameUs + 10);
     ASSERT_TRUE(hit);
     EXPECT_TRUE(hit->image.sameAs(picture));
     EXPECT_EQ(hit->frame, nullptr) << "the decoded frame is let go";

@@ -11,7 +11,10 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace kavlo::test {
@@ -40,6 +43,20 @@ template <typename Pred> bool waitUntil(Pred pred, int timeoutMs = kWaitMs) {
 inline void settle(int ms) {
     QTest::qWait(ms);
 }
+
+// A clock the test moves, for a player's playback clock: whether a frame
+// came early or late then does not depend on how busy the machine is.
+class TestClock {
+  public:
+    std::function<int64_t()> now() const {
+        return [us = nowUs_] { return us->load(); };
+    }
+    int64_t nowUs() const { return *nowUs_; }
+    void advance(int64_t us) { *nowUs_ += us; }
+
+  private:
+    std::shared_ptr<std::atomic<int64_t>> nowUs_ = std::make_shared<std::atomic<int64_t>>(0);
+};
 
 // Everything a view watching `source` would receive, in order.
 class FrameRecorder {

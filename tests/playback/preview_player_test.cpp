@@ -61,24 +61,32 @@ class PreviewPlayerTest : public ::testing::Test {
 };
 
 TEST_F(PreviewPlayerTest, ALoopShowsEveryFrameInOrderAndWrapsWithoutRepeats) {
-    player_.setItem(loop12(), Player::Looping::on);
-    ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
-    std::vector<std::chrono::steady_clock::time_point> arrivals;
-    QObject::connect(&player_, &FrameSource::frameChanged, &player_,
-                     [&] { arrivals.push_back(std::chrono::steady_clock::now()); });
-    player_.play();
-    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 12 * 4 + 1; }));
-    player_.pause();
-    const auto& seen = recorder_.frames;
+    // The playback clock is the test's: it moves 10 ms at every look, and
+    // each frame must arrive once the clock has reached it, never before.
+    TestClock clock;
+    PreviewPlayer::Options options = exact();
+    options.now = clock.now();
+    PreviewPlayer player(options);
+    FrameRecorder recorder(player, player);
+    std::vector<int64_t> arrivals; // the clock when each frame came
+    QObject::connect(&player, &FrameSource::frameChanged, &player,
+                     [&] { arrivals.push_back(clock.nowUs()); });
+    player.setItem(loop12(), Player::Looping::on);
+    ASSERT_TRUE(waitUntil([&] { return !recorder.frames.empty(); }));
+    const int64_t startUs = clock.nowUs();
+    player.play();
+    ASSERT_TRUE(waitUntil([&] {
+        clock.advance(10'000);
+        return recorder.frames.size() >= 12 * 4 + 1;
+    }));
+    player.pause();
+    const auto& seen = recorder.frames;
     for (size_t i = 0; i < seen.size(); ++i) {
         ASSERT_EQ(seen[i].index, int(i % 12)) << "frame " << i;
         ASSERT_NEAR(seen[i].timeSeconds, (i % 12) / 30.0, 1e-6) << "frame " << i;
-    }
-    // A busy machine can only make frames late; none may come early, or the
-    // loop would play fast.
-    for (size_t i = 1; i < arrivals.size(); ++i) {
-        const double seconds = std::chrono::duration<double>(arrivals[i] - arrivals[0]).count();
-        ASSERT_GT(seconds, i / 30.0 - 0.03) << "frame " << i << " came early";
+        // Frame i of the loop is due at i / 30 s of play.
+        EXPECT_GE(arrivals[i] - startUs, int64_t(i * 1'000'000 / 30) - 1'000)
+            << "frame " << i << " came early";
     }
 }
 
@@ -194,9 +202,7 @@ TEST_F(PreviewPlayerTest, ObserversTickWhilePlayingAndStopWhenPaused) {
     player_.addPeriodicTimeObserver(1.0 / 120, [&](double t) { times.push_back(t); });
     ASSERT_TRUE(waitUntil([&] { return !recorder_.frames.empty(); }));
     player_.play();
-    ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= 10; }));
-    EXPECT_GE(times.size(), 10u);
-    EXPECT_GT(times.back(), 0.0);
+    ASSERT_TRUE(waitUntil([&] { return times.size() >= 10 && times.back() > 0.0; }));
     player_.pause();
     settle(100);
     const size_t atPause = times.size();

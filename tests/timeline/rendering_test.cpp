@@ -5,6 +5,8 @@
 #include "timeline/timeline_painting.h"
 #include "timeline_test_support.h"
 
+#include <QPaintEvent>
+
 #include <algorithm>
 #include <random>
 
@@ -79,6 +81,37 @@ TEST_F(TimelineRendering, PlayheadStaysInsideTheSelection) {
     EXPECT_NEAR(playheadAt(4.5), 174, 1);
     EXPECT_NEAR(playheadAt(9), 224, 1);
     EXPECT_NEAR(playheadAt(0.5), 124, 1);
+}
+
+// Records the regions the bar repaints.
+struct PaintSpy : QObject {
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+TEST_F(TimelineRendering, MovingThePlayheadRepaintsOnlyItsOldAndNewPlaces) {
+    render(4, 5, 4.2);
+    PaintSpy spy;
+    bar.installEventFilter(&spy);
+    QApplication::processEvents(); // paints left from setInputs()
+    spy.painted = QRegion();
+
+    bar.setPlayhead(4.7);
+    QApplication::processEvents();
+    bar.removeEventFilter(&spy);
+    ASSERT_FALSE(spy.painted.isEmpty()) << "nothing repainted";
+    for (const QRect& r : spy.painted)
+        EXPECT_LT(r.width(), 16) << "repainted more than the playhead";
+    EXPECT_TRUE(spy.painted.contains(QPoint(144, 32))); // the old place, 4.2 s
+    EXPECT_TRUE(spy.painted.contains(QPoint(194, 32))); // the new place, 4.7 s
+
+    // What is left on screen is what a full update would draw.
+    const QImage moved = renderWidget(bar);
+    EXPECT_EQ(moved, render(4, 5, 4.7));
 }
 
 TEST_F(TimelineRendering, WithoutAVideoOnlyTheThumbnailsAreDrawn) {

@@ -1,0 +1,228 @@
+// session-bench: the load path's figures. Thumbnails of a 10-minute 1080p
+// video beside ffmpeg decoding its key frames alone (-skip_frame nokey), the
+// time to probe files of several containers against 100 ms, and how late
+// the UI thread's event loop gets while the thumbnails are made on a worker.
+//
+//   session-bench [--work DIR] [--runs N] [--only thumbnails|probe]
+//
+// Sources are generated once with the ffmpeg command line into the work
+// directory (default /tmp/kavlo-session-bench) and reused; the 10-minute
+// file takes several minutes to make on two cores.
+#include "session/playable_source.h"
+#include "session/thumbnails.h"
+#include "session/video_probe.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/wait.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+using namespace kavlo;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void generate(const fs::path& path, const std::string& arguments) {
+    if (fs::exists(path))
+        return;
+    std::fprintf(stderr, "generating %s ...\n", path.c_str());
+    const fs::path partial = path.string() + ".partial" + path.extension().string();
+    if (run("ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " '" +
+            partial.string() + "'") != 0) {
+        std::fprintf(stderr, "could not generate %s\n", path.c_str());
+        std::exit(1);
+    }
+    fs::rename(partial, path);
+}
+
+struct Stats {
+    double min = 0, median = 0, max = 0;
+};
+
+Stats stats(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {values.front(), values[values.size() / 2], values.back()};
+}
+
+void report(const char* what, double value, const char* unit, double limit) {
+    std::printf("  %-56s %9.3f %s   (limit %.3g %s: %s)\n", what, value, unit, limit, unit,
+                value <= limit ? "ok" : "OVER");
+}
+
+void thumbnails(const fs::path& work, int runs) {
+    const fs::path file = work / "testsrc2-1080p30-600s-key2s.mp4";
+    generate(file, "-f lavfi -i testsrc2=size=1920x1080:rate=30:duration=600 -c:v libx264 "
+                   "-preset veryfast -x264-params keyint=60:min-keyint=60:scenecut=0 "
+                   "-pix_fmt yuv420p");
+    const double duration = probeVideo(file).durationSeconds;
+    std::printf("Thumbnails of %s (%.0f s, 1920x1080, 30 fps, a key frame every 2 s)\n",
+                file.filename().c_str(), duration);
+
+    std::vector<double> ours;
+    qsizetype made = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        made = generateThumbnails(file, duration).size();
+        ours.push_back(secondsSince(start));
+    }
+    const Stats s = stats(ours);
+    std::printf("  %lld images\n", static_cast<long long>(made));
+    report("generateThumbnails, best run", s.min, "s", 1.5);
+    std::printf("  %-56s %9.3f s\n", "  median", s.median);
+
+    // For comparison: a tolerance of half the spacing between images, so
+    // that a key frame always serves and nothing between key frames is
+    // decoded.
+    const double spacing = duration / (thumbnailTimes(duration).size() - 1);
+    std::vector<double> wide;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        generateThumbnails(file, duration, {}, spacing / 2);
+        wide.push_back(secondsSince(start));
+    }
+    char label[96];
+    std::snprintf(label, sizeof label, "  the same with a tolerance of %.2f s, best run",
+                  spacing / 2);
+    std::printf("  %-56s %9.3f s\n", label, stats(wide).min);
+
+    // The same job on the command line: every key frame (300 of them, the
+    // strip needs 120 pictures, most of them between key frames) decoded
+    // and scaled to the box, at the lowered priority the strip's threads
+    // run at.
+    for (const char* threads : {"1", "2"}) {
+        std::vector<double> reference;
+        for (int i = 0; i < runs; ++i) {
+            const auto start = Clock::now();
+            run("nice -n 10 ffmpeg -nostdin -hide_banner -loglevel error -threads " +
+                std::string(threads) + " -skip_frame nokey -i '" + file.string() +
+                "' -an -vf scale=160:90 -threads 1 -f null -");
+            reference.push_back(secondsSince(start));
+        }
+        const std::string label =
+            std::string("ffmpeg -skip_frame nokey, scaled, -threads ") + threads + ", best run";
+        std::printf("  %-56s %9.3f s\n", label.c_str(), stats(reference).min);
+    }
+
+    // The UI thread while a worker makes the strip: a 1 ms timer's lateness.
+    int argc = 1;
+    char name[] = "session-bench";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::vector<double> lateness;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastNs = clock.nsecsElapsed();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        lateness.push_back((now - lastNs) / 1e6 - 1.0);
+        lastNs = now;
+    });
+    std::atomic<bool> done = false;
+    std::jthread worker([&] {
+        generateThumbnails(file, duration);
+        done = true;
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    tick.start();
+    app.exec();
+    report("longest UI thread stall while making them", stats(lateness).max, "ms", 16);
+}
+
+void probes(const fs::path& work, int runs) {
+    struct Source {
+        const char* name;
+        const char* extra;
+    };
+    const Source sources[] = {
+        {"h264-aac-1080p30-10s.mp4", "-c:v libx264 -c:a aac"},
+        {"h264-aac-1080p30-10s.mov", "-c:v libx264 -c:a aac"},
+        {"h264-aac-1080p30-10s.mkv", "-c:v libx264 -c:a aac"},
+        {"h264-aac-1080p30-10s.ts", "-c:v libx264 -c:a aac"},
+        {"mpeg2-mp2-1080p30-10s.ts", "-c:v mpeg2video -q:v 4 -c:a mp2"},
+        {"vp9-opus-1080p30-10s.webm", "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 4M "
+                                      "-c:a libopus"},
+    };
+    std::printf("Probing (best and worst of %d runs; readable check, then probeVideo)\n", runs);
+    std::vector<fs::path> files;
+    for (const Source& source : sources) {
+        files.push_back(work / source.name);
+        generate(files.back(), std::string("-f lavfi -i testsrc2=size=1920x1080:rate=30 -f lavfi "
+                                           "-i sine=f=440:r=48000 -t 10 -pix_fmt yuv420p -g 60 ") +
+                                   source.extra);
+    }
+    files.push_back(work / "testsrc2-1080p30-600s-key2s.mp4");
+    for (const fs::path& file : files) {
+        if (!fs::exists(file))
+            continue;
+        std::vector<double> readable, probe;
+        for (int i = 0; i < runs; ++i) {
+            auto start = Clock::now();
+            hasDecodableVideo(file);
+            readable.push_back(secondsSince(start) * 1000);
+            start = Clock::now();
+            probeVideo(file);
+            probe.push_back(secondsSince(start) * 1000);
+        }
+        const Stats r = stats(readable), p = stats(probe);
+        std::printf("  %-34s readable %6.1f..%6.1f ms  probe %6.1f..%6.1f ms  (limit 100: %s)\n",
+                    file.filename().c_str(), r.min, r.max, p.min, p.max,
+                    p.max <= 100 ? "ok" : "OVER");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    av_log_set_level(AV_LOG_ERROR);
+    fs::path work = "/tmp/kavlo-session-bench";
+    int runs = 3;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--work" && i + 1 < argc)
+            work = argv[++i];
+        else if (arg == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--only" && i + 1 < argc)
+            only = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: %s [--work DIR] [--runs N] [--only thumbnails|probe]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    fs::create_directories(work);
+    if (only.empty() || only == "probe")
+        probes(work, std::max(runs, 5));
+    if (only.empty() || only == "thumbnails")
+        thumbnails(work, runs);
+    return 0;
+}

@@ -1,0 +1,114 @@
+#include "session/ffmpeg_process.h"
+
+#include "core/error.h"
+#include "session/app_resources.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStringDecoder>
+
+#include <unistd.h>
+
+namespace kavlo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// How often a waiting run looks at its stop token and drains the pipe.
+constexpr int kPollMilliseconds = 50;
+
+// Keeps the last `limit` bytes written to it.
+class Tail {
+  public:
+    explicit Tail(qsizetype limit) : limit_(limit) {}
+
+    void append(const QByteArray& bytes) {
+        data_.append(bytes);
+        if (data_.size() > 2 * limit_) {
+            data_.remove(0, data_.size() - limit_);
+            cut_ = true;
+        }
+    }
+
+    // The kept bytes; when the beginning was dropped, from the first whole
+    // line (or the first whole character) on.
+    QByteArray text() const {
+        if (!cut_ && data_.size() <= limit_)
+            return data_;
+        QByteArray kept = data_.right(limit_);
+        const qsizetype newline = kept.indexOf('\n');
+        if (newline >= 0)
+            return kept.mid(newline + 1);
+        qsizetype start = 0;
+        while (start < kept.size() && (uchar(kept[start]) & 0xC0) == 0x80)
+            ++start;
+        return kept.mid(start);
+    }
+
+  private:
+    qsizetype limit_;
+    QByteArray data_;
+    bool cut_ = false;
+};
+
+QString failureText(const QByteArray& errorOutput) {
+    QStringDecoder decoder(QStringConverter::Utf8);
+    const QString text = QString(decoder.decode(errorOutput)).trimmed();
+    if (decoder.hasError() || text.isEmpty())
+        return QStringLiteral("ffmpeg conversion failed.");
+    return text;
+}
+
+} // namespace
+
+std::vector<fs::path> defaultFFmpegCandidates() {
+    std::vector<fs::path> candidates;
+    for (const fs::path& dir : resourceDirectories(executableDirectory()))
+        candidates.push_back(dir / "ffmpeg");
+    candidates.emplace_back("/usr/local/bin/ffmpeg");
+    candidates.emplace_back("/usr/bin/ffmpeg");
+    return candidates;
+}
+
+std::optional<fs::path> locateFFmpeg(const std::vector<fs::path>& candidates) {
+    for (const fs::path& candidate : candidates) {
+        std::error_code ec;
+        if (fs::is_regular_file(candidate, ec) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_token stop) {
+    throwIfCancelled(stop);
+    QProcess process;
+    process.setProgram(QFile::decodeName(QByteArray::fromStdString(program.native())));
+    process.setArguments(arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(-1))
+        throw Error(kProcessDomain, process.error(), process.errorString().toStdString());
+
+    Tail errorOutput(kKeptErrorOutputBytes);
+    while (process.state() != QProcess::NotRunning) {
+        if (stop.stop_requested()) {
+            process.kill();
+            process.waitForFinished(-1);
+            throw Cancelled();
+        }
+        process.waitForFinished(kPollMilliseconds);
+        errorOutput.append(process.readAllStandardError());
+    }
+    errorOutput.append(process.readAllStandardError());
+    throwIfCancelled(stop);
+
+    const bool crashed = process.exitStatus() == QProcess::CrashExit;
+    if (!crashed && process.exitCode() == 0)
+        return;
+    const int status = process.exitCode() != 0 ? process.exitCode() : 1;
+    throw kavloError(status, failureText(errorOutput.text()).toStdString());
+}
+
+} // namespace kavlo

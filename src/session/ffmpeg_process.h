@@ -1,0 +1,45 @@
+// Finding and running the external ffmpeg converter. Blocking functions for
+// a worker thread: runFFmpeg waits for the child in place, honouring a stop
+// token, and needs no event loop.
+#pragma once
+
+#include <QStringList>
+
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <string_view>
+#include <vector>
+
+namespace kavlo {
+
+// The error domain of a converter that could not be started; the code is
+// the QProcess::ProcessError value.
+inline constexpr std::string_view kProcessDomain = "QProcess";
+
+// "ffmpeg" in each of the application's resource directories, then
+// "/usr/local/bin/ffmpeg", then "/usr/bin/ffmpeg".
+std::vector<std::filesystem::path> defaultFFmpegCandidates();
+
+// The first candidate that is an executable regular file.
+std::optional<std::filesystem::path>
+locateFFmpeg(const std::vector<std::filesystem::path>& candidates = defaultFFmpegCandidates());
+
+// At most this much of the converter's error output is kept: its last part,
+// where the reason for a failure stands.
+inline constexpr qsizetype kKeptErrorOutputBytes = 64 * 1024;
+
+// Runs `program` with `arguments` (no shell) and waits until it exits. Its
+// standard error is read while it runs, so a chatty converter never blocks
+// on a full pipe; standard output is discarded. Exit status 0 returns.
+// Throws:
+//  - Error(kProcessDomain, ...) when the program cannot be started;
+//  - Error("Kavlo", exit status, the trimmed error output, or "ffmpeg
+//    conversion failed." when there is none) when it exits otherwise (a
+//    crash counts with the signal number as its status);
+//  - Cancelled when `stop` is requested: the child is killed and waited for
+//    first, so it never writes on after the caller has moved on.
+void runFFmpeg(const std::filesystem::path& program, const QStringList& arguments,
+               std::stop_token stop = {});
+
+} // namespace kavlo

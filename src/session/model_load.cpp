@@ -1,0 +1,183 @@
+// Loading: a chosen file becomes a ready session. The Model resets, then a
+// task off the UI thread makes sure the file can be played (converting it
+// when it cannot) and reads its duration, frame rate and display shape; back
+// on the UI thread the default selection is set, both players get the video,
+// and the thumbnails and the first preview start. A newer load cancels an
+// older one, whose result is never applied.
+#include "session/model.h"
+
+#include "core/error.h"
+#include "core/error_codes.h"
+#include "media/file_util.h"
+#include "media/input_file.h"
+#include "session/file_panels.h"
+#include "session/file_paths.h"
+#include "session/playable_source.h"
+#include "session/selection.h"
+#include "session/task_error.h"
+#include "session/task_threads.h"
+#include "session/thumbnails.h"
+#include "session/ui_mailbox.h"
+#include "session/video_probe.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace kavlo {
+
+// What the load task found out, carried back to the UI thread.
+struct LoadedVideo {
+    std::filesystem::path opened; // the file the user chose
+    PlayableSource playable;
+    VideoProbe probe;
+    AnalyticsProperties file; // the load events' file properties
+};
+
+namespace {
+
+// True when the media layer opens the file and it holds no video stream at
+// all: no conversion can make a video of it.
+bool opensWithoutVideo(const std::filesystem::path& file) {
+    try {
+        return !probeMedia(file.native()).video;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void Model::chooseVideo() {
+    if (!panels_)
+        return;
+    track(events::videoPickerOpened());
+    const QPointer<Model> self(this); // the modal panel runs the event loop
+    const std::optional<std::filesystem::path> file = panels_->chooseVideoFile();
+    if (!self)
+        return;
+    if (file)
+        loadVideo(*file, VideoLoadSource::picker);
+    else
+        track(events::videoPickerCanceled());
+}
+
+void Model::loadExampleVideo() {
+    std::error_code ec;
+    if (!exampleVideo_.empty() && std::filesystem::is_regular_file(exampleVideo_, ec))
+        loadVideo(exampleVideo_, VideoLoadSource::example);
+}
+
+void Model::loadVideo(const std::filesystem::path& file, VideoLoadSource source) {
+    Batch batch(*this);
+    const AnalyticsProperties properties = fileProperties(file, source);
+    track(events::videoLoadStarted(properties));
+    reset();
+    setStatus(QStringLiteral("Loading ") + displayName(file) + QStringLiteral("..."));
+    stopPlayers();
+
+    const std::uint64_t id = nextTaskId_++;
+    const ConversionSettings conversion{.ffmpegCandidates = ffmpegCandidates_, .tempDir = tempDir_};
+    loadTask_.id = id;
+    loadTask_.stop = threads_->start(
+        [this, mailbox = mailbox_, id, file, properties, conversion](std::stop_token stop) {
+            const StatusCallback status = [&](const QString& text) {
+                mailbox->post([this, id, text] {
+                    if (loadTask_.id == id)
+                        setStatus(text);
+                });
+            };
+            std::optional<std::filesystem::path> transcoded;
+            try {
+                if (opensWithoutVideo(file))
+                    throw kavloError(kNoVideoTrackFound, "No video track found.");
+                LoadedVideo video{.opened = file,
+                                  .playable = resolvePlayableSource(file, status, stop, conversion),
+                                  .probe = {},
+                                  .file = properties};
+                transcoded = video.playable.transcodedURL;
+                video.probe = probeVideo(video.playable.playableURL);
+                throwIfCancelled(stop);
+                mailbox->post([this, id, video] { loadFinished(id, video); });
+            } catch (const Cancelled&) {
+                if (transcoded)
+                    removeFileQuietly(*transcoded);
+            } catch (...) {
+                if (transcoded)
+                    removeFileQuietly(*transcoded);
+                mailbox->post([this, id, properties, error = std::current_exception()] {
+                    loadFailed(id, properties, error);
+                });
+            }
+        });
+}
+
+void Model::loadFinished(std::uint64_t id, const LoadedVideo& video) {
+    const std::optional<std::filesystem::path>& transcoded = video.playable.transcodedURL;
+    if (loadTask_.id != id) {
+        if (transcoded)
+            removeFileQuietly(*transcoded);
+        return;
+    }
+    Batch batch(*this);
+    loadTask_ = {};
+    const VideoProbe& probe = video.probe;
+    const std::filesystem::path& playable = video.playable.playableURL;
+    const double duration = std::max(probe.durationSeconds, 0.1);
+    transcodedSource_ = transcoded;
+    originalSource_ = video.opened;
+    set(url_, std::optional(playable), kUrl);
+    set(end_, std::min(duration, kDefaultLoopSeconds), kEnd);
+    set(duration_, duration, kDuration);
+    set(fps_, sessionFrameRate(probe.nominalFrameRate), kFps);
+    set(videoAspect_, probe.displayWidth / std::max(probe.displayHeight, 1.0), kVideoAspect);
+    setStatus(displayName(video.opened));
+    setPlayerItem(playable);
+    scrubPlayer_->pause();
+    scrubPlayer_->setItem(playable.native());
+    startThumbnails(playable, duration);
+    prepareSmoothPreview();
+    track(events::videoLoadSucceeded(video.file, duration, probe.displayWidth, probe.displayHeight,
+                                     probe.nominalFrameRate));
+}
+
+void Model::loadFailed(std::uint64_t id, const AnalyticsProperties& file,
+                       std::exception_ptr error) {
+    if (loadTask_.id != id)
+        return;
+    Batch batch(*this);
+    loadTask_ = {};
+    setBusy(false);
+    setProgress(0);
+    withException(error, [&](const std::exception& e) {
+        setStatus(QStringLiteral("Could not load video: ") + QString::fromStdString(e.what()));
+        track(events::videoLoadFailed(file, e));
+    });
+}
+
+void Model::startThumbnails(const std::filesystem::path& file, double duration) {
+    thumbnailTask_.cancel();
+    const std::uint64_t id = nextTaskId_++;
+    thumbnailTask_.id = id;
+    thumbnailTask_.stop =
+        threads_->start([this, mailbox = mailbox_, id, file, duration](std::stop_token stop) {
+            QList<TimelineThumbnail> list;
+            try {
+                list = generateThumbnails(file, duration, stop);
+            } catch (const Cancelled&) {
+                return;
+            } catch (...) {
+                // No thumbnails is not worth a word: the strip stays empty.
+            }
+            mailbox->post([this, id, file, list = std::move(list)] {
+                // Only the run for the video loaded now may fill the strip.
+                if (thumbnailTask_.id != id || url_ != file)
+                    return;
+                thumbnailTask_ = {};
+                thumbnails_ = list;
+                changed(kThumbnails);
+            });
+        });
+}
+
+} // namespace kavlo

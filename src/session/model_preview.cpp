@@ -1,0 +1,130 @@
+// The smooth preview: the real ping-pong loop, rendered with one loop into a
+// temporary file by the same renderer that exports, then looped by the
+// preview player. Every call renders anew; a newer call, a shown frame or a
+// load cancels the render before it, which then deletes its own file.
+//
+// Preview files are deleted as soon as nothing uses them any more: a file
+// stays while the player loops it, while it is the prepared preview (a
+// render that finished during a drag, installed at the release), or while
+// its render runs. What is left goes with the Model.
+#include "session/model.h"
+
+#include "core/error.h"
+#include "media/file_util.h"
+#include "render/render_video.h"
+#include "session/file_paths.h"
+#include "session/task_error.h"
+#include "session/task_threads.h"
+#include "session/ui_mailbox.h"
+
+namespace kavlo {
+
+void Model::prepareSmoothPreview() {
+    if (!url_)
+        return;
+    Batch batch(*this);
+    cancelFrameResume();
+    cancelRender();
+
+    const PreviewJob job{.id = nextTaskId_++,
+                         .source = *url_,
+                         .output = newTemporaryFile("preview"),
+                         .trimStart = start_,
+                         .trimEnd = end_,
+                         .speed = exportSpeed_};
+    setBusy(true);
+    setProgress(0);
+    setStatus(QStringLiteral("Preparing smooth preview..."));
+    track(events::previewStarted(job.trimEnd - job.trimStart, job.speed));
+
+    previewFiles_.insert(job.output);
+    renderOutput_ = job.output;
+    renderTask_.id = job.id;
+    renderTask_.stop = threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
+        const ProgressCallback progress = [&](double fraction) {
+            mailbox->post([this, id = job.id, fraction] {
+                if (renderTask_.id == id)
+                    setProgress(fraction);
+            });
+        };
+        RenderOptions options;
+        options.video = H264Settings::forPreview();
+        try {
+            const RenderResult result =
+                renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
+                                    1, progress, stop, options);
+            throwIfCancelled(stop);
+            mailbox->post([this, job, result] { previewRendered(job, result); });
+        } catch (const Cancelled&) {
+            removeFileQuietly(job.output);
+        } catch (...) {
+            mailbox->post(
+                [this, job, error = std::current_exception()] { previewFailed(job, error); });
+        }
+    });
+}
+
+void Model::cancelRender() {
+    renderTask_.cancel();
+    // The render deletes its file itself once it notices.
+    if (renderOutput_)
+        previewFiles_.erase(*renderOutput_);
+    renderOutput_.reset();
+}
+
+void Model::previewRendered(const PreviewJob& job, const RenderResult& result) {
+    if (renderTask_.id != job.id) {
+        // Cancelled after its last check: as good as cancelled before it.
+        removeFileQuietly(job.output);
+        return;
+    }
+    Batch batch(*this);
+    renderTask_ = {};
+    renderOutput_.reset();
+    set(fps_, result.frameRate, kFps);
+    prepared_ = {.file = job.output,
+                 .sourceFrames = result.sourceFrameCount,
+                 .trimStart = job.trimStart,
+                 .speed = job.speed};
+    // A drag in progress keeps its picture; its release renders again.
+    if (!scrubbing_)
+        installPreparedPreview();
+    deleteUnusedPreviews();
+    setBusy(false);
+    setStatus(displayName(originalSource_.value_or(job.source)));
+    track(events::previewSucceeded(job.trimEnd - job.trimStart, job.speed));
+}
+
+void Model::previewFailed(const PreviewJob& job, std::exception_ptr error) {
+    // Whatever a failed render left of its file is of no use to anyone.
+    removeFileQuietly(job.output);
+    previewFiles_.erase(job.output);
+    if (renderTask_.id != job.id)
+        return;
+    Batch batch(*this);
+    renderTask_ = {};
+    renderOutput_.reset();
+    setBusy(false);
+    // The previous preview keeps looping: a drag paused it and its release
+    // covered it with the last scrubbed frame, waiting for this render.
+    if (installedPreview_ && !scrubbing_) {
+        ++previewRevealGeneration_;
+        setOverlay(false);
+        player_->play();
+    }
+    withException(error, [&](const std::exception& e) {
+        setStatus(QStringLiteral("Preview failed: ") + QString::fromStdString(e.what()));
+        track(events::previewFailed(e));
+    });
+}
+
+void Model::deleteUnusedPreviews() {
+    std::erase_if(previewFiles_, [this](const std::filesystem::path& file) {
+        if (file == installedPreview_ || file == prepared_.file || file == renderOutput_)
+            return false;
+        removeFileQuietly(file);
+        return true;
+    });
+}
+
+} // namespace kavlo

@@ -1,0 +1,128 @@
+#include "session/thumbnails.h"
+
+#include "core/error.h"
+#include "media/colour.h"
+#include "media/frame_timing.h"
+#include "media/picture.h"
+#include "media/segment_reader.h"
+#include "session/thumbnail_decoder.h"
+
+#include <QUuid>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace kavlo {
+
+namespace {
+
+// Below this many images one decoder is as quick: short videos often lie
+// within one key frame interval, which two decoders would both decode.
+constexpr std::size_t kTwoDecodersFrom = 24;
+
+class ThumbnailMaker {
+  public:
+    explicit ThumbnailMaker(const VideoTrackInfo& track)
+        : size_(thumbnailSize(track.uprightWidth(), track.uprightHeight())),
+          shaper_(track, size_.width(), size_.height()) {}
+
+    // Upright and small first, then RGB: the shaper settles the colours of
+    // an untagged source at the source's size.
+    QImage make(const AVFrame* decoded) {
+        const Picture picture = shaper_.shape(decoded);
+        QImage image(size_, QImage::Format_RGB32);
+        converter_.convert(picture, image.bits(), int(image.bytesPerLine()));
+        return image;
+    }
+
+  private:
+    QSize size_;
+    PictureShaper shaper_;
+    BgraConverter converter_;
+};
+
+// The strip is background work: the UI thread and the players' threads
+// should win the processor whenever they want it. A nice value of 10 weighs
+// about a tenth of the default. (Per thread on Linux: PRIO_PROCESS with a
+// thread id.)
+void lowerThisThreadPriority() {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+}
+
+// Fills images[i] for i in [begin, end). Every failure leaves gaps only.
+void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
+                std::size_t begin, std::size_t end, double tolerance,
+                std::vector<std::optional<QImage>>& images, const std::stop_token& stop) {
+    lowerThisThreadPriority();
+    try {
+        ThumbnailDecoder decoder(file);
+        ThumbnailMaker maker(decoder.track());
+        for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
+            try {
+                if (av::FramePtr frame =
+                        decoder.frameFor(secondsToUs(times[i]), secondsToUs(tolerance)))
+                    images[i] = maker.make(frame.get());
+            } catch (const Error&) {
+                // A damaged stretch costs this image, not the strip.
+            }
+        }
+    } catch (const std::exception&) {
+        // Unreadable file or no memory: the strip stays as far as it got.
+    }
+}
+
+} // namespace
+
+std::vector<double> thumbnailTimes(double durationSeconds) {
+    const double d = std::isfinite(durationSeconds) && durationSeconds > 0 ? durationSeconds : 0;
+    const auto count = static_cast<std::size_t>(std::clamp(std::floor(2 * d), 12.0, 120.0));
+    std::vector<double> times(count);
+    for (std::size_t i = 0; i < count; ++i)
+        times[i] = d * double(i) / double(count - 1);
+    times.back() = d;
+    return times;
+}
+
+QSize thumbnailSize(double displayWidth, double displayHeight) {
+    if (!(displayWidth > 0) || !(displayHeight > 0))
+        return {kThumbnailMaxWidth, kThumbnailMaxHeight};
+    const double scale =
+        std::min({1.0, kThumbnailMaxWidth / displayWidth, kThumbnailMaxHeight / displayHeight});
+    return {std::clamp(int(std::lround(displayWidth * scale)), 1, kThumbnailMaxWidth),
+            std::clamp(int(std::lround(displayHeight * scale)), 1, kThumbnailMaxHeight)};
+}
+
+QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
+                                            double durationSeconds, std::stop_token stop,
+                                            double toleranceSeconds) {
+    const std::vector<double> times = thumbnailTimes(durationSeconds);
+    std::vector<std::optional<QImage>> images(times.size());
+    {
+        // Each half of the strip has a decoder of its own: two cores make
+        // the strip in about half the time.
+        const bool twoHalves =
+            times.size() >= kTwoDecodersFrom && std::thread::hardware_concurrency() > 1;
+        const std::size_t split = twoHalves ? times.size() / 2 : times.size();
+        std::jthread first(
+            [&] { makeImages(file, times, 0, split, toleranceSeconds, images, stop); });
+        std::optional<std::jthread> second;
+        if (twoHalves)
+            second.emplace([&] {
+                makeImages(file, times, split, times.size(), toleranceSeconds, images, stop);
+            });
+    }
+    throwIfCancelled(stop);
+
+    QList<TimelineThumbnail> thumbnails;
+    for (std::size_t i = 0; i < times.size(); ++i)
+        if (images[i])
+            thumbnails.append({QUuid::createUuid(), times[i], std::move(*images[i])});
+    return thumbnails;
+}
+
+} // namespace kavlo

@@ -1,0 +1,39 @@
+// The timeline's strip of still images, spread evenly over the whole video.
+#pragma once
+
+#include "timeline/timeline_types.h"
+
+#include <QList>
+#include <QSize>
+
+#include <filesystem>
+#include <stop_token>
+#include <vector>
+
+namespace kavlo {
+
+// Images are scaled down (never up) to fit this box, keeping their aspect.
+inline constexpr int kThumbnailMaxWidth = 160;
+inline constexpr int kThumbnailMaxHeight = 90;
+// A key frame this close to a requested time stands in for it.
+inline constexpr double kThumbnailToleranceSeconds = 0.2;
+
+// Two images a second, at least 12 and at most 120, the first at 0 and the
+// last exactly at `durationSeconds`: t_i = d * i / (count - 1).
+std::vector<double> thumbnailTimes(double durationSeconds);
+
+// The size of a thumbnail of a picture shown at displayWidth x displayHeight.
+QSize thumbnailSize(double displayWidth, double displayHeight);
+
+// One image for each of thumbnailTimes(durationSeconds), upright, in time
+// order, each with a new id and its requested time: a key frame within
+// `toleranceSeconds` of the time when there is one, otherwise the frame on
+// screen at that time. Images that cannot be made are left out; a file that
+// cannot be read gives an empty list. Blocking: the calling thread waits
+// while two threads of lowered priority decode (one for short videos).
+// Throws Cancelled when `stop` is requested.
+QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
+                                            double durationSeconds, std::stop_token stop = {},
+                                            double toleranceSeconds = kThumbnailToleranceSeconds);
+
+} // namespace kavlo

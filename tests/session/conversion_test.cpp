@@ -1,0 +1,234 @@
+#include "session/ffmpeg_process.h"
+#include "session/playable_source.h"
+
+#include "core/error_codes.h"
+#include "fake_converter.h"
+#include "support/error_text.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <signal.h>
+
+namespace kavlo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeConverter;
+using test::shellQuoted;
+
+// A run's arguments one after another, separated by spaces.
+std::string joined(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments)
+        text += (text.empty() ? "" : " ") + argument;
+    return text;
+}
+
+class Conversion : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        media_ = new test::TempDir;
+        readable_ = test::makeIndexedVideo(*media_ / "readable.mp4", {.frames = 10});
+        std::ofstream(*media_ / "garbage.bin") << "not a video at all";
+    }
+    static void TearDownTestSuite() { delete media_; }
+
+    // A converter whose successful runs copy the readable clip.
+    FakeConverter converter(const std::string& copy, const std::string& encode) {
+        return FakeConverter(dir_.path(), copy, encode);
+    }
+    static std::string writesReadable() { return "cp " + shellQuoted(readable_) + " \"$out\""; }
+
+    PlayableSource resolve(const fs::path& file, const FakeConverter& fake,
+                           std::stop_token stop = {}) {
+        return resolvePlayableSource(
+            file, [this](const QString& text) { statuses_.push_back(text.toStdString()); }, stop,
+            {.ffmpegCandidates = {fake.program()}, .tempDir = dir_.path()});
+    }
+
+    // Converted copies (and links) left in the temporary directory.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
+            if (entry.path().filename().string().rfind("kavlo-", 0) == 0)
+                names.push_back(entry.path().filename());
+        return names;
+    }
+
+    static inline test::TempDir* media_ = nullptr;
+    static inline fs::path readable_;
+    test::TempDir dir_;
+    std::vector<std::string> statuses_;
+};
+
+TEST_F(Conversion, ReadableFileNeverStartsTheConverter) {
+    const FakeConverter fake = converter("exit 1", "exit 1");
+    const PlayableSource source = resolve(readable_, fake);
+    EXPECT_EQ(source.playableURL, readable_);
+    EXPECT_FALSE(source.transcodedURL);
+    EXPECT_TRUE(fake.runs().empty());
+    EXPECT_TRUE(statuses_.empty());
+}
+
+TEST_F(Conversion, ContainerCopyAloneServesWithItsExactArguments) {
+    const FakeConverter fake = converter(writesReadable(), "exit 1");
+    const fs::path input = *media_ / "garbage.bin";
+    const PlayableSource source = resolve(input, fake);
+
+    ASSERT_TRUE(source.transcodedURL);
+    EXPECT_EQ(source.playableURL, *source.transcodedURL);
+    EXPECT_EQ(source.playableURL.parent_path(), dir_.path());
+    EXPECT_TRUE(std::regex_match(source.playableURL.filename().string(),
+                                 std::regex("kavlo-source-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"
+                                            "\\.mp4")));
+    EXPECT_TRUE(hasDecodableVideo(source.playableURL));
+    EXPECT_EQ(statuses_, std::vector<std::string>{"Converting unsupported container..."});
+    ASSERT_EQ(fake.runs().size(), 1u);
+    EXPECT_EQ(joined(fake.runs()[0]), "-y -hide_banner -loglevel error -i " + input.string() +
+                                          " -map 0:v:0 -an -c:v copy -movflags +faststart " +
+                                          source.playableURL.string());
+}
+
+TEST_F(Conversion, UnreadableCopyIsDeletedAndTheReencodeServes) {
+    for (const char* copy : {"echo junk > \"$out\"", "echo junk > \"$out\"; exit 1"}) {
+        SCOPED_TRACE(copy);
+        statuses_.clear();
+        const FakeConverter fake = converter(copy, writesReadable());
+        const fs::path input = *media_ / "garbage.bin";
+        const PlayableSource source = resolve(input, fake);
+
+        const auto runs = fake.runs();
+        ASSERT_EQ(runs.size(), 2u);
+        EXPECT_FALSE(fs::exists(runs[0].back())) << "the container copy's file is left";
+        EXPECT_EQ(source.playableURL, fs::path(runs[1].back()));
+        EXPECT_EQ(leftovers(), std::vector<std::string>{source.playableURL.filename()});
+        EXPECT_EQ(statuses_, (std::vector<std::string>{"Converting unsupported container...",
+                                                       "Converting unsupported codec..."}));
+        EXPECT_EQ(joined(runs[1]), "-y -hide_banner -loglevel error -i " + input.string() +
+                                       " -map 0:v:0 -an -c:v libx264 -preset veryfast -crf 14 "
+                                       "-pix_fmt yuv420p -movflags +faststart " +
+                                       source.playableURL.string());
+        fs::remove(source.playableURL);
+    }
+}
+
+TEST_F(Conversion, FailuresReportTheReencodeOnly) {
+    const fs::path input = *media_ / "garbage.bin";
+    {
+        // One line between blank lines; the copy's own failure is not heard of.
+        const FakeConverter fake =
+            converter("echo 'copy trouble' >&2; exit 7",
+                      "echo partial > \"$out\"; "
+                      "printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; "
+                      "exit 1");
+        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
+                  "Kavlo 1 Unknown encoder libx264");
+        EXPECT_TRUE(leftovers().empty()) << "a failed run's partial file is left";
+    }
+    {
+        const FakeConverter fake = converter("exit 1", "exit 3");
+        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
+                  "Kavlo 3 ffmpeg conversion failed.");
+    }
+    {
+        const FakeConverter fake = converter("exit 1", "echo junk > \"$out\"");
+        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
+                  "Kavlo 11 Converted file could not be opened.");
+        EXPECT_TRUE(leftovers().empty());
+    }
+}
+
+TEST_F(Conversion, WithoutAConverterFailsAtOnce) {
+    const fs::path notExecutable = dir_ / "ffmpeg";
+    std::ofstream(notExecutable) << "#!/bin/sh\n";
+    const auto resolveWith = [&](std::vector<fs::path> candidates) {
+        return resolvePlayableSource(
+            *media_ / "garbage.bin",
+            [this](const QString& text) { statuses_.push_back(text.toStdString()); }, {},
+            {.ffmpegCandidates = std::move(candidates), .tempDir = dir_.path()});
+    };
+    EXPECT_EQ(test::errorText([&] {
+                  resolveWith({dir_ / "missing", notExecutable, dir_.path()});
+              }),
+              "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
+              "conversion.");
+    EXPECT_TRUE(statuses_.empty());
+}
+
+TEST_F(Conversion, LocateTakesTheFirstExecutableFile) {
+    const FakeConverter first = converter("", "");
+    const fs::path second = dir_ / "other";
+    fs::copy_file(first.program(), second);
+    fs::permissions(second, fs::perms::owner_all);
+    EXPECT_EQ(locateFFmpeg({dir_ / "missing", dir_.path(), second, first.program()}), second);
+    EXPECT_FALSE(locateFFmpeg({dir_ / "missing"}));
+
+    const std::vector<fs::path> defaults = defaultFFmpegCandidates();
+    ASSERT_GE(defaults.size(), 3u);
+    EXPECT_EQ(defaults.back(), "/usr/bin/ffmpeg");
+    EXPECT_EQ(defaults[defaults.size() - 2], "/usr/local/bin/ffmpeg");
+    EXPECT_EQ(defaults.front().filename(), "ffmpeg");
+}
+
+TEST_F(Conversion, ChattyConverterFinishesAndKeepsTheEndOfItsOutput) {
+    // Far more than a pipe holds: a reader that waits for the exit hangs.
+    const std::string chatter = "yes 'frame= 1 fps=0.0 q=0.0 size= 0kB' | head -c 6000000 >&2; ";
+    const FakeConverter fake = converter("exit 1", chatter + writesReadable());
+    EXPECT_TRUE(resolve(*media_ / "garbage.bin", fake).transcodedURL);
+
+    const FakeConverter failing = converter("exit 1", chatter + "echo 'Conversion failed!' >&2; "
+                                                                "exit 69");
+    try {
+        resolve(*media_ / "garbage.bin", failing);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), 69);
+        const std::string message = e.what();
+        EXPECT_LE(message.size(), std::size_t(kKeptErrorOutputBytes));
+        EXPECT_EQ(message.substr(message.size() - 18), "Conversion failed!");
+        EXPECT_EQ(message.substr(0, 6), "frame=") << "starts mid-line";
+    }
+}
+
+TEST_F(Conversion, StoppingKillsTheConverterAndDeletesItsFile) {
+    const fs::path pidFile = dir_ / "pid";
+    const FakeConverter fake = converter(
+        "echo $$ > " + shellQuoted(pidFile) + "; echo partial > \"$out\"; exec sleep 30", "exit 1");
+    std::stop_source stop;
+    std::jthread stopper([&] {
+        while (!fs::exists(pidFile) || fs::file_size(pidFile) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        stop.request_stop();
+    });
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_THROW(resolve(*media_ / "garbage.bin", fake, stop.get_token()), Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+    EXPECT_TRUE(leftovers().empty());
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(::kill(pid, 0), 0) << "the converter still runs";
+}
+
+TEST_F(Conversion, NameThatIsNotUtf8ReachesTheConverter) {
+    const fs::path input = dir_ / "clip-\xff\xfe.weird";
+    fs::copy_file(*media_ / "garbage.bin", input);
+    // Succeeds only when what it was given to read is the opened file.
+    const FakeConverter fake =
+        converter("cmp -s \"$in\" " + shellQuoted(input) + " && " + writesReadable(), "exit 1");
+    const PlayableSource source = resolve(input, fake);
+    EXPECT_TRUE(source.transcodedURL);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{source.playableURL.filename()})
+        << "the link to the input is left";
+}
+
+} // namespace
+} // namespace kavlo

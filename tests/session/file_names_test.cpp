@@ -1,0 +1,84 @@
+#include "session/file_paths.h"
+#include "session/thumbnails.h"
+#include "session/video_files.h"
+#include "session/video_probe.h"
+
+#include "analytics/event_catalog.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+namespace kavlo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(VideoFiles, ProposedNameDropsOnlyTheLastExtension) {
+    EXPECT_EQ(proposedExportName("/Users/me/Holiday Clip.mov", ExportFormat::mp4),
+              "Holiday Clip-kavlo.mp4");
+    EXPECT_EQ(proposedExportName("a.b.mov", ExportFormat::mp4), "a.b-kavlo.mp4");
+    EXPECT_EQ(proposedExportName("/tmp/clip", ExportFormat::gif), "clip-kavlo.gif");
+    EXPECT_EQ(proposedExportName("/tmp/\xff.mov", ExportFormat::gif), u"\uFFFD-kavlo.gif");
+}
+
+TEST(VideoFiles, OpenPanelAcceptsTheListedExtensionsInBothCasesAndVideoTypes) {
+    ASSERT_EQ(acceptedVideoExtensions().size(), 29);
+    const QStringList& patterns = acceptedVideoPatterns();
+    EXPECT_EQ(patterns.mid(0, 4), (QStringList{"*.3g2", "*.3G2", "*.3gp", "*.3GP"}));
+    EXPECT_EQ(patterns.count("*.mp4"), 1);
+    EXPECT_TRUE(acceptedVideoMimeTypes().contains("video/quicktime"));
+    for (const QString& type : acceptedVideoMimeTypes())
+        EXPECT_TRUE(type.startsWith("video/")) << type.toStdString();
+    EXPECT_TRUE(acceptedVideoNameFilter().startsWith("Videos (*.3g2 *.3G2 "));
+}
+
+class NamesNotUtf8 : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        subdir_ = dir_ / "d\xe9j\xe0";
+        fs::create_directory(subdir_);
+        clip_ = test::makeIndexedVideo(subdir_ / "clip \xff%#?.MOV", {.frames = 12});
+    }
+    test::TempDir dir_;
+    fs::path subdir_;
+    fs::path clip_;
+};
+
+TEST_F(NamesNotUtf8, SurviveFileUrls) {
+    const QUrl url = fileUrl(clip_);
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(pathFromUrl(url), clip_);
+    EXPECT_EQ(pathFromUrl(QUrl::fromEncoded(url.toEncoded())), clip_);
+    EXPECT_EQ(pathFromUrl(QUrl("file://localhost" + url.path(QUrl::FullyEncoded))), clip_);
+    EXPECT_FALSE(pathFromUrl(QUrl("https://example.com/a.mp4")));
+    EXPECT_FALSE(pathFromUrl(QUrl("file://server/share/a.mp4")));
+}
+
+TEST_F(NamesNotUtf8, AreFoundAgainFromTheTextQtShowed) {
+    // What a file dialog or QUrl::toLocalFile() hands over: the bytes lost.
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(clip_.native()));
+    ASSERT_NE(QFile::encodeName(shown).toStdString(), clip_.native());
+    EXPECT_EQ(pathFromText(shown), clip_);
+    EXPECT_EQ(pathFromText(QUrl::fromLocalFile(shown).toString()), clip_);
+    EXPECT_EQ(pathFromUrl(QUrl::fromLocalFile(shown)), clip_);
+    EXPECT_EQ(displayName(clip_), u"clip \uFFFD%#?.MOV");
+
+    // Two entries that read alike: neither is guessed.
+    test::makeIndexedVideo(subdir_ / "clip \xfe%#?.MOV", {.frames = 2});
+    EXPECT_NE(pathFromText(shown), clip_);
+    EXPECT_EQ(pathFromText(QString::fromUtf8((dir_ / "plain.mp4").native())), dir_ / "plain.mp4");
+}
+
+TEST_F(NamesNotUtf8, OpenProbeAndReportLikeAnyOther) {
+    const VideoProbe probe = probeVideo(clip_);
+    EXPECT_EQ(probe.displayWidth, 160);
+    EXPECT_EQ(generateThumbnails(clip_, probe.durationSeconds).size(), 12);
+    const AnalyticsProperties properties = fileProperties(clip_, VideoLoadSource::commandLine);
+    EXPECT_EQ(properties.value("file_type"), "mov");
+    EXPECT_EQ(properties.value("file_size_bucket"), "under_10mb");
+}
+
+} // namespace
+} // namespace kavlo

@@ -1,0 +1,115 @@
+// Exports from the session: the save panel, the render in the background,
+// what the status and the events say, and what lands in the file.
+#include "model_fixture.h"
+#include "render/ping_pong.h"
+#include "support/test_gif.h"
+
+namespace kavlo::test {
+namespace {
+
+class Export : public ModelTest {
+  protected:
+    void SetUp() override {
+        ModelTest::SetUp();
+        QObject::connect(model.get(), &Model::exportFinished,
+                         [this](const fs::path& file, bool ok) {
+                             finished.push_back({file, ok});
+                         });
+    }
+    bool waitForExports(size_t n) {
+        return waitFor([&] { return finished.size() >= n; });
+    }
+    // The frame indices of the ping-pong of the prepared preview's selection.
+    std::vector<int> expectedIndices(int loops) const {
+        const int first = static_cast<int>(std::lround(model->preparedPreview().trimStart * 30));
+        std::vector<int> indices =
+            pingPongIndexSequence(model->preparedPreview().sourceFrames, loops);
+        for (int& i : indices)
+            i += first;
+        return indices;
+    }
+    static std::vector<int> decodedIndices(const fs::path& file) {
+        std::vector<int> indices;
+        for (const DecodedFrame& frame : decodeVideo(file).frames)
+            indices.push_back(frame.index);
+        return indices;
+    }
+
+    std::vector<std::pair<fs::path, bool>> finished;
+};
+
+TEST_F(Export, AnMp4HoldsThePingPongOfTheSelectionAndSaysWhereItWent) {
+    loadAndSettle(silentClip());
+    model->trim(TrimHandle::start, 0.5, false);
+    settle();
+    events.clear();
+    panels.saveAnswer = temp / "saved.mp4";
+    model->exportMP4(2);
+    EXPECT_EQ(panels.proposedNames, std::vector<QString>{"silent-3s-kavlo.mp4"});
+    EXPECT_EQ(model->status(), "Exporting MP4...");
+    EXPECT_TRUE(model->busy() && model->runningExports() == 1);
+    ASSERT_TRUE(waitForExports(1));
+    EXPECT_EQ(finished[0], std::pair(temp / "saved.mp4", true));
+    EXPECT_EQ(model->status(), "Saved saved.mp4");
+    EXPECT_FALSE(model->busy() || model->runningExports());
+    EXPECT_EQ(eventNames(),
+              (std::vector<QString>{"mac_app_export_selected", "mac_app_export_started",
+                                    "mac_app_export_succeeded"}));
+    EXPECT_EQ(events[1].properties.value("loops"), "2");
+    EXPECT_TRUE(events[2].properties.contains("render_time_bucket"));
+    EXPECT_EQ(decodedIndices(temp / "saved.mp4"), expectedIndices(2));
+}
+
+TEST_F(Export, ACancelledSavePanelChangesNothing) {
+    loadAndSettle(silentClip());
+    events.clear();
+    const QString status = model->status();
+    model->exportGIF();
+    EXPECT_EQ(eventNames(),
+              (std::vector<QString>{"mac_app_export_selected", "mac_app_export_save_canceled"}));
+    EXPECT_EQ(events[1].properties, (AnalyticsProperties{{"format", "gif"}}));
+    EXPECT_EQ(panels.proposedNames, std::vector<QString>{"silent-3s-kavlo.gif"});
+    EXPECT_EQ(model->status(), status);
+    EXPECT_FALSE(model->busy() || model->runningExports());
+}
+
+TEST_F(Export, ExportsRunThroughANewLoadAndSideBySide) {
+    loadAndSettle(silentClip());
+    panels.saveAnswer = temp / "first.mp4";
+    model->exportMP4(1);
+    panels.saveAnswer = temp / "second.gif";
+    model->exportGIF();
+    EXPECT_EQ(model->runningExports(), 2);
+    const std::vector<int> expected = expectedIndices(1);
+    model->loadVideo(largerClip(), VideoLoadSource::dragDrop);
+    ASSERT_TRUE(waitForExports(2));
+    EXPECT_TRUE(finished[0].second && finished[1].second);
+    EXPECT_EQ(decodedIndices(temp / "first.mp4"), expected);
+    EXPECT_GT(decodeGif(temp / "second.gif").size(), 10u);
+    EXPECT_EQ(count("mac_app_export_succeeded"), 2);
+    EXPECT_EQ(model->runningExports(), 0);
+}
+
+TEST_F(Export, AFailedGifExportSaysWhyUnderItsPrefix) {
+    loadAndSettle(silentClip());
+    panels.saveAnswer = temp / "no-such-folder" / "out.gif";
+    model->exportGIF();
+    ASSERT_TRUE(waitForExports(1));
+    EXPECT_FALSE(finished[0].second);
+    EXPECT_TRUE(model->status().startsWith("GIF export failed: ")) << model->status();
+    EXPECT_EQ(events.back().properties.value("format"), "gif");
+}
+
+TEST_F(Export, AFileNameThatIsNotUtf8LoadsAndExports) {
+    const fs::path odd = temp / "d\xe9j\xe0 vu.mp4"; // Latin-1 bytes
+    fs::copy_file(silentClip(), odd);
+    loadAndSettle(odd);
+    panels.saveAnswer = temp / "sortie \xff.mp4";
+    model->exportMP4(1);
+    ASSERT_TRUE(waitForExports(1));
+    EXPECT_TRUE(finished[0].second) << model->status();
+    EXPECT_EQ(decodedIndices(*panels.saveAnswer), expectedIndices(1));
+}
+
+} // namespace
+} // namespace kavlo::test

@@ -1,0 +1,154 @@
+// Shared by the Model tests: a Model on fake players and hand-moved timers,
+// its events recorded, its temporary files in a directory of the test's own,
+// and generated clips.
+#pragma once
+
+#include "manual_timers.h"
+#include "session/file_panels.h"
+#include "session/model.h"
+#include "support/fake_player.h"
+#include "support/test_media.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+inline std::ostream& operator<<(std::ostream& os, const QString& text) {
+    return os << text.toStdString();
+}
+
+namespace kavlo::test {
+
+// A directory of clips made once per test run.
+inline const fs::path& clipDir() {
+    static const TempDir dir;
+    return dir.path();
+}
+
+// 3 s of 160x96 at 30 fps without sound.
+inline const fs::path& silentClip() {
+    static const fs::path path = makeIndexedVideo(clipDir() / "silent-3s.mp4", {.frames = 90});
+    return path;
+}
+
+// 4 s of 640x360 at 30 fps: renders long enough to be caught running.
+inline const fs::path& largerClip() {
+    static const fs::path path =
+        makeIndexedVideo(clipDir() / "larger-4s.mp4", {.width = 640, .height = 360, .frames = 120});
+    return path;
+}
+
+// Panels that answer at once with what the test set, and remember the asks.
+struct FakePanels : FilePanels {
+    std::optional<fs::path> openAnswer;
+    std::optional<fs::path> saveAnswer;
+    int openAsks = 0;
+    std::vector<QString> proposedNames;
+
+    std::optional<fs::path> chooseVideoFile() override {
+        ++openAsks;
+        return openAnswer;
+    }
+    std::optional<fs::path> chooseSaveLocation(const QString& name, ExportFormat) override {
+        proposedNames.push_back(name);
+        return saveAnswer;
+    }
+};
+
+class ModelTest : public ::testing::Test {
+  protected:
+    using ms = std::chrono::milliseconds;
+
+    void SetUp() override { create(); }
+
+    // A new Model; the environment's other parts come from the members below.
+    void create() {
+        model.reset();
+        events.clear();
+        auto preview = std::make_unique<FakePlayer>();
+        auto scrubbing = std::make_unique<FakePlayer>();
+        auto manual = std::make_unique<ManualTimers>();
+        player = preview.get();
+        scrub = scrubbing.get();
+        timers = manual.get();
+        ModelEnvironment environment;
+        environment.player = std::move(preview);
+        environment.scrubPlayer = std::move(scrubbing);
+        environment.timers = std::move(manual);
+        environment.tempDir = temp.path();
+        environment.panels = &panels;
+        environment.exampleVideo = exampleVideo;
+        environment.ffmpegCandidates = ffmpegCandidates;
+        environment.track = [this](const UsageEvent& event) { events.push_back(event); };
+        model = std::make_unique<Model>(std::move(environment));
+    }
+
+    // Generous: the suite runs many tests at once on two busy cores.
+    static bool waitFor(const std::function<bool()>& done, int milliseconds = 60000) {
+        return QTest::qWaitFor(done, milliseconds);
+    }
+
+    // Loads `file` and waits until its first preview is done.
+    void loadAndSettle(const fs::path& file) {
+        model->loadVideo(file, VideoLoadSource::picker);
+        ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }))
+            << model->status().toStdString();
+    }
+    // Waits for the preview render in progress to end.
+    void settle() {
+        ASSERT_TRUE(waitFor([&] { return !model->busy(); })) << model->status().toStdString();
+    }
+
+    // The preview starts playing and the next reveal poll sees it.
+    void reveal() {
+        player->landSeek();
+        player->advance(0.05);
+        player->deliver();
+        timers->advance(ms(16));
+    }
+    // The scrub player's pending seek lands and reports back.
+    void landScrub() {
+        scrub->landSeek();
+        scrub->deliver();
+    }
+
+    int count(const QString& name) const {
+        return static_cast<int>(std::count_if(events.begin(), events.end(),
+                                              [&](const UsageEvent& e) { return e.name == name; }));
+    }
+    std::vector<QString> eventNames() const {
+        std::vector<QString> names;
+        for (const UsageEvent& e : events)
+            names.push_back(e.name);
+        return names;
+    }
+    // The "kavlo-preview-" files in the session's temporary directory.
+    std::vector<fs::path> previewFiles() const {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(temp.path()))
+            if (entry.path().filename().string().starts_with("kavlo-preview-"))
+                files.push_back(entry.path());
+        return files;
+    }
+
+    TempDir temp;
+    FakePanels panels;
+    fs::path exampleVideo;
+    std::vector<fs::path> ffmpegCandidates;
+    FakePlayer* player = nullptr;
+    FakePlayer* scrub = nullptr;
+    ManualTimers* timers = nullptr;
+    std::vector<UsageEvent> events;
+    std::unique_ptr<Model> model;
+};
+
+} // namespace kavlo::test
