@@ -87,15 +87,14 @@ void InputFile::seek(int streamIndex, double seconds) {
     // inside the first GOP in MPEG-TS, and past the encoder's priming
     // packet in MP4 (whose skip is then applied to real sound). A time
     // before the first packet has nothing to land on but the first packet.
+    // Indexed containers that refuse such a time (AVI) find the first
+    // packet at time 0 itself.
     if (av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, -1.0),
+                      AVSEEK_FLAG_BACKWARD) >= 0 ||
+        av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, 0.0),
                       AVSEEK_FLAG_BACKWARD) >= 0)
         return;
-    if (!(ctx_->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
-        av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0)
-        return;
-    checkAv(av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, 0.0),
-                          AVSEEK_FLAG_BACKWARD),
-            "seek");
+    checkAv(av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE), "seek");
 }
 
 double InputFile::toSeconds(int streamIndex, int64_t ts) const {

@@ -54,6 +54,33 @@ TEST(VideoSegmentReader, StartsInsideTheFirstGopOfAnMpegTs) {
     }
 }
 
+TEST(InputFile, ASeekToTheStartFindsTheFirstPacketInEveryContainer) {
+    // Time 0 lands inside the first GOP in MPEG-TS, a time before it is
+    // refused by AVI, and a byte position is a header in most containers.
+    TempDir dir;
+    for (const char* name : {"start.ts", "start.avi", "start.mpg", "start.mkv", "start.mp4"}) {
+        const std::string extension = std::filesystem::path(name).extension().string();
+        const auto file = makeIndexedVideo(
+            dir / name, {.frames = 45,
+                         .keyframeInterval = 30,
+                         .preset = "veryfast",
+                         .codec = extension == ".avi"   ? "mjpeg"
+                                  : extension == ".mpg" ? "mpeg2video"
+                                                        : "libx264",
+                         .pixelFormat = extension == ".avi" ? "yuvj420p" : "yuv420p"});
+        InputFile input(file.string());
+        const int video = input.info().video->streamIndex;
+        av::PacketPtr first = av::allocPacket(), again = av::allocPacket();
+        ASSERT_TRUE(input.readPacket(first.get(), video)) << name;
+        while (input.readPacket(again.get(), video)) {
+        }
+        input.seek(video, 0.0);
+        ASSERT_TRUE(input.readPacket(again.get(), video)) << name;
+        EXPECT_EQ(again->pos, first->pos) << name;
+        EXPECT_EQ(again->dts, first->dts) << name;
+    }
+}
+
 TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
     // Matroska rounds 2/30 s to 67 ms, after the sampling time 66.67 ms; the
     // frame still counts as on screen there.
