@@ -4,6 +4,7 @@
 # it skips apt entirely and only rebuilds what changed.
 #
 #   scripts/setup.sh [build-dir] [extra cmake args...]
+#   scripts/setup.sh --packages-only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,8 @@ packages=(
   fonts-dejavu-core
   # driving the GUI headless
   xvfb xauth xdotool imagemagick
+  # fuzzing (libFuzzer) and the ThreadSanitizer build: clang and its runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()
@@ -36,6 +39,10 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+if [ "${1:-}" = "--packages-only" ]; then
+  exit 0
 fi
 
 build_dir="${1:-build}"

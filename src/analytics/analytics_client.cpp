@@ -3,8 +3,6 @@
 #include "analytics/bundle_info.h"
 #include "analytics/event_catalog.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSysInfo>
 #include <QTimer>
 
@@ -48,11 +46,7 @@ AnalyticsClient::AnalyticsClient(AnalyticsOptions options)
 AnalyticsClient::~AnalyticsClient() {
     // An abandoned upload must not call back into a half-destroyed object;
     // its events are still queued in the file for the next run.
-    if (upload_) {
-        upload_->disconnect(this);
-        upload_->abort();
-    }
-    delete network_;
+    delete upload_;
 }
 
 void AnalyticsClient::start() {
@@ -68,7 +62,6 @@ void AnalyticsClient::start() {
     auto fire = [this] { runGuarded([this] { flush(); }, logFailure); };
     flushTimer_ = options_.makeFlushTimer ? options_.makeFlushTimer(fire)
                                           : std::make_unique<QtFlushTimer>(fire);
-    network_ = new QNetworkAccessManager();
 }
 
 void AnalyticsClient::track(const QString& name, const AnalyticsProperties& properties) {
@@ -136,23 +129,22 @@ void AnalyticsClient::flush() {
     for (const AppAnalyticsEvent& event : batch.events)
         sentIds.insert(event.id);
 
-    QNetworkRequest request(*endpoint);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setRawHeader("X-Kavlo-Client", "kavlo-mac");
-    request.setTransferTimeout(static_cast<int>(options_.timing.requestTimeout.count()));
-    QNetworkReply* reply = network_->post(request, encodeBatch(batch));
-    upload_ = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, sentIds] {
-        runGuarded([&] { finishUpload(reply, sentIds); }, logFailure);
-    });
+    // Only the status of the answer is read; a redirect is an answer too
+    // (a failure), never followed, so no other host receives the batch.
+    upload_ = new UploadRequest(
+        *endpoint, {{"Content-Type", "application/json"}, {"X-Kavlo-Client", "kavlo-mac"}},
+        encodeBatch(batch), options_.timing.requestTimeout,
+        [this, sentIds](int status, const QString& error) {
+            upload_->deleteLater();
+            upload_ = nullptr;
+            runGuarded([&] { finishUpload(sentIds, status, error); }, logFailure);
+        },
+        this);
 }
 
-void AnalyticsClient::finishUpload(QNetworkReply* reply, const QSet<QString>& sentIds) {
-    reply->deleteLater();
-    upload_ = nullptr;
+void AnalyticsClient::finishUpload(const QSet<QString>& sentIds, int status, const QString& error) {
     // Only the status counts: once the server has answered 2xx it has the
-    // batch, even if the connection fails while the body is read.
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // batch.
     if (status >= 200 && status <= 299) {
         // By id, not by position: events may have been dropped or added
         // while the request was in flight.
@@ -164,9 +156,7 @@ void AnalyticsClient::finishUpload(QNetworkReply* reply, const QSet<QString>& se
         return;
     }
     const QString description =
-        reply->error() != QNetworkReply::NoError
-            ? reply->errorString()
-            : QStringLiteral("Bad server response (HTTP status %1)").arg(status);
+        status != 0 ? QStringLiteral("Bad server response (HTTP status %1)").arg(status) : error;
     qCDebug(lcAnalytics, "Analytics upload deferred: %s", qUtf8Printable(description));
     const std::chrono::milliseconds delay = retryDelay_;
     retryDelay_ = std::min(2 * delay, options_.timing.maxRetry);

@@ -6,13 +6,12 @@
 
 #include "analytics/app_analytics.h"
 #include "analytics/queue_file.h"
+#include "analytics/upload_request.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 
-class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace kavlo {
 
@@ -33,7 +32,8 @@ class AnalyticsClient : public QObject {
   private:
     void scheduleFlush(std::chrono::milliseconds delay);
     void flush();
-    void finishUpload(QNetworkReply* reply, const QSet<QString>& sentIds);
+    // `status` is 0 when the upload got no HTTP answer; `error` says why.
+    void finishUpload(const QSet<QString>& sentIds, int status, const QString& error);
     void persistQueue();
 
     AnalyticsOptions options_;
@@ -43,8 +43,7 @@ class AnalyticsClient : public QObject {
     const QString sessionId_;
     QList<AppAnalyticsEvent> queue_;
     std::unique_ptr<FlushTimer> flushTimer_;
-    QNetworkAccessManager* network_ = nullptr;
-    QPointer<QNetworkReply> upload_; // the request in flight, if any
+    QPointer<UploadRequest> upload_; // the request in flight, if any
     std::chrono::milliseconds retryDelay_;
     bool hasStartedSession_ = false;
 };

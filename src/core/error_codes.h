@@ -44,6 +44,13 @@
 // 27    "No video frames found."                     both players                 unknown
 // 28    "No audio track found."                      the preview player (it then  unknown
 //                                                    plays without sound)
+// 29    "The video's picture (WxH pixels) is larger than Kavlo can handle (at
+//       most 8192x4320 pixels)."                     opening any file             unknown
+// 30    "This selection needs about N GB of memory to render, but only M GB
+//       is free. Choose a shorter selection."        renderPingPongVideo/GIF      unknown
+// 31    "Could not save in “folder”: <reason>."      renderPingPongVideo/GIF      unknown
+// 32    "There is not enough free disk space to write the file."
+//                                                    the MP4, M4A and GIF writers unknown
 // A conversion that fails has the converter's exit status as its code
 // ("unknown"). Domain "FFmpeg" (any code) reports "media", "QtNetwork"
 // reports "network".
@@ -78,6 +85,12 @@ enum KavloErrorCode : int {
     kAudioLoopBuildFailed = 24,
     kAudioAlignFailed = 25,
     kOutputIsSource = 26,
+    kSelectionTooLarge = 30,
+    kDestinationNotWritable = 31,
+    kDiskFull = 32,
+
+    // Opening any file.
+    kPictureTooLarge = 29,
 
     // The load and its conversion.
     kConverterNotFound = 10,

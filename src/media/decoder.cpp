@@ -1,6 +1,7 @@
 #include "media/decoder.h"
 
 #include "media/error.h"
+#include "media/input_file.h"
 
 namespace kavlo {
 
@@ -14,8 +15,12 @@ Decoder::Decoder(const AVStream* stream, int threads) {
     checkAv(avcodec_parameters_to_context(ctx_.get(), stream->codecpar), "configure decoder");
     ctx_->pkt_timebase = stream->time_base;
     ctx_->thread_count = threads;
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
         ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        // A stream may change its picture size midway, past what its header
+        // said; the decoder then refuses the frame instead of allocating it.
+        ctx_->max_pixels = kMaxPicturePixels;
+    }
     checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open decoder");
 }
 

@@ -2,7 +2,10 @@
 
 #include "media/error.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string_view>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -34,6 +37,53 @@ VideoTrackInfo describeVideo(const AVStream* st) {
     return v;
 }
 
+// Demuxers that read other files or addresses named inside the file
+// (playlists, manifests, session descriptions, file-name patterns). A file
+// handed to Kavlo is read on its own; one of these would let a text file
+// with a video extension make it open anything the user can read, or the
+// network.
+constexpr std::string_view kDeniedDemuxers[] = {
+    "concat", "dash", "hls", "image2", "imf", "rtp", "rtsp", "sap", "sdp", "webm_dash_manifest",
+};
+
+// Every demuxer of this FFmpeg build but the denied ones, as libavformat's
+// "format_whitelist" option takes them.
+const std::string& allowedDemuxers() {
+    static const std::string names = [] {
+        std::string list;
+        void* it = nullptr;
+        while (const AVInputFormat* format = av_demuxer_iterate(&it)) {
+            if (std::find(std::begin(kDeniedDemuxers), std::end(kDeniedDemuxers),
+                          std::string_view(format->name)) != std::end(kDeniedDemuxers))
+                continue;
+            if (!list.empty())
+                list += ',';
+            list += format->name;
+        }
+        return list;
+    }();
+    return names;
+}
+
+// Throws kPictureTooLarge for a picture of width x height pixels (not
+// rounded) beyond the limits.
+void checkPictureSize(double width, double height) {
+    if (width <= kMaxPictureSide && height <= kMaxPictureSide &&
+        width * height <= double(kMaxPicturePixels))
+        return;
+    char size[64];
+    std::snprintf(size, sizeof size, "%.0fx%.0f", std::ceil(width), std::ceil(height));
+    throw kavloError(kPictureTooLarge, std::string("The video's picture (") + size +
+                                           " pixels) is larger than Kavlo can handle (at most "
+                                           "8192x4320 pixels).");
+}
+
+bool isVideoTrack(const AVStream* st) {
+    // Cover art inside audio files is a "video" stream of one picture.
+    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+           !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
 AudioTrackInfo describeAudio(const AVStream* st) {
     return {st->index, st->codecpar->sample_rate, st->codecpar->ch_layout.nb_channels};
 }
@@ -41,10 +91,30 @@ AudioTrackInfo describeAudio(const AVStream* st) {
 } // namespace
 
 InputFile::InputFile(const std::string& path) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", allowedDemuxers().c_str(), 0);
     AVFormatContext* raw = nullptr;
-    checkAv(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open input");
+    const int opened = avformat_open_input(&raw, path.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    // FFmpeg's words for a file cut short, not a media file at all, or one
+    // only the denied demuxers read ("End of file", "Invalid data found
+    // when processing input", "Invalid argument") say nothing to the user;
+    // the code still tells analytics what happened.
+    if (opened == AVERROR_INVALIDDATA || opened == AVERROR_EOF || opened == AVERROR(EINVAL))
+        throw Error(kMediaDomain, opened, "The file is damaged or is not a video.");
+    checkAv(opened, "open input");
     ctx_.reset(raw);
-    checkAv(avformat_find_stream_info(ctx_.get(), nullptr), "read stream info");
+    // What the container's header claims, before anything is decoded.
+    for (unsigned i = 0; i < ctx_->nb_streams; ++i) {
+        if (isVideoTrack(ctx_->streams[i]))
+            checkPictureSize(ctx_->streams[i]->codecpar->width, ctx_->streams[i]->codecpar->height);
+    }
+
+    // Probing decodes a picture where the container does not state the size;
+    // a stream that claims more than it said is caught below, once probed.
+    const int probed = avformat_find_stream_info(ctx_.get(), nullptr);
+    checkAv(probed, "read stream info");
 
     if (ctx_->start_time != AV_NOPTS_VALUE)
         info_.startSeconds = ctx_->start_time / double(AV_TIME_BASE);
@@ -53,13 +123,12 @@ InputFile::InputFile(const std::string& path) {
 
     for (unsigned i = 0; i < ctx_->nb_streams; ++i) {
         const AVStream* st = ctx_->streams[i];
-        const AVMediaType type = st->codecpar->codec_type;
-        // Cover art inside audio files is a "video" stream of one picture.
-        if (type == AVMEDIA_TYPE_VIDEO && !info_.video &&
-            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && st->codecpar->width > 0 &&
-            st->codecpar->height > 0)
+        if (isVideoTrack(st) && !info_.video && st->codecpar->width > 0 &&
+            st->codecpar->height > 0) {
             info_.video = describeVideo(st);
-        else if (type == AVMEDIA_TYPE_AUDIO && !info_.audio)
+            checkPictureSize(info_.video->codedWidth, info_.video->codedHeight);
+            checkPictureSize(info_.video->naturalWidth, info_.video->naturalHeight);
+        } else if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && !info_.audio)
             info_.audio = describeAudio(st);
     }
 }

@@ -45,10 +45,21 @@ struct MediaInfo {
     std::optional<AudioTrackInfo> audio;
 };
 
+// The largest picture Kavlo opens, before or after orientation and the
+// sample aspect ratio: 8K (8192 x 4320), no side longer than 16384. A render
+// holds every picture of its segment, so anything bigger could not be
+// rendered anyway; refusing it at the door keeps a header that claims
+// 65535 x 65535 from reaching an allocation.
+inline constexpr int64_t kMaxPicturePixels = int64_t(8192) * 4320;
+inline constexpr int kMaxPictureSide = 16384;
+
 class InputFile {
   public:
-    // Opens and probes the file. Throws Error (media domain) when it cannot
-    // be opened or is not a media file.
+    // Opens and probes a local file. Only plain files are read: a playlist
+    // or a reference file that names other files or network addresses is
+    // refused, as is a video track larger than kMaxPicturePixels (Error
+    // code kPictureTooLarge). Throws Error (media domain) when the file
+    // cannot be opened or is not a media file.
     explicit InputFile(const std::string& path);
 
     const MediaInfo& info() const { return info_; }

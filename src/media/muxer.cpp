@@ -1,8 +1,24 @@
 #include "media/muxer.h"
 
 #include "media/error.h"
+#include "media/file_util.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 namespace kavlo {
+
+namespace {
+
+// Writes that find the disk full say so in the user's terms.
+int checkWrite(int ret, std::string_view operation) {
+    if (ret < 0 && isOutOfSpace(AVUNERROR(ret)))
+        throwOutOfSpace();
+    return checkAv(ret, operation);
+}
+
+} // namespace
 
 Muxer::Muxer(const std::string& path, const char* format, bool fastStart) {
     AVFormatContext* raw = nullptr;
@@ -51,18 +67,18 @@ void Muxer::begin() {
         av_dict_set(&opts, key.c_str(), value.c_str(), 0);
     const int ret = avformat_write_header(ctx_.get(), &opts);
     av_dict_free(&opts);
-    checkAv(ret, "write header");
+    checkWrite(ret, "write header");
 }
 
 void Muxer::write(AVPacket* packet, int streamIndex) {
     packet->stream_index = streamIndex;
     av_packet_rescale_ts(packet, timeBases_[streamIndex], ctx_->streams[streamIndex]->time_base);
-    checkAv(av_interleaved_write_frame(ctx_.get(), packet), "write packet");
+    checkWrite(av_interleaved_write_frame(ctx_.get(), packet), "write packet");
 }
 
 void Muxer::finish() {
-    checkAv(av_write_trailer(ctx_.get()), "finish output");
-    checkAv(avio_closep(&ctx_->pb), "close output file");
+    checkWrite(av_write_trailer(ctx_.get()), "finish output");
+    checkWrite(avio_closep(&ctx_->pb), "close output file");
 }
 
 } // namespace kavlo

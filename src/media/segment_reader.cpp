@@ -164,9 +164,16 @@ int64_t VideoSegmentReader::endUs(const AVFrame* f) const {
 
 bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
     out = av::allocFrame();
+    // A missing reference alone is what an open GOP gives after a seek; the
+    // pictures the segment uses come after it recovers.
+    constexpr int kDamage = FF_DECODE_ERROR_INVALID_BITSTREAM | FF_DECODE_ERROR_CONCEALMENT_ACTIVE |
+                            FF_DECODE_ERROR_DECODE_SLICES;
     for (;;) {
-        if (decoder_.receive(out.get()))
+        if (decoder_.receive(out.get())) {
+            if (out->decode_error_flags & kDamage)
+                ++damagedFrames_;
             return true;
+        }
         if (decoder_.drained())
             return false;
         if (inputDone_)

@@ -56,8 +56,10 @@ class VideoSegmentReader {
     // The picture for the next step, or nothing once the range or the track
     // has ended. Throws Error when decoding fails.
     std::optional<Picture> next();
-    // True when the decoder met damaged packets.
-    bool sawCorruptData() const { return decoder_.corruptPackets() > 0; }
+    // True when the decoder met damaged data since reading began: packets
+    // it rejected, or pictures it had to patch up (concealment). Pictures
+    // decoded after a patched one may be wrong without saying so.
+    bool sawCorruptData() const { return decoder_.corruptPackets() > 0 || damagedFrames_ > 0; }
 
   private:
     // Decodes the next frame of the track into `out`; false at the end.
@@ -77,6 +79,7 @@ class VideoSegmentReader {
     PictureShaper shaper_;
     av::PacketPtr packet_;
     int step_ = 0;
+    int damagedFrames_ = 0;
     bool eof_ = false;
     bool inputDone_ = false;
     bool seekedToStart_ = false;

@@ -1,12 +1,14 @@
 #include "render/gif_writer.h"
 
 #include "media/error.h"
+#include "media/file_util.h"
 #include "render/render_types.h"
 
 #include <gif_lib.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <new>
 
 namespace kavlo {
@@ -37,14 +39,6 @@ int distance(uint32_t a, uint32_t b) {
 [[noreturn]] void throwFrameFailed() {
     throw kavloError(kGifFrameFailed, "Could not render GIF frame");
 }
-// Write failures (a full disk, a vanished volume) end the file unfinished.
-[[noreturn]] void throwFinishFailed() {
-    throw kavloError(kGifFinishFailed, "Could not finish GIF file");
-}
-
-int writeToFile(GifFileType* gif, const GifByteType* data, int length) {
-    return static_cast<int>(std::fwrite(data, 1, length, static_cast<std::FILE*>(gif->UserData)));
-}
 
 // The palette and, after it, one spare slot for transparency, padded to the
 // power-of-two size the format needs. The spare slot's index is
@@ -65,6 +59,22 @@ ColourMapPtr makeColourMap(const GifPalette& palette) {
 
 } // namespace
 
+int GifWriter::writeToFile(GifFileType* gif, const GifByteType* data, int length) {
+    auto* writer = static_cast<GifWriter*>(gif->UserData);
+    const std::size_t written = std::fwrite(data, 1, length, writer->file_.get());
+    if (written != std::size_t(length) && writer->writeError_ == 0)
+        writer->writeError_ = errno;
+    return static_cast<int>(written);
+}
+
+// Write failures (a full disk, a vanished volume) end the file unfinished;
+// a full disk says so.
+void GifWriter::throwFinishFailed() const {
+    if (isOutOfSpace(writeError_))
+        throwOutOfSpace();
+    throw kavloError(kGifFinishFailed, "Could not finish GIF file");
+}
+
 void GifWriter::GifCloser::operator()(GifFileType* gif) const noexcept {
     int error = 0;
     EGifCloseFile(gif, &error);
@@ -79,7 +89,7 @@ GifWriter::GifWriter(const std::filesystem::path& path, int width, int height, i
         throwCreateFailed();
     std::setvbuf(file_.get(), nullptr, _IOFBF, 1 << 16);
     int error = 0;
-    gif_.reset(EGifOpen(file_.get(), writeToFile, &error));
+    gif_.reset(EGifOpen(this, writeToFile, &error));
     if (!gif_)
         throwCreateFailed();
     EGifSetGifVersion(gif_.get(), true);
@@ -199,7 +209,11 @@ void GifWriter::finish() {
     int error = 0;
     const bool closed = EGifCloseFile(gif_.release(), &error) == GIF_OK;
     const bool flushed = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+    if (!flushed && writeError_ == 0)
+        writeError_ = errno;
     const bool fileClosed = std::fclose(file_.release()) == 0;
+    if (!fileClosed && writeError_ == 0)
+        writeError_ = errno;
     if (!closed || !flushed || !fileClosed)
         throwFinishFailed();
 }

@@ -35,9 +35,11 @@ class GifWriter {
     // Appends a picture of the writer's size shown for `delay` hundredths of
     // a second. The first picture's palette becomes the file's global colour
     // table; later pictures with another palette carry their own. Throws
-    // Error code 9 when the file cannot be written.
+    // Error code 9 when the file cannot be written, code 32 when the disk is
+    // full.
     void add(const IndexedFrame& frame, int delay);
-    // Ends the file. Throws Error code 9 when it cannot be completed.
+    // Ends the file. Throws Error code 9 when it cannot be completed, code
+    // 32 when the disk is full.
     void finish();
 
   private:
@@ -48,6 +50,8 @@ class GifWriter {
         void operator()(GifFileType* gif) const noexcept;
     };
 
+    static int writeToFile(GifFileType* gif, const uint8_t* data, int length);
+    [[noreturn]] void throwFinishFailed() const;
     void writeHeader(const GifPalette& palette);
     void writeImage(const IndexedFrame& frame, int delay);
 
@@ -57,6 +61,7 @@ class GifWriter {
     std::unique_ptr<GifFileType, GifCloser> gif_;
     GifPalette globalPalette_;
     bool started_ = false;
+    int writeError_ = 0; // errno of the first failed write
     // What a viewer shows after the frames so far, as 0xRRGGBB.
     std::vector<uint32_t> canvas_;
     std::vector<uint8_t> rect_;

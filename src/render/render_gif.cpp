@@ -31,11 +31,12 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                const std::filesystem::path& outputPath, double trimStart,
                                double trimEnd, double speed, const ProgressCallback& progress,
                                std::stop_token stop, const GifRenderOptions& options) {
-    replaceOutputOf(sourcePath, outputPath);
+    checkOutputIsNotSource(sourcePath, outputPath);
+    PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
     // Colours for the palette come from the source's full colour resolution.
     RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
-                                            /*fullChroma=*/true);
+                                            /*fullChroma=*/true, options.availableMemory);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;
@@ -59,7 +60,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         lastShowing[shown[k]] = k;
     }
 
-    GifWriter writer(outputPath, size.width, size.height, options.colour.keepDistance);
+    GifWriter writer(output.path(), size.width, size.height, options.colour.keepDistance);
 
     const GifColourSettings& colour = options.colour;
     std::vector<int> learnt;
@@ -107,6 +108,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         stepDone();
     }
     writer.finish();
+    output.commit();
     return {frameCount, frameRate};
 }
 

@@ -6,7 +6,9 @@
 #include "render/gif_quantizer.h"
 #include "render/render_types.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 
 namespace kavlo {
@@ -16,6 +18,8 @@ struct GifRenderOptions {
     // Threads that remap pictures while the calling thread writes them;
     // 0: one per core, at most 4.
     int threads = 0;
+    // As RenderOptions::availableMemory.
+    std::optional<uint64_t> availableMemory;
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
@@ -23,10 +27,11 @@ struct GifRenderOptions {
 // outputPath, each picture meant to last 1 / (rate * max(speed, 0.01))
 // seconds (see gifFrameTimings for how that becomes GIF delays). Progress:
 // reading 0 to 0.45, making palettes and writing up to 1.0. Runs on the
-// calling thread; throws Error on failure (codes 1, 4, 7, 8, 9 of the
-// renderer, or a media error) and Cancelled when `stop` is requested. An
-// existing file at outputPath is replaced; after a failure the output is
-// left as it was when the failure came.
+// calling thread; throws Error on failure (codes 1, 4, 7, 8, 9, 30, 31, 32
+// of the renderer, or a media error) and Cancelled when `stop` is
+// requested. As with renderPingPongVideo, the GIF is written under a
+// temporary name and replaces an existing file at outputPath only once
+// complete; a failure leaves that file as it was.
 RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                const std::filesystem::path& outputPath, double trimStart,
                                double trimEnd, double speed, const ProgressCallback& progress,

@@ -103,9 +103,11 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
-    replaceOutputOf(sourcePath, outputPath);
+    checkOutputIsNotSource(sourcePath, outputPath);
+    PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop);
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
+                                            /*fullChroma=*/false, options.availableMemory);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;
@@ -119,9 +121,10 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     releaseUnused(frames, written.sequence);
 
     if (!audio) {
-        writePingPongVideo(frames, written.sequence, outputPath, size.width, size.height,
+        writePingPongVideo(frames, written.sequence, output.path(), size.width, size.height,
                            written.rate, progressShare(progress, kReadShare, 1.0), stop,
                            options.video);
+        output.commit();
         return {frameCount, frameRate};
     }
 
@@ -141,7 +144,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                       audioFile.path(), soundProgress, token);
         },
         progressShare(progress, kVideoWrittenWithSound, kAudioWritten), stop);
-    assembleFinalMP4(videoFile.path(), audioFile.path(), outputPath, offset);
+    assembleFinalMP4(videoFile.path(), audioFile.path(), output.path(), offset);
+    output.commit();
     if (progress)
         progress(1.0);
     return {frameCount, frameRate};

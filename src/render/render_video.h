@@ -5,7 +5,9 @@
 #include "media/encoder.h"
 #include "render/render_types.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 
 namespace kavlo {
@@ -13,6 +15,9 @@ namespace kavlo {
 struct RenderOptions {
     // Compression only; previews ask for a faster preset.
     H264Settings video = H264Settings::forExport();
+    // The memory free for the render's pictures; unset: what the machine
+    // has free (memory_budget.h). Tests set it to see the limit.
+    std::optional<uint64_t> availableMemory;
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
@@ -26,13 +31,19 @@ struct RenderOptions {
 // then written to two temporary files, "kavlo-video-<UUID>.mp4" and
 // "kavlo-audio-<UUID>.m4a" in the temporary directory, and joined into
 // outputPath; both are removed whether the render succeeds, fails or is
-// cancelled. Without sound the video is written straight to outputPath.
+// cancelled.
+//
+// The MP4 is written under a temporary name in outputPath's folder and
+// renamed to outputPath only once complete (see PartialOutput): an existing
+// file there is replaced by a finished render and left as it was by a
+// failed, cancelled or killed one. A folder that cannot be written fails
+// before anything is read (code 31), a full disk with code 32, a segment
+// whose pictures would not fit in memory with code 30.
 //
 // Progress: reading 0 to 0.35, then writing up to 1.0; with sound the video
 // reaches 0.80, the audio 0.95, and 1.0 is reported once the file is joined.
 // Runs on the calling thread; throws Error on failure and Cancelled when
-// `stop` is requested. An existing file at outputPath is replaced; after a
-// failure the output is left as the failed step left it.
+// `stop` is requested.
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,
                                  double trimEnd, double speed, int loops,

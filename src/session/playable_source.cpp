@@ -94,7 +94,10 @@ bool hasDecodableVideo(const fs::path& file) {
             return false;
         Decoder decoder(input.stream(video->streamIndex), 1);
         return true;
-    } catch (const Error&) {
+    } catch (const Error& e) {
+        // Converting cannot make a picture smaller: say so instead.
+        if (e.domain() == kKavloDomain && e.code() == kPictureTooLarge)
+            throw;
         return false;
     }
 }

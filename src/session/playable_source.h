@@ -36,7 +36,8 @@ struct ConversionSettings {
 using StatusCallback = std::function<void(const QString& status)>;
 
 // True when the media layer opens the file and finds a video track whose
-// decoder exists and opens.
+// decoder exists and opens. Throws Error code kPictureTooLarge for a picture
+// larger than Kavlo handles: no conversion would make it smaller.
 bool hasDecodableVideo(const std::filesystem::path& file);
 
 // The converter's two argument lists.

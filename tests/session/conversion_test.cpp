@@ -3,6 +3,7 @@
 
 #include "core/error_codes.h"
 #include "fake_converter.h"
+#include "support/broken_media.h"
 #include "support/error_text.h"
 #include "support/test_media.h"
 
@@ -144,6 +145,14 @@ TEST_F(Conversion, FailuresReportTheReencodeOnly) {
                   "Kavlo 11 Converted file could not be opened.");
         EXPECT_TRUE(leftovers().empty());
     }
+}
+
+TEST_F(Conversion, APictureTooLargeIsRefusedWithoutConverting) {
+    const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
+    test::claimPictureSize(huge, 65535, 65535, true, true);
+    const FakeConverter fake = converter(writesReadable(), writesReadable());
+    EXPECT_TRUE(test::errorText([&] { resolve(huge, fake); }).starts_with("Kavlo 29 "));
+    EXPECT_TRUE(fake.runs().empty());
 }
 
 TEST_F(Conversion, WithoutAConverterFailsAtOnce) {

@@ -4,10 +4,9 @@
 //
 // Writes an MP4 (or a GIF when OUTPUT ends in .gif); when the source has
 // sound, the MP4's sound plays forward and backward with the picture. A
-// progress bar goes to stderr when it is a terminal. On failure, or on Ctrl-C, the partial output
-// is removed and the exit status is non-zero.
+// progress bar goes to stderr when it is a terminal. On failure, or on
+// Ctrl-C, the exit status is non-zero and OUTPUT is left as it was.
 #include "media/error.h"
-#include "media/file_util.h"
 #include "render/render_gif.h"
 #include "render/render_video.h"
 
@@ -139,7 +138,6 @@ int main(int argc, char** argv) {
         std::fputs("kavlo-render: --end must be after --start\n", stderr);
         return 2;
     }
-    // A failed render removes its partial output; that must never be the input.
     std::error_code sameFileError;
     if (std::filesystem::equivalent(options->input, options->output, sameFileError)) {
         std::fputs("kavlo-render: the output cannot be the input file\n", stderr);
@@ -190,17 +188,14 @@ int main(int argc, char** argv) {
     } catch (const kavlo::Cancelled&) {
         bar.finish();
         std::fputs("kavlo-render: cancelled\n", stderr);
-        kavlo::removeFileQuietly(output);
         status = 130;
     } catch (const kavlo::Error& e) {
         bar.finish();
         std::fprintf(stderr, "kavlo-render: %s\n", e.what());
-        kavlo::removeFileQuietly(output);
         status = 1;
     } catch (const std::exception& e) {
         bar.finish();
         std::fprintf(stderr, "kavlo-render: %s\n", e.what());
-        kavlo::removeFileQuietly(output);
         status = 1;
     }
     // Wake the signal thread so it can end.

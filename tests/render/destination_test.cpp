@@ -1,0 +1,268 @@
+// Where renders write: the destination holds the old file or the finished
+// new one, never a half-written one, whatever ends the render (an error, a
+// cancellation, a full disk, a kill), and the folder keeps no leftovers but
+// after a kill.
+#include "media/error.h"
+#include "render/render_gif.h"
+#include "render/render_video.h"
+#include "support/error_text.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kavlo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::errorText;
+using test::TempDir;
+
+constexpr char kOld[] = "the old file, which must survive";
+
+std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A small file system of its own, mounted while the object lives; needs
+// root with the right to mount (not every CI container has it).
+class ScratchMount {
+  public:
+    ScratchMount(const fs::path& at, const std::string& options) : at_(at) {
+        fs::create_directories(at);
+        mounted_ = ::mount("kavlo-test", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~ScratchMount() {
+        if (mounted_)
+            ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+// Writes past `bytes` fail with EFBIG, as a full disk fails with ENOSPC; the
+// signal that would end the process is ignored meanwhile. Works without
+// privileges.
+struct FileSizeLimit {
+    rlimit saved{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+};
+
+enum class Kind { mp4, mp4WithSound, gif };
+
+struct Case {
+    const char* name;
+    Kind kind;
+};
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Destination : public ::testing::TestWithParam<Case> {
+  protected:
+    static void SetUpTestSuite() {
+        media_ = new TempDir;
+        silent_ = test::makeIndexedVideo(media_->path() / "silent.mp4", {.frames = 30});
+        sound_ = test::makeIndexedVideo(media_->path() / "sound.mp4",
+                                        {.frames = 30, .audio = "sin(2*PI*440*t)"});
+    }
+    static void TearDownTestSuite() { delete media_; }
+
+    const fs::path& source() const {
+        return GetParam().kind == Kind::mp4WithSound ? sound_ : silent_;
+    }
+    fs::path target(const fs::path& folder) const {
+        return folder / (GetParam().kind == Kind::gif ? "loop.gif" : "loop.mp4");
+    }
+
+    RenderResult render(const fs::path& output, double start, double end,
+                        const ProgressCallback& progress = nullptr,
+                        std::stop_token stop = {}) const {
+        if (GetParam().kind == Kind::gif)
+            return renderPingPongGIF(source(), output, start, end, 1.0, progress, stop);
+        return renderPingPongVideo(source(), output, start, end, 1.0, 2, progress, stop);
+    }
+
+    // The old file at the destination is all the folder holds.
+    void expectOnlyTheOldFile(const fs::path& output) const {
+        EXPECT_EQ(contents(output), kOld);
+        EXPECT_EQ(namesIn(output.parent_path()), std::vector{output.filename().string()});
+    }
+
+    TempDir dir_;
+    static TempDir* media_;
+    static fs::path silent_, sound_;
+};
+
+TempDir* Destination::media_ = nullptr;
+fs::path Destination::silent_, Destination::sound_;
+
+TEST_P(Destination, AFinishedRenderReplacesTheFileAndLeavesNothingBeside) {
+    const fs::path output = target(dir_.path());
+    std::ofstream(output) << kOld;
+    render(output, 0.0, 0.3);
+    EXPECT_EQ(namesIn(dir_.path()), std::vector{output.filename().string()});
+    if (GetParam().kind == Kind::gif)
+        EXPECT_EQ(contents(output).substr(0, 6), "GIF89a");
+    else
+        EXPECT_EQ(test::decodeVideo(output).frames.size(), 16u); // 9 frames, 2 loops
+}
+
+TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFile) {
+    const fs::path output = target(dir_.path());
+    std::ofstream(output) << kOld;
+    // Too few frames, and a cancellation while writing.
+    EXPECT_EQ(errorText([&] { render(output, 5.0, 6.0); }),
+              "Kavlo 4 Not enough frames in selected segment");
+    expectOnlyTheOldFile(output);
+    std::stop_source stop;
+    EXPECT_THROW(render(
+                     output, 0.0, 0.3,
+                     [&](double p) {
+                         if (p > 0.6)
+                             stop.request_stop();
+                     },
+                     stop.get_token()),
+                 Cancelled);
+    expectOnlyTheOldFile(output);
+}
+
+TEST_P(Destination, AFolderThatCannotBeWrittenFailsBeforeReading) {
+    const fs::path folder = dir_ / "locked";
+    fs::create_directories(folder);
+    std::ofstream(target(folder)) << kOld;
+    // Root may write anywhere on a writable file system, so root makes it
+    // read-only; anyone else takes the write permission away.
+    std::optional<ScratchMount> readOnly;
+    if (geteuid() == 0) {
+        readOnly.emplace(folder, "size=64k");
+        if (!readOnly->mounted())
+            GTEST_SKIP() << "root without the right to mount: no folder is unwritable";
+        std::ofstream(target(folder)) << kOld; // on the new file system
+        ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    } else {
+        fs::permissions(folder, fs::perms::owner_write, fs::perm_options::remove);
+    }
+    struct Restore {
+        fs::path folder;
+        bool mounted;
+        ~Restore() {
+            if (!mounted)
+                fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
+        }
+    } restore{folder, readOnly.has_value()};
+    bool read = false;
+    const std::string error =
+        errorText([&] { render(target(folder), 0.0, 0.3, [&](double) { read = true; }); });
+    EXPECT_TRUE(error == "Kavlo 31 Could not save in \u201clocked\u201d: Read-only file system." ||
+                error == "Kavlo 31 Could not save in \u201clocked\u201d: Permission denied.")
+        << error;
+    EXPECT_FALSE(read);
+    EXPECT_EQ(contents(target(folder)), kOld);
+}
+
+TEST_P(Destination, AFullDiskSaysSoAndLeavesTheOldFile) {
+    const std::string expected = "Kavlo 32 There is not enough free disk space to write the file.";
+    const fs::path output = target(dir_.path());
+    std::ofstream(output) << kOld;
+    {
+        FileSizeLimit limit(2048);
+        EXPECT_EQ(errorText([&] { render(output, 0.0, 1.0); }), expected);
+    }
+    expectOnlyTheOldFile(output);
+
+    // A real full file system, where this machine lets us make one.
+    const fs::path small = dir_ / "small";
+    ScratchMount mount(small, "size=8k");
+    if (!mount.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    std::ofstream(target(small)) << kOld;
+    EXPECT_EQ(errorText([&] { render(target(small), 0.0, 1.0); }), expected);
+    expectOnlyTheOldFile(target(small));
+}
+
+INSTANTIATE_TEST_SUITE_P(Render, Destination,
+                         ::testing::Values(Case{"Mp4", Kind::mp4},
+                                           Case{"Mp4WithSound", Kind::mp4WithSound},
+                                           Case{"Gif", Kind::gif}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A render killed outright (the process, not the task) leaves the old file
+// under the destination's name and its partial work under a name that does
+// not look like an export.
+TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
+    TempDir dir;
+    const fs::path source =
+        test::makeIndexedVideo(dir / "source.mp4", {.width = 640, .height = 360, .frames = 90});
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    const fs::path output = out / "loop.mp4";
+    std::ofstream(output) << kOld;
+
+    const std::string tool = KAVLO_RENDER_TOOL, input = source.string(), target = output.string();
+    const char* argv[] = {tool.c_str(), input.c_str(), "-o",      target.c_str(), "--start", "0",
+                          "--end",      "3",           "--loops", "20",           nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    // Kill it once its output has begun to grow.
+    auto partialBytes = [&] {
+        std::uintmax_t size = 0;
+        for (const auto& entry : fs::directory_iterator(out))
+            if (entry.path().filename().string().starts_with("kavlo-partial-"))
+                size = std::max(size, entry.file_size());
+        return size;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (partialBytes() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "finished before it was killed";
+
+    EXPECT_EQ(contents(output), kOld);
+    const std::vector<std::string> names = namesIn(out);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[0].starts_with("kavlo-partial-") && names[0].ends_with(".part")) << names[0];
+    EXPECT_EQ(names[1], "loop.mp4");
+}
+
+} // namespace
+} // namespace kavlo
