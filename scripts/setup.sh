@@ -16,13 +16,16 @@ packages=(
   libimagequant-dev libgif-dev
   # Qt
   qt6-base-dev qt6-multimedia-dev libgl-dev
+  # the window manager's aspect hints on X11
+  libxcb1-dev
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
   # sound device on headless machines (bench/playback/null-sink.sh)
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
   # the GIF benchmark's screen-recording source draws text in DejaVu Sans
   fonts-dejavu-core
-  # driving the GUI headless
-  xvfb xauth xdotool imagemagick
+  # driving the GUI headless, with a window manager, and checking the
+  # desktop entry
+  xvfb xauth xdotool imagemagick openbox x11-utils desktop-file-utils
   # fuzzing (libFuzzer) and the ThreadSanitizer build: clang and its runtimes
   clang libclang-rt-14-dev
 )

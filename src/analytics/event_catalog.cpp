@@ -111,12 +111,14 @@ QString sourceValue(VideoLoadSource source) {
 }
 
 QString speedText(double speed) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, speed);
+    // Fixed notation even for very large or small factors ("100000.0", not
+    // "1e+05"); wide enough for every finite double written out in full.
+    char text[400];
+    const auto result = std::to_chars(text, text + sizeof text, speed, std::chars_format::fixed);
     QString shortest = QString::fromLatin1(text, result.ptr - text);
     // to_chars writes 1 for 1.0; a plain integer gets ".0" so every speed
-    // reads as a fraction. Exponent forms, inf and nan stay as they are.
-    if (std::isfinite(speed) && !shortest.contains(u'.') && !shortest.contains(u'e'))
+    // reads as a fraction. inf and nan stay as they are.
+    if (std::isfinite(speed) && !shortest.contains(u'.'))
         shortest += QStringLiteral(".0");
     return shortest;
 }

@@ -28,6 +28,7 @@ void VideoView::setSource(FrameSource* source) {
     disconnect(frameConnection_);
     disconnect(destroyedConnection_);
     source_ = source;
+    reportedSize_ = {};
     if (source_) {
         frameConnection_ =
             connect(source_, &FrameSource::frameChanged, this, &VideoView::takeFrame);
@@ -71,7 +72,16 @@ QRect VideoView::pictureRect() const {
     return placePicture(qimage_.size(), QRectF(rect()), devicePixelRatioF()).toAlignedRect();
 }
 
+bool VideoView::event(QEvent* event) {
+    if (event->type() == QEvent::ScreenChangeInternal)
+        reportSize();
+    return QWidget::event(event);
+}
+
 void VideoView::paintEvent(QPaintEvent*) {
+    // A change of scale without a change of screen reaches the view only
+    // as a repaint.
+    reportSize();
     if (qimage_.isNull())
         return;
     const qreal dpr = devicePixelRatioF();
@@ -95,7 +105,11 @@ void VideoView::reportSize() {
     if (!source_)
         return;
     const QSize pixels = size() * devicePixelRatioF();
-    source_->setViewSize({pixels.width(), pixels.height()});
+    const PixelSize viewSize{pixels.width(), pixels.height()};
+    if (viewSize == reportedSize_)
+        return;
+    reportedSize_ = viewSize;
+    source_->setViewSize(viewSize);
 }
 
 } // namespace kavlo

@@ -3,7 +3,9 @@
 // transparent, so whatever lies behind shows through the bars and two views
 // can be stacked. Every paint places the picture from the view's current
 // size, so it follows resizes in the same frame; the view asks for a repaint
-// only when the player's picture changes.
+// only when the player's picture changes. The player is told the size in
+// device pixels, again whenever the view is resized or its window moves to a
+// screen of another scale.
 //
 // UI thread only. The view never decodes and never locks: pictures come by
 // the player's frameChanged() signal, and paintEvent() only draws.
@@ -38,6 +40,7 @@ class VideoView : public QWidget {
     FrameSource* source() const { return source_; }
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -49,6 +52,7 @@ class VideoView : public QWidget {
     QPointer<FrameSource> source_;
     QMetaObject::Connection frameConnection_;
     QMetaObject::Connection destroyedConnection_;
+    PixelSize reportedSize_;
     VideoImage image_;
     QImage qimage_; // borrows image_'s pixels
 };

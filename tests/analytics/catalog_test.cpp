@@ -53,7 +53,10 @@ TEST(AnalyticsCatalog, SpeedsAreShortestRoundTripTextsWithAFraction) {
                                                      {1.5, "1.5"},
                                                      {0.1, "0.1"},
                                                      {1.0 / 3.0, "0.3333333333333333"},
-                                                     {100, "100.0"}};
+                                                     {100, "100.0"},
+                                                     {100000, "100000.0"},
+                                                     {0.0001, "0.0001"},
+                                                     {1.5e-7, "0.00000015"}};
     for (auto [speed, text] : speeds) {
         EXPECT_EQ(speedText(speed), text);
         EXPECT_EQ(speedText(speed).toDouble(), speed);

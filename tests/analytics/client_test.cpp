@@ -4,7 +4,8 @@
 #include "analytics/app_analytics.h"
 #include "analytics/bundle_info.h"
 #include "analytics/queue_file.h"
-#include "test_server.h"
+#include "log_capture.h"
+#include "support/test_http_server.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -6,7 +6,8 @@
 #include "analytics/bundle_info.h"
 #include "analytics/queue_file.h"
 #include "hostile_server.h"
-#include "test_server.h"
+#include "log_capture.h"
+#include "support/test_http_server.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

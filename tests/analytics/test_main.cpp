@@ -1,6 +1,6 @@
 // The analytics tests need an event loop on the main thread (the test
 // server) and the "Analytics" debug lines, which are off by default.
-#include "test_server.h"
+#include "log_capture.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

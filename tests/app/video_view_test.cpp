@@ -2,6 +2,7 @@
 // through the bars, resizes and repaints.
 #include "app/video_view.h"
 
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -137,6 +138,23 @@ TEST_F(VideoViewTest, ShowsNothingWithoutASourceOrAPicture) {
     QTest::qWait(10);
     view_->setSource(nullptr);
     EXPECT_EQ(at(150, 50), kRed);
+}
+
+TEST_F(VideoViewTest, AMoveToAScreenOfAnotherScaleResizesThePlayersPictures) {
+    QScreen* standard = QGuiApplication::screenAt({10, 10});
+    QScreen* dense = QGuiApplication::screenAt({1610, 10});
+    ASSERT_TRUE(standard && dense && dense->devicePixelRatio() == 2 * standard->devicePixelRatio())
+        << "needs the two screens of app_test_main";
+    panel_.setScreen(standard);
+    panel_.move(10, 10);
+    view_->setSource(&source_);
+    panel_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel_));
+    EXPECT_EQ(source_.viewSize, (PixelSize{300, 100}));
+    panel_.move(1700, 10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return source_.viewSize == PixelSize{600, 200}; }, 5000));
+    panel_.move(10, 10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return source_.viewSize == PixelSize{300, 100}; }, 5000));
 }
 
 } // namespace

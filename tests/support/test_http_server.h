@@ -1,14 +1,15 @@
-// A small HTTP/1.1 server on 127.0.0.1 for the upload tests, and a capture
-// of the "Analytics" log lines. Both live on the test's main thread.
+// A small HTTP/1.1 server on 127.0.0.1 standing in for the web API in tests.
+// It lives on the test's main thread.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QMap>
 #include <QPointer>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
+
+#include <functional>
 
 namespace kavlo::test {
 
@@ -20,14 +21,23 @@ struct ReceivedRequest {
     qint64 atMs = 0; // when it was complete, on the server's clock
 };
 
+struct HttpAnswer {
+    int status = 204;
+    QByteArray body = {};
+    // False: no Content-Length; the body ends when the connection closes.
+    bool declareLength = true;
+};
+
 class TestHttpServer : public QObject {
   public:
     TestHttpServer();
     ~TestHttpServer() override;
     QUrl baseUrl() const;
 
-    // The status of each next answer in turn, then `defaultStatus`.
-    // A status of 0 holds the request unanswered until answerHeld().
+    // When set, answers every request; otherwise the status of each next
+    // answer in turn, then `defaultStatus`, with an empty body. A status of
+    // 0 holds the request unanswered until answerHeld().
+    std::function<HttpAnswer(const ReceivedRequest&)> respond;
     QList<int> statuses;
     int defaultStatus = 204;
     QList<ReceivedRequest> requests;
@@ -36,24 +46,12 @@ class TestHttpServer : public QObject {
 
   private:
     void read(QTcpSocket* socket);
-    static void answer(QTcpSocket* socket, int status);
+    static void answer(QTcpSocket* socket, const HttpAnswer& answer);
 
     QTcpServer server_;
     QElapsedTimer clock_;
     QMap<QTcpSocket*, QByteArray> buffers_;
     QList<QPointer<QTcpSocket>> held_;
 };
-
-// Milliseconds since the first log line was captured in this process, and
-// the text, for every line of the "Analytics" category.
-struct LogLine {
-    qint64 atMs;
-    QString text;
-};
-void installLogCapture();
-QList<LogLine> capturedLog();
-void clearCapturedLog();
-// The times of the captured lines that start with `prefix`.
-QList<qint64> logTimes(const QString& prefix);
 
 } // namespace kavlo::test

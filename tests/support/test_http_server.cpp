@@ -1,6 +1,4 @@
-#include "test_server.h"
-
-#include <mutex>
+#include "support/test_http_server.h"
 
 namespace kavlo::test {
 
@@ -53,77 +51,32 @@ void TestHttpServer::read(QTcpSocket* socket) {
     request.atMs = clock_.elapsed();
     buffer.clear();
     requests.append(request);
+    if (respond) {
+        answer(socket, respond(request));
+        return;
+    }
     const int status = statuses.isEmpty() ? defaultStatus : statuses.takeFirst();
     if (status == 0)
         held_.append(socket);
     else
-        answer(socket, status);
+        answer(socket, {.status = status});
 }
 
 void TestHttpServer::answerHeld(int status) {
     for (const QPointer<QTcpSocket>& socket : std::exchange(held_, {})) {
         if (socket)
-            answer(socket, status);
+            answer(socket, {.status = status});
     }
 }
 
-void TestHttpServer::answer(QTcpSocket* socket, int status) {
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + " Test\r\n";
-    if (status != 204)
-        response += "Content-Length: 0\r\n";
+void TestHttpServer::answer(QTcpSocket* socket, const HttpAnswer& answer) {
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + " Test\r\n";
+    if (answer.status != 204 && answer.declareLength)
+        response += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     response += "Connection: close\r\n\r\n";
     socket->write(response);
+    socket->write(answer.body);
     socket->disconnectFromHost();
-}
-
-namespace {
-
-std::mutex logMutex;
-QList<LogLine> logLines;
-QtMessageHandler previousHandler = nullptr;
-
-qint64 logClockMs() {
-    static QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
-    return clock.elapsed();
-}
-
-void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (context.category && QByteArrayView(context.category) == "Analytics") {
-        std::lock_guard lock(logMutex);
-        logLines.append({logClockMs(), text});
-        return;
-    }
-    previousHandler(type, context, text);
-}
-
-} // namespace
-
-void installLogCapture() {
-    logClockMs();
-    previousHandler = qInstallMessageHandler(captureMessage);
-}
-
-QList<LogLine> capturedLog() {
-    std::lock_guard lock(logMutex);
-    return logLines;
-}
-
-void clearCapturedLog() {
-    std::lock_guard lock(logMutex);
-    logLines.clear();
-}
-
-QList<qint64> logTimes(const QString& prefix) {
-    QList<qint64> times;
-    for (const LogLine& line : capturedLog()) {
-        if (line.text.startsWith(prefix))
-            times.append(line.atMs);
-    }
-    return times;
 }
 
 } // namespace kavlo::test

@@ -1,0 +1,233 @@
+// The main window's content: its formulas and texts, the notice over the
+// video, and the widget's states, menus and signals, offscreen.
+#include "app/content_format.h"
+#include "app/content_view.h"
+#include "app/status_message.h"
+#include "app/status_overlay.h"
+#include "app/video_area.h"
+#include "app/video_view.h"
+#include "app/welcome_overlay.h"
+#include "timeline/timeline_bar.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace kavlo {
+namespace {
+
+TEST(ContentFormat, TheVideoAreaHasTheVideosShapeAndFitsAboveTheControls) {
+    // The window shape's own numbers: 1000 wide gives 964 x 542.25.
+    EXPECT_EQ(videoAreaSize({964, 735.25 - 36}, 16.0 / 9.0), QSizeF(964, 542.25));
+    // A very wide video in a tall window: full width, a quarter as tall.
+    EXPECT_EQ(videoAreaSize({800, 1200}, 4.0), QSizeF(800, 200));
+    // 0.01 is taken as 0.05.
+    EXPECT_EQ(videoAreaSize({800, 557}, 0.01), videoAreaSize({800, 557}, 0.05));
+    EXPECT_EQ(videoAreaSize({800, 557}, 0.05), QSizeF(20, 400));
+    // No room left above the controls: one point tall.
+    EXPECT_EQ(videoAreaSize({800, 150}, 2.0), QSizeF(2, 1));
+    EXPECT_EQ(videoAreaSize({0, 150}, 2.0), QSizeF(1, 0.5));
+    EXPECT_EQ(kVerticalExtra, 193);
+}
+
+TEST(ContentFormat, ReadOutsSpeedsAndLoops) {
+    EXPECT_EQ(timeReadout(0), "00:00.00");
+    EXPECT_EQ(timeReadout(3.5), "00:03.50");
+    EXPECT_EQ(timeReadout(65.25), "01:05.25");
+    EXPECT_EQ(timeReadout(3725.5), "62:05.50") << "minutes are not wrapped into hours";
+    EXPECT_EQ(timeReadout(59.996), "01:00.00") << "never 00:60.00";
+    EXPECT_EQ(speedControlText(1.0), "1x speed");
+    EXPECT_EQ(speedControlText(0.25), "0.25x speed");
+    EXPECT_EQ(speedControlText(0.1), "0.1x speed");
+    EXPECT_EQ(speedControlText(1.5), "1.5x speed");
+    EXPECT_EQ(speedControlText(5), "5x speed");
+    EXPECT_EQ(loopItemText(1), "1 loop");
+    EXPECT_EQ(loopItemText(3), "3 loops");
+}
+
+TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {
+    using Kind = StatusMessage::Kind;
+    const auto preview = statusMessage("Preparing smooth preview...", true, 0.4);
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->kind, Kind::working);
+    EXPECT_EQ(preview->progress, 0.4);
+    EXPECT_GT(preview->delayMs, 0) << "a quick preview does not flicker";
+    EXPECT_EQ(statusMessage("Exporting MP4...", true, 0)->delayMs, 0);
+    EXPECT_FALSE(statusMessage("Exporting MP4...", true, 0)->progress);
+
+    const auto saved = statusMessage("Saved clip-kavlo.mp4", false, 1);
+    EXPECT_EQ(saved->kind, Kind::saved);
+    EXPECT_GT(saved->showForMs, 0);
+    EXPECT_EQ(savedFileName("Saved clip-kavlo.mp4"), "clip-kavlo.mp4");
+    for (const char* failure : {"Could not load video: No video track found.", "Preview failed: x",
+                                "Export failed: x", "GIF export failed: x"})
+        EXPECT_EQ(statusMessage(failure, false, 0)->kind, Kind::failed) << failure;
+    EXPECT_EQ(statusMessage("Export failed: x", true, 0.5)->kind, Kind::failed)
+        << "while a preview renders";
+    EXPECT_EQ(statusMessage("Marked start frame 12", false, 0)->kind, Kind::note);
+
+    EXPECT_FALSE(statusMessage("clip.mp4", false, 1)) << "the file name once ready";
+    EXPECT_FALSE(statusMessage("", true, 0));
+}
+
+class ContentViewTest : public ::testing::Test {
+  protected:
+    ContentViewTest() {
+        view_.resize(1000, 735);
+        view_.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&view_));
+    }
+    void load() {
+        view_.setLoaded(true);
+        view_.setSelection(10, 1, 2.5);
+    }
+    static QStringList itemTexts(QToolButton* menu) {
+        QStringList texts;
+        for (QAction* item : menu->menu()->actions())
+            texts.append(item->text());
+        return texts;
+    }
+    // Whether the user can reach `widget` (it and every parent enabled).
+    static bool usable(QWidget* widget) { return widget->isEnabled(); }
+
+    ContentView view_;
+};
+
+TEST_F(ContentViewTest, WithoutAVideoTheWelcomeShowsAndTheControlsAreDimmed) {
+    EXPECT_TRUE(view_.welcome()->isVisible());
+    EXPECT_FALSE(usable(view_.selectVideoButton()));
+    EXPECT_FALSE(usable(view_.timeline()));
+    EXPECT_FALSE(view_.videoArea()->previewView()->isVisible()) << "plain black";
+
+    QSignalSpy choose(&view_, &ContentView::chooseVideoRequested);
+    QSignalSpy example(&view_, &ContentView::loadExampleRequested);
+    QSignalSpy link(&view_, &ContentView::openUrlRequested);
+    QTest::mouseClick(view_.welcome()->selectVideoButton(), Qt::LeftButton);
+    QTest::mouseClick(view_.welcome()->exampleButton(), Qt::LeftButton);
+    emit view_.welcome()->link()->linkActivated(QStringLiteral("https://kavlo.app"));
+    EXPECT_EQ(choose.count(), 1);
+    EXPECT_EQ(example.count(), 1);
+    ASSERT_EQ(link.count(), 1);
+    EXPECT_EQ(link[0][0].toUrl(), QUrl("https://kavlo.app"));
+
+    // Marking still reaches the session, which ignores it then.
+    QSignalSpy mark(&view_, &ContentView::markFrameRequested);
+    QTest::keyClick(&view_, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(mark.count(), 1);
+}
+
+TEST_F(ContentViewTest, WhileBusyOnlyTheSpeedAndExportControlsAreDisabled) {
+    load();
+    EXPECT_FALSE(view_.welcome()->isVisible());
+    EXPECT_TRUE(view_.videoArea()->previewView()->isVisible());
+    view_.setBusy(true);
+    EXPECT_FALSE(usable(view_.speedMenu()));
+    EXPECT_FALSE(usable(view_.exportMP4Menu()));
+    EXPECT_FALSE(usable(view_.exportGIFButton()));
+    EXPECT_TRUE(usable(view_.selectVideoButton()));
+    EXPECT_TRUE(usable(view_.timeline()));
+    QSignalSpy choose(&view_, &ContentView::chooseVideoRequested);
+    QTest::mouseClick(view_.selectVideoButton(), Qt::LeftButton);
+    EXPECT_EQ(choose.count(), 1);
+    view_.setBusy(false);
+    EXPECT_TRUE(usable(view_.exportGIFButton()));
+}
+
+TEST_F(ContentViewTest, TheMenusListTheSpeedsAndLoopCountsAndReportTheChoice) {
+    load();
+    EXPECT_EQ(itemTexts(view_.speedMenu()),
+              QStringList({"0.1x speed", "0.25x speed", "0.5x speed", "1x speed", "1.5x speed",
+                           "2x speed", "3x speed", "4x speed", "5x speed"}));
+    EXPECT_EQ(view_.speedMenu()->text(), "1x speed");
+    EXPECT_EQ(view_.speedMenu()->width(), 92);
+    QSignalSpy speed(&view_, &ContentView::speedChosen);
+    view_.speedMenu()->menu()->actions()[2]->trigger();
+    ASSERT_EQ(speed.count(), 1);
+    EXPECT_EQ(speed[0][0].toDouble(), 0.5);
+    view_.setExportSpeed(0.25);
+    EXPECT_EQ(view_.speedMenu()->text(), "0.25x speed");
+
+    EXPECT_EQ(itemTexts(view_.exportMP4Menu()),
+              QStringList({"1 loop", "2 loops", "3 loops", "4 loops", "5 loops"}));
+    QSignalSpy mp4(&view_, &ContentView::exportMP4Requested);
+    QSignalSpy gif(&view_, &ContentView::exportGIFRequested);
+    view_.exportMP4Menu()->menu()->actions()[2]->trigger();
+    QTest::mouseClick(view_.exportGIFButton(), Qt::LeftButton);
+    ASSERT_EQ(mp4.count(), 1);
+    EXPECT_EQ(mp4[0][0].toInt(), 3);
+    EXPECT_EQ(gif.count(), 1);
+}
+
+TEST_F(ContentViewTest, TheVideoAreaTakesTheShapeAndTheControlsSitBelowIt) {
+    load();
+    EXPECT_EQ(view_.videoAreaRect(), QRect(18, 18, 964, 542));
+    EXPECT_EQ(view_.controlStack()->geometry().top(), 18 + 542 + 16);
+    EXPECT_EQ(view_.controlStack()->width(), 964);
+    EXPECT_EQ(view_.timeline()->height(), 80);
+    EXPECT_EQ(view_.startReadout()->text(), "Start 00:01.00");
+    EXPECT_EQ(view_.endReadout()->text(), "End 00:02.50");
+
+    QSignalSpy pixels(&view_, &ContentView::videoAreaPixelSizeChanged);
+    view_.setVideoAspect(1.0);
+    EXPECT_EQ(view_.videoAreaRect(), QRect(500 - 271, 18, 542, 542)) << "centred";
+    ASSERT_EQ(pixels.count(), 1);
+    EXPECT_EQ(pixels[0][0].value<PixelSize>(), (PixelSize{542, 542}));
+
+    view_.setScrubOverlayVisible(true);
+    EXPECT_TRUE(view_.videoArea()->scrubView()->isVisible());
+    view_.setScrubOverlayVisible(false);
+    EXPECT_FALSE(view_.videoArea()->scrubView()->isVisible());
+}
+
+TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything) {
+    load();
+    const QRect video = view_.videoAreaRect();
+    const QRect controls = view_.controlStack()->geometry();
+    view_.setStatus("Could not load video: No video track found.", 0);
+    ASSERT_TRUE(view_.statusOverlay()->shownMessage());
+    EXPECT_EQ(view_.statusOverlay()->shownMessage()->kind, StatusMessage::Kind::failed);
+    EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
+    EXPECT_EQ(view_.videoAreaRect(), video);
+    EXPECT_EQ(view_.controlStack()->geometry(), controls);
+
+    // A preview that renders quickly never shows, nor hides the note
+    // before it.
+    auto shownText = [&] {
+        const auto shown = view_.statusOverlay()->shownMessage();
+        return shown ? shown->text : QString();
+    };
+    view_.setStatus("Marked start frame 12", 0);
+    view_.setBusy(true);
+    view_.setStatus("Preparing smooth preview...", 0.5);
+    EXPECT_EQ(shownText(), "Marked start frame 12");
+    view_.setBusy(false);
+    view_.setStatus("clip.mp4", 1);
+    EXPECT_EQ(shownText(), "Marked start frame 12");
+    QTest::qWait(kQuietWorkDelayMs + 100);
+    EXPECT_NE(shownText(), "Preparing smooth preview...") << "the ended work never shows";
+    // A slow one does, and goes when it ends.
+    view_.setBusy(true);
+    view_.setStatus("Preparing smooth preview...", 0.5);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownText() == "Preparing smooth preview..."; }));
+    view_.setBusy(false);
+    view_.setStatus("clip.mp4", 1);
+    EXPECT_FALSE(view_.statusOverlay()->shownMessage());
+
+    // A save offers its folder.
+    QSignalSpy folder(&view_, &ContentView::showInFolderRequested);
+    view_.setStatus("Saved clip-kavlo.mp4", 1);
+    view_.setSavedFile("/videos/clip-kavlo.mp4");
+    auto* button = view_.statusOverlay()->findChild<QPushButton*>();
+    ASSERT_TRUE(button && button->isVisible());
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(folder.count(), 1);
+    EXPECT_EQ(folder[0][0].value<std::filesystem::path>(), "/videos/clip-kavlo.mp4");
+}
+
+} // namespace
+} // namespace kavlo

@@ -1,0 +1,101 @@
+// The kavlo program itself, run as the desktop runs it (offscreen, with the
+// web API on 127.0.0.1): a first launch opens its file as "command_line";
+// a launch with a file while Kavlo runs hands the file to the running
+// instance, which opens it as "open_with", and exits.
+#include "analytics/analytics_event.h"
+#include "support/test_http_server.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kavlo {
+namespace {
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    ProgramTest() {
+        QFile::setPermissions(runtime_.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        server_.respond = [](const test::ReceivedRequest& request) {
+            return test::HttpAnswer{.status = request.path.endsWith("/update") ? 404 : 204};
+        };
+    }
+    ~ProgramTest() override {
+        for (QProcess* process : {&first_, &second_}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+    void start(QProcess& process, const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home_.path());
+        environment.insert("XDG_CONFIG_HOME", home_.filePath("config"));
+        environment.insert("XDG_DATA_HOME", home_.filePath("data"));
+        environment.insert("XDG_RUNTIME_DIR", runtime_.path());
+        environment.insert("KAVLO_API_BASE_URL", server_.baseUrl().toString());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(KAVLO_PROGRAM), arguments);
+        ASSERT_TRUE(process.waitForStarted(10'000));
+    }
+    // Every event the server has received, in order.
+    QList<QJsonObject> events() const {
+        QList<QJsonObject> all;
+        for (const test::ReceivedRequest& request : server_.requests) {
+            const QJsonArray batch =
+                QJsonDocument::fromJson(request.body).object().value("events").toArray();
+            for (const QJsonValue& event : batch)
+                all.append(event.toObject());
+        }
+        return all;
+    }
+    QStringList sourcesOf(const char* name) const {
+        QStringList sources;
+        for (const QJsonObject& event : events()) {
+            if (event.value("name").toString() == QLatin1StringView(name))
+                sources.append(event.value("properties").toObject().value("source").toString());
+        }
+        return sources;
+    }
+
+    QTemporaryDir home_;
+    QTemporaryDir runtime_;
+    test::TestHttpServer server_;
+    QProcess first_;
+    QProcess second_;
+};
+
+TEST_F(ProgramTest, ALaunchWithAFileHandsItToTheRunningInstanceAndExits) {
+    start(first_, {});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QFile::exists(runtime_.filePath("kavlo.socket")); }, 20'000));
+    start(second_, {QStringLiteral(KAVLO_EXAMPLE)});
+    ASSERT_TRUE(second_.waitForFinished(10'000)) << "the second launch exits at once";
+    EXPECT_EQ(second_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second_.exitCode(), 0);
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !sourcesOf("mac_app_video_load_succeeded").isEmpty(); }, 30'000));
+    EXPECT_EQ(sourcesOf("mac_app_video_load_started"), QStringList{"open_with"});
+    EXPECT_EQ(sourcesOf("mac_app_video_load_succeeded"), QStringList{"open_with"});
+    EXPECT_EQ(first_.state(), QProcess::Running);
+}
+
+TEST_F(ProgramTest, AFirstLaunchOpensItsFileFromTheCommandLine) {
+    start(first_, {QStringLiteral(KAVLO_EXAMPLE), QStringLiteral("--ignored")});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !sourcesOf("mac_app_video_load_succeeded").isEmpty(); }, 30'000));
+    EXPECT_EQ(sourcesOf("mac_app_video_load_started"), QStringList{"command_line"});
+}
+
+} // namespace
+} // namespace kavlo

@@ -1,0 +1,217 @@
+// The update notice: decoding the endpoint's answer, where it is asked, and
+// the checker against a local server, from the request to the alert's two
+// buttons.
+#include "app/update_alert.h"
+#include "app/update_checker.h"
+#include "support/test_http_server.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kavlo {
+namespace {
+
+const char kUpdateBody[] =
+    R"({"version":"2.0","build":7,"downloadUrl":"https://kavlo.app/download",)"
+    R"("sha256":"ab12","releaseNotes":"Faster exports.","channel":"stable"})";
+
+TEST(UpdateInfoDecoding, AcceptsTheFullFormAndIgnoresUnknownKeys) {
+    const auto update = decodeUpdateInfo(kUpdateBody);
+    ASSERT_TRUE(update);
+    EXPECT_EQ(*update,
+              (MacUpdateInfo{"2.0", 7, "https://kavlo.app/download", "ab12", "Faster exports."}));
+    EXPECT_EQ(updateAlertMessage(*update), "Version 2.0 is available. Faster exports.");
+}
+
+TEST(UpdateInfoDecoding, TheChecksumMayBeNullOrAbsent) {
+    for (const char* body : {R"({"version":"2","build":2,"downloadUrl":"u","sha256":null,
+                                  "releaseNotes":""})",
+                             R"({"version":"2","build":2,"downloadUrl":"u","releaseNotes":""})"}) {
+        const auto update = decodeUpdateInfo(body);
+        ASSERT_TRUE(update) << body;
+        EXPECT_FALSE(update->sha256);
+    }
+}
+
+TEST(UpdateInfoDecoding, RejectsAnyMissingKeyWrongTypeOrMalformedBody) {
+    const char* bodies[] = {
+        R"({"build":2,"downloadUrl":"u","releaseNotes":""})",
+        R"({"version":"2","downloadUrl":"u","releaseNotes":""})",
+        R"({"version":"2","build":2,"releaseNotes":""})",
+        R"({"version":"2","build":2,"downloadUrl":"u"})",
+        R"({"version":2,"build":2,"downloadUrl":"u","releaseNotes":""})",
+        R"({"version":"2","build":"2","downloadUrl":"u","releaseNotes":""})",
+        R"({"version":"2","build":2.5,"downloadUrl":"u","releaseNotes":""})",
+        R"({"version":"2","build":1e30,"downloadUrl":"u","releaseNotes":""})",
+        R"({"version":"2","build":2,"downloadUrl":null,"releaseNotes":""})",
+        R"({"version":"2","build":2,"downloadUrl":"u","releaseNotes":"","sha256":5})",
+        R"([{"version":"2","build":2,"downloadUrl":"u","releaseNotes":""}])",
+        R"({"version":"2","build":2,"downloadUrl":"u","releaseNotes":""} x)",
+        "{\"version\":\"\xff\",\"build\":2,\"downloadUrl\":\"u\",\"releaseNotes\":\"\"}",
+        "",
+        "<html>Not here</html>",
+    };
+    for (const char* body : bodies)
+        EXPECT_FALSE(decodeUpdateInfo(body)) << body;
+}
+
+TEST(UpdateEndpoint, JoinsTheBaseAndPathWithOneSlash) {
+    auto endpoint = [](QJsonValue base) {
+        const auto url = updateEndpoint(QJsonObject{{"KavloApiBaseURL", base}});
+        return url ? url->toString() : QStringLiteral("none");
+    };
+    EXPECT_EQ(endpoint(" https://api.test.example// \n"),
+              "https://api.test.example/api/mac/update");
+    EXPECT_EQ(endpoint("http://127.0.0.1:8080/base/"), "http://127.0.0.1:8080/base/api/mac/update");
+    EXPECT_EQ(endpoint(" "), "https://kavlo.app/api/mac/update");
+    EXPECT_EQ(endpoint(QJsonValue(3)), "https://kavlo.app/api/mac/update");
+    EXPECT_EQ(endpoint("not a web address"), "none");
+    EXPECT_EQ(endpoint("file:///etc"), "none");
+}
+
+TEST(UpdateEndpoint, TheBuildNumberIsDecimalTextOrOne) {
+    EXPECT_EQ(appBuildNumber({{"CFBundleVersion", "42"}}), 42);
+    EXPECT_EQ(appBuildNumber({{"CFBundleVersion", 42}}), 1);
+    EXPECT_EQ(appBuildNumber({{"CFBundleVersion", "4.2"}}), 1);
+    EXPECT_EQ(appBuildNumber({}), 1);
+}
+
+class UpdateCheckerTest : public ::testing::Test {
+  protected:
+    // Runs one check against the server's answer.
+    std::unique_ptr<UpdateChecker> check(test::HttpAnswer answer) {
+        server_.respond = [answer](const test::ReceivedRequest&) { return answer; };
+        UpdateEnvironment environment;
+        environment.endpoint = updateEndpoint({{"KavloApiBaseURL", server_.baseUrl().toString()}});
+        environment.appBuild = 5;
+        environment.openUrl = [this](const QUrl& url) {
+            opened_.append(url);
+            return true;
+        };
+        environment.track = [this](const UsageEvent& event) { events_.append(event); };
+        auto checker = std::make_unique<UpdateChecker>(environment);
+        QSignalSpy finished(checker.get(), &UpdateChecker::checkFinished);
+        checker->checkForUpdate();
+        EXPECT_TRUE(finished.wait(10'000));
+        return checker;
+    }
+    static test::HttpAnswer update(qint64 build, const char* downloadUrl = "https://kavlo.app/d") {
+        return {.status = 200,
+                .body = QStringLiteral(R"({"version":"2.0","build":%1,"downloadUrl":"%2",)"
+                                       R"("sha256":null,"releaseNotes":"Notes."})")
+                            .arg(build)
+                            .arg(QLatin1StringView(downloadUrl))
+                            .toUtf8()};
+    }
+    QStringList eventNames() const {
+        QStringList names;
+        for (const UsageEvent& event : events_)
+            names.append(event.name);
+        return names;
+    }
+
+    test::TestHttpServer server_;
+    QList<UsageEvent> events_;
+    QList<QUrl> opened_;
+};
+
+TEST_F(UpdateCheckerTest, ANewerBuildIsAnnouncedAndDownloadOpensItsAddress) {
+    const auto checker = check(update(6));
+    ASSERT_EQ(server_.requests.size(), 1);
+    EXPECT_EQ(server_.requests[0].method, "GET");
+    EXPECT_EQ(server_.requests[0].path, "/api/mac/update");
+    EXPECT_TRUE(server_.requests[0].body.isEmpty());
+    ASSERT_TRUE(checker->availableUpdate());
+    EXPECT_EQ(checker->availableUpdate()->build, 6);
+    ASSERT_EQ(events_.size(), 1);
+    EXPECT_EQ(events_[0].name, "mac_app_update_available");
+    EXPECT_EQ(events_[0].properties,
+              (AnalyticsProperties{{"available_version", "2.0"}, {"available_build", "6"}}));
+
+    checker->openUpdateDownload();
+    EXPECT_FALSE(checker->availableUpdate());
+    EXPECT_EQ(opened_, QList<QUrl>{QUrl("https://kavlo.app/d")});
+    EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available", "mac_app_update_clicked"}));
+    EXPECT_EQ(events_[1].properties, events_[0].properties);
+}
+
+TEST_F(UpdateCheckerTest, NotNowLogsTheDismissalAndClosesTheNotice) {
+    const auto checker = check(update(6));
+    checker->dismissUpdate();
+    EXPECT_FALSE(checker->availableUpdate());
+    EXPECT_TRUE(opened_.isEmpty());
+    EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available", "mac_app_update_dismissed"}));
+}
+
+TEST_F(UpdateCheckerTest, AnInvalidDownloadAddressOnlyClosesTheNotice) {
+    const auto checker = check(update(6, "not a url"));
+    ASSERT_TRUE(checker->availableUpdate());
+    checker->openUpdateDownload();
+    EXPECT_FALSE(checker->availableUpdate());
+    EXPECT_TRUE(opened_.isEmpty());
+    EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available"}));
+}
+
+TEST_F(UpdateCheckerTest, TheAlertOffersDownloadAndEscapeMeansNotNow) {
+    QWidget window;
+    window.resize(760, 600);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto checker = check(update(6));
+    attachUpdateAlert(&window, checker.get());
+    QMessageBox* alert = shownUpdateAlert(&window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->windowTitle(), "Update Available");
+    EXPECT_EQ(alert->text(), "Version 2.0 is available. Notes.");
+    QStringList buttons;
+    for (QAbstractButton* button : alert->buttons())
+        buttons.append(button->text());
+    EXPECT_EQ(buttons, QStringList({"Download", "Not Now"}));
+    QTest::keyClick(alert, Qt::Key_Escape);
+    EXPECT_FALSE(checker->availableUpdate());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shownUpdateAlert(&window); }));
+    EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available", "mac_app_update_dismissed"}));
+}
+
+TEST_F(UpdateCheckerTest, EveryOtherAnswerLeavesNoTrace) {
+    const QByteArray oversized = update(6).body + QByteArray((1 << 20), ' ');
+    const std::pair<const char*, test::HttpAnswer> answers[] = {
+        {"equal build", update(5)},
+        {"older build", update(4)},
+        {"404", {.status = 404, .body = update(6).body}},
+        {"500", {.status = 500, .body = update(6).body}},
+        {"204", {.status = 204}},
+        {"garbage", {.status = 200, .body = "{\"version\": 2"}},
+        {"declared over 1 MB", {.status = 200, .body = oversized}},
+        {"streamed over 1 MB", {.status = 200, .body = oversized, .declareLength = false}},
+    };
+    for (const auto& [what, answer] : answers) {
+        const auto checker = check(answer);
+        EXPECT_FALSE(checker->availableUpdate()) << what;
+    }
+    EXPECT_TRUE(events_.isEmpty());
+    EXPECT_EQ(server_.requests.size(), std::size(answers));
+}
+
+TEST_F(UpdateCheckerTest, AnUnreachableServerLeavesNoTrace) {
+    UpdateEnvironment environment;
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost);
+    environment.endpoint =
+        QUrl(QStringLiteral("http://127.0.0.1:%1/api/mac/update").arg(closed.serverPort()));
+    closed.close();
+    environment.track = [this](const UsageEvent& event) { events_.append(event); };
+    UpdateChecker checker(environment);
+    QSignalSpy finished(&checker, &UpdateChecker::checkFinished);
+    checker.checkForUpdate();
+    EXPECT_TRUE(finished.wait(10'000));
+    EXPECT_FALSE(checker.availableUpdate());
+    EXPECT_TRUE(events_.isEmpty());
+}
+
+} // namespace
+} // namespace kavlo
