@@ -6,6 +6,7 @@
 #include "media/file_util.h"
 #include "media/input_file.h"
 #include "session/ffmpeg_process.h"
+#include "session/file_paths.h"
 
 #include <QFile>
 
@@ -144,8 +145,18 @@ PlayableSource resolvePlayableSource(const fs::path& file, const StatusCallback&
 
     if (status)
         status(QStringLiteral("Converting unsupported codec..."));
-    std::optional<fs::path> encoded =
-        convert(*ffmpeg, input.text(), reencodeArguments, tempDir, stop);
+    std::optional<fs::path> encoded;
+    try {
+        encoded = convert(*ffmpeg, input.text(), reencodeArguments, tempDir, stop);
+    } catch (const Error& e) {
+        // The converter names its input by the path it was given, which may
+        // be a link of ours; the user knows the file by its name.
+        if (e.domain() != kKavloDomain || input.text().isEmpty())
+            throw;
+        throw kavloError(e.code(), QString::fromStdString(e.message())
+                                       .replace(input.text(), displayName(file))
+                                       .toStdString());
+    }
     if (!encoded)
         throw kavloError(kConvertedFileUnreadable, "Converted file could not be opened.");
     return {*encoded, *encoded};

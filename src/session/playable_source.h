@@ -51,8 +51,9 @@ QStringList reencodeArguments(const QString& input, const QString& output);
 // codec..." and the re-encode into another such file. Throws:
 //  - kConverterNotFound when a conversion is needed and no ffmpeg is found
 //    (before any status text);
-//  - the re-encode's failure as runFFmpeg throws it (its partial output is
-//    deleted); the container copy's failure is never reported;
+//  - the re-encode's failure as runFFmpeg throws it, with the path the
+//    converter was given to read shown as the file's name (its partial
+//    output is deleted); the container copy's failure is never reported;
 //  - kConvertedFileUnreadable when the re-encoded file is not readable
 //    either (it is deleted);
 //  - Cancelled when `stop` is requested: a running converter is killed and
