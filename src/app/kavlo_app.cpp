@@ -2,6 +2,7 @@
 
 #include "analytics/app_analytics.h"
 #include "analytics/event_catalog.h"
+#include "app/dialog_file_panels.h"
 #include "app/update_checker.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"
@@ -38,6 +39,9 @@ WindowServices applicationServices(std::optional<std::filesystem::path> launchAr
         environment.panels = panels;
         environment.exampleVideo = findResource("example.mp4").value_or(std::filesystem::path());
         return std::make_unique<Model>(std::move(environment));
+    };
+    services.makePanels = [folders = std::make_shared<PanelFolders>()](QWidget* window) {
+        return std::make_unique<DialogFilePanels>(window, folders);
     };
     services.makeUpdateChecker = [] {
         return std::make_unique<UpdateChecker>(defaultUpdateEnvironment());

@@ -2,6 +2,7 @@
 // video, and the widget's states, menus and signals, offscreen.
 #include "app/content_format.h"
 #include "app/content_view.h"
+#include "app/dialog_file_panels.h"
 #include "app/status_message.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
@@ -13,6 +14,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -48,6 +51,23 @@ TEST(ContentFormat, ReadOutsSpeedsAndLoops) {
     EXPECT_EQ(speedControlText(5), "5x speed");
     EXPECT_EQ(loopItemText(1), "1 loop");
     EXPECT_EQ(loopItemText(3), "3 loops");
+}
+
+TEST(FilePanelFolders, TheSavePanelStartsBesideTheVideoAndTheOpenPanelWhereItWasLeft) {
+    QTemporaryDir dir;
+    const QString videos = dir.filePath("videos"), exports = dir.filePath("exports");
+    QDir().mkpath(videos);
+    QDir().mkpath(exports);
+    const std::filesystem::path videoFolder = videos.toStdString();
+    EXPECT_EQ(savePanelFolder(videoFolder, exports), videos);
+    // The example (no folder) and a folder gone since the load: the last save.
+    EXPECT_EQ(savePanelFolder(std::nullopt, exports), exports);
+    EXPECT_EQ(savePanelFolder(videoFolder / "gone", exports), exports);
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    const QString fallback = QFileInfo(movies).isDir() ? movies : QDir::homePath();
+    EXPECT_EQ(savePanelFolder(std::filesystem::path(), dir.filePath("gone")), fallback);
+    EXPECT_EQ(openPanelFolder(videos), videos);
+    EXPECT_EQ(openPanelFolder({}), fallback);
 }
 
 TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {

@@ -38,7 +38,8 @@ class FakePanels : public FilePanels {
   public:
     explicit FakePanels(fs::path directory) : directory_(std::move(directory)) {}
     std::optional<fs::path> chooseVideoFile() override { return std::nullopt; }
-    std::optional<fs::path> chooseSaveLocation(const QString&, ExportFormat format) override {
+    std::optional<fs::path> chooseSaveLocation(const QString&, const std::optional<fs::path>&,
+                                               ExportFormat format) override {
         return directory_ / (format == ExportFormat::gif ? "e2e-output.gif" : "e2e-output.mp4");
     }
 
