@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "core/error_codes.h"
 #include "media/decoder.h"
+#include "media/error.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
 #include "session/ffmpeg_process.h"
@@ -96,8 +97,11 @@ bool hasDecodableVideo(const fs::path& file) {
         Decoder decoder(input.stream(video->streamIndex), 1);
         return true;
     } catch (const Error& e) {
-        // Converting cannot make a picture smaller: say so instead.
-        if (e.domain() == kKavloDomain && e.code() == kPictureTooLarge)
+        // Converting cannot make a picture smaller, nor read a file that is
+        // not there or not readable: say so instead.
+        if ((e.domain() == kKavloDomain && e.code() == kPictureTooLarge) ||
+            (e.domain() == kMediaDomain &&
+             (e.code() == AVERROR(ENOENT) || e.code() == AVERROR(EACCES))))
             throw;
         return false;
     }

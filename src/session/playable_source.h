@@ -36,8 +36,9 @@ struct ConversionSettings {
 using StatusCallback = std::function<void(const QString& status)>;
 
 // True when the media layer opens the file and finds a video track whose
-// decoder exists and opens. Throws Error code kPictureTooLarge for a picture
-// larger than Kavlo handles: no conversion would make it smaller.
+// decoder exists and opens. Throws what no conversion would mend: Error code
+// kPictureTooLarge for a picture larger than Kavlo handles, and the media
+// layer's error for a file that is missing or may not be read.
 bool hasDecodableVideo(const std::filesystem::path& file);
 
 // The converter's two argument lists.

@@ -159,12 +159,16 @@ TEST_F(Conversion, FailuresReportTheReencodeOnly) {
     }
 }
 
-TEST_F(Conversion, APictureTooLargeIsRefusedWithoutConverting) {
+TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
     const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
     test::claimPictureSize(huge, 65535, 65535, true, true);
     const FakeConverter fake = converter(writesReadable(), writesReadable());
     EXPECT_TRUE(test::errorText([&] { resolve(huge, fake); }).starts_with("Kavlo 29 "));
+    // Not "not readable by Kavlo", as if installing ffmpeg could help.
+    EXPECT_EQ(test::errorText([&] { resolve(dir_ / "gone.mp4", fake); }),
+              "FFmpeg -2 The file was moved, renamed or deleted.");
     EXPECT_TRUE(fake.runs().empty());
+    EXPECT_TRUE(statuses_.empty());
 }
 
 TEST_F(Conversion, WithoutAConverterFailsAtOnce) {
