@@ -163,9 +163,8 @@ void MainWindow::closeWithoutAsking() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    const int running = model_->runningExports();
-    if (!closingWithoutAsking_ && running > 0 && services_.confirmClose &&
-        !services_.confirmClose(this, running)) {
+    if (!closingWithoutAsking_ && model_->runningExports() > 0 && services_.confirmClose &&
+        !services_.confirmClose(this, *model_)) {
         event->ignore();
         return;
     }

@@ -3,6 +3,7 @@
 #include "app/content_format.h"
 #include "app/content_view.h"
 #include "app/dialog_file_panels.h"
+#include "app/kavlo_app.h"
 #include "app/status_message.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
@@ -10,8 +11,10 @@
 #include "app/welcome_overlay.h"
 #include "timeline/timeline_bar.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -68,6 +71,26 @@ TEST(FilePanelFolders, TheSavePanelStartsBesideTheVideoAndTheOpenPanelWhereItWas
     EXPECT_EQ(savePanelFolder(std::filesystem::path(), dir.filePath("gone")), fallback);
     EXPECT_EQ(openPanelFolder(videos), videos);
     EXPECT_EQ(openPanelFolder({}), fallback);
+}
+
+TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
+    // An export that ends while the user reads the question loses nothing:
+    // the close or quit goes ahead.
+    QTimer decline;
+    decline.setSingleShot(true);
+    QObject::connect(&decline, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
+    bool running = true;
+    QTimer::singleShot(300, [&] { running = false; });
+    decline.start(20000); // a question left open fails the test instead of hanging it
+    EXPECT_TRUE(askToStopWork(nullptr, "Export in progress", "...", "Close Anyway",
+                              [&] { return running; }));
+    // While it runs, the answer is the user's.
+    decline.start(300);
+    EXPECT_FALSE(
+        askToStopWork(nullptr, "Export in progress", "...", "Close Anyway", [] { return true; }));
 }
 
 TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {

@@ -92,8 +92,8 @@ class EndToEndTest : public ::testing::Test {
         services_.startAnalyticsSession = [this] { analytics_->startSession(); };
         services_.openUrl = [](const QUrl&) { return true; };
         // Closing a window while it exports is declined.
-        services_.confirmClose = [this](QWidget*, int running) {
-            closeQuestions_.append(running);
+        services_.confirmClose = [this](QWidget*, const Model& session) {
+            closeQuestions_.append(session.runningExports());
             return false;
         };
     }
