@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScreen>
 #include <QStandardPaths>
 
 namespace kavlo {
@@ -19,6 +20,16 @@ bool isFolder(const QString& path) {
 QString moviesOrHome() {
     const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     return isFolder(movies) ? movies : QDir::homePath();
+}
+
+// Qt's own panel opens small enough to cut its columns short; it gets the
+// room of a typical desktop's panel, within the screen it opens on.
+void giveRoom(QFileDialog& dialog, QWidget* window) {
+    const QScreen* screen = window ? window->screen() : nullptr;
+    QSize room(860, 540);
+    if (screen)
+        room = room.boundedTo(screen->availableSize() * 0.9);
+    dialog.resize(dialog.sizeHint().expandedTo(room));
 }
 
 } // namespace
@@ -45,6 +56,7 @@ std::optional<std::filesystem::path> DialogFilePanels::chooseVideoFile() {
                        acceptedVideoNameFilter());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    giveRoom(dialog, window_);
     const int answer = dialog.exec();
     // Also a cancelled panel is left where the user was looking.
     folders_->lastOpen = dialog.directory().absolutePath();
@@ -68,6 +80,7 @@ DialogFilePanels::chooseSaveLocation(const QString& proposedName,
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(gif ? QStringLiteral("gif") : QStringLiteral("mp4"));
     dialog.selectFile(proposedName);
+    giveRoom(dialog, window_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString file = dialog.selectedFiles().constFirst();

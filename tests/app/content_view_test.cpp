@@ -237,6 +237,14 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
     EXPECT_EQ(view_.videoAreaRect(), video);
     EXPECT_EQ(view_.controlStack()->geometry(), controls);
+    // A message of several lines is as wide as its longest one.
+    const QString lines = "Could not load video: moov atom not found\nclip.mp4: Invalid data";
+    view_.setStatus(lines, 0);
+    const int longest =
+        view_.statusOverlay()->fontMetrics().horizontalAdvance(lines.section('\n', 0, 0));
+    EXPECT_GT(view_.statusOverlay()->width(), longest);
+    EXPECT_LT(view_.statusOverlay()->width(), longest + 60);
+    EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
 
     // A preview that renders quickly never shows, nor hides the note
     // before it.
