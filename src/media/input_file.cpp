@@ -103,6 +103,11 @@ InputFile::InputFile(const std::string& path) {
     // the code still tells analytics what happened.
     if (opened == AVERROR_INVALIDDATA || opened == AVERROR_EOF || opened == AVERROR(EINVAL))
         throw Error(kMediaDomain, opened, "The file is damaged or is not a video.");
+    // A source that went away while the session still works on it.
+    if (opened == AVERROR(ENOENT))
+        throw Error(kMediaDomain, opened, "The file was moved, renamed or deleted.");
+    if (opened == AVERROR(EACCES))
+        throw Error(kMediaDomain, opened, "Kavlo is not allowed to read the file.");
     checkAv(opened, "open input");
     ctx_.reset(raw);
     // What the container's header claims, before anything is decoded.
