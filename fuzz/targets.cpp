@@ -1,11 +1,15 @@
 #include "targets.h"
 
 #include "analytics/analytics_event.h"
+#include "app/update_info.h"
 #include "media/colour.h"
 #include "media/error.h"
 #include "media/input_file.h"
 #include "render/audio_reader.h"
 #include "render/frame_reader.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdlib>
 #include <optional>
@@ -56,10 +60,6 @@ std::optional<InputFile> open(const MemoryFile& file) {
 // libFuzzer's own limit of 2 GB.
 constexpr uint64_t kMemory = uint64_t(768) << 20;
 
-double rateOrThirty(double nominal) {
-    return nominal > 0 ? nominal : 30.0;
-}
-
 } // namespace
 
 void probe(const uint8_t* data, std::size_t size) {
@@ -75,7 +75,7 @@ void segmentPictures(const uint8_t* data, std::size_t size) {
         return;
     try {
         const RenderFrames frames =
-            readRenderFrames(*input, 0, 0.5, rateOrThirty, nullptr, 0.35, {}, kMemory);
+            readRenderFrames(*input, 0, 0.5, nullptr, 0.35, {}, /*fullChroma=*/true, kMemory);
         BgraConverter converter;
         std::vector<uint8_t> bgra;
         for (const Picture& picture : frames.pictures) {
@@ -108,6 +108,29 @@ void queueFile(const uint8_t* data, std::size_t size) {
     // What was accepted is written back as the next save would write it,
     // and must read back the same.
     if (decodeEvents(encodeEvents(*events)) != events)
+        std::abort();
+}
+
+void updateInfo(const uint8_t* data, std::size_t size) {
+    const std::optional<MacUpdateInfo> update =
+        decodeUpdateInfo(QByteArrayView(reinterpret_cast<const char*>(data), qsizetype(size)));
+    if (!update)
+        return;
+    // Everything the alert shows comes from the answer as it was decoded.
+    const QString message = updateAlertMessage(*update);
+    if (!message.contains(update->version) || !message.endsWith(update->releaseNotes))
+        std::abort();
+    if (const std::optional<QUrl> url = downloadAddress(update->downloadUrl);
+        url && (!url->isValid() || url->isRelative()))
+        std::abort();
+    // An accepted answer, written out again, reads back the same: no field
+    // is rounded, cut or read from the wrong key on the way in.
+    QJsonObject object{{"version", update->version},
+                       {"build", update->build},
+                       {"downloadUrl", update->downloadUrl},
+                       {"releaseNotes", update->releaseNotes}};
+    object.insert("sha256", update->sha256 ? QJsonValue(*update->sha256) : QJsonValue());
+    if (decodeUpdateInfo(QJsonDocument(object).toJson()) != update)
         std::abort();
 }
 

@@ -23,6 +23,9 @@ void segmentPictures(const uint8_t* data, std::size_t size);
 void segmentSound(const uint8_t* data, std::size_t size);
 // The bytes as the analytics queue file.
 void queueFile(const uint8_t* data, std::size_t size);
+// The bytes as the update endpoint's answer, taken as far as the alert and
+// its "Download" button take it.
+void updateInfo(const uint8_t* data, std::size_t size);
 
 struct NamedTarget {
     std::string_view name;
@@ -33,6 +36,7 @@ inline constexpr NamedTarget kTargets[] = {
     {"segment_pictures", segmentPictures},
     {"segment_sound", segmentSound},
     {"queue_file", queueFile},
+    {"update_info", updateInfo},
 };
 
 } // namespace kavlo::fuzz

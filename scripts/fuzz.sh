@@ -6,7 +6,8 @@
 #
 #   scripts/fuzz.sh [seconds-per-target] [target...]
 #
-# Targets: probe segment_pictures segment_sound queue_file (default: all).
+# Targets: probe segment_pictures segment_sound queue_file update_info
+# (default: all).
 # A crash, leak, time-out or memory blow-up stops that target and keeps its
 # input in build-fuzz/artifacts/<target>/; once fixed, copy it to
 # tests/fuzz/regressions/<target>/, where the test suite replays it. Exits
@@ -18,7 +19,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(probe segment_pictures segment_sound queue_file)
+  targets=(probe segment_pictures segment_sound queue_file update_info)
 fi
 
 scripts/setup.sh --packages-only
@@ -60,13 +61,20 @@ if [ ! -d "$seeds/media" ]; then
   printf '[{"id":"A","name":"mac_app_export_failed","timestamp":"2025-03-01T09:15:42+02:00","properties":{"reason":"media","format":"gif"}},{"id":"B","name":"x","timestamp":"1999-12-31T23:59:59Z","properties":{"k":"\\u00e9\\ud83d\\udc4d"}}]' \
     >"$seeds/queue_file/two.json"
 fi
+if [ ! -d "$seeds/update_info" ]; then
+  mkdir -p "$seeds/update_info"
+  printf '{"version":"2.1","build":42,"downloadUrl":"https://kavlo.app/download","sha256":null,"releaseNotes":"Faster GIFs."}' \
+    >"$seeds/update_info/null-sha.json"
+  printf '{"releaseNotes":"\\u00e9t\\u00e9\\n","sha256":"9f86d081884c7d65","build":9007199254740993,"extra":[1,{"a":null}],"downloadUrl":"kavlo:/x?y#z","version":""}' \
+    >"$seeds/update_info/unusual.json"
+fi
 
 failed=()
 for target in "${targets[@]}"; do
   seedDir="$seeds/media"
   dict=(-dict=fuzz/media.dict)
-  if [ "$target" = queue_file ]; then
-    seedDir="$seeds/queue_file"
+  if [ "$target" = queue_file ] || [ "$target" = update_info ]; then
+    seedDir="$seeds/$target"
     dict=()
   fi
   mkdir -p "$build/corpus/$target" "$build/artifacts/$target"

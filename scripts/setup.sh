@@ -21,6 +21,8 @@ packages=(
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
   # sound device on headless machines (bench/playback/null-sink.sh)
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
+  # the GIF benchmark's screen-recording source draws text in DejaVu Sans
+  fonts-dejavu-core
   # driving the GUI headless, with a window manager, and checking the
   # desktop entry
   xvfb xauth xdotool imagemagick openbox x11-utils desktop-file-utils

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 extern "C" {
@@ -40,6 +41,14 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// User and system time of this process so far, all threads.
+double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 int run(const std::string& command) {
@@ -83,17 +92,22 @@ void thumbnails(const fs::path& work, int runs) {
     std::printf("Thumbnails of %s (%.0f s, 1920x1080, 30 fps, a key frame every 2 s)\n",
                 file.filename().c_str(), duration);
 
-    std::vector<double> ours;
+    std::vector<double> ours, processor;
     qsizetype made = 0;
     for (int i = 0; i < runs; ++i) {
         const auto start = Clock::now();
+        const double cpuStart = processorSeconds();
         made = generateThumbnails(file, duration).size();
         ours.push_back(secondsSince(start));
+        processor.push_back(processorSeconds() - cpuStart);
     }
     const Stats s = stats(ours);
     std::printf("  %lld images\n", static_cast<long long>(made));
     report("generateThumbnails, best run", s.min, "s", 1.5);
     std::printf("  %-56s %9.3f s\n", "  median", s.median);
+    // Processor time counts the work done, whatever else runs on the machine.
+    std::printf("  %-56s %9.3f s\n", "  processor time (both threads), least",
+                stats(processor).min);
 
     // For comparison: a tolerance of half the spacing between images, so
     // that a key frame always serves and nothing between key frames is

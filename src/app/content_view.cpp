@@ -263,6 +263,10 @@ void ContentView::setSavedFile(const std::filesystem::path& file) {
     status_->setSavedFile(file);
 }
 
+void ContentView::showNote(const QString& text) {
+    status_->showNote(text);
+}
+
 QRect ContentView::videoAreaRect() const {
     return videoArea_->geometry();
 }

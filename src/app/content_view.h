@@ -54,6 +54,8 @@ class ContentView : public QWidget {
     void setScrubOverlayVisible(bool visible);
     void setStatus(const QString& status, double progress);
     void setSavedFile(const std::filesystem::path& file);
+    // A word of the window's own over the video, for a few seconds.
+    void showNote(const QString& text);
 
     // Where the video area sits, in this view's coordinates.
     QRect videoAreaRect() const;

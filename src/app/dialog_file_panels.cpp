@@ -1,59 +1,91 @@
 #include "app/dialog_file_panels.h"
 
+#include "session/file_paths.h"
 #include "session/video_files.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScreen>
 #include <QStandardPaths>
 
 namespace kavlo {
 
 namespace {
 
-QString startDirectory(const QString& last) {
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        return last;
-    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-    return QFileInfo(movies).isDir() ? movies : QDir::homePath();
+bool isFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-std::filesystem::path bytesOf(const QString& file) {
-    return std::filesystem::path(QFile::encodeName(file).toStdString());
+QString moviesOrHome() {
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return isFolder(movies) ? movies : QDir::homePath();
+}
+
+// Qt's own panel opens small enough to cut its columns short; it gets the
+// room of a typical desktop's panel, within the screen it opens on.
+void giveRoom(QFileDialog& dialog, QWidget* window) {
+    const QScreen* screen = window ? window->screen() : nullptr;
+    QSize room(860, 540);
+    if (screen)
+        room = room.boundedTo(screen->availableSize() * 0.9);
+    dialog.resize(dialog.sizeHint().expandedTo(room));
 }
 
 } // namespace
 
-DialogFilePanels::DialogFilePanels(QWidget* window) : window_(window) {}
+QString openPanelFolder(const QString& lastOpen) {
+    return isFolder(lastOpen) ? lastOpen : moviesOrHome();
+}
+
+QString savePanelFolder(const std::optional<std::filesystem::path>& videoFolder,
+                        const QString& lastSave) {
+    if (videoFolder && !videoFolder->empty()) {
+        const QString folder = QFile::decodeName(QByteArray::fromStdString(videoFolder->native()));
+        if (isFolder(folder) && QFileInfo(folder).isWritable())
+            return folder;
+    }
+    return isFolder(lastSave) ? lastSave : moviesOrHome();
+}
+
+DialogFilePanels::DialogFilePanels(QWidget* window, std::shared_ptr<PanelFolders> folders)
+    : window_(window), folders_(std::move(folders)) {}
 
 std::optional<std::filesystem::path> DialogFilePanels::chooseVideoFile() {
-    QFileDialog dialog(window_, QStringLiteral("Select Video"), startDirectory(lastOpenDirectory_),
+    QFileDialog dialog(window_, QStringLiteral("Select Video"), openPanelFolder(folders_->lastOpen),
                        acceptedVideoNameFilter());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    giveRoom(dialog, window_);
+    const int answer = dialog.exec();
+    // Also a cancelled panel is left where the user was looking.
+    folders_->lastOpen = dialog.directory().absolutePath();
+    if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString file = dialog.selectedFiles().constFirst();
-    lastOpenDirectory_ = QFileInfo(file).absolutePath();
-    return bytesOf(file);
+    folders_->lastOpen = QFileInfo(file).absolutePath();
+    return pathFromText(file);
 }
 
 std::optional<std::filesystem::path>
-DialogFilePanels::chooseSaveLocation(const QString& proposedName, ExportFormat format) {
+DialogFilePanels::chooseSaveLocation(const QString& proposedName,
+                                     const std::optional<std::filesystem::path>& folder,
+                                     ExportFormat format) {
     const bool gif = format == ExportFormat::gif;
     QFileDialog dialog(
         window_, gif ? QStringLiteral("Export as GIF") : QStringLiteral("Export as MP4"),
-        startDirectory(lastSaveDirectory_),
+        savePanelFolder(folder, folders_->lastSave),
         gif ? QStringLiteral("GIF Image (*.gif)") : QStringLiteral("MPEG-4 Video (*.mp4)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(gif ? QStringLiteral("gif") : QStringLiteral("mp4"));
     dialog.selectFile(proposedName);
+    giveRoom(dialog, window_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString file = dialog.selectedFiles().constFirst();
-    lastSaveDirectory_ = QFileInfo(file).absolutePath();
-    return bytesOf(file);
+    folders_->lastSave = QFileInfo(file).absolutePath();
+    return pathFromText(file);
 }
 
 } // namespace kavlo

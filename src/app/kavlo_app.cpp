@@ -2,6 +2,7 @@
 
 #include "analytics/app_analytics.h"
 #include "analytics/event_catalog.h"
+#include "app/dialog_file_panels.h"
 #include "app/update_checker.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"
@@ -12,21 +13,35 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 namespace kavlo {
 
 namespace {
 
-bool ask(QWidget* parent, const QString& title, const QString& text, const QString& confirm) {
+// How often an open question looks whether the work it is about has ended.
+constexpr int kWorkPollMs = 200;
+
+} // namespace
+
+bool askToStopWork(QWidget* parent, const QString& title, const QString& text,
+                   const QString& confirm, const std::function<bool()>& stillRunning) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
     QPushButton* yes = box.addButton(confirm, QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Cancel);
+    bool ended = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+        if (!stillRunning()) {
+            ended = true;
+            box.done(QDialog::Accepted);
+        }
+    });
+    poll.start(kWorkPollMs);
     box.exec();
-    return box.clickedButton() == yes;
+    return ended || box.clickedButton() == yes;
 }
-
-} // namespace
 
 WindowServices applicationServices(std::optional<std::filesystem::path> launchArgument) {
     WindowServices services;
@@ -39,17 +54,23 @@ WindowServices applicationServices(std::optional<std::filesystem::path> launchAr
         environment.exampleVideo = findResource("example.mp4").value_or(std::filesystem::path());
         return std::make_unique<Model>(std::move(environment));
     };
+    services.makePanels = [folders = std::make_shared<PanelFolders>()](QWidget* window) {
+        return std::make_unique<DialogFilePanels>(window, folders);
+    };
     services.makeUpdateChecker = [] {
         return std::make_unique<UpdateChecker>(defaultUpdateEnvironment());
     };
     services.track = [](const UsageEvent& event) { AppAnalytics::shared().track(event); };
     services.startAnalyticsSession = [] { AppAnalytics::shared().startSession(); };
     services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    services.confirmClose = [](QWidget* window, int) {
-        return ask(window, QStringLiteral("Export in progress"),
-                   QStringLiteral("An export is still running in this window. Closing the "
-                                  "window stops it."),
-                   QStringLiteral("Close Anyway"));
+    services.confirmClose = [](QWidget* window, const Model& session) {
+        return askToStopWork(window, QStringLiteral("Export in progress"),
+                             QStringLiteral("An export is still running in this window. Closing "
+                                            "the window stops it."),
+                             QStringLiteral("Close Anyway"),
+                             [session = QPointer<const Model>(&session)] {
+                                 return session && session->runningExports() > 0;
+                             });
     };
     return services;
 }
@@ -87,16 +108,20 @@ void KavloApp::openWith(const std::filesystem::path& file) {
 }
 
 void KavloApp::quit() {
-    int running = 0;
-    for (MainWindow* window : windows())
-        running += window->model().runningExports();
-    if (running > 0 && !ask(windows().value(0), QStringLiteral("Export in progress"),
-                            running == 1 ? QStringLiteral("An export is still running. Quitting "
-                                                          "stops it.")
-                                         : QStringLiteral("%1 exports are still running. "
-                                                          "Quitting stops them.")
-                                               .arg(running),
-                            QStringLiteral("Quit Anyway")))
+    const auto running = [this] {
+        int count = 0;
+        for (MainWindow* window : windows())
+            count += window->model().runningExports();
+        return count;
+    };
+    const int now = running();
+    if (now > 0 &&
+        !askToStopWork(windows().value(0), QStringLiteral("Export in progress"),
+                       now == 1 ? QStringLiteral("An export is still running. Quitting stops it.")
+                                : QStringLiteral("%1 exports are still running. Quitting stops "
+                                                 "them.")
+                                      .arg(now),
+                       QStringLiteral("Quit Anyway"), [&] { return running() > 0; }))
         return;
     for (MainWindow* window : windows())
         window->closeWithoutAsking();

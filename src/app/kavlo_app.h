@@ -12,12 +12,20 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 namespace kavlo {
 
 // The application's own services: the real players, QFileDialog panels,
 // the update endpoint of the information dictionary, the shared analytics,
 // and questions asked with message boxes.
 WindowServices applicationServices(std::optional<std::filesystem::path> launchArgument);
+
+// A modal warning whose confirmation stops running work: true when the user
+// confirms, and also when `stillRunning` turns false while it is open, since
+// nothing is lost then and what the user asked for may go ahead.
+bool askToStopWork(QWidget* parent, const QString& title, const QString& text,
+                   const QString& confirm, const std::function<bool()>& stillRunning);
 
 class KavloApp : public QObject {
     Q_OBJECT

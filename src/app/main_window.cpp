@@ -8,6 +8,7 @@
 #include "app/update_alert.h"
 #include "app/update_checker.h"
 #include "app/window_contour_controller.h"
+#include "session/file_paths.h"
 #include "session/model.h"
 
 #include <QCloseEvent>
@@ -21,10 +22,6 @@ namespace {
 
 std::vector<TimelineThumbnail> toVector(const QList<TimelineThumbnail>& thumbnails) {
     return {thumbnails.begin(), thumbnails.end()};
-}
-
-QUrl folderOf(const std::filesystem::path& file) {
-    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(file.parent_path())));
 }
 
 } // namespace
@@ -133,7 +130,12 @@ void MainWindow::chooseSpeed(double speed) {
 }
 
 void MainWindow::showInFolder(const std::filesystem::path& file) {
-    services_.openUrl(folderOf(file));
+    // Without a file manager the button would do nothing at all; the user
+    // still learns where the file went.
+    if (!services_.openUrl(fileUrl(file.parent_path())))
+        content_->showNote(QStringLiteral("No file manager could show the folder. The file is "
+                                          "in “%1”.")
+                               .arg(displayPath(file.parent_path())));
 }
 
 void MainWindow::loadVideo(const std::filesystem::path& file, VideoLoadSource source) {
@@ -163,9 +165,8 @@ void MainWindow::closeWithoutAsking() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    const int running = model_->runningExports();
-    if (!closingWithoutAsking_ && running > 0 && services_.confirmClose &&
-        !services_.confirmClose(this, running)) {
+    if (!closingWithoutAsking_ && model_->runningExports() > 0 && services_.confirmClose &&
+        !services_.confirmClose(this, *model_)) {
         event->ignore();
         return;
     }

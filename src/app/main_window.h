@@ -42,8 +42,9 @@ struct WindowServices {
     std::function<void(const UsageEvent&)> track;
     std::function<void()> startAnalyticsSession;
     std::function<bool(const QUrl&)> openUrl;
-    // Asked before a window with a running export closes; true: close.
-    std::function<bool(QWidget* window, int runningExports)> confirmClose;
+    // Asked before a window whose session runs an export closes; true:
+    // close. The session is passed so that the question can follow it.
+    std::function<bool(QWidget* window, const Model& session)> confirmClose;
 };
 
 class MainWindow : public QWidget {

@@ -3,11 +3,14 @@
 #include "app/appearance.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace kavlo {
 
@@ -19,6 +22,14 @@ constexpr int kProgressHeight = 3;
 
 bool sameNotice(const std::optional<StatusMessage>& a, const StatusMessage& b) {
     return a && a->kind == b.kind && a->text == b.text;
+}
+
+// The width of the longest line: a converter's message may have several.
+int widestLine(const QFontMetrics& metrics, const QString& text) {
+    int widest = 0;
+    for (const QString& line : text.split(u'\n'))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    return widest;
 }
 
 } // namespace
@@ -96,6 +107,12 @@ void StatusOverlay::setSavedFile(const std::filesystem::path& file) {
     present();
 }
 
+void StatusOverlay::showNote(const QString& text) {
+    pending_.reset();
+    delay_.stop();
+    showMessage({StatusMessage::Kind::note, text, {}, 0, kSavedShowMs});
+}
+
 void StatusOverlay::setArea(const QRect& area) {
     area_ = area;
     place();
@@ -136,7 +153,7 @@ void StatusOverlay::place() {
                                 : 0;
     // One line when it fits; wrapped within the video area when not.
     const int textRoom = std::max(maxWidth - margins.left() - margins.right() - buttonWidth, 40);
-    const int advance = text_->fontMetrics().horizontalAdvance(text_->text()) + 1;
+    const int advance = widestLine(text_->fontMetrics(), text_->text()) + 1;
     // Wrapping labels break early; a text that fits is laid out unwrapped.
     text_->setWordWrap(advance > textRoom);
     const int textWidth = std::min(advance, textRoom);

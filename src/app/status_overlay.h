@@ -26,6 +26,9 @@ class StatusOverlay : public QWidget {
     void setState(const QString& status, bool busy, double progress);
     // A finished save; "Show in Folder" is offered while its "Saved" notice shows.
     void setSavedFile(const std::filesystem::path& file);
+    // Shows `text` as a note in place of what is shown, until the session
+    // says something new or its time is up.
+    void showNote(const QString& text);
     // The rectangle (in the parent) to sit at the bottom of.
     void setArea(const QRect& area);
 

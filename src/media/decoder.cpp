@@ -5,6 +5,16 @@
 
 namespace kavlo {
 
+namespace {
+
+// What a decoder says about a damaged packet: invalid data, or, from the
+// decoders that still return a bare -1 for it, "Operation not permitted".
+bool isDamage(int ret) {
+    return ret == AVERROR_INVALIDDATA || ret == AVERROR(EPERM);
+}
+
+} // namespace
+
 Decoder::Decoder(const AVStream* stream, int threads) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec)
@@ -32,7 +42,7 @@ bool Decoder::send(const AVPacket* packet) {
         return true; // already draining
     // A damaged packet should not end playback or a render: the decoder
     // conceals it and the next key frame recovers.
-    if (ret == AVERROR_INVALIDDATA) {
+    if (isDamage(ret)) {
         ++corruptPackets_;
         return true;
     }
@@ -41,15 +51,23 @@ bool Decoder::send(const AVPacket* packet) {
 }
 
 bool Decoder::receive(AVFrame* frame) {
-    const int ret = avcodec_receive_frame(ctx_.get(), frame);
-    if (ret == AVERROR(EAGAIN))
-        return false;
-    if (ret == AVERROR_EOF) {
-        drained_ = true;
-        return false;
+    for (;;) {
+        const int ret = avcodec_receive_frame(ctx_.get(), frame);
+        if (ret == AVERROR(EAGAIN))
+            return false;
+        if (ret == AVERROR_EOF) {
+            drained_ = true;
+            return false;
+        }
+        // With frame threads a damaged packet is reported here, in place of
+        // its frame; the frames after it follow.
+        if (isDamage(ret)) {
+            ++corruptPackets_;
+            continue;
+        }
+        checkAv(ret, "decode");
+        return true;
     }
-    checkAv(ret, "decode");
-    return true;
 }
 
 void Decoder::skipUnreferenced(bool skip) {

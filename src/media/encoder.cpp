@@ -61,7 +61,8 @@ H264Encoder::H264Encoder(int width, int height, AVRational frameRate, const H264
     checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open H.264 encoder");
 }
 
-AacEncoder::AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool globalHeader) {
+AacEncoder::AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool globalHeader,
+                       uint64_t channelMask) {
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (!codec)
         throwMediaError(AVERROR_ENCODER_NOT_FOUND, "find AAC encoder");
@@ -69,7 +70,10 @@ AacEncoder::AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool g
     if (!ctx_)
         throw std::bad_alloc();
     ctx_->sample_rate = sampleRate;
-    av_channel_layout_default(&ctx_->ch_layout, channelCount);
+    if (channelMask && av_popcount64(channelMask) == channelCount)
+        av_channel_layout_from_mask(&ctx_->ch_layout, channelMask);
+    else
+        av_channel_layout_default(&ctx_->ch_layout, channelCount);
     ctx_->sample_fmt = AV_SAMPLE_FMT_FLTP;
     ctx_->bit_rate = bitRate;
     ctx_->time_base = {1, sampleRate};

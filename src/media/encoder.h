@@ -51,7 +51,10 @@ class H264Encoder : public Encoder {
 class AacEncoder : public Encoder {
   public:
     // Planar float input (AV_SAMPLE_FMT_FLTP), time base 1 / sampleRate.
-    AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool globalHeader);
+    // channelMask: the channels' native-order layout; 0 for the usual one of
+    // channelCount.
+    AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool globalHeader,
+               uint64_t channelMask = 0);
     int frameSize() const { return ctx_->frame_size; }
 };
 

@@ -123,13 +123,4 @@ void PartialOutput::commit() {
     syncPath(folderOf(destination_), O_RDONLY | O_DIRECTORY);
 }
 
-std::filesystem::path newTemporaryPath(std::string_view role, std::string_view extension) {
-    std::string name = "kavlo-";
-    name += role;
-    name += '-';
-    name += newUuid();
-    name += extension;
-    return std::filesystem::temp_directory_path() / name;
-}
-
 } // namespace kavlo

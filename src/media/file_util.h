@@ -28,26 +28,6 @@ void removeFileQuietly(const std::filesystem::path& path) noexcept;
 // A fresh random (version 4) UUID in its 36-character text form.
 std::string newUuid();
 
-// A path in the user's temporary directory named "kavlo-" + role + "-" +
-// a new UUID + extension ("kavlo-audio-<UUID>.m4a"). Nothing is created.
-std::filesystem::path newTemporaryPath(std::string_view role, std::string_view extension);
-
-// Owns a temporary file's name: whatever is at the path when the guard goes
-// out of scope is removed, however the scope is left (return, error or
-// cancellation). The file itself is created by whoever writes it.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
-    ~TemporaryFile() { removeFileQuietly(path_); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // A file written under a temporary name in its destination's folder,
 // "kavlo-partial-<UUID>.part", and moved over the destination in one step
 // once it is complete. Until then the destination keeps whatever it held; a

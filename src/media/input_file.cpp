@@ -103,6 +103,11 @@ InputFile::InputFile(const std::string& path) {
     // the code still tells analytics what happened.
     if (opened == AVERROR_INVALIDDATA || opened == AVERROR_EOF || opened == AVERROR(EINVAL))
         throw Error(kMediaDomain, opened, "The file is damaged or is not a video.");
+    // A source that went away while the session still works on it.
+    if (opened == AVERROR(ENOENT))
+        throw Error(kMediaDomain, opened, "The file was moved, renamed or deleted.");
+    if (opened == AVERROR(EACCES))
+        throw Error(kMediaDomain, opened, "Kavlo is not allowed to read the file.");
     checkAv(opened, "open input");
     ctx_.reset(raw);
     // What the container's header claims, before anything is decoded.
@@ -146,9 +151,24 @@ bool InputFile::readPacket(AVPacket* packet, int streamIndex) {
 }
 
 void InputFile::seek(int streamIndex, double seconds) {
-    checkAv(av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, seconds),
-                          AVSEEK_FLAG_BACKWARD),
-            "seek");
+    if (seconds > 0) {
+        checkAv(av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, seconds),
+                              AVSEEK_FLAG_BACKWARD),
+                "seek");
+        return;
+    }
+    // A search for time 0 itself lands near it, not on the first packet:
+    // inside the first GOP in MPEG-TS, and past the encoder's priming
+    // packet in MP4 (whose skip is then applied to real sound). A time
+    // before the first packet has nothing to land on but the first packet.
+    // Indexed containers that refuse such a time (AVI) find the first
+    // packet at time 0 itself.
+    if (av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, -1.0),
+                      AVSEEK_FLAG_BACKWARD) >= 0 ||
+        av_seek_frame(ctx_.get(), streamIndex, toStreamTime(streamIndex, 0.0),
+                      AVSEEK_FLAG_BACKWARD) >= 0)
+        return;
+    checkAv(av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE), "seek");
 }
 
 double InputFile::toSeconds(int streamIndex, int64_t ts) const {

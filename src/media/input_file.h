@@ -69,7 +69,10 @@ class InputFile {
     // Reads packets of `streamIndex` only; false at end of file.
     bool readPacket(AVPacket* packet, int streamIndex);
     // Seeks to the last key frame at or before `seconds` (source time) of
-    // the given stream.
+    // the given stream, as the container's index or search finds it: files
+    // without an index (MPEG-TS, MPEG-PS) land on any packet near the time,
+    // often inside a GOP. A time at or before the start goes to the file's
+    // first packet in every container.
     void seek(int streamIndex, double seconds);
 
     // Converts between a stream's timestamps and source seconds.

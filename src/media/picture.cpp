@@ -5,7 +5,8 @@
 namespace kavlo {
 
 Picture::Picture(av::FramePtr frame) : frame_(std::move(frame)) {
-    assert(frame_->format == AV_PIX_FMT_YUV420P || frame_->format == AV_PIX_FMT_YUVJ420P);
+    assert(frame_->format == AV_PIX_FMT_YUV420P || frame_->format == AV_PIX_FMT_YUVJ420P ||
+           frame_->format == AV_PIX_FMT_YUV444P || frame_->format == AV_PIX_FMT_YUVJ444P);
 }
 
 Picture Picture::share() const {

@@ -2,6 +2,9 @@
 // in planar 8-bit YUV 4:2:0. That is the encoder's own input format and takes
 // 1.5 bytes a pixel instead of BGRA's 4; BGRA is made only where it is
 // consumed (GIF frames, thumbnails), by BgraConverter in media/colour.h.
+// Pictures for a GIF of a source with full colour resolution (4:4:4 or
+// RGB: screen recordings) are kept in 4:4:4, so thin coloured strokes keep
+// their colour on the way to the palette.
 #pragma once
 
 #include "media/av_ptr.h"
@@ -13,7 +16,8 @@ namespace kavlo {
 class Picture {
   public:
     Picture() = default;
-    // Takes a YUV 4:2:0 frame (AV_PIX_FMT_YUV420P or YUVJ420P).
+    // Takes a YUV 4:2:0 or 4:4:4 frame (AV_PIX_FMT_YUV420P, YUVJ420P,
+    // YUV444P or YUVJ444P).
     explicit Picture(av::FramePtr frame);
 
     int width() const { return frame_ ? frame_->width : 0; }

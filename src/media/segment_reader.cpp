@@ -15,22 +15,29 @@ namespace kavlo {
 
 namespace {
 
-av::FramePtr allocPicture(int width, int height) {
+av::FramePtr allocPicture(int width, int height, AVPixelFormat format) {
     av::FramePtr frame = av::allocFrame();
-    frame->format = AV_PIX_FMT_YUV420P;
+    frame->format = format;
     frame->width = width;
     frame->height = height;
     checkAv(av_frame_get_buffer(frame.get(), 0), "allocate picture");
     return frame;
 }
 
+// Width and height of a picture's chroma planes.
+int chromaWidth(const AVFrame* f) {
+    return -((-f->width) >> av_pix_fmt_desc_get(AVPixelFormat(f->format))->log2_chroma_w);
+}
+int chromaHeight(const AVFrame* f) {
+    return -((-f->height) >> av_pix_fmt_desc_get(AVPixelFormat(f->format))->log2_chroma_h);
+}
+
 void fillBlack(AVFrame* f) {
-    const int chromaH = (f->height + 1) / 2;
     for (int y = 0; y < f->height; ++y)
         std::memset(f->data[0] + y * f->linesize[0], 16, f->width);
     for (int p = 1; p < 3; ++p)
-        for (int y = 0; y < chromaH; ++y)
-            std::memset(f->data[p] + y * f->linesize[p], 128, (f->width + 1) / 2);
+        for (int y = 0; y < chromaHeight(f); ++y)
+            std::memset(f->data[p] + y * f->linesize[p], 128, chromaWidth(f));
 }
 
 void copyColourTags(AVFrame* dst, const AVFrame* src) {
@@ -42,11 +49,22 @@ void copyColourTags(AVFrame* dst, const AVFrame* src) {
     dst->best_effort_timestamp = src->best_effort_timestamp;
 }
 
+bool isRgb(const AVFrame* f) {
+    return av_pix_fmt_desc_get(AVPixelFormat(f->format))->flags & AV_PIX_FMT_FLAG_RGB;
+}
+
+// True for frames with a colour sample at every pixel: 4:4:4 YUV and RGB.
+bool hasFullChroma(const AVFrame* f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    return d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
+}
+
 } // namespace
 
-PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted)
+PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted,
+                             bool fullChroma)
     : transform_(track.transform), width_(width), height_(height),
-      scaleFilter_(fitted ? SWS_AREA : SWS_BICUBIC) {
+      scaleFilter_(fitted ? SWS_AREA : SWS_BICUBIC), fullChroma_(fullChroma) {
     const double uw = track.uprightWidth(), uh = track.uprightHeight();
     const double scale = std::min(width / std::max(uw, 1.0), height / std::max(uh, 1.0));
     const int sw = fitted ? width : std::clamp(int(std::lround(uw * scale)), 1, width);
@@ -56,59 +74,68 @@ PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height,
     scaledH_ = transform_.swapsAxes() ? sw : sh;
 }
 
-Picture PictureShaper::shape(const AVFrame* decoded) {
-    const bool planar420 =
-        decoded->format == AV_PIX_FMT_YUV420P || decoded->format == AV_PIX_FMT_YUVJ420P;
-    // Settled here, at the source's own size: the picture may come out on
-    // the other side of the line that decides an untagged matrix.
-    const AVColorSpace matrix = yuvMatrixOf(decoded);
-    av::FramePtr scaled;
-    if (planar420 && decoded->width == scaledW_ && decoded->height == scaledH_) {
-        scaled = av::refFrame(decoded);
+av::FramePtr PictureShaper::scaleToSize(const AVFrame* decoded, AVPixelFormat format) {
+    // RGB becomes BT.709 YUV; YUV keeps its matrix, settled here at the
+    // source's own size, since the picture may come out on the other side
+    // of the line that decides an untagged one.
+    const AVColorSpace matrix = isRgb(decoded) ? AVCOL_SPC_BT709 : yuvMatrixOf(decoded);
+    const bool same = decoded->format == format ||
+                      (format == AV_PIX_FMT_YUV420P && decoded->format == AV_PIX_FMT_YUVJ420P) ||
+                      (format == AV_PIX_FMT_YUV444P && decoded->format == AV_PIX_FMT_YUVJ444P);
+    if (same && decoded->width == scaledW_ && decoded->height == scaledH_) {
+        av::FramePtr scaled = av::refFrame(decoded);
         scaled->colorspace = matrix;
-    } else {
-        if (!sws_ || decoded->width != swsSrcW_ || decoded->height != swsSrcH_ ||
-            decoded->format != swsSrcFormat_) {
-            sws_.reset(sws_getContext(decoded->width, decoded->height,
-                                      AVPixelFormat(decoded->format), scaledW_, scaledH_,
-                                      AV_PIX_FMT_YUV420P, scaleFilter_, nullptr, nullptr, nullptr));
-            if (!sws_)
-                throwMediaError(AVERROR(EINVAL), "create scaler");
-            // Same matrix on both sides: only the size, layout and range change.
-            const int* coefficients = sws_getCoefficients(matrix);
-            sws_setColorspaceDetails(sws_.get(), coefficients, isFullRange(decoded), coefficients,
-                                     0, 0, 1 << 16, 1 << 16);
-            swsSrcW_ = decoded->width;
-            swsSrcH_ = decoded->height;
-            swsSrcFormat_ = decoded->format;
-        }
-        scaled = allocPicture(scaledW_, scaledH_);
-        sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
-                  scaled->linesize);
-        copyColourTags(scaled.get(), decoded);
-        scaled->colorspace = matrix;
-        scaled->color_range = AVCOL_RANGE_MPEG;
+        return scaled;
     }
+    if (!sws_ || decoded->width != swsSrcW_ || decoded->height != swsSrcH_ ||
+        decoded->format != swsSrcFormat_ || format != swsDstFormat_) {
+        sws_.reset(sws_getContext(decoded->width, decoded->height, AVPixelFormat(decoded->format),
+                                  scaledW_, scaledH_, format, scaleFilter_, nullptr, nullptr,
+                                  nullptr));
+        if (!sws_)
+            throwMediaError(AVERROR(EINVAL), "create scaler");
+        // Same matrix on both sides: only the size, layout and range change.
+        const int* coefficients = sws_getCoefficients(matrix);
+        sws_setColorspaceDetails(sws_.get(), coefficients, isRgb(decoded) || isFullRange(decoded),
+                                 coefficients, 0, 0, 1 << 16, 1 << 16);
+        swsSrcW_ = decoded->width;
+        swsSrcH_ = decoded->height;
+        swsSrcFormat_ = decoded->format;
+        swsDstFormat_ = format;
+    }
+    av::FramePtr scaled = allocPicture(scaledW_, scaledH_, format);
+    sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
+              scaled->linesize);
+    copyColourTags(scaled.get(), decoded);
+    scaled->colorspace = matrix;
+    scaled->color_range = AVCOL_RANGE_MPEG;
+    return scaled;
+}
+
+Picture PictureShaper::shape(const AVFrame* decoded) {
+    const AVPixelFormat format =
+        fullChroma_ && hasFullChroma(decoded) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    av::FramePtr scaled = isHdr(decoded) ? toneMapper_.toSdr(decoded, scaledW_, scaledH_, format)
+                                         : scaleToSize(decoded, format);
     if (transform_.isIdentity() && covers_)
         return Picture(std::move(scaled));
 
-    av::FramePtr canvas = allocPicture(width_, height_);
+    av::FramePtr canvas = allocPicture(width_, height_, AVPixelFormat(scaled->format));
     copyColourTags(canvas.get(), scaled.get());
-    canvas->format = scaled->format;
     if (!covers_)
         fillBlack(canvas.get());
     transformPlane(transform_, scaled->data[0], scaled->linesize[0], scaledW_, scaledH_,
                    canvas->data[0], canvas->linesize[0]);
     for (int p = 1; p < 3; ++p)
-        transformPlane(transform_, scaled->data[p], scaled->linesize[p], (scaledW_ + 1) / 2,
-                       (scaledH_ + 1) / 2, canvas->data[p], canvas->linesize[p]);
+        transformPlane(transform_, scaled->data[p], scaled->linesize[p], chromaWidth(scaled.get()),
+                       chromaHeight(scaled.get()), canvas->data[p], canvas->linesize[p]);
     return Picture(std::move(canvas));
 }
 
 VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
     : file_(file), track_(file.info().video.value()), timing_(file), sampling_(sampling),
       decoder_(file.stream(track_.streamIndex), sampling.decoderThreads),
-      shaper_(track_, sampling.width, sampling.height, sampling.fitted),
+      shaper_(track_, sampling.width, sampling.height, sampling.fitted, sampling.fullChroma),
       packet_(av::allocPacket()) {
     AVFormatContext* ctx = file_.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)

@@ -10,6 +10,7 @@
 #include "media/frame_timing.h"
 #include "media/input_file.h"
 #include "media/picture.h"
+#include "media/tone_map.h"
 
 #include <optional>
 
@@ -29,22 +30,32 @@ struct SegmentSampling {
     bool fitted = false;
     // Decoding threads; 0 lets libavcodec choose.
     int decoderThreads = 0;
+    // Keep a 4:4:4 or RGB source's full colour resolution (pictures in
+    // 4:4:4) instead of making every picture 4:2:0.
+    bool fullChroma = false;
 };
 
-// Turns decoded frames of one track upright and to the render size.
+// Turns decoded frames of one track upright and to the render size, in
+// SDR: HDR frames are tone-mapped to BT.709 (media/tone_map.h), every other
+// frame keeps its colours.
 class PictureShaper {
   public:
-    PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted = false);
+    PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted = false,
+                  bool fullChroma = false);
     Picture shape(const AVFrame* decoded);
 
   private:
+    av::FramePtr scaleToSize(const AVFrame* decoded, AVPixelFormat format);
+
     DisplayTransform transform_;
     int width_, height_;
     int scaledW_, scaledH_; // picture size before turning upright
     bool covers_;           // the picture fills the whole render size
     int scaleFilter_;
+    bool fullChroma_;
     av::SwsPtr sws_;
-    int swsSrcW_ = 0, swsSrcH_ = 0, swsSrcFormat_ = -1;
+    int swsSrcW_ = 0, swsSrcH_ = 0, swsSrcFormat_ = -1, swsDstFormat_ = -1;
+    ToneMapper toneMapper_;
 };
 
 class VideoSegmentReader {

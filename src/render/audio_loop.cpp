@@ -1,7 +1,6 @@
 #include "render/audio_loop.h"
 
 #include "media/error.h"
-#include "media/file_util.h"
 #include "render/audio_writer.h"
 
 #include <algorithm>
@@ -14,13 +13,16 @@ namespace {
 constexpr int64_t kLeadFrames = 2112;
 constexpr int64_t kTailFrames = 1984;
 constexpr int64_t kBitRate = 128000;
+// The slowest a video is written: a second a frame at the lowest speed.
+constexpr double kMinOutputRate = 0.01;
 
 } // namespace
 
 AudioLoopLayout audioLoopLayout(double sampleRate, std::size_t sequenceLength, double outputRate) {
     AudioLoopLayout layout;
     layout.loop = std::max<int64_t>(
-        std::llround(sampleRate * double(sequenceLength) / std::max(outputRate, 1.0)), 1);
+        std::llround(sampleRate * double(sequenceLength) / std::max(outputRate, kMinOutputRate)),
+        1);
     layout.lead = std::min(kLeadFrames, layout.loop - 1);
     layout.tail = layout.loop > 1 ? kTailFrames : 0;
     return layout;
@@ -87,8 +89,7 @@ SampleTime writeAudioLoopFile(const SegmentAudio& audio, const std::vector<int>&
                               double frameRate, double outputRate,
                               const std::filesystem::path& path, const ProgressCallback& progress,
                               std::stop_token stop) {
-    removeFileIfExists(path);
-    AacFileWriter writer(path, audio.sampleRate, audio.channelCount, kBitRate);
+    AacFileWriter writer(path, audio.sampleRate, audio.channelCount, kBitRate, audio.channelMask);
     const SampleTime offset = writeAudioLoop(
         audio, sequence, frameRate, outputRate,
         [&](std::span<const float> interleaved, int64_t) { writer.write(interleaved); }, progress,

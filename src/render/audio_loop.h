@@ -39,7 +39,8 @@ struct AudioLoopLayout {
     int64_t total() const { return lead + loop + tail; }
 };
 
-// T = max(round(sampleRate * sequenceLength / max(outputRate, 1)), 1).
+// T = max(round(sampleRate * sequenceLength / outputRate), 1): as long as the
+// video, at any output rate (outputRate is at least 0.01).
 AudioLoopLayout audioLoopLayout(double sampleRate, std::size_t sequenceLength, double outputRate);
 
 // Receives `interleaved.size() / channelCount` consecutive frames of the
@@ -62,8 +63,8 @@ SampleTime writeAudioLoop(const SegmentAudio& audio, const std::vector<int>& seq
                           const ProgressCallback& progress, std::stop_token stop = {});
 
 // Writes the audio loop as an AAC file (".m4a", FFmpeg's own AAC encoder at
-// 128000 bit/s, the source's rate and channel count) at `path`, replacing any
-// file there, and returns the alignment offset as writeAudioLoop does. The
+// 128000 bit/s, the rate and channels of `audio`) at `path`, overwriting any
+// file there in place, and returns the alignment offset as writeAudioLoop does. The
 // file's timeline hides the encoder's priming samples, so the offset counts
 // from the first frame the encoder was given. Errors: see writeAudioLoop and
 // AacFileWriter.

@@ -2,6 +2,7 @@
 
 #include "media/decoder.h"
 #include "media/error.h"
+#include "media/sound_converter.h"
 #include "render/render_types.h"
 
 #include <algorithm>
@@ -16,60 +17,6 @@ namespace {
 // (AAC, MP3, Opus, Vorbis) need a packet or more of history before their
 // output is right; half a second covers every one of them.
 constexpr double kPreRollSeconds = 0.5;
-
-// Converts decoded frames to interleaved float at the frame's own rate and
-// layout; rebuilt when a stream changes format midway.
-class FloatConverter {
-  public:
-    FloatConverter() = default;
-    FloatConverter(const FloatConverter&) = delete;
-    FloatConverter& operator=(const FloatConverter&) = delete;
-    ~FloatConverter() { av_channel_layout_uninit(&layout_); }
-
-    // Appends the frame's samples to `out` as interleaved floats.
-    void convert(const AVFrame* frame, int channelCount, std::vector<float>& out) {
-        if (!swr_ || frame->format != format_ || frame->sample_rate != rate_ ||
-            av_channel_layout_compare(&frame->ch_layout, &layout_) != 0)
-            configure(frame, channelCount);
-        const std::size_t at = out.size();
-        out.resize(at + std::size_t(frame->nb_samples) * channelCount);
-        uint8_t* dst[] = {reinterpret_cast<uint8_t*>(out.data() + at)};
-        const int converted =
-            swr_convert(swr_.get(), dst, frame->nb_samples,
-                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        if (converted < 0)
-            throw kavloError(kAudioSamplesUndecodable, "Could not decode audio samples.");
-        out.resize(at + std::size_t(converted) * channelCount);
-    }
-
-  private:
-    void configure(const AVFrame* frame, int channelCount) {
-        av_channel_layout_uninit(&layout_);
-        if (av_channel_layout_copy(&layout_, &frame->ch_layout) < 0)
-            throw kavloError(kAudioSamplesUndecodable, "Could not decode audio samples.");
-        format_ = frame->format;
-        rate_ = frame->sample_rate;
-        // The output keeps the track's channel count; only a stream that
-        // changes its layout midway gets remixed to it.
-        AVChannelLayout outLayout{};
-        if (frame->ch_layout.nb_channels == channelCount)
-            av_channel_layout_copy(&outLayout, &frame->ch_layout);
-        else
-            av_channel_layout_default(&outLayout, channelCount);
-        SwrContext* raw = nullptr;
-        const int ret = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_FLT, rate_, &layout_,
-                                            AVSampleFormat(format_), rate_, 0, nullptr);
-        av_channel_layout_uninit(&outLayout);
-        swr_.reset(raw);
-        if (ret < 0 || swr_init(swr_.get()) < 0)
-            throw kavloError(kAudioSamplesUndecodable, "Could not decode audio samples.");
-    }
-
-    av::SwrPtr swr_;
-    int format_ = -1;
-    int rate_ = 0;
-    AVChannelLayout layout_{};
-};
 
 // Collects decoded samples at their place in the segment: frame i of the
 // result is source sample frame firstFrame + i.
@@ -115,23 +62,6 @@ class SegmentCollector {
     std::vector<float> samples_;
 };
 
-// Seeks the track to a packet at or before `seconds`. A target at or before
-// the start asks for a time before the first packet: FFmpeg's MP4 demuxer
-// applies the encoder's priming skip to whichever packet a seek to time zero
-// lands on, and that is the first real packet, not the priming packet before
-// it, so a seek to exactly zero would silence the first 1024 samples.
-void seekBefore(InputFile& file, int streamIndex, double seconds) {
-    if (seconds > 0) {
-        file.seek(streamIndex, seconds);
-        return;
-    }
-    try {
-        file.seek(streamIndex, -1.0);
-    } catch (const Error&) {
-        file.seek(streamIndex, 0.0);
-    }
-}
-
 } // namespace
 
 std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, double trimEnd,
@@ -145,8 +75,10 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
     if (!avcodec_find_decoder(stream->codecpar->codec_id))
         throw kavloError(kAudioUnreadable, "Could not read audio.");
 
-    const int rate = track->sampleRate;
-    const int channels = track->channelCount;
+    // The sound is kept in the form the output will carry.
+    const AacSoundFormat format = aacSoundFormatFor(track->sampleRate, stream->codecpar->ch_layout);
+    const int rate = format.sampleRate;
+    const int channels = format.channelCount;
     const double startSeconds = std::max(trimStart, 0.0);
     const double rangeSeconds = std::max(trimEnd - trimStart, 0.001);
     const int64_t firstFrame = std::llround(startSeconds * rate);
@@ -158,22 +90,23 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
     AVFormatContext* ctx = file.context();
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
         ctx->streams[i]->discard = int(i) == track->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    seekBefore(file, track->streamIndex, startSeconds - kPreRollSeconds);
+    file.seek(track->streamIndex, startSeconds - kPreRollSeconds);
 
     Decoder decoder(stream, 1);
-    FloatConverter converter;
+    SoundConverter converter(format);
     SegmentCollector collector(firstFrame, frameCount, channels, tolerance);
     av::PacketPtr packet = av::allocPacket();
     av::FramePtr frame = av::allocFrame();
     std::vector<float> converted;
     auto receiveAll = [&] {
         while (decoder.receive(frame.get())) {
+            converted.clear();
+            const int64_t lead = converter.convert(frame.get(), converted);
             std::optional<int64_t> at;
             if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
                 at = std::llround(file.toSeconds(track->streamIndex, frame->best_effort_timestamp) *
-                                  rate);
-            converted.clear();
-            converter.convert(frame.get(), channels, converted);
+                                  rate) -
+                     lead;
             collector.add(at, converted);
             av_frame_unref(frame.get());
         }
@@ -183,6 +116,9 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
         if (!file.readPacket(packet.get(), track->streamIndex)) {
             decoder.send(nullptr);
             receiveAll();
+            converted.clear();
+            converter.flush(converted);
+            collector.add(std::nullopt, converted);
             break;
         }
         while (!decoder.send(packet.get()))
@@ -195,7 +131,7 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
         throw kavloError(kAudioReadFailed, "Audio read failed.");
     if (samples.size() < std::size_t(channels))
         return std::nullopt;
-    return SegmentAudio{rate, channels, std::move(samples)};
+    return SegmentAudio{rate, channels, std::move(samples), format.channelMask};
 }
 
 } // namespace kavlo

@@ -9,13 +9,16 @@
 
 namespace kavlo {
 
-// The segment's sound at the source's own rate and channel count.
+// The segment's sound in the form the output's AAC carries (see
+// aacSoundFormatFor): the source's rate and channels where AAC takes them.
 struct SegmentAudio {
     int sampleRate = 0;   // sample frames per second
     int channelCount = 0; // at least 1
     // Interleaved 32-bit float PCM: frame 0 channel 0, frame 0 channel 1, ...
     // Always a whole number of frames.
     std::vector<float> samples;
+    // The channels' native-order layout; 0 for the usual one of channelCount.
+    uint64_t channelMask = 0;
 
     int64_t frameCount() const { return channelCount ? int64_t(samples.size()) / channelCount : 0; }
 };
@@ -28,7 +31,10 @@ struct SegmentAudio {
 // MOV) and within half a tick where they are coarser (Matroska and WebM count
 // milliseconds: at most 22 frames at 44100 Hz). A stretch the track does not
 // cover inside the range comes out silent so later frames keep their place.
-// Only the sample format changes: rate and channel count stay the source's.
+// Rate and channels are the source's where AAC can carry them; otherwise
+// the sound is resampled to 48000 Hz, or mixed down to stereo from more than
+// eight channels. Decoded frames whose rate or layout differ from the
+// track's header are converted to it.
 //
 // Returns nothing when the file has no audio track or the range holds no
 // sample frame of it (it lies beyond the end of the sound). Throws Error with

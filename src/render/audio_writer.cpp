@@ -9,10 +9,10 @@
 namespace kavlo {
 
 AacFileWriter::AacFileWriter(const std::filesystem::path& path, int sampleRate, int channelCount,
-                             int64_t bitRate)
+                             int64_t bitRate, uint64_t channelMask)
     // "ipod" is libavformat's name for the .m4a flavour of MP4.
     : muxer_(path.string(), "ipod", /*fastStart=*/false),
-      encoder_(sampleRate, channelCount, bitRate, muxer_.needsGlobalHeader()),
+      encoder_(sampleRate, channelCount, bitRate, muxer_.needsGlobalHeader(), channelMask),
       channels_(channelCount), frameSize_(encoder_.frameSize()), packet_(av::allocPacket()) {
     stream_ = muxer_.addStream(encoder_.context(), AVRational{1, sampleRate});
     // Counting the edit list in sample frames keeps the file's length exact.

@@ -15,8 +15,9 @@ class AacFileWriter {
   public:
     // Creates the file (FFmpeg's errors pass through; an encoder that cannot
     // be opened for this rate and channel count among them).
+    // channelMask as for AacEncoder.
     AacFileWriter(const std::filesystem::path& path, int sampleRate, int channelCount,
-                  int64_t bitRate);
+                  int64_t bitRate, uint64_t channelMask = 0);
 
     // Encodes whole frames of interleaved samples. Throws Error code 18 when
     // a sample buffer cannot be created, 17 when its format cannot be set,

@@ -6,10 +6,21 @@
 #include <algorithm>
 #include <cmath>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace kavlo {
 
 namespace {
 constexpr double kManyPictureBytes = 1e9;
+
+// True for a stream with a colour sample at every pixel: 4:4:4 YUV or RGB.
+bool hasFullChroma(const AVStream* stream) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(stream->codecpar->format));
+    return d && d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
+}
+
 } // namespace
 
 RenderSize computeRenderSize(const VideoTrackInfo& track) {
@@ -19,7 +30,7 @@ RenderSize computeRenderSize(const VideoTrackInfo& track) {
 }
 
 int64_t expectedFrameCount(double trimStart, double trimEnd, double frameRate) {
-    return std::max<int64_t>(std::llround((trimEnd - trimStart) * frameRate), 2);
+    return std::max<int64_t>(std::llround((trimEnd - trimStart) * std::max(frameRate, 1.0)), 2);
 }
 
 RenderSize fitRenderSize(RenderSize size, RenderSize box) {
@@ -33,24 +44,25 @@ RenderSize fitRenderSize(RenderSize size, RenderSize box) {
     return {side(size.width, box.width), side(size.height, box.height)};
 }
 
-SegmentPlan planSegment(const InputFile& file, double trimStart, double trimEnd,
-                        double (*samplingRate)(double nominalFrameRate), RenderSize maxSize) {
+SegmentPlan planSegment(InputFile& file, double trimStart, double trimEnd, RenderSize maxSize,
+                        bool fullChroma) {
     const std::optional<VideoTrackInfo>& track = file.info().video;
     if (!track)
         throw kavloError(kNoVideoTrack, "No video track");
     SegmentPlan plan;
     plan.trimStart = trimStart;
     plan.trimEnd = trimEnd;
-    plan.frameRate = samplingRate(track->nominalFrameRate());
+    plan.frameRate = samplingFrameRate(track->nominalFrameRate());
     const RenderSize full = computeRenderSize(*track);
     plan.size = fitRenderSize(full, maxSize);
     plan.fitted = plan.size != full;
     plan.expected = expectedFrameCount(trimStart, trimEnd, plan.frameRate);
+    plan.fullChroma = fullChroma && hasFullChroma(file.stream(track->streamIndex));
     // Each frame-decoding thread keeps pictures of its own in flight: about
     // 90 MB at 2160p, where a render that holds gigabytes of pictures can
     // least afford them. The encoder is then the slower by far, so one
     // decoding thread still keeps ahead of it.
-    const double pictureBytes = 1.5 * plan.size.width * plan.size.height;
+    const double pictureBytes = plan.pictureBytes();
     if (pictureBytes * double(plan.expected) > kManyPictureBytes)
         plan.decoderThreads = 1;
     return plan;
@@ -65,7 +77,8 @@ SegmentPictureReader::SegmentPictureReader(InputFile& file, const SegmentPlan& p
                                    plan.size.width,
                                    plan.size.height,
                                    plan.fitted,
-                                   plan.decoderThreads};
+                                   plan.decoderThreads,
+                                   plan.fullChroma};
     try {
         reader_.emplace(file, sampling);
     } catch (const Error& e) {
@@ -103,13 +116,14 @@ std::optional<Picture> SegmentPictureReader::next() {
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
-                                       std::stop_token stop) {
+                                       std::stop_token stop, bool fullChroma) {
     SegmentPlan plan;
     plan.trimStart = trimStart;
     plan.trimEnd = trimEnd;
     plan.frameRate = frameRate;
     plan.size = {width, height};
     plan.expected = expectedFrameCount(trimStart, trimEnd, frameRate);
+    plan.fullChroma = fullChroma;
     SegmentPictureReader reader(file, plan);
     std::vector<Picture> frames;
     // What a sane segment holds; a header that claims an absurd rate must
@@ -124,17 +138,22 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
     return frames;
 }
 
+double samplingFrameRate(double nominalFrameRate) {
+    return nominalFrameRate > 0 ? std::max(nominalFrameRate, 1.0) : 30.0;
+}
+
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
-                              double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop, std::optional<uint64_t> availableMemory) {
-    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, samplingRate);
-    checkRenderMemory(plan.expected, plan.size.width, plan.size.height, availableMemory);
+                              std::stop_token stop, bool fullChroma,
+                              std::optional<uint64_t> availableMemory) {
+    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, {}, fullChroma);
+    checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height, availableMemory);
     RenderFrames out;
     out.frameRate = plan.frameRate;
     out.size = plan.size;
-    out.pictures = readSegmentFrames(file, trimStart, trimEnd, plan.frameRate, plan.size.width,
-                                     plan.size.height, progress, progressShare, stop);
+    out.pictures =
+        readSegmentFrames(file, trimStart, trimEnd, plan.frameRate, plan.size.width,
+                          plan.size.height, progress, progressShare, stop, plan.fullChroma);
     checkEnoughFrames(out.pictures.size());
     return out;
 }

@@ -18,8 +18,13 @@ namespace kavlo {
 // 1281x721 gives 1280x720.
 RenderSize computeRenderSize(const VideoTrackInfo& track);
 
-// E = max(round((trimEnd - trimStart) * frameRate), 2): how many pictures a
-// segment read at frameRate may give.
+// The rate a track is sampled at: its nominal rate, at least 1 (30 when it
+// states none). Steps of a slower track would leave a selection of the
+// shortest length, a second, without two pictures to loop.
+double samplingFrameRate(double nominalFrameRate);
+
+// E = max(round((trimEnd - trimStart) * rate), 2) with rate = max(frameRate,
+// 1): how many pictures a segment read at frameRate may give.
 int64_t expectedFrameCount(double trimStart, double trimEnd, double frameRate);
 
 // `size` scaled down to fit inside `box`, keeping its shape as closely as
@@ -40,14 +45,22 @@ struct SegmentPlan {
     int64_t expected = 2;
     // See SegmentSampling::decoderThreads.
     int decoderThreads = 0;
+    // Pictures keep the source's 4:4:4 colour (asked for, and the source
+    // has it; see SegmentSampling::fullChroma).
+    bool fullChroma = false;
+
+    // The bytes of one picture, and how many 4:2:0 pictures of this size
+    // the segment's pictures weigh as (4:4:4 ones weigh two).
+    double pictureBytes() const { return (fullChroma ? 3.0 : 1.5) * size.width * size.height; }
+    int64_t memoryFrames() const { return fullChroma ? 2 * expected : expected; }
 };
 
 // The plan for reading [trimStart, trimEnd] of the file's video track,
-// sampled at samplingRate(nominal frame rate), at the track's render size
-// or, when that is larger than `maxSize`, fitted inside it. Throws code 1
-// when the file has no video track.
-SegmentPlan planSegment(const InputFile& file, double trimStart, double trimEnd,
-                        double (*samplingRate)(double nominalFrameRate), RenderSize maxSize = {});
+// sampled at samplingFrameRate(nominal frame rate), at the track's render
+// size or, when that is larger than `maxSize`, fitted inside it; fullChroma
+// as for readSegmentFrames. Throws code 1 when the file has no video track.
+SegmentPlan planSegment(InputFile& file, double trimStart, double trimEnd, RenderSize maxSize = {},
+                        bool fullChroma = false);
 
 // Reads a segment's pictures one at a time; what readSegmentFrames collects.
 class SegmentPictureReader {
@@ -69,13 +82,14 @@ class SegmentPictureReader {
 };
 
 // Reads the segment [trimStart, trimEnd] of the file's video track sampled at
-// frameRate: at most E = expectedFrameCount() pictures, fewer when the track
-// ends first. Reports progress from 0 to
-// progressShare. Throws Cancelled when `stop` is requested.
+// rate = max(frameRate, 1): at most E = expectedFrameCount() pictures, fewer
+// when the track ends first. Reports progress from 0 to progressShare.
+// Pictures are 4:2:0, or with fullChroma 4:4:4 where the source has that
+// resolution. Throws Cancelled when `stop` is requested.
 std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double trimEnd,
                                        double frameRate, int width, int height,
                                        const ProgressCallback& progress, double progressShare,
-                                       std::stop_token stop = {});
+                                       std::stop_token stop = {}, bool fullChroma = false);
 
 // A segment ready to render: its pictures upright at the full render size.
 struct RenderFrames {
@@ -84,16 +98,16 @@ struct RenderFrames {
     double frameRate = 0; // the rate they were sampled at
 };
 
-// Reads the segment of the file's video track as planned by planSegment
-// (full size). Throws code 1 when the file has no video track, code 30
+// Reads the segment of the file's video track, sampled at
+// samplingFrameRate(nominal frame rate); fullChroma as for
+// readSegmentFrames. Throws code 1 when the file has no video track, code 30
 // before reading when the segment's pictures would need more memory than is
-// available (`availableMemory`, or what the machine has free when not
-// given; see memory_budget.h), and code 4 when the segment gives fewer than
-// two pictures.
+// available (`availableMemory`, or what the machine has free when not given;
+// see memory_budget.h), and code 4 when the segment gives fewer than two
+// pictures.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
-                              double (*samplingRate)(double nominalFrameRate),
                               const ProgressCallback& progress, double progressShare,
-                              std::stop_token stop,
+                              std::stop_token stop, bool fullChroma = false,
                               std::optional<uint64_t> availableMemory = std::nullopt);
 
 // Throws code 4 when a segment gave fewer than two pictures.

@@ -23,6 +23,16 @@ using ColourMapPtr = std::unique_ptr<ColorMapObject, ColourMapDeleter>;
 // A canvas value no palette colour has, so the first frame differs everywhere.
 constexpr uint32_t kNothingShown = 0xff000000;
 
+// Squared RGB distance of two canvas values; huge against kNothingShown.
+int distance(uint32_t a, uint32_t b) {
+    if ((a | b) & kNothingShown)
+        return a == b ? 0 : 1 << 30;
+    const int dr = int(a >> 16) - int(b >> 16);
+    const int dg = int((a >> 8) & 0xff) - int((b >> 8) & 0xff);
+    const int db = int(a & 0xff) - int(b & 0xff);
+    return dr * dr + dg * dg + db * db;
+}
+
 [[noreturn]] void throwCreateFailed() {
     throw kavloError(kGifCreateFailed, "Could not create GIF file");
 }
@@ -70,8 +80,8 @@ void GifWriter::GifCloser::operator()(GifFileType* gif) const noexcept {
     EGifCloseFile(gif, &error);
 }
 
-GifWriter::GifWriter(const std::filesystem::path& path, int width, int height)
-    : width_(width), height_(height) {
+GifWriter::GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance)
+    : width_(width), height_(height), keepDistance_(std::max(keepDistance, 0)) {
     if (width < 1 || height < 1 || width > 0xffff || height > 0xffff)
         throwCreateFailed();
     file_.reset(std::fopen(path.c_str(), "wb"));
@@ -120,18 +130,25 @@ void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
     }
     const auto transparent = static_cast<uint8_t>(frame.palette.size());
 
+    // Whether the pixel's new colour is close enough to what is shown.
+    const int keep = keepDistance_;
+    auto stays = [&](uint8_t index, uint32_t shown) {
+        const uint32_t colour = colours[index];
+        return colour == shown || (keep > 0 && distance(colour, shown) <= keep);
+    };
+
     // The rectangle that holds every pixel changing on screen.
     int left = width_, top = height_, right = -1, bottom = -1;
     for (int y = 0; y < height_; ++y) {
         const uint8_t* row = frame.pixels.data() + std::size_t(y) * width_;
         const uint32_t* shown = canvas_.data() + std::size_t(y) * width_;
         int x = 0;
-        while (x < width_ && colours[row[x]] == shown[x])
+        while (x < width_ && stays(row[x], shown[x]))
             ++x;
         if (x == width_)
             continue;
         int last = width_ - 1;
-        while (colours[row[last]] == shown[last])
+        while (stays(row[last], shown[last]))
             --last;
         left = std::min(left, x);
         right = std::max(right, last);
@@ -152,13 +169,12 @@ void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
         uint32_t* shown = canvas_.data() + offset;
         uint8_t* out = rect_.data() + std::size_t(y) * rectWidth;
         for (int x = 0; x < rectWidth; ++x) {
-            const uint32_t colour = colours[row[x]];
-            if (colour == shown[x]) {
+            if (stays(row[x], shown[x])) {
                 out[x] = transparent;
                 anyTransparent = true;
             } else {
                 out[x] = row[x];
-                shown[x] = colour;
+                shown[x] = colours[row[x]];
             }
         }
     }

@@ -3,7 +3,11 @@
 // Each frame is stored as the smallest rectangle that holds every pixel the
 // viewer does not already show, with the pixels inside it that it does show
 // written transparent; frames are never disposed, so what a viewer composes
-// is exactly the sequence of pictures added. One thread writes a file.
+// is the sequence of pictures added. A pixel whose new colour lies within
+// `keepDistance` of the colour already shown is left as shown: dithering
+// scatters neighbouring palette colours differently over every picture, and
+// redrawing that noise costs most of a file while it changes nothing one
+// sees. One thread writes a file.
 #pragma once
 
 #include "render/gif_quantizer.h"
@@ -19,8 +23,11 @@ namespace kavlo {
 
 class GifWriter {
   public:
-    // Creates (or truncates) the file. Throws Error code 7 when it cannot.
-    GifWriter(const std::filesystem::path& path, int width, int height);
+    // Creates (or truncates) the file. keepDistance: the largest squared
+    // RGB distance (dr^2 + dg^2 + db^2) between a new colour and the one
+    // shown at which the shown one stays; 0 redraws every change. Throws
+    // Error code 7 when it cannot.
+    GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance = 0);
     ~GifWriter();
     GifWriter(const GifWriter&) = delete;
     GifWriter& operator=(const GifWriter&) = delete;
@@ -49,6 +56,7 @@ class GifWriter {
     void writeImage(const IndexedFrame& frame, int delay);
 
     int width_, height_;
+    int keepDistance_;
     std::unique_ptr<std::FILE, FileCloser> file_;
     std::unique_ptr<GifFileType, GifCloser> gif_;
     GifPalette globalPalette_;

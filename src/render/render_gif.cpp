@@ -19,12 +19,6 @@ namespace {
 
 constexpr double kReadShare = 0.45;
 
-// A GIF is sampled at no fewer than one picture a second; a track that
-// states no rate is sampled at 30.
-double gifSamplingRate(double nominalFrameRate) {
-    return nominalFrameRate > 0 ? std::max(nominalFrameRate, 1.0) : 30.0;
-}
-
 int workerCount(int requested) {
     if (requested > 0)
         return requested;
@@ -40,8 +34,9 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
     checkOutputIsNotSource(sourcePath, outputPath);
     PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
-    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, gifSamplingRate, progress,
-                                            kReadShare, stop, options.availableMemory);
+    // Colours for the palette come from the source's full colour resolution.
+    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
+                                            /*fullChroma=*/true, options.availableMemory);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;
@@ -65,7 +60,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         lastShowing[shown[k]] = k;
     }
 
-    GifWriter writer(output.path(), size.width, size.height);
+    GifWriter writer(output.path(), size.width, size.height, options.colour.keepDistance);
 
     const GifColourSettings& colour = options.colour;
     std::vector<int> learnt;

@@ -3,6 +3,7 @@
 #include "media/error.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
+#include "media/temporary_file.h"
 #include "render/audio_loop.h"
 #include "render/audio_reader.h"
 #include "render/final_mp4.h"
@@ -11,6 +12,7 @@
 #include "render/ping_pong.h"
 #include "render/segment_feed.h"
 #include "render/video_writer.h"
+#include "render/written_rate.h"
 
 #include <algorithm>
 #include <exception>
@@ -116,10 +118,6 @@ SampleTime writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
 
 } // namespace
 
-double samplingFrameRate(double nominalFrameRate) {
-    return nominalFrameRate > 0 ? nominalFrameRate : 30.0;
-}
-
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,
                                  double trimEnd, double speed, int loops,
@@ -128,9 +126,9 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     checkOutputIsNotSource(sourcePath, outputPath);
     PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
-    const SegmentPlan plan =
-        planSegment(source, trimStart, trimEnd, samplingFrameRate, options.fitWithin);
-    checkRenderMemory(plan.expected, plan.size.width, plan.size.height, options.availableMemory);
+    const SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin);
+    checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
+                      options.availableMemory);
 
     // The sound is read first, in a moment; the feed then has the file to
     // itself. A failure to read it counts only after the picture's own.
@@ -174,6 +172,9 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     SampleTime offset;
     for (;;) {
         const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
+        const WrittenFrames shown =
+            capWrittenRate(sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
+                           maxWrittenFrameRate(plan.size.width, plan.size.height));
         auto pictureSource = [&](std::stop_token token) -> PictureAt {
             return [&feed, token](int index) -> const Picture& {
                 const Picture* picture = feed.waitFor(index, token);
@@ -184,8 +185,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         };
         auto writeVideo = [&](const std::filesystem::path& path, std::stop_token token) {
             writePingPongVideo(
-                pictureSource(token), sequence, path, plan.size.width, plan.size.height, outputRate,
-                [&](double p) { overall.writing(p); }, token, options.video);
+                pictureSource(token), shown.sequence, path, plan.size.width, plan.size.height,
+                shown.rate, [&](double p) { overall.writing(p); }, token, options.video);
         };
         bool written = true;
         try {
@@ -199,8 +200,9 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                         // the sound is needed only at the end.
                         if (feed.waitForEnd(token) != frameCount)
                             return SampleTime{}; // written again with the right count
-                        return writeAudioLoopFile(*audio, sequence, plan.frameRate, outputRate,
-                                                  audioFile->path(), soundProgress, token);
+                        return writeAudioLoopFile(*audio, sequence, plan.frameRate,
+                                                  shown.sequenceRate, audioFile->path(),
+                                                  soundProgress, token);
                     },
                     overall.share(kVideoWrittenWithSound, kAudioWritten), stop);
             }

@@ -25,8 +25,10 @@ struct RenderOptions {
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate
-// (30 when it has none), and writes the ping-pong sequence to outputPath at
-// frameRate * max(speed, 0.01) frames per second. loops below 1 count as 1.
+// (at least 1; 30 when it has none), and writes the ping-pong sequence to
+// outputPath at frameRate * max(speed, 0.01) frames per second, or, above
+// the cap of written_rate.h, at most that many with pictures left out
+// evenly. loops below 1 count as 1.
 //
 // When the source has sound, the MP4 carries an AAC track that follows the
 // picture forward and backward (see audio_loop.h). Picture and sound are
@@ -56,9 +58,5 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop = {},
                                  const RenderOptions& options = {});
-
-// The sampling rate for a track's nominal rate: the rate itself, or 30 when
-// the track does not state one.
-double samplingFrameRate(double nominalFrameRate);
 
 } // namespace kavlo

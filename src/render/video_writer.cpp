@@ -1,7 +1,6 @@
 #include "render/video_writer.h"
 
 #include "media/error.h"
-#include "media/file_util.h"
 #include "media/muxer.h"
 #include "render/ping_pong.h"
 
@@ -40,7 +39,6 @@ void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequ
                         const H264Settings& settings) {
     if (sequence.empty())
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
-    removeFileIfExists(outputPath);
 
     width &= ~1;
     height &= ~1;

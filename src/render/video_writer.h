@@ -22,8 +22,9 @@ using PictureAt = std::function<const Picture&(int index)>;
 // later timestamps: each cycle starts with an IDR frame and refers to nothing
 // outside itself, so the file decodes to the same pictures as encoding every
 // position would. Reports (i + 1) / sequence length after each position.
-// An existing file at outputPath is replaced. Pictures are asked for in
-// sequence order, the first before the file is created.
+// An existing file at outputPath is overwritten in place (a temporary file
+// made for it keeps its lock). Pictures are asked for in sequence order, the
+// first before the file is opened.
 void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress,

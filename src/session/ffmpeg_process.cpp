@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <unistd.h>
@@ -52,9 +53,21 @@ class Tail {
     bool cut_ = false;
 };
 
+// FFmpeg starts a line with the component that logged it and that
+// component's address ("[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] "),
+// nested ones one after another: internals that mean nothing to a reader.
+QString withoutLogContext(const QString& text) {
+    static const QRegularExpression context(
+        QStringLiteral(R"(^(?:\[[^\[\]\n]* @ (?:0x)?[0-9a-fA-F]+\] *)+)"),
+        QRegularExpression::MultilineOption);
+    QString result = text;
+    result.remove(context);
+    return result;
+}
+
 QString failureText(const QByteArray& errorOutput) {
     QStringDecoder decoder(QStringConverter::Utf8);
-    const QString text = QString(decoder.decode(errorOutput)).trimmed();
+    const QString text = withoutLogContext(QString(decoder.decode(errorOutput))).trimmed();
     if (decoder.hasError() || text.isEmpty())
         return QStringLiteral("ffmpeg conversion failed.");
     return text;

@@ -36,7 +36,9 @@ inline constexpr qsizetype kKeptErrorOutputBytes = 64 * 1024;
 //  - Error(kProcessDomain, ...) when the program cannot be started;
 //  - Error("Kavlo", exit status, the trimmed error output, or "ffmpeg
 //    conversion failed." when there is none) when it exits otherwise (a
-//    crash counts with the signal number as its status);
+//    crash counts with the signal number as its status). FFmpeg's log
+//    context ("[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55...] ") is dropped from the
+//    start of each line: the words after it are the reason;
 //  - Cancelled when `stop` is requested: the child is killed and waited for
 //    first, so it never writes on after the caller has moved on.
 void runFFmpeg(const std::filesystem::path& program, const QStringList& arguments,

@@ -18,10 +18,13 @@ class FilePanels {
     // Modal open panel: one file, no directories, the accepted video types
     // (video_files.h). nullopt when the user cancels.
     virtual std::optional<std::filesystem::path> chooseVideoFile() = 0;
-    // Modal save panel for `format` with `proposedName` in the name field.
-    // nullopt when the user cancels.
-    virtual std::optional<std::filesystem::path> chooseSaveLocation(const QString& proposedName,
-                                                                    ExportFormat format) = 0;
+    // Modal save panel for `format` with `proposedName` in the name field,
+    // showing `folder` (the folder of the video the user opened; none for
+    // the bundled example, which lives among the program's files). nullopt
+    // when the user cancels.
+    virtual std::optional<std::filesystem::path>
+    chooseSaveLocation(const QString& proposedName,
+                       const std::optional<std::filesystem::path>& folder, ExportFormat format) = 0;
 };
 
 } // namespace kavlo

@@ -36,11 +36,16 @@ void Model::startExport(ExportFormat format, int loops) {
         return;
     track(events::exportSelected(
         {.format = format, .loops = loops, .speed = exportSpeed_, .loopSeconds = end_ - start_}));
-    const QString name = proposedExportName(originalSource_.value_or(*url_), format);
+    const std::filesystem::path opened = originalSource_.value_or(*url_);
+    const QString name = proposedExportName(opened, format);
+    std::optional<std::filesystem::path> folder;
+    std::error_code ec;
+    if (opened != exampleVideo_)
+        folder = std::filesystem::absolute(opened, ec).parent_path();
     // Modal: events run meanwhile, so everything is read again afterwards.
     const QPointer<Model> self(this);
     const std::optional<std::filesystem::path> destination =
-        panels_->chooseSaveLocation(name, format);
+        panels_->chooseSaveLocation(name, folder, format);
     if (!self)
         return;
     if (!destination) {

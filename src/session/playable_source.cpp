@@ -3,9 +3,11 @@
 #include "core/error.h"
 #include "core/error_codes.h"
 #include "media/decoder.h"
+#include "media/error.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
 #include "session/ffmpeg_process.h"
+#include "session/file_paths.h"
 
 #include <QFile>
 
@@ -95,8 +97,11 @@ bool hasDecodableVideo(const fs::path& file) {
         Decoder decoder(input.stream(video->streamIndex), 1);
         return true;
     } catch (const Error& e) {
-        // Converting cannot make a picture smaller: say so instead.
-        if (e.domain() == kKavloDomain && e.code() == kPictureTooLarge)
+        // Converting cannot make a picture smaller, nor read a file that is
+        // not there or not readable: say so instead.
+        if ((e.domain() == kKavloDomain && e.code() == kPictureTooLarge) ||
+            (e.domain() == kMediaDomain &&
+             (e.code() == AVERROR(ENOENT) || e.code() == AVERROR(EACCES))))
             throw;
         return false;
     }
@@ -144,8 +149,18 @@ PlayableSource resolvePlayableSource(const fs::path& file, const StatusCallback&
 
     if (status)
         status(QStringLiteral("Converting unsupported codec..."));
-    std::optional<fs::path> encoded =
-        convert(*ffmpeg, input.text(), reencodeArguments, tempDir, stop);
+    std::optional<fs::path> encoded;
+    try {
+        encoded = convert(*ffmpeg, input.text(), reencodeArguments, tempDir, stop);
+    } catch (const Error& e) {
+        // The converter names its input by the path it was given, which may
+        // be a link of ours; the user knows the file by its name.
+        if (e.domain() != kKavloDomain || input.text().isEmpty())
+            throw;
+        throw kavloError(e.code(), QString::fromStdString(e.message())
+                                       .replace(input.text(), displayName(file))
+                                       .toStdString());
+    }
     if (!encoded)
         throw kavloError(kConvertedFileUnreadable, "Converted file could not be opened.");
     return {*encoded, *encoded};

@@ -36,8 +36,9 @@ struct ConversionSettings {
 using StatusCallback = std::function<void(const QString& status)>;
 
 // True when the media layer opens the file and finds a video track whose
-// decoder exists and opens. Throws Error code kPictureTooLarge for a picture
-// larger than Kavlo handles: no conversion would make it smaller.
+// decoder exists and opens. Throws what no conversion would mend: Error code
+// kPictureTooLarge for a picture larger than Kavlo handles, and the media
+// layer's error for a file that is missing or may not be read.
 bool hasDecodableVideo(const std::filesystem::path& file);
 
 // The converter's two argument lists.
@@ -51,8 +52,9 @@ QStringList reencodeArguments(const QString& input, const QString& output);
 // codec..." and the re-encode into another such file. Throws:
 //  - kConverterNotFound when a conversion is needed and no ffmpeg is found
 //    (before any status text);
-//  - the re-encode's failure as runFFmpeg throws it (its partial output is
-//    deleted); the container copy's failure is never reported;
+//  - the re-encode's failure as runFFmpeg throws it, with the path the
+//    converter was given to read shown as the file's name (its partial
+//    output is deleted); the container copy's failure is never reported;
 //  - kConvertedFileUnreadable when the re-encoded file is not readable
 //    either (it is deleted);
 //  - Cancelled when `stop` is requested: a running converter is killed and

@@ -57,7 +57,7 @@ bool ThumbnailDecoder::worthContinuing(int64_t tUs, int64_t toleranceUs) const {
     if (!positioned_ || (!current_ && !upcoming_))
         return false;
     const int64_t fromUs = startUs(current_ ? current_.get() : upcoming_.get());
-    if (!timing_.startedBy(fromUs, tUs))
+    if (!timing_.startedBy(fromUs, tUs - toleranceUs))
         return false;
     // The index (complete in MP4) says where the last key frame before
     // t + tolerance lies; when that is ahead of here, a seek gets there
@@ -72,8 +72,12 @@ bool ThumbnailDecoder::worthContinuing(int64_t tUs, int64_t toleranceUs) const {
 
 av::FramePtr ThumbnailDecoder::frameFor(int64_t tUs, int64_t toleranceUs) {
     try {
+        // Without a key frame in reach, the earliest frame still on screen
+        // at t - tolerance is the closest to the key frame, so the fewest
+        // frames are decoded to get it.
+        const int64_t reachUs = tUs - toleranceUs;
         if (worthContinuing(tUs, toleranceUs))
-            return decodeForwardTo(tUs);
+            return decodeForwardTo(reachUs);
 
         // The last key frame at or before t + tolerance.
         seekTo(tUs + toleranceUs);
@@ -92,7 +96,7 @@ av::FramePtr ThumbnailDecoder::frameFor(int64_t tUs, int64_t toleranceUs) {
             targetUs = std::max<int64_t>(tUs - backUs, 0);
             seekTo(targetUs);
         }
-        return decodeForwardTo(tUs);
+        return decodeForwardTo(reachUs);
     } catch (...) {
         positioned_ = false;
         throw;

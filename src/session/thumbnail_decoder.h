@@ -1,10 +1,12 @@
 // Finds the picture for a thumbnail at time t as cheaply as the rule allows:
 // a key frame whose time lies within the tolerance of t serves as it is
-// (only that one packet is decoded); otherwise the frame on screen at t
-// (media/frame_timing.h) is decoded from the key frame before it, skipping
-// frames that are over by t and that no other frame refers to. Asked for
-// increasing times, it decodes on from where it stands instead of seeking
-// whenever no newer key frame lies in between.
+// (only that one packet is decoded); otherwise the frame on screen at
+// t - tolerance (media/frame_timing.h), the first one within the tolerance,
+// is decoded from the key frame before it, skipping frames that are over by
+// then and that no other frame refers to. With no tolerance that is the
+// frame on screen at t, the one the renderer reads. Asked for increasing
+// times, it decodes on from where it stands instead of seeking whenever no
+// newer key frame lies in between.
 //
 // Times are microseconds of source time, as FrameTiming counts them.
 // Not thread-safe: one thread owns a decoder.

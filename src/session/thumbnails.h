@@ -28,7 +28,8 @@ QSize thumbnailSize(double displayWidth, double displayHeight);
 // One image for each of thumbnailTimes(durationSeconds), upright, in time
 // order, each with a new id and its requested time: a key frame within
 // `toleranceSeconds` of the time when there is one, otherwise the frame on
-// screen at that time. Images that cannot be made are left out; a file that
+// screen `toleranceSeconds` before that time (at the time itself with no
+// tolerance). Images that cannot be made are left out; a file that
 // cannot be read gives an empty list. Blocking: the calling thread waits
 // while two threads of lowered priority decode (one for short videos).
 // Throws Cancelled when `stop` is requested.

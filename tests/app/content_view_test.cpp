@@ -2,6 +2,8 @@
 // video, and the widget's states, menus and signals, offscreen.
 #include "app/content_format.h"
 #include "app/content_view.h"
+#include "app/dialog_file_panels.h"
+#include "app/kavlo_app.h"
 #include "app/status_message.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
@@ -9,10 +11,14 @@
 #include "app/welcome_overlay.h"
 #include "timeline/timeline_bar.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -48,6 +54,43 @@ TEST(ContentFormat, ReadOutsSpeedsAndLoops) {
     EXPECT_EQ(speedControlText(5), "5x speed");
     EXPECT_EQ(loopItemText(1), "1 loop");
     EXPECT_EQ(loopItemText(3), "3 loops");
+}
+
+TEST(FilePanelFolders, TheSavePanelStartsBesideTheVideoAndTheOpenPanelWhereItWasLeft) {
+    QTemporaryDir dir;
+    const QString videos = dir.filePath("videos"), exports = dir.filePath("exports");
+    QDir().mkpath(videos);
+    QDir().mkpath(exports);
+    const std::filesystem::path videoFolder = videos.toStdString();
+    EXPECT_EQ(savePanelFolder(videoFolder, exports), videos);
+    // The example (no folder) and a folder gone since the load: the last save.
+    EXPECT_EQ(savePanelFolder(std::nullopt, exports), exports);
+    EXPECT_EQ(savePanelFolder(videoFolder / "gone", exports), exports);
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    const QString fallback = QFileInfo(movies).isDir() ? movies : QDir::homePath();
+    EXPECT_EQ(savePanelFolder(std::filesystem::path(), dir.filePath("gone")), fallback);
+    EXPECT_EQ(openPanelFolder(videos), videos);
+    EXPECT_EQ(openPanelFolder({}), fallback);
+}
+
+TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
+    // An export that ends while the user reads the question loses nothing:
+    // the close or quit goes ahead.
+    QTimer decline;
+    decline.setSingleShot(true);
+    QObject::connect(&decline, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
+    bool running = true;
+    QTimer::singleShot(300, [&] { running = false; });
+    decline.start(20000); // a question left open fails the test instead of hanging it
+    EXPECT_TRUE(askToStopWork(nullptr, "Export in progress", "...", "Close Anyway",
+                              [&] { return running; }));
+    // While it runs, the answer is the user's.
+    decline.start(300);
+    EXPECT_FALSE(
+        askToStopWork(nullptr, "Export in progress", "...", "Close Anyway", [] { return true; }));
 }
 
 TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {
@@ -194,6 +237,14 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
     EXPECT_EQ(view_.videoAreaRect(), video);
     EXPECT_EQ(view_.controlStack()->geometry(), controls);
+    // A message of several lines is as wide as its longest one.
+    const QString lines = "Could not load video: moov atom not found\nclip.mp4: Invalid data";
+    view_.setStatus(lines, 0);
+    const int longest =
+        view_.statusOverlay()->fontMetrics().horizontalAdvance(lines.section('\n', 0, 0));
+    EXPECT_GT(view_.statusOverlay()->width(), longest);
+    EXPECT_LT(view_.statusOverlay()->width(), longest + 60);
+    EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
 
     // A preview that renders quickly never shows, nor hides the note
     // before it.

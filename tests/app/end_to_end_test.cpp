@@ -38,7 +38,8 @@ class FakePanels : public FilePanels {
   public:
     explicit FakePanels(fs::path directory) : directory_(std::move(directory)) {}
     std::optional<fs::path> chooseVideoFile() override { return std::nullopt; }
-    std::optional<fs::path> chooseSaveLocation(const QString&, ExportFormat format) override {
+    std::optional<fs::path> chooseSaveLocation(const QString&, const std::optional<fs::path>&,
+                                               ExportFormat format) override {
         return directory_ / (format == ExportFormat::gif ? "e2e-output.gif" : "e2e-output.mp4");
     }
 
@@ -91,8 +92,8 @@ class EndToEndTest : public ::testing::Test {
         services_.startAnalyticsSession = [this] { analytics_->startSession(); };
         services_.openUrl = [](const QUrl&) { return true; };
         // Closing a window while it exports is declined.
-        services_.confirmClose = [this](QWidget*, int running) {
-            closeQuestions_.append(running);
+        services_.confirmClose = [this](QWidget*, const Model& session) {
+            closeQuestions_.append(session.runningExports());
             return false;
         };
     }

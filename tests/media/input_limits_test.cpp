@@ -114,6 +114,8 @@ TEST(InputSafety, PlaylistsAndReferenceFilesAreNotFollowed) {
     std::ofstream(dir / "empty.mp4") << "";
     EXPECT_TRUE(errorText([&] { InputFile(dir / "notes.mp4"); }).starts_with("FFmpeg "));
     EXPECT_TRUE(errorText([&] { InputFile(dir / "empty.mp4"); }).starts_with("FFmpeg "));
+    EXPECT_EQ(errorText([&] { InputFile(dir / "gone.mp4"); }),
+              "FFmpeg -2 The file was moved, renamed or deleted.");
     EXPECT_TRUE(InputFile(clip.string()).info().video);
 }
 

@@ -39,6 +39,49 @@ TEST(VideoSegmentReader, SamplesTheFrameOnScreenAtEachStep) {
         EXPECT_EQ(indices[k], int(std::floor((0.7 + k / 30.0) * 25 + 1e-9))) << k;
 }
 
+TEST(VideoSegmentReader, StartsInsideTheFirstGopOfAnMpegTs) {
+    // MPEG-TS has no index: a seek lands on any packet near the time, here
+    // inside the GOP that runs from 0 to 1 s, where nothing decodes until
+    // the key frame at 1 s.
+    TempDir dir;
+    const auto file = makeIndexedVideo(
+        dir / "gop.ts", {.frames = 60, .keyframeInterval = 30, .preset = "veryfast"});
+    for (double start : {0.1, 0.25, 0.4, 0.55, 0.7, 1.3}) {
+        const auto indices = sampledIndices(file, start, 0.2, 30);
+        ASSERT_EQ(indices.size(), 6u) << start;
+        for (std::size_t k = 0; k < indices.size(); ++k)
+            EXPECT_EQ(indices[k], int(std::floor((start + k / 30.0) * 30 + 1e-6)))
+                << "start " << start << " step " << k;
+    }
+}
+
+TEST(InputFile, ASeekToTheStartFindsTheFirstPacketInEveryContainer) {
+    // Time 0 lands inside the first GOP in MPEG-TS, a time before it is
+    // refused by AVI, and a byte position is a header in most containers.
+    TempDir dir;
+    for (const char* name : {"start.ts", "start.avi", "start.mpg", "start.mkv", "start.mp4"}) {
+        const std::string extension = std::filesystem::path(name).extension().string();
+        const auto file = makeIndexedVideo(
+            dir / name, {.frames = 45,
+                         .keyframeInterval = 30,
+                         .preset = "veryfast",
+                         .codec = extension == ".avi"   ? "mjpeg"
+                                  : extension == ".mpg" ? "mpeg2video"
+                                                        : "libx264",
+                         .pixelFormat = extension == ".avi" ? "yuvj420p" : "yuv420p"});
+        InputFile input(file.string());
+        const int video = input.info().video->streamIndex;
+        av::PacketPtr first = av::allocPacket(), again = av::allocPacket();
+        ASSERT_TRUE(input.readPacket(first.get(), video)) << name;
+        while (input.readPacket(again.get(), video)) {
+        }
+        input.seek(video, 0.0);
+        ASSERT_TRUE(input.readPacket(again.get(), video)) << name;
+        EXPECT_EQ(again->pos, first->pos) << name;
+        EXPECT_EQ(again->dts, first->dts) << name;
+    }
+}
+
 TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
     // Matroska rounds 2/30 s to 67 ms, after the sampling time 66.67 ms; the
     // frame still counts as on screen there.

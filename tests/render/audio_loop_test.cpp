@@ -45,9 +45,9 @@ TEST(WriteAudioLoop, LoopLeadTailChunksAndAlignmentOffset) {
     EXPECT_EQ(layout.tail, 1984);
     EXPECT_EQ(layout.total(), 92296);
     EXPECT_EQ(audioLoopLayout(kRate, 60, 60.0).loop, 44100);
-    EXPECT_EQ(audioLoopLayout(kRate, 6, 0.3).loop, 6 * kRate); // rates below 1 count as 1
-    EXPECT_EQ(audioLoopLayout(8000, 2, 30.0).lead, 532);       // T = 533
-    EXPECT_EQ(audioLoopLayout(1, 2, 30.0).tail, 0);            // T = 1
+    EXPECT_EQ(audioLoopLayout(kRate, 6, 0.3).loop, 20 * kRate); // 6 frames at 0.3 fps: 20 s
+    EXPECT_EQ(audioLoopLayout(8000, 2, 30.0).lead, 532);        // T = 533
+    EXPECT_EQ(audioLoopLayout(1, 2, 30.0).tail, 0);             // T = 1
 
     std::vector<std::size_t> chunks;
     std::vector<double> reports;

@@ -1,10 +1,12 @@
 // Reading the segment's sound: the first sample returned is the one at the
 // segment's start, checked against an independent decode of the whole file.
 #include "render/audio_reader.h"
+#include "support/broken_media.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kavlo {
@@ -33,6 +35,22 @@ TEST(ReadSegmentAudio, StartsAtTheExactSampleAndKeepsRateAndChannels) {
     EXPECT_FALSE(readSegmentAudio(input, 2.5, 3.0));
     InputFile silent(test::makeIndexedVideo(dir / "silent.mp4", {}).string());
     EXPECT_FALSE(readSegmentAudio(silent, 0.0, 1.0));
+}
+
+TEST(ReadSegmentAudio, DamagedPacketsLeaveGapsNotAFailure) {
+    test::TempDir dir;
+    const auto clip =
+        test::makeIndexedVideo(dir / "clip.mp4", {.frames = 60, .audio = "sin(2*PI*440*t)"});
+    // Among these flips the AAC decoder meets one it reports as a bare -1
+    // ("Operation not permitted") rather than as invalid data.
+    const auto files = test::makeBrokenFiles(dir.path(), clip, 2.0);
+    const auto flipped = std::find_if(files.begin(), files.end(),
+                                      [](const auto& f) { return f.name == "bit-flips"; });
+    ASSERT_NE(flipped, files.end());
+    InputFile input(flipped->path.string());
+    const auto segment = readSegmentAudio(input, 0, 1.9);
+    ASSERT_TRUE(segment);
+    EXPECT_GT(segment->frameCount(), 48000);
 }
 
 } // namespace

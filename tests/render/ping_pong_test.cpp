@@ -1,5 +1,5 @@
+#include "render/frame_reader.h"
 #include "render/ping_pong.h"
-#include "render/render_video.h"
 
 #include <gtest/gtest.h>
 
@@ -73,10 +73,10 @@ TEST(RepeatingPeriod, FindsTheCycleOfAPingPongSequence) {
     EXPECT_EQ(repeatingPeriod({}), 0u);
 }
 
-TEST(SamplingFrameRate, UsesTheTrackRateOrThirtyWhenItHasNone) {
+TEST(SamplingFrameRate, UsesTheTrackRateAtLeastOneOrThirtyWhenItHasNone) {
     EXPECT_EQ(samplingFrameRate(0), 30);
     EXPECT_EQ(samplingFrameRate(-1), 30);
-    EXPECT_EQ(samplingFrameRate(0.5), 0.5); // slow tracks keep their rate
+    EXPECT_EQ(samplingFrameRate(0.5), 1);
     EXPECT_EQ(samplingFrameRate(30000.0 / 1001), 30000.0 / 1001);
 }
 

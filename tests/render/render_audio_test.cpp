@@ -3,8 +3,10 @@
 // so its loudness reads back as a source position; the right channel is a
 // chord of unrelated tones, whose waveform pins alignment to the sample.
 #include "media/error.h"
+#include "render/ping_pong.h"
 #include "render/render_video.h"
-#include "support/test_media.h"
+#include "sound_check.h"
+#include "support/test_corpus.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +21,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::decodeAudio;
 using test::DecodedAudio;
+using test::expectSoundFollowsPicture;
+using test::kChord;
 using test::toneAmplitude;
 
 constexpr double kStart = 0.5; // the segment: frames 15...44 of a 30 fps source
 constexpr double kEnd = 1.5;
 // 0.1 at the segment's start, 0.7 at its end: 0.02 a frame.
 constexpr const char* kRamp = "(0.6*t-0.2)*sin(2*PI*1000*t)";
-constexpr const char* kChord = "0.1*(sin(2*PI*311*t)+sin(2*PI*487*t)+sin(2*PI*743*t)+"
-                               "sin(2*PI*1093*t)+sin(2*PI*1597*t))";
-// Loudness is read over 40 ms of output: AAC moves a tone's level a little
-// from one 1024-sample frame to the next, and a longer look averages that.
-constexpr double kWindow = 0.04;
 
 fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 48000,
                     double audioSeconds = 0) {
@@ -37,36 +36,9 @@ fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 4
         path, {.audio = audio, .sampleRate = rate, .audioSeconds = audioSeconds});
 }
 
-// At a dozen output times the ramp heard in `channel` must be the source's
-// own loudness somewhere between the frame the picture shows and the next
-// one, or silence where the picture shows frames after `soundEnd` seconds.
-void expectSoundFollowsPicture(const fs::path& source, const fs::path& output, int channel,
-                               double speed, double tolerance, double soundEnd = 1e9) {
-    const DecodedAudio original = decodeAudio(source), audio = decodeAudio(output);
-    const test::DecodedVideo video = test::decodeVideo(output);
-    EXPECT_DOUBLE_EQ(audio.firstSampleSeconds, 0.0);
-    EXPECT_NEAR(audio.trackSeconds, video.trackSeconds, 1.0 / audio.sampleRate);
-    for (int j = 0; j < 12; ++j) {
-        const double t = (j + 0.5) / 12 * video.trackSeconds;
-        const auto i = std::size_t(t * 30 * speed);
-        const double a = video.frames.at(i).index / 30.0;
-        const double b = video.frames.at(std::min(i + 1, video.frames.size() - 1)).index / 30.0;
-        const double heard = toneAmplitude(audio, channel, t, kWindow, 1000 * speed);
-        if (std::min(a, b) > soundEnd + 0.05) {
-            EXPECT_LT(heard, 0.01) << "at " << t << " s";
-        }
-        if (std::max(a, b) > soundEnd - 0.05)
-            continue;
-        double quietest = 1, loudest = 0; // kWindow of output holds kWindow * speed of source
-        for (int step = 0; step <= 4; ++step) {
-            const double level =
-                toneAmplitude(original, channel, a + (b - a) * step / 4, kWindow * speed, 1000);
-            quietest = std::min(quietest, level);
-            loudest = std::max(loudest, level);
-        }
-        EXPECT_GE(heard, quietest - tolerance) << "at " << t << " s";
-        EXPECT_LE(heard, loudest + tolerance) << "at " << t << " s";
-    }
+// The segment kStart...kEnd of a 30 fps source: 30 frames.
+test::RenderedTimeline timeline(double speed, int loops) {
+    return {kStart, 30.0, speed, pingPongIndexSequence(30, loops)};
 }
 
 TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
@@ -78,33 +50,21 @@ TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
         sourceJump =
             std::max<double>(sourceJump, std::abs(original.at(k + 1, 0) - original.at(k, 0)));
 
-    for (double speed : {0.5, 1.0, 2.0}) {
+    // At speed 5 the picture is written at 60 of its 150 frames a second.
+    for (double speed : {0.5, 1.0, 2.0, 5.0}) {
         for (int loops : {1, 3}) {
             SCOPED_TRACE("speed " + std::to_string(speed) + ", loops " + std::to_string(loops));
             const auto output = dir / "out.mp4";
             renderPingPongVideo(source, output, kStart, kEnd, speed, loops, nullptr);
-            expectSoundFollowsPicture(source, output, 0, speed, 0.015);
+            expectSoundFollowsPicture(source, output, 0, timeline(speed, loops), 0.015);
             const DecodedAudio audio = decodeAudio(output);
 
             // Output time 0 is the loop's first sample: the forward run plays
             // the chord from the first frame shown (17) on, at `speed`.
-            int bestLag = 0;
-            double best = -1;
-            for (int lag = 0; lag <= 128; ++lag) {
-                double xy = 0, xx = 0, yy = 0;
-                for (int m = 0; m < 2048; ++m) {
-                    const double k = 17 / 30.0 * 48000 + speed * (m + lag - 64);
-                    const auto k0 = int64_t(k);
-                    const double y = original.at(k0, 1) +
-                                     (k - k0) * (original.at(k0 + 1, 1) - original.at(k0, 1));
-                    const double x = audio.at(m, 1);
-                    xy += x * y, xx += x * x, yy += y * y;
-                }
-                if (xy / std::sqrt(xx * yy) > best)
-                    best = xy / std::sqrt(xx * yy), bestLag = lag - 64;
-            }
-            EXPECT_LE(std::abs(bestLag), 2);
-            EXPECT_GT(best, 0.95);
+            const test::SoundAlignment alignment =
+                test::soundAlignmentAt(original, audio, 1, timeline(speed, loops), 0.0, 64);
+            EXPECT_LE(std::abs(alignment.lag), 2);
+            EXPECT_GT(alignment.correlation, 0.95);
 
             // The turns are continuous: no step larger than the source's own
             // at this speed.
@@ -125,7 +85,7 @@ TEST(RenderWithSound, MonoSurroundAndSoundEndingInsideTheSegment) {
     renderPingPongVideo(mono, dir / "mono-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
     EXPECT_EQ(decodeAudio(dir / "mono-out.mp4").sampleRate, 44100);
     EXPECT_EQ(decodeAudio(dir / "mono-out.mp4").channels, 1);
-    expectSoundFollowsPicture(mono, dir / "mono-out.mp4", 0, 1.0, 0.005);
+    expectSoundFollowsPicture(mono, dir / "mono-out.mp4", 0, timeline(1, 1), 0.005);
 
     // 5.1: each channel has a tone of its own; the centre carries the ramp.
     const int tones[] = {500, 700, 1000, 60, 1300, 1700};
@@ -144,12 +104,47 @@ TEST(RenderWithSound, MonoSurroundAndSoundEndingInsideTheSegment) {
                                            3 * toneAmplitude(out, ch, 0.4, 0.2, tones[other]))
                 << "channel " << ch << " carries the tone of " << other;
     // Six channels share 128000 bit/s, so levels come out less exact.
-    expectSoundFollowsPicture(surround, dir / "surround-out.mp4", 2, 1.0, 0.03);
+    expectSoundFollowsPicture(surround, dir / "surround-out.mp4", 2, timeline(1, 1), 0.03);
 
     // Sound for the first 1.1 s only; the segment runs to 1.5 s.
     const auto early = makeSource(dir / "early.mp4", kRamp, 48000, 1.1);
     renderPingPongVideo(early, dir / "early-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
-    expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, 1.0, 0.01, 1.1);
+    expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, timeline(1, 1), 0.01, 1.1);
+}
+
+TEST(RenderWithSound, TracksSlowerThanAFrameASecondKeepTheirSpeed) {
+    // A frame every two seconds, frames 0...5, and a slow ramp (0.1 at 0 s,
+    // 0.7 at 12 s). The segment 2...5 s is sampled once a second: source
+    // frames 1, 1, 2, written a second apart, with the sound of those times.
+    test::TempDir dir;
+    const auto source = test::makeIndexedVideo(
+        dir / "slow.mp4", {.rate = "1/2", .frames = 6, .audio = "(0.1+0.05*t)*sin(2*PI*1000*t)"});
+    const auto output = dir / "out.mp4";
+    const RenderResult result = renderPingPongVideo(source, output, 2.0, 5.0, 1.0, 1, nullptr);
+    EXPECT_EQ(result.sourceFrameCount, 3);
+    EXPECT_EQ(result.frameRate, 1.0);
+    const test::DecodedVideo video = test::decodeVideo(output);
+    ASSERT_EQ(video.frames.size(), 4u);
+    const int shown[] = {1, 1, 2, 1};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(video.frames[i].index, shown[i]) << i;
+        EXPECT_NEAR(video.frames[i].time, double(i), 1e-4) << i;
+    }
+    expectSoundFollowsPicture(source, output, 0, {2.0, 1.0, 1.0, pingPongIndexSequence(3, 1)},
+                              0.01);
+}
+
+TEST(RenderWithSound, LastsAsLongAsThePictureBelowAFrameASecond) {
+    // Three frames at speed 0.02: 0.6 frames a second, 4 positions, 6.7 s.
+    test::TempDir dir;
+    const auto source = makeSource(dir / "mono.mp4", kRamp);
+    const auto output = dir / "out.mp4";
+    renderPingPongVideo(source, output, kStart, kStart + 0.1, 0.02, 1, nullptr);
+    const test::DecodedVideo video = test::decodeVideo(output);
+    ASSERT_EQ(video.frames.size(), 4u);
+    EXPECT_NEAR(video.trackSeconds, 4 / 0.6, 1e-3);
+    const DecodedAudio sound = decodeAudio(output);
+    EXPECT_NEAR(sound.trackSeconds, video.trackSeconds, 1.0 / sound.sampleRate);
 }
 
 TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {

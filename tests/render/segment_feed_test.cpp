@@ -28,7 +28,7 @@ class SegmentFeedTest : public ::testing::Test {
     }
 
     InputFile file_{clip_.string()};
-    SegmentPlan plan_ = planSegment(file_, 0.0, 0.5, samplingFrameRate);
+    SegmentPlan plan_ = planSegment(file_, 0.0, 0.5);
 
     static inline std::optional<test::TempDir> dir_;
     static inline std::filesystem::path clip_;

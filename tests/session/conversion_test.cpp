@@ -135,6 +135,18 @@ TEST_F(Conversion, FailuresReportTheReencodeOnly) {
         EXPECT_TRUE(leftovers().empty()) << "a failed run's partial file is left";
     }
     {
+        // What ffmpeg says about a text file named .mp4, and a nested context:
+        // neither the components' addresses nor the full path reach the user.
+        const FakeConverter fake = converter(
+            "exit 1", "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
+                      "%s: Invalid data found when processing input\\n"
+                      "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1");
+        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
+                  "Kavlo 1 moov atom not found\n"
+                  "garbage.bin: Invalid data found when processing input\n"
+                  "no frame!");
+    }
+    {
         const FakeConverter fake = converter("exit 1", "exit 3");
         EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
                   "Kavlo 3 ffmpeg conversion failed.");
@@ -147,12 +159,16 @@ TEST_F(Conversion, FailuresReportTheReencodeOnly) {
     }
 }
 
-TEST_F(Conversion, APictureTooLargeIsRefusedWithoutConverting) {
+TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
     const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
     test::claimPictureSize(huge, 65535, 65535, true, true);
     const FakeConverter fake = converter(writesReadable(), writesReadable());
     EXPECT_TRUE(test::errorText([&] { resolve(huge, fake); }).starts_with("Kavlo 29 "));
+    // Not "not readable by Kavlo", as if installing ffmpeg could help.
+    EXPECT_EQ(test::errorText([&] { resolve(dir_ / "gone.mp4", fake); }),
+              "FFmpeg -2 The file was moved, renamed or deleted.");
     EXPECT_TRUE(fake.runs().empty());
+    EXPECT_TRUE(statuses_.empty());
 }
 
 TEST_F(Conversion, WithoutAConverterFailsAtOnce) {

@@ -46,6 +46,8 @@ TEST_F(Export, AnMp4HoldsThePingPongOfTheSelectionAndSaysWhereItWent) {
     panels.saveAnswer = temp / "saved.mp4";
     model->exportMP4(2);
     EXPECT_EQ(panels.proposedNames, std::vector<QString>{"silent-3s-kavlo.mp4"});
+    EXPECT_EQ(panels.proposedFolders,
+              std::vector<std::optional<fs::path>>{silentClip().parent_path()});
     EXPECT_EQ(model->status(), "Exporting MP4...");
     EXPECT_TRUE(model->busy() && model->runningExports() == 1);
     ASSERT_TRUE(waitForExports(1));
@@ -61,7 +63,11 @@ TEST_F(Export, AnMp4HoldsThePingPongOfTheSelectionAndSaysWhereItWent) {
 }
 
 TEST_F(Export, ACancelledSavePanelChangesNothing) {
-    loadAndSettle(silentClip());
+    // The bundled example proposes no folder: it lives among the program's files.
+    exampleVideo = silentClip();
+    create();
+    model->loadExampleVideo();
+    ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }));
     events.clear();
     const QString status = model->status();
     model->exportGIF();
@@ -69,6 +75,7 @@ TEST_F(Export, ACancelledSavePanelChangesNothing) {
               (std::vector<QString>{"mac_app_export_selected", "mac_app_export_save_canceled"}));
     EXPECT_EQ(events[1].properties, (AnalyticsProperties{{"format", "gif"}}));
     EXPECT_EQ(panels.proposedNames, std::vector<QString>{"silent-3s-kavlo.gif"});
+    EXPECT_EQ(panels.proposedFolders, std::vector<std::optional<fs::path>>{std::nullopt});
     EXPECT_EQ(model->status(), status);
     EXPECT_FALSE(model->busy() || model->runningExports());
 }

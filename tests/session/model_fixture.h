@@ -53,13 +53,17 @@ struct FakePanels : FilePanels {
     std::optional<fs::path> saveAnswer;
     int openAsks = 0;
     std::vector<QString> proposedNames;
+    std::vector<std::optional<fs::path>> proposedFolders;
 
     std::optional<fs::path> chooseVideoFile() override {
         ++openAsks;
         return openAnswer;
     }
-    std::optional<fs::path> chooseSaveLocation(const QString& name, ExportFormat) override {
+    std::optional<fs::path> chooseSaveLocation(const QString& name,
+                                               const std::optional<fs::path>& folder,
+                                               ExportFormat) override {
         proposedNames.push_back(name);
+        proposedFolders.push_back(folder);
         return saveAnswer;
     }
 };

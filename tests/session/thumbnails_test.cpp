@@ -59,8 +59,9 @@ TEST(Thumbnails, NearKeyFrameStandsInOtherwiseTheFrameOnScreen) {
         dir / "keys.mp4", {.frames = 90, .keyframeInterval = 30, .preset = "veryfast"});
     const QList<TimelineThumbnail> strip = generateThumbnails(clip, 3.0);
     // t = 3i/11; within 0.2 s of a key frame (0.82, 1.09, 1.91, 2.18 s)
-    // the key frame serves; 3.0 s lies past the last frame, which stays.
-    const std::vector<int> expected = {0, 8, 16, 30, 30, 40, 49, 60, 60, 73, 81, 89};
+    // the key frame serves; elsewhere the frame on screen at t - 0.2 s, the
+    // first within reach, fewest frames past the key frame before it.
+    const std::vector<int> expected = {0, 2, 10, 30, 30, 34, 43, 60, 60, 67, 75, 84};
     ASSERT_EQ(strip.size(), 12);
     for (int i = 0; i < 12; ++i) {
         SCOPED_TRACE(i);
@@ -83,7 +84,8 @@ TEST(Thumbnails, LongVideoSplitBetweenTwoDecodersKeepsTheRule) {
     for (const TimelineThumbnail& thumbnail : strip) {
         SCOPED_TRACE(thumbnail.time);
         const int shown = indexShown(thumbnail.image);
-        const int onScreen = std::min(int(std::floor(thumbnail.time * 30 + 1e-6)), 899);
+        const int onScreen =
+            std::clamp(int(std::floor((thumbnail.time - 0.2) * 30 + 1e-6)), 0, 899);
         const double nearestKey = std::round(thumbnail.time);
         const bool keyServes = std::abs(nearestKey - thumbnail.time) <= 0.2 && nearestKey < 30;
         EXPECT_EQ(shown, keyServes ? int(nearestKey) * 30 : onScreen);

@@ -19,6 +19,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
 }
 
 namespace kavlo::test {
@@ -70,16 +71,20 @@ void runFfmpeg(const std::vector<std::string>& args) {
         throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + output);
 }
 
+double TestClip::framesPerSecond() const {
+    const auto slash = rate.find('/');
+    return slash == std::string::npos
+               ? std::stod(rate)
+               : std::stod(rate.substr(0, slash)) / std::stod(rate.substr(slash + 1));
+}
+
 fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
     // With sound, -frames:v would end the file as soon as the last picture
     // is written, cutting the sound short at a point that depends on
     // scheduling. The picture source then ends by itself instead, half a
     // frame after its last frame.
     const bool sound = !clip.audio.empty();
-    const auto slash = clip.rate.find('/');
-    const double rate = slash == std::string::npos ? std::stod(clip.rate)
-                                                   : std::stod(clip.rate.substr(0, slash)) /
-                                                         std::stod(clip.rate.substr(slash + 1));
+    const double rate = clip.framesPerSecond();
     std::ostringstream video;
     video.precision(12);
     video << "color=c=black:s=" << clip.width << "x" << clip.height << ":r=" << clip.rate;
@@ -96,6 +101,7 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
         audio << "aevalsrc=" << clip.audio << ":s=" << clip.sampleRate
               << ":d=" << (clip.audioSeconds > 0 ? clip.audioSeconds : clip.frames / rate);
         args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", clip.audioCodec});
+        args.insert(args.end(), clip.audioOptions.begin(), clip.audioOptions.end());
     } else {
         args.insert(args.end(), {"-frames:v", std::to_string(clip.frames)});
     }
@@ -104,6 +110,9 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
         args.insert(args.end(), {"-preset", clip.preset, "-crf", "10"});
     if (clip.keyframeInterval > 0)
         args.insert(args.end(), {"-g", std::to_string(clip.keyframeInterval)});
+    args.insert(args.end(), clip.videoOptions.begin(), clip.videoOptions.end());
+    if (!clip.container.empty())
+        args.insert(args.end(), {"-f", clip.container});
     args.push_back(path.string());
     runFfmpeg(args);
     return path;
@@ -200,7 +209,7 @@ int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
     return index;
 }
 
-void decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame) {
+double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame) {
     AVFormatContext* opened = nullptr;
     check(avformat_open_input(&opened, path.c_str(), nullptr, nullptr), "open");
     const av::InputContextPtr fmt(opened);
@@ -231,6 +240,7 @@ void decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame)
     }
     avcodec_send_packet(dec.get(), nullptr);
     receiveAll();
+    return fmt->start_time == AV_NOPTS_VALUE ? 0.0 : fmt->start_time / double(AV_TIME_BASE);
 }
 
 DecodedVideo decodeVideo(const fs::path& path) {
@@ -243,21 +253,64 @@ DecodedVideo decodeVideo(const fs::path& path) {
             result.codec = dec.codec->name;
             if (const char* name = av_get_pix_fmt_name(dec.pix_fmt))
                 result.pixelFormat = name;
+            result.level = dec.level;
+            result.primaries = av_color_primaries_name(frame.color_primaries);
+            result.transfer = av_color_transfer_name(frame.color_trc);
+            result.matrix = av_color_space_name(frame.colorspace);
         }
         DecodedFrame f;
-        f.time = frame.best_effort_timestamp * av_q2d(st.time_base);
+        // A frame without any time (the last of an MPEG-PS stream) follows
+        // the one before it at the track's rate.
+        if (frame.best_effort_timestamp != AV_NOPTS_VALUE || result.frames.empty())
+            f.time = frame.best_effort_timestamp * av_q2d(st.time_base);
+        else
+            f.time = result.frames.back().time + av_q2d(av_inv_q(st.avg_frame_rate));
         f.width = frame.width;
         f.height = frame.height;
         f.luma.resize(size_t(f.width) * f.height);
-        for (int y = 0; y < f.height; ++y)
-            std::copy_n(frame.data[0] + y * frame.linesize[0], f.width,
-                        f.luma.begin() + size_t(y) * f.width);
+        // Deeper samples are kept to their top 8 bits.
+        const int depth = av_pix_fmt_desc_get(AVPixelFormat(frame.format))->comp[0].depth;
+        for (int y = 0; y < f.height; ++y) {
+            const uint8_t* row = frame.data[0] + y * frame.linesize[0];
+            uint8_t* out = f.luma.data() + size_t(y) * f.width;
+            for (int x = 0; x < f.width; ++x)
+                out[x] =
+                    depth > 8 ? reinterpret_cast<const uint16_t*>(row)[x] >> (depth - 8) : row[x];
+        }
         f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
         result.frames.push_back(std::move(f));
     };
-    decodeTrack(path, false, add);
+    const double start = decodeTrack(path, false, add);
+    for (DecodedFrame& f : result.frames)
+        f.time -= start;
     return result;
 }
+
+namespace {
+
+// Sample i of channel c as a float in [-1, 1], in the formats our test
+// sources decode to.
+float sampleValue(const AVFrame& frame, int i, int c) {
+    const auto format = AVSampleFormat(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int channels = frame.ch_layout.nb_channels;
+    const uint8_t* data = frame.extended_data[planar ? c : 0];
+    const int at = planar ? i : i * channels + c;
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_FLT:
+        return reinterpret_cast<const float*>(data)[at];
+    case AV_SAMPLE_FMT_DBL:
+        return float(reinterpret_cast<const double*>(data)[at]);
+    case AV_SAMPLE_FMT_S16:
+        return reinterpret_cast<const int16_t*>(data)[at] / 32768.0f;
+    case AV_SAMPLE_FMT_S32:
+        return float(reinterpret_cast<const int32_t*>(data)[at] / 2147483648.0);
+    default:
+        throw std::runtime_error("unexpected sample format");
+    }
+}
+
+} // namespace
 
 DecodedAudio decodeAudio(const fs::path& path) {
     DecodedAudio result;
@@ -267,23 +320,25 @@ DecodedAudio decodeAudio(const fs::path& path) {
             result.sampleRate = frame.sample_rate;
             result.channels = channels;
             result.codec = dec.codec->name;
+            char layout[64] = {};
+            av_channel_layout_describe(&frame.ch_layout, layout, sizeof layout);
+            result.layout = layout;
             result.trackSeconds = st.duration * av_q2d(st.time_base);
             result.firstSampleSeconds = frame.best_effort_timestamp * av_q2d(st.time_base);
         }
-        if (frame.format != AV_SAMPLE_FMT_FLTP)
-            throw std::runtime_error("unexpected sample format");
         for (int i = 0; i < frame.nb_samples; ++i)
             for (int c = 0; c < channels; ++c)
-                result.samples.push_back(reinterpret_cast<const float*>(frame.data[c])[i]);
+                result.samples.push_back(sampleValue(frame, i, c));
     };
-    decodeTrack(path, true, add);
+    result.firstSampleSeconds -= decodeTrack(path, true, add);
     return result;
 }
 
 double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
                      double windowSeconds, double hz) {
     const int64_t n = std::llround(windowSeconds * audio.sampleRate);
-    const int64_t first = std::llround(centreSeconds * audio.sampleRate) - n / 2;
+    const int64_t first =
+        std::llround((centreSeconds - audio.firstSampleSeconds) * audio.sampleRate) - n / 2;
     if (first < 0 || first + n > audio.frameCount())
         throw std::out_of_range("window outside the decoded audio");
     double re = 0, im = 0, weights = 0;

@@ -59,6 +59,14 @@ struct TestClip {
     int sampleRate = 48000;
     double audioSeconds = 0; // length of the sound; 0: as long as the picture
     std::string audioCodec = "aac";
+    // The container, when the file name does not say ("vob" for an MPEG-2
+    // program stream), and further options of the video and sound encoders.
+    std::string container = {};
+    std::vector<std::string> videoOptions = {};
+    std::vector<std::string> audioOptions = {};
+
+    // Frames per second as a number.
+    double framesPerSecond() const;
 };
 
 // Writes an index-coded H.264 video (with sound when clip.audio is set).
@@ -94,6 +102,9 @@ fs::path makeTurnedVideo(const fs::path& dir, const TurnedClip& turn, int frames
 // picture is not an upright index-coded frame.
 int readFrameIndex(const uint8_t* luma, int stride, int width, int height);
 
+// Times of decoded frames and samples count from the start of the file (the
+// earliest presentation time of any of its tracks), as the renderer and the
+// players count source time.
 struct DecodedFrame {
     double time = 0; // presentation time in seconds
     int index = -1;  // the frame's index code, -1 when unreadable
@@ -108,22 +119,27 @@ struct DecodedVideo {
     bool hasDisplayMatrix = false;
     std::string codec;
     std::string pixelFormat;
+    int level = 0; // the codec's level as its stream states it: 42 for H.264 level 4.2
+    // The colour tags of the stream, by FFmpeg's names ("bt709", "smpte2084").
+    std::string primaries, transfer, matrix;
 };
 
 // Decodes the file's best video (or audio) track with libavcodec and hands
 // every frame to `onFrame` in presentation order, the decoder flushed at the
-// end. Throws std::runtime_error when there is no such track.
+// end. Returns the file's start time in seconds. Throws std::runtime_error
+// when there is no such track.
 using FrameCallback = std::function<void(const AVStream&, const AVCodecContext&, const AVFrame&)>;
-void decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame);
+double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame);
 
 DecodedVideo decodeVideo(const fs::path& path);
 
 struct DecodedAudio {
     int sampleRate = 0;
     int channels = 0;
+    std::string layout; // FFmpeg's name for the channel layout: "stereo", "3.0"
     std::string codec;
     double trackSeconds = 0;       // the track's duration as the container states it
-    double firstSampleSeconds = 0; // presentation time of the first sample
+    double firstSampleSeconds = 0; // presentation time of the first sample (see above)
     std::vector<float> samples;    // interleaved, as presented (priming removed)
 
     int64_t frameCount() const { return channels ? int64_t(samples.size()) / channels : 0; }
@@ -135,8 +151,8 @@ struct DecodedAudio {
 DecodedAudio decodeAudio(const fs::path& path);
 
 // Amplitude of the tone at `hz` in one channel, measured over `windowSeconds`
-// centred on `centreSeconds` (Hann window; a tone whose amplitude changes
-// linearly reads as its amplitude at the centre).
+// centred on `centreSeconds` of the file's time (Hann window; a tone whose
+// amplitude changes linearly reads as its amplitude at the centre).
 double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
                      double windowSeconds, double hz);
 

@@ -1,0 +1,99 @@
+// HDR sources (BT.2020, PQ or HLG) become SDR BT.709 in the MP4 and the GIF,
+// as ffmpeg's zscale + tonemap chain makes them; SDR sources pass as they
+// were.
+#include "media/colour.h"
+#include "media/input_file.h"
+#include "render/frame_reader.h"
+#include "render/render_gif.h"
+#include "render/render_video.h"
+#include "support/test_hdr.h"
+#include "support/test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace kavlo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kFrames = 6;
+const char* const kSource = "testsrc2=s=320x180:r=30";
+
+// What the renderer reads of the clip's first frames, as RGB.
+std::vector<test::RgbPicture> readPictures(const fs::path& clip) {
+    InputFile file(clip.string());
+    const RenderSize size = computeRenderSize(*file.info().video);
+    const auto pictures =
+        readSegmentFrames(file, 0.0, kFrames / 30.0, 30, size.width, size.height, nullptr, 1.0);
+    BgraConverter converter;
+    std::vector<uint8_t> bgra(std::size_t(size.width) * size.height * 4);
+    std::vector<test::RgbPicture> out;
+    for (const Picture& picture : pictures) {
+        converter.convert(picture, bgra.data(), size.width * 4);
+        test::RgbPicture rgb{size.width, size.height, {}};
+        for (std::size_t i = 0; i < bgra.size(); i += 4)
+            rgb.rgb.insert(rgb.rgb.end(), {bgra[i + 2], bgra[i + 1], bgra[i]});
+        out.push_back(std::move(rgb));
+    }
+    return out;
+}
+
+class HdrSources : public ::testing::TestWithParam<test::HdrTransfer> {};
+
+TEST_P(HdrSources, ComeOutInSdrAsFfmpegTonemapsThem) {
+    test::TempDir dir;
+    const fs::path clip = test::makeHdrClip(dir / "hdr.mov", GetParam(), kSource, kFrames);
+    const auto reference = test::toneMappedByFfmpeg(clip, kFrames, dir / "reference.rgb");
+    const auto pictures = readPictures(clip);
+    ASSERT_EQ(pictures.size(), std::size_t(kFrames));
+    ASSERT_EQ(reference.size(), std::size_t(kFrames));
+    // Read as SDR, the same clip is off by 30 to 50 levels on average.
+    for (int i = 0; i < kFrames; ++i)
+        EXPECT_LT(test::meanAbsoluteDifference(pictures[i], reference[i]), 4.0) << "frame " << i;
+
+    // The MP4 says what it now holds.
+    renderPingPongVideo(clip, dir / "out.mp4", 0.0, kFrames / 30.0, 1, 1, nullptr);
+    const test::DecodedVideo video = test::decodeVideo(dir / "out.mp4");
+    EXPECT_EQ(video.primaries, "bt709");
+    EXPECT_EQ(video.transfer, "bt709");
+    EXPECT_EQ(video.matrix, "bt709");
+
+    // The GIF shows the same colours, give or take its palette.
+    renderPingPongGIF(clip, dir / "out.gif", 0.0, kFrames / 30.0, 1, nullptr);
+    const auto gif = test::decodeGif(dir / "out.gif");
+    ASSERT_FALSE(gif.empty());
+    // The cycle of six frames starts with the second (edges trimmed).
+    EXPECT_LT(test::meanAbsoluteDifference(gif.front(), reference[1]), 8.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, HdrSources,
+                         ::testing::Values(test::HdrTransfer::pq, test::HdrTransfer::hlg),
+                         [](const auto& info) {
+                             return info.param == test::HdrTransfer::pq ? "PQ" : "HLG";
+                         });
+
+TEST(SdrSources, PassAsTheyWere) {
+    test::TempDir dir;
+    const fs::path clip = dir / "sdr.mp4";
+    test::runFfmpeg({"-f", "lavfi", "-i", kSource, "-frames:v", std::to_string(kFrames), "-vf",
+                     "setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709", "-c:v",
+                     "libx264", "-crf", "8", "-pix_fmt", "yuv420p", clip.string()});
+    test::runFfmpeg({"-i", clip.string(), "-vf",
+                     "scale=in_color_matrix=bt709:in_range=tv,format=rgb24", "-f", "rawvideo",
+                     (dir / "plain.rgb").string()});
+    const auto pictures = readPictures(clip);
+    ASSERT_EQ(pictures.size(), std::size_t(kFrames));
+    std::ifstream in(dir / "plain.rgb", std::ios::binary);
+    for (const auto& picture : pictures) {
+        test::RgbPicture plain{picture.width, picture.height,
+                               std::vector<uint8_t>(picture.rgb.size())};
+        in.read(reinterpret_cast<char*>(plain.rgb.data()), std::streamsize(plain.rgb.size()));
+        ASSERT_TRUE(in);
+        EXPECT_LT(test::meanAbsoluteDifference(picture, plain), 1.5);
+    }
+}
+
+} // namespace
+} // namespace kavlo
