@@ -2,6 +2,7 @@
 
 #include "media/error.h"
 #include "media/picture.h"
+#include "media/tone_map.h"
 
 namespace kavlo {
 
@@ -16,8 +17,23 @@ bool isFullRange(const AVFrame* frame) {
            frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
 }
 
+BgraConverter::BgraConverter(Quality quality) : quality_(quality) {}
+
+BgraConverter::~BgraConverter() = default;
+BgraConverter::BgraConverter(BgraConverter&&) noexcept = default;
+BgraConverter& BgraConverter::operator=(BgraConverter&&) noexcept = default;
+
 void BgraConverter::convert(const AVFrame* frame, int width, int height, uint8_t* dst,
                             int dstStride) {
+    if (isHdr(frame)) {
+        // Mapped at the size asked for, in 4:4:4 so no colour resolution is
+        // lost before the RGB; what comes back is SDR BT.709.
+        if (!toneMapper_)
+            toneMapper_ = std::make_unique<ToneMapper>();
+        const av::FramePtr sdr = toneMapper_->toSdr(frame, width, height, AV_PIX_FMT_YUV444P);
+        convert(sdr.get(), width, height, dst, dstStride);
+        return;
+    }
     const Key key{frame->width, frame->height,      frame->format,     width,
                   height,       yuvMatrixOf(frame), isFullRange(frame)};
     if (!sws_ || !(key == key_)) {

@@ -7,15 +7,21 @@
 // matrix of an untagged source when it shapes the source's frames and tags
 // the pictures with it, because the guess below depends on the picture's
 // height and a render may scale or turn the picture across the line.
+//
+// HDR frames (media/tone_map.h) are tone-mapped on their way to RGB, as the
+// renderer maps them, so the scrubbed picture and the thumbnails show what
+// the export will.
 #pragma once
 
 #include "media/av_ptr.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace kavlo {
 
 class Picture;
+class ToneMapper;
 
 // The matrix `frame` is read with: its own tag, or for untagged video the
 // convention of its size: HD (720 lines and more) is BT.709, smaller sizes
@@ -34,7 +40,10 @@ class BgraConverter {
         fast,  // bilinear: pictures for the screen, made many times a second
         exact, // bicubic with accurate rounding: pictures that are saved
     };
-    explicit BgraConverter(Quality quality = Quality::exact) : quality_(quality) {}
+    explicit BgraConverter(Quality quality = Quality::exact);
+    ~BgraConverter();
+    BgraConverter(BgraConverter&&) noexcept;
+    BgraConverter& operator=(BgraConverter&&) noexcept;
 
     // Writes `width` x `height` pixels of `frame`, scaled, to `dst` with the
     // given row stride. Throws Error when the conversion cannot be set up.
@@ -53,6 +62,7 @@ class BgraConverter {
     Quality quality_;
     av::SwsPtr sws_;
     Key key_{};
+    std::unique_ptr<ToneMapper> toneMapper_; // made for the first HDR frame
 };
 
 } // namespace kavlo
