@@ -28,7 +28,7 @@ export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp ignore_noninstrumented_mo
 # Tests that start child processes with QProcess (the queue file's writer,
 # the fake converter) are left out: QProcess starts them with a raw clone()
 # that the sanitizer's runtime cannot follow (it aborts in its fork hook).
-skip="*KillingTheWriter*:Conversion.*"
+skip="*KillingTheWriter*:Conversion.*:*AConvertedSource*"
 status=0
 for binary in "${binaries[@]}"; do
   echo "tsan: $binary" >&2
