@@ -84,7 +84,7 @@ void HostileHttpServer::answer(QTcpSocket* socket) {
                                                 : "X-Padding: " + QByteArray(kChunk, 'a') + "\r\n");
                 }
             });
-        timer->start(trickle ? 100 : 1);
+        timer->start(trickle ? 300 : 1);
         break;
     }
     case Answer::reset: {

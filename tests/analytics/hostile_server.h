@@ -13,7 +13,7 @@ class HostileHttpServer : public QObject {
   public:
     enum class Answer {
         hugeBody,         // 200 with a body of 2 GB, sent as fast as it is taken
-        tricklingHeaders, // a 200 whose headers come one byte every 100 ms
+        tricklingHeaders, // a 200 whose status line alone takes 5 s, a byte at a time
         endlessHeaders,   // a 200 status line, then header lines without end
         reset,            // the connection reset once the request is in
         garbageBody,      // 200 with a body of random bytes

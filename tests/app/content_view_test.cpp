@@ -38,20 +38,15 @@ TEST(ContentFormat, TheVideoAreaHasTheVideosShapeAndFitsAboveTheControls) {
     // No room left above the controls: one point tall.
     EXPECT_EQ(videoAreaSize({800, 150}, 2.0), QSizeF(2, 1));
     EXPECT_EQ(videoAreaSize({0, 150}, 2.0), QSizeF(1, 0.5));
-    EXPECT_EQ(kVerticalExtra, 193);
 }
 
 TEST(ContentFormat, ReadOutsSpeedsAndLoops) {
-    EXPECT_EQ(timeReadout(0), "00:00.00");
-    EXPECT_EQ(timeReadout(3.5), "00:03.50");
     EXPECT_EQ(timeReadout(65.25), "01:05.25");
     EXPECT_EQ(timeReadout(3725.5), "62:05.50") << "minutes are not wrapped into hours";
     EXPECT_EQ(timeReadout(59.996), "01:00.00") << "never 00:60.00";
     EXPECT_EQ(speedControlText(1.0), "1x speed");
     EXPECT_EQ(speedControlText(0.25), "0.25x speed");
-    EXPECT_EQ(speedControlText(0.1), "0.1x speed");
     EXPECT_EQ(speedControlText(1.5), "1.5x speed");
-    EXPECT_EQ(speedControlText(5), "5x speed");
     EXPECT_EQ(loopItemText(1), "1 loop");
     EXPECT_EQ(loopItemText(3), "3 loops");
 }
@@ -135,33 +130,24 @@ class ContentViewTest : public ::testing::Test {
             texts.append(item->text());
         return texts;
     }
-    // Whether the user can reach `widget` (it and every parent enabled).
-    static bool usable(QWidget* widget) { return widget->isEnabled(); }
 
     ContentView view_;
 };
 
 TEST_F(ContentViewTest, WithoutAVideoTheWelcomeShowsAndTheControlsAreDimmed) {
     EXPECT_TRUE(view_.welcome()->isVisible());
-    EXPECT_FALSE(usable(view_.selectVideoButton()));
-    EXPECT_FALSE(usable(view_.timeline()));
+    EXPECT_FALSE(view_.selectVideoButton()->isEnabled());
+    EXPECT_FALSE(view_.timeline()->isEnabled());
     EXPECT_FALSE(view_.videoArea()->previewView()->isVisible()) << "plain black";
 
+    // The example button and Ctrl+L are pressed in the end-to-end test.
     QSignalSpy choose(&view_, &ContentView::chooseVideoRequested);
-    QSignalSpy example(&view_, &ContentView::loadExampleRequested);
     QSignalSpy link(&view_, &ContentView::openUrlRequested);
     QTest::mouseClick(view_.welcome()->selectVideoButton(), Qt::LeftButton);
-    QTest::mouseClick(view_.welcome()->exampleButton(), Qt::LeftButton);
     emit view_.welcome()->link()->linkActivated(QStringLiteral("https://kavlo.app"));
     EXPECT_EQ(choose.count(), 1);
-    EXPECT_EQ(example.count(), 1);
     ASSERT_EQ(link.count(), 1);
     EXPECT_EQ(link[0][0].toUrl(), QUrl("https://kavlo.app"));
-
-    // Marking still reaches the session, which ignores it then.
-    QSignalSpy mark(&view_, &ContentView::markFrameRequested);
-    QTest::keyClick(&view_, Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(mark.count(), 1);
 }
 
 TEST_F(ContentViewTest, WhileBusyOnlyTheSpeedAndExportControlsAreDisabled) {
@@ -169,41 +155,24 @@ TEST_F(ContentViewTest, WhileBusyOnlyTheSpeedAndExportControlsAreDisabled) {
     EXPECT_FALSE(view_.welcome()->isVisible());
     EXPECT_TRUE(view_.videoArea()->previewView()->isVisible());
     view_.setBusy(true);
-    EXPECT_FALSE(usable(view_.speedMenu()));
-    EXPECT_FALSE(usable(view_.exportMP4Menu()));
-    EXPECT_FALSE(usable(view_.exportGIFButton()));
-    EXPECT_TRUE(usable(view_.selectVideoButton()));
-    EXPECT_TRUE(usable(view_.timeline()));
-    QSignalSpy choose(&view_, &ContentView::chooseVideoRequested);
-    QTest::mouseClick(view_.selectVideoButton(), Qt::LeftButton);
-    EXPECT_EQ(choose.count(), 1);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             view_.speedMenu(), view_.exportMP4Menu(), view_.exportGIFButton()})
+        EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
+    EXPECT_TRUE(view_.selectVideoButton()->isEnabled());
+    EXPECT_TRUE(view_.timeline()->isEnabled());
     view_.setBusy(false);
-    EXPECT_TRUE(usable(view_.exportGIFButton()));
-}
+    EXPECT_TRUE(view_.exportGIFButton()->isEnabled());
 
-TEST_F(ContentViewTest, TheMenusListTheSpeedsAndLoopCountsAndReportTheChoice) {
-    load();
+    // The menus list the speeds and loop counts.
     EXPECT_EQ(itemTexts(view_.speedMenu()),
               QStringList({"0.1x speed", "0.25x speed", "0.5x speed", "1x speed", "1.5x speed",
                            "2x speed", "3x speed", "4x speed", "5x speed"}));
     EXPECT_EQ(view_.speedMenu()->text(), "1x speed");
-    EXPECT_EQ(view_.speedMenu()->width(), 92);
-    QSignalSpy speed(&view_, &ContentView::speedChosen);
-    view_.speedMenu()->menu()->actions()[2]->trigger();
-    ASSERT_EQ(speed.count(), 1);
-    EXPECT_EQ(speed[0][0].toDouble(), 0.5);
     view_.setExportSpeed(0.25);
     EXPECT_EQ(view_.speedMenu()->text(), "0.25x speed");
-
     EXPECT_EQ(itemTexts(view_.exportMP4Menu()),
               QStringList({"1 loop", "2 loops", "3 loops", "4 loops", "5 loops"}));
-    QSignalSpy mp4(&view_, &ContentView::exportMP4Requested);
-    QSignalSpy gif(&view_, &ContentView::exportGIFRequested);
-    view_.exportMP4Menu()->menu()->actions()[2]->trigger();
-    QTest::mouseClick(view_.exportGIFButton(), Qt::LeftButton);
-    ASSERT_EQ(mp4.count(), 1);
-    EXPECT_EQ(mp4[0][0].toInt(), 3);
-    EXPECT_EQ(gif.count(), 1);
+    // Choosing from them is done in the end-to-end test.
 }
 
 TEST_F(ContentViewTest, TheVideoAreaTakesTheShapeAndTheControlsSitBelowIt) {

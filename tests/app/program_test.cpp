@@ -47,22 +47,15 @@ class ProgramTest : public ::testing::Test {
         process.start(QStringLiteral(KAVLO_PROGRAM), arguments);
         ASSERT_TRUE(process.waitForStarted(10'000));
     }
-    // Every event the server has received, in order.
-    QList<QJsonObject> events() const {
-        QList<QJsonObject> all;
-        for (const test::ReceivedRequest& request : server_.requests) {
-            const QJsonArray batch =
-                QJsonDocument::fromJson(request.body).object().value("events").toArray();
-            for (const QJsonValue& event : batch)
-                all.append(event.toObject());
-        }
-        return all;
-    }
+    // The "source" of every event of that name the server received, in order.
     QStringList sourcesOf(const char* name) const {
         QStringList sources;
-        for (const QJsonObject& event : events()) {
-            if (event.value("name").toString() == QLatin1StringView(name))
-                sources.append(event.value("properties").toObject().value("source").toString());
+        for (const test::ReceivedRequest& request : server_.requests) {
+            for (const QJsonValue& event :
+                 QJsonDocument::fromJson(request.body).object().value("events").toArray()) {
+                if (event["name"].toString() == QLatin1StringView(name))
+                    sources.append(event["properties"]["source"].toString());
+            }
         }
         return sources;
     }
@@ -74,27 +67,20 @@ class ProgramTest : public ::testing::Test {
     QProcess second_;
 };
 
-TEST_F(ProgramTest, ALaunchWithAFileHandsItToTheRunningInstanceAndExits) {
-    start(first_, {});
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return QFile::exists(runtime_.filePath("kavlo.socket")); }, 20'000));
+TEST_F(ProgramTest, AFirstLaunchOpensItsFileALaterOneHandsItsFileOverAndExits) {
+    auto sources = [&] { return sourcesOf("mac_app_video_load_succeeded"); };
+    start(first_, {QStringLiteral(KAVLO_EXAMPLE), QStringLiteral("--ignored")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sources().size() == 1; }, 30'000));
+    ASSERT_TRUE(QFile::exists(runtime_.filePath("kavlo.socket")));
+
     start(second_, {QStringLiteral(KAVLO_EXAMPLE)});
     ASSERT_TRUE(second_.waitForFinished(10'000)) << "the second launch exits at once";
     EXPECT_EQ(second_.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second_.exitCode(), 0);
-
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !sourcesOf("mac_app_video_load_succeeded").isEmpty(); }, 30'000));
-    EXPECT_EQ(sourcesOf("mac_app_video_load_started"), QStringList{"open_with"});
-    EXPECT_EQ(sourcesOf("mac_app_video_load_succeeded"), QStringList{"open_with"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sources().size() == 2; }, 30'000));
+    EXPECT_EQ(sources(), QStringList({"command_line", "open_with"}));
+    EXPECT_EQ(sourcesOf("mac_app_video_load_started"), QStringList({"command_line", "open_with"}));
     EXPECT_EQ(first_.state(), QProcess::Running);
-}
-
-TEST_F(ProgramTest, AFirstLaunchOpensItsFileFromTheCommandLine) {
-    start(first_, {QStringLiteral(KAVLO_EXAMPLE), QStringLiteral("--ignored")});
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !sourcesOf("mac_app_video_load_succeeded").isEmpty(); }, 30'000));
-    EXPECT_EQ(sourcesOf("mac_app_video_load_started"), QStringList{"command_line"});
 }
 
 } // namespace

@@ -34,6 +34,9 @@ class SingleInstanceTest : public ::testing::Test {
 
 TEST_F(SingleInstanceTest, ALaterLaunchHandsItsFileToTheRunningInstance) {
     EXPECT_FALSE(handOver("/videos/clip.mp4")) << "no instance runs";
+    QFile leftover(name_); // by an instance that ended without removing it
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
 
     InstanceServer first(name_);
     ASSERT_TRUE(first.listen());
@@ -48,17 +51,6 @@ TEST_F(SingleInstanceTest, ALaterLaunchHandsItsFileToTheRunningInstance) {
     EXPECT_EQ(received[0][0].value<std::filesystem::path>(), odd);
     EXPECT_EQ(received[1][0].value<std::filesystem::path>(),
               std::filesystem::current_path() / "relative/clip.mp4");
-}
-
-TEST_F(SingleInstanceTest, ASocketLeftBehindIsReplaced) {
-    QFile leftover(name_);
-    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
-    leftover.close();
-    InstanceServer server(name_);
-    ASSERT_TRUE(server.listen());
-    QSignalSpy received(&server, &InstanceServer::fileReceived);
-    EXPECT_TRUE(handOver("/videos/clip.mp4"));
-    EXPECT_EQ(received.count(), 1);
 }
 
 } // namespace

@@ -66,14 +66,9 @@ class VideoViewTest : public ::testing::Test {
     FakeSource source_;
 };
 
-TEST(AspectFit, FillsOneDirectionAndCentresInTheOther) {
+TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixelAnyOtherIsFitted) {
     EXPECT_EQ(aspectFitRect({9, 16}, {0, 0, 160, 90}), QRectF(54.6875, 0, 50.625, 90));
-    EXPECT_EQ(aspectFitRect({16, 9}, {0, 0, 90, 160}), QRectF(0, 54.6875, 90, 50.625));
-    EXPECT_EQ(aspectFitRect({4, 3}, {10, 20, 40, 30}), QRectF(10, 20, 40, 30));
     EXPECT_TRUE(aspectFitRect({0, 0}, {0, 0, 40, 30}).isEmpty());
-}
-
-TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixel) {
     // 1280x720 fitted into 641x361 is 641.0x360.6: the player makes 641x361.
     EXPECT_EQ(placePicture({641, 361}, {0, 0, 641, 361}, 1.0), QRectF(0, 0, 641, 361));
     EXPECT_EQ(placePicture({640, 360}, {0, 0, 641, 400}, 1.0), QRectF(1, 20, 640, 360))
@@ -87,7 +82,7 @@ TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixel) {
     EXPECT_EQ(placePicture({320, 180}, {0, 0, 640, 400}, 1.0), QRectF(0, 20, 640, 360));
 }
 
-TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBarsAndFollowsAResize) {
+TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBarsFollowsAResizeAndItsSource) {
     view_->setSource(&source_);
     source_.show(solid(100, 100, kBlue));
     EXPECT_EQ(at(150, 50), kBlue);
@@ -104,6 +99,19 @@ TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBarsAndFollowsAResize
     EXPECT_EQ(at(50, 50), kRed);
     EXPECT_EQ(at(50, 250), kRed);
     EXPECT_EQ(source_.viewSize, (PixelSize{100, 300}));
+
+    // No picture, then a source that goes away: nothing shows, nothing breaks.
+    source_.show({});
+    EXPECT_EQ(at(50, 150), kRed);
+    {
+        FakeSource gone;
+        view_->setSource(&gone);
+        gone.show(solid(10, 10, kGreen));
+        EXPECT_EQ(at(50, 150), kGreen);
+    }
+    QTest::qWait(10);
+    view_->setSource(nullptr);
+    EXPECT_EQ(at(50, 150), kRed);
 }
 
 TEST_F(VideoViewTest, RepaintsOnlyWhenThePictureChanges) {
@@ -120,24 +128,6 @@ TEST_F(VideoViewTest, RepaintsOnlyWhenThePictureChanges) {
     EXPECT_EQ(counter.paints, 0);
     source_.show(solid(100, 100, kGreen));
     EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 5000));
-}
-
-TEST_F(VideoViewTest, ShowsNothingWithoutASourceOrAPicture) {
-    view_->setSource(&source_);
-    source_.show(solid(100, 100, kBlue));
-    source_.show({});
-    EXPECT_EQ(at(150, 50), kRed);
-    source_.show(solid(100, 100, kBlue));
-    {
-        FakeSource gone;
-        view_->setSource(&gone);
-        gone.show(solid(10, 10, kGreen));
-        EXPECT_EQ(at(150, 50), kGreen);
-    }
-    // The source went away: nothing new arrives, nothing breaks.
-    QTest::qWait(10);
-    view_->setSource(nullptr);
-    EXPECT_EQ(at(150, 50), kRed);
 }
 
 TEST_F(VideoViewTest, AMoveToAScreenOfAnotherScaleResizesThePlayersPictures) {

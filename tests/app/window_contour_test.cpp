@@ -20,14 +20,12 @@ ScreenArea screen(double width, double height) {
     return {QRectF(0, 0, width, height), {}};
 }
 
-TEST(ContourFormulas, ContentHeightFollowsTheWidth) {
+TEST(ContourFormulas, ContentHeightFollowsTheWidthAndSmallChangesAreNone) {
     EXPECT_DOUBLE_EQ(kWide.contentHeightForWidth(1000), 735.25);
     EXPECT_DOUBLE_EQ(kWide.contentWidthForHeight(735.25), 1000);
     EXPECT_DOUBLE_EQ((ContourShape{1, 0, 0}).contentHeightForWidth(0.5), 1) << "at least 1";
     EXPECT_EQ((ContourShape{0.01, -3, -1}).sanitized(), (ContourShape{0.05, 0, 0}));
-}
-
-TEST(ContourFormulas, ChangesWithinTheThresholdsAreNoChange) {
+    // Changes within the thresholds are no change.
     EXPECT_FALSE(kWide.differsFrom({kWide.aspect + 0.0001, 36.5, 192.5}));
     EXPECT_TRUE(kWide.differsFrom({kWide.aspect + 0.0002, 36, 193}));
     EXPECT_TRUE(kWide.differsFrom({kWide.aspect, 36.6, 193}));

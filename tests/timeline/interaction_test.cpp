@@ -1,7 +1,9 @@
 // Pointer interaction on the strip. The bar is 348 wide: its track is 300
 // points for 3 visible seconds, 100 points per second. It shows 3..6 s of a
 // 10 s video with the selection at 4..5 s, so the selection's edges are at
-// x = 124 and 224 and the handle centres at 112 and 236.
+// x = 124 and 224 and the handle centres at 112 and 236. A drag whose
+// release never arrives must still end with exactly one call with
+// `dragging` false.
 #include "timeline/timeline_interaction_widget.h"
 #include "timeline/timeline_viewport_scrollbar.h"
 #include "timeline_test_support.h"
@@ -34,6 +36,10 @@ class TimelineInteraction : public ::testing::Test {
         press(layer, x);
         release(layer, x);
         return recorder.calls.at(0);
+    }
+    void sendToWindow(QEvent::Type type) {
+        QEvent event(type);
+        QApplication::sendEvent(&bar, &event);
     }
 
     TimelineBar bar;
@@ -162,6 +168,63 @@ TEST_F(TimelineInteraction, CallbacksMayReplaceThemselves) {
     press(layer, 112);
     release(layer, 112);
     EXPECT_EQ(calls, 2);
+}
+
+TEST_F(TimelineInteraction,
+       LostReleaseADeactivatedBlockedOrHiddenWindowEndsTheDragOnceFromTheEventLoop) {
+    for (QEvent::Type type : {QEvent::WindowDeactivate, QEvent::WindowBlocked, QEvent::Hide}) {
+        recorder.calls.clear();
+        press(layer, 236);
+        drag(layer, 256);
+        if (type == QEvent::Hide)
+            bar.hide();
+        else
+            sendToWindow(type);
+        // Not from inside the event: the window may be on its way out.
+        EXPECT_EQ(recorder.calls.size(), 2u);
+        QApplication::processEvents();
+        drag(layer, 300); // the release, when it does come, changes nothing
+        release(layer, 300);
+        QApplication::processEvents();
+        EXPECT_EQ(recorder.calls,
+                  (Calls{trim(kEnd, 5, true), trim(kEnd, 5.2, true), trim(kEnd, 5.2, false)}))
+            << type;
+        bar.show();
+    }
+}
+
+TEST_F(TimelineInteraction, LostReleaseAPressOrAMotionWithTheButtonUpEndsTheLostDragAtOnce) {
+    press(layer, 112);
+    drag(layer, 132);
+    press(layer, 236); // the release went to a popup
+    hover(layer, 250);
+    EXPECT_EQ(recorder.calls,
+              (Calls{trim(kStart, 4, true), trim(kStart, 4.2, true), trim(kStart, 4.2, false),
+                     trim(kEnd, 5, true), trim(kEnd, 5, false)}));
+}
+
+TEST_F(TimelineInteraction, LostReleaseAScrollbarDragEndsWhereItWasLastReported) {
+    auto* scrollbar = bar.findChild<TimelineViewportScrollbar*>();
+    press(scrollbar, 150, 5); // into the thumb, at 90..180 of 300
+    drag(scrollbar, 171, 5);  // 21 of 210 points of travel for 7 s: 0.7 s on
+    sendToWindow(QEvent::WindowDeactivate);
+    QApplication::processEvents();
+    release(scrollbar, 171, 5);
+    EXPECT_EQ(recorder.calls,
+              (Calls{moveLoop(4, true), moveLoop(4.7, true), moveLoop(4.7, false)}));
+}
+
+TEST(TimelineTeardown, ABarDestroyedMidDragCallsNobody) {
+    bool released = false;
+    auto* bar = new TimelineBar;
+    bar->resize(348, 80);
+    bar->setInputs({10, 4, 5, 4, 3, {}, true});
+    bar->show();
+    bar->setOnTrim([&](TrimHandle, double, bool dragging) { released = !dragging; });
+    press(bar->findChild<TimelineInteractionWidget*>(), 236);
+    delete bar;
+    QApplication::processEvents();
+    EXPECT_FALSE(released);
 }
 
 } // namespace

@@ -54,17 +54,14 @@ class TimelineRendering : public ::testing::Test {
     TimelineBar bar;
 };
 
-TEST_F(TimelineRendering, TilesShowTheNearestThumbnailAndTheOutsideIsDimmed) {
+TEST_F(TimelineRendering, TilesShowTheNearestThumbnailTheOutsideIsDimmedAndTheSelectionFramed) {
     const QImage image = render(4, 5, 4.5);
     EXPECT_TRUE(near(pixelAt(image, 50, 32), halved(colourOf(3))));  // tile at 3.04 s
     EXPECT_TRUE(near(pixelAt(image, 150, 32), colourOf(4)));         // tile at 3.80 s
     EXPECT_TRUE(near(pixelAt(image, 200, 32), colourOf(5)));         // tile at 4.56 s
     EXPECT_TRUE(near(pixelAt(image, 300, 32), halved(colourOf(5)))); // tile at 5.32 s
     EXPECT_EQ(pixelAt(image, 0, 0).alpha(), 0);                      // the strip's rounded corner
-}
-
-TEST_F(TimelineRendering, HandlesAndBorderAreAccentWithSquareInnerCorners) {
-    const QImage image = render(4, 5, 4.5);
+    // Handles and border in the accent, with square inner corners.
     EXPECT_TRUE(isAccent(pixelAt(image, 112, 10)));
     EXPECT_TRUE(isAccent(pixelAt(image, 236, 54)));
     EXPECT_TRUE(isAccent(pixelAt(image, 123.5, 0.5)));  // start handle: inner corner
