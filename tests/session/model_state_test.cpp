@@ -1,5 +1,5 @@
-// The Model's state: what a new one holds, what a load resets, how changes
-// are announced, and what a load makes of various files.
+// What a new Model holds, what a load resets, how changes are announced, and
+// what a load makes of various files.
 #include "model_fixture.h"
 
 namespace kavlo::test {
@@ -26,18 +26,18 @@ TEST_F(ModelTest, ALoadResetsTheSessionButKeepsSpeedAndFrameRate) {
     model->trim(TrimHandle::end, 2.5, false);
     settle();
 
-    model->loadVideo(largerClip(), VideoLoadSource::dragDrop);
+    model->loadVideo(otherClip(), VideoLoadSource::dragDrop);
     EXPECT_FALSE(model->url());
     EXPECT_EQ(std::tuple(model->start(), model->end(), model->duration(), model->playhead()),
               std::tuple(0.0, 1.0, 1.0, 0.0));
     EXPECT_FALSE(model->busy() || model->scrubOverlayVisible() || model->preparedPreview().file);
     EXPECT_EQ(std::pair(model->exportSpeed(), model->fps()), std::pair(2.0, 30.0));
-    EXPECT_EQ(model->status(), "Loading larger-4s.mp4...");
+    EXPECT_EQ(model->status(), "Loading other-2s.mp4...");
     EXPECT_FALSE(player->hasItem() || scrub->hasItem());
     EXPECT_TRUE(previewFiles().empty()); // nothing shows the old preview any more
 
     ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }));
-    EXPECT_EQ(model->duration(), 4.0);
+    EXPECT_EQ(model->duration(), 2.0);
     model->markFrame(); // ...and begins again after a load
     EXPECT_TRUE(model->status().startsWith("Marked start frame "));
 }
@@ -77,14 +77,14 @@ TEST_F(ModelTest, OfTwoQuickLoadsOnlyTheSecondArrivesAndNothingFails) {
     QStringList statuses;
     QObject::connect(model.get(), &Model::statusChanged,
                      [&] { statuses.push_back(model->status()); });
-    model->loadVideo(largerClip(), VideoLoadSource::picker);
+    model->loadVideo(otherClip(), VideoLoadSource::picker);
     model->loadVideo(silentClip(), VideoLoadSource::picker);
     ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }));
     EXPECT_EQ(model->url(), silentClip());
     EXPECT_EQ(count("mac_app_video_load_succeeded"), 1);
     EXPECT_EQ(count("mac_app_preview_succeeded"), 1);
     for (const QString& status : statuses)
-        EXPECT_TRUE(!status.startsWith("Could not") && status != "larger-4s.mp4") << status;
+        EXPECT_TRUE(!status.startsWith("Could not") && status != "other-2s.mp4") << status;
 }
 
 } // namespace
