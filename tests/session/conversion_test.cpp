@@ -109,41 +109,30 @@ TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
     }
 }
 
-TEST_F(Conversion, FailuresReportTheReencodeOnly) {
-    const fs::path input = *media_ / "garbage.bin";
-    {
+TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
+    const struct {
+        std::string copy, encode, error;
+    } cases[] = {
         // One line between blank lines; the copy's own failure is not heard of.
-        const FakeConverter fake =
-            converter("echo 'copy trouble' >&2; exit 7",
-                      "echo partial > \"$out\"; "
-                      "printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; "
-                      "exit 1");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 1 Unknown encoder libx264");
-        EXPECT_TRUE(leftovers().empty()) << "a failed run's partial file is left";
-    }
-    {
+        {"echo 'copy trouble' >&2; exit 7",
+         "echo partial > \"$out\"; printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; exit 1",
+         "Kavlo 1 Unknown encoder libx264"},
         // What ffmpeg says about a text file named .mp4, and a nested context:
         // neither the components' addresses nor the full path reach the user.
-        const FakeConverter fake = converter(
-            "exit 1", "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
-                      "%s: Invalid data found when processing input\\n"
-                      "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 1 moov atom not found\n"
-                  "garbage.bin: Invalid data found when processing input\n"
-                  "no frame!");
-    }
-    {
-        const FakeConverter fake = converter("exit 1", "exit 3");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 3 ffmpeg conversion failed.");
-    }
-    {
-        const FakeConverter fake = converter("exit 1", "echo junk > \"$out\"");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 11 Converted file could not be opened.");
-        EXPECT_TRUE(leftovers().empty());
+        {"exit 1",
+         "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
+         "%s: Invalid data found when processing input\\n"
+         "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1",
+         "Kavlo 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
+         "no frame!"},
+        {"exit 1", "exit 3", "Kavlo 3 ffmpeg conversion failed."},
+        {"exit 1", "echo junk > \"$out\"", "Kavlo 11 Converted file could not be opened."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encode);
+        const FakeConverter fake = converter(c.copy, c.encode);
+        EXPECT_EQ(test::errorText([&] { resolve(*media_ / "garbage.bin", fake); }), c.error);
+        EXPECT_TRUE(leftovers().empty()) << "a failed run's file is left";
     }
 }
 
