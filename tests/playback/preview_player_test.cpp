@@ -122,18 +122,12 @@ TEST_F(PreviewPlayerTest, PausingStopsFramesAndObserversAndPlayResumesAtTheNextF
         EXPECT_EQ(recorder_.frames[i].index, shown + int(i - atPause) + 1);
 }
 
-// Where seeks land at every frame boundary is checked against the renderer
-// in frame_agreement_test; here across GOPs of ten, and playing on.
-TEST_F(PreviewPlayerTest, SeeksLandOnTheFrameWhoseIntervalHoldsTheTimeAndPlayOnFromThere) {
+// Where seeks land at every time is checked against the renderer in
+// frame_agreement_test; here playing on from one.
+TEST_F(PreviewPlayerTest, PlayingOnFromASeekContinuesWithTheNextFrames) {
     player_.setItem(silent30());
-    for (int k : {17, 3, 29, 10}) {
-        ASSERT_TRUE(seekAndWait(k / 30.0)) << k;
-        EXPECT_EQ(imageFrameIndex(player_.currentImage()), k) << "start of " << k;
-        EXPECT_NEAR(player_.currentTimeSeconds(), k / 30.0, 1e-6);
-        ASSERT_TRUE(seekAndWait(k / 30.0 - 0.001));
-        EXPECT_EQ(imageFrameIndex(player_.currentImage()), k - 1) << "just before " << k;
-    }
-    ASSERT_TRUE(seekAndWait(12.5 / 30));
+    ASSERT_TRUE(seekAndWait(29 / 30.0));
+    ASSERT_TRUE(seekAndWait(12.5 / 30)); // back over a key frame
     const size_t before = recorder_.frames.size();
     player_.play();
     ASSERT_TRUE(waitUntil([&] { return recorder_.frames.size() >= before + 3; }));
