@@ -42,7 +42,7 @@ TEST_F(ModelTest, ALoadResetsTheSessionButKeepsSpeedAndFrameRate) {
     EXPECT_TRUE(model->status().startsWith("Marked start frame "));
 }
 
-TEST_F(ModelTest, AShortClipIsSelectedWholeAndSlotsNeverSeeHalfAChange) {
+TEST_F(ModelTest, ALoadTakesAShortClipWholeAPortraitUprightAndRefusesSound) {
     const fs::path brief = makeIndexedVideo(temp / "brief.mp4", {.rate = "40", .frames = 2});
     std::vector<std::pair<double, double>> seen; // (end, duration) when a slot ran
     auto record = [&] { seen.emplace_back(model->end(), model->duration()); };
@@ -52,17 +52,13 @@ TEST_F(ModelTest, AShortClipIsSelectedWholeAndSlotsNeverSeeHalfAChange) {
     ASSERT_TRUE(waitFor([&] { return model->url().has_value(); }));
     // 0.05 s counts as 0.1 s; the end never showed past the duration.
     EXPECT_EQ(seen, (std::vector<std::pair<double, double>>{{0.1, 0.1}, {0.1, 0.1}}));
-}
 
-TEST_F(ModelTest, APortraitClipTakesTheShapeItIsShownIn) {
     const fs::path stored = makeIndexedVideo(temp / "stored.mp4", {.height = 90, .frames = 30});
     remuxWithDisplayMatrix(stored, temp / "portrait.mp4", 0, 1, -1, 0);
     model->loadVideo(temp / "portrait.mp4", VideoLoadSource::openWith);
     ASSERT_TRUE(waitFor([&] { return model->url().has_value(); }));
     EXPECT_DOUBLE_EQ(model->videoAspect(), 0.5625);
-}
 
-TEST_F(ModelTest, AFileWithoutVideoFailsToLoadWithItsReason) {
     const fs::path sound = temp / "sound.m4a";
     runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "aac", sound.string()});
     model->loadVideo(sound, VideoLoadSource::commandLine);
