@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace kavlo {
 namespace {
 
@@ -16,28 +18,20 @@ using namespace test;
 class BrokenItem : public ::testing::TestWithParam<int> {
   protected:
     static void SetUpTestSuite() {
-        dir_ = new TempDir;
+        dir_.emplace();
         const auto clip =
             makeIndexedVideo(dir_->path() / "clip.mp4", {.frames = 60, .audio = "sin(2*PI*440*t)"});
-        files_ = new std::vector<BrokenFile>(makeBrokenFiles(dir_->path(), clip, 2.0));
+        files_ = makeBrokenFiles(dir_->path(), clip, 2.0);
     }
-    static void TearDownTestSuite() {
-        delete files_;
-        delete dir_;
-    }
-    const BrokenFile& file() const { return files_->at(GetParam()); }
+    static void TearDownTestSuite() { dir_.reset(); }
+    const BrokenFile& file() const { return files_.at(GetParam()); }
 
-    static TempDir* dir_;
-    static std::vector<BrokenFile>* files_;
+    static inline std::optional<TempDir> dir_;
+    static inline std::vector<BrokenFile> files_;
 };
 
-TempDir* BrokenItem::dir_ = nullptr;
-std::vector<BrokenFile>* BrokenItem::files_ = nullptr;
-
 TEST_P(BrokenItem, ThePreviewShowsTheIntactStartOrSaysWhyNot) {
-    PreviewPlayer::Options options;
-    options.dropLateFrames = false;
-    PreviewPlayer player(options);
+    PreviewPlayer player(PreviewPlayer::Options{.dropLateFrames = false});
     FrameRecorder recorder(player, player);
     QString message;
     QObject::connect(&player, &PreviewPlayer::failed, [&](const QString& m) { message = m; });
@@ -49,7 +43,7 @@ TEST_P(BrokenItem, ThePreviewShowsTheIntactStartOrSaysWhyNot) {
     }
     // Playing on into the damaged part, and looping over it.
     player.play();
-    settle(1000);
+    QTest::qWait(1000);
     player.pause();
     for (const auto& seen : recorder.frames)
         EXPECT_LT(seen.index, 60);

@@ -57,71 +57,56 @@ std::vector<double> probeTimes(const std::vector<double>& starts) {
     return times;
 }
 
-class FrameAgreementTest : public ::testing::TestWithParam<const char*> {
-  protected:
-    void SetUp() override {
-        // 59.94 frames per second with B-frames and short GOPs; Matroska
-        // rounds its times to milliseconds. The video starts a tenth of a
-        // second (plus the sound encoder's priming) after the sound.
-        const auto made = makeIndexedVideo(dir_ / "sound-first.mkv", {.rate = "60000/1001",
-                                                                      .frames = 24,
-                                                                      .keyframeInterval = 8,
-                                                                      .preset = "veryfast",
-                                                                      .audio = "sin(2*PI*440*t)"});
-        path_ = delayVideo(made, dir_ / (std::string("video-late.") + GetParam()), 0.1).string();
-        for (const DecodedFrame& f : decodeVideo(path_).frames)
-            starts_.push_back(f.time);
-        ASSERT_EQ(starts_.size(), 24u);
-        ASSERT_GT(starts_.front(), 0.1) << "the video must start after the sound";
-    }
-
-    TempDir dir_;
-    std::string path_;
-    std::vector<double> starts_;
-};
+class FrameAgreementTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(FrameAgreementTest, RendererAndBothPlayersShowTheSameFrameAtEveryTime) {
-    const std::vector<double> times = probeTimes(starts_);
+    // 59.94 frames per second with B-frames and short GOPs; Matroska
+    // rounds its times to milliseconds. The video starts a tenth of a
+    // second (plus the sound encoder's priming) after the sound.
+    TempDir dir;
+    const auto made = makeIndexedVideo(dir / "sound-first.mkv", {.rate = "60000/1001",
+                                                                 .frames = 24,
+                                                                 .keyframeInterval = 8,
+                                                                 .preset = "veryfast",
+                                                                 .audio = "sin(2*PI*440*t)"});
+    const std::string path =
+        delayVideo(made, dir / (std::string("video-late.") + GetParam()), 0.1).string();
+    std::vector<double> starts;
+    for (const DecodedFrame& f : decodeVideo(path).frames)
+        starts.push_back(f.time);
+    ASSERT_EQ(starts.size(), 24u);
+    ASSERT_GT(starts.front(), 0.1) << "the video must start after the sound";
+
+    const std::vector<double> times = probeTimes(starts);
     std::map<double, int> rendered;
     for (double t : times)
-        rendered[t] = renderedIndexAt(path_, t);
+        rendered[t] = renderedIndexAt(path, t);
     // The rule itself, where no rounding can blur it.
     EXPECT_EQ(rendered[0.0], 0) << "before the first frame";
-    for (size_t k = 0; k + 1 < starts_.size(); ++k)
-        EXPECT_EQ(rendered[(starts_[k] + starts_[k + 1]) / 2], int(k)) << "middle of " << k;
+    for (size_t k = 0; k + 1 < starts.size(); ++k)
+        EXPECT_EQ(rendered[(starts[k] + starts[k + 1]) / 2], int(k)) << "middle of " << k;
 
     // The scrub player in shuffled order, so that seeks go back over key
     // frames, decode on within a GOP and hit its cache.
     ScrubPlayer scrub;
-    scrub.setItem(path_);
+    scrub.setItem(path);
     std::vector<double> shuffled = times;
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
     for (double t : shuffled)
         EXPECT_EQ(shownIndexAt(scrub, scrub, t), rendered[t]) << "scrub player at " << t;
-
-    PreviewPlayer::Options silent;
-    silent.sound = false;
-    PreviewPlayer preview(silent);
-    preview.setItem(path_);
+    PreviewPlayer preview(PreviewPlayer::Options{.sound = false});
+    preview.setItem(path);
     for (double t : times)
         EXPECT_EQ(shownIndexAt(preview, preview, t), rendered[t]) << "preview player at " << t;
-}
 
-TEST_P(FrameAgreementTest, TheRenderersSamplingStepsAreTheFramesThePlayersShow) {
     // A segment sampled at 90 steps a second from a time before the first
     // frame: each step is the frame the players show at that step's time.
-    InputFile file(path_);
+    InputFile file(path);
     const RenderSize size = computeRenderSize(*file.info().video);
     const double start = 0.05, rate = 90;
     const auto frames =
         readSegmentFrames(file, start, start + 0.3, rate, size.width, size.height, nullptr, 1.0);
     ASSERT_EQ(frames.size(), 27u);
-    ScrubPlayer scrub;
-    scrub.setItem(path_);
-    PreviewPlayer::Options silent;
-    silent.sound = false;
-    PreviewPlayer preview(silent);
-    preview.setItem(path_);
     for (size_t k = 0; k < frames.size(); ++k) {
         const double t = start + double(k) / rate;
         const int index = pictureIndex(frames[k]);
@@ -140,9 +125,7 @@ TEST(FrameAgreement, PlayersSeekIntoTheFirstGopOfAnMpegTs) {
             .string();
     ScrubPlayer scrub;
     scrub.setItem(path);
-    PreviewPlayer::Options silent;
-    silent.sound = false;
-    PreviewPlayer preview(silent);
+    PreviewPlayer preview(PreviewPlayer::Options{.sound = false});
     preview.setItem(path);
     for (double t : {0.1, 0.4, 0.7, 1.3, 0.25}) {
         const int expected = int(std::floor(t * 30 + 1e-6));

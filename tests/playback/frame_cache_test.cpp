@@ -25,10 +25,21 @@ std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
     return hit ? std::optional(hit->ptsUs) : std::nullopt;
 }
 
-TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
-    FrameCache cache(1 << 20);
-    cache.reset(1, kTiming);
+// The bytes one tiny frame takes in a cache.
+size_t oneFrameBytes() {
+    FrameCache probe(1 << 20);
+    probe.insert(tinyFrame().get(), 0, kFrameUs, false);
+    return probe.bytes();
+}
+
+class FrameCacheTest : public ::testing::Test {
+  protected:
+    void SetUp() override { cache.reset(1, kTiming); }
+    FrameCache cache{1 << 20};
     const av::FramePtr f = tinyFrame();
+};
+
+TEST_F(FrameCacheTest, AFrameCoversItsIntervalAndNothingBeyondButTheTracksEnds) {
     // Frames 3 and 4 with known lengths, frame 6 alone.
     cache.insert(f.get(), 3 * kFrameUs, kFrameUs, false);
     cache.insert(f.get(), 4 * kFrameUs, kFrameUs, true);
@@ -41,12 +52,15 @@ TEST(FrameCache, AFrameCoversItsIntervalAndNothingBeyond) {
     EXPECT_EQ(foundAt(cache, 5 * kFrameUs + 10), std::nullopt) << "frame 5 was never decoded";
     EXPECT_EQ(foundAt(cache, 2 * kFrameUs), std::nullopt);
     EXPECT_EQ(foundAt(cache, 8 * kFrameUs), std::nullopt);
+    // Once the track's first and last frames are known, they stand for the
+    // times beyond them.
+    cache.markFirst(3 * kFrameUs);
+    cache.markLast(6 * kFrameUs);
+    EXPECT_EQ(foundAt(cache, 0), 3 * kFrameUs);
+    EXPECT_EQ(foundAt(cache, 50 * kFrameUs), 6 * kFrameUs);
 }
 
-TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) {
-    FrameCache cache(1 << 20);
-    cache.reset(1, kTiming);
-    const av::FramePtr f = tinyFrame();
+TEST_F(FrameCacheTest, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) {
     cache.insert(f.get(), 0, 0, false);
     cache.insert(f.get(), kFrameUs, 0, true);
     // After a seek (or skipped frames) the next frame says nothing about
@@ -58,9 +72,7 @@ TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) 
 
     // A container length that reaches past the next frame's start loses to
     // that start, even once the next frame itself has gone from the cache.
-    FrameCache probe(1 << 20);
-    probe.insert(f.get(), 0, kFrameUs, false);
-    FrameCache small(probe.bytes() * 3 / 2);
+    FrameCache small(oneFrameBytes() * 3 / 2);
     small.reset(1, kTiming);
     small.insert(f.get(), 0, 2 * kFrameUs, false);
     EXPECT_EQ(foundAt(small, kFrameUs + 10), 0) << "the length alone is believed";
@@ -71,43 +83,23 @@ TEST(FrameCache, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) 
     EXPECT_EQ(foundAt(small, kFrameUs - 200), 0);
 }
 
-TEST(FrameCache, TheTracksEndsStandForTimesBeyondThem) {
-    FrameCache cache(1 << 20);
-    cache.reset(1, kTiming);
-    const av::FramePtr f = tinyFrame();
-    cache.insert(f.get(), kFrameUs, kFrameUs, false);
-    cache.insert(f.get(), 9 * kFrameUs, kFrameUs, false);
-    EXPECT_EQ(foundAt(cache, 0), std::nullopt);
-    EXPECT_EQ(foundAt(cache, 50 * kFrameUs), std::nullopt);
-    cache.markFirst(kFrameUs);
-    cache.markLast(9 * kFrameUs);
-    EXPECT_EQ(foundAt(cache, 0), kFrameUs);
-    EXPECT_EQ(foundAt(cache, 50 * kFrameUs), 9 * kFrameUs);
-}
-
-TEST(FrameCache, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
-    const av::FramePtr f = tinyFrame();
-    FrameCache probe(1 << 20);
-    probe.insert(f.get(), 0, kFrameUs, false);
-    const size_t one = probe.bytes();
-    FrameCache cache(one * 5);
-    cache.reset(1, kTiming);
+TEST_F(FrameCacheTest, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
+    const size_t one = oneFrameBytes();
+    FrameCache full(one * 5);
+    full.reset(1, kTiming);
     for (int k = 0; k < 5; ++k)
-        cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
-    ASSERT_TRUE(foundAt(cache, 0)); // the latest request is at the start
+        full.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
+    ASSERT_TRUE(foundAt(full, 0)); // the latest request is at the start
     for (int k = 5; k < 8; ++k)
-        cache.insert(f.get(), k * kFrameUs, kFrameUs, true);
-    EXPECT_LE(cache.bytes(), one * 5);
-    EXPECT_EQ(cache.size(), 5u);
-    EXPECT_TRUE(foundAt(cache, 0));
-    EXPECT_TRUE(foundAt(cache, 1 * kFrameUs));
-    EXPECT_FALSE(foundAt(cache, 7 * kFrameUs));
+        full.insert(f.get(), k * kFrameUs, kFrameUs, true);
+    EXPECT_LE(full.bytes(), one * 5);
+    EXPECT_EQ(full.size(), 5u);
+    EXPECT_TRUE(foundAt(full, 0));
+    EXPECT_TRUE(foundAt(full, 1 * kFrameUs));
+    EXPECT_FALSE(foundAt(full, 7 * kFrameUs));
 }
 
-TEST(FrameCache, APictureReplacesItsFrameUntilTheViewChangesSize) {
-    FrameCache cache(1 << 20);
-    cache.reset(1, kTiming);
-    const av::FramePtr f = tinyFrame();
+TEST_F(FrameCacheTest, APictureReplacesItsFrameUntilTheViewChangesSize) {
     for (int k = 0; k < 3; ++k)
         cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
     const size_t frames = cache.bytes();

@@ -12,7 +12,7 @@ class MediaClockTest : public ::testing::Test {
     MediaClock clock_{[this] { return nowUs_; }};
 };
 
-TEST_F(MediaClockTest, RunsOnlyWhileNotPausedAndResumesWhereItStopped) {
+TEST_F(MediaClockTest, RunsOnlyWhileNotPausedAndResumesWhereItStoppedOrWasReset) {
     clock_.reset(1, 500'000);
     nowUs_ += 40'000;
     EXPECT_EQ(clock_.positionUs(), 500'000) << "a new clock starts paused";
@@ -25,12 +25,7 @@ TEST_F(MediaClockTest, RunsOnlyWhileNotPausedAndResumesWhereItStopped) {
     clock_.setPaused(false);
     nowUs_ += 10'000;
     EXPECT_EQ(clock_.positionUs(), 550'000);
-}
-
-TEST_F(MediaClockTest, AResetKeepsRunningFromTheNewPosition) {
-    clock_.setPaused(false);
-    nowUs_ += 70'000;
-    clock_.reset(2, 3'000'000);
+    clock_.reset(2, 3'000'000); // a running clock runs on from there
     EXPECT_EQ(clock_.serial(), 2u);
     nowUs_ += 5'000;
     EXPECT_EQ(clock_.positionUs(), 3'005'000);

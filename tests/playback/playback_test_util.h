@@ -1,7 +1,5 @@
-// Helpers for the player tests: reading the index a generated frame carries
-// from the picture a player hands out, recording what a view would receive,
-// and waiting on conditions with generous time-outs (CI machines are slow
-// and busy; nothing here depends on tight timing).
+// Reading the index a generated frame carries from a player's picture,
+// recording what a view would receive, and generous waits (CI is busy).
 #pragma once
 
 #include "player/frame_source.h"
@@ -39,13 +37,8 @@ template <typename Pred> bool waitUntil(Pred pred, int timeoutMs = kWaitMs) {
     return QTest::qWaitFor(pred, timeoutMs);
 }
 
-// Lets queued calls and timers run for a while.
-inline void settle(int ms) {
-    QTest::qWait(ms);
-}
-
-// A clock the test moves, for a player's playback clock: whether a frame
-// came early or late then does not depend on how busy the machine is.
+// A playback clock the test moves: whether a frame came early or late then
+// does not depend on how busy the machine is.
 class TestClock {
   public:
     std::function<int64_t()> now() const {

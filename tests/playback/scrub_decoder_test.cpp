@@ -1,5 +1,6 @@
-// A scrub seek on its way from a key frame to a frame far into its GOP: the
-// frames it shows meanwhile, and when it gives way to a newer seek.
+// A scrub seek on its way from a key frame to a frame far into its GOP, and
+// when it gives way to a newer seek (the frames shown on the way are checked
+// through the scrub player).
 #include "playback/scrub_decoder.h"
 #include "playback_test_util.h"
 
@@ -53,15 +54,6 @@ class ScrubDecoderTest : public ::testing::Test {
     ScrubDecoder decoder_{source_, cache_};
     std::vector<int> interims_;
 };
-
-TEST_F(ScrubDecoderTest, AColdSeekShowsTheKeyFrameFirstAndEndsOnItsFrame) {
-    cache_.reset(1, decoder_.timing());
-    ASSERT_EQ(show(11), 11);
-    ASSERT_FALSE(interims_.empty());
-    EXPECT_EQ(interims_.front(), 0);
-    for (int k : interims_)
-        EXPECT_TRUE(k >= 0 && k < 11) << k;
-}
 
 TEST_F(ScrubDecoderTest, GivesWayToASeekAheadOrInAnotherGopAndLandsThereExactly) {
     cache_.reset(1, decoder_.timing());

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace kavlo {
@@ -42,18 +43,15 @@ struct Reports {
 class ThreadFailureTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        dir_ = new TempDir;
+        dir_.emplace();
         clip_ = makeIndexedVideo(dir_->path() / "clip.mp4", {.frames = 10}).string();
     }
-    static void TearDownTestSuite() { delete dir_; }
+    static void TearDownTestSuite() { dir_.reset(); }
 
-    static TempDir* dir_;
-    static std::string clip_;
+    static inline std::optional<TempDir> dir_;
+    static inline std::string clip_;
     Reports reports_;
 };
-
-TempDir* ThreadFailureTest::dir_ = nullptr;
-std::string ThreadFailureTest::clip_;
 
 TEST_F(ThreadFailureTest, OutOfMemoryOnThePresenterThreadIsThePlayersFailure) {
     PreviewPipeline::Callbacks callbacks;

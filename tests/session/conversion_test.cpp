@@ -9,11 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-
 #include <chrono>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include <signal.h>
@@ -79,83 +76,63 @@ TEST_F(Conversion, ReadableFileNeverStartsTheConverter) {
     EXPECT_TRUE(statuses_.empty());
 }
 
-TEST_F(Conversion, ContainerCopyAloneServesWithItsExactArguments) {
-    const FakeConverter fake = converter(writesReadable(), "exit 1");
+TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
     const fs::path input = *media_ / "garbage.bin";
-    const PlayableSource source = resolve(input, fake);
-
-    ASSERT_TRUE(source.transcodedURL);
-    EXPECT_EQ(source.playableURL, *source.transcodedURL);
-    EXPECT_EQ(source.playableURL.parent_path(), dir_.path());
-    EXPECT_TRUE(std::regex_match(source.playableURL.filename().string(),
-                                 std::regex("kavlo-source-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"
-                                            "\\.mp4")));
-    EXPECT_TRUE(hasDecodableVideo(source.playableURL));
-    EXPECT_EQ(statuses_, std::vector<std::string>{"Converting unsupported container..."});
-    ASSERT_EQ(fake.runs().size(), 1u);
-    EXPECT_EQ(joined(fake.runs()[0]), "-y -hide_banner -loglevel error -i " + input.string() +
-                                          " -map 0:v:0 -an -c:v copy -movflags +faststart " +
-                                          source.playableURL.string());
-}
-
-TEST_F(Conversion, UnreadableCopyIsDeletedAndTheReencodeServes) {
-    for (const char* copy : {"echo junk > \"$out\"", "echo junk > \"$out\"; exit 1"}) {
+    const std::string copyArguments = " -map 0:v:0 -an -c:v copy -movflags +faststart ";
+    const std::string encodeArguments = " -map 0:v:0 -an -c:v libx264 -preset veryfast -crf 14 "
+                                        "-pix_fmt yuv420p -movflags +faststart ";
+    // The copy serves, writes something unreadable, or fails after writing.
+    for (const std::string& copy : {writesReadable(), std::string("echo junk > \"$out\""),
+                                    std::string("echo junk > \"$out\"; exit 1")}) {
         SCOPED_TRACE(copy);
         statuses_.clear();
         const FakeConverter fake = converter(copy, writesReadable());
-        const fs::path input = *media_ / "garbage.bin";
         const PlayableSource source = resolve(input, fake);
+        ASSERT_TRUE(source.transcodedURL);
+        EXPECT_EQ(source.playableURL, *source.transcodedURL);
+        EXPECT_TRUE(hasDecodableVideo(source.playableURL));
+        const std::string name = source.playableURL.filename().string();
+        EXPECT_TRUE(name.starts_with("kavlo-source-") && name.ends_with(".mp4")) << name;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{name}) << "a copy's file is left";
 
         const auto runs = fake.runs();
-        ASSERT_EQ(runs.size(), 2u);
-        EXPECT_FALSE(fs::exists(runs[0].back())) << "the container copy's file is left";
-        EXPECT_EQ(source.playableURL, fs::path(runs[1].back()));
-        EXPECT_EQ(leftovers(), std::vector<std::string>{source.playableURL.filename()});
-        EXPECT_EQ(statuses_, (std::vector<std::string>{"Converting unsupported container...",
-                                                       "Converting unsupported codec..."}));
-        EXPECT_EQ(joined(runs[1]), "-y -hide_banner -loglevel error -i " + input.string() +
-                                       " -map 0:v:0 -an -c:v libx264 -preset veryfast -crf 14 "
-                                       "-pix_fmt yuv420p -movflags +faststart " +
-                                       source.playableURL.string());
+        ASSERT_EQ(runs.size(), copy == writesReadable() ? 1u : 2u);
+        const std::string head = "-y -hide_banner -loglevel error -i " + input.string();
+        EXPECT_EQ(joined(runs[0]), head + copyArguments + runs[0].back());
+        std::vector<std::string> expected = {"Converting unsupported container..."};
+        if (runs.size() == 2) {
+            EXPECT_EQ(joined(runs[1]), head + encodeArguments + source.playableURL.string());
+            expected.push_back("Converting unsupported codec...");
+        }
+        EXPECT_EQ(statuses_, expected);
         fs::remove(source.playableURL);
     }
 }
 
-TEST_F(Conversion, FailuresReportTheReencodeOnly) {
-    const fs::path input = *media_ / "garbage.bin";
-    {
+TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
+    const struct {
+        std::string copy, encode, error;
+    } cases[] = {
         // One line between blank lines; the copy's own failure is not heard of.
-        const FakeConverter fake =
-            converter("echo 'copy trouble' >&2; exit 7",
-                      "echo partial > \"$out\"; "
-                      "printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; "
-                      "exit 1");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 1 Unknown encoder libx264");
-        EXPECT_TRUE(leftovers().empty()) << "a failed run's partial file is left";
-    }
-    {
+        {"echo 'copy trouble' >&2; exit 7",
+         "echo partial > \"$out\"; printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; exit 1",
+         "Kavlo 1 Unknown encoder libx264"},
         // What ffmpeg says about a text file named .mp4, and a nested context:
         // neither the components' addresses nor the full path reach the user.
-        const FakeConverter fake = converter(
-            "exit 1", "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
-                      "%s: Invalid data found when processing input\\n"
-                      "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 1 moov atom not found\n"
-                  "garbage.bin: Invalid data found when processing input\n"
-                  "no frame!");
-    }
-    {
-        const FakeConverter fake = converter("exit 1", "exit 3");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 3 ffmpeg conversion failed.");
-    }
-    {
-        const FakeConverter fake = converter("exit 1", "echo junk > \"$out\"");
-        EXPECT_EQ(test::errorText([&] { resolve(input, fake); }),
-                  "Kavlo 11 Converted file could not be opened.");
-        EXPECT_TRUE(leftovers().empty());
+        {"exit 1",
+         "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
+         "%s: Invalid data found when processing input\\n"
+         "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1",
+         "Kavlo 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
+         "no frame!"},
+        {"exit 1", "exit 3", "Kavlo 3 ffmpeg conversion failed."},
+        {"exit 1", "echo junk > \"$out\"", "Kavlo 11 Converted file could not be opened."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encode);
+        const FakeConverter fake = converter(c.copy, c.encode);
+        EXPECT_EQ(test::errorText([&] { resolve(*media_ / "garbage.bin", fake); }), c.error);
+        EXPECT_TRUE(leftovers().empty()) << "a failed run's file is left";
     }
 }
 
@@ -171,36 +148,27 @@ TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
     EXPECT_TRUE(statuses_.empty());
 }
 
-TEST_F(Conversion, WithoutAConverterFailsAtOnce) {
+TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) {
     const fs::path notExecutable = dir_ / "ffmpeg";
     std::ofstream(notExecutable) << "#!/bin/sh\n";
-    const auto resolveWith = [&](std::vector<fs::path> candidates) {
-        return resolvePlayableSource(
-            *media_ / "garbage.bin",
-            [this](const QString& text) { statuses_.push_back(text.toStdString()); }, {},
-            {.ffmpegCandidates = std::move(candidates), .tempDir = dir_.path()});
-    };
+    const fs::path executable = dir_ / "other";
+    fs::copy_file(notExecutable, executable);
+    fs::permissions(executable, fs::perms::owner_all);
+    EXPECT_EQ(locateFFmpeg({dir_ / "missing", dir_.path(), notExecutable, executable}), executable);
+    const std::vector<fs::path> defaults = defaultFFmpegCandidates();
+    EXPECT_EQ(std::vector(defaults.end() - 2, defaults.end()),
+              (std::vector<fs::path>{"/usr/local/bin/ffmpeg", "/usr/bin/ffmpeg"}));
+
     EXPECT_EQ(test::errorText([&] {
-                  resolveWith({dir_ / "missing", notExecutable, dir_.path()});
+                  resolvePlayableSource(
+                      *media_ / "garbage.bin",
+                      [this](const QString& text) { statuses_.push_back(text.toStdString()); }, {},
+                      {.ffmpegCandidates = {dir_ / "missing", notExecutable, dir_.path()},
+                       .tempDir = dir_.path()});
               }),
               "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
               "conversion.");
     EXPECT_TRUE(statuses_.empty());
-}
-
-TEST_F(Conversion, LocateTakesTheFirstExecutableFile) {
-    const FakeConverter first = converter("", "");
-    const fs::path second = dir_ / "other";
-    fs::copy_file(first.program(), second);
-    fs::permissions(second, fs::perms::owner_all);
-    EXPECT_EQ(locateFFmpeg({dir_ / "missing", dir_.path(), second, first.program()}), second);
-    EXPECT_FALSE(locateFFmpeg({dir_ / "missing"}));
-
-    const std::vector<fs::path> defaults = defaultFFmpegCandidates();
-    ASSERT_GE(defaults.size(), 3u);
-    EXPECT_EQ(defaults.back(), "/usr/bin/ffmpeg");
-    EXPECT_EQ(defaults[defaults.size() - 2], "/usr/local/bin/ffmpeg");
-    EXPECT_EQ(defaults.front().filename(), "ffmpeg");
 }
 
 TEST_F(Conversion, ChattyConverterFinishesAndKeepsTheEndOfItsOutput) {

@@ -1,6 +1,5 @@
-// Shared by the Model tests: a Model on fake players and hand-moved timers,
-// its events recorded, its temporary files in a directory of the test's own,
-// and generated clips.
+// A Model on fake players and hand-moved timers, its events recorded, its
+// temporary files in a directory of the test's own; generated clips.
 #pragma once
 
 #include "manual_timers.h"
@@ -47,6 +46,13 @@ inline const fs::path& largerClip() {
     return path;
 }
 
+// 2 s of 64x36: another video, quick to make and to render.
+inline const fs::path& otherClip() {
+    static const fs::path path =
+        makeIndexedVideo(clipDir() / "other-2s.mp4", {.width = 64, .height = 36, .frames = 60});
+    return path;
+}
+
 // Panels that answer at once with what the test set, and remember the asks.
 struct FakePanels : FilePanels {
     std::optional<fs::path> openAnswer;
@@ -74,7 +80,7 @@ class ModelTest : public ::testing::Test {
 
     void SetUp() override { create(); }
 
-    // A new Model; the environment's other parts come from the members below.
+    // A new Model on the members below.
     void create() {
         model.reset();
         events.clear();
@@ -101,13 +107,11 @@ class ModelTest : public ::testing::Test {
         return QTest::qWaitFor(done, milliseconds);
     }
 
-    // Loads `file` and waits until its first preview is done.
     void loadAndSettle(const fs::path& file) {
         model->loadVideo(file, VideoLoadSource::picker);
         ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }))
             << model->status().toStdString();
     }
-    // Waits for the preview render in progress to end.
     void settle() {
         ASSERT_TRUE(waitFor([&] { return !model->busy(); })) << model->status().toStdString();
     }

@@ -1,5 +1,5 @@
-// The Model's state: what a new one holds, what a load resets, how changes
-// are announced, and what a load makes of various files.
+// What a new Model holds, what a load resets, how changes are announced, and
+// what a load makes of various files.
 #include "model_fixture.h"
 
 namespace kavlo::test {
@@ -26,23 +26,23 @@ TEST_F(ModelTest, ALoadResetsTheSessionButKeepsSpeedAndFrameRate) {
     model->trim(TrimHandle::end, 2.5, false);
     settle();
 
-    model->loadVideo(largerClip(), VideoLoadSource::dragDrop);
+    model->loadVideo(otherClip(), VideoLoadSource::dragDrop);
     EXPECT_FALSE(model->url());
     EXPECT_EQ(std::tuple(model->start(), model->end(), model->duration(), model->playhead()),
               std::tuple(0.0, 1.0, 1.0, 0.0));
     EXPECT_FALSE(model->busy() || model->scrubOverlayVisible() || model->preparedPreview().file);
     EXPECT_EQ(std::pair(model->exportSpeed(), model->fps()), std::pair(2.0, 30.0));
-    EXPECT_EQ(model->status(), "Loading larger-4s.mp4...");
+    EXPECT_EQ(model->status(), "Loading other-2s.mp4...");
     EXPECT_FALSE(player->hasItem() || scrub->hasItem());
     EXPECT_TRUE(previewFiles().empty()); // nothing shows the old preview any more
 
     ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }));
-    EXPECT_EQ(model->duration(), 4.0);
+    EXPECT_EQ(model->duration(), 2.0);
     model->markFrame(); // ...and begins again after a load
     EXPECT_TRUE(model->status().startsWith("Marked start frame "));
 }
 
-TEST_F(ModelTest, AShortClipIsSelectedWholeAndSlotsNeverSeeHalfAChange) {
+TEST_F(ModelTest, ALoadTakesAShortClipWholeAPortraitUprightAndRefusesSound) {
     const fs::path brief = makeIndexedVideo(temp / "brief.mp4", {.rate = "40", .frames = 2});
     std::vector<std::pair<double, double>> seen; // (end, duration) when a slot ran
     auto record = [&] { seen.emplace_back(model->end(), model->duration()); };
@@ -52,17 +52,13 @@ TEST_F(ModelTest, AShortClipIsSelectedWholeAndSlotsNeverSeeHalfAChange) {
     ASSERT_TRUE(waitFor([&] { return model->url().has_value(); }));
     // 0.05 s counts as 0.1 s; the end never showed past the duration.
     EXPECT_EQ(seen, (std::vector<std::pair<double, double>>{{0.1, 0.1}, {0.1, 0.1}}));
-}
 
-TEST_F(ModelTest, APortraitClipTakesTheShapeItIsShownIn) {
     const fs::path stored = makeIndexedVideo(temp / "stored.mp4", {.height = 90, .frames = 30});
     remuxWithDisplayMatrix(stored, temp / "portrait.mp4", 0, 1, -1, 0);
     model->loadVideo(temp / "portrait.mp4", VideoLoadSource::openWith);
     ASSERT_TRUE(waitFor([&] { return model->url().has_value(); }));
     EXPECT_DOUBLE_EQ(model->videoAspect(), 0.5625);
-}
 
-TEST_F(ModelTest, AFileWithoutVideoFailsToLoadWithItsReason) {
     const fs::path sound = temp / "sound.m4a";
     runFfmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "aac", sound.string()});
     model->loadVideo(sound, VideoLoadSource::commandLine);
@@ -77,14 +73,14 @@ TEST_F(ModelTest, OfTwoQuickLoadsOnlyTheSecondArrivesAndNothingFails) {
     QStringList statuses;
     QObject::connect(model.get(), &Model::statusChanged,
                      [&] { statuses.push_back(model->status()); });
-    model->loadVideo(largerClip(), VideoLoadSource::picker);
+    model->loadVideo(otherClip(), VideoLoadSource::picker);
     model->loadVideo(silentClip(), VideoLoadSource::picker);
     ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }));
     EXPECT_EQ(model->url(), silentClip());
     EXPECT_EQ(count("mac_app_video_load_succeeded"), 1);
     EXPECT_EQ(count("mac_app_preview_succeeded"), 1);
     for (const QString& status : statuses)
-        EXPECT_TRUE(!status.startsWith("Could not") && status != "larger-4s.mp4") << status;
+        EXPECT_TRUE(!status.startsWith("Could not") && status != "other-2s.mp4") << status;
 }
 
 } // namespace
