@@ -61,9 +61,9 @@ TEST(RenderWrittenRate, LevelsPhonesDecode) {
                           Case{"3840x2160", "30", "7", 0.2, 2.0, 51, 30.34}}) {
         SCOPED_TRACE(c.size);
         const auto source = dir / "big.mp4";
-        test::runFfmpeg({"-f", "lavfi", "-i", std::string("testsrc2=s=") + c.size + ":r=" + c.rate,
-                         "-frames:v", c.frames, "-c:v", "libx264", "-preset", "ultrafast",
-                         source.string()});
+        test::generateMedia({"-f", "lavfi", "-i",
+                             std::string("testsrc2=s=") + c.size + ":r=" + c.rate, "-frames:v",
+                             c.frames, "-c:v", "libx264", "-preset", "ultrafast", source.string()});
         const auto output = dir / "big-out.mp4";
         renderPingPongVideo(source, output, 0.0, c.end, c.speed, 1, nullptr);
         const test::DecodedVideo video = test::decodeVideo(output);

@@ -51,8 +51,8 @@ void putBigEndian16(std::string& bytes, std::size_t at, int value) {
 } // namespace
 
 fs::path makeMotionJpeg(const fs::path& path, const std::string& size, int frames) {
-    runFfmpeg({"-f", "lavfi", "-i", "testsrc2=r=10:s=" + size, "-frames:v", std::to_string(frames),
-               "-c:v", "mjpeg", path.string()});
+    generateMedia({"-f", "lavfi", "-i", "testsrc2=r=10:s=" + size, "-frames:v",
+                   std::to_string(frames), "-c:v", "mjpeg", path.string()});
     return path;
 }
 

@@ -19,12 +19,12 @@ fs::path makeHdrClip(const fs::path& path, HdrTransfer transfer, const std::stri
         "setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709:range=pc,"
         "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt2020,zscale=t=" +
         trc + ":npl=203:m=bt2020nc:r=tv,format=yuv420p10le";
-    runFfmpeg({"-f", "lavfi", "-i", lavfi, "-frames:v", std::to_string(frames), "-vf", filters,
-               "-c:v", "libx265", "-preset", "ultrafast", "-crf", "8", "-x265-params",
-               "log-level=error:colorprim=bt2020:transfer=" + trc +
-                   ":colormatrix=bt2020nc:max-cll=1000,400:master-display="
-                   "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,50)",
-               "-tag:v", "hvc1", path.string()});
+    generateMedia({"-f", "lavfi", "-i", lavfi, "-frames:v", std::to_string(frames), "-vf", filters,
+                   "-c:v", "libx265", "-preset", "ultrafast", "-crf", "8", "-x265-params",
+                   "log-level=error:colorprim=bt2020:transfer=" + trc +
+                       ":colormatrix=bt2020nc:max-cll=1000,400:master-display="
+                       "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,50)",
+                   "-tag:v", "hvc1", path.string()});
     return path;
 }
 
