@@ -96,17 +96,6 @@ void PrintTo(const Case& c, std::ostream* out) {
 
 class Destination : public ::testing::TestWithParam<Case> {
   protected:
-    static void SetUpTestSuite() {
-        media_ = new TempDir;
-        silent_ = test::makeIndexedVideo(media_->path() / "silent.mp4", {.frames = 30});
-        sound_ = test::makeIndexedVideo(media_->path() / "sound.mp4",
-                                        {.frames = 30, .audio = "sin(2*PI*440*t)"});
-    }
-    static void TearDownTestSuite() { delete media_; }
-
-    const fs::path& source() const {
-        return GetParam().kind == Kind::mp4WithSound ? sound_ : silent_;
-    }
     fs::path target(const fs::path& folder) const {
         return folder / (GetParam().kind == Kind::gif ? "loop.gif" : "loop.mp4");
     }
@@ -115,8 +104,8 @@ class Destination : public ::testing::TestWithParam<Case> {
                         const ProgressCallback& progress = nullptr,
                         std::stop_token stop = {}) const {
         if (GetParam().kind == Kind::gif)
-            return renderPingPongGIF(source(), output, start, end, 1.0, progress, stop);
-        return renderPingPongVideo(source(), output, start, end, 1.0, 2, progress, stop);
+            return renderPingPongGIF(source_, output, start, end, 1.0, progress, stop);
+        return renderPingPongVideo(source_, output, start, end, 1.0, 2, progress, stop);
     }
 
     // The old file at the destination is all the folder holds.
@@ -125,13 +114,11 @@ class Destination : public ::testing::TestWithParam<Case> {
         EXPECT_EQ(namesIn(output.parent_path()), std::vector{output.filename().string()});
     }
 
-    TempDir dir_;
-    static TempDir* media_;
-    static fs::path silent_, sound_;
+    TempDir media_, dir_;
+    const fs::path source_ = test::makeIndexedVideo(
+        media_ / "source.mp4",
+        {.frames = 30, .audio = GetParam().kind == Kind::mp4WithSound ? "sin(2*PI*440*t)" : ""});
 };
-
-TempDir* Destination::media_ = nullptr;
-fs::path Destination::silent_, Destination::sound_;
 
 TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt) {
     const fs::path output = target(dir_.path());

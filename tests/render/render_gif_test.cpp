@@ -34,21 +34,13 @@ int delaySum(const test::GifStructure& gif) {
 
 class RenderGif : public ::testing::Test {
   protected:
+    std::filesystem::path out(const std::string& name) const { return dir_ / name; }
+
+    TempDir dir_;
     // One second at 30 fps, frames 0...29, 160x96.
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", {.frames = 30});
-    }
-    static void TearDownTestSuite() { delete dir_; }
-
-    std::filesystem::path out(const std::string& name) const { return dir_->path() / name; }
-
-    static TempDir* dir_;
-    static std::filesystem::path source_;
+    const std::filesystem::path source_ =
+        test::makeIndexedVideo(dir_ / "indexed.mp4", {.frames = 30});
 };
-
-TempDir* RenderGif::dir_ = nullptr;
-std::filesystem::path RenderGif::source_;
 
 TEST_F(RenderGif, TenFrameSegmentLoopsFramesTwoToSevenAndBackToThree) {
     const auto output = out("ten.gif");

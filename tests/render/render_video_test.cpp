@@ -32,15 +32,7 @@ RenderOptions previewFittedTo(RenderSize area) {
 
 class RenderVideo : public ::testing::Test {
   protected:
-    // Two seconds at 30 fps, frames 0...59, key frames a second apart so
-    // segments start away from them.
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", {.keyframeInterval = 30});
-    }
-    static void TearDownTestSuite() { delete dir_; }
-
-    std::filesystem::path out(const std::string& name) const { return dir_->path() / name; }
+    std::filesystem::path out(const std::string& name) const { return dir_ / name; }
 
     // Renders and checks that the output shows source frame first + seq[i]
     // at i / rate for every position i.
@@ -67,12 +59,12 @@ class RenderVideo : public ::testing::Test {
         return video;
     }
 
-    static TempDir* dir_;
-    static std::filesystem::path source_;
+    TempDir dir_;
+    // Two seconds at 30 fps, frames 0...59, key frames a second apart so
+    // segments start away from them.
+    const std::filesystem::path source_ =
+        test::makeIndexedVideo(dir_ / "indexed.mp4", {.keyframeInterval = 30});
 };
-
-TempDir* RenderVideo::dir_ = nullptr;
-std::filesystem::path RenderVideo::source_;
 
 TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
     const struct {
@@ -147,7 +139,7 @@ TEST_F(RenderVideo, RefusesToWriteOverItsOwnSource) {
                     renderPingPongVideo(copy, copy, 0.0, 1.0, 1.0, 1, nullptr);
                 }).starts_with("Kavlo 26 "));
     EXPECT_TRUE(errorText([&] {
-                    renderPingPongGIF(copy, dir_->path() / "." / "source-copy.mp4", 0.0, 1.0, 1.0,
+                    renderPingPongGIF(copy, dir_.path() / "." / "source-copy.mp4", 0.0, 1.0, 1.0,
                                       nullptr);
                 }).starts_with("Kavlo 26 "));
     EXPECT_EQ(std::filesystem::file_size(copy), size);
