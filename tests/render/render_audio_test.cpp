@@ -74,27 +74,8 @@ TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
     }
 }
 
-TEST(RenderWithSound, SurroundAndSoundEndingInsideTheSegment) {
-    // 5.1: each channel has a tone of its own; the centre carries the ramp.
+TEST(RenderWithSound, SoundEndingInsideTheSegmentFallsSilent) {
     test::TempDir dir;
-    const int tones[] = {500, 700, 1000, 60, 1300, 1700};
-    std::string channels;
-    for (int hz : tones)
-        channels += (channels.empty() ? "" : "|") +
-                    (hz == 1000 ? kRamp : "0.3*sin(2*PI*" + std::to_string(hz) + "*t)");
-    const auto surround = makeSource(dir / "surround.mp4", channels);
-    renderPingPongVideo(surround, dir / "surround-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
-    const DecodedAudio out = decodeAudio(dir / "surround-out.mp4");
-    EXPECT_EQ(out.sampleRate, 48000);
-    ASSERT_EQ(out.channels, 6);
-    for (int ch = 0; ch < 6; ++ch)
-        for (int other = 0; other < 6; ++other)
-            EXPECT_TRUE(other == ch || toneAmplitude(out, ch, 0.4, 0.2, tones[ch]) >
-                                           3 * toneAmplitude(out, ch, 0.4, 0.2, tones[other]))
-                << "channel " << ch << " carries the tone of " << other;
-    // Six channels share 128000 bit/s, so levels come out less exact.
-    expectSoundFollowsPicture(surround, dir / "surround-out.mp4", 2, timeline(1, 1), 0.03);
-
     // Sound for the first 1.1 s only; the segment runs to 1.5 s.
     const auto early = makeSource(dir / "early.mp4", kRamp, 1.1);
     renderPingPongVideo(early, dir / "early-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
