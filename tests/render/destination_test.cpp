@@ -135,7 +135,7 @@ TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt)
             stop.request_stop();
     };
     EXPECT_THROW(render(output, 0.0, 0.3, cancel, stop.get_token()), Cancelled);
-    EXPECT_LT(last, 0.7);
+    EXPECT_LT(last, 0.85);
     expectOnlyTheOldFile(output);
 
     render(output, 0.0, 0.3);

@@ -57,8 +57,8 @@ TEST(RenderWrittenRate, LevelsPhonesDecode) {
         int maxLevel;
         double maxRate;
     };
-    for (const Case& c : {Case{"1920x1080", "60", "31", 0.5, 5.0, 42, 60},
-                          Case{"3840x2160", "30", "7", 0.2, 2.0, 51, 30.34}}) {
+    for (const Case& c : {Case{"1920x1080", "60", "13", 0.2, 5.0, 42, 60},
+                          Case{"3840x2160", "30", "5", 0.134, 2.0, 51, 30.34}}) {
         SCOPED_TRACE(c.size);
         const auto source = dir / "big.mp4";
         test::generateMedia({"-f", "lavfi", "-i",

@@ -299,9 +299,10 @@ DecodedVideo decodeVideo(const fs::path& path) {
         for (int y = 0; y < f.height; ++y) {
             const uint8_t* row = frame.data[0] + y * frame.linesize[0];
             uint8_t* out = f.luma.data() + size_t(y) * f.width;
-            for (int x = 0; x < f.width; ++x)
-                out[x] =
-                    depth > 8 ? reinterpret_cast<const uint16_t*>(row)[x] >> (depth - 8) : row[x];
+            if (depth == 8)
+                std::copy_n(row, f.width, out);
+            for (int x = 0; depth > 8 && x < f.width; ++x)
+                out[x] = uint8_t(reinterpret_cast<const uint16_t*>(row)[x] >> (depth - 8));
         }
         f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
         result.frames.push_back(std::move(f));
