@@ -14,7 +14,6 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 #include <spawn.h>
@@ -28,24 +27,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::errorText;
+using test::fileNamesIn;
+using test::readFile;
 using test::TempDir;
 
 constexpr char kOld[] = "the old file, which must survive";
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // A small file system of its own, mounted while the object lives; needs
 // root with the right to mount (not every CI container has it).
@@ -110,8 +96,8 @@ class Destination : public ::testing::TestWithParam<Case> {
 
     // The old file at the destination is all the folder holds.
     void expectOnlyTheOldFile(const fs::path& output) const {
-        EXPECT_EQ(contents(output), kOld);
-        EXPECT_EQ(namesIn(output.parent_path()), std::vector{output.filename().string()});
+        EXPECT_EQ(readFile(output), kOld);
+        EXPECT_EQ(fileNamesIn(output.parent_path()), std::vector{output.filename().string()});
     }
 
     TempDir media_, dir_;
@@ -139,9 +125,9 @@ TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt)
     expectOnlyTheOldFile(output);
 
     render(output, 0.0, 0.3);
-    EXPECT_EQ(namesIn(dir_.path()), std::vector{output.filename().string()});
+    EXPECT_EQ(fileNamesIn(dir_.path()), std::vector{output.filename().string()});
     if (GetParam().kind == Kind::gif)
-        EXPECT_EQ(contents(output).substr(0, 6), "GIF89a");
+        EXPECT_EQ(readFile(output).substr(0, 6), "GIF89a");
     else
         EXPECT_EQ(test::decodeVideo(output).frames.size(), 16u); // 9 frames, 2 loops
 }
@@ -177,7 +163,7 @@ TEST_P(Destination, AFolderThatCannotBeWrittenFailsBeforeReading) {
                 error == "Kavlo 31 Could not save in \u201clocked\u201d: Permission denied.")
         << error;
     EXPECT_FALSE(read);
-    EXPECT_EQ(contents(target(folder)), kOld);
+    EXPECT_EQ(readFile(target(folder)), kOld);
 }
 
 TEST_P(Destination, AFullDiskSaysSoAndLeavesTheOldFile) {
@@ -240,8 +226,8 @@ TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "finished before it was killed";
 
-    EXPECT_EQ(contents(output), kOld);
-    const std::vector<std::string> names = namesIn(out);
+    EXPECT_EQ(readFile(output), kOld);
+    const std::vector<std::string> names = fileNamesIn(out);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_TRUE(names[0].starts_with("kavlo-partial-") && names[0].ends_with(".part")) << names[0];
     EXPECT_EQ(names[1], "loop.mp4");

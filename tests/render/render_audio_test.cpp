@@ -126,13 +126,7 @@ TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
         ~TmpDirGuard() { old_ ? setenv("TMPDIR", old_->c_str(), 1) : unsetenv("TMPDIR"); }
         std::optional<std::string> old_;
     } guard(tmp.path());
-    auto temporaries = [&] {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(tmp.path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    };
+    auto temporaries = [&] { return test::fileNamesIn(tmp.path()); };
     std::vector<double> reports;
     std::vector<std::string> seen;
     renderPingPongVideo(source, dir / "out.mp4", kStart, kEnd, 1.0, 1, [&](double p) {

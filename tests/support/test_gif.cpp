@@ -2,8 +2,6 @@
 
 #include "support/test_media.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 extern "C" {
@@ -17,10 +15,7 @@ namespace {
 
 class ByteReader {
   public:
-    explicit ByteReader(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        bytes_.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    explicit ByteReader(const fs::path& path) : bytes_(readFile(path)) {}
     uint8_t byte() {
         if (pos_ >= bytes_.size())
             throw std::runtime_error("GIF ends early");

@@ -3,8 +3,6 @@
 #include "support/test_media.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace kavlo::test {
@@ -35,8 +33,7 @@ std::vector<RgbPicture> toneMappedByFfmpeg(const fs::path& clip, int frames,
                "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,format=yuv420p,"
                "scale=in_color_matrix=bt709:in_range=tv,format=rgb24",
                "-f", "rawvideo", scratch.string()});
-    std::ifstream in(scratch, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(scratch);
     // The picture size, from the clip itself.
     const DecodedVideo video = decodeVideo(clip);
     if (video.frames.empty())

@@ -380,11 +380,23 @@ double toneAmplitude(const DecodedAudio& audio, int channel, double centreSecond
     return 2 * std::hypot(re, im) / weights;
 }
 
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> fileNamesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool indexAtFront(const fs::path& path) {
     // Neither name turns up earlier by chance: 'ftyp' holds only brands, and
     // whichever box comes next names itself before any media data.
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(path);
     const auto moov = bytes.find("moov");
     return moov != std::string::npos && moov < bytes.find("mdat");
 }

@@ -161,6 +161,10 @@ DecodedAudio decodeAudio(const fs::path& path);
 double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
                      double windowSeconds, double hz);
 
+// A file's bytes, and the names in a folder in order.
+std::string readFile(const fs::path& path);
+std::vector<std::string> fileNamesIn(const fs::path& dir);
+
 // True when the file's index ('moov') comes before its media data ('mdat').
 bool indexAtFront(const fs::path& path);
 
