@@ -22,8 +22,7 @@ TEST(CapWrittenRate, KeepsCyclesLongAndTheCapWhereLevel51RunsOut) {
     EXPECT_EQ(two.sequence, (std::vector<int>{0, 1}));
     EXPECT_EQ(two.sequenceRate, 60);
 
-    EXPECT_EQ(maxWrittenFrameRate(1920, 1080), 60);
-    EXPECT_NEAR(maxWrittenFrameRate(3840, 2160), 30.34, 0.001);
+    // 1080p and 2160p are checked on renders below.
     EXPECT_EQ(maxWrittenFrameRate(7680, 4320), 60); // beyond level 5.1 anyway
 }
 
