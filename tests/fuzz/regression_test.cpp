@@ -13,11 +13,8 @@
 #include <vector>
 
 namespace kavlo::fuzz {
-namespace {
 
 namespace fs = std::filesystem;
-
-} // namespace
 
 void PrintTo(const NamedTarget& target, std::ostream* out) {
     *out << target.name;

@@ -34,8 +34,9 @@ TEST(Colour, AnUntaggedSourceKeepsItsMatrixWhenTheRenderTurnsItPastHdHeight) {
     // 720 x 64 orange, untagged: read as BT.601 for its 64 lines. Turned
     // upright it is 720 lines high, which alone would say BT.709.
     TempDir dir;
-    test::runFfmpeg({"-f", "lavfi", "-i", "color=c=0xE07020:s=720x64:r=30:d=0.2", "-c:v", "libx264",
-                     "-pix_fmt", "yuv420p", "-preset", "ultrafast", (dir / "coded.mp4").string()});
+    test::generateMedia({"-f", "lavfi", "-i", "color=c=0xE07020:s=720x64:r=30:d=0.2", "-c:v",
+                         "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast",
+                         (dir / "coded.mp4").string()});
     test::remuxWithDisplayMatrix(dir / "coded.mp4", dir / "turned.mp4", 0, 1, -1, 0);
 
     BgraConverter converter;

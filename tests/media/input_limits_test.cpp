@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 
 namespace kavlo {
 namespace {
@@ -63,10 +62,9 @@ TEST_F(InputLimits, PicturesLargerThanTheContainerSaysAreRefusedToo) {
     std::string stream;
     for (const char* size : {"64x48", "9000x4800"}) {
         const fs::path picture = dir_ / (std::string(size) + ".jpg");
-        test::runFfmpeg({"-f", "lavfi", "-i", std::string("color=c=gray:r=1:s=") + size,
-                         "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg", picture.string()});
-        std::ifstream in(picture, std::ios::binary);
-        stream.append(std::istreambuf_iterator<char>(in), {});
+        test::generateMedia({"-f", "lavfi", "-i", std::string("color=c=gray:r=1:s=") + size,
+                             "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg", picture.string()});
+        stream += test::readFile(picture);
     }
     std::ofstream(growing, std::ios::binary) << stream;
     InputFile file(growing.string());

@@ -82,17 +82,6 @@ TEST(InputFile, ASeekToTheStartFindsTheFirstPacketInEveryContainer) {
     }
 }
 
-TEST(VideoSegmentReader, ToleratesMillisecondTimestamps) {
-    // Matroska rounds 2/30 s to 67 ms, after the sampling time 66.67 ms; the
-    // frame still counts as on screen there.
-    TempDir dir;
-    const auto file = makeIndexedVideo(dir / "ms.mkv", {.frames = 30});
-    const auto indices = sampledIndices(file, 0.0, 1.0, 30);
-    ASSERT_EQ(indices.size(), 30u);
-    for (int k = 0; k < 30; ++k)
-        EXPECT_EQ(indices[k], k);
-}
-
 TEST(VideoSegmentReader, StartsExactlyInsideAGopWithBFrames) {
     // Unreferenced B-frames before the start are skipped on the way there;
     // the one on screen at the start, and every one after, is still read.

@@ -23,45 +23,36 @@ SegmentAudio positionSource(int64_t frames, int channels = 1) {
     return audio;
 }
 
-std::vector<float> build(const SegmentAudio& audio, double outputRate,
-                         std::vector<std::size_t>* chunks = nullptr) {
+std::vector<float> build(const SegmentAudio& audio, double outputRate) {
     std::vector<float> out;
     writeAudioLoop(
         audio, kSequence, 30.0, outputRate,
         [&](std::span<const float> chunk, int64_t first) {
             EXPECT_EQ(first * audio.channelCount, int64_t(out.size()));
-            if (chunks)
-                chunks->push_back(chunk.size());
             out.insert(out.end(), chunk.begin(), chunk.end());
         },
         nullptr);
     return out;
 }
 
-TEST(WriteAudioLoop, LoopLeadTailChunksAndAlignmentOffset) {
+TEST(WriteAudioLoop, LoopLeadTailAndAlignmentOffset) {
     const AudioLoopLayout layout = audioLoopLayout(kRate, 60, 30.0);
     EXPECT_EQ(layout.loop, 88200);
     EXPECT_EQ(layout.lead, 2112);
     EXPECT_EQ(layout.tail, 1984);
     EXPECT_EQ(layout.total(), 92296);
-    EXPECT_EQ(audioLoopLayout(kRate, 60, 60.0).loop, 44100);
     EXPECT_EQ(audioLoopLayout(kRate, 6, 0.3).loop, 20 * kRate); // 6 frames at 0.3 fps: 20 s
     EXPECT_EQ(audioLoopLayout(8000, 2, 30.0).lead, 532);        // T = 533
     EXPECT_EQ(audioLoopLayout(1, 2, 30.0).tail, 0);             // T = 1
 
-    std::vector<std::size_t> chunks;
     std::vector<double> reports;
     const SampleTime offset = writeAudioLoop(
         positionSource(60 * kPerFrame), kSequence, 30.0, 30.0,
-        [&](std::span<const float> chunk, int64_t) { chunks.push_back(chunk.size()); },
-        [&](double p) { reports.push_back(p); });
-    ASSERT_EQ(chunks.size(), 23u);
-    EXPECT_EQ(std::count(chunks.begin(), chunks.end(), 4096u), 22);
-    EXPECT_EQ(chunks.back(), 2184u);
+        [](std::span<const float>, int64_t) {}, [&](double p) { reports.push_back(p); });
     // The loop starts after the lead-in.
     EXPECT_EQ(offset.frames, 2112);
     EXPECT_EQ(offset.sampleRate, kRate);
-    EXPECT_EQ(reports.size(), 23u);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 }
 

@@ -40,28 +40,17 @@ template <typename F> std::optional<std::string> failure(F&& f) {
 
 class BrokenSource : public ::testing::TestWithParam<int> {
   protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        const fs::path clip = test::makeIndexedVideo(
-            dir_->path() / "clip.mp4",
-            {.frames = kFrames, .keyframeInterval = 15, .audio = "sin(2*PI*440*t)"});
-        files_ = new std::vector<BrokenFile>(test::makeBrokenFiles(dir_->path(), clip, 2.0));
-    }
-    static void TearDownTestSuite() {
-        delete files_;
-        delete dir_;
-    }
-    const BrokenFile& file() const { return files_->at(GetParam()); }
-    fs::path out(const std::string& name) const {
-        return dir_->path() / (file().name + "-out" + name);
-    }
+    const BrokenFile& file() const { return files_.at(GetParam()); }
+    fs::path out(const std::string& name) const { return dir_ / ("out" + name); }
 
-    static TempDir* dir_;
-    static std::vector<BrokenFile>* files_;
+    TempDir dir_;
+    const std::vector<BrokenFile> files_ = test::makeBrokenFiles(
+        dir_.path(),
+        test::makeIndexedVideo(
+            dir_ / "clip.mp4",
+            {.frames = kFrames, .keyframeInterval = 15, .audio = "sin(2*PI*440*t)"}),
+        2.0);
 };
-
-TempDir* BrokenSource::dir_ = nullptr;
-std::vector<BrokenFile>* BrokenSource::files_ = nullptr;
 
 TEST_P(BrokenSource, EndsInAMessageOrRendersWhatCanBeRead) {
     failure([&] { InputFile(file().path.string()); });

@@ -37,19 +37,22 @@ int frameOnScreen(const test::DecodedVideo& source, double t) {
     return index;
 }
 
-// Where a clip has a chord, its waveform must come back at the middle of the
-// forward run and of the backward run, to within the source's own clock
-// (Matroska and WebM place sound to the millisecond). Otherwise the ramp's
-// loudness must follow the picture. (The encoder flickers a tone's level in
-// one channel of a pair by up to a third when the other differs, so the
-// loudness is read only where it has a channel to itself.)
+// The sound keeps its rate and channels. Where a clip has a chord, its
+// waveform must come back at the middle of the forward run and of the
+// backward run, to within the source's own clock (Matroska and WebM place
+// sound to the millisecond). Otherwise the ramp's loudness must follow the
+// picture. (The encoder flickers a tone's level in one channel of a pair by
+// up to a third when the other differs, so the loudness is read only where
+// it has a channel to itself.)
 void expectSoundFollows(const fs::path& source, const fs::path& mp4, const CorpusClip& clip,
                         const test::RenderedTimeline& timeline) {
+    const test::DecodedAudio original = test::decodeAudio(source), sound = test::decodeAudio(mp4);
+    EXPECT_EQ(sound.sampleRate, original.sampleRate);
+    EXPECT_EQ(sound.channels, original.channels);
     if (clip.chordChannel < 0) {
         test::expectSoundFollowsPicture(source, mp4, clip.rampChannel, timeline, 0.02);
         return;
     }
-    const test::DecodedAudio original = test::decodeAudio(source), sound = test::decodeAudio(mp4);
     const double run = timeline.sequence.size() / 2 / (timeline.frameRate * timeline.speed);
     for (double at : {0.0, run / 2 - 0.02, 1.5 * run - 0.02}) {
         const test::SoundAlignment alignment =

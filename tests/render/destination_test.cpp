@@ -14,7 +14,6 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 #include <spawn.h>
@@ -28,24 +27,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::errorText;
+using test::fileNamesIn;
+using test::readFile;
 using test::TempDir;
 
 constexpr char kOld[] = "the old file, which must survive";
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // A small file system of its own, mounted while the object lives; needs
 // root with the right to mount (not every CI container has it).
@@ -96,17 +82,6 @@ void PrintTo(const Case& c, std::ostream* out) {
 
 class Destination : public ::testing::TestWithParam<Case> {
   protected:
-    static void SetUpTestSuite() {
-        media_ = new TempDir;
-        silent_ = test::makeIndexedVideo(media_->path() / "silent.mp4", {.frames = 30});
-        sound_ = test::makeIndexedVideo(media_->path() / "sound.mp4",
-                                        {.frames = 30, .audio = "sin(2*PI*440*t)"});
-    }
-    static void TearDownTestSuite() { delete media_; }
-
-    const fs::path& source() const {
-        return GetParam().kind == Kind::mp4WithSound ? sound_ : silent_;
-    }
     fs::path target(const fs::path& folder) const {
         return folder / (GetParam().kind == Kind::gif ? "loop.gif" : "loop.mp4");
     }
@@ -115,52 +90,46 @@ class Destination : public ::testing::TestWithParam<Case> {
                         const ProgressCallback& progress = nullptr,
                         std::stop_token stop = {}) const {
         if (GetParam().kind == Kind::gif)
-            return renderPingPongGIF(source(), output, start, end, 1.0, progress, stop);
-        return renderPingPongVideo(source(), output, start, end, 1.0, 2, progress, stop);
+            return renderPingPongGIF(source_, output, start, end, 1.0, progress, stop);
+        return renderPingPongVideo(source_, output, start, end, 1.0, 2, progress, stop);
     }
 
     // The old file at the destination is all the folder holds.
     void expectOnlyTheOldFile(const fs::path& output) const {
-        EXPECT_EQ(contents(output), kOld);
-        EXPECT_EQ(namesIn(output.parent_path()), std::vector{output.filename().string()});
+        EXPECT_EQ(readFile(output), kOld);
+        EXPECT_EQ(fileNamesIn(output.parent_path()), std::vector{output.filename().string()});
     }
 
-    TempDir dir_;
-    static TempDir* media_;
-    static fs::path silent_, sound_;
+    TempDir media_, dir_;
+    const fs::path source_ = test::makeIndexedVideo(
+        media_ / "source.mp4",
+        {.frames = 30, .audio = GetParam().kind == Kind::mp4WithSound ? "sin(2*PI*440*t)" : ""});
 };
 
-TempDir* Destination::media_ = nullptr;
-fs::path Destination::silent_, Destination::sound_;
-
-TEST_P(Destination, AFinishedRenderReplacesTheFileAndLeavesNothingBeside) {
+TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt) {
     const fs::path output = target(dir_.path());
     std::ofstream(output) << kOld;
-    render(output, 0.0, 0.3);
-    EXPECT_EQ(namesIn(dir_.path()), std::vector{output.filename().string()});
-    if (GetParam().kind == Kind::gif)
-        EXPECT_EQ(contents(output).substr(0, 6), "GIF89a");
-    else
-        EXPECT_EQ(test::decodeVideo(output).frames.size(), 16u); // 9 frames, 2 loops
-}
-
-TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFile) {
-    const fs::path output = target(dir_.path());
-    std::ofstream(output) << kOld;
-    // Too few frames, and a cancellation while writing.
     EXPECT_EQ(errorText([&] { render(output, 5.0, 6.0); }),
               "Kavlo 4 Not enough frames in selected segment");
     expectOnlyTheOldFile(output);
+    // Cancelled while writing, it stops there.
     std::stop_source stop;
-    EXPECT_THROW(render(
-                     output, 0.0, 0.3,
-                     [&](double p) {
-                         if (p > 0.6)
-                             stop.request_stop();
-                     },
-                     stop.get_token()),
-                 Cancelled);
+    double last = 0;
+    auto cancel = [&](double p) {
+        last = p;
+        if (p > 0.6)
+            stop.request_stop();
+    };
+    EXPECT_THROW(render(output, 0.0, 0.3, cancel, stop.get_token()), Cancelled);
+    EXPECT_LT(last, 0.85);
     expectOnlyTheOldFile(output);
+
+    render(output, 0.0, 0.3);
+    EXPECT_EQ(fileNamesIn(dir_.path()), std::vector{output.filename().string()});
+    if (GetParam().kind == Kind::gif)
+        EXPECT_EQ(readFile(output).substr(0, 6), "GIF89a");
+    else
+        EXPECT_EQ(test::decodeVideo(output).frames.size(), 16u); // 9 frames, 2 loops
 }
 
 TEST_P(Destination, AFolderThatCannotBeWrittenFailsBeforeReading) {
@@ -194,7 +163,7 @@ TEST_P(Destination, AFolderThatCannotBeWrittenFailsBeforeReading) {
                 error == "Kavlo 31 Could not save in \u201clocked\u201d: Permission denied.")
         << error;
     EXPECT_FALSE(read);
-    EXPECT_EQ(contents(target(folder)), kOld);
+    EXPECT_EQ(readFile(target(folder)), kOld);
 }
 
 TEST_P(Destination, AFullDiskSaysSoAndLeavesTheOldFile) {
@@ -229,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Render, Destination,
 TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
     TempDir dir;
     const fs::path source =
-        test::makeIndexedVideo(dir / "source.mp4", {.width = 640, .height = 360, .frames = 90});
+        test::makeIndexedVideo(dir / "source.mp4", {.width = 320, .height = 192, .frames = 60});
     const fs::path out = dir / "out";
     fs::create_directories(out);
     const fs::path output = out / "loop.mp4";
@@ -237,7 +206,7 @@ TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
 
     const std::string tool = KAVLO_RENDER_TOOL, input = source.string(), target = output.string();
     const char* argv[] = {tool.c_str(), input.c_str(), "-o",      target.c_str(), "--start", "0",
-                          "--end",      "3",           "--loops", "20",           nullptr};
+                          "--end",      "2",           "--loops", "40",           nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
               0);
@@ -257,8 +226,8 @@ TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "finished before it was killed";
 
-    EXPECT_EQ(contents(output), kOld);
-    const std::vector<std::string> names = namesIn(out);
+    EXPECT_EQ(readFile(output), kOld);
+    const std::vector<std::string> names = fileNamesIn(out);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_TRUE(names[0].starts_with("kavlo-partial-") && names[0].ends_with(".part")) << names[0];
     EXPECT_EQ(names[1], "loop.mp4");

@@ -18,9 +18,10 @@ using test::decodeAudio;
 struct Inputs {
     explicit Inputs(const char* seconds) {
         test::makeIndexedVideo(video, {.frames = 30});
-        test::runFfmpeg({"-f", "lavfi", "-i",
-                         std::string("aevalsrc=0.5*sin(2*PI*(200*t+900*t*t)):s=48000:d=") + seconds,
-                         "-c:a", "aac", audio.string()});
+        test::generateMedia(
+            {"-f", "lavfi", "-i",
+             std::string("aevalsrc=0.5*sin(2*PI*(200*t+900*t*t)):s=48000:d=") + seconds, "-c:a",
+             "aac", audio.string()});
     }
     test::TempDir dir;
     const std::filesystem::path video = dir / "video.mp4", audio = dir / "audio.m4a",

@@ -17,11 +17,11 @@ namespace fs = std::filesystem;
 // stored without loss.
 fs::path makeStrokes(const fs::path& path, const char* codec, const char* pixelFormat) {
     // Drawn in the file's own format, so that no step subsamples the colour.
-    test::runFfmpeg({"-f", "lavfi", "-i",
-                     std::string("color=c=white:s=128x64:r=30,format=") + pixelFormat +
-                         ",drawgrid=x=-1:y=-1:w=21:h=13:t=1:c=red@1",
-                     "-frames:v", "6", "-c:v", codec, "-pix_fmt", pixelFormat, "-qp", "0",
-                     path.string()});
+    test::generateMedia({"-f", "lavfi", "-i",
+                         std::string("color=c=white:s=128x64:r=30,format=") + pixelFormat +
+                             ",drawgrid=x=-1:y=-1:w=21:h=13:t=1:c=red@1",
+                         "-frames:v", "6", "-c:v", codec, "-pix_fmt", pixelFormat, "-qp", "0",
+                         path.string()});
     return path;
 }
 

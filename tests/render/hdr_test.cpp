@@ -77,9 +77,9 @@ INSTANTIATE_TEST_SUITE_P(Transfers, HdrSources,
 TEST(SdrSources, PassAsTheyWere) {
     test::TempDir dir;
     const fs::path clip = dir / "sdr.mp4";
-    test::runFfmpeg({"-f", "lavfi", "-i", kSource, "-frames:v", std::to_string(kFrames), "-vf",
-                     "setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709", "-c:v",
-                     "libx264", "-crf", "8", "-pix_fmt", "yuv420p", clip.string()});
+    test::generateMedia({"-f", "lavfi", "-i", kSource, "-frames:v", std::to_string(kFrames), "-vf",
+                         "setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709", "-c:v",
+                         "libx264", "-crf", "8", "-pix_fmt", "yuv420p", clip.string()});
     test::runFfmpeg({"-i", clip.string(), "-vf",
                      "scale=in_color_matrix=bt709:in_range=tv,format=rgb24", "-f", "rawvideo",
                      (dir / "plain.rgb").string()});

@@ -30,10 +30,8 @@ constexpr double kEnd = 1.5;
 // 0.1 at the segment's start, 0.7 at its end: 0.02 a frame.
 constexpr const char* kRamp = "(0.6*t-0.2)*sin(2*PI*1000*t)";
 
-fs::path makeSource(const fs::path& path, const std::string& audio, int rate = 48000,
-                    double audioSeconds = 0) {
-    return test::makeIndexedVideo(
-        path, {.audio = audio, .sampleRate = rate, .audioSeconds = audioSeconds});
+fs::path makeSource(const fs::path& path, const std::string& audio, double audioSeconds = 0) {
+    return test::makeIndexedVideo(path, {.audio = audio, .audioSeconds = audioSeconds});
 }
 
 // The segment kStart...kEnd of a 30 fps source: 30 frames.
@@ -51,100 +49,68 @@ TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
             std::max<double>(sourceJump, std::abs(original.at(k + 1, 0) - original.at(k, 0)));
 
     // At speed 5 the picture is written at 60 of its 150 frames a second.
-    for (double speed : {0.5, 1.0, 2.0, 5.0}) {
-        for (int loops : {1, 3}) {
-            SCOPED_TRACE("speed " + std::to_string(speed) + ", loops " + std::to_string(loops));
-            const auto output = dir / "out.mp4";
-            renderPingPongVideo(source, output, kStart, kEnd, speed, loops, nullptr);
-            expectSoundFollowsPicture(source, output, 0, timeline(speed, loops), 0.015);
-            const DecodedAudio audio = decodeAudio(output);
+    for (const auto& [speed, loops] : {std::pair{1.0, 3}, std::pair{0.5, 1}, std::pair{5.0, 3}}) {
+        SCOPED_TRACE("speed " + std::to_string(speed) + ", loops " + std::to_string(loops));
+        const auto output = dir / "out.mp4";
+        renderPingPongVideo(source, output, kStart, kEnd, speed, loops, nullptr);
+        expectSoundFollowsPicture(source, output, 0, timeline(speed, loops), 0.015);
+        const DecodedAudio audio = decodeAudio(output);
 
-            // Output time 0 is the loop's first sample: the forward run plays
-            // the chord from the first frame shown (17) on, at `speed`.
-            const test::SoundAlignment alignment =
-                test::soundAlignmentAt(original, audio, 1, timeline(speed, loops), 0.0, 64);
-            EXPECT_LE(std::abs(alignment.lag), 2);
-            EXPECT_GT(alignment.correlation, 0.95);
+        // Output time 0 is the loop's first sample: the forward run plays
+        // the chord from the first frame shown (17) on, at `speed`.
+        const test::SoundAlignment alignment =
+            test::soundAlignmentAt(original, audio, 1, timeline(speed, loops), 0.0, 64);
+        EXPECT_LE(std::abs(alignment.lag), 2);
+        EXPECT_GT(alignment.correlation, 0.95);
 
-            // The turns are continuous: no step larger than the source's own
-            // at this speed.
-            for (double turn = 25; turn < 50 * loops; turn += 25) {
-                const auto at = std::llround(turn / (30 * speed) * 48000);
-                for (auto m = at - 512; m < at + 512; ++m)
-                    ASSERT_LE(std::abs(audio.at(m + 1, 0) - audio.at(m, 0)),
-                              1.2 * speed * sourceJump)
-                        << "click at frame " << m;
-            }
+        // The turns are continuous: no step larger than the source's own
+        // at this speed.
+        for (double turn = 25; turn < 50 * loops; turn += 25) {
+            const auto at = std::llround(turn / (30 * speed) * 48000);
+            for (auto m = at - 512; m < at + 512; ++m)
+                ASSERT_LE(std::abs(audio.at(m + 1, 0) - audio.at(m, 0)), 1.2 * speed * sourceJump)
+                    << "click at frame " << m;
         }
     }
 }
 
-TEST(RenderWithSound, MonoSurroundAndSoundEndingInsideTheSegment) {
+TEST(RenderWithSound, SoundEndingInsideTheSegmentFallsSilent) {
     test::TempDir dir;
-    const auto mono = makeSource(dir / "mono.mp4", kRamp, 44100);
-    renderPingPongVideo(mono, dir / "mono-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
-    EXPECT_EQ(decodeAudio(dir / "mono-out.mp4").sampleRate, 44100);
-    EXPECT_EQ(decodeAudio(dir / "mono-out.mp4").channels, 1);
-    expectSoundFollowsPicture(mono, dir / "mono-out.mp4", 0, timeline(1, 1), 0.005);
-
-    // 5.1: each channel has a tone of its own; the centre carries the ramp.
-    const int tones[] = {500, 700, 1000, 60, 1300, 1700};
-    std::string channels;
-    for (int hz : tones)
-        channels += (channels.empty() ? "" : "|") +
-                    (hz == 1000 ? kRamp : "0.3*sin(2*PI*" + std::to_string(hz) + "*t)");
-    const auto surround = makeSource(dir / "surround.mp4", channels);
-    renderPingPongVideo(surround, dir / "surround-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
-    const DecodedAudio out = decodeAudio(dir / "surround-out.mp4");
-    EXPECT_EQ(out.sampleRate, 48000);
-    ASSERT_EQ(out.channels, 6);
-    for (int ch = 0; ch < 6; ++ch)
-        for (int other = 0; other < 6; ++other)
-            EXPECT_TRUE(other == ch || toneAmplitude(out, ch, 0.4, 0.2, tones[ch]) >
-                                           3 * toneAmplitude(out, ch, 0.4, 0.2, tones[other]))
-                << "channel " << ch << " carries the tone of " << other;
-    // Six channels share 128000 bit/s, so levels come out less exact.
-    expectSoundFollowsPicture(surround, dir / "surround-out.mp4", 2, timeline(1, 1), 0.03);
-
     // Sound for the first 1.1 s only; the segment runs to 1.5 s.
-    const auto early = makeSource(dir / "early.mp4", kRamp, 48000, 1.1);
+    const auto early = makeSource(dir / "early.mp4", kRamp, 1.1);
     renderPingPongVideo(early, dir / "early-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
     expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, timeline(1, 1), 0.01, 1.1);
 }
 
-TEST(RenderWithSound, TracksSlowerThanAFrameASecondKeepTheirSpeed) {
+TEST(RenderWithSound, SlowTracksAndSlowSpeedsKeepTheirTimeAndSound) {
     // A frame every two seconds, frames 0...5, and a slow ramp (0.1 at 0 s,
     // 0.7 at 12 s). The segment 2...5 s is sampled once a second: source
     // frames 1, 1, 2, written a second apart, with the sound of those times.
     test::TempDir dir;
     const auto source = test::makeIndexedVideo(
         dir / "slow.mp4", {.rate = "1/2", .frames = 6, .audio = "(0.1+0.05*t)*sin(2*PI*1000*t)"});
-    const auto output = dir / "out.mp4";
-    const RenderResult result = renderPingPongVideo(source, output, 2.0, 5.0, 1.0, 1, nullptr);
+    const RenderResult result = renderPingPongVideo(source, dir / "out.mp4", 2, 5, 1, 1, nullptr);
     EXPECT_EQ(result.sourceFrameCount, 3);
     EXPECT_EQ(result.frameRate, 1.0);
-    const test::DecodedVideo video = test::decodeVideo(output);
+    const test::DecodedVideo video = test::decodeVideo(dir / "out.mp4");
     ASSERT_EQ(video.frames.size(), 4u);
     const int shown[] = {1, 1, 2, 1};
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(video.frames[i].index, shown[i]) << i;
         EXPECT_NEAR(video.frames[i].time, double(i), 1e-4) << i;
     }
-    expectSoundFollowsPicture(source, output, 0, {2.0, 1.0, 1.0, pingPongIndexSequence(3, 1)},
-                              0.01);
-}
+    expectSoundFollowsPicture(source, dir / "out.mp4", 0,
+                              {2.0, 1.0, 1.0, pingPongIndexSequence(3, 1)}, 0.01);
 
-TEST(RenderWithSound, LastsAsLongAsThePictureBelowAFrameASecond) {
-    // Three frames at speed 0.02: 0.6 frames a second, 4 positions, 6.7 s.
-    test::TempDir dir;
-    const auto source = makeSource(dir / "mono.mp4", kRamp);
-    const auto output = dir / "out.mp4";
-    renderPingPongVideo(source, output, kStart, kStart + 0.1, 0.02, 1, nullptr);
-    const test::DecodedVideo video = test::decodeVideo(output);
-    ASSERT_EQ(video.frames.size(), 4u);
-    EXPECT_NEAR(video.trackSeconds, 4 / 0.6, 1e-3);
-    const DecodedAudio sound = decodeAudio(output);
-    EXPECT_NEAR(sound.trackSeconds, video.trackSeconds, 1.0 / sound.sampleRate);
+    // Three frames at speed 0.02: 0.6 frames a second, 4 positions, 6.7 s,
+    // and the sound as long.
+    const auto ramp = makeSource(dir / "ramp.mp4", kRamp);
+    renderPingPongVideo(ramp, dir / "slow.mp4", kStart, kStart + 0.1, 0.02, 1, nullptr);
+    const test::DecodedVideo slow = test::decodeVideo(dir / "slow.mp4");
+    ASSERT_EQ(slow.frames.size(), 4u);
+    EXPECT_NEAR(slow.trackSeconds, 4 / 0.6, 1e-3);
+    const DecodedAudio sound = decodeAudio(dir / "slow.mp4");
+    EXPECT_NEAR(sound.trackSeconds, slow.trackSeconds, 1.0 / sound.sampleRate);
 }
 
 TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
@@ -160,13 +126,7 @@ TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
         ~TmpDirGuard() { old_ ? setenv("TMPDIR", old_->c_str(), 1) : unsetenv("TMPDIR"); }
         std::optional<std::string> old_;
     } guard(tmp.path());
-    auto temporaries = [&] {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(tmp.path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    };
+    auto temporaries = [&] { return test::fileNamesIn(tmp.path()); };
     std::vector<double> reports;
     std::vector<std::string> seen;
     renderPingPongVideo(source, dir / "out.mp4", kStart, kEnd, 1.0, 1, [&](double p) {

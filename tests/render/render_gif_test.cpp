@@ -4,7 +4,6 @@
 // walking the file's blocks.
 #include "media/error.h"
 #include "render/render_gif.h"
-#include "support/error_text.h"
 #include "support/test_gif.h"
 #include "support/test_media.h"
 
@@ -16,7 +15,6 @@ namespace kavlo {
 namespace {
 
 using test::decodeGif;
-using test::errorText;
 using test::readGifStructure;
 using test::TempDir;
 
@@ -36,27 +34,28 @@ int delaySum(const test::GifStructure& gif) {
 
 class RenderGif : public ::testing::Test {
   protected:
+    std::filesystem::path out(const std::string& name) const { return dir_ / name; }
+
+    TempDir dir_;
     // One second at 30 fps, frames 0...29, 160x96.
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        source_ = test::makeIndexedVideo(dir_->path() / "indexed.mp4", {.frames = 30});
-    }
-    static void TearDownTestSuite() { delete dir_; }
-
-    std::filesystem::path out(const std::string& name) const { return dir_->path() / name; }
-
-    static TempDir* dir_;
-    static std::filesystem::path source_;
+    const std::filesystem::path source_ =
+        test::makeIndexedVideo(dir_ / "indexed.mp4", {.frames = 30});
 };
 
-TempDir* RenderGif::dir_ = nullptr;
-std::filesystem::path RenderGif::source_;
-
-TEST_F(RenderGif, TenFrameSegmentShowsFramesTwoToSevenAndBackToThree) {
+TEST_F(RenderGif, TenFrameSegmentLoopsFramesTwoToSevenAndBackToThree) {
     const auto output = out("ten.gif");
-    const RenderResult result = renderPingPongGIF(source_, output, 0.0, 10 / 30.0, 1.0, nullptr);
+    std::ofstream(output) << "not a gif";
+    std::vector<double> reports;
+    const RenderResult result = renderPingPongGIF(source_, output, 0.0, 10 / 30.0, 1.0,
+                                                  [&](double p) { reports.push_back(p); });
     EXPECT_EQ(result.sourceFrameCount, 10);
     EXPECT_DOUBLE_EQ(result.frameRate, 30.0);
+    // Ten frames read, then palette learning and one report per picture.
+    ASSERT_GE(reports.size(), 10u + 10u);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_DOUBLE_EQ(reports[9], 0.45); // reading done
+    EXPECT_GT(reports[10], 0.45);
+    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 
     const auto pictures = decodeGif(output);
     EXPECT_EQ(indicesOf(pictures), (std::vector<int>{2, 3, 4, 5, 6, 7, 6, 5, 4, 3}));
@@ -64,37 +63,25 @@ TEST_F(RenderGif, TenFrameSegmentShowsFramesTwoToSevenAndBackToThree) {
         EXPECT_EQ(picture.width, 160);
         EXPECT_EQ(picture.height, 96);
     }
-
     const auto gif = readGifStructure(output);
     EXPECT_EQ(gif.version, "GIF89a");
     EXPECT_EQ(gif.loopCount, 0);
     EXPECT_TRUE(gif.complete);
     ASSERT_EQ(gif.images.size(), 10u);
+    EXPECT_EQ(delaySum(gif), 33); // 333 ms
     // Later pictures store only the top half, where the index stripes change.
     for (std::size_t i = 1; i < gif.images.size(); ++i)
         EXPECT_LE(gif.images[i].top + gif.images[i].height, 48) << "picture " << i;
 }
 
-TEST_F(RenderGif, TwoFrameSegmentGivesTwoPictures) {
-    const auto output = out("two.gif");
-    EXPECT_EQ(
-        renderPingPongGIF(source_, output, 0.5, 0.5 + 2 / 30.0, 1.0, nullptr).sourceFrameCount, 2);
-    EXPECT_EQ(indicesOf(decodeGif(output)), (std::vector<int>{15, 16}));
-    const auto gif = readGifStructure(output);
-    EXPECT_EQ(gif.loopCount, 0);
-    ASSERT_EQ(gif.images.size(), 2u);
-    EXPECT_EQ(delaySum(gif), 7); // 66.7 ms
-}
-
-TEST_F(RenderGif, DelaysAddUpToTheCycleAtEverySpeed) {
+TEST_F(RenderGif, DelaysAddUpToTheCycleAtOtherSpeeds) {
     const std::vector<int> cycle = {2, 3, 4, 5, 6, 7, 6, 5, 4, 3};
-    for (double speed : {0.5, 1.0, 2.0, 4.0}) {
+    for (double speed : {0.5, 4.0}) {
         SCOPED_TRACE(speed);
         const auto output = out("speed.gif");
         renderPingPongGIF(source_, output, 0.0, 10 / 30.0, speed, nullptr);
         const auto gif = readGifStructure(output);
-        const double cycleMs = 10 * 1000 / (30 * speed);
-        EXPECT_NEAR(delaySum(gif) * 10.0, cycleMs, 10.0);
+        EXPECT_NEAR(delaySum(gif) * 10.0, 10 * 1000 / (30 * speed), 10.0);
         for (const auto& image : gif.images)
             EXPECT_GE(image.delay, 2);
 
@@ -102,8 +89,7 @@ TEST_F(RenderGif, DelaysAddUpToTheCycleAtEverySpeed) {
         // left out evenly, and the rest keep their order.
         const auto shown = indicesOf(decodeGif(output));
         ASSERT_EQ(shown.size(), gif.images.size());
-        const std::size_t expected = speed <= 1.0 ? 10 : speed == 2.0 ? 8 : 4;
-        ASSERT_EQ(shown.size(), expected);
+        ASSERT_EQ(shown.size(), speed < 1 ? 10u : 4u);
         std::size_t position = 0;
         for (int index : shown) {
             while (position < cycle.size() && cycle[position] != index)
@@ -111,21 +97,6 @@ TEST_F(RenderGif, DelaysAddUpToTheCycleAtEverySpeed) {
             ASSERT_LT(position, cycle.size()) << "picture out of order: " << index;
         }
     }
-}
-
-TEST_F(RenderGif, ReplacesAnExistingFileAndReportsProgressInOrder) {
-    const auto output = out("progress.gif");
-    std::ofstream(output) << "not a gif";
-    std::vector<double> reports;
-    renderPingPongGIF(source_, output, 0.0, 10 / 30.0, 1.0,
-                      [&](double p) { reports.push_back(p); });
-    EXPECT_EQ(decodeGif(output).size(), 10u);
-    // Ten frames read, then palette learning and one report per picture.
-    ASSERT_GE(reports.size(), 10u + 10u);
-    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
-    EXPECT_DOUBLE_EQ(reports[9], 0.45); // reading done
-    EXPECT_GT(reports[10], 0.45);
-    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 }
 
 TEST_F(RenderGif, CancellationStopsReadingAndWriting) {
@@ -145,51 +116,22 @@ TEST_F(RenderGif, CancellationStopsReadingAndWriting) {
     }
 }
 
-TEST_F(RenderGif, FailsWithTheRendererErrors) {
-    // One frame, or none: nothing is written.
-    for (auto [start, end] : {std::pair{5.0, 6.0}, std::pair{0.5, 0.5 + 1 / 30.0}}) {
-        const auto output = out("short.gif");
-        EXPECT_EQ(errorText([&] { renderPingPongGIF(source_, output, start, end, 1, {}); }),
-                  "Kavlo 4 Not enough frames in selected segment");
-        EXPECT_FALSE(std::filesystem::exists(output));
-    }
-
-    const auto audioOnly = out("tone.m4a");
-    test::runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.2", "-c:a", "aac",
-                     audioOnly.string()});
-    EXPECT_EQ(errorText([&] { renderPingPongGIF(audioOnly, out("tone.gif"), 0, 0.2, 1, {}); }),
-              "Kavlo 1 No video track");
-}
-
-TEST(RenderGifSources, PortraitSourceComesOutUprightAtFullSize) {
-    TempDir dir;
-    const auto output = dir / "portrait.gif";
-    renderPingPongGIF(test::makeTurnedVideo(dir.path(), test::kTurnedClips[0], 12), output, 0.0,
-                      0.2, 1.0, nullptr);
-    const auto pictures = decodeGif(output);
-    EXPECT_EQ(indicesOf(pictures), (std::vector<int>{1, 2, 3, 4, 3, 2}));
-    for (const auto& picture : pictures) {
-        EXPECT_EQ(picture.width, 96);
-        EXPECT_EQ(picture.height, 160);
-    }
-}
-
 TEST(RenderGifSources, FlatColoursSurvive) {
     TempDir dir;
     // Four bands 16 high, drawn losslessly.
     const int bands[][3] = {{200, 48, 32}, {32, 160, 64}, {40, 60, 200}, {128, 128, 128}};
     const auto source = dir / "flat.mp4";
-    test::runFfmpeg({"-f", "lavfi", "-i",
-                     "color=c=0xc83020:s=64x64:r=30,"
-                     "drawbox=y=16:h=16:t=fill:c=0x20a040,drawbox=y=32:h=16:t=fill:c=0x283cc8,"
-                     "drawbox=y=48:h=16:t=fill:c=0x808080",
-                     "-frames:v", "10", "-c:v", "libx264", "-crf", "0", "-pix_fmt", "yuv420p",
-                     source.string()});
+    test::generateMedia({"-f", "lavfi", "-i",
+                         "color=c=0xc83020:s=64x64:r=30,"
+                         "drawbox=y=16:h=16:t=fill:c=0x20a040,drawbox=y=32:h=16:t=fill:c=0x283cc8,"
+                         "drawbox=y=48:h=16:t=fill:c=0x808080",
+                         "-frames:v", "6", "-c:v", "libx264", "-crf", "0", "-pix_fmt", "yuv420p",
+                         source.string()});
 
     const auto output = dir / "flat.gif";
-    renderPingPongGIF(source, output, 0.0, 10 / 30.0, 1.0, nullptr);
+    renderPingPongGIF(source, output, 0.0, 6 / 30.0, 1.0, nullptr);
     const auto pictures = decodeGif(output);
-    ASSERT_EQ(pictures.size(), 10u);
+    ASSERT_EQ(pictures.size(), 6u);
     for (const auto& picture : pictures) {
         for (int i = 0; i < 4; ++i)
             for (int x : {4, 32, 60})

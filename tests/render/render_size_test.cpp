@@ -14,7 +14,6 @@ TEST(FitRenderSize, ShrinksToTheAreaKeepingTheShapeWithEvenSides) {
         // A new 760-point window's video area at 2x and 1x.
         {{1920, 1080}, {1448, 814}, {1446, 814}},
         {{1920, 1080}, {724, 407}, {724, 406}},
-        {{3840, 2160}, {1448, 814}, {1446, 814}},
         // Limited by the width, then by the height; portrait.
         {{1920, 1080}, {1000, 1000}, {1000, 562}},
         {{1920, 1080}, {3000, 541}, {962, 540}},

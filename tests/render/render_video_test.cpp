@@ -6,6 +6,7 @@
 #include "render/render_gif.h"
 #include "render/render_video.h"
 #include "support/error_text.h"
+#include "support/test_gif.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +20,6 @@ namespace {
 
 using test::decodeVideo;
 using test::errorText;
-using test::makeIndexedVideo;
-using test::makeTurnedVideo;
 using test::TempDir;
 
 // The options of a preview shown in an area of `area` pixels.
@@ -33,15 +32,7 @@ RenderOptions previewFittedTo(RenderSize area) {
 
 class RenderVideo : public ::testing::Test {
   protected:
-    // Two seconds at 30 fps, frames 0...59, key frames a second apart so
-    // segments start away from them.
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        source_ = makeIndexedVideo(dir_->path() / "indexed.mp4", {.keyframeInterval = 30});
-    }
-    static void TearDownTestSuite() { delete dir_; }
-
-    std::filesystem::path out(const std::string& name) const { return dir_->path() / name; }
+    std::filesystem::path out(const std::string& name) const { return dir_ / name; }
 
     // Renders and checks that the output shows source frame first + seq[i]
     // at i / rate for every position i.
@@ -68,65 +59,70 @@ class RenderVideo : public ::testing::Test {
         return video;
     }
 
-    static TempDir* dir_;
-    static std::filesystem::path source_;
+    TempDir dir_;
+    // Two seconds at 30 fps, frames 0...59, key frames a second apart so
+    // segments start away from them.
+    const std::filesystem::path source_ =
+        test::makeIndexedVideo(dir_ / "indexed.mp4", {.keyframeInterval = 30});
 };
 
-TempDir* RenderVideo::dir_ = nullptr;
-std::filesystem::path RenderVideo::source_;
-
 TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
-    // 0.5 s ... 1.5 s: source frames 15...44.
-    expectPingPong(0.5, 1.5, 1.0, 1, 15, 30);
-    expectPingPong(0.5, 1.5, 1.0, 3, 15, 30);
-    expectPingPong(0.5, 1.5, 0.5, 3, 15, 30);
-    expectPingPong(0.5, 1.5, 2.0, 1, 15, 30);
+    const struct {
+        double start, end, speed;
+        int loops, firstFrame, frameCount;
+    } cases[] = {
+        {0.5, 1.5, 1.0, 3, 15, 30},
+        {0.5, 1.5, 0.5, 1, 15, 30},
+        // 0.51 lies inside frame 15's interval.
+        {0.51, 0.51 + 10 / 30.0, 1.0, 1, 15, 10},
+        // The last three frames. Past the end only what is there is read:
+        // 30 frames, not 32, whose sequence would show only existing ones.
+        {1.9, 2.0, 1.0, 2, 57, 3},
+        {1.9, 2.5, 1.0, 1, 57, 3},
+        {1.0, 1.0 + 32 / 30.0, 1.0, 1, 30, 30},
+        // Fewer than one loop plays one; speed 0 writes 0.3 frames a second.
+        {0.0, 0.2, 1.0, -3, 0, 6},
+        {0.0, 0.1, 0.0, 1, 0, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.start << "..." << c.end << " at " << c.speed << " x" << c.loops);
+        expectPingPong(c.start, c.end, c.speed, c.loops, c.firstFrame, c.frameCount);
+    }
 }
 
 TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
     // The 160x96 clip in a 100x100 area: 100x60, compressed as a preview.
-    const RenderOptions preview = previewFittedTo({100, 100});
-    for (int loops : {1, 2}) {
-        const auto video = expectPingPong(0.5, 1.5, 2.0, loops, 15, 30, preview);
-        ASSERT_FALSE(video.frames.empty());
-        EXPECT_EQ(video.frames[0].width, 100);
-        EXPECT_EQ(video.frames[0].height, 60);
-    }
+    const auto video = expectPingPong(0.5, 1.5, 2.0, 2, 15, 30, previewFittedTo({100, 100}));
+    ASSERT_FALSE(video.frames.empty());
+    EXPECT_EQ(video.frames[0].width, 100);
+    EXPECT_EQ(video.frames[0].height, 60);
     // An area larger than the clip changes nothing.
     const auto full = expectPingPong(0.5, 1.0, 1.0, 1, 15, 15, previewFittedTo({400, 90000}));
     ASSERT_FALSE(full.frames.empty());
     EXPECT_EQ(full.frames[0].width, 160);
 }
 
-TEST_F(RenderVideo, SamplesTheFrameOnScreenBetweenFrameTimes) {
-    // 0.51 lies inside frame 15's interval; ten frames from there.
-    expectPingPong(0.51, 0.51 + 10 / 30.0, 1.0, 1, 15, 10);
-}
-
-TEST_F(RenderVideo, SelectionAtTheVeryEndOfTheFile) {
-    // 1.9 ... 2.0 holds the last three frames.
-    expectPingPong(1.9, 2.0, 1.0, 2, 57, 3);
-    // A selection running past the end reads only what is there: here
-    // three frames instead of 18, and 30 instead of 32, where every picture
-    // the 32-frame sequence shows exists but the 30-frame one differs.
-    expectPingPong(1.9, 2.5, 1.0, 1, 57, 3);
-    expectPingPong(1.0, 1.0 + 32 / 30.0, 1.0, 1, 30, 30);
-}
-
-TEST_F(RenderVideo, LoopsBelowOneAndSpeedsBelowTheFloor) {
-    expectPingPong(0.0, 0.2, 1.0, 0, 0, 6);
-    expectPingPong(0.0, 0.2, 1.0, -3, 0, 6);
-    // Speed 0 writes at 30 * 0.01 = 0.3 frames per second.
-    expectPingPong(0.0, 0.1, 0.0, 1, 0, 3);
-    expectPingPong(0.0, 0.1, -2.0, 1, 0, 3);
-}
-
-TEST_F(RenderVideo, ReplacesAnExistingOutputAndWritesAPlainH264Mp4) {
+TEST_F(RenderVideo, ReplacesAnExistingOutputReportingProgressInOrderOnTheCallingThread) {
     const auto output = out("existing.mp4");
     std::ofstream(output) << "not a video";
-    renderPingPongVideo(source_, output, 1.0, 1.2, 1.0, 2, nullptr);
+    std::vector<double> reports;
+    const auto caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    renderPingPongVideo(source_, output, 0.0, 1.0, 1.0, 3, [&](double p) {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        reports.push_back(p);
+    });
+    // Reading overlaps writing; one report per written position at least.
+    EXPECT_FALSE(elsewhere);
+    ASSERT_GE(reports.size(), 150u);
+    EXPECT_TRUE(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<>()) ==
+                reports.end());
+    EXPECT_GT(reports.front(), 0.0);
+    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
+
     const auto video = decodeVideo(output);
-    EXPECT_EQ(video.frames.size(), 12u);
+    EXPECT_EQ(video.frames.size(), 150u);
     EXPECT_EQ(video.codec, "h264");
     EXPECT_EQ(video.pixelFormat, "yuv420p");
     EXPECT_FALSE(video.hasDisplayMatrix);
@@ -139,86 +135,52 @@ TEST_F(RenderVideo, RefusesToWriteOverItsOwnSource) {
     const auto size = std::filesystem::file_size(copy);
     // A "Kavlo" error of its own, not a media failure, so analytics does not
     // count it as an unreadable file.
-    const auto expectRefused = [](const std::function<void()>& render) {
-        try {
-            render();
-            ADD_FAILURE() << "rendered over its own source";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.domain(), kKavloDomain);
-            EXPECT_EQ(e.code(), kOutputIsSource);
-        }
-    };
-    expectRefused([&] { renderPingPongVideo(copy, copy, 0.0, 1.0, 1.0, 1, nullptr); });
-    expectRefused([&] {
-        renderPingPongGIF(copy, dir_->path() / "." / "source-copy.mp4", 0.0, 1.0, 1.0, nullptr);
-    });
-    ASSERT_TRUE(std::filesystem::exists(copy));
+    EXPECT_TRUE(errorText([&] {
+                    renderPingPongVideo(copy, copy, 0.0, 1.0, 1.0, 1, nullptr);
+                }).starts_with("Kavlo 26 "));
+    EXPECT_TRUE(errorText([&] {
+                    renderPingPongGIF(copy, dir_.path() / "." / "source-copy.mp4", 0.0, 1.0, 1.0,
+                                      nullptr);
+                }).starts_with("Kavlo 26 "));
     EXPECT_EQ(std::filesystem::file_size(copy), size);
 }
 
-TEST_F(RenderVideo, ReportsProgressInOrderOnTheCallingThreadUpToDone) {
-    std::vector<double> reports;
-    const auto caller = std::this_thread::get_id();
-    bool elsewhere = false;
-    renderPingPongVideo(source_, out("progress.mp4"), 0.0, 1.0, 1.0, 3, [&](double p) {
-        elsewhere = elsewhere || std::this_thread::get_id() != caller;
-        reports.push_back(p);
-    });
-    // Reading overlaps writing; one report per written position at least.
-    EXPECT_FALSE(elsewhere);
-    ASSERT_GE(reports.size(), 150u);
-    EXPECT_TRUE(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<>()) ==
-                reports.end());
-    EXPECT_GT(reports.front(), 0.0);
-    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
-}
-
-TEST_F(RenderVideo, FailsWithNotEnoughFramesBeforeWritingAnything) {
-    const auto output = out("short.mp4");
-    for (auto [start, end] : {std::pair{5.0, 6.0}, std::pair{1.0, 1.0 + 1 / 30.0}}) {
-        EXPECT_EQ(errorText([&] { renderPingPongVideo(source_, output, start, end, 1, 1, {}); }),
-                  "Kavlo 4 Not enough frames in selected segment")
-            << start << "..." << end;
-        EXPECT_FALSE(std::filesystem::exists(output));
+TEST_F(RenderVideo, BothRenderersFailBeforeWritingAnything) {
+    const auto audioOnly = out("tone.m4a");
+    test::generateMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.2", "-c:a", "aac",
+                         audioOnly.string()});
+    std::ofstream(out("junk.mp4")) << "definitely not a movie";
+    // One frame is too few; files without pictures say why.
+    const struct {
+        std::filesystem::path source;
+        double start;
+        const char* error;
+    } cases[] = {{source_, 1.0, "Kavlo 4 Not enough frames in selected segment"},
+                 {audioOnly, 0.0, "Kavlo 1 No video track"},
+                 {out("junk.mp4"), 0.0, "FFmpeg "}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        const double end = c.start + 1 / 30.0;
+        EXPECT_TRUE(errorText([&] {
+                        renderPingPongVideo(c.source, out("o.mp4"), c.start, end, 1, 1, {});
+                    }).starts_with(c.error));
+        EXPECT_TRUE(errorText([&] {
+                        renderPingPongGIF(c.source, out("o.gif"), c.start, end, 1, {});
+                    }).starts_with(c.error));
+        EXPECT_FALSE(std::filesystem::exists(out("o.mp4")));
+        EXPECT_FALSE(std::filesystem::exists(out("o.gif")));
     }
 }
 
-TEST_F(RenderVideo, CancellationDuringTheWriteStopsIt) {
-    std::stop_source stop;
-    double last = 0;
-    EXPECT_THROW(renderPingPongVideo(
-                     source_, out("cancelled.mp4"), 0.0, 1.0, 1.0, 3,
-                     [&](double p) {
-                         last = p;
-                         if (p > 0.5)
-                             stop.request_stop();
-                     },
-                     stop.get_token()),
-                 Cancelled);
-    EXPECT_LT(last, 0.52);
-}
-
-TEST(RenderVideoSources, NoVideoTrackIsCodeOneAndAnUnreadableFileAMediaError) {
+TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
     TempDir dir;
-    const auto audioOnly = dir / "tone.m4a";
-    test::runFfmpeg(
-        {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", audioOnly.string()});
-    EXPECT_EQ(errorText([&] { renderPingPongVideo(audioOnly, dir / "out.mp4", 0, 1, 1, 1, {}); }),
-              "Kavlo 1 No video track");
-    std::ofstream(dir / "junk.mp4") << "definitely not a movie";
-    EXPECT_TRUE(errorText([&] {
-                    renderPingPongVideo(dir / "junk.mp4", dir / "out.mp4", 0, 1, 1, 1, {});
-                }).starts_with("FFmpeg "));
-}
-
-TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
-    TempDir dir;
+    const std::vector<int> expected = {1, 2, 3, 4, 3, 2};
     for (const auto& turn : test::kTurnedClips) {
         SCOPED_TRACE(turn.name);
+        const auto source = test::makeTurnedVideo(dir.path(), turn, 8);
         const auto output = dir / (std::string(turn.name) + "-out.mp4");
-        renderPingPongVideo(makeTurnedVideo(dir.path(), turn, 12), output, 0.0, 0.2, 1, 1, {});
+        renderPingPongVideo(source, output, 0.0, 0.2, 1, 1, {});
         const auto video = decodeVideo(output);
-        const std::vector<int> expected = {1, 2, 3, 4, 3, 2};
         ASSERT_EQ(video.frames.size(), expected.size());
         for (std::size_t i = 0; i < video.frames.size(); ++i) {
             EXPECT_EQ(video.frames[i].width, 96);
@@ -227,38 +189,30 @@ TEST(RenderVideoSources, TurnsRotatedAndMirroredSourcesUpright) {
         }
         EXPECT_FALSE(video.hasDisplayMatrix);
     }
-}
 
-TEST(RenderVideoSources, AFittedPictureCoversItsWholeArea) {
+    // The GIF, upright at full size.
+    const auto source = dir / (std::string(test::kTurnedClips[0].name) + ".mp4");
+    renderPingPongGIF(source, dir / "turned.gif", 0.0, 0.2, 1.0, nullptr);
+    std::vector<int> shown;
+    for (const auto& picture : test::decodeGif(dir / "turned.gif")) {
+        EXPECT_EQ(picture.width, 96);
+        EXPECT_EQ(picture.height, 160);
+        shown.push_back(picture.frameIndex());
+    }
+    EXPECT_EQ(shown, expected);
+
     // Upright 96x160 in a 100x104 area: 62x104. One uniform factor (62 / 96)
     // would make the picture 103 rows high and leave the last row black;
     // the bottom-left quarter of the pattern is white.
-    TempDir dir;
-    const auto source = makeTurnedVideo(dir.path(), test::kTurnedClips[0], 6);
-    const auto output = dir / "fitted.mp4";
-    renderPingPongVideo(source, output, 0.0, 0.2, 1, 1, {}, {}, previewFittedTo({100, 104}));
-    const auto video = decodeVideo(output);
-    ASSERT_FALSE(video.frames.empty());
-    const auto& frame = video.frames[0];
+    renderPingPongVideo(source, dir / "fitted.mp4", 0.0, 0.2, 1, 1, {}, {},
+                        previewFittedTo({100, 104}));
+    const auto fitted = decodeVideo(dir / "fitted.mp4");
+    ASSERT_FALSE(fitted.frames.empty());
+    const auto& frame = fitted.frames[0];
     ASSERT_EQ(frame.width, 62);
     ASSERT_EQ(frame.height, 104);
     EXPECT_GT(frame.luma[103 * 62 + 8], 128);
     EXPECT_EQ(frame.index, 1);
-}
-
-TEST(RenderVideoSources, OddSizesRoundDownToEvenAndScaleToFit) {
-    TempDir dir;
-    const auto source = makeIndexedVideo(
-        dir / "odd.mkv",
-        {.width = 161, .height = 97, .frames = 10, .codec = "ffv1", .pixelFormat = "yuv444p"});
-    const auto output = dir / "odd-out.mp4";
-    renderPingPongVideo(source, output, 0.0, 0.1, 1.0, 1, nullptr);
-    const auto video = decodeVideo(output);
-    ASSERT_EQ(video.frames.size(), 4u);
-    EXPECT_EQ(video.frames[0].width, 160);
-    EXPECT_EQ(video.frames[0].height, 96);
-    EXPECT_EQ(video.frames[0].index, 0);
-    EXPECT_EQ(video.frames[1].index, 1);
 }
 
 } // namespace

@@ -8,30 +8,21 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace kavlo {
 namespace {
 
 class SegmentFeedTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        dir_.emplace();
-        // Ten frames: a segment of 0.5 s would have fifteen.
-        clip_ = test::makeIndexedVideo(dir_->path() / "ten.mp4", {.frames = 10});
-    }
-    static void TearDownTestSuite() { dir_.reset(); }
-
     static int indexOf(const Picture& picture) {
         const AVFrame* f = picture.frame();
         return test::readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
     }
 
+    test::TempDir dir_;
+    // Ten frames: a segment of 0.5 s would have fifteen.
+    const std::filesystem::path clip_ = test::makeIndexedVideo(dir_ / "ten.mp4", {.frames = 10});
     InputFile file_{clip_.string()};
     SegmentPlan plan_ = planSegment(file_, 0.0, 0.5);
-
-    static inline std::optional<test::TempDir> dir_;
-    static inline std::filesystem::path clip_;
 };
 
 TEST_F(SegmentFeedTest, GivesEachPictureByIndexAndNothingPastTheEnd) {

@@ -66,22 +66,29 @@ TEST(RenderSoundFormats, MoreThanEightChannelsAreMixedDownToStereo) {
 }
 
 TEST(RenderSoundFormats, KeepsTheSourcesLayout) {
-    // Three channels are a centre, not a subwoofer, and four a square, not a
-    // centre and a back.
+    // Three channels are a centre, not a subwoofer, four a square, not a
+    // centre and a back, and 5.1 keeps its channels where they were.
     test::TempDir dir;
-    for (const auto& [layout, count] : {std::pair{"3.0", 3}, std::pair{"quad", 4}}) {
+    for (const auto& [layout, tones] :
+         {std::pair{"3.0", std::vector{400, 700, 1000}},
+          std::pair{"quad", std::vector{400, 700, 1000, 1300}},
+          std::pair{"5.1", std::vector{500, 700, 1000, 60, 1300, 1700}}}) {
         SCOPED_TRACE(layout);
         std::string channels;
-        for (int ch = 0; ch < count; ++ch)
-            channels += (ch ? "|" : "") + tone(400 + 300 * ch);
+        for (int hz : tones)
+            channels += (channels.empty() ? "" : "|") + tone(hz);
         const fs::path source =
             test::makeIndexedVideo(dir / "layout.mp4", {.audio = channels + ":c=" + layout});
         renderPingPongVideo(source, dir / "out.mp4", kStart, kEnd, 1, 1, {});
         const DecodedAudio sound = decodeAudio(dir / "out.mp4");
         EXPECT_EQ(sound.layout, layout);
-        ASSERT_EQ(sound.channels, count);
-        for (int ch = 0; ch < count; ++ch)
-            EXPECT_GT(toneAmplitude(sound, ch, 0.25, 0.2, 400 + 300 * ch), 0.15) << ch;
+        ASSERT_EQ(sound.channels, int(tones.size()));
+        for (std::size_t ch = 0; ch < tones.size(); ++ch)
+            for (int other : tones)
+                EXPECT_TRUE(other == tones[ch] ||
+                            toneAmplitude(sound, int(ch), 0.25, 0.2, tones[ch]) >
+                                3 * toneAmplitude(sound, int(ch), 0.25, 0.2, other))
+                    << "channel " << ch << " carries " << other << " Hz";
     }
 }
 

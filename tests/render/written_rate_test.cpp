@@ -22,8 +22,7 @@ TEST(CapWrittenRate, KeepsCyclesLongAndTheCapWhereLevel51RunsOut) {
     EXPECT_EQ(two.sequence, (std::vector<int>{0, 1}));
     EXPECT_EQ(two.sequenceRate, 60);
 
-    EXPECT_EQ(maxWrittenFrameRate(1920, 1080), 60);
-    EXPECT_NEAR(maxWrittenFrameRate(3840, 2160), 30.34, 0.001);
+    // 1080p and 2160p are checked on renders below.
     EXPECT_EQ(maxWrittenFrameRate(7680, 4320), 60); // beyond level 5.1 anyway
 }
 
@@ -57,13 +56,13 @@ TEST(RenderWrittenRate, LevelsPhonesDecode) {
         int maxLevel;
         double maxRate;
     };
-    for (const Case& c : {Case{"1920x1080", "60", "31", 0.5, 5.0, 42, 60},
-                          Case{"3840x2160", "30", "7", 0.2, 2.0, 51, 30.34}}) {
+    for (const Case& c : {Case{"1920x1080", "60", "13", 0.2, 5.0, 42, 60},
+                          Case{"3840x2160", "30", "5", 0.134, 2.0, 51, 30.34}}) {
         SCOPED_TRACE(c.size);
         const auto source = dir / "big.mp4";
-        test::runFfmpeg({"-f", "lavfi", "-i", std::string("testsrc2=s=") + c.size + ":r=" + c.rate,
-                         "-frames:v", c.frames, "-c:v", "libx264", "-preset", "ultrafast",
-                         source.string()});
+        test::generateMedia({"-f", "lavfi", "-i",
+                             std::string("testsrc2=s=") + c.size + ":r=" + c.rate, "-frames:v",
+                             c.frames, "-c:v", "libx264", "-preset", "ultrafast", source.string()});
         const auto output = dir / "big-out.mp4";
         renderPingPongVideo(source, output, 0.0, c.end, c.speed, 1, nullptr);
         const test::DecodedVideo video = test::decodeVideo(output);

@@ -4,18 +4,12 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 
 namespace kavlo::test {
 
 namespace {
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 fs::path writeAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -51,14 +45,14 @@ void putBigEndian16(std::string& bytes, std::size_t at, int value) {
 } // namespace
 
 fs::path makeMotionJpeg(const fs::path& path, const std::string& size, int frames) {
-    runFfmpeg({"-f", "lavfi", "-i", "testsrc2=r=10:s=" + size, "-frames:v", std::to_string(frames),
-               "-c:v", "mjpeg", path.string()});
+    generateMedia({"-f", "lavfi", "-i", "testsrc2=r=10:s=" + size, "-frames:v",
+                   std::to_string(frames), "-c:v", "mjpeg", path.string()});
     return path;
 }
 
 void claimPictureSize(const fs::path& file, int width, int height, bool inContainer,
                       bool inPictures) {
-    std::string bytes = readAll(file);
+    std::string bytes = readFile(file);
     if (inContainer) {
         // In the 'jpeg' sample entry, width and height follow 24 bytes of
         // reserved fields, versions and qualities.
@@ -81,7 +75,7 @@ std::vector<BrokenFile> makeBrokenFiles(const fs::path& dir, const fs::path& cli
                                         double durationSeconds) {
     const fs::path front = dir / "index-front.mp4";
     runFfmpeg({"-i", clip.string(), "-c", "copy", "-movflags", "+faststart", front.string()});
-    const std::string atEnd = readAll(clip), atFront = readAll(front);
+    const std::string atEnd = readFile(clip), atFront = readFile(front);
 
     std::vector<BrokenFile> files;
     for (int percent : {10, 50, 90}) {

@@ -2,8 +2,6 @@
 
 #include "support/test_media.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 extern "C" {
@@ -17,10 +15,7 @@ namespace {
 
 class ByteReader {
   public:
-    explicit ByteReader(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        bytes_.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    explicit ByteReader(const fs::path& path) : bytes_(readFile(path)) {}
     uint8_t byte() {
         if (pos_ >= bytes_.size())
             throw std::runtime_error("GIF ends early");
@@ -78,8 +73,6 @@ GifStructure readGifStructure(const fs::path& path) {
             const std::vector<std::string> blocks = in.subBlocks();
             if (label == 0xf9 && !blocks.empty() && blocks[0].size() == 4) {
                 const auto* b = reinterpret_cast<const uint8_t*>(blocks[0].data());
-                pending.disposal = (b[0] >> 2) & 7;
-                pending.hasTransparency = b[0] & 1;
                 pending.delay = b[1] | b[2] << 8;
             } else if (label == 0xff && blocks.size() >= 2 && blocks[0] == "NETSCAPE2.0" &&
                        blocks[1].size() == 3 && blocks[1][0] == 1) {
@@ -93,8 +86,7 @@ GifStructure readGifStructure(const fs::path& path) {
             image.width = in.word();
             image.height = in.word();
             const uint8_t flags = in.byte();
-            image.localPalette = flags & 0x80;
-            if (image.localPalette)
+            if (flags & 0x80) // a local palette
                 in.skip(3u << ((flags & 7) + 1));
             in.byte(); // LZW minimum code size
             in.subBlocks();

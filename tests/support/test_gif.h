@@ -14,10 +14,7 @@ namespace fs = std::filesystem;
 
 struct GifImageBlock {
     int delay = -1; // hundredths, from its graphic control extension; -1 without one
-    int disposal = 0;
-    bool hasTransparency = false;
     int left = 0, top = 0, width = 0, height = 0;
-    bool localPalette = false;
 };
 
 struct GifStructure {

@@ -3,8 +3,6 @@
 #include "support/test_media.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace kavlo::test {
@@ -19,12 +17,12 @@ fs::path makeHdrClip(const fs::path& path, HdrTransfer transfer, const std::stri
         "setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709:range=pc,"
         "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt2020,zscale=t=" +
         trc + ":npl=203:m=bt2020nc:r=tv,format=yuv420p10le";
-    runFfmpeg({"-f", "lavfi", "-i", lavfi, "-frames:v", std::to_string(frames), "-vf", filters,
-               "-c:v", "libx265", "-preset", "ultrafast", "-crf", "8", "-x265-params",
-               "log-level=error:colorprim=bt2020:transfer=" + trc +
-                   ":colormatrix=bt2020nc:max-cll=1000,400:master-display="
-                   "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,50)",
-               "-tag:v", "hvc1", path.string()});
+    generateMedia({"-f", "lavfi", "-i", lavfi, "-frames:v", std::to_string(frames), "-vf", filters,
+                   "-c:v", "libx265", "-preset", "ultrafast", "-crf", "8", "-x265-params",
+                   "log-level=error:colorprim=bt2020:transfer=" + trc +
+                       ":colormatrix=bt2020nc:max-cll=1000,400:master-display="
+                       "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,50)",
+                   "-tag:v", "hvc1", path.string()});
     return path;
 }
 
@@ -35,8 +33,7 @@ std::vector<RgbPicture> toneMappedByFfmpeg(const fs::path& clip, int frames,
                "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,format=yuv420p,"
                "scale=in_color_matrix=bt709:in_range=tv,format=rgb24",
                "-f", "rawvideo", scratch.string()});
-    std::ifstream in(scratch, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(scratch);
     // The picture size, from the clip itself.
     const DecodedVideo video = decodeVideo(clip);
     if (video.frames.empty())

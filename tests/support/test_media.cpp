@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -71,6 +72,31 @@ void runFfmpeg(const std::vector<std::string>& args) {
         throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + output);
 }
 
+void generateMedia(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (args[i] == "-i" && (i == 0 || args[i - 1] != "lavfi"))
+            return runFfmpeg(args); // reads a file: not the command's alone
+    const fs::path output = args.back();
+    uint64_t hash = 14695981039346656037ull; // FNV-1a over the command but its output
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        for (char c : args[i] + '\0')
+            hash = (hash ^ uint8_t(c)) * 1099511628211ull;
+    const fs::path cache = KAVLO_TEST_MEDIA_CACHE;
+    const fs::path kept = cache / (std::to_string(hash) + output.extension().string());
+    if (!fs::exists(kept)) {
+        // Written under a name of its own and renamed, so processes that make
+        // the same file at once never see each other's half.
+        fs::create_directories(cache);
+        std::vector<std::string> command = args;
+        command.back() = (cache / (std::to_string(hash) + "-" + std::to_string(getpid()) + "-part" +
+                                   output.extension().string()))
+                             .string();
+        runFfmpeg(command);
+        fs::rename(command.back(), kept);
+    }
+    fs::copy_file(kept, output, fs::copy_options::overwrite_existing);
+}
+
 double TestClip::framesPerSecond() const {
     const auto slash = rate.find('/');
     return slash == std::string::npos
@@ -114,7 +140,7 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
     if (!clip.container.empty())
         args.insert(args.end(), {"-f", clip.container});
     args.push_back(path.string());
-    runFfmpeg(args);
+    generateMedia(args);
     return path;
 }
 
@@ -273,9 +299,10 @@ DecodedVideo decodeVideo(const fs::path& path) {
         for (int y = 0; y < f.height; ++y) {
             const uint8_t* row = frame.data[0] + y * frame.linesize[0];
             uint8_t* out = f.luma.data() + size_t(y) * f.width;
-            for (int x = 0; x < f.width; ++x)
-                out[x] =
-                    depth > 8 ? reinterpret_cast<const uint16_t*>(row)[x] >> (depth - 8) : row[x];
+            if (depth == 8)
+                std::copy_n(row, f.width, out);
+            for (int x = 0; depth > 8 && x < f.width; ++x)
+                out[x] = uint8_t(reinterpret_cast<const uint16_t*>(row)[x] >> (depth - 8));
         }
         f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
         result.frames.push_back(std::move(f));
@@ -353,11 +380,23 @@ double toneAmplitude(const DecodedAudio& audio, int channel, double centreSecond
     return 2 * std::hypot(re, im) / weights;
 }
 
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> fileNamesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool indexAtFront(const fs::path& path) {
     // Neither name turns up earlier by chance: 'ftyp' holds only brands, and
     // whichever box comes next names itself before any media data.
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(path);
     const auto moov = bytes.find("moov");
     return moov != std::string::npos && moov < bytes.find("mdat");
 }

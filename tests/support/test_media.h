@@ -39,6 +39,11 @@ class TempDir {
 // Runs the ffmpeg command line with the given arguments; throws with its
 // error output when it fails.
 void runFfmpeg(const std::vector<std::string>& args);
+// The same for a command whose inputs are all lavfi sources and whose last
+// argument is the output file: the result is kept in the build tree's media
+// cache, keyed by the command, and copied from there the next time, so the
+// many test processes of one binary generate each file once.
+void generateMedia(const std::vector<std::string>& args);
 
 struct TestClip {
     int width = 160;
@@ -155,6 +160,10 @@ DecodedAudio decodeAudio(const fs::path& path);
 // amplitude changes linearly reads as its amplitude at the centre).
 double toneAmplitude(const DecodedAudio& audio, int channel, double centreSeconds,
                      double windowSeconds, double hz);
+
+// A file's bytes, and the names in a folder in order.
+std::string readFile(const fs::path& path);
+std::vector<std::string> fileNamesIn(const fs::path& dir);
 
 // True when the file's index ('moov') comes before its media data ('mdat').
 bool indexAtFront(const fs::path& path);
