@@ -8,12 +8,21 @@
 
 namespace kavlo::bench {
 
-// Best of `runs`: from the release of a drag that moves a 1-second
-// selection to `start` (Model::moveLoop(start, false)) to the first frame of
-// the new preview reaching the view (previewPictures()' frameChanged), with
-// the preview rendered for a video area of `area` device pixels (empty: no
-// limit). Seconds. Needs a QGuiApplication.
-double releaseToFirstFrame(const std::filesystem::path& source, double start, PixelSize area,
-                           int runs, const std::filesystem::path& tempDir);
+struct ReleaseFigures {
+    // Best of the runs: from the release of a drag that moves a 1-second
+    // selection to `start` (Model::moveLoop(start, false)) to the first
+    // frame of the new preview reaching the view (previewPictures()'
+    // frameChanged). Seconds.
+    double wait = 0;
+    // The longest the UI thread was busy (a 1 ms timer's lateness) from the
+    // load through its thumbnails, every preview and a 1-loop MP4 export of
+    // the last selection. Milliseconds.
+    double longestStall = 0;
+};
+
+// The figures with the preview rendered for a video area of `area` device
+// pixels (empty: no limit). Needs a QGuiApplication.
+ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double start,
+                                   PixelSize area, int runs, const std::filesystem::path& tempDir);
 
 } // namespace kavlo::bench

@@ -1,5 +1,7 @@
 #include "session/task_threads.h"
 
+#include "core/thread_priority.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -45,6 +47,9 @@ std::stop_source TaskThreads::start(std::function<void(std::stop_token)> work) {
     joinFinished(tasks_);
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::jthread thread([work = std::move(work), done](std::stop_token stop) {
+        // Renders and loads: the window stays responsive while x264 and the
+        // decoders (which inherit this) use every core.
+        setThisThreadNice(kWorkNice);
         work(stop);
         done->store(true);
     });

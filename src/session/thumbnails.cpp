@@ -1,6 +1,7 @@
 #include "session/thumbnails.h"
 
 #include "core/error.h"
+#include "core/thread_priority.h"
 #include "media/colour.h"
 #include "media/frame_timing.h"
 #include "media/picture.h"
@@ -13,9 +14,6 @@
 #include <cmath>
 #include <optional>
 #include <thread>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace kavlo {
 
@@ -46,19 +44,11 @@ class ThumbnailMaker {
     BgraConverter converter_;
 };
 
-// The strip is background work: the UI thread and the players' threads
-// should win the processor whenever they want it. A nice value of 10 weighs
-// about a tenth of the default. (Per thread on Linux: PRIO_PROCESS with a
-// thread id.)
-void lowerThisThreadPriority() {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-}
-
 // Fills images[i] for i in [begin, end). Every failure leaves gaps only.
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
                 std::size_t begin, std::size_t end, double tolerance,
                 std::vector<std::optional<QImage>>& images, const std::stop_token& stop) {
-    lowerThisThreadPriority();
+    setThisThreadNice(kBackgroundNice);
     try {
         ThumbnailDecoder decoder(file);
         ThumbnailMaker maker(decoder.track());
