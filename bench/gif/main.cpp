@@ -115,13 +115,7 @@ std::vector<test::RgbPicture> referencePictures(const fs::path& path) {
     std::vector<test::RgbPicture> pictures;
     for (int index : pingPongIndexSequence(int(frames.size()), 1)) {
         converter.convert(frames[index], bgra.data(), kWidth * 4);
-        test::RgbPicture picture{kWidth, kHeight, std::vector<uint8_t>(bgra.size() / 4 * 3)};
-        for (std::size_t i = 0, j = 0; i < bgra.size(); i += 4, j += 3) {
-            picture.rgb[j] = bgra[i + 2];
-            picture.rgb[j + 1] = bgra[i + 1];
-            picture.rgb[j + 2] = bgra[i];
-        }
-        pictures.push_back(std::move(picture));
+        pictures.push_back(test::RgbPicture::fromBgra(bgra.data(), kWidth, kHeight));
     }
     return pictures;
 }

@@ -38,13 +38,7 @@ std::vector<test::RgbPicture> renderedPictures(const fs::path& clip, int frames)
     std::vector<test::RgbPicture> out;
     for (const Picture& picture : pictures) {
         converter.convert(picture, bgra.data(), size.width * 4);
-        test::RgbPicture rgb{size.width, size.height, std::vector<uint8_t>(bgra.size() / 4 * 3)};
-        for (std::size_t i = 0, j = 0; i < bgra.size(); i += 4, j += 3) {
-            rgb.rgb[j] = bgra[i + 2];
-            rgb.rgb[j + 1] = bgra[i + 1];
-            rgb.rgb[j + 2] = bgra[i];
-        }
-        out.push_back(std::move(rgb));
+        out.push_back(test::RgbPicture::fromBgra(bgra.data(), size.width, size.height));
     }
     return out;
 }

@@ -18,14 +18,13 @@ TEST_P(HdrOnScreen, LooksAsFfmpegTonemapsIt) {
     ASSERT_EQ(reference.size(), 1u);
 
     BgraConverter converter(BgraConverter::Quality::fast);
-    test::RgbPicture shown{320, 180, {}};
+    test::RgbPicture shown;
     test::decodeTrack(clip, false, [&](const AVStream&, const AVCodecContext&, const AVFrame& f) {
         if (!shown.rgb.empty())
             return;
         std::vector<uint8_t> bgra(320 * 180 * 4);
         converter.convert(&f, 320, 180, bgra.data(), 320 * 4);
-        for (std::size_t i = 0; i < bgra.size(); i += 4)
-            shown.rgb.insert(shown.rgb.end(), {bgra[i + 2], bgra[i + 1], bgra[i]});
+        shown = test::RgbPicture::fromBgra(bgra.data(), 320, 180);
     });
     // Read as SDR the frame is off by 30 to 50 levels on average.
     EXPECT_LT(test::meanAbsoluteDifference(shown, reference[0]), 4.0);

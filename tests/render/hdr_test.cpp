@@ -32,10 +32,7 @@ std::vector<test::RgbPicture> readPictures(const fs::path& clip) {
     std::vector<test::RgbPicture> out;
     for (const Picture& picture : pictures) {
         converter.convert(picture, bgra.data(), size.width * 4);
-        test::RgbPicture rgb{size.width, size.height, {}};
-        for (std::size_t i = 0; i < bgra.size(); i += 4)
-            rgb.rgb.insert(rgb.rgb.end(), {bgra[i + 2], bgra[i + 1], bgra[i]});
-        out.push_back(std::move(rgb));
+        out.push_back(test::RgbPicture::fromBgra(bgra.data(), size.width, size.height));
     }
     return out;
 }

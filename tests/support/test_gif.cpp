@@ -97,6 +97,16 @@ GifStructure readGifStructure(const fs::path& path) {
     }
 }
 
+RgbPicture RgbPicture::fromBgra(const uint8_t* bgra, int width, int height) {
+    RgbPicture picture{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
+    for (std::size_t i = 0, j = 0; j < picture.rgb.size(); i += 4, j += 3) {
+        picture.rgb[j] = bgra[i + 2];
+        picture.rgb[j + 1] = bgra[i + 1];
+        picture.rgb[j + 2] = bgra[i];
+    }
+    return picture;
+}
+
 int RgbPicture::frameIndex() const {
     std::vector<uint8_t> luma(size_t(width) * height);
     for (std::size_t i = 0; i < luma.size(); ++i)

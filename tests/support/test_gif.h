@@ -37,6 +37,9 @@ struct RgbPicture {
     const uint8_t* at(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
     // The index an upright index-coded picture carries; -1 when unreadable.
     int frameIndex() const;
+    // The picture in `bgra` (width * height pixels, B, G, R, A; what
+    // BgraConverter writes).
+    static RgbPicture fromBgra(const uint8_t* bgra, int width, int height);
 };
 
 // Every composed picture of an animated GIF, in order.
