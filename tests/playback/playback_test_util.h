@@ -8,16 +8,36 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace kavlo::test {
 
 inline constexpr int kWaitMs = 20000;
+
+// Suites that seek in `source_`: 48 frames at 30 fps in GOPs of 12 with
+// B-frames, so seeks need key frames, reordering and skipped frames to come
+// out right.
+class Gop12SourceTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_.emplace();
+        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4",
+                                   {.frames = 48, .keyframeInterval = 12, .preset = "veryfast"})
+                      .string();
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+
+    static inline std::optional<TempDir> dir_;
+    static inline std::string source_;
+};
 
 // The index carried by an upright index-coded picture, -1 when unreadable.
 // The pictures are grey, so any colour channel stands in for luma.

@@ -13,17 +13,8 @@ namespace {
 
 using namespace test;
 
-class ScrubDecoderTest : public ::testing::Test {
+class ScrubDecoderTest : public Gop12SourceTest {
   protected:
-    // 48 frames at 30 fps in GOPs of 12 with B-frames.
-    static void SetUpTestSuite() {
-        dir_.emplace();
-        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4",
-                                   {.frames = 48, .keyframeInterval = 12, .preset = "veryfast"})
-                      .string();
-    }
-    static void TearDownTestSuite() { dir_.reset(); }
-
     static int64_t frameUs(int k) { return (k * 1'000'000 + 15'000) / 30; } // inside frame k
 
     // Seeks to frame `target`; from the `askedFrom`th frame on the way, a
@@ -48,8 +39,6 @@ class ScrubDecoderTest : public ::testing::Test {
     }
 
     static constexpr PixelSize kBox{160, 96};
-    static inline std::optional<TempDir> dir_;
-    static inline std::string source_;
     FrameCache cache_{64u << 20};
     ScrubDecoder decoder_{source_, cache_};
     std::vector<int> interims_;

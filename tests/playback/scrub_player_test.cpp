@@ -15,18 +15,8 @@ namespace {
 
 using namespace test;
 
-class ScrubPlayerTest : public ::testing::Test {
+class ScrubPlayerTest : public Gop12SourceTest {
   protected:
-    // 48 frames at 30 fps in GOPs of 12 with B-frames, so seeks need key
-    // frames, reordering and skipped frames to come out right.
-    static void SetUpTestSuite() {
-        dir_.emplace();
-        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4",
-                                   {.frames = 48, .keyframeInterval = 12, .preset = "veryfast"})
-                      .string();
-    }
-    static void TearDownTestSuite() { dir_.reset(); }
-
     // Seeks and waits for the completion; returns the index on screen when
     // it came, which must already be the picture the seek promises.
     int seekAndRead(double t) {
@@ -41,8 +31,6 @@ class ScrubPlayerTest : public ::testing::Test {
         return shown;
     }
 
-    static inline std::optional<TempDir> dir_;
-    static inline std::string source_;
     ScrubPlayer player_;
 };
 
