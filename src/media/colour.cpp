@@ -4,6 +4,10 @@
 #include "media/picture.h"
 #include "media/tone_map.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace kavlo {
 
 AVColorSpace yuvMatrixOf(const AVFrame* frame) {
@@ -15,6 +19,11 @@ AVColorSpace yuvMatrixOf(const AVFrame* frame) {
 bool isFullRange(const AVFrame* frame) {
     return frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
            frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
+}
+
+bool hasFullChroma(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
 }
 
 BgraConverter::BgraConverter(Quality quality) : quality_(quality) {}

@@ -30,6 +30,9 @@ AVColorSpace yuvMatrixOf(const AVFrame* frame);
 // True when the frame's YUV uses the full 0-255 range rather than the
 // video range (16-235), by its tag or its pixel format.
 bool isFullRange(const AVFrame* frame);
+// True for a pixel format with a colour sample at every pixel: 4:4:4 YUV
+// and RGB (a screen recording's), which a GIF keeps at full resolution.
+bool hasFullChroma(AVPixelFormat format);
 
 // Converts decoded frames of any pixel format to packed 32-bit BGRA (byte
 // order B, G, R, A; A = 255) of a given size. Keeps its scaler while the

@@ -53,12 +53,6 @@ bool isRgb(const AVFrame* f) {
     return av_pix_fmt_desc_get(AVPixelFormat(f->format))->flags & AV_PIX_FMT_FLAG_RGB;
 }
 
-// True for frames with a colour sample at every pixel: 4:4:4 YUV and RGB.
-bool hasFullChroma(const AVFrame* f) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
-    return d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
-}
-
 } // namespace
 
 PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted,
@@ -113,8 +107,9 @@ av::FramePtr PictureShaper::scaleToSize(const AVFrame* decoded, AVPixelFormat fo
 }
 
 Picture PictureShaper::shape(const AVFrame* decoded) {
-    const AVPixelFormat format =
-        fullChroma_ && hasFullChroma(decoded) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    const AVPixelFormat format = fullChroma_ && hasFullChroma(AVPixelFormat(decoded->format))
+                                     ? AV_PIX_FMT_YUV444P
+                                     : AV_PIX_FMT_YUV420P;
     av::FramePtr scaled = isHdr(decoded) ? toneMapper_.toSdr(decoded, scaledW_, scaledH_, format)
                                          : scaleToSize(decoded, format);
     if (transform_.isIdentity() && covers_)

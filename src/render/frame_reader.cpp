@@ -1,26 +1,16 @@
 #include "render/frame_reader.h"
 
+#include "media/colour.h"
 #include "media/error.h"
 #include "render/memory_budget.h"
 
 #include <algorithm>
 #include <cmath>
 
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
-
 namespace kavlo {
 
 namespace {
 constexpr double kManyPictureBytes = 1e9;
-
-// True for a stream with a colour sample at every pixel: 4:4:4 YUV or RGB.
-bool hasFullChroma(const AVStream* stream) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(stream->codecpar->format));
-    return d && d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
-}
-
 } // namespace
 
 RenderSize computeRenderSize(const VideoTrackInfo& track) {
@@ -57,7 +47,9 @@ SegmentPlan planSegment(InputFile& file, double trimStart, double trimEnd, Rende
     plan.size = fitRenderSize(full, maxSize);
     plan.fitted = plan.size != full;
     plan.expected = expectedFrameCount(trimStart, trimEnd, plan.frameRate);
-    plan.fullChroma = fullChroma && hasFullChroma(file.stream(track->streamIndex));
+    plan.fullChroma =
+        fullChroma &&
+        hasFullChroma(AVPixelFormat(file.stream(track->streamIndex)->codecpar->format));
     // Each frame-decoding thread keeps pictures of its own in flight: about
     // 90 MB at 2160p, where a render that holds gigabytes of pictures can
     // least afford them. The encoder is then the slower by far, so one
