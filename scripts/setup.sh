@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format mold
   # media layer, and the ffmpeg command line for test media and benchmarks
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libgif-dev
