@@ -14,6 +14,9 @@ packages=(
   # media layer, and the ffmpeg command line for test media and benchmarks
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libgif-dev
+  # animated WebP (libwebp's animation encoder), and its command-line tools
+  # for looking inside the files (webpmux -info)
+  libwebp-dev webp
   # Qt
   qt6-base-dev qt6-multimedia-dev libgl-dev
   # the window manager's aspect hints on X11

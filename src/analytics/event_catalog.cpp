@@ -40,7 +40,7 @@ QString extensionOf(const QString& name) {
 }
 
 QString formatName(ExportFormat format) {
-    return format == ExportFormat::gif ? QStringLiteral("gif") : QStringLiteral("mp4");
+    return QString::fromLatin1(exportFormatName(format));
 }
 
 UsageEvent plain(const char* name) {
@@ -158,7 +158,10 @@ AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source) 
 }
 
 AnalyticsProperties exportProperties(const ExportDescription& export_) {
-    const int loops = export_.format == ExportFormat::gif ? 1 : export_.loops;
+    // A GIF or WebP holds one cycle that viewers repeat.
+    const bool repeatsForever =
+        export_.format == ExportFormat::gif || export_.format == ExportFormat::webp;
+    const int loops = repeatsForever ? 1 : export_.loops;
     AnalyticsProperties properties = loopAndSpeed(export_.loopSeconds, export_.speed);
     properties.insert("format", formatName(export_.format));
     properties.insert("loops", QString::number(loops));

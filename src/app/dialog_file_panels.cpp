@@ -71,14 +71,29 @@ std::optional<std::filesystem::path>
 DialogFilePanels::chooseSaveLocation(const QString& proposedName,
                                      const std::optional<std::filesystem::path>& folder,
                                      ExportFormat format) {
-    const bool gif = format == ExportFormat::gif;
-    QFileDialog dialog(
-        window_, gif ? QStringLiteral("Export as GIF") : QStringLiteral("Export as MP4"),
-        savePanelFolder(folder, folders_->lastSave),
-        gif ? QStringLiteral("GIF Image (*.gif)") : QStringLiteral("MPEG-4 Video (*.mp4)"));
+    struct Panel {
+        const char* title;
+        const char* filter;
+    };
+    const Panel panel = [format]() -> Panel {
+        switch (format) {
+        case ExportFormat::gif:
+            return {"Export as GIF", "GIF Image (*.gif)"};
+        case ExportFormat::webp:
+            return {"Export as WebP", "WebP Image (*.webp)"};
+        case ExportFormat::webm:
+            return {"Export as WebM", "WebM Video (*.webm)"};
+        case ExportFormat::mp4:
+            break;
+        }
+        return {"Export as MP4", "MPEG-4 Video (*.mp4)"};
+    }();
+    QFileDialog dialog(window_, QString::fromLatin1(panel.title),
+                       savePanelFolder(folder, folders_->lastSave),
+                       QString::fromLatin1(panel.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(gif ? QStringLiteral("gif") : QStringLiteral("mp4"));
+    dialog.setDefaultSuffix(QString::fromLatin1(exportFormatName(format)));
     dialog.selectFile(proposedName);
     giveRoom(dialog, window_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

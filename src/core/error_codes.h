@@ -50,7 +50,10 @@
 //       is free. Choose a shorter selection."        renderPingPongVideo/GIF      unknown
 // 31    "Could not save in “folder”: <reason>."      renderPingPongVideo/GIF      unknown
 // 32    "There is not enough free disk space to write the file."
-//                                                    the MP4, M4A and GIF writers unknown
+//                                                    every writer                 unknown
+// 33    "Could not create WebP file"                 renderPingPongWebP           unknown
+// 34    "Could not encode WebP frame"                renderPingPongWebP           unknown
+// 35    "Could not finish WebP file"                 renderPingPongWebP           unknown
 // A conversion that fails has the converter's exit status as its code
 // ("unknown"). Domain "FFmpeg" (any code) reports "media", "QtNetwork"
 // reports "network".
@@ -88,6 +91,9 @@ enum KavloErrorCode : int {
     kSelectionTooLarge = 30,
     kDestinationNotWritable = 31,
     kDiskFull = 32,
+    kWebpCreateFailed = 33,
+    kWebpFrameFailed = 34,
+    kWebpFinishFailed = 35,
 
     // Opening any file.
     kPictureTooLarge = 29,

@@ -134,6 +134,10 @@ class Model : public QObject {
     // No later operation cancels an export; several may run at once.
     void exportMP4(int loops);
     void exportGIF();
+    // An animated WebP: one cycle that repeats forever, as the GIF.
+    void exportWebP();
+    // A WebM (VP9, with the source's sound in Opus), loops cycles long.
+    void exportWebM(int loops);
 
     // --- Internal state, read by tests and diagnostics ---
 

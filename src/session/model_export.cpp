@@ -6,8 +6,7 @@
 #include "session/model.h"
 
 #include "core/error.h"
-#include "render/render_gif.h"
-#include "render/render_video.h"
+#include "render/render_export.h"
 #include "session/file_panels.h"
 #include "session/file_paths.h"
 #include "session/task_error.h"
@@ -30,6 +29,39 @@ void Model::exportMP4(int loops) {
 void Model::exportGIF() {
     startExport(ExportFormat::gif, 1);
 }
+
+void Model::exportWebP() {
+    startExport(ExportFormat::webp, 1);
+}
+
+void Model::exportWebM(int loops) {
+    startExport(ExportFormat::webm, loops);
+}
+
+namespace {
+
+QString formatLabel(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::gif:
+        return QStringLiteral("GIF");
+    case ExportFormat::webp:
+        return QStringLiteral("WebP");
+    case ExportFormat::webm:
+        return QStringLiteral("WebM");
+    case ExportFormat::mp4:
+        break;
+    }
+    return QStringLiteral("MP4");
+}
+
+// "Export failed: " for MP4, "GIF export failed: " and so on for the others.
+QString failurePrefix(ExportFormat format) {
+    if (format == ExportFormat::mp4)
+        return QStringLiteral("Export failed: ");
+    return formatLabel(format) + QStringLiteral(" export failed: ");
+}
+
+} // namespace
 
 void Model::startExport(ExportFormat format, int loops) {
     if (!url_ || !panels_)
@@ -66,8 +98,7 @@ void Model::startExport(ExportFormat format, int loops) {
                         .started = std::chrono::steady_clock::now()};
     setBusy(true);
     setProgress(0);
-    setStatus(format == ExportFormat::gif ? QStringLiteral("Exporting GIF...")
-                                          : QStringLiteral("Exporting MP4..."));
+    setStatus(QStringLiteral("Exporting ") + formatLabel(format) + QStringLiteral("..."));
     track(events::exportStarted(job.description()));
     ++runningExports_;
     threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
@@ -76,12 +107,8 @@ void Model::startExport(ExportFormat format, int loops) {
         };
         std::exception_ptr error;
         try {
-            if (job.format == ExportFormat::gif)
-                renderPingPongGIF(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                                  progress, stop);
-            else
-                renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                                    job.loops, progress, stop);
+            renderExport(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
+                         {.format = job.format, .loops = job.loops}, progress, stop);
         } catch (const Cancelled&) {
             return; // only the end of the session cancels an export
         } catch (...) {
@@ -103,9 +130,7 @@ void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
             track(events::exportSucceeded(job.description(), took.count()));
         } else {
             withException(error, [&](const std::exception& e) {
-                setStatus((job.format == ExportFormat::gif ? QStringLiteral("GIF export failed: ")
-                                                           : QStringLiteral("Export failed: ")) +
-                          QString::fromStdString(e.what()));
+                setStatus(failurePrefix(job.format) + QString::fromStdString(e.what()));
                 track(events::exportFailed(job.format, e));
             });
         }

@@ -58,9 +58,8 @@ QString acceptedVideoNameFilter() {
 }
 
 QString proposedExportName(const std::filesystem::path& source, ExportFormat format) {
-    const QString suffix =
-        format == ExportFormat::gif ? QStringLiteral("-kavlo.gif") : QStringLiteral("-kavlo.mp4");
-    return displayName(source.filename().stem()) + suffix;
+    return displayName(source.filename().stem()) + QStringLiteral("-kavlo.") +
+           QString::fromLatin1(exportFormatName(format));
 }
 
 } // namespace kavlo

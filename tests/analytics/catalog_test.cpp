@@ -97,6 +97,15 @@ TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
                                    {"speed", "2.0"},
                                    {"loop_duration_bucket", "under_1s"},
                                    {"render_time_bucket", "15_30s"}}));
+    // A WebP repeats forever like a GIF; a WebM keeps its loop count.
+    EXPECT_EQ(events::exportStarted({ExportFormat::webp, 4, 1.0, 1.0}).properties.value("loops"),
+              "1");
+    EXPECT_EQ(events::exportStarted({ExportFormat::webm, 4, 1.0, 1.0}).properties.value("loops"),
+              "4");
+    EXPECT_EQ(events::exportSaveCanceled(ExportFormat::webp).properties.value("format"), "webp");
+    EXPECT_EQ(events::exportFailed(ExportFormat::webm, Error(kKavloDomain, 4, ""))
+                  .properties.value("format"),
+              "webm");
     EXPECT_EQ(
         events::exportFailed(ExportFormat::mp4, Error(kMediaDomain, -5, "/home/me/secret.mov"))
             .properties,

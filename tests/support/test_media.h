@@ -120,7 +120,9 @@ struct DecodedFrame {
 
 struct DecodedVideo {
     std::vector<DecodedFrame> frames;
-    double trackSeconds = 0; // the track's duration as the container states it
+    // The track's duration as the container states it; where it states none
+    // (WebM), as long as the track shows.
+    double trackSeconds = 0;
     bool hasDisplayMatrix = false;
     std::string codec;
     std::string pixelFormat;
@@ -143,7 +145,7 @@ struct DecodedAudio {
     int channels = 0;
     std::string layout; // FFmpeg's name for the channel layout: "stereo", "3.0"
     std::string codec;
-    double trackSeconds = 0;       // the track's duration as the container states it
+    double trackSeconds = 0;       // as DecodedVideo::trackSeconds
     double firstSampleSeconds = 0; // presentation time of the first sample (see above)
     std::vector<float> samples;    // interleaved, as presented (priming removed)
 

@@ -1,21 +1,23 @@
 // kavlo-render: renders a ping-pong loop from the command line.
 //
-//   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]
+//   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N]
+//                [--format mp4|gif|webp|webm] [--no-sound] [--preview]
 //
-// Writes an MP4 (or a GIF when OUTPUT ends in .gif); when the source has
-// sound, the MP4's sound plays forward and backward with the picture. A
+// Writes an MP4, a GIF, an animated WebP or a WebM, as --format says or else
+// as OUTPUT's extension does (MP4 for any other); when the source has sound,
+// the MP4's and the WebM's sound plays forward and backward with the
+// picture. A
 // progress bar goes to stderr when it is a terminal. On failure, or on
 // Ctrl-C, the exit status is non-zero and OUTPUT is left as it was.
 #include "media/error.h"
-#include "render/render_gif.h"
-#include "render/render_video.h"
+#include "render/render_export.h"
 
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -28,17 +30,24 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]\n"
+    "usage: kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N]\n"
+    "                    [--format mp4|gif|webp|webm] [--no-sound] [--preview]\n"
     "  Renders the segment S..E seconds of INPUT played forward and backward,\n"
-    "  N times (default 1), at speed X (default 1.0), as OUTPUT (.mp4 or .gif).\n"
-    "  An MP4 keeps the source's sound, played forward and backward with the picture.\n"
-    "  --preview  compress faster, as the app's preview does\n";
+    "  N times (default 1), at speed X (default 1.0), as OUTPUT.\n"
+    "  --format    the file to write; by default OUTPUT's extension says (.gif, .webp,\n"
+    "              .webm), MP4 otherwise. A GIF or WebP holds one cycle that repeats\n"
+    "              forever; an MP4 or WebM keeps the source's sound, played forward\n"
+    "              and backward with the picture.\n"
+    "  --no-sound  a WebM without sound\n"
+    "  --preview   compress an MP4 faster, as the app's preview does\n";
 
 struct Options {
     std::string input, output;
     std::optional<double> start, end;
     double speed = 1.0;
     int loops = 1;
+    std::optional<kavlo::ExportFormat> format;
+    bool sound = true;
     bool preview = false;
 };
 
@@ -72,6 +81,18 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         } else if (arg == "--loops") {
             const char* v = value();
             ok = v && parseNumber(v, o.loops);
+        } else if (arg == "--format") {
+            const char* v = value();
+            if (v)
+                o.format = kavlo::exportFormatNamed(v);
+            if (!o.format) {
+                std::fprintf(stderr,
+                             "kavlo-render: --format must be mp4, gif, webp or webm, not '%s'\n",
+                             v ? v : "");
+                std::exit(2);
+            }
+        } else if (arg == "--no-sound") {
+            o.sound = false;
         } else if (arg == "--preview") {
             o.preview = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -89,13 +110,6 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     if (o.input.empty() || o.output.empty() || !o.start || !o.end)
         return std::nullopt;
     return o;
-}
-
-bool isGif(const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".gif";
 }
 
 class ProgressBar {
@@ -160,31 +174,31 @@ int main(int argc, char** argv) {
     });
 
     const std::filesystem::path output = options->output;
+    const kavlo::ExportFormat format =
+        options->format.value_or(kavlo::exportFormatOf(output).value_or(kavlo::ExportFormat::mp4));
     ProgressBar bar(isatty(STDERR_FILENO));
     int status = 0;
     const auto started = std::chrono::steady_clock::now();
     try {
         const auto onProgress = [&](double p) { bar.update(p); };
-        kavlo::RenderResult result;
-        if (isGif(output)) {
-            // One cycle that viewers repeat forever: --loops and --preview
-            // do not apply.
-            result =
-                kavlo::renderPingPongGIF(options->input, output, *options->start, *options->end,
-                                         options->speed, onProgress, stop.get_token());
-        } else {
-            kavlo::RenderOptions renderOptions;
-            if (options->preview)
-                renderOptions.video = kavlo::H264Settings::forPreview();
-            result = kavlo::renderPingPongVideo(options->input, output, *options->start,
-                                                *options->end, options->speed, options->loops,
-                                                onProgress, stop.get_token(), renderOptions);
-        }
+        kavlo::ExportSettings settings;
+        settings.format = format;
+        settings.loops = options->loops;
+        if (options->preview)
+            settings.mp4.video = kavlo::H264Settings::forPreview();
+        settings.webm.sound = options->sound;
+        const kavlo::RenderResult result =
+            kavlo::renderExport(options->input, output, *options->start, *options->end,
+                                options->speed, settings, onProgress, stop.get_token());
         bar.finish();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::fprintf(stderr, "kavlo-render: %d frames at %.3f fps -> %s (%.2f s)\n",
-                     result.sourceFrameCount, result.frameRate, output.c_str(), seconds);
+        std::error_code sizeError;
+        const auto bytes = std::filesystem::file_size(output, sizeError);
+        std::fprintf(stderr, "kavlo-render: %d frames at %.3f fps -> %s (%s, %llu bytes, %.2f s)\n",
+                     result.sourceFrameCount, result.frameRate, output.c_str(),
+                     std::string(kavlo::exportFormatName(format)).c_str(),
+                     sizeError ? 0ull : static_cast<unsigned long long>(bytes), seconds);
     } catch (const kavlo::Cancelled&) {
         bar.finish();
         std::fputs("kavlo-render: cancelled\n", stderr);
