@@ -1,6 +1,7 @@
 #include "session/ffmpeg_process.h"
 
 #include "core/error.h"
+#include "core/error_codes.h"
 #include "session/app_resources.h"
 
 #include <QFile>
@@ -65,12 +66,12 @@ QString withoutLogContext(const QString& text) {
     return result;
 }
 
+// What the converter said on its error output, trimmed; empty when it said
+// nothing readable.
 QString failureText(const QByteArray& errorOutput) {
     QStringDecoder decoder(QStringConverter::Utf8);
     const QString text = withoutLogContext(QString(decoder.decode(errorOutput))).trimmed();
-    if (decoder.hasError() || text.isEmpty())
-        return QStringLiteral("ffmpeg conversion failed.");
-    return text;
+    return decoder.hasError() ? QString() : text;
 }
 
 } // namespace
@@ -102,7 +103,8 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted(-1))
-        throw Error(kProcessDomain, process.error(), process.errorString().toStdString());
+        throw Error(kConverterDomain, kConverterNotStarted,
+                    "ffmpeg could not be started: " + process.errorString().toStdString());
 
     Tail errorOutput(kKeptErrorOutputBytes);
     while (process.state() != QProcess::NotRunning) {
@@ -117,11 +119,21 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
     errorOutput.append(process.readAllStandardError());
     throwIfCancelled(stop);
 
-    const bool crashed = process.exitStatus() == QProcess::CrashExit;
-    if (!crashed && process.exitCode() == 0)
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return;
-    const int status = process.exitCode() != 0 ? process.exitCode() : 1;
-    throw kavloError(status, failureText(errorOutput.text()).toStdString());
+    throw converterFailure(process.exitStatus() == QProcess::CrashExit, process.exitCode(),
+                           failureText(errorOutput.text()));
+}
+
+Error converterFailure(bool killed, int number, const QString& errorOutput) {
+    if (killed) {
+        // What a crashing converter wrote last is rarely why it crashed.
+        return Error(kConverterDomain, converterSignalCode(number),
+                     "ffmpeg was killed by signal " + std::to_string(number) + ".");
+    }
+    const std::string words = "ffmpeg stopped with exit status " + std::to_string(number) + ".";
+    return Error(kConverterDomain, converterExitCode(number),
+                 errorOutput.isEmpty() ? words : errorOutput.toStdString());
 }
 
 } // namespace kavlo
