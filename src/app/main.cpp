@@ -1,6 +1,8 @@
 // kavlo: the application. The first argument, when given, is a video to
 // open; a later launch with a file while Kavlo runs hands the file to the
-// running instance and exits.
+// running instance and exits. What it logs goes to stderr and to
+// ~/.local/state/Kavlo/kavlo.log (app/app_log.h).
+#include "app/app_log.h"
 #include "app/infinity_mark.h"
 #include "app/kavlo_app.h"
 #include "app/single_instance.h"
@@ -12,6 +14,7 @@ extern "C" {
 }
 
 int main(int argc, char** argv) {
+    const kavlo::ApplicationLog log;
     av_log_set_level(AV_LOG_ERROR);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kavlo"));

@@ -2,12 +2,15 @@
 
 #include "core/error.h"
 #include "core/error_codes.h"
+#include "qtutil/log_categories.h"
 #include "session/app_resources.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringDecoder>
+
+#include <chrono>
 
 #include <unistd.h>
 
@@ -66,6 +69,23 @@ QString withoutLogContext(const QString& text) {
     return result;
 }
 
+// The command line as a shell would take it, for the log.
+QString commandLine(const QString& program, const QStringList& arguments) {
+    static const QRegularExpression plain(QStringLiteral(R"(^[A-Za-z0-9_@%+=:,./-]+$)"));
+    QString line;
+    for (const QString& word : QStringList(program) + arguments) {
+        if (!line.isEmpty())
+            line += u' ';
+        line += plain.match(word).hasMatch()
+                    ? word
+                    : u'\'' + QString(word).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    }
+    return line;
+}
+
+// The end of what a failed run wrote, enough to see why in the log.
+constexpr qsizetype kLoggedErrorOutputChars = 4000;
+
 // What the converter said on its error output, trimmed; empty when it said
 // nothing readable.
 QString failureText(const QByteArray& errorOutput) {
@@ -101,16 +121,25 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
     process.setArguments(arguments);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
+    qCInfo(lcConvert, "Running %s", qUtf8Printable(commandLine(process.program(), arguments)));
+    const auto began = std::chrono::steady_clock::now();
+    const auto seconds = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    };
     process.start();
-    if (!process.waitForStarted(-1))
-        throw Error(kConverterDomain, kConverterNotStarted,
-                    "ffmpeg could not be started: " + process.errorString().toStdString());
+    if (!process.waitForStarted(-1)) {
+        const Error error(kConverterDomain, kConverterNotStarted,
+                          "ffmpeg could not be started: " + process.errorString().toStdString());
+        qCWarning(lcConvert, "%s", error.what());
+        throw error;
+    }
 
     Tail errorOutput(kKeptErrorOutputBytes);
     while (process.state() != QProcess::NotRunning) {
         if (stop.stop_requested()) {
             process.kill();
             process.waitForFinished(-1);
+            qCInfo(lcConvert, "ffmpeg stopped after %.2f s: the load was cancelled", seconds());
             throw Cancelled();
         }
         process.waitForFinished(kPollMilliseconds);
@@ -119,10 +148,17 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
     errorOutput.append(process.readAllStandardError());
     throwIfCancelled(stop);
 
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    const bool killed = process.exitStatus() == QProcess::CrashExit;
+    if (!killed && process.exitCode() == 0) {
+        qCInfo(lcConvert, "ffmpeg exited with status 0 after %.2f s", seconds());
         return;
-    throw converterFailure(process.exitStatus() == QProcess::CrashExit, process.exitCode(),
-                           failureText(errorOutput.text()));
+    }
+    const QString said = failureText(errorOutput.text());
+    qCWarning(lcConvert, "ffmpeg %s %d after %.2f s%s%s",
+              killed ? "was killed by signal" : "stopped with exit status", process.exitCode(),
+              seconds(), said.isEmpty() ? "" : ":\n",
+              qUtf8Printable(said.right(kLoggedErrorOutputChars)));
+    throw converterFailure(killed, process.exitCode(), said);
 }
 
 Error converterFailure(bool killed, int number, const QString& errorOutput) {

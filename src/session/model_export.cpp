@@ -10,6 +10,7 @@
 #include "render/render_video.h"
 #include "session/file_panels.h"
 #include "session/file_paths.h"
+#include "session/session_log.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"
@@ -74,18 +75,28 @@ void Model::startExport(ExportFormat format, int loops) {
         const ProgressCallback progress = [&](double fraction) {
             mailbox->post([this, fraction] { setProgress(fraction); });
         };
+        const bool gif = job.format == ExportFormat::gif;
+        const RenderLog log({.kind = gif ? "GIF export" : "MP4 export",
+                             .source = job.source,
+                             .output = job.output,
+                             .trimStart = job.trimStart,
+                             .trimEnd = job.trimEnd,
+                             .speed = job.speed,
+                             .loops = gif ? 1 : job.loops,
+                             .fitWithin = {}});
         std::exception_ptr error;
         try {
-            if (job.format == ExportFormat::gif)
-                renderPingPongGIF(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                                  progress, stop);
-            else
-                renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                                    job.loops, progress, stop);
+            log.succeeded(gif ? renderPingPongGIF(job.source, job.output, job.trimStart,
+                                                  job.trimEnd, job.speed, progress, stop)
+                              : renderPingPongVideo(job.source, job.output, job.trimStart,
+                                                    job.trimEnd, job.speed, job.loops, progress,
+                                                    stop));
         } catch (const Cancelled&) {
+            log.failed(std::current_exception());
             return; // only the end of the session cancels an export
         } catch (...) {
             error = std::current_exception();
+            log.failed(error);
         }
         mailbox->post([this, job, error] { exportEnded(job, error); });
     });
