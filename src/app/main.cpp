@@ -6,16 +6,13 @@
 #include "app/infinity_mark.h"
 #include "app/kavlo_app.h"
 #include "app/single_instance.h"
+#include "media/library_log.h"
 
 #include <QApplication>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 int main(int argc, char** argv) {
     const kavlo::ApplicationLog log;
-    av_log_set_level(AV_LOG_ERROR);
+    kavlo::limitLibraryLogToErrors();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kavlo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kavlo"));
