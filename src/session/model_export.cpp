@@ -9,6 +9,7 @@
 #include "render/render_export.h"
 #include "session/file_panels.h"
 #include "session/file_paths.h"
+#include "session/session_log.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"
@@ -52,6 +53,21 @@ QString formatLabel(ExportFormat format) {
         break;
     }
     return QStringLiteral("MP4");
+}
+
+// "MP4 export", "GIF export" and so on: what the log calls a render.
+const char* exportLogKind(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::gif:
+        return "GIF export";
+    case ExportFormat::webp:
+        return "WebP export";
+    case ExportFormat::webm:
+        return "WebM export";
+    case ExportFormat::mp4:
+        break;
+    }
+    return "MP4 export";
 }
 
 // "Export failed: " for MP4, "GIF export failed: " and so on for the others.
@@ -105,14 +121,26 @@ void Model::startExport(ExportFormat format, int loops) {
         const ProgressCallback progress = [&](double fraction) {
             mailbox->post([this, fraction] { setProgress(fraction); });
         };
+        const bool oneCycle = job.format == ExportFormat::gif || job.format == ExportFormat::webp;
+        const RenderLog log({.kind = exportLogKind(job.format),
+                             .source = job.source,
+                             .output = job.output,
+                             .trimStart = job.trimStart,
+                             .trimEnd = job.trimEnd,
+                             .speed = job.speed,
+                             .loops = oneCycle ? 1 : job.loops,
+                             .fitWithin = {}});
         std::exception_ptr error;
         try {
-            renderExport(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                         {.format = job.format, .loops = job.loops}, progress, stop);
+            log.succeeded(renderExport(job.source, job.output, job.trimStart, job.trimEnd,
+                                       job.speed, {.format = job.format, .loops = job.loops},
+                                       progress, stop));
         } catch (const Cancelled&) {
+            log.failed(std::current_exception());
             return; // only the end of the session cancels an export
         } catch (...) {
             error = std::current_exception();
+            log.failed(error);
         }
         mailbox->post([this, job, error] { exportEnded(job, error); });
     });

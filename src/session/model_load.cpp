@@ -14,6 +14,7 @@
 #include "session/file_paths.h"
 #include "session/playable_source.h"
 #include "session/selection.h"
+#include "session/session_log.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/thumbnails.h"
@@ -72,6 +73,7 @@ void Model::loadVideo(const std::filesystem::path& file, VideoLoadSource source)
     Batch batch(*this);
     const AnalyticsProperties properties = fileProperties(file, source);
     track(events::videoLoadStarted(properties));
+    logLoadStarted(file, source);
     reset();
     setStatus(QStringLiteral("Loading ") + displayName(file) + QStringLiteral("..."));
     stopPlayers();
@@ -102,9 +104,11 @@ void Model::loadVideo(const std::filesystem::path& file, VideoLoadSource source)
             } catch (const Cancelled&) {
                 if (transcoded)
                     removeFileQuietly(*transcoded);
+                logLoadFailed(file, std::current_exception());
             } catch (...) {
                 if (transcoded)
                     removeFileQuietly(*transcoded);
+                logLoadFailed(file, std::current_exception());
                 mailbox->post([this, id, properties, error = std::current_exception()] {
                     loadFailed(id, properties, error);
                 });
@@ -132,6 +136,7 @@ void Model::loadFinished(std::uint64_t id, const LoadedVideo& video) {
     set(fps_, sessionFrameRate(probe.nominalFrameRate), kFps);
     set(videoAspect_, probe.displayWidth / std::max(probe.displayHeight, 1.0), kVideoAspect);
     setStatus(displayName(video.opened));
+    logLoadSucceeded(video.opened, video.playable, probe);
     setPlayerItem(playable);
     scrubPlayer_->pause();
     scrubPlayer_->setItem(playable.native());

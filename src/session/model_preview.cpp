@@ -13,6 +13,7 @@
 #include "media/file_util.h"
 #include "render/render_video.h"
 #include "session/file_paths.h"
+#include "session/session_log.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"
@@ -56,15 +57,26 @@ void Model::prepareSmoothPreview() {
         options.video = H264Settings::forPreview();
         // No larger than the area shows it: smaller previews are ready sooner.
         options.fitWithin = {job.area.width, job.area.height};
+        const RenderLog log({.kind = "Preview",
+                             .source = job.source,
+                             .output = job.output,
+                             .trimStart = job.trimStart,
+                             .trimEnd = job.trimEnd,
+                             .speed = job.speed,
+                             .loops = 1,
+                             .fitWithin = options.fitWithin});
         try {
             const RenderResult result =
                 renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
                                     1, progress, stop, options);
+            log.succeeded(result);
             throwIfCancelled(stop);
             mailbox->post([this, job, result] { previewRendered(job, result); });
         } catch (const Cancelled&) {
+            log.failed(std::current_exception());
             removeFileQuietly(job.output);
         } catch (...) {
+            log.failed(std::current_exception());
             mailbox->post(
                 [this, job, error = std::current_exception()] { previewFailed(job, error); });
         }

@@ -155,11 +155,12 @@ PlayableSource resolvePlayableSource(const fs::path& file, const StatusCallback&
     } catch (const Error& e) {
         // The converter names its input by the path it was given, which may
         // be a link of ours; the user knows the file by its name.
-        if (e.domain() != kKavloDomain || input.text().isEmpty())
+        if (e.domain() != kConverterDomain || input.text().isEmpty())
             throw;
-        throw kavloError(e.code(), QString::fromStdString(e.message())
-                                       .replace(input.text(), displayName(file))
-                                       .toStdString());
+        throw Error(kConverterDomain, e.code(),
+                    QString::fromStdString(e.message())
+                        .replace(input.text(), displayName(file))
+                        .toStdString());
     }
     if (!encoded)
         throw kavloError(kConvertedFileUnreadable, "Converted file could not be opened.");

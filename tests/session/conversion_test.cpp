@@ -1,6 +1,7 @@
 #include "session/ffmpeg_process.h"
 #include "session/playable_source.h"
 
+#include "analytics/event_catalog.h"
 #include "core/error_codes.h"
 #include "fake_converter.h"
 #include "support/broken_media.h"
@@ -116,16 +117,20 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
         // One line between blank lines; the copy's own failure is not heard of.
         {"echo 'copy trouble' >&2; exit 7",
          "echo partial > \"$out\"; printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; exit 1",
-         "Kavlo 1 Unknown encoder libx264"},
+         "Converter 1 Unknown encoder libx264"},
         // What ffmpeg says about a text file named .mp4, and a nested context:
         // neither the components' addresses nor the full path reach the user.
         {"exit 1",
          "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
          "%s: Invalid data found when processing input\\n"
          "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1",
-         "Kavlo 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
+         "Converter 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
          "no frame!"},
-        {"exit 1", "exit 3", "Kavlo 3 ffmpeg conversion failed."},
+        {"exit 1", "exit 3", "Converter 3 ffmpeg stopped with exit status 3."},
+        // A crash is told by its signal, never as if it were an exit status
+        // or a code of Kavlo's own.
+        {"exit 1", "echo 'frame=  12' >&2; kill -SEGV $$",
+         "Converter -11 ffmpeg was killed by signal 11."},
         {"exit 1", "echo junk > \"$out\"", "Kavlo 11 Converted file could not be opened."},
     };
     for (const auto& c : cases) {
@@ -134,6 +139,25 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
         EXPECT_EQ(test::errorText([&] { resolve(*media_ / "garbage.bin", fake); }), c.error);
         EXPECT_TRUE(leftovers().empty()) << "a failed run's file is left";
     }
+
+    // Signal 12 once reached analytics as a missing video track.
+    try {
+        resolve(*media_ / "garbage.bin", converter("exit 1", "kill -USR2 $$"));
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), converterSignalCode(12));
+        EXPECT_EQ(failureReason(e), "unknown");
+    }
+
+    const fs::path unstartable = dir_ / "unstartable";
+    std::ofstream(unstartable) << "#!/nonexistent/interpreter\n";
+    fs::permissions(unstartable, fs::perms::owner_all);
+    const std::string error = test::errorText([&] {
+        resolvePlayableSource(*media_ / "garbage.bin", {}, {},
+                              {.ffmpegCandidates = {unstartable}, .tempDir = dir_.path()});
+    });
+    EXPECT_TRUE(error.starts_with("Converter 256 ffmpeg could not be started: ")) << error;
+    EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
