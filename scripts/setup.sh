@@ -14,8 +14,8 @@ packages=(
   # media layer, and the ffmpeg command line for test media and benchmarks
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libgif-dev
-  # Qt
-  qt6-base-dev qt6-multimedia-dev libgl-dev
+  # Qt, and its Wayland platform so that the program runs natively there
+  qt6-base-dev qt6-multimedia-dev libgl-dev qt6-wayland
   # the window manager's aspect hints on X11
   libxcb1-dev
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
