@@ -1,6 +1,7 @@
 // kavlo: the application. The first argument, when given, is a video to
 // open; a later launch with a file while Kavlo runs hands the file to the
 // running instance and exits.
+#include "app/desktop_portal.h"
 #include "app/infinity_mark.h"
 #include "app/kavlo_app.h"
 #include "app/single_instance.h"
@@ -13,7 +14,10 @@ extern "C" {
 
 int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
+    const bool portalPanels = kavlo::preferPortalFilePanels();
     QApplication app(argc, argv);
+    if (portalPanels)
+        qunsetenv("QT_QPA_PLATFORMTHEME");
     QApplication::setApplicationName(QStringLiteral("Kavlo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kavlo"));
     QApplication::setDesktopFileName(QStringLiteral("com.tarsel.kavlo"));
