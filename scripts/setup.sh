@@ -17,8 +17,8 @@ packages=(
   # animated WebP (libwebp's animation encoder), and its command-line tools
   # for looking inside the files (webpmux -info)
   libwebp-dev webp
-  # Qt
-  qt6-base-dev qt6-multimedia-dev libgl-dev
+  # Qt, and its Wayland platform so that the program runs natively there
+  qt6-base-dev qt6-multimedia-dev libgl-dev qt6-wayland
   # the window manager's aspect hints on X11
   libxcb1-dev
   # tests and benchmarks; pulseaudio gives the playback benchmark a null

@@ -3,6 +3,7 @@
 // running instance and exits. What it logs goes to stderr and to
 // ~/.local/state/Kavlo/kavlo.log (app/app_log.h).
 #include "app/app_log.h"
+#include "app/desktop_portal.h"
 #include "app/infinity_mark.h"
 #include "app/kavlo_app.h"
 #include "app/single_instance.h"
@@ -13,7 +14,10 @@
 int main(int argc, char** argv) {
     const kavlo::ApplicationLog log;
     kavlo::limitLibraryLogToErrors();
+    const bool portalPanels = kavlo::preferPortalFilePanels();
     QApplication app(argc, argv);
+    if (portalPanels)
+        qunsetenv("QT_QPA_PLATFORMTHEME");
     QApplication::setApplicationName(QStringLiteral("Kavlo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kavlo"));
     QApplication::setDesktopFileName(QStringLiteral("com.tarsel.kavlo"));

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,13 +51,19 @@ class ProgramTest : public ::testing::Test {
         ASSERT_TRUE(process.waitForStarted(10'000));
     }
     // The "source" of every event of that name the server received, in order.
+    // An upload that timed out on a busy machine is sent again, so an event
+    // counts once however many requests carried it.
     QStringList sourcesOf(const char* name) const {
         QStringList sources;
+        QSet<QString> seen;
         for (const test::ReceivedRequest& request : server_.requests) {
             for (const QJsonValue& event :
                  QJsonDocument::fromJson(request.body).object().value("events").toArray()) {
-                if (event["name"].toString() == QLatin1StringView(name))
+                if (event["name"].toString() == QLatin1StringView(name) &&
+                    !seen.contains(event["id"].toString())) {
+                    seen.insert(event["id"].toString());
                     sources.append(event["properties"]["source"].toString());
+                }
             }
         }
         return sources;
