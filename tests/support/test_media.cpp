@@ -284,7 +284,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
             result.transfer = av_color_transfer_name(frame.color_trc);
             result.matrix = av_color_space_name(frame.colorspace);
         }
-        DecodedFrame f;
+        ProbedFrame f;
         // A frame without any time (the last of an MPEG-PS stream) follows
         // the one before it at the track's rate.
         if (frame.best_effort_timestamp != AV_NOPTS_VALUE || result.frames.empty())
@@ -308,7 +308,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
         result.frames.push_back(std::move(f));
     };
     const double start = decodeTrack(path, false, add);
-    for (DecodedFrame& f : result.frames)
+    for (ProbedFrame& f : result.frames)
         f.time -= start;
     return result;
 }
