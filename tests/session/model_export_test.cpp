@@ -30,7 +30,7 @@ class Export : public ModelTest {
     }
     static std::vector<int> decodedIndices(const fs::path& file) {
         std::vector<int> indices;
-        for (const DecodedFrame& frame : decodeVideo(file).frames)
+        for (const ProbedFrame& frame : decodeVideo(file).frames)
             indices.push_back(frame.index);
         return indices;
     }

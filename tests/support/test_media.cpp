@@ -286,7 +286,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
             result.transfer = av_color_transfer_name(frame.color_trc);
             result.matrix = av_color_space_name(frame.colorspace);
         }
-        DecodedFrame f;
+        ProbedFrame f;
         // A frame without any time (the last of an MPEG-PS stream) follows
         // the one before it at the track's rate.
         if (frame.best_effort_timestamp != AV_NOPTS_VALUE || result.frames.empty())
@@ -312,7 +312,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
             lastEnd = f.time + frame.pkt_duration * av_q2d(st.time_base);
     };
     const double start = decodeTrack(path, false, add);
-    for (DecodedFrame& f : result.frames)
+    for (ProbedFrame& f : result.frames)
         f.time -= start;
     // WebM states no track durations: the track lasts as long as it shows.
     if (lastEnd && !result.frames.empty())
