@@ -25,14 +25,6 @@ class FrameClock {
 
 } // namespace
 
-void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
-                        const std::filesystem::path& outputPath, int width, int height,
-                        double outputRate, const ProgressCallback& progress, std::stop_token stop,
-                        const H264Settings& settings) {
-    writePingPongVideo([&frames](int index) -> const Picture& { return frames.at(index); },
-                       sequence, outputPath, width, height, outputRate, progress, stop, settings);
-}
-
 void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress, std::stop_token stop,
@@ -47,10 +39,12 @@ void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequ
     const std::size_t period = repeatingPeriod(sequence);
 
     // Colour tags come from the first picture.
-    const Picture& first = pictureAt(sequence.front());
+    const Picture* first = pictureAt(sequence.front());
+    if (!first)
+        return;
     Muxer muxer(outputPath.string(), "mp4", /*fastStart=*/true);
     H264Encoder encoder(width, height, av_d2q(outputRate, 1 << 24), settings,
-                        muxer.needsGlobalHeader(), first.frame());
+                        muxer.needsGlobalHeader(), first->frame());
     const int stream = muxer.addStream(encoder.context(), kTimescale);
     muxer.begin();
 
@@ -77,10 +71,12 @@ void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequ
 
     for (std::size_t i = 0; i < period; ++i) {
         throwIfCancelled(stop);
-        const Picture& picture = pictureAt(sequence[i]);
-        if (!picture || picture.width() != width || picture.height() != height)
+        const Picture* picture = pictureAt(sequence[i]);
+        if (!picture)
+            return;
+        if (!*picture || picture->width() != width || picture->height() != height)
             throw kavloError(kVideoWriteFailed, "Could not write video frame.");
-        av::FramePtr frame = av::refFrame(picture.frame());
+        av::FramePtr frame = av::refFrame(picture->frame());
         frame->pts = static_cast<int64_t>(i);
         frame->pict_type = AV_PICTURE_TYPE_NONE;
         encoder.send(frame.get());
