@@ -23,12 +23,8 @@
 // 11    "Converted file could not be opened."        the load (conversion)        unknown
 // 12    "No video track found."                      the load; both players       no_video_track
 // 13    "Audio read failed."                         the renderer's sound reader  unknown
-// 14    "Could not write audio samples."             the renderer's sound writer  unknown
-// 15    "Could not allocate audio buffer."           the renderer's sound writer  unknown
-// 16    "Could not fill audio buffer."               the renderer's sound writer  unknown
-// 17    "Could not create audio format."             the renderer's sound writer  unknown
-// 18    "Could not create audio samples."            the renderer's sound writer  unknown
-// 19    "Could not write audio track."               the renderer's sound writer  unknown
+// 14-19 the renderer's sound writer, no longer raised: its failures are
+//       FFmpeg's own, with FFmpeg's message. Never reused.
 // 20    "Could not prepare video track."             the final MP4 assembly       unknown
 // 21    "Could not prepare audio track."             the final MP4 assembly       unknown
 // 22    "Could not create final MP4."                the final MP4 assembly       unknown
@@ -86,12 +82,6 @@ enum KavloErrorCode : int {
     kAudioUnreadable = 34,
     kAudioSamplesUndecodable = 35,
     kAudioReadFailed = 13,
-    kAudioWriteRefused = 14,
-    kAudioBufferAllocFailed = 15,
-    kAudioBufferFillFailed = 16,
-    kAudioFormatCreateFailed = 17,
-    kAudioSamplesCreateFailed = 18,
-    kAudioTrackWriteFailed = 19,
     kVideoTrackPrepareFailed = 20,
     kAudioTrackPrepareFailed = 21,
     kFinalMp4CreateFailed = 22,
