@@ -98,19 +98,25 @@ class Encoder {
     bool receive(Packet& packet);
 
     Rational timeBase() const;
+    // The codec context, for media's own writers that drive FFmpeg directly.
+    AVCodecContext* context() const { return ctx_.get(); }
     // The samples a SoundFrame of an audio encoder holds (the last may hold
     // fewer).
     int frameSize() const;
 
-  private:
-    friend class Muxer;
-    friend class SoundFrame;
-    void sendFrame(const AVFrame* frame);
+  protected:
+    // For an encoder set up by hand in a subclass, which fills ctx_.
+    Encoder() = default;
 
     struct Free {
         void operator()(AVCodecContext* ctx) const noexcept;
     };
     std::unique_ptr<AVCodecContext, Free> ctx_;
+
+  private:
+    friend class Muxer;
+    friend class SoundFrame;
+    void sendFrame(const AVFrame* frame);
 };
 
 // Samples for an audio encoder, in its format, rate and channel layout,

@@ -99,7 +99,10 @@ void Muxer::begin() {
 }
 
 void Muxer::write(Packet& packet, int streamIndex) {
-    AVPacket* p = packet.packet_.get();
+    write(packet.packet_.get(), streamIndex);
+}
+
+void Muxer::write(AVPacket* p, int streamIndex) {
     p->stream_index = streamIndex;
     // A position in the file it was read from means nothing in this one.
     p->pos = -1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct AVFormatContext;
+struct AVPacket;
 
 namespace kavlo {
 
@@ -46,6 +47,9 @@ class Muxer {
     // Takes the packet's data (the packet is left blank); packets of several
     // streams are interleaved by time.
     void write(Packet& packet, int streamIndex);
+    // The same for a packet of FFmpeg's own, for media's writers that drive
+    // their encoders directly.
+    void write(AVPacket* packet, int streamIndex);
     void finish();
 
   private:

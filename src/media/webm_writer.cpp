@@ -56,6 +56,18 @@ class Vp9Encoder : public Encoder {
         av_opt_set_int(ctx_->priv_data, "row-mt", 1, 0);
         checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open VP9 encoder");
     }
+    // A picture, or nullptr to end the input.
+    void sendPicture(const AVFrame* frame) {
+        checkAv(avcodec_send_frame(ctx_.get(), frame), "send picture to VP9 encoder");
+    }
+    // False when the encoder needs more input or has given everything.
+    bool receivePacket(AVPacket* packet) {
+        const int ret = avcodec_receive_packet(ctx_.get(), packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return false;
+        checkAv(ret, "receive VP9 packet");
+        return true;
+    }
 };
 
 // The layout libopus is given: the source's when Opus has a mapping for it,
@@ -161,9 +173,11 @@ WebmWriter::WebmWriter(const std::filesystem::path& path, int width, int height,
       encoders_(std::make_unique<Encoders>(width, height, frameRate, settings,
                                            muxer_.needsGlobalHeader(), colourTemplate, sound)),
       width_(width), height_(height), ticksPerFrame_(kPictureTimescale.den / frameRate) {
-    videoStream_ = muxer_.addStream(encoders_->video.context(), kPictureTimescale);
+    videoStream_ =
+        muxer_.addStream(encoders_->video, Rational{kPictureTimescale.num, kPictureTimescale.den});
     if (encoders_->sound)
-        soundStream_ = muxer_.addStream(encoders_->sound->context(), kSoundTimescale);
+        soundStream_ =
+            muxer_.addStream(*encoders_->sound, Rational{kSoundTimescale.num, kSoundTimescale.den});
     else
         soundEnded_ = true;
     muxer_.begin();
@@ -189,15 +203,13 @@ void WebmWriter::sendSound(const float* interleaved, int frames) {
     frame->format = AV_SAMPLE_FMT_FLT;
     frame->sample_rate = kOpusSampleRate;
     frame->nb_samples = frames;
-    if (av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout) < 0 ||
-        av_frame_get_buffer(frame.get(), 0) < 0)
-        throw kavloError(kAudioBufferAllocFailed, "Could not allocate audio buffer.");
+    checkAv(av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout), "copy channel layout");
+    checkAv(av_frame_get_buffer(frame.get(), 0), "allocate sound frame");
     std::copy_n(interleaved, std::size_t(frames) * ctx->ch_layout.nb_channels,
                 reinterpret_cast<float*>(frame->data[0]));
     frame->pts = soundSent_;
     soundSent_ += frames;
-    if (avcodec_send_frame(ctx, frame.get()) < 0)
-        throw kavloError(kAudioWriteRefused, "Could not write audio samples.");
+    checkAv(avcodec_send_frame(ctx, frame.get()), "send sound to opus encoder");
     receiveSound();
 }
 
@@ -208,8 +220,7 @@ void WebmWriter::receiveSound() {
         const int ret = avcodec_receive_packet(ctx, packet.get());
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return;
-        if (ret < 0)
-            throw kavloError(kAudioTrackWriteFailed, "Could not write audio track.");
+        checkAv(ret, "receive opus packet");
         // The encoder counts its priming before the first sample it was
         // given; WebM counts it inside the first block and has players drop
         // it (the track's codec delay), so the first sample given plays
@@ -230,8 +241,7 @@ void WebmWriter::endSound() {
     if (!pending_.empty())
         sendSound(pending_.data(), int(pending_.size() / channels));
     pending_.clear();
-    if (avcodec_send_frame(encoders_->sound->context(), nullptr) < 0)
-        throw kavloError(kAudioTrackWriteFailed, "Could not write audio track.");
+    checkAv(avcodec_send_frame(encoders_->sound->context(), nullptr), "end opus encoder");
     receiveSound();
 }
 
@@ -259,7 +269,7 @@ int64_t WebmWriter::ticks(int64_t frames) const {
 void WebmWriter::drainPictures() {
     for (;;) {
         av::PacketPtr packet = av::allocPacket();
-        if (!encoders_->video.receive(packet.get()))
+        if (!encoders_->video.receivePacket(packet.get()))
             return;
         writePicture(packet.get(), 0);
         cycle_.push_back(std::move(packet));
@@ -276,7 +286,7 @@ void WebmWriter::addPicture(const AVFrame* picture) {
     frame->format = AV_PIX_FMT_YUV420P;
     frame->pts = pictures_++;
     frame->pict_type = AV_PICTURE_TYPE_NONE;
-    encoders_->video.send(frame.get());
+    encoders_->video.sendPicture(frame.get());
     drainPictures();
 }
 
@@ -284,7 +294,7 @@ void WebmWriter::finish(int cycles, const std::function<void(double)>& progress)
     endSound();
     if (pictures_ == 0)
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
-    encoders_->video.send(nullptr);
+    encoders_->video.sendPicture(nullptr);
     drainPictures();
     const int repeats = std::max(cycles, 1) - 1;
     for (int c = 1; c <= repeats; ++c) {
