@@ -73,7 +73,39 @@ QString failureText(const QByteArray& errorOutput) {
     return text;
 }
 
+// Hands every "out_time_us=" value of the converter's progress lines to
+// `position`, in seconds.
+class PositionReader {
+  public:
+    explicit PositionReader(const std::function<void(double)>& position) : position_(position) {}
+
+    void append(const QByteArray& bytes) {
+        pending_.append(bytes);
+        qsizetype newline;
+        while ((newline = pending_.indexOf('\n')) >= 0) {
+            const QByteArray line = pending_.left(newline).trimmed();
+            pending_.remove(0, newline + 1);
+            if (!line.startsWith("out_time_us="))
+                continue;
+            bool ok = false;
+            const qlonglong us = line.mid(12).toLongLong(&ok);
+            if (ok && us >= 0)
+                position_(double(us) / 1e6);
+        }
+        if (pending_.size() > 4096) // no line is that long: not progress output
+            pending_.clear();
+    }
+
+  private:
+    const std::function<void(double)>& position_;
+    QByteArray pending_;
+};
+
 } // namespace
+
+QStringList progressArguments() {
+    return {"-nostats", "-progress", "pipe:1"};
+}
 
 std::vector<fs::path> defaultFFmpegCandidates() {
     std::vector<fs::path> candidates;
@@ -93,18 +125,25 @@ std::optional<fs::path> locateFFmpeg(const std::vector<fs::path>& candidates) {
     return std::nullopt;
 }
 
-void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_token stop) {
+void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_token stop,
+               const std::function<void(double)>& position) {
     throwIfCancelled(stop);
     QProcess process;
     process.setProgram(QFile::decodeName(QByteArray::fromStdString(program.native())));
     process.setArguments(arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
+    if (!position)
+        process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted(-1))
         throw Error(kProcessDomain, process.error(), process.errorString().toStdString());
 
     Tail errorOutput(kKeptErrorOutputBytes);
+    PositionReader positions(position);
+    const auto readOutput = [&] {
+        if (position)
+            positions.append(process.readAllStandardOutput());
+    };
     while (process.state() != QProcess::NotRunning) {
         if (stop.stop_requested()) {
             process.kill();
@@ -113,15 +152,17 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
         }
         process.waitForFinished(kPollMilliseconds);
         errorOutput.append(process.readAllStandardError());
+        readOutput();
     }
     errorOutput.append(process.readAllStandardError());
+    readOutput();
     throwIfCancelled(stop);
 
     const bool crashed = process.exitStatus() == QProcess::CrashExit;
     if (!crashed && process.exitCode() == 0)
         return;
     const int status = process.exitCode() != 0 ? process.exitCode() : 1;
-    throw kavloError(status, failureText(errorOutput.text()).toStdString());
+    throw ConverterError(kKavloDomain, status, failureText(errorOutput.text()).toStdString());
 }
 
 } // namespace kavlo
