@@ -4,6 +4,7 @@
 #include "app/infinity_mark.h"
 #include "app/kavlo_app.h"
 #include "app/single_instance.h"
+#include "media/error.h"
 
 #include <QApplication>
 
@@ -13,6 +14,9 @@ extern "C" {
 
 int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
+    // A render's frames are large blocks that go back to the system when
+    // it ends, not into a heap that only grows.
+    kavlo::returnLargeBuffersToTheSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kavlo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kavlo"));
