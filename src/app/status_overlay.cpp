@@ -87,8 +87,11 @@ void StatusOverlay::setNotice(const Notice& notice) {
     if (next && sameNotice(shown_, *next)) {
         // Only the bar and the percentage move.
         shown_->progress = next->progress;
-        shown_->text = next->text;
-        text_->setText(next->text);
+        if (shown_->text != next->text) {
+            shown_->text = next->text;
+            text_->setText(next->text);
+            place();
+        }
         update();
         return;
     }
