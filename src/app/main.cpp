@@ -7,6 +7,7 @@
 #include "app/infinity_mark.h"
 #include "app/kavlo_app.h"
 #include "app/single_instance.h"
+#include "media/error.h"
 #include "media/library_log.h"
 
 #include <QApplication>
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
     const kavlo::ApplicationLog log;
     kavlo::limitLibraryLogToErrors();
     const bool portalPanels = kavlo::preferPortalFilePanels();
+    // A render's frames are large blocks that go back to the system when
+    // it ends, not into a heap that only grows.
+    kavlo::returnLargeBuffersToTheSystem();
     QApplication app(argc, argv);
     if (portalPanels)
         qunsetenv("QT_QPA_PLATFORMTHEME");

@@ -94,7 +94,39 @@ QString failureText(const QByteArray& errorOutput) {
     return decoder.hasError() ? QString() : text;
 }
 
+// Hands every "out_time_us=" value of the converter's progress lines to
+// `position`, in seconds.
+class PositionReader {
+  public:
+    explicit PositionReader(const std::function<void(double)>& position) : position_(position) {}
+
+    void append(const QByteArray& bytes) {
+        pending_.append(bytes);
+        qsizetype newline;
+        while ((newline = pending_.indexOf('\n')) >= 0) {
+            const QByteArray line = pending_.left(newline).trimmed();
+            pending_.remove(0, newline + 1);
+            if (!line.startsWith("out_time_us="))
+                continue;
+            bool ok = false;
+            const qlonglong us = line.mid(12).toLongLong(&ok);
+            if (ok && us >= 0)
+                position_(double(us) / 1e6);
+        }
+        if (pending_.size() > 4096) // no line is that long: not progress output
+            pending_.clear();
+    }
+
+  private:
+    const std::function<void(double)>& position_;
+    QByteArray pending_;
+};
+
 } // namespace
+
+QStringList progressArguments() {
+    return {"-nostats", "-progress", "pipe:1"};
+}
 
 std::vector<fs::path> defaultFFmpegCandidates() {
     std::vector<fs::path> candidates;
@@ -114,12 +146,14 @@ std::optional<fs::path> locateFFmpeg(const std::vector<fs::path>& candidates) {
     return std::nullopt;
 }
 
-void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_token stop) {
+void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_token stop,
+               const std::function<void(double)>& position) {
     throwIfCancelled(stop);
     QProcess process;
     process.setProgram(QFile::decodeName(QByteArray::fromStdString(program.native())));
     process.setArguments(arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
+    if (!position)
+        process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
     qCInfo(lcConvert, "Running %s", qUtf8Printable(commandLine(process.program(), arguments)));
     const auto began = std::chrono::steady_clock::now();
@@ -135,6 +169,11 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
     }
 
     Tail errorOutput(kKeptErrorOutputBytes);
+    PositionReader positions(position);
+    const auto readOutput = [&] {
+        if (position)
+            positions.append(process.readAllStandardOutput());
+    };
     while (process.state() != QProcess::NotRunning) {
         if (stop.stop_requested()) {
             process.kill();
@@ -144,8 +183,10 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
         }
         process.waitForFinished(kPollMilliseconds);
         errorOutput.append(process.readAllStandardError());
+        readOutput();
     }
     errorOutput.append(process.readAllStandardError());
+    readOutput();
     throwIfCancelled(stop);
 
     const bool killed = process.exitStatus() == QProcess::CrashExit;
@@ -158,7 +199,7 @@ void runFFmpeg(const fs::path& program, const QStringList& arguments, std::stop_
               killed ? "was killed by signal" : "stopped with exit status", process.exitCode(),
               seconds(), said.isEmpty() ? "" : ":\n",
               qUtf8Printable(said.right(kLoggedErrorOutputChars)));
-    throw converterFailure(killed, process.exitCode(), said);
+    throw ConverterError(converterFailure(killed, process.exitCode(), said));
 }
 
 Error converterFailure(bool killed, int number, const QString& errorOutput) {

@@ -100,8 +100,23 @@ void Model::startExport(ExportFormat format, int loops) {
         track(events::exportSaveCanceled(format));
         return;
     }
-    if (!url_)
-        return; // a load began while the panel was open
+    if (url_ != std::optional(opened) && originalSource_ != std::optional(opened)) {
+        // Another video was opened while the panel was up: the selection
+        // the user meant is gone.
+        Batch batch(*this);
+        const Notice dropped{.kind = Notice::Kind::failed,
+                             .text = QStringLiteral("%1 was not exported: another video was "
+                                                    "opened while choosing where to save it.")
+                                         .arg(displayName(opened)),
+                             .progress = std::nullopt,
+                             .file = std::nullopt};
+        if (exports_.empty())
+            setActivity(dropped);
+        else
+            exportOutcome_ = dropped;
+        updateNotice();
+        return;
+    }
 
     Batch batch(*this);
     const ExportJob job{.format = format,
@@ -111,15 +126,18 @@ void Model::startExport(ExportFormat format, int loops) {
                         .trimStart = start_,
                         .trimEnd = end_,
                         .speed = exportSpeed_,
-                        .started = std::chrono::steady_clock::now()};
-    setBusy(true);
+                        .started = std::chrono::steady_clock::now(),
+                        .id = nextTaskId_++};
+    exports_[job.id] = {.format = format, .progress = 0};
+    updateBusy();
     setProgress(0);
+    updateNotice();
     setStatus(QStringLiteral("Exporting ") + formatLabel(format) + QStringLiteral("..."));
     track(events::exportStarted(job.description()));
     ++runningExports_;
     threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
         const ProgressCallback progress = [&](double fraction) {
-            mailbox->post([this, fraction] { setProgress(fraction); });
+            mailbox->post([this, id = job.id, fraction] { exportProgressed(id, fraction); });
         };
         const bool oneCycle = job.format == ExportFormat::gif || job.format == ExportFormat::webp;
         const RenderLog log({.kind = exportLogKind(job.format),
@@ -146,22 +164,56 @@ void Model::startExport(ExportFormat format, int loops) {
     });
 }
 
+void Model::exportProgressed(std::uint64_t id, double fraction) {
+    const auto run = exports_.find(id);
+    if (run == exports_.end())
+        return;
+    Batch batch(*this);
+    run->second.progress = fraction;
+    double sum = 0;
+    for (const auto& [other, each] : exports_)
+        sum += each.progress;
+    // Exports own `progress` while they run; a preview's does not mix in.
+    setProgress(sum / double(exports_.size()));
+    updateNotice();
+}
+
 void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
     {
         Batch batch(*this);
         --runningExports_;
-        setBusy(false);
+        exports_.erase(job.id);
+        updateBusy();
+        Notice outcome;
         if (!error) {
             const std::chrono::duration<double> took =
                 std::chrono::steady_clock::now() - job.started;
             setStatus(QStringLiteral("Saved ") + displayName(job.output));
+            outcome = {.kind = Notice::Kind::saved,
+                       .text = QStringLiteral("Saved ") + displayName(job.output),
+                       .progress = std::nullopt,
+                       .file = job.output};
             track(events::exportSucceeded(job.description(), took.count()));
         } else {
             withException(error, [&](const std::exception& e) {
-                setStatus(failurePrefix(job.format) + QString::fromStdString(e.what()));
+                const QString prefix = failurePrefix(job.format);
+                const QString message = QString::fromStdString(describeFailure(e));
+                setStatus(prefix + message);
+                outcome = {.kind = Notice::Kind::failed,
+                           .text = dynamic_cast<const std::bad_alloc*>(&e)
+                                       ? QStringLiteral("Not enough memory to export %1. Try a "
+                                                        "shorter selection.")
+                                             .arg(displayName(job.output))
+                                       : prefix + message,
+                           .progress = std::nullopt,
+                           .file = std::nullopt};
                 track(events::exportFailed(job.format, e));
             });
         }
+        if (!exportOutcome_ || exportOutcome_->kind != Notice::Kind::failed ||
+            outcome.kind == Notice::Kind::failed)
+            exportOutcome_ = outcome;
+        updateNotice();
     }
     // After the state it reports is announced.
     emit exportFinished(job.output, !error);

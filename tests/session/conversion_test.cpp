@@ -50,7 +50,7 @@ class Conversion : public ::testing::Test {
                            std::stop_token stop = {}) {
         return resolvePlayableSource(
             file, [this](const QString& text) { statuses_.push_back(text.toStdString()); }, stop,
-            {.ffmpegCandidates = {fake.program()}, .tempDir = dir_.path()});
+            {.ffmpegCandidates = {fake.program()}, .tempDir = dir_.path(), .progress = {}});
     }
 
     // Converted copies (and links) left in the temporary directory.
@@ -172,6 +172,39 @@ TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
     EXPECT_TRUE(statuses_.empty());
 }
 
+TEST_F(Conversion, TheReencodeReportsProgressAndAThrowingCheckLeavesNoFile) {
+    // Sound only: the media layer reads its 2 s but finds no picture.
+    const fs::path sound = dir_ / "sound.m4a";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=2 -c:a aac " +
+                           shellQuoted(sound))
+                              .c_str()),
+              0);
+    const FakeConverter fake = converter(
+        "exit 1", "printf 'out_time_us=500000\nprogress=continue\nout_time_us=1000000\n'; " +
+                      writesReadable());
+    std::vector<double> fractions;
+    const PlayableSource source = resolvePlayableSource(
+        sound, nullptr, {},
+        {.ffmpegCandidates = {fake.program()},
+         .tempDir = dir_.path(),
+         .progress = [&](double fraction) { fractions.push_back(fraction); }});
+    EXPECT_EQ(fractions, (std::vector<double>{0.25, 0.5}));
+    const std::vector<std::string> encode = fake.runs().back();
+    EXPECT_EQ(std::vector(encode.end() - 4, encode.end() - 1),
+              (std::vector<std::string>{"-nostats", "-progress", "pipe:1"}));
+
+    // A converted file whose picture is too large makes the check throw:
+    // neither attempt's file stays behind.
+    const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
+    test::claimPictureSize(huge, 65535, 65535, true, true);
+    const std::string writesHuge = "cp " + shellQuoted(huge) + " \"$out\"";
+    const FakeConverter tooLarge = converter(writesHuge, writesHuge);
+    EXPECT_TRUE(test::errorText([&] {
+                    resolve(*media_ / "garbage.bin", tooLarge);
+                }).starts_with("Kavlo 29 "));
+    EXPECT_EQ(leftovers(), std::vector<std::string>{source.playableURL.filename()});
+}
+
 TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) {
     const fs::path notExecutable = dir_ / "ffmpeg";
     std::ofstream(notExecutable) << "#!/bin/sh\n";
@@ -188,7 +221,8 @@ TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) 
                       *media_ / "garbage.bin",
                       [this](const QString& text) { statuses_.push_back(text.toStdString()); }, {},
                       {.ffmpegCandidates = {dir_ / "missing", notExecutable, dir_.path()},
-                       .tempDir = dir_.path()});
+                       .tempDir = dir_.path(),
+                       .progress = {}});
               }),
               "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
               "conversion.");
