@@ -69,7 +69,7 @@ av::FramePtr ThumbnailDecoder::frameFor(SourceTime t, Microseconds tolerance) {
 
 av::FramePtr ThumbnailDecoder::decodeKeyFrame() {
     const std::optional<SourceTime> start = stream_.heldPacketStart();
-    if (lastKey_ && lastKeyStart_ == start)
+    if (lastKey_ && start && lastKeyStart_ == start)
         return av::refFrame(lastKey_.get());
     std::optional<DecodedFrame> key = stream_.decodeHeldPacket();
     if (!key)
@@ -106,12 +106,42 @@ std::optional<Picture> ThumbnailDecoder::pictureFor(SourceTime t, Microseconds t
     const av::FramePtr frame = frameFor(t, tolerance);
     if (!frame)
         return std::nullopt;
+    return shape(frame.get(), width, height);
+}
+
+SourceTime ThumbnailDecoder::nearestKeyFrame(SourceTime t) const {
+    const std::optional<SourceTime> before = stream_.keyFrameAtOrBefore(t);
+    if (!before)
+        return t;
+    // A key frame after t and no farther from it than the one before.
+    const std::optional<SourceTime> after = stream_.keyFrameAtOrBefore(t + (t - *before));
+    return after && *after > t ? *after : *before;
+}
+
+std::optional<ThumbnailDecoder::KeyPicture> ThumbnailDecoder::keyPictureFor(SourceTime t, int width,
+                                                                            int height) {
+    positioned_ = false;
+    current_.reset();
+    upcoming_.reset();
+    // Index times are decoding times, as the seek's are: it lands on the
+    // key frame chosen.
+    stream_.seekToKeyPacket(nearestKeyFrame(t));
+    if (!stream_.holdsKeyPacket())
+        return std::nullopt;
+    const std::optional<SourceTime> start = stream_.heldPacketStart();
+    const av::FramePtr frame = decodeKeyFrame();
+    if (!frame)
+        return std::nullopt;
+    return KeyPicture{shape(frame.get(), width, height), start};
+}
+
+Picture ThumbnailDecoder::shape(const AVFrame* frame, int width, int height) {
     if (!shaper_ || width != shapedWidth_ || height != shapedHeight_) {
         shaper_.emplace(track(), width, height);
         shapedWidth_ = width;
         shapedHeight_ = height;
     }
-    return shaper_->shape(frame.get());
+    return shaper_->shape(frame);
 }
 
 } // namespace kavlo

@@ -8,6 +8,9 @@
 // times, it decodes on from where it stands instead of seeking whenever no
 // newer key frame lies in between.
 //
+// keyPictureFor is the quick stand-in: the key frame nearest to t, one
+// packet decoded, to show while frameFor's answer is on its way.
+//
 // Not thread-safe: one thread owns a decoder.
 #pragma once
 
@@ -34,10 +37,21 @@ class ThumbnailDecoder {
     // That frame upright at width x height (PictureShaper), in SDR.
     std::optional<Picture> pictureFor(SourceTime t, Microseconds tolerance, int width, int height);
 
+    struct KeyPicture {
+        Picture picture;
+        std::optional<SourceTime> start; // the key frame's, when it has a timestamp
+    };
+    // The key frame nearest to `t` by the container's index (without one,
+    // the one a seek to t finds), shaped as pictureFor does; nothing when
+    // no key frame is found. Throws Error when decoding fails.
+    std::optional<KeyPicture> keyPictureFor(SourceTime t, int width, int height);
+
   private:
     bool worthContinuing(SourceTime t, Microseconds tolerance) const;
     av::FramePtr decodeKeyFrame();
     av::FramePtr decodeForwardTo(SourceTime t);
+    SourceTime nearestKeyFrame(SourceTime t) const;
+    Picture shape(const AVFrame* frame, int width, int height);
 
     DecodedStream stream_;
     // Decoding position, valid while decoding goes on from the last answer.

@@ -26,6 +26,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <optional>
 
 namespace kavlo {
 
@@ -212,24 +213,35 @@ void Model::startThumbnails(const std::filesystem::path& file, double duration) 
     thumbnailTask_.cancel();
     const std::uint64_t id = nextTaskId_++;
     thumbnailTask_.id = id;
+    // Only the run for the video loaded now may fill the strip. The strip of
+    // key frames comes first and the exact images replace them in place;
+    // the last list ends the run.
+    const auto fill = [this, id, file](const std::optional<QList<TimelineThumbnail>>& strip,
+                                       bool last) {
+        if (thumbnailTask_.id != id || url_ != file)
+            return;
+        if (last)
+            thumbnailTask_ = {};
+        if (strip) {
+            thumbnails_ = *strip;
+            changed(kThumbnails);
+        }
+    };
     thumbnailTask_.stop =
-        threads_->start([this, mailbox = mailbox_, id, file, duration](std::stop_token stop) {
-            QList<TimelineThumbnail> list;
+        threads_->start([mailbox = mailbox_, file, duration, fill](std::stop_token stop) {
+            std::optional<QList<TimelineThumbnail>> list;
             try {
-                list = generateThumbnails(file, duration, stop);
+                list = generateThumbnails(file, duration, stop, kThumbnailToleranceSeconds,
+                                          [&](const QList<TimelineThumbnail>& strip) {
+                                              mailbox->post([fill, strip] { fill(strip, false); });
+                                          });
             } catch (const Cancelled&) {
                 return;
             } catch (...) {
-                // No thumbnails is not worth a word: the strip stays empty.
+                // No thumbnails is not worth a word: the strip keeps what it
+                // has shown.
             }
-            mailbox->post([this, id, file, list = std::move(list)] {
-                // Only the run for the video loaded now may fill the strip.
-                if (thumbnailTask_.id != id || url_ != file)
-                    return;
-                thumbnailTask_ = {};
-                thumbnails_ = list;
-                changed(kThumbnails);
-            });
+            mailbox->post([fill, list = std::move(list)] { fill(list, true); });
         });
 }
 

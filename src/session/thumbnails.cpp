@@ -9,7 +9,11 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -29,28 +33,135 @@ QImage toImage(const Picture& picture, BgraConverter& converter) {
     return image;
 }
 
-// Fills images[i] for i in [begin, end). Every failure leaves gaps only.
+// The strip being made, shared by its decoding threads; each thread owns
+// the images of its part.
+class Strip {
+  public:
+    Strip(const std::vector<double>& times, int threads, const ThumbnailsShown& shown,
+          std::stop_token stop)
+        : times_(times), images_(times.size()), shown_(shown), stop_(std::move(stop)),
+          pending_(threads) {
+        ids_.reserve(times.size());
+        for (std::size_t i = 0; i < times.size(); ++i)
+            ids_.push_back(QUuid::createUuid());
+    }
+
+    void put(std::size_t i, QImage image) {
+        const std::scoped_lock lock(mutex_);
+        images_[i] = std::move(image);
+        changed_ = true;
+    }
+
+    // Each thread calls this once, when it has put the key frames of its
+    // part: the last one shows the strip and lets them all go on.
+    void keysDone() {
+        std::unique_lock lock(mutex_);
+        if (--pending_ == 0) {
+            show();
+            keysShown_.notify_all();
+        } else {
+            keysShown_.wait(lock, [&] { return pending_ == 0; });
+        }
+    }
+
+    // Shows the strip when it changed and was last shown long enough ago:
+    // every change would have the timeline draw it anew.
+    void showSoon() {
+        const std::scoped_lock lock(mutex_);
+        if (changed_ && Clock::now() - lastShown_ >= kShowEvery)
+            show();
+    }
+
+    QList<TimelineThumbnail> list() const {
+        const std::scoped_lock lock(mutex_);
+        return made();
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kShowEvery{100};
+
+    // With the lock held, so that the strips go out in the order made.
+    void show() {
+        changed_ = false;
+        lastShown_ = Clock::now();
+        if (!shown_ || stop_.stop_requested())
+            return;
+        if (const QList<TimelineThumbnail> thumbnails = made(); !thumbnails.isEmpty())
+            shown_(thumbnails);
+    }
+
+    QList<TimelineThumbnail> made() const {
+        QList<TimelineThumbnail> thumbnails;
+        for (std::size_t i = 0; i < times_.size(); ++i)
+            if (images_[i])
+                thumbnails.append({ids_[i], times_[i], *images_[i]});
+        return thumbnails;
+    }
+
+    const std::vector<double>& times_;
+    std::vector<QUuid> ids_;
+    std::vector<std::optional<QImage>> images_;
+    const ThumbnailsShown& shown_;
+    std::stop_token stop_;
+    mutable std::mutex mutex_;
+    std::condition_variable keysShown_;
+    int pending_;
+    bool changed_ = false;
+    Clock::time_point lastShown_;
+};
+
+// Makes the images of times[begin, end): the nearest key frames first,
+// then, where those are not within the tolerance, the frame the rule asks
+// for. Every failure leaves gaps only, or the key frame in place.
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
-                std::size_t begin, std::size_t end, double tolerance,
-                std::vector<std::optional<QImage>>& images, const std::stop_token& stop) {
+                std::size_t begin, std::size_t end, double toleranceSeconds, Strip& strip,
+                const std::stop_token& stop) {
     setThisThreadNice(kBackgroundNice);
+    const Microseconds tolerance(secondsToUs(toleranceSeconds));
+    const auto timeOf = [&](std::size_t i) { return SourceTime::fromUs(secondsToUs(times[i])); };
+    std::optional<ThumbnailDecoder> decoder;
+    std::optional<BgraConverter> converter;
+    QSize size;
+    std::vector<bool> done(end - begin);
     try {
-        ThumbnailDecoder decoder(file);
-        const QSize size =
-            thumbnailSize(decoder.track().uprightWidth(), decoder.track().uprightHeight());
-        BgraConverter converter;
+        decoder.emplace(file);
+        converter.emplace();
+        size = thumbnailSize(decoder->track().uprightWidth(), decoder->track().uprightHeight());
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             try {
-                if (const std::optional<Picture> picture = decoder.pictureFor(
-                        SourceTime::fromUs(secondsToUs(times[i])),
-                        Microseconds(secondsToUs(tolerance)), size.width(), size.height()))
-                    images[i] = toImage(*picture, converter);
+                const std::optional<ThumbnailDecoder::KeyPicture> key =
+                    decoder->keyPictureFor(timeOf(i), size.width(), size.height());
+                if (!key)
+                    continue;
+                strip.put(i, toImage(key->picture, *converter));
+                done[i - begin] =
+                    key->start && std::abs((*key->start - timeOf(i)).count()) <= tolerance.count();
             } catch (const Error&) {
                 // A damaged stretch costs this image, not the strip.
             }
         }
     } catch (const std::exception&) {
         // Unreadable file or no memory: the strip stays as far as it got.
+        decoder.reset();
+    }
+    strip.keysDone();
+    if (!decoder)
+        return;
+    try {
+        for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
+            if (done[i - begin])
+                continue;
+            try {
+                if (const std::optional<Picture> picture =
+                        decoder->pictureFor(timeOf(i), tolerance, size.width(), size.height()))
+                    strip.put(i, toImage(*picture, *converter));
+                strip.showSoon();
+            } catch (const Error&) {
+                // The key frame stays.
+            }
+        }
+    } catch (const std::exception&) {
     }
 }
 
@@ -77,30 +188,25 @@ QSize thumbnailSize(double displayWidth, double displayHeight) {
 
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop,
-                                            double toleranceSeconds) {
+                                            double toleranceSeconds, const ThumbnailsShown& shown) {
     const std::vector<double> times = thumbnailTimes(durationSeconds);
-    std::vector<std::optional<QImage>> images(times.size());
+    // Each half of the strip has a decoder of its own: two cores make the
+    // strip in about half the time.
+    const bool twoHalves =
+        times.size() >= kTwoDecodersFrom && std::thread::hardware_concurrency() > 1;
+    const std::size_t split = twoHalves ? times.size() / 2 : times.size();
+    Strip strip(times, twoHalves ? 2 : 1, shown, stop);
     {
-        // Each half of the strip has a decoder of its own: two cores make
-        // the strip in about half the time.
-        const bool twoHalves =
-            times.size() >= kTwoDecodersFrom && std::thread::hardware_concurrency() > 1;
-        const std::size_t split = twoHalves ? times.size() / 2 : times.size();
         std::jthread first(
-            [&] { makeImages(file, times, 0, split, toleranceSeconds, images, stop); });
+            [&] { makeImages(file, times, 0, split, toleranceSeconds, strip, stop); });
         std::optional<std::jthread> second;
         if (twoHalves)
             second.emplace([&] {
-                makeImages(file, times, split, times.size(), toleranceSeconds, images, stop);
+                makeImages(file, times, split, times.size(), toleranceSeconds, strip, stop);
             });
     }
     throwIfCancelled(stop);
-
-    QList<TimelineThumbnail> thumbnails;
-    for (std::size_t i = 0; i < times.size(); ++i)
-        if (images[i])
-            thumbnails.append({QUuid::createUuid(), times[i], std::move(*images[i])});
-    return thumbnails;
+    return strip.list();
 }
 
 } // namespace kavlo

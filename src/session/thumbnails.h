@@ -7,6 +7,7 @@
 #include <QSize>
 
 #include <filesystem>
+#include <functional>
 #include <stop_token>
 #include <vector>
 
@@ -25,6 +26,10 @@ std::vector<double> thumbnailTimes(double durationSeconds);
 // The size of a thumbnail of a picture shown at displayWidth x displayHeight.
 QSize thumbnailSize(double displayWidth, double displayHeight);
 
+// Called on a decoding thread with the whole strip so far, as the Model
+// would show it.
+using ThumbnailsShown = std::function<void(const QList<TimelineThumbnail>& strip)>;
+
 // One image for each of thumbnailTimes(durationSeconds), upright, in time
 // order, each with a new id and its requested time: a key frame within
 // `toleranceSeconds` of the time when there is one, otherwise the frame on
@@ -33,8 +38,15 @@ QSize thumbnailSize(double displayWidth, double displayHeight);
 // cannot be read gives an empty list. Blocking: the calling thread waits
 // while two threads of lowered priority decode (one for short videos).
 // Throws Cancelled when `stop` is requested.
+//
+// The nearest key frame of every time is decoded first, which is quick,
+// and `shown` gets that strip complete; then, in time order, the images
+// that need more are decoded and replace them in place (same id, same
+// size), `shown` getting the strip again at most every 100 ms. The list
+// returned is the final one.
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop = {},
-                                            double toleranceSeconds = kThumbnailToleranceSeconds);
+                                            double toleranceSeconds = kThumbnailToleranceSeconds,
+                                            const ThumbnailsShown& shown = {});
 
 } // namespace kavlo

@@ -77,7 +77,11 @@ TEST(Thumbnails, AStripSplitBetweenTwoDecodersKeepsTheRule) {
     test::TempDir dir;
     const auto clip = test::makeIndexedVideo(dir / "long.mp4",
                                              {.rate = "10", .frames = 120, .keyframeInterval = 10});
-    const QList<TimelineThumbnail> strip = generateThumbnails(clip, 12.0);
+    // Calls come one at a time (the strip is locked meanwhile).
+    std::vector<QList<TimelineThumbnail>> shown;
+    const QList<TimelineThumbnail> strip =
+        generateThumbnails(clip, 12.0, {}, kThumbnailToleranceSeconds,
+                           [&](const QList<TimelineThumbnail>& now) { shown.push_back(now); });
     ASSERT_EQ(strip.size(), 24);
     for (const TimelineThumbnail& thumbnail : strip) {
         SCOPED_TRACE(thumbnail.time);
@@ -86,6 +90,25 @@ TEST(Thumbnails, AStripSplitBetweenTwoDecodersKeepsTheRule) {
         const double nearestKey = std::round(thumbnail.time);
         const bool keyServes = std::abs(nearestKey - thumbnail.time) <= 0.2 && nearestKey < 12;
         EXPECT_EQ(indexShown(thumbnail.image), keyServes ? int(nearestKey) * 10 : onScreen);
+    }
+
+    // Shown first, complete: the key frame nearest to each time. Every
+    // strip shown after it keeps each image's id and size, so replacing one
+    // moves and blanks nothing.
+    ASSERT_FALSE(shown.empty());
+    ASSERT_EQ(shown.front().size(), 24);
+    for (int i = 0; i < 24; ++i) {
+        SCOPED_TRACE(strip[i].time);
+        const int key = indexShown(shown.front()[i].image);
+        EXPECT_EQ(key % 10, 0);
+        EXPECT_LE(std::abs(key / 10.0 - std::min(strip[i].time, 11.0)), 0.5);
+    }
+    for (const QList<TimelineThumbnail>& now : shown) {
+        ASSERT_EQ(now.size(), 24);
+        for (int i = 0; i < 24; ++i) {
+            EXPECT_EQ(now[i].id, strip[i].id);
+            EXPECT_EQ(now[i].image.size(), strip[i].image.size());
+        }
     }
 }
 
