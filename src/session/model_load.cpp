@@ -213,35 +213,32 @@ void Model::startThumbnails(const std::filesystem::path& file, double duration) 
     thumbnailTask_.cancel();
     const std::uint64_t id = nextTaskId_++;
     thumbnailTask_.id = id;
-    // Only the run for the video loaded now may fill the strip. The strip of
-    // key frames comes first and the exact images replace them in place;
-    // the last list ends the run.
-    const auto fill = [this, id, file](const std::optional<QList<TimelineThumbnail>>& strip,
-                                       bool last) {
+    // Only the run for the video loaded now may fill the strip: the key
+    // frames first, then as the exact images replace them in place.
+    const auto fill = [this, id, file](const std::optional<QList<TimelineThumbnail>>& strip) {
         if (thumbnailTask_.id != id || url_ != file)
             return;
-        if (last)
-            thumbnailTask_ = {};
         if (strip) {
             thumbnails_ = *strip;
             changed(kThumbnails);
+        } else {
+            thumbnailTask_ = {}; // the run is over
         }
     };
     thumbnailTask_.stop =
         threads_->start([mailbox = mailbox_, file, duration, fill](std::stop_token stop) {
-            std::optional<QList<TimelineThumbnail>> list;
             try {
-                list = generateThumbnails(file, duration, stop, kThumbnailToleranceSeconds,
-                                          [&](const QList<TimelineThumbnail>& strip) {
-                                              mailbox->post([fill, strip] { fill(strip, false); });
-                                          });
+                generateThumbnails(file, duration, stop, kThumbnailToleranceSeconds,
+                                   [&](const QList<TimelineThumbnail>& strip) {
+                                       mailbox->post([fill, strip] { fill(strip); });
+                                   });
             } catch (const Cancelled&) {
                 return;
             } catch (...) {
                 // No thumbnails is not worth a word: the strip keeps what it
                 // has shown.
             }
-            mailbox->post([fill, list = std::move(list)] { fill(list, true); });
+            mailbox->post([fill] { fill(std::nullopt); });
         });
 }
 

@@ -64,11 +64,11 @@ class Strip {
         }
     }
 
-    // Shows the strip when it changed and was last shown long enough ago:
-    // every change would have the timeline draw it anew.
-    void showSoon() {
+    // Shows the strip when it changed and, unless `now`, was last shown
+    // long enough ago: every change has the timeline draw it anew.
+    void showChanges(bool now) {
         const std::scoped_lock lock(mutex_);
-        if (changed_ && Clock::now() - lastShown_ >= kShowEvery)
+        if (changed_ && (now || Clock::now() - lastShown_ >= kShowEvery))
             show();
     }
 
@@ -156,7 +156,7 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
                 if (const std::optional<Picture> picture =
                         decoder->pictureFor(timeOf(i), tolerance, size.width(), size.height()))
                     strip.put(i, toImage(*picture, *converter));
-                strip.showSoon();
+                strip.showChanges(false);
             } catch (const Error&) {
                 // The key frame stays.
             }
@@ -206,6 +206,7 @@ QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
             });
     }
     throwIfCancelled(stop);
+    strip.showChanges(true);
     return strip.list();
 }
 

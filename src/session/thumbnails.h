@@ -42,8 +42,8 @@ using ThumbnailsShown = std::function<void(const QList<TimelineThumbnail>& strip
 // The nearest key frame of every time is decoded first, which is quick,
 // and `shown` gets that strip complete; then, in time order, the images
 // that need more are decoded and replace them in place (same id, same
-// size), `shown` getting the strip again at most every 100 ms. The list
-// returned is the final one.
+// size), `shown` getting the strip again at most every 100 ms and last
+// the final one, the list returned, when it has not had it yet.
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop = {},
                                             double toleranceSeconds = kThumbnailToleranceSeconds,
