@@ -142,8 +142,8 @@ void thumbnails(const fs::path& work, int runs) {
 
     // The same job on the command line: every key frame (300 of them, the
     // strip needs 120 pictures, most of them between key frames) decoded
-    // and scaled to the box, at the lowered priority the strip's threads
-    // run at.
+    // and scaled to the box, at the lowered priority the exact images are
+    // made at.
     for (const char* threads : {"1", "2"}) {
         std::vector<double> reference;
         for (int i = 0; i < runs; ++i) {

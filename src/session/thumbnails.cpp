@@ -117,7 +117,9 @@ class Strip {
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
                 std::size_t begin, std::size_t end, double toleranceSeconds, Strip& strip,
                 const std::stop_token& stop) {
-    setThisThreadNice(kBackgroundNice);
+    // The strip of key frames is waited for, as a render is; what replaces
+    // it is not.
+    setThisThreadNice(kWorkNice);
     const Microseconds tolerance(secondsToUs(toleranceSeconds));
     const auto timeOf = [&](std::size_t i) { return SourceTime::fromUs(secondsToUs(times[i])); };
     std::optional<ThumbnailDecoder> decoder;
@@ -148,6 +150,7 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
     strip.keysDone();
     if (!decoder)
         return;
+    setThisThreadNice(kBackgroundNice);
     try {
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             if (done[i - begin])

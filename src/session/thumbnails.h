@@ -36,7 +36,8 @@ using ThumbnailsShown = std::function<void(const QList<TimelineThumbnail>& strip
 // screen `toleranceSeconds` before that time (at the time itself with no
 // tolerance). Images that cannot be made are left out; a file that
 // cannot be read gives an empty list. Blocking: the calling thread waits
-// while two threads of lowered priority decode (one for short videos).
+// while two threads of lowered priority decode (one for short videos),
+// the key frames at kWorkNice and the rest at kBackgroundNice.
 // Throws Cancelled when `stop` is requested.
 //
 // The nearest key frame of every time is decoded first, which is quick,
