@@ -160,7 +160,7 @@ void exportPeak(const fs::path& video, const fs::path& work) {
     kavlo::bench::run("w=" + window +
                       "; eval $(xdotool getwindowgeometry --shell $w);"
                       " xdotool windowactivate --sync $w;"
-                      " xdotool mousemove $((X+WIDTH-170)) $((Y+HEIGHT-35)) click 1; sleep 0.5;"
+                      " xdotool mousemove $((X+WIDTH-170)) $((Y+HEIGHT-50)) click 1; sleep 0.5;"
                       " xdotool key Down Down Down Return; sleep 1.5; xdotool key Return");
     const auto deadline = std::chrono::steady_clock::now() + 600s;
     while (!fs::exists(exported) && std::chrono::steady_clock::now() < deadline)

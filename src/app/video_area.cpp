@@ -2,6 +2,7 @@
 
 #include "app/video_view.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -26,17 +27,31 @@ class RoundedCorners : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent*) override {
+        // Painted again under every video frame: the shape is worked out
+        // once per size, the path subtraction being the costly part.
+        if (outsideSize_ != size()) {
+            outsideSize_ = size();
+            QPainterPath all;
+            all.addRect(QRectF(rect()));
+            outside_ = all.subtracted(roundedArea(QRectF(rect())));
+        }
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath outside;
-        outside.addRect(QRectF(rect()));
-        painter.fillPath(outside.subtracted(roundedArea(QRectF(rect()))), Qt::black);
+        painter.fillPath(outside_, Qt::black);
     }
+
+  private:
+    QPainterPath outside_;
+    QSize outsideSize_;
 };
 
 } // namespace
 
 VideoArea::VideoArea(QWidget* parent) : QWidget(parent) {
+    // Every pixel is painted black (the corners outside the rounded shape
+    // by the overlay, in the window's black too), so nothing behind needs
+    // painting again under each video frame.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     preview_ = new VideoView(this);
     scrub_ = new VideoView(this);
     corners_ = new RoundedCorners(this);
@@ -60,10 +75,8 @@ void VideoArea::setScrubVisible(bool visible) {
     scrub_->setVisible(loaded_ && scrubVisible_);
 }
 
-void VideoArea::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(roundedArea(QRectF(rect())), Qt::black);
+void VideoArea::paintEvent(QPaintEvent* event) {
+    QPainter(this).fillRect(event->rect(), Qt::black);
 }
 
 void VideoArea::resizeEvent(QResizeEvent*) {

@@ -5,6 +5,8 @@
 #include "timeline/timeline_viewport_scrollbar.h"
 
 #include <QPainter>
+#include <QScreen>
+#include <QTimer>
 
 #include <cmath>
 
@@ -12,7 +14,10 @@ namespace kavlo {
 
 TimelineBar::TimelineBar(QWidget* parent)
     : QWidget(parent), interaction_(new TimelineInteractionWidget(this)),
-      scrollbar_(new TimelineViewportScrollbar(this)) {
+      scrollbar_(new TimelineViewportScrollbar(this)), playheadTimer_(new QTimer(this)) {
+    playheadTimer_->setSingleShot(true);
+    playheadTimer_->setTimerType(Qt::PreciseTimer);
+    connect(playheadTimer_, &QTimer::timeout, this, &TimelineBar::showPlayhead);
     auto setViewport = [this](double v) { setViewportStart(v); };
     auto moveLoop = [this](double start, bool dragging) { onMoveLoop(start, dragging); };
     interaction_->setOnViewportStart(setViewport);
@@ -41,18 +46,44 @@ void TimelineBar::setInputs(TimelineBarInputs inputs) {
 void TimelineBar::setPlayhead(double playhead) {
     if (playhead == inputs_.playhead)
         return;
-    const QRect before = playheadRect();
     inputs_.playhead = playhead;
     if (!inputs_.isLoaded)
         return;
-    update(before);
-    update(playheadRect());
+    // While the preview loops this runs 120 times a second, often for a
+    // move of less than a device pixel and faster than the screen shows:
+    // the marker is drawn again only where it lands elsewhere, at most once
+    // a refresh. A tick early by a quarter of the refresh still counts; a
+    // move held back is shown by the timer if no tick follows.
+    if (playheadBounds() == shownPlayhead_) {
+        playheadTimer_->stop();
+        return;
+    }
+    const double refreshRate = screen() ? screen()->refreshRate() : 0;
+    const qint64 intervalMs = std::lround(1000 / (refreshRate >= 1 ? refreshRate : 60.0));
+    const qint64 sinceShown = playheadShownAt_.isValid() ? playheadShownAt_.elapsed() : intervalMs;
+    if (sinceShown * 4 < intervalMs * 3) {
+        if (!playheadTimer_->isActive())
+            playheadTimer_->start(int(intervalMs - sinceShown));
+        return;
+    }
+    showPlayhead();
 }
 
-QRect TimelineBar::playheadRect() const {
+void TimelineBar::showPlayhead() {
+    playheadTimer_->stop();
+    const QRectF bounds = playheadBounds();
+    if (!inputs_.isLoaded || bounds == shownPlayhead_)
+        return;
+    update(shownPlayhead_.toAlignedRect());
+    update(bounds.toAlignedRect());
+    shownPlayhead_ = bounds;
+    playheadShownAt_.start();
+}
+
+QRectF TimelineBar::playheadBounds() const {
     const SelectionGeometry s =
         selectionGeometry(layoutGeometry(), inputs_.start, inputs_.end, inputs_.playhead);
-    return playheadBounds(s).toAlignedRect();
+    return kavlo::playheadBounds(s, devicePixelRatioF());
 }
 
 void TimelineBar::invalidateStrip() {
@@ -84,12 +115,22 @@ QSize TimelineBar::minimumSizeHint() const {
 void TimelineBar::paintEvent(QPaintEvent*) {
     const TimelineGeometry g = layoutGeometry();
     const double dpr = devicePixelRatioF();
-    if (strip_.isNull() || strip_.devicePixelRatio() != dpr)
+    if (strip_.isNull() || strip_.devicePixelRatio() != dpr) {
         strip_ = renderTimelineStrip(g, inputs_, dpr);
+        // The strip is drawn anew only for a paint of the whole bar: the
+        // playhead goes where it is now.
+        shownPlayhead_ = playheadBounds();
+    }
     QPainter painter(this);
     painter.drawImage(g.stripRect().topLeft(), strip_);
-    if (inputs_.isLoaded)
-        paintPlayhead(painter, selectionGeometry(g, inputs_.start, inputs_.end, inputs_.playhead));
+    if (!inputs_.isLoaded)
+        return;
+    if (playheadSprite_.isNull() || playheadSprite_.devicePixelRatio() != dpr ||
+        playheadSpriteHeight_ != g.stripHeight) {
+        playheadSprite_ = renderPlayheadSprite(g.stripHeight, dpr);
+        playheadSpriteHeight_ = g.stripHeight;
+    }
+    painter.drawImage(shownPlayhead_.topLeft(), playheadSprite_);
 }
 
 void TimelineBar::resizeEvent(QResizeEvent* event) {

@@ -22,7 +22,10 @@
 #include "timeline/timeline_geometry.h"
 #include "timeline/timeline_types.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
+
+class QTimer;
 
 namespace kavlo {
 
@@ -37,7 +40,8 @@ class TimelineBar : public QWidget {
 
     void setInputs(TimelineBarInputs inputs);
     const TimelineBarInputs& inputs() const { return inputs_; }
-    // Moves the playhead only: repaints its old and new places, nothing else.
+    // Moves the playhead only: repaints its old and new places, nothing else,
+    // and no more often than the screen refreshes.
     void setPlayhead(double playhead);
     void setOnTrim(TrimCallback callback);
     void setOnMoveLoop(MoveLoopCallback callback);
@@ -60,16 +64,22 @@ class TimelineBar : public QWidget {
     void updateChildren();
     void onMoveLoop(double start, bool dragging);
     void invalidateStrip();
-    QRect playheadRect() const;
+    QRectF playheadBounds() const;
+    void showPlayhead();
 
     TimelineBarInputs inputs_;
     QImage strip_; // renderTimelineStrip() of the current inputs; null when stale
+    QImage playheadSprite_;
+    double playheadSpriteHeight_ = 0;
     double viewportStart_ = 0;
     bool shownOnce_ = false;
     TrimCallback onTrim_;
     MoveLoopCallback onMoveLoop_;
     TimelineInteractionWidget* interaction_;
     TimelineViewportScrollbar* scrollbar_;
+    QRectF shownPlayhead_; // where the playhead is drawn: playheadBounds() when last shown
+    QElapsedTimer playheadShownAt_;
+    QTimer* playheadTimer_; // shows a move held back when no further one comes
 };
 
 } // namespace kavlo

@@ -95,20 +95,29 @@ QRectF playheadMarker(const SelectionGeometry& s) {
 
 } // namespace
 
-void paintPlayhead(QPainter& p, const SelectionGeometry& s) {
-    const QRectF marker = playheadMarker(s);
-    p.save();
+QImage renderPlayheadSprite(double stripHeight, double dpr) {
+    const double grow = kPlayheadShadowBlur + 1;
+    const QSizeF size(kPlayheadWidth + 2 * grow, stripHeight + 2 * grow);
+    QImage image(static_cast<int>(std::ceil(size.width() * dpr)),
+                 static_cast<int>(std::ceil(size.height() * dpr)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    const QRectF marker(grow, grow, kPlayheadWidth, stripHeight);
     fillSoftShadow(p, marker, 2, QColor::fromRgbF(0, 0, 0, 0.45f), kPlayheadShadowBlur,
                    QPointF(0, 0));
     p.fillPath(capsulePath(marker), Qt::white);
-    p.restore();
+    return image;
 }
 
-QRectF playheadBounds(const SelectionGeometry& s) {
-    // One more point each way for the antialiased edge.
+QRectF playheadBounds(const SelectionGeometry& s, double dpr) {
+    // One more point each way for the antialiased edge; the corner on a
+    // whole device pixel, so that the sprite is copied, never resampled.
     const double grow = kPlayheadShadowBlur + 1;
-    return playheadMarker(s).adjusted(-grow, -grow, grow, grow);
+    const QRectF bounds = playheadMarker(s).adjusted(-grow, -grow, grow, grow);
+    return {QPointF(snapped(bounds.left(), dpr), snapped(bounds.top(), dpr)), bounds.size()};
 }
 
 QImage renderTimelineStrip(const TimelineGeometry& g, const TimelineBarInputs& in, double dpr) {

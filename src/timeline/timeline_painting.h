@@ -31,10 +31,14 @@ void fillSoftShadow(QPainter& painter, const QRectF& rect, double cornerRadius, 
 QImage renderTimelineStrip(const TimelineGeometry& geometry, const TimelineBarInputs& inputs,
                            double devicePixelRatio);
 
-// The playhead of `selection`, drawn over the strip. It stays within the
-// selection, clear of the strip's rounded corners.
-void paintPlayhead(QPainter& painter, const SelectionGeometry& selection);
-// Everything paintPlayhead() may touch, shadow and antialiasing included.
-QRectF playheadBounds(const SelectionGeometry& selection);
+// The playhead marker with its shadow, `stripHeight` tall, as an image at
+// `devicePixelRatio`. It is drawn once and copied to wherever the playhead
+// is: painting the shadow anew at every move costs far more.
+QImage renderPlayheadSprite(double stripHeight, double devicePixelRatio);
+// Where that image goes for `selection`: everything the playhead touches,
+// its shadow and antialiased edge included, with its top-left corner on a
+// device pixel. The playhead stays within the selection, clear of the
+// strip's rounded corners.
+QRectF playheadBounds(const SelectionGeometry& selection, double devicePixelRatio);
 
 } // namespace kavlo
