@@ -88,6 +88,10 @@ enum KavloErrorCode : int {
     kSelectionTooLarge = 30,
     kDestinationNotWritable = 31,
     kDiskFull = 32,
+    // Exports with a size budget or a preset's limits.
+    kBudgetUnreachable = 40,
+    kCycleTooLong = 41,
+    kFormatUnavailable = 42,
 
     // Opening any file.
     kPictureTooLarge = 29,

@@ -137,8 +137,8 @@ double samplingFrameRate(double nominalFrameRate) {
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop, bool fullChroma,
-                              std::optional<uint64_t> availableMemory) {
-    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, {}, fullChroma);
+                              std::optional<uint64_t> availableMemory, RenderSize maxSize) {
+    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, maxSize, fullChroma);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height, availableMemory);
     RenderFrames out;
     out.frameRate = plan.frameRate;

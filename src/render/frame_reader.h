@@ -104,11 +104,12 @@ struct RenderFrames {
 // before reading when the segment's pictures would need more memory than is
 // available (`availableMemory`, or what the machine has free when not given;
 // see memory_budget.h), and code 4 when the segment gives fewer than two
-// pictures.
+// pictures. A track larger than `maxSize` is read fitted inside it.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop, bool fullChroma = false,
-                              std::optional<uint64_t> availableMemory = std::nullopt);
+                              std::optional<uint64_t> availableMemory = std::nullopt,
+                              RenderSize maxSize = {});
 
 // Throws code 4 when a segment gave fewer than two pictures.
 void checkEnoughFrames(std::size_t frameCount);

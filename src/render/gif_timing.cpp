@@ -5,7 +5,8 @@
 
 namespace kavlo {
 
-std::vector<GifFrameTiming> gifFrameTimings(std::size_t positions, double frameDelaySeconds) {
+std::vector<GifFrameTiming> gifFrameTimings(std::size_t positions, double frameDelaySeconds,
+                                            double maxFrameRate) {
     if (positions == 0)
         return {};
     double exact = 100.0 * frameDelaySeconds; // hundredths per position
@@ -16,9 +17,11 @@ std::vector<GifFrameTiming> gifFrameTimings(std::size_t positions, double frameD
 
     // As many pictures as fit at kMinGifDelay each; the tolerance keeps an
     // exact fit (50 fps: 2.0 per position) from losing a picture to rounding.
+    const double shortest =
+        maxFrameRate > 0 ? std::max(double(kMinGifDelay), 100.0 / maxFrameRate) : kMinGifDelay;
     std::size_t kept = positions;
-    if (exact < kMinGifDelay) {
-        kept = static_cast<std::size_t>(std::floor(cycle / kMinGifDelay + 1e-9));
+    if (exact < shortest) {
+        kept = static_cast<std::size_t>(std::floor(cycle / shortest + 1e-9));
         kept = std::clamp(kept, std::min<std::size_t>(positions, 2), positions);
     }
     const double spacing = cycle / double(kept);

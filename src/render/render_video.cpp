@@ -135,7 +135,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     std::optional<SegmentAudio> audio;
     std::exception_ptr audioFailure;
     try {
-        audio = readSegmentAudio(source, trimStart, trimEnd, stop);
+        if (options.sound)
+            audio = readSegmentAudio(source, trimStart, trimEnd, stop);
     } catch (const Cancelled&) {
         throw;
     } catch (...) {
@@ -174,7 +175,10 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
         const WrittenFrames shown =
             capWrittenRate(sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
-                           maxWrittenFrameRate(plan.size.width, plan.size.height));
+                           options.maxFrameRate > 0
+                               ? std::min(options.maxFrameRate,
+                                          maxWrittenFrameRate(plan.size.width, plan.size.height))
+                               : maxWrittenFrameRate(plan.size.width, plan.size.height));
         auto pictureSource = [&](std::stop_token token) -> PictureAt {
             return [&feed, token](int index) -> const Picture& {
                 const Picture* picture = feed.waitFor(index, token);

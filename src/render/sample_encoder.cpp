@@ -1,0 +1,332 @@
+#include "render/sample_encoder.h"
+
+#include "media/error.h"
+#include "media/temporary_file.h"
+#include "render/frame_reader.h"
+#include "render/gif_timing.h"
+#include "render/gif_writer.h"
+#include "render/ping_pong.h"
+#include "render/written_rate.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace kavlo {
+
+namespace {
+
+// Runs spread over the forward half of the cycle (the backward half shows
+// the same pictures), and written pictures in each.
+constexpr int kRuns = 4;
+constexpr int kRunPictures = 3;
+// Frame-rate steps a budget may take: a run spans at most this many segment
+// pictures between two of its pictures.
+constexpr double kMostStep = 6;
+
+constexpr int64_t kAacBitRate = 128000;
+constexpr int64_t kOpusBitRate = 96000;
+
+int edgeTrim(int n) {
+    return n < 5 ? 0 : n < 8 ? 1 : 2;
+}
+
+double mean(const std::vector<double>& values) {
+    if (values.empty())
+        return 0;
+    return std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
+}
+
+Picture scaled(const Picture& picture, RenderSize size) {
+    const AVFrame* source = picture.frame();
+    if (source->width == size.width && source->height == size.height)
+        return picture.share();
+    const auto format = AVPixelFormat(source->format);
+    av::SwsPtr sws(sws_getContext(source->width, source->height, format, size.width, size.height,
+                                  format, SWS_AREA, nullptr, nullptr, nullptr));
+    if (!sws)
+        throwMediaError(AVERROR(EINVAL), "create scaler");
+    av::FramePtr out = av::allocFrame();
+    out->width = size.width;
+    out->height = size.height;
+    out->format = format;
+    checkAv(av_frame_get_buffer(out.get(), 0), "allocate picture");
+    sws_scale(sws.get(), source->data, source->linesize, 0, source->height, out->data,
+              out->linesize);
+    out->color_primaries = source->color_primaries;
+    out->color_trc = source->color_trc;
+    out->colorspace = source->colorspace;
+    out->color_range = source->color_range;
+    return Picture(std::move(out));
+}
+
+// Bytes of each packet of a run, and which were key frames.
+struct RunPackets {
+    std::vector<double> key, other;
+};
+
+void collect(Encoder& encoder, RunPackets& out) {
+    av::PacketPtr packet = av::allocPacket();
+    while (encoder.receive(packet.get())) {
+        (packet->flags & AV_PKT_FLAG_KEY ? out.key : out.other).push_back(packet->size);
+        av_packet_unref(packet.get());
+    }
+}
+
+void encodeRun(Encoder& encoder, const std::vector<Picture>& run, RunPackets& out) {
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        av::FramePtr frame = av::refFrame(run[i].frame());
+        frame->pts = static_cast<int64_t>(i);
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        encoder.send(frame.get());
+        collect(encoder, out);
+    }
+    encoder.send(nullptr);
+    collect(encoder, out);
+}
+
+// An FFmpeg encoder by name, for the formats whose writers go through
+// other encoders than x264's.
+class NamedEncoder : public Encoder {
+  public:
+    NamedEncoder(const char* name, int width, int height, AVRational rate, AVPixelFormat format,
+                 const std::vector<std::pair<const char*, std::string>>& options) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        if (!codec)
+            throwMediaError(AVERROR_ENCODER_NOT_FOUND, name);
+        ctx_.reset(avcodec_alloc_context3(codec));
+        if (!ctx_)
+            throw std::bad_alloc();
+        ctx_->width = width;
+        ctx_->height = height;
+        ctx_->pix_fmt = format;
+        ctx_->framerate = rate;
+        ctx_->time_base = av_inv_q(rate);
+        ctx_->thread_count = 0;
+        ctx_->bit_rate = 0;
+        for (const auto& [key, value] : options)
+            av_opt_set(ctx_.get(), key, value.c_str(), AV_OPT_SEARCH_CHILDREN);
+        checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open sample encoder");
+    }
+};
+
+} // namespace
+
+H264Settings h264SettingsFor(double quality) {
+    H264Settings settings = H264Settings::forExport();
+    settings.crf += 16 * std::clamp(quality, 0.0, 1.0);
+    return settings;
+}
+
+GifColourSettings gifColourFor(double quality) {
+    const double q = std::clamp(quality, 0.0, 1.0);
+    GifColourSettings settings;
+    settings.keepDistance = static_cast<int>(std::lround(18 + q * (300 - 18)));
+    settings.colours = static_cast<int>(std::lround(255 - q * (255 - 96)));
+    settings.dithering = float(0.6 - q * 0.35);
+    return settings;
+}
+
+double sampleBias(OutputFormat format) {
+    switch (format) {
+    case OutputFormat::mp4:
+        return 1.0;
+    case OutputFormat::gif:
+        return 1.0;
+    case OutputFormat::webp:
+    case OutputFormat::webm:
+        return 1.0;
+    }
+    return 1.0;
+}
+
+SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
+                         const ProgressCallback& progress)
+    : request_(request), stop_(std::move(stop)) {
+    InputFile file(request.source.string());
+    hasSound_ = file.info().audio.has_value();
+    const bool fullChroma = request.format == OutputFormat::gif;
+    const SegmentPlan plan =
+        planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize, fullChroma);
+    size_ = plan.size;
+    frameRate_ = plan.frameRate;
+    frameCount_ = static_cast<int>(plan.expected);
+
+    // Each run's window: its centre, and as far either side as the slowest
+    // frame rate spreads its pictures.
+    const int t = edgeTrim(frameCount_);
+    const double forward = std::max(frameCount_ - 1 - 2 * t, 1);
+    const double reach = kMostStep * (kRunPictures - 1) / 2.0 + 1;
+    std::vector<std::pair<double, double>> windows;
+    for (int r = 0; r < kRuns; ++r) {
+        centres_.push_back(t + (r + 0.5) * forward / kRuns);
+        windows.emplace_back(centres_.back() - reach, centres_.back() + reach);
+    }
+    auto wanted = [&](int index) {
+        return std::any_of(windows.begin(), windows.end(), [index](const auto& w) {
+            return index >= w.first && index <= w.second;
+        });
+    };
+    const int last = std::min(frameCount_ - 1, static_cast<int>(std::ceil(windows.back().second)));
+    SegmentPictureReader reader(file, plan);
+    int index = 0;
+    while (index <= last) {
+        throwIfCancelled(stop_);
+        std::optional<Picture> picture = reader.next();
+        if (!picture)
+            break;
+        if (wanted(index))
+            pictures_.emplace(index, std::move(*picture));
+        ++index;
+        if (progress)
+            progress(double(index) / double(last + 1));
+    }
+    if (index < frameCount_ && index <= last)
+        frameCount_ = index; // the track ended inside the segment
+    checkEnoughFrames(pictures_.size());
+}
+
+SampleModel::~SampleModel() = default;
+
+double SampleModel::cycleSeconds() const {
+    const double cycle = double(pingPongIndexSequence(frameCount_, 1).size());
+    return cycle / (frameRate_ * std::max(request_.speed, 0.01));
+}
+
+RenderSize SampleModel::pictureSize(const ExportSettings& settings) const {
+    return fitRenderSize(size_, settings.fitWithin);
+}
+
+SampleModel::Written SampleModel::written(const ExportSettings& settings) const {
+    const std::vector<int> cycle = pingPongIndexSequence(frameCount_, 1);
+    const double outputRate = frameRate_ * std::max(request_.speed, 0.01);
+    Written w;
+    if (settings.format == OutputFormat::gif || settings.format == OutputFormat::webp) {
+        w.pictures = static_cast<int>(
+            gifFrameTimings(cycle.size(), 1.0 / outputRate, settings.maxFrameRate).size());
+    } else {
+        const RenderSize size = pictureSize(settings);
+        double cap = maxWrittenFrameRate(size.width, size.height);
+        if (settings.maxFrameRate > 0)
+            cap = std::min(cap, settings.maxFrameRate);
+        w.pictures = static_cast<int>(
+            capWrittenRate(cycle, cycle.size(), outputRate, cap).sequence.size());
+    }
+    w.pictures = std::max(w.pictures, 1);
+    w.step = std::max(double(cycle.size()) / double(w.pictures), 1.0);
+    return w;
+}
+
+double SampleModel::shownRate(const ExportSettings& settings) const {
+    return double(written(settings).pictures) / cycleSeconds();
+}
+
+std::vector<Picture> SampleModel::run(int r, double step, RenderSize size) const {
+    const double spread = step * (kRunPictures - 1);
+    const double first = centres_[r] - spread / 2;
+    std::vector<Picture> out;
+    for (int k = 0; k < kRunPictures; ++k) {
+        const int wantedIndex = static_cast<int>(std::lround(first + k * step));
+        // The nearest kept picture (the segment may be shorter than the window).
+        auto found = pictures_.lower_bound(wantedIndex);
+        if (found == pictures_.end())
+            found = std::prev(found);
+        else if (found != pictures_.begin() && found->first != wantedIndex &&
+                 wantedIndex - std::prev(found)->first < found->first - wantedIndex)
+            found = std::prev(found);
+        out.push_back(scaled(found->second, size));
+    }
+    return out;
+}
+
+double SampleModel::rawBytes(const ExportSettings& settings) {
+    const RenderSize size = pictureSize(settings);
+    const Written w = written(settings);
+    const auto key = std::make_tuple(static_cast<int>(std::lround(settings.quality * 1000)),
+                                     w.pictures, size.width, size.height);
+    if (const auto cached = cache_.find(key); cached != cache_.end())
+        return cached->second;
+    ++encodes_;
+    const double bytes = settings.format == OutputFormat::gif ? gifBytes(settings, size, w)
+                                                              : videoBytes(settings, size, w);
+    cache_.emplace(key, bytes);
+    return bytes;
+}
+
+double SampleModel::gifBytes(const ExportSettings& settings, RenderSize size, const Written& w) {
+    const GifColourSettings colour = gifColourFor(settings.quality);
+    std::vector<std::vector<Picture>> runs;
+    GifPaletteLearner learner(colour, stop_);
+    for (int r = 0; r < kRuns; ++r) {
+        runs.push_back(run(r, w.step, size));
+        learner.learn(runs.back().front());
+    }
+    const GifPalette palette = learner.palette();
+    GifRemapper remapper(colour, &palette, stop_);
+    std::vector<double> firsts, changes;
+    const TemporaryFile file(newTemporaryPath("sample", ".gif"));
+    for (const std::vector<Picture>& pictures : runs) {
+        GifWriter writer(file.path(), size.width, size.height, colour.keepDistance);
+        uint64_t before = 0;
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            writer.add(remapper.remap(pictures[k]), 3);
+            (k == 0 ? firsts : changes).push_back(double(writer.bytesWritten() - before));
+            before = writer.bytesWritten();
+        }
+    }
+    return mean(firsts) + double(w.pictures - 1) * mean(changes) + 1;
+}
+
+double SampleModel::videoBytes(const ExportSettings& settings, RenderSize size, const Written& w) {
+    const double shown = double(w.pictures) / cycleSeconds();
+    const AVRational rate = av_d2q(shown, 1 << 16);
+    RunPackets packets;
+    for (int r = 0; r < kRuns; ++r) {
+        throwIfCancelled(stop_);
+        std::vector<Picture> pictures = run(r, w.step, size);
+        if (settings.format == OutputFormat::mp4) {
+            H264Encoder encoder(size.width, size.height, rate, h264SettingsFor(settings.quality),
+                                false, pictures.front().frame());
+            encodeRun(encoder, pictures, packets);
+        } else if (settings.format == OutputFormat::webm) {
+            const double crf = 31 + 19 * std::clamp(settings.quality, 0.0, 1.0);
+            NamedEncoder encoder("libvpx-vp9", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
+                                 {{"crf", std::to_string(int(std::lround(crf)))},
+                                  {"b", "0"},
+                                  {"deadline", "good"},
+                                  {"cpu-used", "4"},
+                                  {"row-mt", "1"}});
+            encodeRun(encoder, pictures, packets);
+        } else {
+            const double quality = 90 - 50 * std::clamp(settings.quality, 0.0, 1.0);
+            NamedEncoder encoder("libwebp", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
+                                 {{"quality", std::to_string(int(std::lround(quality)))},
+                                  {"lossless", "0"}});
+            encodeRun(encoder, pictures, packets);
+            // Every picture of an animated WebP is close to a picture of its
+            // own.
+            packets.key.insert(packets.key.end(), packets.other.begin(), packets.other.end());
+            packets.other = packets.key;
+        }
+    }
+    const double first = mean(packets.key);
+    const double change = packets.other.empty() ? first : mean(packets.other);
+    const int loops =
+        settings.format == OutputFormat::mp4 || settings.format == OutputFormat::webm
+            ? std::max(request_.loops, 1)
+            : 1;
+    double bytes = loops * (first + double(w.pictures - 1) * change);
+    const double seconds = loops * cycleSeconds();
+    if (settings.sound && hasSound_ && settings.format == OutputFormat::mp4)
+        bytes += kAacBitRate / 8.0 * seconds;
+    else if (settings.sound && hasSound_ && settings.format == OutputFormat::webm)
+        bytes += kOpusBitRate / 8.0 * seconds;
+    // The container's tables: a few bytes a picture, and a header.
+    return bytes + 1000 + 12.0 * loops * w.pictures;
+}
+
+} // namespace kavlo
