@@ -1,6 +1,8 @@
 // kavlo-render: renders a ping-pong loop from the command line.
 //
 //   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]
+//                [--max-size SIZE] [--preset NAME]
+//   kavlo-render --list-presets
 //
 // Writes an MP4 (or a GIF when OUTPUT ends in .gif); when the source has
 // sound, the MP4's sound plays forward and backward with the picture. A
@@ -9,6 +11,7 @@
 #include "media/error.h"
 #include "render/render_gif.h"
 #include "render/render_video.h"
+#include "render/size_budget.h"
 
 #include <cctype>
 #include <charconv>
@@ -32,7 +35,10 @@ constexpr const char* kUsage =
     "  Renders the segment S..E seconds of INPUT played forward and backward,\n"
     "  N times (default 1), at speed X (default 1.0), as OUTPUT (.mp4 or .gif).\n"
     "  An MP4 keeps the source's sound, played forward and backward with the picture.\n"
-    "  --preview  compress faster, as the app's preview does\n";
+    "  --preview  compress faster, as the app's preview does\n"
+    "  --max-size SIZE  keep the file within SIZE bytes (or kB, MB: decimal)\n"
+    "  --preset NAME    the format, budget and limits of a place to post to\n"
+    "  --list-presets   show the presets and exit\n";
 
 struct Options {
     std::string input, output;
@@ -40,6 +46,14 @@ struct Options {
     double speed = 1.0;
     int loops = 1;
     bool preview = false;
+    std::optional<uint64_t> maxSize;
+    std::string preset;
+    bool listPresets = false;
+};
+
+// A bad value says what was wrong in one line.
+struct BadValue {
+    std::string line;
 };
 
 template <typename T> bool parseNumber(const char* text, T& out) {
@@ -74,6 +88,20 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             ok = v && parseNumber(v, o.loops);
         } else if (arg == "--preview") {
             o.preview = true;
+        } else if (arg == "--max-size") {
+            const char* v = value();
+            if (v)
+                o.maxSize = kavlo::parseByteSize(v);
+            if (!o.maxSize)
+                throw BadValue{"--max-size needs a size such as 10000000, 500kB or 9.5MB" +
+                               std::string(v ? ", not '" + std::string(v) + "'" : "")};
+        } else if (arg == "--preset") {
+            const char* v = value();
+            if (!v || !*v)
+                throw BadValue{"--preset needs a name (see --list-presets)"};
+            o.preset = v;
+        } else if (arg == "--list-presets") {
+            o.listPresets = true;
         } else if (arg == "-h" || arg == "--help") {
             return std::nullopt;
         } else if (!arg.empty() && arg[0] != '-' && o.input.empty()) {
@@ -86,9 +114,27 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             return std::nullopt;
         }
     }
+    if (o.listPresets)
+        return o;
     if (o.input.empty() || o.output.empty() || !o.start || !o.end)
         return std::nullopt;
     return o;
+}
+
+void listPresets(const std::vector<kavlo::ExportPreset>& presets) {
+    std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", "NAME", "TYPE", "BUDGET", "SIZE", "FPS",
+                "WHY");
+    for (const kavlo::ExportPreset& p : presets) {
+        std::string size = "-";
+        if (p.maxSize.width > 0 || p.maxSize.height > 0)
+            size = std::to_string(p.maxSize.width) + "x" + std::to_string(p.maxSize.height) +
+                   (p.squareCanvas ? "□" : "");
+        const std::string fps = p.maxFrameRate > 0 ? "≤" + std::to_string(int(p.maxFrameRate)) : "-";
+        std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", p.name.c_str(),
+                    std::string(kavlo::formatName(p.format)).c_str(),
+                    p.maxBytes ? kavlo::formatFileSize(double(p.maxBytes)).c_str() : "-",
+                    size.c_str(), fps.c_str(), p.reason.c_str());
+    }
 }
 
 bool isGif(const std::filesystem::path& path) {
@@ -117,6 +163,7 @@ class ProgressBar {
     void finish() {
         if (enabled_ && last_ >= 0)
             std::fputc('\n', stderr);
+        last_ = -1;
     }
 
   private:
@@ -129,10 +176,23 @@ class ProgressBar {
 int main(int argc, char** argv) {
     kavlo::quietMediaLogging();
     kavlo::returnLargeBuffersToTheSystem();
-    const std::optional<Options> options = parseArguments(argc, argv);
+    std::optional<Options> options;
+    try {
+        options = parseArguments(argc, argv);
+    } catch (const BadValue& bad) {
+        std::fprintf(stderr, "kavlo-render: %s\n", bad.line.c_str());
+        return 2;
+    }
     if (!options) {
         std::fputs(kUsage, stderr);
         return 2;
+    }
+    const kavlo::PresetTable presets = kavlo::loadPresets(kavlo::presetsFilePath());
+    if (!presets.problem.empty())
+        std::fprintf(stderr, "kavlo-render: %s\n", presets.problem.c_str());
+    if (options->listPresets) {
+        listPresets(presets.presets);
+        return 0;
     }
     if (!(*options->end > *options->start)) {
         std::fputs("kavlo-render: --end must be after --start\n", stderr);
@@ -160,13 +220,61 @@ int main(int argc, char** argv) {
     });
 
     const std::filesystem::path output = options->output;
+    // A budget or a preset goes through the budget's search.
+    std::optional<kavlo::ExportRequest> budgeted;
+    if (options->maxSize || !options->preset.empty()) {
+        const std::optional<kavlo::OutputFormat> named = kavlo::formatFromExtension(output);
+        kavlo::ExportRequest request;
+        if (!options->preset.empty()) {
+            const kavlo::ExportPreset* preset = kavlo::findPreset(presets.presets, options->preset);
+            if (!preset) {
+                std::fprintf(stderr, "kavlo-render: no preset is named '%s' (see --list-presets)\n",
+                             options->preset.c_str());
+                return 2;
+            }
+            request = kavlo::requestFor(*preset);
+            if (named && *named != preset->format) {
+                std::fprintf(stderr, "kavlo-render: the preset '%s' writes %s; name the output .%s\n",
+                             preset->name.c_str(),
+                             std::string(kavlo::formatWithArticle(preset->format)).c_str(),
+                             std::string(kavlo::formatName(preset->format)).c_str());
+                return 2;
+            }
+        } else {
+            request.format = named.value_or(kavlo::OutputFormat::mp4);
+        }
+        if (options->maxSize)
+            request.maxBytes = *options->maxSize;
+        request.source = options->input;
+        request.trimStart = *options->start;
+        request.trimEnd = *options->end;
+        request.speed = options->speed;
+        request.loops = options->loops;
+        budgeted = request;
+    }
     ProgressBar bar(isatty(STDERR_FILENO));
     int status = 0;
     const auto started = std::chrono::steady_clock::now();
     try {
         const auto onProgress = [&](double p) { bar.update(p); };
         kavlo::RenderResult result;
-        if (isGif(output)) {
+        if (budgeted) {
+            const kavlo::BudgetOutcome outcome =
+                kavlo::renderWithinBudget(*budgeted, output, onProgress, stop.get_token());
+            result = outcome.result;
+            bar.finish();
+            const kavlo::ExportSettings& s = outcome.settings;
+            std::fprintf(stderr,
+                         "kavlo-render: chose %s %dx%d at %.1f fps, quality %.2f (0 best, 1 "
+                         "lowest)%s, after %d full encode%s\n",
+                         std::string(kavlo::formatTitle(s.format)).c_str(), outcome.size.width,
+                         outcome.size.height, outcome.frameRate, s.quality,
+                         s.canvas.width > 0 ? (" in a " + std::to_string(s.canvas.width) + "x" +
+                                               std::to_string(s.canvas.height) + " canvas")
+                                                  .c_str()
+                                            : "",
+                         outcome.fullEncodes, outcome.fullEncodes == 1 ? "" : "s");
+        } else if (isGif(output)) {
             // One cycle that viewers repeat forever: --loops and --preview
             // do not apply.
             result =
@@ -183,8 +291,18 @@ int main(int argc, char** argv) {
         bar.finish();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::error_code sizeError;
+        const auto bytes = std::filesystem::file_size(output, sizeError);
         std::fprintf(stderr, "kavlo-render: %d frames at %.3f fps -> %s (%.2f s)\n",
                      result.sourceFrameCount, result.frameRate, output.c_str(), seconds);
+        if (!sizeError)
+            std::fprintf(stderr, "kavlo-render: wrote %s (%llu bytes)%s\n",
+                         kavlo::formatFileSize(double(bytes)).c_str(),
+                         static_cast<unsigned long long>(bytes),
+                         budgeted && budgeted->maxBytes
+                             ? (" of a budget of " + kavlo::formatFileSize(double(budgeted->maxBytes)))
+                                   .c_str()
+                             : "");
     } catch (const kavlo::Cancelled&) {
         bar.finish();
         std::fputs("kavlo-render: cancelled\n", stderr);
