@@ -40,7 +40,23 @@ QString extensionOf(const QString& name) {
 }
 
 QString formatName(ExportFormat format) {
-    return format == ExportFormat::gif ? QStringLiteral("gif") : QStringLiteral("mp4");
+    switch (format) {
+    case ExportFormat::mp4:
+        break;
+    case ExportFormat::gif:
+        return QStringLiteral("gif");
+    case ExportFormat::webp:
+        return QStringLiteral("webp");
+    case ExportFormat::webm:
+        return QStringLiteral("webm");
+    }
+    return QStringLiteral("mp4");
+}
+
+AnalyticsProperties withPreset(AnalyticsProperties properties, const QString& preset) {
+    if (!preset.isEmpty())
+        properties.insert("preset", preset);
+    return properties;
 }
 
 UsageEvent plain(const char* name) {
@@ -158,11 +174,12 @@ AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source) 
 }
 
 AnalyticsProperties exportProperties(const ExportDescription& export_) {
-    const int loops = export_.format == ExportFormat::gif ? 1 : export_.loops;
+    const bool oneCycle = export_.format == ExportFormat::gif || export_.format == ExportFormat::webp;
+    const int loops = oneCycle ? 1 : export_.loops;
     AnalyticsProperties properties = loopAndSpeed(export_.loopSeconds, export_.speed);
     properties.insert("format", formatName(export_.format));
     properties.insert("loops", QString::number(loops));
-    return properties;
+    return withPreset(std::move(properties), export_.preset);
 }
 
 namespace events {
@@ -223,8 +240,9 @@ UsageEvent exportSelected(const ExportDescription& export_) {
     return withProperties("mac_app_export_selected", exportProperties(export_));
 }
 
-UsageEvent exportSaveCanceled(ExportFormat format) {
-    return withProperties("mac_app_export_save_canceled", {{"format", formatName(format)}});
+UsageEvent exportSaveCanceled(ExportFormat format, const QString& preset) {
+    return withProperties("mac_app_export_save_canceled",
+                          withPreset({{"format", formatName(format)}}, preset));
 }
 
 UsageEvent exportStarted(const ExportDescription& export_) {
@@ -237,9 +255,10 @@ UsageEvent exportSucceeded(const ExportDescription& export_, double renderSecond
     return withProperties("mac_app_export_succeeded", std::move(properties));
 }
 
-UsageEvent exportFailed(ExportFormat format, const std::exception& error) {
-    return withProperties("mac_app_export_failed",
-                          {{"format", formatName(format)}, {"reason", failureReason(error)}});
+UsageEvent exportFailed(ExportFormat format, const std::exception& error, const QString& preset) {
+    return withProperties(
+        "mac_app_export_failed",
+        withPreset({{"format", formatName(format)}, {"reason", failureReason(error)}}, preset));
 }
 
 UsageEvent updateAvailable(const QString& version, qint64 build) {

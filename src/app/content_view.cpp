@@ -2,6 +2,7 @@
 
 #include "app/appearance.h"
 #include "app/content_format.h"
+#include "app/share_menu.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
 #include "app/welcome_overlay.h"
@@ -156,12 +157,15 @@ QWidget* ContentView::buildControlStack() {
     exportGIF_->setStyle(panelStyle_.get());
     connect(exportGIF_, &QPushButton::clicked, this, &ContentView::exportGIFRequested);
 
+    share_ = new ShareMenu(panelStyle_.get(), stack);
+
     auto* row = new QHBoxLayout;
     row->addWidget(selectVideo_);
     row->addWidget(speed_);
     row->addStretch();
     row->addWidget(exportMP4_);
     row->addWidget(exportGIF_);
+    row->addWidget(share_);
 
     auto* timeline = new QVBoxLayout;
     timeline->setSpacing(8);
@@ -230,7 +234,7 @@ void ContentView::setBusy(bool busy) {
 void ContentView::updateEnabled() {
     controls_->setEnabled(loaded_);
     for (QWidget* control : {static_cast<QWidget*>(speed_), static_cast<QWidget*>(exportMP4_),
-                             static_cast<QWidget*>(exportGIF_)}) {
+                             static_cast<QWidget*>(exportGIF_), static_cast<QWidget*>(share_)}) {
         control->setEnabled(!busy_);
         // The panel style draws no disabled state: the view dims the control
         // itself, unless the whole stack is dimmed already.

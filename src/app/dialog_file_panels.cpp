@@ -71,14 +71,19 @@ std::optional<std::filesystem::path>
 DialogFilePanels::chooseSaveLocation(const QString& proposedName,
                                      const std::optional<std::filesystem::path>& folder,
                                      ExportFormat format) {
-    const bool gif = format == ExportFormat::gif;
-    QFileDialog dialog(
-        window_, gif ? QStringLiteral("Export as GIF") : QStringLiteral("Export as MP4"),
-        savePanelFolder(folder, folders_->lastSave),
-        gif ? QStringLiteral("GIF Image (*.gif)") : QStringLiteral("MPEG-4 Video (*.mp4)"));
+    struct Kind {
+        const char *title, *filter, *suffix;
+    };
+    static constexpr Kind kKinds[] = {{"Export as MP4", "MPEG-4 Video (*.mp4)", "mp4"},
+                                      {"Export as GIF", "GIF Image (*.gif)", "gif"},
+                                      {"Export as WebP", "WebP Image (*.webp)", "webp"},
+                                      {"Export as WebM", "WebM Video (*.webm)", "webm"}};
+    const Kind& kind = kKinds[int(format)];
+    QFileDialog dialog(window_, QString::fromLatin1(kind.title),
+                       savePanelFolder(folder, folders_->lastSave), QString::fromLatin1(kind.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(gif ? QStringLiteral("gif") : QStringLiteral("mp4"));
+    dialog.setDefaultSuffix(QString::fromLatin1(kind.suffix));
     dialog.selectFile(proposedName);
     giveRoom(dialog, window_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

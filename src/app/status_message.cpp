@@ -41,7 +41,14 @@ std::optional<StatusMessage> statusMessage(const QString& status, bool busy, dou
 }
 
 QString savedFileName(const QString& status) {
-    return startsWith(status, kSavedPrefix) ? status.mid(int(sizeof kSavedPrefix) - 1) : QString();
+    if (!startsWith(status, kSavedPrefix))
+        return {};
+    QString name = status.mid(int(sizeof kSavedPrefix) - 1);
+    // The file's size follows the name: "Saved clip-kavlo.mp4 · 9.6 MB".
+    const qsizetype size = name.lastIndexOf(QStringLiteral(" · "));
+    if (size > 0)
+        name.truncate(size);
+    return name;
 }
 
 } // namespace kavlo

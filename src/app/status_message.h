@@ -32,7 +32,8 @@ inline constexpr int kNoteShowMs = 2500;
 
 std::optional<StatusMessage> statusMessage(const QString& status, bool busy, double progress);
 
-// "clip-kavlo.mp4" for "Saved clip-kavlo.mp4"; empty for any other text.
+// "clip-kavlo.mp4" for "Saved clip-kavlo.mp4" and for "Saved
+// clip-kavlo.mp4 · 9.6 MB"; empty for any other text.
 QString savedFileName(const QString& status);
 
 } // namespace kavlo

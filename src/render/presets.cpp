@@ -112,7 +112,8 @@ void apply(ExportPreset& p, const Json& fields) {
         bad(p.name, "must be an object");
     for (const auto& [key, value] : fields.items()) {
         if (key == "format") {
-            const std::optional<OutputFormat> format = formatFromName(lowered(text(value, p.name, "format")));
+            const std::optional<OutputFormat> format =
+                formatFromName(lowered(text(value, p.name, "format")));
             if (!format)
                 bad(p.name, "\"format\" must be \"mp4\", \"gif\", \"webp\" or \"webm\"");
             p.format = *format;
@@ -158,10 +159,9 @@ void apply(ExportPreset& p, const Json& fields) {
 }
 
 bool validName(const std::string& name) {
-    return !name.empty() && name.size() <= 40 &&
-           std::all_of(name.begin(), name.end(), [](char c) {
-               return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-           });
+    return !name.empty() && name.size() <= 40 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    });
 }
 
 } // namespace

@@ -149,9 +149,9 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
     : request_(request), stop_(std::move(stop)) {
     InputFile file(request.source.string());
     hasSound_ = file.info().audio.has_value();
-    const bool fullChroma = request.format == OutputFormat::gif;
+    fullChroma_ = request.format == OutputFormat::gif;
     const SegmentPlan plan =
-        planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize, fullChroma);
+        planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize, fullChroma_);
     size_ = plan.size;
     frameRate_ = plan.frameRate;
     frameCount_ = static_cast<int>(plan.expected);
@@ -213,8 +213,8 @@ SampleModel::Written SampleModel::written(const ExportSettings& settings) const 
         double cap = maxWrittenFrameRate(size.width, size.height);
         if (settings.maxFrameRate > 0)
             cap = std::min(cap, settings.maxFrameRate);
-        w.pictures = static_cast<int>(
-            capWrittenRate(cycle, cycle.size(), outputRate, cap).sequence.size());
+        w.pictures =
+            static_cast<int>(capWrittenRate(cycle, cycle.size(), outputRate, cap).sequence.size());
     }
     w.pictures = std::max(w.pictures, 1);
     w.step = std::max(double(cycle.size()) / double(w.pictures), 1.0);
@@ -246,8 +246,9 @@ std::vector<Picture> SampleModel::run(int r, double step, RenderSize size) const
 double SampleModel::rawBytes(const ExportSettings& settings) {
     const RenderSize size = pictureSize(settings);
     const Written w = written(settings);
-    const auto key = std::make_tuple(static_cast<int>(std::lround(settings.quality * 1000)),
-                                     w.pictures, size.width, size.height);
+    const auto key =
+        std::make_tuple(settings.format, static_cast<int>(std::lround(settings.quality * 1000)),
+                        w.pictures, size.width, size.height, settings.sound);
     if (const auto cached = cache_.find(key); cached != cache_.end())
         return cached->second;
     ++encodes_;
@@ -303,9 +304,9 @@ double SampleModel::videoBytes(const ExportSettings& settings, RenderSize size, 
             encodeRun(encoder, pictures, packets);
         } else {
             const double quality = 90 - 50 * std::clamp(settings.quality, 0.0, 1.0);
-            NamedEncoder encoder("libwebp", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
-                                 {{"quality", std::to_string(int(std::lround(quality)))},
-                                  {"lossless", "0"}});
+            NamedEncoder encoder(
+                "libwebp", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
+                {{"quality", std::to_string(int(std::lround(quality)))}, {"lossless", "0"}});
             encodeRun(encoder, pictures, packets);
             // Every picture of an animated WebP is close to a picture of its
             // own.
@@ -315,10 +316,9 @@ double SampleModel::videoBytes(const ExportSettings& settings, RenderSize size, 
     }
     const double first = mean(packets.key);
     const double change = packets.other.empty() ? first : mean(packets.other);
-    const int loops =
-        settings.format == OutputFormat::mp4 || settings.format == OutputFormat::webm
-            ? std::max(request_.loops, 1)
-            : 1;
+    const int loops = settings.format == OutputFormat::mp4 || settings.format == OutputFormat::webm
+                          ? std::max(request_.loops, 1)
+                          : 1;
     double bytes = loops * (first + double(w.pictures - 1) * change);
     const double seconds = loops * cycleSeconds();
     if (settings.sound && hasSound_ && settings.format == OutputFormat::mp4)

@@ -45,8 +45,12 @@ class SampleModel {
     // The pictures' size and how many are shown a second.
     RenderSize pictureSize(const ExportSettings& settings) const;
     double shownRate(const ExportSettings& settings) const;
-    // The largest size the limits allow, at which the samples are kept.
+    // The size the samples are kept at: the source's, fitted inside the
+    // box of the request the model was made for.
     RenderSize sourceSize() const { return size_; }
+    // A model made for one request serves any other of the same segment,
+    // speed and picture colours (4:4:4 for GIF, 4:2:0 otherwise).
+    bool fullChroma() const { return fullChroma_; }
     // One forward-and-backward cycle, in seconds of output.
     double cycleSeconds() const;
     // Sample encodes made so far.
@@ -54,8 +58,8 @@ class SampleModel {
 
   private:
     struct Written {
-        int pictures = 0;   // in one cycle
-        double step = 1;    // segment pictures between two written ones
+        int pictures = 0; // in one cycle
+        double step = 1;  // segment pictures between two written ones
     };
     Written written(const ExportSettings& settings) const;
     std::vector<Picture> run(int index, double step, RenderSize size) const;
@@ -68,9 +72,10 @@ class SampleModel {
     double frameRate_ = 30;
     int frameCount_ = 2;
     bool hasSound_ = false;
+    bool fullChroma_ = false;
     std::map<int, Picture> pictures_; // the sample windows' pictures by segment index
     std::vector<double> centres_;     // of the runs, in segment pictures
-    std::map<std::tuple<int, int, int, int>, double> cache_;
+    std::map<std::tuple<OutputFormat, int, int, int, int, bool>, double> cache_;
     int encodes_ = 0;
 };
 

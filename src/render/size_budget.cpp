@@ -59,10 +59,10 @@ void checkCycleLength(const ExportLimits& limits, double cycleSeconds) {
     if (limits.maxCycleSeconds <= 0 || cycleSeconds <= limits.maxCycleSeconds + 1e-6)
         return;
     const std::string who = limits.destination.empty() ? "this export" : "a " + limits.destination;
-    throw kavloError(kCycleTooLong,
-                     "This loop lasts " + sentenceNumber(cycleSeconds) + " s, longer than the " +
-                         sentenceNumber(limits.maxCycleSeconds) + " s " + who +
-                         " may last. Choose a shorter selection or a higher speed.");
+    throw kavloError(kCycleTooLong, "This loop lasts " + sentenceNumber(cycleSeconds) +
+                                        " s, longer than the " +
+                                        sentenceNumber(limits.maxCycleSeconds) + " s " + who +
+                                        " may last. Choose a shorter selection or a higher speed.");
 }
 
 ExportSettings topSettings(const ExportRequest& request) {
@@ -77,8 +77,8 @@ ExportSettings topSettings(const ExportRequest& request) {
 }
 
 bool sameSettings(const ExportSettings& a, const ExportSettings& b) {
-    return std::abs(a.quality - b.quality) < 1e-3 && std::abs(a.maxFrameRate - b.maxFrameRate) < 1e-3 &&
-           a.fitWithin == b.fitWithin;
+    return std::abs(a.quality - b.quality) < 1e-3 &&
+           std::abs(a.maxFrameRate - b.maxFrameRate) < 1e-3 && a.fitWithin == b.fitWithin;
 }
 
 // Reports never step back: each full encode fills a share of what is left.
@@ -106,9 +106,11 @@ class SettingsChooser {
   public:
     SettingsChooser(SampleModel& model, const ExportRequest& request)
         : model_(model), request_(request), top_(topSettings(request)) {
-        longest_ = std::max(model.sourceSize().width, model.sourceSize().height);
+        const RenderSize largest = model.pictureSize(top_);
+        longest_ = std::max(largest.width, largest.height);
         const ExportLimits& limits = request.limits;
-        shortest_ = limits.fixedSize ? longest_ : std::min(longest_, std::max(limits.minLongSide, 16));
+        shortest_ =
+            limits.fixedSize ? longest_ : std::min(longest_, std::max(limits.minLongSide, 16));
         fastest_ = model.shownRate(top_);
         slowest_ = std::min(fastest_, limits.minFrameRate);
         for (double r = fastest_; r > slowest_ * 1.001; r *= kRateStep)
@@ -146,9 +148,10 @@ class SettingsChooser {
             if (predict(at(1.0, slowest, longest_)) > target) {
                 if (predict(bottom()) > target)
                     return std::nullopt;
-                side = static_cast<int>(std::lround(largest(
-                    shortest_, longest_, target, 2.0,
-                    [&](double l) { return predict(at(1.0, slowest, int(std::lround(l)))); })));
+                side = static_cast<int>(
+                    std::lround(largest(shortest_, longest_, target, 2.0, [&](double l) {
+                        return predict(at(1.0, slowest, int(std::lround(l))));
+                    })));
             }
             // The fastest rate at that size that still fits, on the ladder.
             std::size_t fits = slowest, over = 0;
@@ -166,9 +169,8 @@ class SettingsChooser {
         // Then as much quality as fits.
         if (predict(at(0.0, rate, side)) <= target)
             return at(0.0, rate, side);
-        const double keep = largest(0.0, 1.0, target, 0.01, [&](double x) {
-            return predict(at(1.0 - x, rate, side));
-        });
+        const double keep = largest(0.0, 1.0, target, 0.01,
+                                    [&](double x) { return predict(at(1.0 - x, rate, side)); });
         return at(1.0 - keep, rate, side);
     }
 
@@ -176,7 +178,8 @@ class SettingsChooser {
     // The largest x in [lo, hi] whose f(x), rising with x, is at most
     // target, given f(lo) <= target < f(hi) (found by interpolating the
     // logarithm of the size, which is close to straight in every knob).
-    template <typename F> double largest(double lo, double hi, double target, double resolution, F f) {
+    template <typename F>
+    double largest(double lo, double hi, double target, double resolution, F f) {
         double flo = f(lo), fhi = f(hi);
         for (int step = 0; step < 5 && hi - lo > resolution; ++step) {
             double t = 0.5;
@@ -280,7 +283,8 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
     checkCycleLength(request.limits, model.cycleSeconds());
     if (request.maxBytes == 0) {
         outcome.settings = topSettings(request);
-        outcome.result = renderExport(request, outcome.settings, best->path(), overall.share(0.1, 1), stop);
+        outcome.result =
+            renderExport(request, outcome.settings, best->path(), overall.share(0.1, 1), stop);
         outcome.fullEncodes = 1;
         outcome.size = outcome.result.size;
         outcome.bytes = std::filesystem::file_size(best->path());
@@ -293,8 +297,9 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
     chooser.correction = sampleBias(request.format);
     std::optional<ExportSettings> previous;
     double from = 0.1;
+    double aim = kAim;
     for (int attempt = 0; attempt < kMostFullEncodes; ++attempt) {
-        std::optional<ExportSettings> choice = chooser.choose(budget * kAim);
+        std::optional<ExportSettings> choice = chooser.choose(budget * aim);
         const bool atBottom = !choice;
         if (!choice) {
             const double smallest = chooser.predict(chooser.bottom());
@@ -316,6 +321,7 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
         from = to;
         ++outcome.fullEncodes;
         const auto bytes = std::filesystem::file_size(trial->path());
+        outcome.attempts.push_back({static_cast<uint64_t>(predicted), bytes});
         if (bytes <= request.maxBytes) {
             if (!haveBest || bytes > outcome.bytes) {
                 best = std::move(trial);
@@ -332,6 +338,10 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
             if (!haveBest)
                 throwUnreachable(double(bytes), request.format);
             break;
+        } else {
+            // The model's error is not the same at every setting: aim lower
+            // after going over.
+            aim *= 0.97;
         }
         chooser.correction = double(bytes) / model.rawBytes(*choice);
         if (haveBest && attempt >= 1)
@@ -346,6 +356,10 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
 
 SizeEstimate estimateExport(const ExportRequest& request, std::stop_token stop) {
     SampleModel model(request, stop, {});
+    return estimateExport(model, request);
+}
+
+SizeEstimate estimateExport(SampleModel& model, const ExportRequest& request) {
     SizeEstimate estimate;
     try {
         checkCycleLength(request.limits, model.cycleSeconds());

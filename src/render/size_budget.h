@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace kavlo {
 
@@ -75,13 +76,19 @@ RenderResult renderExport(const ExportRequest& request, const ExportSettings& se
                           std::stop_token stop = {});
 
 struct BudgetOutcome {
-    ExportSettings settings;   // of the file written
-    RenderSize size;           // of its pictures
-    double frameRate = 0;      // pictures a second shown
-    uint64_t bytes = 0;        // the file's size
-    uint64_t estimate = 0;     // what the model expected of the first full encode
+    ExportSettings settings; // of the file written
+    RenderSize size;         // of its pictures
+    double frameRate = 0;    // pictures a second shown
+    uint64_t bytes = 0;      // the file's size
+    uint64_t estimate = 0;   // what the model expected of the first full encode
     int fullEncodes = 0;
     RenderResult result;
+    // Every full encode: what the model expected and what it weighed.
+    struct Attempt {
+        uint64_t predicted = 0;
+        uint64_t bytes = 0;
+    };
+    std::vector<Attempt> attempts;
 };
 
 // Writes the export to `output` within the request's budget and limits.
@@ -91,8 +98,7 @@ struct BudgetOutcome {
 // GIF. Choose a shorter selection or another format."), and after the
 // smallest full encode otherwise; a cycle longer than the limits allow fails
 // first of all (code kCycleTooLong). Either way `output` is left as it was.
-BudgetOutcome renderWithinBudget(const ExportRequest& request,
-                                 const std::filesystem::path& output,
+BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesystem::path& output,
                                  const ProgressCallback& progress, std::stop_token stop = {});
 
 struct SizeEstimate {
@@ -107,5 +113,9 @@ struct SizeEstimate {
 // The size the export would have, from sample encodes alone (no full
 // encode): the file renderWithinBudget would write.
 SizeEstimate estimateExport(const ExportRequest& request, std::stop_token stop = {});
+// The same on samples already read (see SampleModel::fullChroma for which
+// requests a model serves).
+class SampleModel;
+SizeEstimate estimateExport(SampleModel& model, const ExportRequest& request);
 
 } // namespace kavlo

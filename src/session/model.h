@@ -24,6 +24,7 @@
 #pragma once
 
 #include "analytics/event_catalog.h"
+#include "render/presets.h"
 #include "player/frame_source.h"
 #include "player/pixel_size.h"
 #include "player/player.h"
@@ -134,6 +135,9 @@ class Model : public QObject {
     // No later operation cancels an export; several may run at once.
     void exportMP4(int loops);
     void exportGIF();
+    // The same for a preset of sessionPresets() (export_presets.h): its
+    // format, within its budget and limits. An unknown name does nothing.
+    void exportPreset(const std::string& name);
 
     // --- Internal state, read by tests and diagnostics ---
 
@@ -281,9 +285,10 @@ class Model : public QObject {
         double trimEnd = 0;
         double speed = 1;
         std::chrono::steady_clock::time_point started;
+        std::optional<ExportPreset> preset;
         ExportDescription description() const;
     };
-    void startExport(ExportFormat format, int loops);
+    void startExport(ExportFormat format, int loops, const ExportPreset* preset = nullptr);
     void exportEnded(const ExportJob& job, std::exception_ptr error);
 
     std::unique_ptr<Player> player_;

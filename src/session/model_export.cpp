@@ -8,6 +8,8 @@
 #include "core/error.h"
 #include "render/render_gif.h"
 #include "render/render_video.h"
+#include "render/size_budget.h"
+#include "session/export_presets.h"
 #include "session/file_panels.h"
 #include "session/file_paths.h"
 #include "session/task_error.h"
@@ -20,7 +22,11 @@
 namespace kavlo {
 
 ExportDescription Model::ExportJob::description() const {
-    return {.format = format, .loops = loops, .speed = speed, .loopSeconds = trimEnd - trimStart};
+    return {.format = format,
+            .loops = loops,
+            .speed = speed,
+            .loopSeconds = trimEnd - trimStart,
+            .preset = preset ? analyticsPresetName(*preset) : QString()};
 }
 
 void Model::exportMP4(int loops) {
@@ -31,11 +37,23 @@ void Model::exportGIF() {
     startExport(ExportFormat::gif, 1);
 }
 
-void Model::startExport(ExportFormat format, int loops) {
+void Model::exportPreset(const std::string& name) {
+    if (const ExportPreset* preset = findPreset(sessionPresets().presets, name))
+        startExport(exportFormatOf(preset->format), 1, preset);
+}
+
+void Model::startExport(ExportFormat format, int loops, const ExportPreset* preset) {
     if (!url_ || !panels_)
         return;
-    track(events::exportSelected(
-        {.format = format, .loops = loops, .speed = exportSpeed_, .loopSeconds = end_ - start_}));
+    // The table lives for the process; a copy travels with the job.
+    const std::optional<ExportPreset> chosen =
+        preset ? std::optional<ExportPreset>(*preset) : std::nullopt;
+    const QString presetName = chosen ? analyticsPresetName(*chosen) : QString();
+    track(events::exportSelected({.format = format,
+                                  .loops = loops,
+                                  .speed = exportSpeed_,
+                                  .loopSeconds = end_ - start_,
+                                  .preset = presetName}));
     const std::filesystem::path opened = originalSource_.value_or(*url_);
     const QString name = proposedExportName(opened, format);
     std::optional<std::filesystem::path> folder;
@@ -49,7 +67,7 @@ void Model::startExport(ExportFormat format, int loops) {
     if (!self)
         return;
     if (!destination) {
-        track(events::exportSaveCanceled(format));
+        track(events::exportSaveCanceled(format, presetName));
         return;
     }
     if (!url_)
@@ -63,11 +81,16 @@ void Model::startExport(ExportFormat format, int loops) {
                         .trimStart = start_,
                         .trimEnd = end_,
                         .speed = exportSpeed_,
-                        .started = std::chrono::steady_clock::now()};
+                        .started = std::chrono::steady_clock::now(),
+                        .preset = chosen};
     setBusy(true);
     setProgress(0);
-    setStatus(format == ExportFormat::gif ? QStringLiteral("Exporting GIF...")
-                                          : QStringLiteral("Exporting MP4..."));
+    if (chosen)
+        setStatus(QStringLiteral("Exporting ") + presetChoiceTitle(*chosen) +
+                  QStringLiteral("..."));
+    else
+        setStatus(format == ExportFormat::gif ? QStringLiteral("Exporting GIF...")
+                                              : QStringLiteral("Exporting MP4..."));
     track(events::exportStarted(job.description()));
     ++runningExports_;
     threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
@@ -76,7 +99,15 @@ void Model::startExport(ExportFormat format, int loops) {
         };
         std::exception_ptr error;
         try {
-            if (job.format == ExportFormat::gif)
+            if (job.preset) {
+                ExportRequest request = requestFor(*job.preset);
+                request.source = job.source;
+                request.trimStart = job.trimStart;
+                request.trimEnd = job.trimEnd;
+                request.speed = job.speed;
+                request.loops = job.loops;
+                renderWithinBudget(request, job.output, progress, stop);
+            } else if (job.format == ExportFormat::gif)
                 renderPingPongGIF(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
                                   progress, stop);
             else
@@ -99,14 +130,20 @@ void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
         if (!error) {
             const std::chrono::duration<double> took =
                 std::chrono::steady_clock::now() - job.started;
-            setStatus(QStringLiteral("Saved ") + displayName(job.output));
+            std::error_code ec;
+            const auto bytes = std::filesystem::file_size(job.output, ec);
+            // "Saved clip-kavlo.gif · 9.6 MB"
+            setStatus(QStringLiteral("Saved ") + displayName(job.output) +
+                      (ec ? QString()
+                          : QStringLiteral(" · ") +
+                                QString::fromStdString(formatFileSize(double(bytes)))));
             track(events::exportSucceeded(job.description(), took.count()));
         } else {
             withException(error, [&](const std::exception& e) {
                 setStatus((job.format == ExportFormat::gif ? QStringLiteral("GIF export failed: ")
                                                            : QStringLiteral("Export failed: ")) +
                           QString::fromStdString(e.what()));
-                track(events::exportFailed(job.format, e));
+                track(events::exportFailed(job.format, e, job.description().preset));
             });
         }
     }

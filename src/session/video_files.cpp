@@ -58,9 +58,9 @@ QString acceptedVideoNameFilter() {
 }
 
 QString proposedExportName(const std::filesystem::path& source, ExportFormat format) {
-    const QString suffix =
-        format == ExportFormat::gif ? QStringLiteral("-kavlo.gif") : QStringLiteral("-kavlo.mp4");
-    return displayName(source.filename().stem()) + suffix;
+    const char* extension[] = {"mp4", "gif", "webp", "webm"};
+    return displayName(source.filename().stem()) + QStringLiteral("-kavlo.") +
+           QLatin1StringView(extension[int(format)]);
 }
 
 } // namespace kavlo

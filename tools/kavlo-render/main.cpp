@@ -122,14 +122,14 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 }
 
 void listPresets(const std::vector<kavlo::ExportPreset>& presets) {
-    std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", "NAME", "TYPE", "BUDGET", "SIZE", "FPS",
-                "WHY");
+    std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", "NAME", "TYPE", "BUDGET", "SIZE", "FPS", "WHY");
     for (const kavlo::ExportPreset& p : presets) {
         std::string size = "-";
         if (p.maxSize.width > 0 || p.maxSize.height > 0)
             size = std::to_string(p.maxSize.width) + "x" + std::to_string(p.maxSize.height) +
                    (p.squareCanvas ? "□" : "");
-        const std::string fps = p.maxFrameRate > 0 ? "≤" + std::to_string(int(p.maxFrameRate)) : "-";
+        const std::string fps =
+            p.maxFrameRate > 0 ? "≤" + std::to_string(int(p.maxFrameRate)) : "-";
         std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", p.name.c_str(),
                     std::string(kavlo::formatName(p.format)).c_str(),
                     p.maxBytes ? kavlo::formatFileSize(double(p.maxBytes)).c_str() : "-",
@@ -234,7 +234,8 @@ int main(int argc, char** argv) {
             }
             request = kavlo::requestFor(*preset);
             if (named && *named != preset->format) {
-                std::fprintf(stderr, "kavlo-render: the preset '%s' writes %s; name the output .%s\n",
+                std::fprintf(stderr,
+                             "kavlo-render: the preset '%s' writes %s; name the output .%s\n",
                              preset->name.c_str(),
                              std::string(kavlo::formatWithArticle(preset->format)).c_str(),
                              std::string(kavlo::formatName(preset->format)).c_str());
@@ -274,6 +275,10 @@ int main(int argc, char** argv) {
                                                   .c_str()
                                             : "",
                          outcome.fullEncodes, outcome.fullEncodes == 1 ? "" : "s");
+            for (const kavlo::BudgetOutcome::Attempt& a : outcome.attempts)
+                std::fprintf(stderr, "kavlo-render:   full encode: expected %s, wrote %s\n",
+                             kavlo::formatFileSize(double(a.predicted)).c_str(),
+                             kavlo::formatFileSize(double(a.bytes)).c_str());
         } else if (isGif(output)) {
             // One cycle that viewers repeat forever: --loops and --preview
             // do not apply.
@@ -296,13 +301,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kavlo-render: %d frames at %.3f fps -> %s (%.2f s)\n",
                      result.sourceFrameCount, result.frameRate, output.c_str(), seconds);
         if (!sizeError)
-            std::fprintf(stderr, "kavlo-render: wrote %s (%llu bytes)%s\n",
-                         kavlo::formatFileSize(double(bytes)).c_str(),
-                         static_cast<unsigned long long>(bytes),
-                         budgeted && budgeted->maxBytes
-                             ? (" of a budget of " + kavlo::formatFileSize(double(budgeted->maxBytes)))
-                                   .c_str()
-                             : "");
+            std::fprintf(
+                stderr, "kavlo-render: wrote %s (%llu bytes)%s\n",
+                kavlo::formatFileSize(double(bytes)).c_str(),
+                static_cast<unsigned long long>(bytes),
+                budgeted && budgeted->maxBytes
+                    ? (" of a budget of " + kavlo::formatFileSize(double(budgeted->maxBytes)))
+                          .c_str()
+                    : "");
     } catch (const kavlo::Cancelled&) {
         bar.finish();
         std::fputs("kavlo-render: cancelled\n", stderr);
