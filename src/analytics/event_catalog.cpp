@@ -174,7 +174,8 @@ AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source) 
 }
 
 AnalyticsProperties exportProperties(const ExportDescription& export_) {
-    const bool oneCycle = export_.format == ExportFormat::gif || export_.format == ExportFormat::webp;
+    const bool oneCycle =
+        export_.format == ExportFormat::gif || export_.format == ExportFormat::webp;
     const int loops = oneCycle ? 1 : export_.loops;
     AnalyticsProperties properties = loopAndSpeed(export_.loopSeconds, export_.speed);
     properties.insert("format", formatName(export_.format));

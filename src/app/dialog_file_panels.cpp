@@ -80,7 +80,8 @@ DialogFilePanels::chooseSaveLocation(const QString& proposedName,
                                       {"Export as WebM", "WebM Video (*.webm)", "webm"}};
     const Kind& kind = kKinds[int(format)];
     QFileDialog dialog(window_, QString::fromLatin1(kind.title),
-                       savePanelFolder(folder, folders_->lastSave), QString::fromLatin1(kind.filter));
+                       savePanelFolder(folder, folders_->lastSave),
+                       QString::fromLatin1(kind.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromLatin1(kind.suffix));

@@ -17,8 +17,8 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QPushButton>
-#include <QToolButton>
 #include <QShortcut>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace kavlo {

@@ -58,7 +58,8 @@ struct LiqHandles {
 
     LiqHandles(int speed, std::stop_token* stop, int colours = kMaxColours)
         : attr(liq_attr_create()) {
-        if (!attr || liq_set_max_colors(attr.get(), std::clamp(colours, 2, kMaxColours)) != LIQ_OK ||
+        if (!attr ||
+            liq_set_max_colors(attr.get(), std::clamp(colours, 2, kMaxColours)) != LIQ_OK ||
             liq_set_speed(attr.get(), speed) != LIQ_OK)
             throwFrameFailed();
         liq_attr_set_progress_callback(attr.get(), keepGoing, stop);

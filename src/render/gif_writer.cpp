@@ -86,8 +86,8 @@ GifWriter::GifWriter(const std::filesystem::path& path, int width, int height, i
 
 GifWriter::GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance,
                      RenderSize canvas, int left, int top)
-    : width_(width), height_(height), keepDistance_(std::max(keepDistance, 0)),
-      canvasSize_(canvas), left_(left), top_(top) {
+    : width_(width), height_(height), keepDistance_(std::max(keepDistance, 0)), canvasSize_(canvas),
+      left_(left), top_(top) {
     if (width < 1 || height < 1 || canvas.width > 0xffff || canvas.height > 0xffff || left < 0 ||
         top < 0 || left + width > canvas.width || top + height > canvas.height)
         throwCreateFailed();
@@ -201,8 +201,7 @@ void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
     if (EGifPutExtension(gif_.get(), GRAPHICS_EXT_FUNC_CODE, int(extensionSize), extension) !=
             GIF_OK ||
         EGifPutImageDesc(gif_.get(), left_ + left, top_ + top, rectWidth, rectHeight, false,
-                         localMap.get()) !=
-            GIF_OK)
+                         localMap.get()) != GIF_OK)
         throwFinishFailed();
     for (int y = 0; y < rectHeight; ++y) {
         if (EGifPutLine(gif_.get(), rect_.data() + std::size_t(y) * rectWidth, rectWidth) != GIF_OK)

@@ -35,9 +35,9 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
     PartialOutput output(outputPath);
     InputFile source(sourcePath.string());
     // Colours for the palette come from the source's full colour resolution.
-    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
-                                            /*fullChroma=*/true, options.availableMemory,
-                                            options.fitWithin);
+    RenderFrames segment =
+        readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
+                         /*fullChroma=*/true, options.availableMemory, options.fitWithin);
     std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const double frameRate = segment.frameRate;
@@ -45,9 +45,8 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
 
     // One cycle; the viewer's looping repeats it.
     const std::vector<int> sequence = pingPongIndexSequence(frameCount, 1);
-    const std::vector<GifFrameTiming> timings =
-        gifFrameTimings(sequence.size(), 1.0 / (frameRate * std::max(speed, 0.01)),
-                        options.maxFrameRate);
+    const std::vector<GifFrameTiming> timings = gifFrameTimings(
+        sequence.size(), 1.0 / (frameRate * std::max(speed, 0.01)), options.maxFrameRate);
 
     // The frame each written picture shows, the frames in order of first
     // showing, and the last picture that shows each frame.
@@ -62,9 +61,9 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
         lastShowing[shown[k]] = k;
     }
 
-    const RenderSize canvas = options.canvas.width >= size.width && options.canvas.height >= size.height
-                                  ? options.canvas
-                                  : size;
+    const RenderSize canvas =
+        options.canvas.width >= size.width && options.canvas.height >= size.height ? options.canvas
+                                                                                   : size;
     GifWriter writer(output.path(), size.width, size.height, options.colour.keepDistance, canvas,
                      (canvas.width - size.width) / 2, (canvas.height - size.height) / 2);
 

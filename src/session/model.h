@@ -24,10 +24,10 @@
 #pragma once
 
 #include "analytics/event_catalog.h"
-#include "render/presets.h"
 #include "player/frame_source.h"
 #include "player/pixel_size.h"
 #include "player/player.h"
+#include "render/presets.h"
 #include "session/preview_mapping.h"
 #include "session/session_timers.h"
 #include "timeline/timeline_types.h"
