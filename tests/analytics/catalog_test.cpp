@@ -101,6 +101,14 @@ TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
         events::exportFailed(ExportFormat::mp4, Error(kMediaDomain, -5, "/home/me/secret.mov"))
             .properties,
         (AnalyticsProperties{{"format", "mp4"}, {"reason", "media"}}));
+    // A preset's name, never a file's; WebP, like GIF, is one cycle.
+    EXPECT_EQ(events::exportStarted({ExportFormat::webp, 3, 1.0, 1.0, "whatsapp-sticker"})
+                  .properties,
+              (AnalyticsProperties{{"format", "webp"},
+                                   {"loops", "1"},
+                                   {"speed", "1.0"},
+                                   {"loop_duration_bucket", "1_3s"},
+                                   {"preset", "whatsapp-sticker"}}));
 
     const AnalyticsProperties file{{"source", "picker"}, {"file_type", "mp4"}};
     EXPECT_EQ(events::videoLoadSucceeded(file, 12.5, 1080, 1920, 59.94).properties,
