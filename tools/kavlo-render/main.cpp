@@ -204,26 +204,12 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // Ctrl-C and SIGTERM cancel the render; a thread waits for them so the
-    // handler needs no async-signal-safety.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1); // sent by main to end the watcher
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::stop_source stop;
-    std::jthread signalWatcher([&](std::stop_token) {
-        int sig = 0;
-        if (sigwait(&signals, &sig) == 0 && sig != SIGUSR1)
-            stop.request_stop();
-    });
-
-    const std::filesystem::path output = options->output;
+    // Settled before the signal thread starts: returning with it running would wait on it.
     // A budget or a preset goes through the budget's search.
     std::optional<kavlo::ExportRequest> budgeted;
     if (options->maxSize || !options->preset.empty()) {
-        const std::optional<kavlo::OutputFormat> named = kavlo::formatFromExtension(output);
+        const std::optional<kavlo::OutputFormat> named =
+            kavlo::formatFromExtension(options->output);
         kavlo::ExportRequest request;
         if (!options->preset.empty()) {
             const kavlo::ExportPreset* preset = kavlo::findPreset(presets.presets, options->preset);
@@ -253,6 +239,23 @@ int main(int argc, char** argv) {
         request.loops = options->loops;
         budgeted = request;
     }
+
+    // Ctrl-C and SIGTERM cancel the render; a thread waits for them so the
+    // handler needs no async-signal-safety.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1); // sent by main to end the watcher
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::stop_source stop;
+    std::jthread signalWatcher([&](std::stop_token) {
+        int sig = 0;
+        if (sigwait(&signals, &sig) == 0 && sig != SIGUSR1)
+            stop.request_stop();
+    });
+
+    const std::filesystem::path output = options->output;
     ProgressBar bar(isatty(STDERR_FILENO));
     int status = 0;
     const auto started = std::chrono::steady_clock::now();
