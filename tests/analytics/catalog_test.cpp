@@ -85,13 +85,13 @@ TEST(AnalyticsCatalog, FilePropertiesCarryNeitherNameNorPath) {
 }
 
 TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
-    const ExportDescription gif{ExportFormat::gif, 4, 0.5, 3.0};
+    const ExportDescription gif{ExportFormat::gif, 4, 0.5, 3.0, {}};
     EXPECT_EQ(events::exportSelected(gif).properties,
               (AnalyticsProperties{{"format", "gif"},
                                    {"loops", "1"},
                                    {"speed", "0.5"},
                                    {"loop_duration_bucket", "3_10s"}}));
-    EXPECT_EQ(events::exportSucceeded({ExportFormat::mp4, 3, 2.0, 0.99}, 15.0).properties,
+    EXPECT_EQ(events::exportSucceeded({ExportFormat::mp4, 3, 2.0, 0.99, {}}, 15.0).properties,
               (AnalyticsProperties{{"format", "mp4"},
                                    {"loops", "3"},
                                    {"speed", "2.0"},
