@@ -102,6 +102,7 @@ TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {
     EXPECT_EQ(saved->kind, Kind::saved);
     EXPECT_GT(saved->showForMs, 0);
     EXPECT_EQ(savedFileName("Saved clip-kavlo.mp4"), "clip-kavlo.mp4");
+    EXPECT_EQ(savedFileName("Saved clip-kavlo.mp4 · 9.6 MB"), "clip-kavlo.mp4");
     for (const char* failure : {"Could not load video: No video track found.", "Preview failed: x",
                                 "Export failed: x", "GIF export failed: x"})
         EXPECT_EQ(statusMessage(failure, false, 0)->kind, Kind::failed) << failure;
