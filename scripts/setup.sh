@@ -10,12 +10,17 @@ cd "$(dirname "$0")/.."
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format mold
   # media layer, and the ffmpeg command line for test media and benchmarks
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libgif-dev
-  # Qt
-  qt6-base-dev qt6-multimedia-dev libgl-dev
+  # animated WebP (libwebp's animation encoder), and its command-line tools
+  # for looking inside the files (webpmux -info)
+  libwebp-dev webp
+  # the presets file (presets.json) is read with nlohmann-json
+  nlohmann-json3-dev
+  # Qt, and its Wayland platform so that the program runs natively there
+  qt6-base-dev qt6-multimedia-dev libgl-dev qt6-wayland
   # the window manager's aspect hints on X11
   libxcb1-dev
   # tests and benchmarks; pulseaudio gives the playback benchmark a null
@@ -23,6 +28,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
   # the GIF benchmark's screen-recording source draws text in DejaVu Sans
   fonts-dejavu-core
+  # the budget benchmark's camera-like clip pans one of these photographs
+  mate-backgrounds
   # driving the GUI headless, with a window manager, and checking the
   # desktop entry
   xvfb xauth xdotool imagemagick openbox x11-utils desktop-file-utils

@@ -13,7 +13,11 @@ cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
-scripts/setup.sh build-asan -DKAVLO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+# Line tables are all a sanitizer report needs (-g1): full debug information
+# makes every object twice the size and the links slower. Each test binary
+# runs as a few shards, not one process per test (cmake/KavloTests.cmake).
+scripts/setup.sh build-asan -DKAVLO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
+  -DKAVLO_CTEST_SHARDS=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

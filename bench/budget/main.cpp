@@ -122,11 +122,11 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
         double seconds = 0;
     };
     Plain plain[2];
-    const OutputFormat formats[2] = {OutputFormat::gif, OutputFormat::mp4};
+    const ExportFormat formats[2] = {ExportFormat::gif, ExportFormat::mp4};
     for (int f = 0; f < 2; ++f) {
         ExportRequest request = base;
         request.format = formats[f];
-        const fs::path out = dir / ("plain." + std::string(formatName(formats[f])));
+        const fs::path out = dir / ("plain." + std::string(exportFormatName(formats[f])));
         const auto estimateAt = std::chrono::steady_clock::now();
         const SizeEstimate estimate = estimateExport(request);
         const double estimateSeconds = seconds(estimateAt);
@@ -136,7 +136,7 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
         const double error = double(estimate.bytes) / double(plain[f].bytes) - 1;
         totals.worstEstimate = std::max(totals.worstEstimate, std::abs(error));
         std::printf("%-22s %-18s %10s %10s %6s %7.4f %3s %7.2fs %6s %+6.1f%% (estimate %.2f s)\n",
-                    source.name.c_str(), (std::string(formatName(formats[f])) + " plain").c_str(),
+                    source.name.c_str(), (std::string(exportFormatName(formats[f])) + " plain").c_str(),
                     formatFileSize(double(plain[f].bytes)).c_str(), "-", "-", meanSsim(source, out),
                     "1", plain[f].seconds, "1.00", 100 * error, estimateSeconds);
         std::fflush(stdout);
@@ -160,12 +160,12 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
             request.format = formats[f];
             request.maxBytes = uint64_t(mb) * 1'000'000;
             cases.push_back(
-                {std::string(formatName(formats[f])) + " " + std::to_string(mb) + " MB", request});
+                {std::string(exportFormatName(formats[f])) + " " + std::to_string(mb) + " MB", request});
         }
     }
     for (const Case& c : cases) {
-        const fs::path out = dir / ("budget." + std::string(formatName(c.request.format)));
-        const int f = c.request.format == OutputFormat::gif ? 0 : 1;
+        const fs::path out = dir / ("budget." + std::string(exportFormatName(c.request.format)));
+        const int f = c.request.format == ExportFormat::gif ? 0 : 1;
         SizeEstimate estimate;
         try {
             estimate = estimateExport(c.request);

@@ -8,7 +8,7 @@
 
 namespace kavlo {
 
-Q_LOGGING_CATEGORY(lcAnalytics, "Analytics", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAnalytics, "com.tarsel.kavlo.analytics", QtInfoMsg)
 
 namespace {
 

@@ -22,8 +22,9 @@
 
 namespace kavlo {
 
-// "Analytics": every line is debug level and off unless enabled, for
-// example with QT_LOGGING_RULES="Analytics.debug=true".
+// "com.tarsel.kavlo.analytics": every line is debug level and off unless
+// enabled, for example with QT_LOGGING_RULES="com.tarsel.kavlo.*.debug=true".
+// The lines never name the user's files.
 Q_DECLARE_LOGGING_CATEGORY(lcAnalytics)
 
 inline constexpr char kInstallationIdKey[] = "com.tarsel.kavlo.analytics.installation-id";

@@ -40,17 +40,7 @@ QString extensionOf(const QString& name) {
 }
 
 QString formatName(ExportFormat format) {
-    switch (format) {
-    case ExportFormat::mp4:
-        break;
-    case ExportFormat::gif:
-        return QStringLiteral("gif");
-    case ExportFormat::webp:
-        return QStringLiteral("webp");
-    case ExportFormat::webm:
-        return QStringLiteral("webm");
-    }
-    return QStringLiteral("mp4");
+    return QString::fromLatin1(exportFormatName(format));
 }
 
 AnalyticsProperties withPreset(AnalyticsProperties properties, const QString& preset) {
@@ -174,9 +164,10 @@ AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source) 
 }
 
 AnalyticsProperties exportProperties(const ExportDescription& export_) {
-    const bool oneCycle =
+    // A GIF or WebP holds one cycle that viewers repeat.
+    const bool repeatsForever =
         export_.format == ExportFormat::gif || export_.format == ExportFormat::webp;
-    const int loops = oneCycle ? 1 : export_.loops;
+    const int loops = repeatsForever ? 1 : export_.loops;
     AnalyticsProperties properties = loopAndSpeed(export_.loopSeconds, export_.speed);
     properties.insert("format", formatName(export_.format));
     properties.insert("loops", QString::number(loops));

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "analytics/analytics_event.h"
+#include "core/export_format.h"
 
 #include <exception>
 #include <filesystem>
@@ -15,7 +16,6 @@ namespace kavlo {
 
 // How a video was opened.
 enum class VideoLoadSource { picker, dragDrop, example, openWith, commandLine };
-enum class ExportFormat { mp4, gif, webp, webm };
 // Which drag ended: a trim handle or the whole selection.
 enum class TrimInteraction { startHandle, endHandle, moveLoop };
 
@@ -47,7 +47,7 @@ AnalyticsProperties fileProperties(const QString& path, VideoLoadSource source);
 // An export as the session sees it when the event fires.
 struct ExportDescription {
     ExportFormat format = ExportFormat::mp4;
-    int loops = 1;            // reported as 1 for GIF whatever the control shows
+    int loops = 1;            // reported as 1 for GIF and WebP whatever the control shows
     double speed = 1.0;       // the export speed factor
     double loopSeconds = 0.0; // selection length in source seconds
     // The preset's name ("discord"); empty for an export without one. A

@@ -2,6 +2,7 @@
 
 #include "app/appearance.h"
 #include "app/content_format.h"
+#include "app/file_handover.h"
 #include "app/share_menu.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
@@ -11,8 +12,10 @@
 #include "timeline/timeline_icons.h"
 
 #include <QActionGroup>
+#include <QClipboard>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -44,8 +47,66 @@ class SeekIconView : public QWidget {
     }
 };
 
-QLabel* caption(const QString& text, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+// A read-out whose digits all take the width of the widest, so that the
+// time does not shift while it changes (the toolkit offers no switch for
+// the font's own tabular figures).
+class TabularLabel : public QLabel {
+  public:
+    using QLabel::QLabel;
+
+    QSize sizeHint() const override { return {textWidth() + 1, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QFontMetricsF metrics(font());
+        const double baseline = (height() - metrics.height()) / 2 + metrics.ascent();
+        double x = 0;
+        const double cell = digitWidth();
+        for (const QChar c : text()) {
+            if (c.isDigit()) {
+                const double advance = metrics.horizontalAdvance(c);
+                painter.drawText(QPointF(x + (cell - advance) / 2, baseline), QString(c));
+                x += cell;
+            } else {
+                painter.drawText(QPointF(x, baseline), QString(c));
+                x += metrics.horizontalAdvance(c);
+            }
+        }
+    }
+
+  private:
+    double digitWidth() const {
+        const QFontMetricsF metrics(font());
+        double widest = 0;
+        for (char c = '0'; c <= '9'; ++c)
+            widest = std::max(widest, metrics.horizontalAdvance(QChar(c)));
+        return widest;
+    }
+    int textWidth() const {
+        const QFontMetricsF metrics(font());
+        double width = 0;
+        for (const QChar c : text())
+            width += c.isDigit() ? digitWidth() : metrics.horizontalAdvance(c);
+        return int(std::ceil(width));
+    }
+};
+
+// The menus' own look, to match the dark window and its panel buttons.
+const QString kMenuStyle =
+    QStringLiteral("QMenu { background: #1f1f21; color: white; border: 1px solid #3a3a3d;"
+                   " padding: 4px; }"
+                   "QMenu::item { padding: 5px 22px 5px 24px; border-radius: 4px; }"
+                   "QMenu::item:selected { background: rgba(255,255,255,36); }"
+                   "QMenu::item:disabled { color: rgba(255,255,255,90); }"
+                   "QMenu::indicator { width: 12px; height: 12px; left: 7px; }"
+                   "QMenu::indicator:checked { image: none; background: %1; border-radius: 6px; }");
+
+QLabel* caption(const QString& text, const QColor& color, QWidget* parent, bool tabular = false) {
+    auto* label = tabular ? new TabularLabel(text, parent) : new QLabel(text, parent);
     label->setFont(captionFont(label->font()));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -80,6 +141,15 @@ ContentView::ContentView(QWidget* parent)
 
     status_ = new StatusOverlay(this);
     connect(status_, &StatusOverlay::showInFolder, this, &ContentView::showInFolderRequested);
+    connect(status_, &StatusOverlay::copyFile, this, &ContentView::copyFile);
+    connect(status_, &StatusOverlay::cancelRequested, this, &ContentView::cancelLoadRequested);
+    // Ctrl+C copies the saved file while its notice is up.
+    auto* copy = new QShortcut(QKeySequence::Copy, this);
+    copy->setContext(Qt::WindowShortcut);
+    connect(copy, &QShortcut::activated, this, [this] {
+        if (const std::filesystem::path file = status_->offeredFile(); !file.empty())
+            copyFile(file);
+    });
 
     // Marking has no visible control: the shortcut is the only way.
     auto* mark = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
@@ -102,7 +172,9 @@ QToolButton* ContentView::panelMenu(const QString& text) {
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     button->setPopupMode(QToolButton::InstantPopup);
     button->setStyle(panelStyle_.get());
-    button->setMenu(new QMenu(button));
+    auto* menu = new QMenu(button);
+    menu->setStyleSheet(kMenuStyle.arg(kAccent.name()));
+    button->setMenu(menu);
     return button;
 }
 
@@ -117,8 +189,8 @@ QWidget* ContentView::buildControlStack() {
     timeline_->setOnMoveLoop(
         [this](double start, bool dragging) { emit moveLoopRequested(start, dragging); });
 
-    startLabel_ = caption({}, Qt::white, stack);
-    endLabel_ = caption({}, Qt::white, stack);
+    startLabel_ = caption({}, Qt::white, stack, true);
+    endLabel_ = caption({}, Qt::white, stack, true);
     auto* hint = new QHBoxLayout;
     hint->setSpacing(5);
     hint->addWidget(
@@ -205,8 +277,10 @@ void ContentView::setSelection(double duration, double start, double end) {
 }
 
 void ContentView::setPlayhead(double playhead) {
+    // Up to 120 times a second while the preview loops: only the marker is
+    // repainted, the strip image is kept.
     inputs_.playhead = playhead;
-    pushTimeline();
+    timeline_->setPlayhead(playhead);
 }
 
 void ContentView::setThumbnails(std::vector<TimelineThumbnail> thumbnails) {
@@ -228,7 +302,6 @@ void ContentView::setVideoAspect(double aspect) {
 void ContentView::setBusy(bool busy) {
     busy_ = busy;
     updateEnabled();
-    status_->setState(statusText_, busy_, progress_);
 }
 
 void ContentView::updateEnabled() {
@@ -257,14 +330,13 @@ void ContentView::setScrubOverlayVisible(bool visible) {
     videoArea_->setScrubVisible(visible);
 }
 
-void ContentView::setStatus(const QString& status, double progress) {
-    statusText_ = status;
-    progress_ = progress;
-    status_->setState(statusText_, busy_, progress_);
+void ContentView::setNotice(const Notice& notice) {
+    status_->setNotice(notice);
 }
 
-void ContentView::setSavedFile(const std::filesystem::path& file) {
-    status_->setSavedFile(file);
+void ContentView::copyFile(const std::filesystem::path& file) {
+    QGuiApplication::clipboard()->setMimeData(fileMimeData(file).release());
+    status_->confirmCopied();
 }
 
 void ContentView::showNote(const QString& text) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "player/pixel_size.h"
+#include "session/notice.h"
 #include "timeline/timeline_geometry.h"
 
 #include <QUrl>
@@ -53,8 +54,7 @@ class ContentView : public QWidget {
     void setBusy(bool busy);
     void setExportSpeed(double speed);
     void setScrubOverlayVisible(bool visible);
-    void setStatus(const QString& status, double progress);
-    void setSavedFile(const std::filesystem::path& file);
+    void setNotice(const Notice& notice);
     // A word of the window's own over the video, for a few seconds.
     void showNote(const QString& text);
 
@@ -85,6 +85,7 @@ class ContentView : public QWidget {
     void markFrameRequested();
     void openUrlRequested(const QUrl& url);
     void showInFolderRequested(const std::filesystem::path& file);
+    void cancelLoadRequested();
     // The video area's size in device pixels changed.
     void videoAreaPixelSizeChanged(PixelSize size);
 
@@ -99,6 +100,7 @@ class ContentView : public QWidget {
     void pushTimeline();
     void updateEnabled();
     void reportVideoAreaPixels();
+    void copyFile(const std::filesystem::path& file);
 
     std::unique_ptr<PanelButtonStyle> panelStyle_;
     std::unique_ptr<LargePanelButtonStyle> largeStyle_;
@@ -122,8 +124,6 @@ class ContentView : public QWidget {
     bool loaded_ = false;
     bool busy_ = false;
     double exportSpeed_ = 1.0;
-    QString statusText_;
-    double progress_ = 0;
     PixelSize reportedPixels_;
 };
 

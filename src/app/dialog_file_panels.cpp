@@ -71,20 +71,29 @@ std::optional<std::filesystem::path>
 DialogFilePanels::chooseSaveLocation(const QString& proposedName,
                                      const std::optional<std::filesystem::path>& folder,
                                      ExportFormat format) {
-    struct Kind {
-        const char *title, *filter, *suffix;
+    struct Panel {
+        const char* title;
+        const char* filter;
     };
-    static constexpr Kind kKinds[] = {{"Export as MP4", "MPEG-4 Video (*.mp4)", "mp4"},
-                                      {"Export as GIF", "GIF Image (*.gif)", "gif"},
-                                      {"Export as WebP", "WebP Image (*.webp)", "webp"},
-                                      {"Export as WebM", "WebM Video (*.webm)", "webm"}};
-    const Kind& kind = kKinds[int(format)];
-    QFileDialog dialog(window_, QString::fromLatin1(kind.title),
+    const Panel panel = [format]() -> Panel {
+        switch (format) {
+        case ExportFormat::gif:
+            return {"Export as GIF", "GIF Image (*.gif)"};
+        case ExportFormat::webp:
+            return {"Export as WebP", "WebP Image (*.webp)"};
+        case ExportFormat::webm:
+            return {"Export as WebM", "WebM Video (*.webm)"};
+        case ExportFormat::mp4:
+            break;
+        }
+        return {"Export as MP4", "MPEG-4 Video (*.mp4)"};
+    }();
+    QFileDialog dialog(window_, QString::fromLatin1(panel.title),
                        savePanelFolder(folder, folders_->lastSave),
-                       QString::fromLatin1(kind.filter));
+                       QString::fromLatin1(panel.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QString::fromLatin1(kind.suffix));
+    dialog.setDefaultSuffix(QString::fromLatin1(exportFormatName(format)));
     dialog.selectFile(proposedName);
     giveRoom(dialog, window_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -6,6 +6,7 @@
 #include "app/update_checker.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"
+#include "qtutil/log_categories.h"
 #include "session/app_resources.h"
 #include "session/model.h"
 
@@ -48,8 +49,18 @@ WindowServices applicationServices(std::optional<std::filesystem::path> launchAr
     services.launchArgument = std::move(launchArgument);
     services.makeModel = [](FilePanels* panels) {
         ModelEnvironment environment;
-        environment.player = std::make_unique<PreviewPlayer>();
-        environment.scrubPlayer = std::make_unique<ScrubPlayer>();
+        auto player = std::make_unique<PreviewPlayer>();
+        auto scrubPlayer = std::make_unique<ScrubPlayer>();
+        // The window shows what the players could not do through the
+        // session's status; the log keeps their own words.
+        QObject::connect(player.get(), &PreviewPlayer::failed, [](const QString& message) {
+            qCWarning(lcPlayback, "Preview player: %s", qUtf8Printable(message));
+        });
+        QObject::connect(scrubPlayer.get(), &ScrubPlayer::failed, [](const QString& message) {
+            qCWarning(lcPlayback, "Scrub player: %s", qUtf8Printable(message));
+        });
+        environment.player = std::move(player);
+        environment.scrubPlayer = std::move(scrubPlayer);
         environment.panels = panels;
         environment.exampleVideo = findResource("example.mp4").value_or(std::filesystem::path());
         return std::make_unique<Model>(std::move(environment));

@@ -78,7 +78,6 @@ void MainWindow::bindModel() {
                                         loadVideo(file, VideoLoadSource::dragDrop);
                                     });
     };
-    auto status = [this] { content_->setStatus(model_->status(), model_->progress()); };
     connect(m, &Model::urlChanged, this,
             [this] { content_->setLoaded(model_->url().has_value()); });
     connect(m, &Model::selectionChanged, this,
@@ -92,16 +91,11 @@ void MainWindow::bindModel() {
         shape();
     });
     connect(m, &Model::busyChanged, this, [this] { content_->setBusy(model_->busy()); });
-    connect(m, &Model::statusChanged, this, status);
-    connect(m, &Model::progressChanged, this, status);
+    connect(m, &Model::noticeChanged, this, [this] { content_->setNotice(model_->notice()); });
     connect(m, &Model::exportSpeedChanged, this,
             [this] { content_->setExportSpeed(model_->exportSpeed()); });
     connect(m, &Model::scrubOverlayVisibleChanged, this,
             [this] { content_->setScrubOverlayVisible(model_->scrubOverlayVisible()); });
-    connect(m, &Model::exportFinished, this, [this](const std::filesystem::path& file, bool ok) {
-        if (ok)
-            content_->setSavedFile(file);
-    });
 
     content_->setLoaded(m->url().has_value());
     content_->setSelection(m->duration(), m->start(), m->end());
@@ -127,6 +121,7 @@ void MainWindow::bindContent() {
     connect(c, &ContentView::openUrlRequested, this,
             [this](const QUrl& url) { services_.openUrl(url); });
     connect(c, &ContentView::showInFolderRequested, this, &MainWindow::showInFolder);
+    connect(c, &ContentView::cancelLoadRequested, m, &Model::cancelLoad);
 }
 
 void MainWindow::bindEstimates() {

@@ -1,11 +1,14 @@
 #include "app/status_overlay.h"
 
 #include "app/appearance.h"
+#include "app/file_handover.h"
 
-#include <QFile>
+#include <QApplication>
+#include <QDrag>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -21,7 +24,18 @@ constexpr int kBottomGap = 12;
 constexpr int kProgressHeight = 3;
 
 bool sameNotice(const std::optional<StatusMessage>& a, const StatusMessage& b) {
-    return a && a->kind == b.kind && a->text == b.text;
+    return a && a->kind == b.kind && a->subject == b.subject && a->file == b.file &&
+           a->cancellable == b.cancellable;
+}
+
+QPushButton* linkButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; border: none; padding: 0; font-weight: 600; }")
+            .arg(kAccent.name()));
+    return button;
 }
 
 // The width of the longest line: a converter's message may have several.
@@ -38,19 +52,22 @@ StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
     text_ = new QLabel(this);
     text_->setTextFormat(Qt::PlainText);
-    folderButton_ = new QPushButton(QStringLiteral("Show in Folder"), this);
-    folderButton_->setFlat(true);
-    folderButton_->setCursor(Qt::PointingHandCursor);
-    folderButton_->setStyleSheet(
-        QStringLiteral("QPushButton { color: %1; border: none; padding: 0; font-weight: 600; }")
-            .arg(kAccent.name()));
-    connect(folderButton_, &QPushButton::clicked, this, [this] { emit showInFolder(savedFile_); });
+    copyButton_ = linkButton(QStringLiteral("Copy"), this);
+    copyButton_->setToolTip(QStringLiteral("Copy the file (Ctrl+C), or drag this notice out"));
+    folderButton_ = linkButton(QStringLiteral("Show in Folder"), this);
+    cancelButton_ = linkButton(QStringLiteral("Cancel"), this);
+    connect(copyButton_, &QPushButton::clicked, this, [this] { emit copyFile(offeredFile()); });
+    connect(folderButton_, &QPushButton::clicked, this,
+            [this] { emit showInFolder(offeredFile()); });
+    connect(cancelButton_, &QPushButton::clicked, this, &StatusOverlay::cancelRequested);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 7, 12, 7 + kProgressHeight);
     layout->setSpacing(12);
     layout->addWidget(text_, 1);
+    layout->addWidget(copyButton_);
     layout->addWidget(folderButton_);
+    layout->addWidget(cancelButton_);
 
     delay_.setSingleShot(true);
     expiry_.setSingleShot(true);
@@ -65,15 +82,21 @@ StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
     hide();
 }
 
-void StatusOverlay::setState(const QString& status, bool busy, double progress) {
-    const std::optional<StatusMessage> next = statusMessage(status, busy, progress);
+void StatusOverlay::setNotice(const Notice& notice) {
+    const std::optional<StatusMessage> next = statusMessage(notice);
     if (next && sameNotice(shown_, *next)) {
-        shown_->progress = next->progress; // only the bar moves
+        // Only the bar and the percentage move.
+        shown_->progress = next->progress;
+        if (shown_->text != next->text) {
+            shown_->text = next->text;
+            text_->setText(next->text);
+            place();
+        }
         update();
         return;
     }
     if (next && sameNotice(pending_, *next)) {
-        pending_->progress = next->progress;
+        pending_ = next;
         return;
     }
     pending_.reset();
@@ -102,15 +125,41 @@ void StatusOverlay::showMessage(const StatusMessage& message) {
     present();
 }
 
-void StatusOverlay::setSavedFile(const std::filesystem::path& file) {
-    savedFile_ = file;
-    present();
+std::filesystem::path StatusOverlay::offeredFile() const {
+    const std::optional<StatusMessage> shown = shownMessage();
+    return shown && shown->kind == StatusMessage::Kind::saved ? shown->file
+                                                              : std::filesystem::path();
+}
+
+void StatusOverlay::confirmCopied() {
+    copyButton_->setText(QStringLiteral("Copied"));
+    place();
+}
+
+void StatusOverlay::mousePressEvent(QMouseEvent* event) {
+    pressAt_ = event->position().toPoint();
+    QWidget::mousePressEvent(event);
+}
+
+void StatusOverlay::mouseMoveEvent(QMouseEvent* event) {
+    const std::filesystem::path file = offeredFile();
+    if (file.empty() || !(event->buttons() & Qt::LeftButton) ||
+        (event->position().toPoint() - pressAt_).manhattanLength() <
+            QApplication::startDragDistance())
+        return QWidget::mouseMoveEvent(event);
+    auto* drag = new QDrag(this);
+    drag->setMimeData(fileMimeData(file).release());
+    drag->exec(Qt::CopyAction);
 }
 
 void StatusOverlay::showNote(const QString& text) {
     pending_.reset();
     delay_.stop();
-    showMessage({StatusMessage::Kind::note, text, {}, 0, kSavedShowMs});
+    StatusMessage note;
+    note.kind = StatusMessage::Kind::note;
+    note.text = note.subject = text;
+    note.showForMs = kSavedShowMs;
+    showMessage(note);
 }
 
 void StatusOverlay::setArea(const QRect& area) {
@@ -132,11 +181,13 @@ void StatusOverlay::present() {
     palette.setColor(QPalette::WindowText,
                      shown_->kind == StatusMessage::Kind::failed ? kFailureText : Qt::white);
     text_->setPalette(palette);
-    const bool offerFolder =
-        shown_->kind == StatusMessage::Kind::saved && !savedFile_.empty() &&
-        savedFileName(shown_->text) ==
-            QFile::decodeName(QByteArray::fromStdString(savedFile_.filename().string()));
-    folderButton_->setVisible(offerFolder);
+    const bool offerFile = shown_->kind == StatusMessage::Kind::saved && !shown_->file.empty();
+    copyButton_->setText(QStringLiteral("Copy"));
+    copyButton_->setVisible(offerFile);
+    folderButton_->setVisible(offerFile);
+    cancelButton_->setVisible(shown_->cancellable);
+    // The notice is the file: it can be dragged out.
+    setCursor(offerFile ? Qt::OpenHandCursor : Qt::ArrowCursor);
     place();
     show();
     raise();
@@ -148,9 +199,14 @@ void StatusOverlay::place() {
         return;
     const int maxWidth = std::max(area_.width() - 2 * kBottomGap, 120);
     const QMargins margins = layout()->contentsMargins();
-    const int buttonWidth = folderButton_->isVisibleTo(this)
-                                ? folderButton_->sizeHint().width() + layout()->spacing()
-                                : 0;
+    int buttonWidth = 0;
+    int buttonHeight = 0;
+    for (QPushButton* button : {copyButton_, folderButton_, cancelButton_}) {
+        if (!button->isVisibleTo(this))
+            continue;
+        buttonWidth += button->sizeHint().width() + layout()->spacing();
+        buttonHeight = std::max(buttonHeight, button->sizeHint().height());
+    }
     // One line when it fits; wrapped within the video area when not.
     const int textRoom = std::max(maxWidth - margins.left() - margins.right() - buttonWidth, 40);
     const int advance = widestLine(text_->fontMetrics(), text_->text()) + 1;
@@ -161,7 +217,7 @@ void StatusOverlay::place() {
     const int width = margins.left() + textWidth + buttonWidth + margins.right();
     const int height =
         std::max(text_->wordWrap() ? text_->heightForWidth(textWidth) : text_->sizeHint().height(),
-                 folderButton_->isVisibleTo(this) ? folderButton_->sizeHint().height() : 0) +
+                 buttonHeight) +
         margins.top() + margins.bottom();
     setGeometry(area_.x() + (area_.width() - width) / 2, area_.bottom() - kBottomGap - height,
                 width, height);

@@ -1,6 +1,8 @@
 // The small notice at the bottom of the video area: the running work with
-// its progress, and for a while the outcome, with "Show in Folder" after a
-// save. It floats over the video and never changes the layout's sizes.
+// its progress ("Cancel" for a conversion), and for a while the outcome.
+// After a save it offers "Copy" and "Show in Folder", and the notice itself
+// can be dragged out of the window as the file. It floats over the video
+// and never changes the layout's sizes.
 //
 // UI thread only; the widget only draws what statusMessage() decides.
 #pragma once
@@ -13,6 +15,7 @@
 #include <filesystem>
 
 class QLabel;
+class QMouseEvent;
 class QPushButton;
 
 namespace kavlo {
@@ -23,9 +26,7 @@ class StatusOverlay : public QWidget {
   public:
     explicit StatusOverlay(QWidget* parent);
 
-    void setState(const QString& status, bool busy, double progress);
-    // A finished save; "Show in Folder" is offered while its "Saved" notice shows.
-    void setSavedFile(const std::filesystem::path& file);
+    void setNotice(const Notice& notice);
     // Shows `text` as a note in place of what is shown, until the session
     // says something new or its time is up.
     void showNote(const QString& text);
@@ -35,11 +36,20 @@ class StatusOverlay : public QWidget {
     // What is on screen now; none when hidden.
     std::optional<StatusMessage> shownMessage() const;
 
+    // The saved file while its notice shows; empty otherwise.
+    std::filesystem::path offeredFile() const;
+    // Tells, on the Copy button, that the file is on the clipboard.
+    void confirmCopied();
+
   signals:
     void showInFolder(const std::filesystem::path& file);
+    void copyFile(const std::filesystem::path& file);
+    void cancelRequested();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     void showMessage(const StatusMessage& message);
@@ -47,12 +57,14 @@ class StatusOverlay : public QWidget {
     void place();
 
     QLabel* text_;
+    QPushButton* copyButton_;
     QPushButton* folderButton_;
+    QPushButton* cancelButton_;
+    QPoint pressAt_;
     // On screen now, and waiting for its delay: a quick piece of work
     // never replaces what is shown.
     std::optional<StatusMessage> shown_;
     std::optional<StatusMessage> pending_;
-    std::filesystem::path savedFile_;
     QRect area_;
     QTimer delay_;
     QTimer expiry_;

@@ -3,6 +3,7 @@
 #include "analytics/app_analytics.h"
 #include "analytics/bundle_info.h"
 #include "analytics/event_catalog.h"
+#include "qtutil/log_categories.h"
 
 #include <QDesktopServices>
 #include <QNetworkAccessManager>
@@ -36,6 +37,9 @@ UpdateChecker::~UpdateChecker() {
 void UpdateChecker::checkForUpdate() {
     if (reply_ || !environment_.endpoint)
         return;
+    qCInfo(lcUpdate, "Checking for updates at %s (this is build %lld)",
+           qUtf8Printable(environment_.endpoint->toString()),
+           static_cast<long long>(environment_.appBuild));
     QNetworkRequest request(*environment_.endpoint);
     request.setTransferTimeout(environment_.timeoutMs);
     body_.clear();
@@ -72,10 +76,24 @@ void UpdateChecker::finish() {
     const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const bool answered = !oversized_ && reply_->error() == QNetworkReply::NoError &&
                           status.isValid() && status.toInt() < 400;
+    const QString errorText = reply_->errorString();
     reply_->deleteLater();
     reply_ = nullptr;
     const std::optional<MacUpdateInfo> update = answered ? decodeUpdateInfo(body_) : std::nullopt;
     body_.clear();
+    // A check that fails costs the user nothing: a debug line only.
+    if (!answered) {
+        const QString why = oversized_ ? QStringLiteral("the answer is too large")
+                            : status.isValid() && status.toInt() >= 400
+                                ? QStringLiteral("HTTP status %1").arg(status.toInt())
+                                : errorText;
+        qCDebug(lcUpdate, "Update check failed: %s", qUtf8Printable(why));
+    } else if (!update) {
+        qCDebug(lcUpdate, "Update check failed: the answer is not an update description");
+    } else {
+        qCInfo(lcUpdate, "The newest build is %lld (version %s)",
+               static_cast<long long>(update->build), qUtf8Printable(update->version));
+    }
     if (update && update->build > environment_.appBuild) {
         setAvailableUpdate(update);
         track(events::updateAvailable(update->version, update->build));

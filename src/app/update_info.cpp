@@ -98,6 +98,11 @@ std::optional<QUrl> downloadAddress(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative())
         return std::nullopt;
+    // Opened by the desktop's default handler: only a web page, never a
+    // file, a script or another program's scheme the server might send.
+    const QString scheme = url.scheme().toLower();
+    if ((scheme != u"https" && scheme != u"http") || url.host().isEmpty())
+        return std::nullopt;
     return url;
 }
 

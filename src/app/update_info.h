@@ -47,7 +47,7 @@ qint64 appBuildNumber(const QJsonObject& info);
 QString updateAlertMessage(const MacUpdateInfo& update);
 
 // The address the "Download" button opens: none unless `text` parses as an
-// absolute URL.
+// absolute http or https URL with a host.
 std::optional<QUrl> downloadAddress(const QString& text);
 
 } // namespace kavlo

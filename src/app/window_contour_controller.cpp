@@ -135,6 +135,17 @@ void WindowContourController::resetInitialWindowSize() {
                        content, margins);
 }
 
+void WindowContourController::fitFirstFrameToScreen() {
+    // The first size was chosen before the window manager framed the
+    // window, without its title bar: a window as tall as the screen's room
+    // would stand out below it. With the frame known now, size it again.
+    if (!window_ || !window_->isVisible() || window_->isMaximized() || window_->isFullScreen())
+        return;
+    const QScreen* screen = window_->screen();
+    if (screen && !screen->availableGeometry().contains(window_->frameGeometry()))
+        resetInitialWindowSize();
+}
+
 void WindowContourController::setContentGeometry(const QRectF& frame, QSizeF content,
                                                  const QMarginsF& margins) {
     settledSize_ = content;
@@ -210,6 +221,12 @@ bool WindowContourController::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Show:
         applySizeLimits();
         updateHints();
+        if (!checkedFirstFrame_) {
+            checkedFirstFrame_ = true;
+            // The frame arrives from the window manager some time after the show.
+            for (int ms : {150, 600})
+                QTimer::singleShot(ms, this, &WindowContourController::fitFirstFrameToScreen);
+        }
         break;
     case QEvent::Resize:
         resized();

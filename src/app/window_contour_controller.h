@@ -69,6 +69,7 @@ class WindowContourController : public QObject {
     void refit();
     void fitWindowToAspect();
     void resetInitialWindowSize();
+    void fitFirstFrameToScreen();
     void resized();
     void settle();
     void setContentGeometry(const QRectF& frame, QSizeF content, const QMarginsF& margins);
@@ -81,6 +82,7 @@ class WindowContourController : public QObject {
     ContourShape shape_;
     DropHandler dropHandler_;
     bool didResetInitialWindowSize_ = false;
+    bool checkedFirstFrame_ = false;
     QSizeF settledSize_; // the content size before the current user resize
     bool settling_ = false;
     QTimer settleTimer_;

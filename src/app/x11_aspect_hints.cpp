@@ -27,8 +27,12 @@ constexpr uint32_t kAspectFlag = 1u << 7;
 constexpr uint32_t kBaseSizeFlag = 1u << 8;
 constexpr uint32_t kAspectDenominator = 100'000;
 
+// Only the xcb platform has an X connection to ask; on Wayland (or
+// offscreen) nothing here may reach X, not even through XWayland's DISPLAY.
 xcb_connection_t* connection() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
 }
 

@@ -3,9 +3,10 @@
 // Every failure is an Error carrying a domain, an integer code and a
 // user-facing message. The application's own errors use the domain "Kavlo"
 // with a code from error_codes.h; failures inside FFmpeg use "FFmpeg" with
-// the AVERROR value as the code; the HTTP client uses "QtNetwork". Cancellation is
-// not a failure and has its own type, so callers can end a superseded task
-// silently.
+// the AVERROR value as the code; a run of the external ffmpeg converter that
+// fails uses "Converter" (codes in error_codes.h); the HTTP client uses
+// "QtNetwork". Cancellation is not a failure and has its own type, so
+// callers can end a superseded task silently.
 //
 // No dependencies beyond the standard library, so that every module, Qt or
 // not, can use it.
@@ -22,6 +23,7 @@ namespace kavlo {
 inline constexpr std::string_view kKavloDomain = "Kavlo";
 inline constexpr std::string_view kMediaDomain = "FFmpeg";
 inline constexpr std::string_view kNetworkDomain = "QtNetwork";
+inline constexpr std::string_view kConverterDomain = "Converter";
 
 class Error : public std::runtime_error {
   public:

@@ -1,12 +1,11 @@
-// The codes of the "Kavlo" error domain: one table for every module.
+// The error codes of every domain: one table for every module. Each
+// (domain, code) has one meaning.
 //
 // Analytics reports a failure by its domain and code alone (failureReason in
 // analytics/event_catalog.h): "FFmpeg" is "media", "QtNetwork" is "network",
-// "Kavlo" with code 12 is "no_video_track", and every other "Kavlo" code is
-// "unknown". Some numbers are shared on purpose: the renderer's sound codes
-// 10 to 12 and the session's load codes 10 to 12 were numbered apart and the
-// server already sorts failures by them, so a number is never renamed or
-// reused for a third meaning. New codes go at the end.
+// "Kavlo" with code 12 ("No video track found.") is "no_video_track", and
+// everything else is "unknown". The server already sorts failures by those
+// reasons, so a number is never renamed or reused. New codes go at the end.
 //
 // Domain "Kavlo". "reason" is what a failure event reports.
 //
@@ -19,20 +18,13 @@
 //  7    "Could not create GIF file"                  renderPingPongGIF            unknown
 //  8    "Could not render GIF frame"                 renderPingPongGIF            unknown
 //  9    "Could not finish GIF file"                  renderPingPongGIF            unknown
-// 10    "Could not read audio format."               the renderer's sound reader  unknown
 // 10    "This format is not readable by Kavlo, and ffmpeg was not found for
 //       conversion."                                 the load (conversion)        unknown
-// 11    "Could not read audio."                      the renderer's sound reader  unknown
 // 11    "Converted file could not be opened."        the load (conversion)        unknown
-// 12    "Could not decode audio samples."            the renderer's sound reader  no_video_track
 // 12    "No video track found."                      the load; both players       no_video_track
 // 13    "Audio read failed."                         the renderer's sound reader  unknown
-// 14    "Could not write audio samples."             the renderer's sound writer  unknown
-// 15    "Could not allocate audio buffer."           the renderer's sound writer  unknown
-// 16    "Could not fill audio buffer."               the renderer's sound writer  unknown
-// 17    "Could not create audio format."             the renderer's sound writer  unknown
-// 18    "Could not create audio samples."            the renderer's sound writer  unknown
-// 19    "Could not write audio track."               the renderer's sound writer  unknown
+// 14-19 the renderer's sound writer, no longer raised: its failures are
+//       FFmpeg's own, with FFmpeg's message. Never reused.
 // 20    "Could not prepare video track."             the final MP4 assembly       unknown
 // 21    "Could not prepare audio track."             the final MP4 assembly       unknown
 // 22    "Could not create final MP4."                the final MP4 assembly       unknown
@@ -50,10 +42,28 @@
 //       is free. Choose a shorter selection."        renderPingPongVideo/GIF      unknown
 // 31    "Could not save in “folder”: <reason>."      renderPingPongVideo/GIF      unknown
 // 32    "There is not enough free disk space to write the file."
-//                                                    the MP4, M4A and GIF writers unknown
-// A conversion that fails has the converter's exit status as its code
-// ("unknown"). Domain "FFmpeg" (any code) reports "media", "QtNetwork"
-// reports "network".
+//                                                    every writer                 unknown
+// 33    "Could not read audio format."               the renderer's sound reader  unknown
+// 34    "Could not read audio."                      the renderer's sound reader  unknown
+// 35    "Could not decode audio samples."            the renderer's sound reader  unknown
+// 36    "Could not create WebP file"                 renderPingPongWebP           unknown
+// 37    "Could not encode WebP frame"                renderPingPongWebP           unknown
+// 38    "Could not finish WebP file"                 renderPingPongWebP           unknown
+//
+// Codes 10 to 12 once also meant the renderer's sound failures now at 33 to
+// 35; a failed sound read was reported as "no_video_track".
+//
+// Domain "Converter": a run of the external ffmpeg that a load's conversion
+// starts (session/ffmpeg_process.h). Every code reports "unknown".
+//
+// code    meaning                             message
+// 1..255  it stopped with this exit status    its error output, trimmed, or "ffmpeg
+//                                             stopped with exit status N."
+// -N      it was killed by signal N           "ffmpeg was killed by signal N."
+// 256     it could not be started             "ffmpeg could not be started: <reason>"
+//
+// Domain "FFmpeg": a failure inside the FFmpeg libraries; the code is the
+// AVERROR value ("media"). Domain "QtNetwork": the HTTP client ("network").
 #pragma once
 
 namespace kavlo {
@@ -68,16 +78,10 @@ enum KavloErrorCode : int {
     kGifCreateFailed = 7,
     kGifFrameFailed = 8,
     kGifFinishFailed = 9,
-    kAudioFormatUnreadable = 10,
-    kAudioUnreadable = 11,
-    kAudioSamplesUndecodable = 12,
+    kAudioFormatUnreadable = 33,
+    kAudioUnreadable = 34,
+    kAudioSamplesUndecodable = 35,
     kAudioReadFailed = 13,
-    kAudioWriteRefused = 14,
-    kAudioBufferAllocFailed = 15,
-    kAudioBufferFillFailed = 16,
-    kAudioFormatCreateFailed = 17,
-    kAudioSamplesCreateFailed = 18,
-    kAudioTrackWriteFailed = 19,
     kVideoTrackPrepareFailed = 20,
     kAudioTrackPrepareFailed = 21,
     kFinalMp4CreateFailed = 22,
@@ -88,6 +92,9 @@ enum KavloErrorCode : int {
     kSelectionTooLarge = 30,
     kDestinationNotWritable = 31,
     kDiskFull = 32,
+    kWebpCreateFailed = 36,
+    kWebpFrameFailed = 37,
+    kWebpFinishFailed = 38,
     // Exports with a size budget or a preset's limits.
     kBudgetUnreachable = 40,
     kCycleTooLong = 41,
@@ -105,5 +112,20 @@ enum KavloErrorCode : int {
     kNoVideoFrames = 27,
     kNoAudioTrack = 28,
 };
+
+// The codes of the "Converter" domain beside the exit statuses and the
+// negated signal numbers.
+enum ConverterErrorCode : int {
+    kConverterNotStarted = 256,
+};
+
+// The code of a converter that stopped with exit status `status` (1 to 255),
+// and of one killed by signal `signal`.
+constexpr int converterExitCode(int status) {
+    return status;
+}
+constexpr int converterSignalCode(int signal) {
+    return -signal;
+}
 
 } // namespace kavlo

@@ -1,6 +1,5 @@
 #include "media/colour.h"
 
-#include "media/error.h"
 #include "media/picture.h"
 #include "media/tone_map.h"
 
@@ -43,22 +42,20 @@ void BgraConverter::convert(const AVFrame* frame, int width, int height, uint8_t
         convert(sdr.get(), width, height, dst, dstStride);
         return;
     }
-    const Key key{frame->width, frame->height,      frame->format,     width,
-                  height,       yuvMatrixOf(frame), isFullRange(frame)};
-    if (!sws_ || !(key == key_)) {
-        const int flags = quality_ == Quality::fast ? SWS_BILINEAR : SWS_BICUBIC | SWS_ACCURATE_RND;
-        sws_.reset(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), width,
-                                  height, AV_PIX_FMT_BGRA, flags, nullptr, nullptr, nullptr));
-        if (!sws_)
-            throwMediaError(AVERROR(EINVAL), "create colour converter");
-        const int* coefficients = sws_getCoefficients(key.matrix);
-        sws_setColorspaceDetails(sws_.get(), coefficients, key.fullRange, coefficients, 1, 0,
-                                 1 << 16, 1 << 16);
-        key_ = key;
-    }
+    ScalerKey key;
+    key.srcWidth = frame->width;
+    key.srcHeight = frame->height;
+    key.srcFormat = AVPixelFormat(frame->format);
+    key.dstWidth = width;
+    key.dstHeight = height;
+    key.dstFormat = AV_PIX_FMT_BGRA;
+    key.matrix = yuvMatrixOf(frame);
+    key.srcFullRange = isFullRange(frame);
+    key.dstFullRange = true;
+    key.flags = quality_ == Quality::fast ? SWS_BILINEAR : SWS_BICUBIC | SWS_ACCURATE_RND;
     uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
     int strides[4] = {dstStride, 0, 0, 0};
-    sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    scaler_.scale(key, frame->data, frame->linesize, planes, strides);
 }
 
 void BgraConverter::convert(const Picture& picture, uint8_t* dst, int dstStride) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "media/av_ptr.h"
+#include "media/converters.h"
 
 #include <cstdint>
 #include <memory>
@@ -55,16 +56,8 @@ class BgraConverter {
     void convert(const Picture& picture, uint8_t* dst, int dstStride);
 
   private:
-    struct Key {
-        int srcWidth, srcHeight, srcFormat, dstWidth, dstHeight;
-        AVColorSpace matrix;
-        bool fullRange;
-        bool operator==(const Key&) const = default;
-    };
-
     Quality quality_;
-    av::SwsPtr sws_;
-    Key key_{};
+    Scaler scaler_;
     std::unique_ptr<ToneMapper> toneMapper_; // made for the first HDR frame
 };
 

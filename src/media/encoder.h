@@ -1,12 +1,23 @@
-// Encoders for Kavlo's outputs: H.264 through libx264 and AAC through
-// FFmpeg's own encoder.
+// Encoders, chosen by FFmpeg's name for them and set up by an options map:
+// today H.264 through libx264 and AAC through FFmpeg's own encoder.
 #pragma once
 
-#include "media/av_ptr.h"
+#include "media/colour_tags.h"
+#include "media/packet.h"
+#include "media/rational.h"
 
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
+struct AVCodecContext;
+struct AVFrame;
+
 namespace kavlo {
+
+class Picture;
 
 // What x264 spends on compression. These change the file's size and the time
 // it takes to write, never which frames are written or when.
@@ -27,35 +38,114 @@ struct H264Settings {
     static H264Settings forPreview() { return {"ultrafast", 18}; }
 };
 
+struct EncoderSettings {
+    // FFmpeg's name for the encoder ("libx264", "aac").
+    std::string codec;
+    // The encoder's own options ("preset", "crf"); an option the encoder
+    // does not know fails the opening.
+    std::map<std::string, std::string> options;
+    // Bits a second; 0 leaves it to the encoder.
+    int64_t bitRate = 0;
+    // The container wants the codec's headers apart (Muxer::needsGlobalHeader).
+    bool globalHeader = false;
+
+    // A video encoder's. Pictures are sent timed in frames: time base
+    // 1 / frameRate.
+    int width = 0;
+    int height = 0;
+    std::string pixelFormat; // FFmpeg's name: "yuv420p"
+    Rational frameRate;
+    // Copied from the pictures when given.
+    std::optional<ColourTags> colour;
+
+    // An audio encoder's. Samples are sent timed in sample frames: time
+    // base 1 / sampleRate.
+    int sampleRate = 0;
+    int channelCount = 0;
+    // The channels' native-order layout; 0 for the usual one of channelCount.
+    uint64_t channelMask = 0;
+    std::string sampleFormat; // FFmpeg's name: "fltp"
+};
+
+// libx264 writing 4:2:0 pictures of width x height.
+EncoderSettings h264EncoderSettings(int width, int height, Rational frameRate,
+                                    const H264Settings& settings);
+// FFmpeg's AAC encoder, taking planar float samples.
+EncoderSettings aacEncoderSettings(int sampleRate, int channelCount, int64_t bitRate,
+                                   uint64_t channelMask = 0);
+
+class SoundFrame;
+
 class Encoder {
   public:
-    // Sends a frame, or nullptr to drain.
-    void send(const AVFrame* frame);
-    // Receives the next packet; false when more input is needed or drained.
-    bool receive(AVPacket* packet);
+    // Throws a media Error when FFmpeg has no such encoder or it refuses the
+    // settings.
+    explicit Encoder(const EncoderSettings& settings);
+    ~Encoder();
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    // Sends a picture of the encoder's size at `pts` (in frames), to be
+    // coded as the encoder chooses.
+    void send(const Picture& picture, int64_t pts);
+    // Sends the samples of `frame`.
+    void send(const SoundFrame& frame);
+    // Ends the input; the encoder then gives what it holds back.
+    void sendEnd();
+    // Receives the next packet, timed in the encoder's time base; false when
+    // more input is needed or everything was received after sendEnd(). The
+    // send and receive calls throw a media Error with FFmpeg's message.
+    bool receive(Packet& packet);
+
+    Rational timeBase() const;
+    // The codec context, for media's own writers that drive FFmpeg directly.
     AVCodecContext* context() const { return ctx_.get(); }
+    // The samples a SoundFrame of an audio encoder holds (the last may hold
+    // fewer).
+    int frameSize() const;
 
   protected:
+    // For an encoder set up by hand in a subclass, which fills ctx_.
     Encoder() = default;
-    av::CodecContextPtr ctx_;
+
+    struct Free {
+        void operator()(AVCodecContext* ctx) const noexcept;
+    };
+    std::unique_ptr<AVCodecContext, Free> ctx_;
+
+  private:
+    friend class Muxer;
+    friend class SoundFrame;
+    void sendFrame(const AVFrame* frame);
 };
 
-class H264Encoder : public Encoder {
+// Samples for an audio encoder, in its format, rate and channel layout,
+// filled in place, one channel after another: a buffer for frameSize()
+// sample frames, sent with fewer when the sound ends.
+class SoundFrame {
   public:
-    // Timestamps of sent frames are counted in frames: time base 1 / frameRate.
-    // Colour tags are copied from `colourTemplate` when given.
-    H264Encoder(int width, int height, AVRational frameRate, const H264Settings& settings,
-                bool globalHeader, const AVFrame* colourTemplate = nullptr);
-};
+    // Throws a media Error when the buffers cannot be made.
+    explicit SoundFrame(const Encoder& encoder);
+    ~SoundFrame();
+    SoundFrame(const SoundFrame&) = delete;
+    SoundFrame& operator=(const SoundFrame&) = delete;
 
-class AacEncoder : public Encoder {
-  public:
-    // Planar float input (AV_SAMPLE_FMT_FLTP), time base 1 / sampleRate.
-    // channelMask: the channels' native-order layout; 0 for the usual one of
-    // channelCount.
-    AacEncoder(int sampleRate, int channelCount, int64_t bitRate, bool globalHeader,
-               uint64_t channelMask = 0);
-    int frameSize() const { return ctx_->frame_size; }
+    int capacity() const { return capacity_; }
+    // The samples of channel `index`, for an encoder of planar floats.
+    float* channel(int index);
+    // Gives the frame buffers of its own again when the encoder still holds
+    // the ones sent last (filling them would change what it encodes).
+    void makeWritable();
+    // The sample frames to send and the time of the first.
+    void setSamples(int count, int64_t pts);
+
+  private:
+    friend class Encoder;
+    struct Free {
+        void operator()(AVFrame* frame) const noexcept;
+    };
+    std::unique_ptr<AVFrame, Free> frame_;
+    int capacity_;
 };
 
 } // namespace kavlo

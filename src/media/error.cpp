@@ -9,6 +9,14 @@ extern "C" {
 
 namespace kavlo {
 
+bool isMissingDecoder(const Error& e) {
+    return e.domain() == kMediaDomain && e.code() == AVERROR_DECODER_NOT_FOUND;
+}
+
+bool isDamagedData(const Error& e) {
+    return e.domain() == kMediaDomain && e.code() == AVERROR_INVALIDDATA;
+}
+
 void throwMediaError(int averror, std::string_view operation) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(averror, text, sizeof text);

@@ -19,6 +19,11 @@ inline int checkAv(int ret, std::string_view operation) {
     return ret;
 }
 
+// True for the error of opening a track no decoder of this build reads.
+bool isMissingDecoder(const Error& e);
+// True for FFmpeg's "Invalid data found when processing input".
+bool isDamagedData(const Error& e);
+
 // Limits FFmpeg's own console output to errors (command-line tools call it).
 void quietMediaLogging();
 // Makes the C library hand picture-sized buffers straight back to the system

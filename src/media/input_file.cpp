@@ -1,5 +1,6 @@
 #include "media/input_file.h"
 
+#include "media/colour.h"
 #include "media/error.h"
 
 #include <algorithm>
@@ -30,6 +31,7 @@ VideoTrackInfo describeVideo(const AVStream* st) {
         v.sampleAspect = sar;
     v.frameRate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
                                                                            : AVRational{0, 1};
+    v.fullChroma = hasFullChroma(AVPixelFormat(st->codecpar->format));
     v.naturalWidth = v.codedWidth * av_q2d(v.sampleAspect);
     v.naturalHeight = v.codedHeight;
     if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))

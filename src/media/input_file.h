@@ -22,6 +22,9 @@ struct VideoTrackInfo {
     double naturalWidth = 0;
     double naturalHeight = 0;
     DisplayTransform transform;
+    // The decoded pictures have a colour sample at every pixel (4:4:4 or
+    // RGB; see hasFullChroma in media/colour.h).
+    bool fullChroma = false;
 
     // Frames per second; 0 when unknown.
     double nominalFrameRate() const;

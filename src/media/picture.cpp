@@ -9,6 +9,10 @@ Picture::Picture(av::FramePtr frame) : frame_(std::move(frame)) {
            frame_->format == AV_PIX_FMT_YUV444P || frame_->format == AV_PIX_FMT_YUVJ444P);
 }
 
+ColourTags Picture::colourTags() const {
+    return {frame_->color_primaries, frame_->color_trc, frame_->colorspace, frame_->color_range};
+}
+
 Picture Picture::share() const {
     return frame_ ? Picture(av::refFrame(frame_.get())) : Picture();
 }

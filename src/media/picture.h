@@ -8,6 +8,7 @@
 #pragma once
 
 #include "media/av_ptr.h"
+#include "media/colour_tags.h"
 
 #include <cstdint>
 
@@ -22,8 +23,15 @@ class Picture {
 
     int width() const { return frame_ ? frame_->width : 0; }
     int height() const { return frame_ ? frame_->height : 0; }
+    // The media layer's own view of the frame.
     const AVFrame* frame() const { return frame_.get(); }
     explicit operator bool() const { return frame_ != nullptr; }
+
+    // Plane 0 (luma), 1 and 2 (chroma): the first row and the bytes from
+    // one row to the next.
+    const uint8_t* plane(int index) const { return frame_->data[index]; }
+    int lineSize(int index) const { return frame_->linesize[index]; }
+    ColourTags colourTags() const;
 
     // Another picture on the same pixels; no copy.
     Picture share() const;

@@ -81,25 +81,19 @@ av::FramePtr PictureShaper::scaleToSize(const AVFrame* decoded, AVPixelFormat fo
         scaled->colorspace = matrix;
         return scaled;
     }
-    if (!sws_ || decoded->width != swsSrcW_ || decoded->height != swsSrcH_ ||
-        decoded->format != swsSrcFormat_ || format != swsDstFormat_) {
-        sws_.reset(sws_getContext(decoded->width, decoded->height, AVPixelFormat(decoded->format),
-                                  scaledW_, scaledH_, format, scaleFilter_, nullptr, nullptr,
-                                  nullptr));
-        if (!sws_)
-            throwMediaError(AVERROR(EINVAL), "create scaler");
-        // Same matrix on both sides: only the size, layout and range change.
-        const int* coefficients = sws_getCoefficients(matrix);
-        sws_setColorspaceDetails(sws_.get(), coefficients, isRgb(decoded) || isFullRange(decoded),
-                                 coefficients, 0, 0, 1 << 16, 1 << 16);
-        swsSrcW_ = decoded->width;
-        swsSrcH_ = decoded->height;
-        swsSrcFormat_ = decoded->format;
-        swsDstFormat_ = format;
-    }
+    // Same matrix on both sides: only the size, layout and range change.
+    ScalerKey key;
+    key.srcWidth = decoded->width;
+    key.srcHeight = decoded->height;
+    key.srcFormat = AVPixelFormat(decoded->format);
+    key.dstWidth = scaledW_;
+    key.dstHeight = scaledH_;
+    key.dstFormat = format;
+    key.matrix = matrix;
+    key.srcFullRange = isRgb(decoded) || isFullRange(decoded);
+    key.flags = scaleFilter_;
     av::FramePtr scaled = allocPicture(scaledW_, scaledH_, format);
-    sws_scale(sws_.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
-              scaled->linesize);
+    scaler_.scale(key, decoded, scaled.get());
     copyColourTags(scaled.get(), decoded);
     scaled->colorspace = matrix;
     scaled->color_range = AVCOL_RANGE_MPEG;
@@ -128,93 +122,62 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
 }
 
 VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling)
-    : file_(file), track_(file.info().video.value()), timing_(file), sampling_(sampling),
-      decoder_(file.stream(track_.streamIndex), sampling.decoderThreads),
-      shaper_(track_, sampling.width, sampling.height, sampling.fitted, sampling.fullChroma),
-      packet_(av::allocPacket()) {
-    AVFormatContext* ctx = file_.context();
-    for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    : stream_(file, MediaKind::video, sampling.decoderThreads), sampling_(sampling),
+      shaper_(stream_.videoTrack(), sampling.width, sampling.height, sampling.fitted,
+              sampling.fullChroma) {
+    // A seek lands up to a GOP before the segment; of the pictures on the
+    // way only those that others refer to need decoding.
+    stream_.skipUnreferencedBefore(SourceTime::fromUs(secondsToUs(sampling_.trimStart)));
     // Whoever read the file before may have left it anywhere.
     seekTo(std::max(sampling_.trimStart, 0.0));
     seekedToStart_ = sampling_.trimStart <= 0;
 }
 
 void VideoSegmentReader::seekTo(double seconds) {
-    file_.seek(track_.streamIndex, seconds);
-    decoder_.flush();
-    eof_ = inputDone_ = false;
+    stream_.seek(SourceTime::fromUs(secondsToUs(seconds)));
+    eof_ = false;
     current_.reset();
     upcoming_.reset();
 }
 
-int64_t VideoSegmentReader::startUs(const AVFrame* f) const {
-    const int64_t ts = frameTimestamp(f);
-    return timing_.toUs(ts == AV_NOPTS_VALUE ? 0 : ts);
+SourceTime VideoSegmentReader::endOf(const DecodedFrame& f) const {
+    return f.start +
+           (f.length.count() > 0 ? f.length : Microseconds(stream_.timing().nominalFrameUs()));
 }
 
-int64_t VideoSegmentReader::endUs(const AVFrame* f) const {
-    const int64_t length = timing_.lengthUs(f->pkt_duration);
-    return startUs(f) + (length > 0 ? length : timing_.nominalFrameUs());
+bool VideoSegmentReader::decodeNext(std::optional<DecodedFrame>& out) {
+    out = stream_.next();
+    if (out && out->damaged)
+        ++damagedFrames_;
+    return out.has_value();
 }
 
-bool VideoSegmentReader::decodeNext(av::FramePtr& out) {
-    out = av::allocFrame();
-    // A missing reference alone is what an open GOP gives after a seek; the
-    // pictures the segment uses come after it recovers.
-    constexpr int kDamage = FF_DECODE_ERROR_INVALID_BITSTREAM | FF_DECODE_ERROR_CONCEALMENT_ACTIVE |
-                            FF_DECODE_ERROR_DECODE_SLICES;
+void VideoSegmentReader::advanceTo(SourceTime t) {
     for (;;) {
-        if (decoder_.receive(out.get())) {
-            if (out->decode_error_flags & kDamage)
-                ++damagedFrames_;
-            return true;
-        }
-        if (decoder_.drained())
-            return false;
-        if (inputDone_)
-            continue;
-        if (file_.readPacket(packet_.get(), track_.streamIndex)) {
-            // A seek lands up to a GOP before the segment; of the pictures
-            // on the way only those that others refer to need decoding.
-            decoder_.skipUnreferenced(
-                timing_.surelyOverBy(packet_.get(), secondsToUs(sampling_.trimStart)));
-            // receive() just asked for input, so the decoder takes it.
-            if (!decoder_.send(packet_.get()))
-                throwMediaError(AVERROR(EAGAIN), "decode");
-        } else {
-            decoder_.send(nullptr);
-            inputDone_ = true;
-        }
-    }
-}
-
-void VideoSegmentReader::advanceTo(int64_t tUs) {
-    for (;;) {
-        if (!upcoming_ && !eof_ && !decodeNext(upcoming_)) {
+        if (!upcoming_ && !eof_ && !decodeNext(upcoming_))
             eof_ = true;
-            upcoming_.reset();
-        }
-        if (!upcoming_ || !timing_.startedBy(startUs(upcoming_.get()), tUs))
+        if (!upcoming_ || !stream_.timing().startedBy(upcoming_->start.us(), t.us()))
             return;
         current_ = std::move(upcoming_);
+        upcoming_.reset();
     }
 }
 
 std::optional<Picture> VideoSegmentReader::next() {
-    const double t = sampling_.trimStart + step_ / sampling_.frameRate;
-    if (t >= sampling_.trimStart + sampling_.rangeSeconds)
+    const double seconds = sampling_.trimStart + step_ / sampling_.frameRate;
+    if (seconds >= sampling_.trimStart + sampling_.rangeSeconds)
         return std::nullopt;
-    const int64_t tUs = secondsToUs(t);
+    const SourceTime t = SourceTime::fromUs(secondsToUs(seconds));
+    const FrameTiming& timing = stream_.timing();
 
     // Seeking lands on a key frame at or before the start. Should an inexact
     // index put it after the start, or after the last key frame (nothing
     // decodes from there), go back further until it does not.
     double backoff = 1.0;
     for (;;) {
-        advanceTo(tUs);
+        advanceTo(t);
         const bool landedLate = step_ == 0 && !current_ &&
-                                (!upcoming_ || !timing_.startedBy(startUs(upcoming_.get()), tUs));
+                                (!upcoming_ || !timing.startedBy(upcoming_->start.us(), t.us()));
         if (!landedLate || seekedToStart_)
             break;
         const double target = sampling_.trimStart - backoff;
@@ -222,17 +185,16 @@ std::optional<Picture> VideoSegmentReader::next() {
         seekTo(std::max(target, 0.0));
         backoff *= 2;
     }
-    const AVFrame* chosen = current_ ? current_.get() : upcoming_.get();
+    const DecodedFrame* chosen = current_ ? &*current_ : upcoming_ ? &*upcoming_ : nullptr;
     if (!chosen)
         return std::nullopt;
-    if (eof_ && current_ && timing_.startedBy(endUs(current_.get()), tUs))
+    if (eof_ && current_ && timing.startedBy(endOf(*current_).us(), t.us()))
         return std::nullopt;
 
     ++step_;
-    const int64_t pts = chosen->best_effort_timestamp;
-    if (!currentPicture_ || pts != currentPicturePts_) {
-        currentPicture_ = shaper_.shape(chosen);
-        currentPicturePts_ = pts;
+    if (!currentPicture_ || chosen->start != currentPictureStart_) {
+        currentPicture_ = shaper_.shape(chosen->frame.get());
+        currentPictureStart_ = chosen->start;
     }
     return currentPicture_.share();
 }

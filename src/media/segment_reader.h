@@ -6,9 +6,8 @@
 // several steps is shared, not copied.
 #pragma once
 
-#include "media/decoder.h"
-#include "media/frame_timing.h"
-#include "media/input_file.h"
+#include "media/converters.h"
+#include "media/decoded_stream.h"
 #include "media/picture.h"
 #include "media/tone_map.h"
 
@@ -53,8 +52,7 @@ class PictureShaper {
     bool covers_;           // the picture fills the whole render size
     int scaleFilter_;
     bool fullChroma_;
-    av::SwsPtr sws_;
-    int swsSrcW_ = 0, swsSrcH_ = 0, swsSrcFormat_ = -1, swsDstFormat_ = -1;
+    Scaler scaler_;
     ToneMapper toneMapper_;
 };
 
@@ -70,34 +68,28 @@ class VideoSegmentReader {
     // True when the decoder met damaged data since reading began: packets
     // it rejected, or pictures it had to patch up (concealment). Pictures
     // decoded after a patched one may be wrong without saying so.
-    bool sawCorruptData() const { return decoder_.corruptPackets() > 0 || damagedFrames_ > 0; }
+    bool sawCorruptData() const { return stream_.corruptPackets() > 0 || damagedFrames_ > 0; }
 
   private:
     // Decodes the next frame of the track into `out`; false at the end.
-    bool decodeNext(av::FramePtr& out);
-    // Decodes until current_ is the frame on screen at tUs and upcoming_ the
+    bool decodeNext(std::optional<DecodedFrame>& out);
+    // Decodes until current_ is the frame on screen at t and upcoming_ the
     // one after it (or nothing at the end of the track).
-    void advanceTo(int64_t tUs);
-    int64_t startUs(const AVFrame* frame) const;
-    int64_t endUs(const AVFrame* frame) const;
+    void advanceTo(SourceTime t);
+    SourceTime endOf(const DecodedFrame& frame) const;
     void seekTo(double seconds);
 
-    InputFile& file_;
-    VideoTrackInfo track_;
-    FrameTiming timing_;
+    DecodedStream stream_;
     SegmentSampling sampling_;
-    Decoder decoder_;
     PictureShaper shaper_;
-    av::PacketPtr packet_;
     int step_ = 0;
     int damagedFrames_ = 0;
     bool eof_ = false;
-    bool inputDone_ = false;
     bool seekedToStart_ = false;
-    av::FramePtr current_;  // latest frame at or before the step time
-    av::FramePtr upcoming_; // the frame after it, once decoded
+    std::optional<DecodedFrame> current_;  // latest frame at or before the step time
+    std::optional<DecodedFrame> upcoming_; // the frame after it, once decoded
     Picture currentPicture_;
-    int64_t currentPicturePts_ = AV_NOPTS_VALUE;
+    SourceTime currentPictureStart_;
 };
 
 } // namespace kavlo

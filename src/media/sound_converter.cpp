@@ -1,6 +1,8 @@
 #include "media/sound_converter.h"
 
+#include "media/converters.h"
 #include "media/error.h"
+#include "media/input_file.h"
 
 #include <cmath>
 
@@ -48,6 +50,11 @@ void interpret(const AVChannelLayout& in, AVChannelLayout& out) {
 
 } // namespace
 
+AacSoundFormat aacSoundFormatOf(const InputFile& file) {
+    const AVStream* stream = file.stream(file.info().audio.value().streamIndex);
+    return aacSoundFormatFor(stream->codecpar->sample_rate, stream->codecpar->ch_layout);
+}
+
 AacSoundFormat aacSoundFormatFor(int sampleRate, const AVChannelLayout& layout) {
     const AVCodec* aac = avcodec_find_encoder_by_name("aac");
     AacSoundFormat format;
@@ -90,30 +97,29 @@ void SoundConverter::configure(const AVFrame* frame, std::vector<float>& out) {
 
     AVChannelLayout in{};
     interpret(layout_, in);
-    auto make = [&](AVChannelLayout& inLayout) {
-        SwrContext* raw = nullptr;
-        const int ret =
-            swr_alloc_set_opts2(&raw, &targetLayout_, AV_SAMPLE_FMT_FLT, target_.sampleRate,
-                                &inLayout, AVSampleFormat(format_), rate_, 0, nullptr);
-        swr_.reset(raw);
-        if (ret < 0)
-            throwUnconvertible();
-    };
+    ResamplerKey key{
+        &in, AVSampleFormat(format_), rate_, &targetLayout_, AV_SAMPLE_FMT_FLT, target_.sampleRate};
     // Without a rule for where channels of unknown place go, every one of
     // them goes to every output channel, equally, so nothing is lost and
     // nothing can clip.
-    const bool placed = in.order != AV_CHANNEL_ORDER_UNSPEC;
-    if (placed)
-        make(in);
-    if (!placed || swr_init(swr_.get()) < 0) {
+    try {
+        if (in.order == AV_CHANNEL_ORDER_UNSPEC)
+            throw Error(kMediaDomain, AVERROR(EINVAL), "unplaced channels");
+        swr_ = makeResampler(key);
+    } catch (const Error&) {
         AVChannelLayout unknown{};
         unknown.order = AV_CHANNEL_ORDER_UNSPEC;
         unknown.nb_channels = layout_.nb_channels;
-        make(unknown);
         const int inputs = layout_.nb_channels, outputs = targetLayout_.nb_channels;
         std::vector<double> matrix(std::size_t(inputs) * outputs, 1.0 / inputs);
-        if (swr_set_matrix(swr_.get(), matrix.data(), inputs) < 0 || swr_init(swr_.get()) < 0)
+        key.inLayout = &unknown;
+        key.mix = matrix.data();
+        try {
+            swr_ = makeResampler(key);
+        } catch (const Error&) {
+            av_channel_layout_uninit(&in);
             throwUnconvertible();
+        }
     }
     av_channel_layout_uninit(&in);
 }

@@ -13,6 +13,8 @@
 
 namespace kavlo {
 
+class InputFile;
+
 // What a sound track becomes in Kavlo's AAC. FFmpeg's AAC encoder takes only
 // the rates of its table and at most eight channels, in layouts it knows.
 struct AacSoundFormat {
@@ -29,6 +31,8 @@ struct AacSoundFormat {
 // channels in a layout it does not know keep their count in the usual layout
 // of that count; more than eight are mixed down to stereo.
 AacSoundFormat aacSoundFormatFor(int sampleRate, const AVChannelLayout& layout);
+// The same for the audio track of `file`, which must have one.
+AacSoundFormat aacSoundFormatOf(const InputFile& file);
 
 class SoundConverter {
   public:

@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kIntermediatePrefixes[] = {"kavlo-video-", "kavlo-audio-"};
+constexpr std::string_view kIntermediatePrefixes[] = {"kavlo-video-", "kavlo-audio-",
+                                                      "kavlo-source-", "kavlo-preview-"};
 // Unlocked files younger than this are left alone: Kavlo builds that did
 // not lock their intermediates may still be writing them, and where the
 // file system cannot make nameless files a new one is unlocked for an
@@ -89,6 +90,18 @@ TemporaryFile::TemporaryFile(fs::path path) : path_(std::move(path)) {
 
 TemporaryFile::~TemporaryFile() {
     // Removed while still locked, so no sweep can mistake it for stale.
+    removeFileQuietly(path_);
+    ::close(lockFd_);
+}
+
+HeldFile::HeldFile(fs::path path) : path_(std::move(path)) {
+    lockFd_ = ::open(path_.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd_ < 0)
+        throwCreateFailed(path_, errno);
+    ::flock(lockFd_, LOCK_SH);
+}
+
+HeldFile::~HeldFile() {
     removeFileQuietly(path_);
     ::close(lockFd_);
 }

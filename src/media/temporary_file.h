@@ -7,7 +7,9 @@
 // unlocked. The first intermediate a process makes removes every
 // "kavlo-video-" and "kavlo-audio-" file in the temporary directory that
 // nobody holds, so files of dead processes vanish at the next start while
-// those of renders running in other processes stay.
+// those of renders running in other processes stay. The session's own
+// files, converted sources ("kavlo-source-") and rendered previews
+// ("kavlo-preview-"), are held the same way (HeldFile) and swept with them.
 #pragma once
 
 #include <filesystem>
@@ -40,9 +42,30 @@ class TemporaryFile {
     int lockFd_ = -1; // open, holding the lock, until the file is removed
 };
 
-// Removes the "kavlo-video-*" and "kavlo-audio-*" files in `directory` that
-// belong to the current user and that no process holds locked. Failures
-// are ignored: a file that cannot be removed now is tried again next time.
+// A file of the session's kept for as long as it is used: a shared lock on
+// it keeps every sweep away, and it is removed when the object goes. The
+// file is created empty (mode 0600) when it does not exist yet; a program
+// that then writes into it in place (ffmpeg -y truncates, it does not
+// replace) keeps it locked. Throws Error (media domain) when the file can
+// be neither opened nor created.
+class HeldFile {
+  public:
+    explicit HeldFile(std::filesystem::path path);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+    int lockFd_ = -1;
+};
+
+// Removes the "kavlo-video-*", "kavlo-audio-*", "kavlo-source-*" and
+// "kavlo-preview-*" files in `directory` that belong to the current user,
+// are older than a minute and that no process holds locked. Failures are
+// ignored: a file that cannot be removed now is tried again next time.
 void removeStaleTemporaryFiles(const std::filesystem::path& directory) noexcept;
 
 } // namespace kavlo

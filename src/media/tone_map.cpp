@@ -84,7 +84,7 @@ void ToneMapper::updatePeak(const AVFrame* frame) {
     curveScale_ = 1 / hable(float(peak_));
 }
 
-void ToneMapper::prepare(const AVFrame* frame, int width, int height, AVPixelFormat format) {
+void ToneMapper::prepare(const AVFrame* frame, int width, int height) {
     if (transfer_ != frame->color_trc) {
         transfer_ = frame->color_trc;
         toLinear_.resize(kCodeValues);
@@ -101,28 +101,6 @@ void ToneMapper::prepare(const AVFrame* frame, int width, int height, AVPixelFor
                 255 * bt709Encode(double(i) * i / (double(kEncodeSteps) * kEncodeSteps))));
         peak_ = 0;
     }
-    if (toRgb_ && frame->width == srcWidth_ && frame->height == srcHeight_ &&
-        frame->format == srcFormat_ && width == dstWidth_ && height == dstHeight_ &&
-        format == dstFormat_)
-        return;
-    toRgb_.reset(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), width,
-                                height, AV_PIX_FMT_RGB48, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                                nullptr, nullptr));
-    toYuv_.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format,
-                                SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
-    if (!toRgb_ || !toYuv_)
-        throwMediaError(AVERROR(EINVAL), "create tone mapper");
-    const int* bt2020 = sws_getCoefficients(yuvMatrixOf(frame));
-    sws_setColorspaceDetails(toRgb_.get(), bt2020, isFullRange(frame), bt2020, 1, 0, 1 << 16,
-                             1 << 16);
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(toYuv_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-    srcWidth_ = frame->width;
-    srcHeight_ = frame->height;
-    srcFormat_ = frame->format;
-    dstWidth_ = width;
-    dstHeight_ = height;
-    dstFormat_ = format;
     rgb16_.resize(std::size_t(width) * height * 3);
     rgb8_.resize(std::size_t(width) * height * 3);
 }
@@ -145,12 +123,23 @@ void ToneMapper::mapRow(const uint16_t* in, uint8_t* out, int width) const {
 }
 
 av::FramePtr ToneMapper::toSdr(const AVFrame* frame, int width, int height, AVPixelFormat format) {
-    prepare(frame, width, height, format);
+    prepare(frame, width, height);
     updatePeak(frame);
 
     uint8_t* rgb16[4] = {reinterpret_cast<uint8_t*>(rgb16_.data())};
     int rgb16Stride[4] = {width * 6};
-    sws_scale(toRgb_.get(), frame->data, frame->linesize, 0, frame->height, rgb16, rgb16Stride);
+    ScalerKey toRgb;
+    toRgb.srcWidth = frame->width;
+    toRgb.srcHeight = frame->height;
+    toRgb.srcFormat = AVPixelFormat(frame->format);
+    toRgb.dstWidth = width;
+    toRgb.dstHeight = height;
+    toRgb.dstFormat = AV_PIX_FMT_RGB48;
+    toRgb.matrix = yuvMatrixOf(frame);
+    toRgb.srcFullRange = isFullRange(frame);
+    toRgb.dstFullRange = true;
+    toRgb.flags = SWS_BICUBIC | SWS_ACCURATE_RND;
+    toRgb_.scale(toRgb, frame->data, frame->linesize, rgb16, rgb16Stride);
     for (int y = 0; y < height; ++y)
         mapRow(rgb16_.data() + std::size_t(y) * width * 3,
                rgb8_.data() + std::size_t(y) * width * 3, width);
@@ -162,7 +151,16 @@ av::FramePtr ToneMapper::toSdr(const AVFrame* frame, int width, int height, AVPi
     checkAv(av_frame_get_buffer(out.get(), 0), "allocate picture");
     const uint8_t* rgb8[4] = {rgb8_.data()};
     int rgb8Stride[4] = {width * 3};
-    sws_scale(toYuv_.get(), rgb8, rgb8Stride, 0, height, out->data, out->linesize);
+    ScalerKey toYuv;
+    toYuv.srcWidth = toYuv.dstWidth = width;
+    toYuv.srcHeight = toYuv.dstHeight = height;
+    toYuv.srcFormat = AV_PIX_FMT_RGB24;
+    toYuv.dstFormat = format;
+    toYuv.matrix = AVCOL_SPC_BT709;
+    toYuv.srcFullRange = true;
+    toYuv.dstFullRange = false;
+    toYuv.flags = SWS_BICUBIC | SWS_ACCURATE_RND;
+    toYuv_.scale(toYuv, rgb8, rgb8Stride, out->data, out->linesize);
     out->color_primaries = AVCOL_PRI_BT709;
     out->color_trc = AVCOL_TRC_BT709;
     out->colorspace = AVCOL_SPC_BT709;

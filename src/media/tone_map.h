@@ -21,6 +21,7 @@
 #pragma once
 
 #include "media/av_ptr.h"
+#include "media/converters.h"
 
 #include <vector>
 
@@ -42,14 +43,12 @@ class ToneMapper {
     av::FramePtr toSdr(const AVFrame* frame, int width, int height, AVPixelFormat format);
 
   private:
-    void prepare(const AVFrame* frame, int width, int height, AVPixelFormat format);
+    void prepare(const AVFrame* frame, int width, int height);
     void updatePeak(const AVFrame* frame);
     void mapRow(const uint16_t* in, uint8_t* out, int width) const;
 
-    av::SwsPtr toRgb_; // decoded YUV -> 16-bit RGB at the output size
-    av::SwsPtr toYuv_; // 8-bit RGB -> BT.709 YUV
-    int srcWidth_ = 0, srcHeight_ = 0, srcFormat_ = -1, dstWidth_ = 0, dstHeight_ = 0;
-    int dstFormat_ = -1;
+    Scaler toRgb_; // decoded YUV -> 16-bit RGB at the output size
+    Scaler toYuv_; // 8-bit RGB -> BT.709 YUV
     int transfer_ = -1;
     std::vector<float> toLinear_; // 16-bit code value -> display light
     std::vector<uint8_t> encode_; // linear SDR light in [0, 1] -> 8-bit BT.709 code value

@@ -4,8 +4,7 @@
 // Not thread-safe: one thread owns a stream.
 #pragma once
 
-#include "media/decoder.h"
-#include "media/input_file.h"
+#include "media/decoded_stream.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,27 +23,28 @@ class AudioStream {
     // Opens the file's first audio track. Throws Error when the file cannot
     // be read or has no sound.
     explicit AudioStream(const std::string& path);
+    ~AudioStream();
+    AudioStream(const AudioStream&) = delete;
+    AudioStream& operator=(const AudioStream&) = delete;
 
-    InputFile& file() { return file_; }
-    // Continues at or before `tUs` (and after the packets other readers of
-    // the file, such as scanVideoEndUs, have moved it).
+    InputFile& file() { return stream_.file(); }
+    // Continues at or before `tUs`.
     void seekTo(int64_t tUs);
     // The next chunk, or nothing at the end of the track.
     std::optional<PcmChunk> next();
 
   private:
-    void resetResampler();
+    // Converts `frame` (null: what the resampler still holds), which starts
+    // at `ptsUs`.
     PcmChunk convert(const AVFrame* frame, int64_t ptsUs);
 
-    InputFile file_;
-    int streamIndex_;
-    Decoder decoder_;
+    DecodedStream stream_;
+    // Made for the first frame, and again when the decoded format changes.
     av::SwrPtr swr_;
-    av::PacketPtr packet_;
-    av::FramePtr frame_;
-    bool inputDone_ = false;
+    int format_ = -1, rate_ = 0;
+    AVChannelLayout layout_{};
     bool flushed_ = false;
-    int64_t nextPtsUs_ = 0;
+    int64_t endUs_ = 0; // where the last frame ended
 };
 
 } // namespace kavlo

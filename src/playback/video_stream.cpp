@@ -9,12 +9,6 @@ namespace kavlo {
 
 namespace {
 
-const VideoTrackInfo& requireVideo(const InputFile& file) {
-    if (!file.info().video)
-        throw kavloError(kNoVideoTrackFound, "No video track found.");
-    return *file.info().video;
-}
-
 // How far ahead of the current position a requested time may lie for
 // decoding on to beat seeking back to a key frame.
 constexpr int64_t kNearUs = 1'000'000;
@@ -22,46 +16,7 @@ constexpr int64_t kNearUs = 1'000'000;
 } // namespace
 
 VideoStream::VideoStream(const std::string& path, int decoderThreads)
-    : file_(path), track_(requireVideo(file_)), timing_(file_),
-      decoder_(file_.stream(track_.streamIndex), decoderThreads), packet_(av::allocPacket()) {
-    AVFormatContext* ctx = file_.context();
-    for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        ctx->streams[i]->discard = int(i) == track_.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-}
-
-std::optional<TimedFrame> VideoStream::decodeOne() {
-    av::FramePtr frame = av::allocFrame();
-    for (;;) {
-        if (decoder_.receive(frame.get())) {
-            const int64_t ts = frameTimestamp(frame.get());
-            TimedFrame out;
-            out.ptsUs =
-                ts == AV_NOPTS_VALUE ? (positionUs_ ? *positionUs_ + 1 : 0) : timing_.toUs(ts);
-            out.durationUs = timing_.lengthUs(frame->pkt_duration);
-            out.frame = std::move(frame);
-            out.contiguous = positionUs_.has_value() && !skippedSinceSeek_;
-            return out;
-        }
-        if (decoder_.drained() || inputDone_)
-            return std::nullopt;
-        if (file_.readPacket(packet_.get(), track_.streamIndex)) {
-            const AVPacket* p = packet_.get();
-            const bool skippable =
-                skipBeforeUs_ != INT64_MIN && timing_.surelyOverBy(p, skipBeforeUs_);
-            decoder_.skipUnreferenced(skippable);
-            if (skippable) {
-                skippedSinceSeek_ = true;
-                skippedBeforeUs_ = std::max(skippedBeforeUs_, skipBeforeUs_);
-            }
-            // receive() just asked for input, so the decoder takes it.
-            if (!decoder_.send(p))
-                throwMediaError(AVERROR(EAGAIN), "decode");
-        } else {
-            decoder_.send(nullptr);
-            inputDone_ = true;
-        }
-    }
-}
+    : stream_(path, MediaKind::video, decoderThreads) {}
 
 std::optional<TimedFrame> VideoStream::next() {
     std::optional<TimedFrame> f;
@@ -69,7 +24,8 @@ std::optional<TimedFrame> VideoStream::next() {
         f = std::move(upcoming_);
         upcoming_.reset();
     } else {
-        f = decodeOne();
+        if (std::optional<DecodedFrame> d = stream_.next())
+            f = TimedFrame{std::move(d->frame), d->start.us(), d->length.count(), d->contiguous};
     }
     if (f) {
         positionUs_ = f->ptsUs;
@@ -87,14 +43,10 @@ std::optional<int64_t> VideoStream::nextStartUs() const {
 }
 
 void VideoStream::seekTo(int64_t tUs) {
-    file_.seek(track_.streamIndex, std::max<int64_t>(tUs, 0) / 1e6);
-    decoder_.flush();
-    inputDone_ = false;
+    stream_.seek(SourceTime::fromUs(tUs));
     upcoming_.reset();
     positionUs_.reset();
     lastDurationUs_ = 0;
-    skippedSinceSeek_ = false;
-    skippedBeforeUs_ = INT64_MIN;
 }
 
 std::optional<TimedFrame>
@@ -112,7 +64,7 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
         }
         if (visit)
             visit(*f);
-        if (!timing_.startedBy(f->ptsUs, tUs)) {
+        if (!timing().startedBy(f->ptsUs, tUs)) {
             if (!current) {
                 // The first frame comes after t: either t lies before the
                 // track's first frame, or the seek landed too late.
@@ -125,7 +77,7 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
             return current;
         }
         // The container's frame length can settle it without decoding on.
-        if (timing_.surelyOnScreen(f->ptsUs, f->durationUs, tUs))
+        if (timing().surelyOnScreen(f->ptsUs, f->durationUs, tUs))
             return f;
         current = std::move(f);
     }
@@ -133,11 +85,12 @@ VideoStream::locateFromHere(int64_t tUs, const std::function<void(const TimedFra
 
 bool VideoStream::canContinueTo(int64_t tUs) const {
     const std::optional<int64_t> from = nextStartUs();
-    if (!from || !timing_.startedBy(*from, tUs) || tUs - *from > kNearUs)
+    if (!from || !timing().startedBy(*from, tUs) || tUs - *from > kNearUs)
         return false;
     // A locate that ended early (its caller gave up on it) may have left
     // frames ahead of here undecoded.
-    if (tUs < skippedBeforeUs_)
+    if (const std::optional<SourceTime> skipped = stream_.skippedBefore();
+        skipped && tUs < skipped->us())
         return false;
     // When the key frame before t lies after here, decoding from it is
     // cheaper. (Index times are decoding times, at most a few frames early,
@@ -147,13 +100,9 @@ bool VideoStream::canContinueTo(int64_t tUs) const {
 }
 
 std::optional<int64_t> VideoStream::keyFrameUs(int64_t tUs) const {
-    // The container's index, complete in MP4.
-    AVStream* st = file_.stream(track_.streamIndex);
-    const int i = av_index_search_timestamp(st, timing_.toStreamTime(tUs), AVSEEK_FLAG_BACKWARD);
-    const AVIndexEntry* key = i >= 0 ? avformat_index_get_entry(st, i) : nullptr;
-    if (!key)
-        return std::nullopt;
-    return timing_.toUs(key->timestamp);
+    if (const std::optional<SourceTime> key = stream_.keyFrameAtOrBefore(SourceTime::fromUs(tUs)))
+        return key->us();
+    return std::nullopt;
 }
 
 std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
@@ -162,9 +111,9 @@ std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
     bool landedLate = false;
     // `visit` may throw to give up; skipping ends with the locate anyway.
     struct EndSkipping {
-        int64_t& skipBeforeUs;
-        ~EndSkipping() { skipBeforeUs = INT64_MIN; }
-    } endSkipping{skipBeforeUs_};
+        DecodedStream& stream;
+        ~EndSkipping() { stream.skipUnreferencedBefore(std::nullopt); }
+    } endSkipping{stream_};
     if (continueIfNear && canContinueTo(tUs)) {
         found = locateFromHere(tUs, visit, landedLate);
     } else {
@@ -176,7 +125,7 @@ std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
             // Frames that end before t and that no other frame refers to
             // cannot be on screen: not decoding them roughly halves a long
             // run from a key frame.
-            skipBeforeUs_ = tUs;
+            stream_.skipUnreferencedBefore(SourceTime::fromUs(tUs));
             found = locateFromHere(tUs, visit, landedLate);
             if (!landedLate || target <= 0)
                 break;
@@ -187,31 +136,8 @@ std::optional<TimedFrame> VideoStream::locate(int64_t tUs, bool continueIfNear,
 }
 
 int64_t VideoStream::scanEndUs() {
-    const int64_t endUs = scanVideoEndUs(file_);
+    const int64_t endUs = stream_.scanEnd().us();
     seekTo(0);
-    return endUs;
-}
-
-int64_t scanVideoEndUs(InputFile& file) {
-    if (!file.info().video)
-        return 0;
-    const VideoTrackInfo& track = *file.info().video;
-    const FrameTiming timing(file);
-    AVStream* st = file.stream(track.streamIndex);
-    const AVDiscard discard = st->discard;
-    st->discard = AVDISCARD_DEFAULT;
-    file.seek(track.streamIndex, 0);
-    av::PacketPtr packet = av::allocPacket();
-    int64_t endUs = 0;
-    while (file.readPacket(packet.get(), track.streamIndex)) {
-        if (packet->pts == AV_NOPTS_VALUE)
-            continue;
-        const int64_t lengthUs = timing.lengthUs(packet->duration);
-        endUs = std::max(endUs, timing.toUs(packet->pts) +
-                                    (lengthUs > 0 ? lengthUs : timing.nominalFrameUs()));
-    }
-    st->discard = discard;
-    file.seek(track.streamIndex, 0);
     return endUs;
 }
 

@@ -6,9 +6,7 @@
 // Not thread-safe: one thread owns a stream.
 #pragma once
 
-#include "media/decoder.h"
-#include "media/frame_timing.h"
-#include "media/input_file.h"
+#include "media/decoded_stream.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +15,7 @@
 
 namespace kavlo {
 
+// A decoded picture as the players keep it: times in source microseconds.
 struct TimedFrame {
     av::FramePtr frame;
     int64_t ptsUs = 0;      // from the start of the file
@@ -33,18 +32,18 @@ class VideoStream {
     // picks).
     explicit VideoStream(const std::string& path, int decoderThreads = 0);
 
-    const VideoTrackInfo& track() const { return track_; }
-    InputFile& file() { return file_; }
-    const FrameTiming& timing() const { return timing_; }
+    const VideoTrackInfo& track() const { return stream_.videoTrack(); }
+    InputFile& file() { return stream_.file(); }
+    const FrameTiming& timing() const { return stream_.timing(); }
 
     // The next frame in presentation order, or nothing at the end.
     std::optional<TimedFrame> next();
     // True when frames were left undecoded since the last seek (see locate).
-    bool skippedSinceSeek() const { return skippedSinceSeek_; }
+    bool skippedSinceSeek() const { return stream_.skippedSinceSeek(); }
     // Where the frame after the last one handed out starts, when known.
     std::optional<int64_t> nextStartUs() const;
     // True once the last frame has been handed out.
-    bool atEnd() const { return !upcoming_ && decoder_.drained(); }
+    bool atEnd() const { return !upcoming_ && stream_.atEnd(); }
     // Continues at the key frame at or before `tUs`.
     void seekTo(int64_t tUs);
     // Seeks as needed and decodes until the frame on screen at `tUs` is
@@ -72,31 +71,16 @@ class VideoStream {
     int64_t scanEndUs();
 
   private:
-    std::optional<TimedFrame> decodeOne();
     std::optional<TimedFrame> locateFromHere(int64_t tUs,
                                              const std::function<void(const TimedFrame&)>& visit,
                                              bool& landedLate);
 
-    InputFile file_;
-    VideoTrackInfo track_;
-    FrameTiming timing_;
-    Decoder decoder_;
-    av::PacketPtr packet_;
-    bool inputDone_ = false;
+    DecodedStream stream_;
     // A frame decoded ahead by locate(), handed out by the next next().
     std::optional<TimedFrame> upcoming_;
     // Time of the last frame handed out; nothing right after a seek.
     std::optional<int64_t> positionUs_;
     int64_t lastDurationUs_ = 0;
-    // Non-reference frames ending before this time are not decoded at all.
-    int64_t skipBeforeUs_ = INT64_MIN;
-    bool skippedSinceSeek_ = false;
-    // Frames may be missing before this time since the last seek.
-    int64_t skippedBeforeUs_ = INT64_MIN;
 };
-
-// Time just after the last frame of the file's video track ends (0 without
-// one), read from the packets without decoding. Leaves the file rewound.
-int64_t scanVideoEndUs(InputFile& file);
 
 } // namespace kavlo

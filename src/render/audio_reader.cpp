@@ -1,6 +1,6 @@
 #include "render/audio_reader.h"
 
-#include "media/decoder.h"
+#include "media/decoded_stream.h"
 #include "media/error.h"
 #include "media/sound_converter.h"
 #include "render/render_types.h"
@@ -71,12 +71,18 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
         return std::nullopt;
     if (track->sampleRate <= 0 || track->channelCount <= 0)
         throw kavloError(kAudioFormatUnreadable, "Could not read audio format.");
-    const AVStream* stream = file.stream(track->streamIndex);
-    if (!avcodec_find_decoder(stream->codecpar->codec_id))
-        throw kavloError(kAudioUnreadable, "Could not read audio.");
+    // The frame reader may have switched this track off; read it alone.
+    std::optional<DecodedStream> stream;
+    try {
+        stream.emplace(file, MediaKind::audio, 1);
+    } catch (const Error& e) {
+        if (isMissingDecoder(e))
+            throw kavloError(kAudioUnreadable, "Could not read audio.");
+        throw;
+    }
 
     // The sound is kept in the form the output will carry.
-    const AacSoundFormat format = aacSoundFormatFor(track->sampleRate, stream->codecpar->ch_layout);
+    const AacSoundFormat format = aacSoundFormatOf(file);
     const int rate = format.sampleRate;
     const int channels = format.channelCount;
     const double startSeconds = std::max(trimStart, 0.0);
@@ -84,50 +90,27 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
     const int64_t firstFrame = std::llround(startSeconds * rate);
     const int64_t frameCount = std::max<int64_t>(std::llround(rangeSeconds * rate), 1);
     // One tick of the stream's clock, in sample frames, plus a frame.
-    const int tolerance = 1 + int(std::ceil(rate * av_q2d(stream->time_base)));
+    const int tolerance = 1 + int(stream->sampleFramesPerTick(rate));
 
-    // The frame reader may have switched this track off; read it alone.
-    AVFormatContext* ctx = file.context();
-    for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        ctx->streams[i]->discard = int(i) == track->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    file.seek(track->streamIndex, startSeconds - kPreRollSeconds);
-
-    Decoder decoder(stream, 1);
+    stream->seek(SourceTime::fromUs(secondsToUs(startSeconds - kPreRollSeconds)));
     SoundConverter converter(format);
     SegmentCollector collector(firstFrame, frameCount, channels, tolerance);
-    av::PacketPtr packet = av::allocPacket();
-    av::FramePtr frame = av::allocFrame();
     std::vector<float> converted;
-    auto receiveAll = [&] {
-        while (decoder.receive(frame.get())) {
-            converted.clear();
-            const int64_t lead = converter.convert(frame.get(), converted);
-            std::optional<int64_t> at;
-            if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-                at = std::llround(file.toSeconds(track->streamIndex, frame->best_effort_timestamp) *
-                                  rate) -
-                     lead;
-            collector.add(at, converted);
-            av_frame_unref(frame.get());
-        }
-    };
     while (!collector.full()) {
         throwIfCancelled(stop);
-        if (!file.readPacket(packet.get(), track->streamIndex)) {
-            decoder.send(nullptr);
-            receiveAll();
-            converted.clear();
+        std::optional<DecodedFrame> f = stream->next();
+        converted.clear();
+        if (!f) {
             converter.flush(converted);
             collector.add(std::nullopt, converted);
             break;
         }
-        while (!decoder.send(packet.get()))
-            receiveAll();
-        receiveAll();
+        const int64_t lead = converter.convert(f->frame.get(), converted);
+        collector.add(toSampleFrames(f->start, rate) - lead, converted);
     }
 
     std::vector<float> samples = collector.take();
-    if (samples.empty() && decoder.corruptPackets() > 0)
+    if (samples.empty() && stream->corruptPackets() > 0)
         throw kavloError(kAudioReadFailed, "Audio read failed.");
     if (samples.size() < std::size_t(channels))
         return std::nullopt;

@@ -1,6 +1,5 @@
 #include "render/frame_reader.h"
 
-#include "media/colour.h"
 #include "media/error.h"
 #include "render/memory_budget.h"
 
@@ -47,9 +46,7 @@ SegmentPlan planSegment(InputFile& file, double trimStart, double trimEnd, Rende
     plan.size = fitRenderSize(full, maxSize);
     plan.fitted = plan.size != full;
     plan.expected = expectedFrameCount(trimStart, trimEnd, plan.frameRate);
-    plan.fullChroma =
-        fullChroma &&
-        hasFullChroma(AVPixelFormat(file.stream(track->streamIndex)->codecpar->format));
+    plan.fullChroma = fullChroma && track->fullChroma;
     // Each frame-decoding thread keeps pictures of its own in flight: about
     // 90 MB at 2160p, where a render that holds gigabytes of pictures can
     // least afford them. The encoder is then the slower by far, so one
@@ -75,7 +72,7 @@ SegmentPictureReader::SegmentPictureReader(InputFile& file, const SegmentPlan& p
         reader_.emplace(file, sampling);
     } catch (const Error& e) {
         // A track this build cannot decode at all: say so in the user's terms.
-        if (e.domain() == kMediaDomain && e.code() == AVERROR_DECODER_NOT_FOUND)
+        if (isMissingDecoder(e))
             throw kavloError(kFramesUnreadable, "Could not read video frames");
         throw;
     }
@@ -87,7 +84,7 @@ std::optional<Picture> SegmentPictureReader::next() {
         try {
             picture = reader_->next();
         } catch (const Error& e) {
-            if (e.domain() == kMediaDomain && e.code() == AVERROR_INVALIDDATA)
+            if (isDamagedData(e))
                 throw kavloError(kFrameReadFailed, "Video frame read failed");
             throw;
         }

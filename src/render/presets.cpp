@@ -21,7 +21,7 @@ ExportPreset gif(std::string name, std::string title, uint64_t bytes, std::strin
     ExportPreset p;
     p.name = std::move(name);
     p.title = std::move(title);
-    p.format = OutputFormat::gif;
+    p.format = ExportFormat::gif;
     p.maxBytes = bytes;
     p.reason = std::move(reason);
     return p;
@@ -39,7 +39,7 @@ std::vector<ExportPreset> makeBuiltIns() {
     ExportPreset whatsapp;
     whatsapp.name = "whatsapp-sticker";
     whatsapp.title = "WhatsApp Sticker";
-    whatsapp.format = OutputFormat::webp;
+    whatsapp.format = ExportFormat::webp;
     whatsapp.maxBytes = 500'000;
     whatsapp.maxSize = {512, 512};
     whatsapp.squareCanvas = true;
@@ -51,7 +51,7 @@ std::vector<ExportPreset> makeBuiltIns() {
     ExportPreset telegram;
     telegram.name = "telegram-sticker";
     telegram.title = "Telegram Sticker";
-    telegram.format = OutputFormat::webm;
+    telegram.format = ExportFormat::webm;
     telegram.maxBytes = 256'000;
     telegram.maxSize = {512, 512};
     telegram.fixedSize = true;
@@ -112,8 +112,8 @@ void apply(ExportPreset& p, const Json& fields) {
         bad(p.name, "must be an object");
     for (const auto& [key, value] : fields.items()) {
         if (key == "format") {
-            const std::optional<OutputFormat> format =
-                formatFromName(lowered(text(value, p.name, "format")));
+            const std::optional<ExportFormat> format =
+                exportFormatNamed(lowered(text(value, p.name, "format")));
             if (!format)
                 bad(p.name, "\"format\" must be \"mp4\", \"gif\", \"webp\" or \"webm\"");
             p.format = *format;
@@ -269,6 +269,29 @@ std::optional<uint64_t> parseByteSize(std::string_view text) {
     if (!(bytes >= 1) || bytes > 1e15 || (scale == 1 && number != std::floor(number)))
         return std::nullopt;
     return static_cast<uint64_t>(bytes);
+}
+
+std::string formatFileSize(double bytes) {
+    char text[32];
+    auto scaled = [&](double value, const char* unit) {
+        // Three significant digits at most: 9.62 MB reads as 9.6 MB, 142 kB as 142 kB.
+        if (value < 99.95)
+            std::snprintf(text, sizeof text, "%.1f %s", value, unit);
+        else
+            std::snprintf(text, sizeof text, "%.0f %s", value, unit);
+        return std::string(text);
+    };
+    if (!(bytes >= 0))
+        bytes = 0;
+    if (bytes < 1000) {
+        std::snprintf(text, sizeof text, "%.0f bytes", std::round(bytes));
+        return text;
+    }
+    if (bytes < 999500)
+        return scaled(bytes / 1e3, "kB");
+    if (bytes < 999.5e6)
+        return scaled(bytes / 1e6, "MB");
+    return scaled(bytes / 1e9, "GB");
 }
 
 } // namespace kavlo

@@ -3,7 +3,7 @@
 // presets or change these.
 #pragma once
 
-#include "render/output_format.h"
+#include "core/export_format.h"
 #include "render/render_types.h"
 
 #include <cstdint>
@@ -18,7 +18,7 @@ namespace kavlo {
 struct ExportPreset {
     std::string name;  // "discord": the command line's and analytics' name
     std::string title; // "Discord": "GIF for Discord" in the window
-    OutputFormat format = OutputFormat::gif;
+    ExportFormat format = ExportFormat::gif;
     uint64_t maxBytes = 0; // the budget; 0: none
     // The picture fits inside this box; {0, 0}: no limit.
     RenderSize maxSize;
@@ -68,5 +68,9 @@ const ExportPreset* findPreset(const std::vector<ExportPreset>& presets, std::st
 // "10000000", "500kB", "500 kB", "9.5 MB", "15M": decimal (1 kB = 1000
 // bytes); none for anything else, and for 0.
 std::optional<uint64_t> parseByteSize(std::string_view text);
+
+// A size in bytes as people read it, in decimal units with three
+// significant digits at most: "820 bytes", "480 kB", "9.6 MB", "14.2 MB".
+std::string formatFileSize(double bytes);
 
 } // namespace kavlo

@@ -35,7 +35,8 @@ struct GifRenderOptions {
 // (at least 1; 30 when it has none) and writes one ping-pong cycle to
 // outputPath, each picture meant to last 1 / (rate * max(speed, 0.01))
 // seconds (see gifFrameTimings for how that becomes GIF delays). Progress:
-// reading 0 to 0.45, making palettes and writing up to 1.0. Runs on the
+// reading, overlapped with making palettes and writing (kGifShares of
+// render_progress.h); reports never step back. Runs on the
 // calling thread; throws Error on failure (codes 1, 4, 7, 8, 9, 30, 31, 32
 // of the renderer, or a media error) and Cancelled when `stop` is
 // requested. As with renderPingPongVideo, the GIF is written under a

@@ -10,6 +10,7 @@
 #include "render/frame_reader.h"
 #include "render/memory_budget.h"
 #include "render/ping_pong.h"
+#include "render/render_progress.h"
 #include "render/segment_feed.h"
 #include "render/video_writer.h"
 #include "render/written_rate.h"
@@ -24,61 +25,23 @@ namespace kavlo {
 
 namespace {
 
-constexpr double kReadShare = 0.35;
-// With sound: the video is written up to 0.80, the audio up to 0.95, and
-// joining the two takes the rest.
-constexpr double kVideoWrittenWithSound = 0.80;
-constexpr double kAudioWritten = 0.95;
-
-// Thrown by the writer's picture source when the segment ended before a
-// picture that the sequence shows: it was built for more pictures.
-struct SegmentEndedEarly {};
-
-// Reading and writing overlap, so each report counts both: the pictures
-// read so far fill [0, kReadShare] and the writer's own fraction
-// [kReadShare, writeEnd]. Only increases are passed on; a sequence written
-// again starts its own fraction from 0.
-class OverlapProgress {
-  public:
-    OverlapProgress(const ProgressCallback& progress, const SegmentFeed& feed, double writeEnd)
-        : progress_(progress), feed_(feed), writeEnd_(writeEnd) {}
-
-    void writing(double fraction) {
-        const double read = std::min(double(feed_.readCount()) / double(feed_.expected()), 1.0);
-        report(kReadShare * read + (writeEnd_ - kReadShare) * fraction);
-    }
-    void report(double p) {
-        if (progress_ && p > last_) {
-            last_ = p;
-            progress_(p);
-        }
-    }
-    // Maps a step's own fraction onto [from, to].
-    ProgressCallback share(double from, double to) {
-        return [this, from, to](double p) { report(from + (to - from) * p); };
-    }
-
-  private:
-    const ProgressCallback& progress_;
-    const SegmentFeed& feed_;
-    double writeEnd_;
-    double last_ = 0;
-};
-
 // Builds the sound on a thread of its own while x264 encodes the picture:
 // the encoder leaves a core idle in its start-up and flush, which is where
 // most of the sound's work then fits. The sound's progress is held back and
-// replayed once the picture is written, so callers see the picture up to
-// 0.80 followed by 0.80 to 0.95 for the sound. A failure of either stops
-// the other; the picture's error wins when both fail.
+// replayed once the picture is written, so callers see the picture's stage
+// followed by the sound's. A failure of either stops the other. What is
+// reported: Cancelled when `stop` was requested, whatever either side
+// threw because of it; else the picture's failure; else the sound's (the
+// picture then only stopped because of it).
 template <typename WriteVideo, typename WriteSound>
-SampleTime writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
-                              const ProgressCallback& soundProgress, std::stop_token stop) {
+std::optional<SampleTime> writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
+                                             OverlapProgress& overall, std::stop_token stop) {
     std::stop_source stopBoth;
     const std::stop_callback forward(stop, [&] { stopBoth.request_stop(); });
     std::vector<double> soundReports;
-    std::exception_ptr soundFailure;
-    SampleTime offset;
+    std::exception_ptr soundFailure, videoFailure;
+    bool videoStopped = false;
+    std::optional<SampleTime> offset;
     {
         std::jthread soundThread([&] {
             try {
@@ -91,26 +54,23 @@ SampleTime writeVideoAndSound(WriteVideo&& writeVideo, WriteSound&& writeSound,
         });
         try {
             writeVideo(stopBoth.get_token());
+        } catch (const Cancelled&) {
+            videoStopped = true;
         } catch (...) {
+            videoFailure = std::current_exception();
             stopBoth.request_stop();
-            soundThread.join();
-            // A cancellation caused by the sound's failure is reported as that failure.
-            if (soundFailure && !stop.stop_requested()) {
-                try {
-                    throw;
-                } catch (const Cancelled&) {
-                    std::rethrow_exception(soundFailure);
-                }
-            }
-            throw;
         }
     }
+    throwIfCancelled(stop);
+    if (videoFailure)
+        std::rethrow_exception(videoFailure);
     if (soundFailure)
         std::rethrow_exception(soundFailure);
+    if (videoStopped)
+        throw Cancelled();
     for (double p : soundReports) {
         throwIfCancelled(stop);
-        if (soundProgress)
-            soundProgress(p);
+        overall.sound(p);
     }
     throwIfCancelled(stop);
     return offset;
@@ -154,7 +114,7 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         std::rethrow_exception(audioFailure);
     }
     const double outputRate = plan.frameRate * std::max(speed, 0.01);
-    OverlapProgress overall(progress, feed, audio ? kVideoWrittenWithSound : 1.0);
+    OverlapProgress overall(progress, feed, audio ? kMp4WithSoundShares : kMp4Shares);
 
     // With sound, picture and sound are written apart and then joined
     // without encoding again. The guards remove both intermediates however
@@ -165,13 +125,10 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         audioFile.emplace(newTemporaryPath("audio", ".m4a"));
     }
 
-    // Encoding starts with the first pictures, assuming the segment gives
-    // all E pictures it may; it does unless the track ends inside it. When
-    // it gives fewer, the sequence differs, and it is written again from
-    // the kept pictures.
-    int frameCount = mostFrames;
-    SampleTime offset;
-    for (;;) {
+    // Writes the loop of `frameCount` pictures; with sound, returns where
+    // the loop starts in the sound written, or nothing when the segment
+    // gave another number of pictures (the sound is then not written).
+    auto writeLoop = [&](int frameCount) -> std::optional<SampleTime> {
         const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
         const WrittenFrames shown =
             capWrittenRate(sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
@@ -179,54 +136,38 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                ? std::min(options.maxFrameRate,
                                           maxWrittenFrameRate(plan.size.width, plan.size.height))
                                : maxWrittenFrameRate(plan.size.width, plan.size.height));
-        auto pictureSource = [&](std::stop_token token) -> PictureAt {
-            return [&feed, token](int index) -> const Picture& {
-                const Picture* picture = feed.waitFor(index, token);
-                if (!picture)
-                    throw SegmentEndedEarly{};
-                return *picture;
-            };
-        };
         auto writeVideo = [&](const std::filesystem::path& path, std::stop_token token) {
-            writePingPongVideo(
-                pictureSource(token), shown.sequence, path, plan.size.width, plan.size.height,
-                shown.rate, [&](double p) { overall.writing(p); }, token, options.video);
+            writePingPongVideo([&feed, token](int index) { return feed.waitFor(index, token); },
+                               shown.sequence, path, plan.size.width, plan.size.height, shown.rate,
+                               [&](double p) { overall.writing(p); }, token, options.video);
         };
-        bool written = true;
-        try {
-            if (!audio) {
-                writeVideo(output.path(), stop);
-            } else {
-                offset = writeVideoAndSound(
-                    [&](std::stop_token token) { writeVideo(videoFile->path(), token); },
-                    [&](const ProgressCallback& soundProgress, std::stop_token token) {
-                        // Decoding goes first: the encoder waits for it,
-                        // the sound is needed only at the end.
-                        if (feed.waitForEnd(token) != frameCount)
-                            return SampleTime{}; // written again with the right count
-                        return writeAudioLoopFile(*audio, sequence, plan.frameRate,
-                                                  shown.sequenceRate, audioFile->path(),
-                                                  soundProgress, token);
-                    },
-                    overall.share(kVideoWrittenWithSound, kAudioWritten), stop);
-            }
-        } catch (const SegmentEndedEarly&) {
-            written = false;
+        if (!audio) {
+            writeVideo(output.path(), stop);
+            return std::nullopt;
         }
-        const int read = feed.waitForEnd(stop);
-        if (written && read == frameCount)
-            break;
-        checkEnoughFrames(read);
-        frameCount = read;
-    }
+        return writeVideoAndSound(
+            [&](std::stop_token token) { writeVideo(videoFile->path(), token); },
+            [&](const ProgressCallback& soundProgress,
+                std::stop_token token) -> std::optional<SampleTime> {
+                // Decoding goes first: the encoder waits for it, the sound
+                // is needed only at the end.
+                if (feed.waitForEnd(token) != frameCount)
+                    return std::nullopt;
+                return writeAudioLoopFile(*audio, sequence, plan.frameRate, shown.sequenceRate,
+                                          audioFile->path(), soundProgress, token);
+            },
+            overall, stop);
+    };
+    // Encoding starts with the first pictures, assuming the segment gives
+    // all it may.
+    const SegmentPass written = passOverSegment(feed, writeLoop, stop);
     overall.writing(1.0);
 
-    if (audio) {
-        assembleFinalMP4(videoFile->path(), audioFile->path(), output.path(), offset);
-    }
+    if (audio)
+        assembleFinalMP4(videoFile->path(), audioFile->path(), output.path(), *written.result);
     output.commit();
     overall.report(1.0);
-    return {frameCount, plan.frameRate, plan.size, plan.fitted};
+    return {written.frameCount, plan.frameRate, plan.size, plan.fitted};
 }
 
 } // namespace kavlo

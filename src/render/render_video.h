@@ -53,10 +53,10 @@ struct RenderOptions {
 // thread of its own): x264 takes the forward half as it arrives, and the
 // backward half from the kept pictures.
 //
-// Progress: reading counts for 0.35 and writing the picture for the rest,
-// or with sound up to 0.80; the two overlap and each report counts both.
-// The audio then reaches 0.95, and 1.0 is reported once the file is joined.
-// Reports never step back, all on the calling thread. Runs on the calling
+// Progress: reading and writing the picture overlap, and each report counts
+// both; with sound the audio follows, and 1.0 is reported once the file is
+// joined (the shares are kMp4Shares and kMp4WithSoundShares of
+// render_progress.h). Reports never step back, all on the calling thread. Runs on the calling
 // thread; throws Error on failure and Cancelled when `stop` is requested.
 RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const std::filesystem::path& outputPath, double trimStart,

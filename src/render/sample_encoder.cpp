@@ -131,14 +131,14 @@ GifColourSettings gifColourFor(double quality) {
     return settings;
 }
 
-double sampleBias(OutputFormat format) {
+double sampleBias(ExportFormat format) {
     switch (format) {
-    case OutputFormat::mp4:
+    case ExportFormat::mp4:
         return 1.0;
-    case OutputFormat::gif:
+    case ExportFormat::gif:
         return 1.0;
-    case OutputFormat::webp:
-    case OutputFormat::webm:
+    case ExportFormat::webp:
+    case ExportFormat::webm:
         return 1.0;
     }
     return 1.0;
@@ -149,7 +149,7 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
     : request_(request), stop_(std::move(stop)) {
     InputFile file(request.source.string());
     hasSound_ = file.info().audio.has_value();
-    fullChroma_ = request.format == OutputFormat::gif;
+    fullChroma_ = request.format == ExportFormat::gif;
     const SegmentPlan plan =
         planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize, fullChroma_);
     size_ = plan.size;
@@ -205,7 +205,7 @@ SampleModel::Written SampleModel::written(const ExportSettings& settings) const 
     const std::vector<int> cycle = pingPongIndexSequence(frameCount_, 1);
     const double outputRate = frameRate_ * std::max(request_.speed, 0.01);
     Written w;
-    if (settings.format == OutputFormat::gif || settings.format == OutputFormat::webp) {
+    if (settings.format == ExportFormat::gif || settings.format == ExportFormat::webp) {
         w.pictures = static_cast<int>(
             gifFrameTimings(cycle.size(), 1.0 / outputRate, settings.maxFrameRate).size());
     } else {
@@ -252,7 +252,7 @@ double SampleModel::rawBytes(const ExportSettings& settings) {
     if (const auto cached = cache_.find(key); cached != cache_.end())
         return cached->second;
     ++encodes_;
-    const double bytes = settings.format == OutputFormat::gif ? gifBytes(settings, size, w)
+    const double bytes = settings.format == ExportFormat::gif ? gifBytes(settings, size, w)
                                                               : videoBytes(settings, size, w);
     cache_.emplace(key, bytes);
     return bytes;
@@ -289,11 +289,11 @@ double SampleModel::videoBytes(const ExportSettings& settings, RenderSize size, 
     for (int r = 0; r < kRuns; ++r) {
         throwIfCancelled(stop_);
         std::vector<Picture> pictures = run(r, w.step, size);
-        if (settings.format == OutputFormat::mp4) {
+        if (settings.format == ExportFormat::mp4) {
             H264Encoder encoder(size.width, size.height, rate, h264SettingsFor(settings.quality),
                                 false, pictures.front().frame());
             encodeRun(encoder, pictures, packets);
-        } else if (settings.format == OutputFormat::webm) {
+        } else if (settings.format == ExportFormat::webm) {
             const double crf = 31 + 19 * std::clamp(settings.quality, 0.0, 1.0);
             NamedEncoder encoder("libvpx-vp9", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
                                  {{"crf", std::to_string(int(std::lround(crf)))},
@@ -316,14 +316,14 @@ double SampleModel::videoBytes(const ExportSettings& settings, RenderSize size, 
     }
     const double first = mean(packets.key);
     const double change = packets.other.empty() ? first : mean(packets.other);
-    const int loops = settings.format == OutputFormat::mp4 || settings.format == OutputFormat::webm
+    const int loops = settings.format == ExportFormat::mp4 || settings.format == ExportFormat::webm
                           ? std::max(request_.loops, 1)
                           : 1;
     double bytes = loops * (first + double(w.pictures - 1) * change);
     const double seconds = loops * cycleSeconds();
-    if (settings.sound && hasSound_ && settings.format == OutputFormat::mp4)
+    if (settings.sound && hasSound_ && settings.format == ExportFormat::mp4)
         bytes += kAacBitRate / 8.0 * seconds;
-    else if (settings.sound && hasSound_ && settings.format == OutputFormat::webm)
+    else if (settings.sound && hasSound_ && settings.format == ExportFormat::webm)
         bytes += kOpusBitRate / 8.0 * seconds;
     // The container's tables: a few bytes a picture, and a header.
     return bytes + 1000 + 12.0 * loops * w.pictures;

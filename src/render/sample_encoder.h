@@ -28,7 +28,7 @@ H264Settings h264SettingsFor(double quality);
 GifColourSettings gifColourFor(double quality);
 // The samples' known lean for each format: the full file divided by the
 // samples' prediction, as the benchmark measures it.
-double sampleBias(OutputFormat format);
+double sampleBias(ExportFormat format);
 
 class SampleModel {
   public:
@@ -75,7 +75,7 @@ class SampleModel {
     bool fullChroma_ = false;
     std::map<int, Picture> pictures_; // the sample windows' pictures by segment index
     std::vector<double> centres_;     // of the runs, in segment pictures
-    std::map<std::tuple<OutputFormat, int, int, int, int, bool>, double> cache_;
+    std::map<std::tuple<ExportFormat, int, int, int, int, bool>, double> cache_;
     int encodes_ = 0;
 };
 

@@ -61,6 +61,11 @@ int SegmentFeed::waitForEnd(std::stop_token wait) {
     return int(pictures_.size());
 }
 
+Picture SegmentFeed::take(int index) {
+    std::lock_guard lock(mutex_);
+    return std::move(pictures_.at(index));
+}
+
 int SegmentFeed::readCount() const {
     std::lock_guard lock(mutex_);
     return int(pictures_.size());

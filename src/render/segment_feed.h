@@ -44,6 +44,10 @@ class SegmentFeed {
     // waitFor.
     int waitForEnd(std::stop_token wait = {});
 
+    // Hands picture `index` over, leaving an empty one in the feed: for a
+    // consumer that is done asking for it. Call once reading has ended.
+    Picture take(int index);
+
     // Pictures decoded so far.
     int readCount() const;
     // The most pictures the segment gives (SegmentPlan::expected).
@@ -78,5 +82,30 @@ class SegmentFeed {
     std::stop_callback<ForwardStop> forwardStop_;
     std::jthread thread_; // last: it stops before the members it uses go
 };
+
+// What a pass over the segment came to, for the number of pictures the
+// segment gave.
+template <typename Result> struct SegmentPass {
+    int frameCount = 0;
+    Result result;
+};
+
+// Runs `pass(frameCount)` for the most pictures the segment may give, which
+// it gives unless the track ends inside it, while the feed is still reading;
+// when the segment gave fewer, runs it once more for the number it gave. A
+// pass meets a short segment as a picture the feed does not have (waitFor
+// gives nullptr) and may end there: its result is then dropped. Throws code
+// 4 when the segment gave fewer than two pictures, and as waitForEnd.
+template <typename Pass>
+auto passOverSegment(SegmentFeed& feed, Pass&& pass, std::stop_token stop) {
+    using Result = decltype(pass(0));
+    const int most = int(feed.expected());
+    Result result = pass(most);
+    const int read = feed.waitForEnd(stop);
+    if (read == most)
+        return SegmentPass<Result>{most, std::move(result)};
+    checkEnoughFrames(read);
+    return SegmentPass<Result>{read, pass(read)};
+}
 
 } // namespace kavlo

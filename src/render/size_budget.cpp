@@ -48,10 +48,10 @@ std::string sentenceNumber(double value) {
     return text;
 }
 
-[[noreturn]] void throwUnreachable(double smallestBytes, OutputFormat format) {
+[[noreturn]] void throwUnreachable(double smallestBytes, ExportFormat format) {
     throw kavloError(kBudgetUnreachable, "This loop cannot be made smaller than " +
                                              formatFileSize(smallestBytes) + " as " +
-                                             std::string(formatWithArticle(format)) +
+                                             std::string(exportFormatWithArticle(format)) +
                                              ". Choose a shorter selection or another format.");
 }
 
@@ -236,7 +236,7 @@ RenderResult renderExport(const ExportRequest& request, const ExportSettings& se
                           const std::filesystem::path& output, const ProgressCallback& progress,
                           std::stop_token stop) {
     switch (settings.format) {
-    case OutputFormat::mp4: {
+    case ExportFormat::mp4: {
         RenderOptions options;
         options.video = h264SettingsFor(settings.quality);
         options.fitWithin = settings.fitWithin;
@@ -245,7 +245,7 @@ RenderResult renderExport(const ExportRequest& request, const ExportSettings& se
         return renderPingPongVideo(request.source, output, request.trimStart, request.trimEnd,
                                    request.speed, request.loops, progress, stop, options);
     }
-    case OutputFormat::gif: {
+    case ExportFormat::gif: {
         GifRenderOptions options;
         options.colour = gifColourFor(settings.quality);
         options.fitWithin = settings.fitWithin;
@@ -254,11 +254,11 @@ RenderResult renderExport(const ExportRequest& request, const ExportSettings& se
         return renderPingPongGIF(request.source, output, request.trimStart, request.trimEnd,
                                  request.speed, progress, stop, options);
     }
-    case OutputFormat::webp:
-    case OutputFormat::webm:
+    case ExportFormat::webp:
+    case ExportFormat::webm:
         break;
     }
-    throw kavloError(kFormatUnavailable, std::string(formatTitle(settings.format)) +
+    throw kavloError(kFormatUnavailable, std::string(exportFormatTitle(settings.format)) +
                                              " files cannot be written by this build.");
 }
 

@@ -13,7 +13,7 @@
 // `stop` is requested. Never Qt.
 #pragma once
 
-#include "render/output_format.h"
+#include "core/export_format.h"
 #include "render/presets.h"
 #include "render/render_types.h"
 
@@ -27,7 +27,7 @@ namespace kavlo {
 
 // How one file is encoded, beyond what the session hands every export.
 struct ExportSettings {
-    OutputFormat format = OutputFormat::mp4;
+    ExportFormat format = ExportFormat::mp4;
     // 0: the export's own quality; 1: the lowest a budget may bring it to
     // (x264's CRF 18 to 34; for GIF fewer colours, less dithering and more
     // of the unchanged area kept).
@@ -63,7 +63,7 @@ struct ExportRequest {
     double trimEnd = 0;
     double speed = 1;
     int loops = 1; // MP4 and WebM
-    OutputFormat format = OutputFormat::mp4;
+    ExportFormat format = ExportFormat::mp4;
     uint64_t maxBytes = 0; // 0: no budget
     ExportLimits limits;
 };

@@ -1,5 +1,6 @@
 #include "render/video_writer.h"
 
+#include "media/encoder.h"
 #include "media/error.h"
 #include "media/muxer.h"
 #include "render/ping_pong.h"
@@ -10,7 +11,7 @@ namespace kavlo {
 
 namespace {
 
-constexpr AVRational kTimescale{1, 60000};
+constexpr Rational kTimescale{1, 60000};
 
 // Frame timestamps are counted in frames inside the encoder; the file keeps
 // them on a 1/60000 s clock, rounded to the nearest tick.
@@ -25,14 +26,6 @@ class FrameClock {
 
 } // namespace
 
-void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
-                        const std::filesystem::path& outputPath, int width, int height,
-                        double outputRate, const ProgressCallback& progress, std::stop_token stop,
-                        const H264Settings& settings) {
-    writePingPongVideo([&frames](int index) -> const Picture& { return frames.at(index); },
-                       sequence, outputPath, width, height, outputRate, progress, stop, settings);
-}
-
 void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress, std::stop_token stop,
@@ -46,55 +39,59 @@ void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequ
     const std::size_t total = sequence.size();
     const std::size_t period = repeatingPeriod(sequence);
 
-    // Colour tags come from the first picture.
-    const Picture& first = pictureAt(sequence.front());
+    const Picture* first = pictureAt(sequence.front());
+    if (!first)
+        return;
     Muxer muxer(outputPath.string(), "mp4", /*fastStart=*/true);
-    H264Encoder encoder(width, height, av_d2q(outputRate, 1 << 24), settings,
-                        muxer.needsGlobalHeader(), first.frame());
-    const int stream = muxer.addStream(encoder.context(), kTimescale);
+    EncoderSettings encoding =
+        h264EncoderSettings(width, height, nearestRational(outputRate, 1 << 24), settings);
+    encoding.globalHeader = muxer.needsGlobalHeader();
+    // Colour tags come from the first picture.
+    encoding.colour = first->colourTags();
+    Encoder encoder(encoding);
+    const int stream = muxer.addStream(encoder, kTimescale);
     muxer.begin();
 
     // Packets of the first cycle, with timestamps in frames, kept to be
     // written again for the later cycles.
-    std::vector<av::PacketPtr> cycle;
+    std::vector<Packet> cycle;
     cycle.reserve(period);
-    auto writeShifted = [&](const AVPacket* source, int64_t shiftFrames) {
-        av::PacketPtr packet = av::refPacket(source);
-        const int64_t pts = source->pts + shiftFrames;
-        packet->pts = clock.ticks(pts);
-        packet->dts = clock.ticks(source->dts + shiftFrames);
-        packet->duration = clock.ticks(pts + 1) - packet->pts;
-        muxer.write(packet.get(), stream);
+    auto writeShifted = [&](const Packet& source, int64_t shiftFrames) {
+        Packet packet = source.share();
+        const int64_t pts = source.pts() + shiftFrames;
+        const int64_t ticks = clock.ticks(pts);
+        packet.setTimes(ticks, clock.ticks(source.dts() + shiftFrames),
+                        clock.ticks(pts + 1) - ticks);
+        muxer.write(packet, stream);
     };
-    av::PacketPtr packet = av::allocPacket();
+    Packet packet;
     auto drain = [&] {
-        while (encoder.receive(packet.get())) {
-            writeShifted(packet.get(), 0);
+        while (encoder.receive(packet)) {
+            writeShifted(packet, 0);
             cycle.push_back(std::move(packet));
-            packet = av::allocPacket();
+            packet = Packet();
         }
     };
 
     for (std::size_t i = 0; i < period; ++i) {
         throwIfCancelled(stop);
-        const Picture& picture = pictureAt(sequence[i]);
-        if (!picture || picture.width() != width || picture.height() != height)
+        const Picture* picture = pictureAt(sequence[i]);
+        if (!picture)
+            return;
+        if (!*picture || picture->width() != width || picture->height() != height)
             throw kavloError(kVideoWriteFailed, "Could not write video frame.");
-        av::FramePtr frame = av::refFrame(picture.frame());
-        frame->pts = static_cast<int64_t>(i);
-        frame->pict_type = AV_PICTURE_TYPE_NONE;
-        encoder.send(frame.get());
+        encoder.send(*picture, static_cast<int64_t>(i));
         drain();
         if (progress)
             progress(double(i + 1) / total);
     }
-    encoder.send(nullptr);
+    encoder.sendEnd();
     drain();
 
     for (std::size_t start = period; start < total; start += period) {
         for (std::size_t j = 0; j < cycle.size(); ++j) {
             throwIfCancelled(stop);
-            writeShifted(cycle[j].get(), static_cast<int64_t>(start));
+            writeShifted(cycle[j], static_cast<int64_t>(start));
             if (progress)
                 progress(double(start + std::min(j + 1, period)) / total);
         }

@@ -12,9 +12,9 @@
 
 namespace kavlo {
 
-// The picture at a segment index. May wait until it is decoded, and throw
-// to end the write.
-using PictureAt = std::function<const Picture&(int index)>;
+// The picture at a segment index; nullptr when the segment has no such
+// picture. May wait until it is decoded, and throw to end the write.
+using PictureAt = std::function<const Picture*(int index)>;
 
 // Writes frames[sequence[i]] with presentation time i / outputRate (on a
 // 1/60000 s clock) for every position i. A sequence that repeats a cycle is
@@ -24,15 +24,10 @@ using PictureAt = std::function<const Picture&(int index)>;
 // position would. Reports (i + 1) / sequence length after each position.
 // An existing file at outputPath is overwritten in place (a temporary file
 // made for it keeps its lock). Pictures are asked for in sequence order, the
-// first before the file is opened.
+// first before the file is opened. Writing stops where pictureAt gives
+// nullptr, leaving the file incomplete (the caller, which knows the segment
+// ended early, writes another sequence).
 void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
-                        const std::filesystem::path& outputPath, int width, int height,
-                        double outputRate, const ProgressCallback& progress,
-                        std::stop_token stop = {},
-                        const H264Settings& settings = H264Settings::forExport());
-
-// The same from pictures in memory.
-void writePingPongVideo(const std::vector<Picture>& frames, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress,
                         std::stop_token stop = {},

@@ -55,7 +55,7 @@ void ExportEstimates::start() {
     const std::uint64_t generation = generation_;
     running_ = threads_->start([this, mailbox = mailbox_, selection,
                                 generation](std::stop_token stop) {
-        auto requestOf = [&](OutputFormat format) {
+        auto requestOf = [&](ExportFormat format) {
             ExportRequest request;
             request.source = selection.source;
             request.trimStart = selection.start;
@@ -85,18 +85,18 @@ void ExportEstimates::start() {
         try {
             // One set of samples for the 4:2:0 writers and one for the
             // palette one; every preset is estimated on them.
-            SampleModel video(requestOf(OutputFormat::mp4), stop, {});
-            for (OutputFormat format : {OutputFormat::mp4, OutputFormat::webp, OutputFormat::webm})
-                attempt(std::string(formatName(format)), video, requestOf(format));
-            SampleModel palette(requestOf(OutputFormat::gif), stop, {});
-            attempt("gif", palette, requestOf(OutputFormat::gif));
+            SampleModel video(requestOf(ExportFormat::mp4), stop, {});
+            for (ExportFormat format : {ExportFormat::mp4, ExportFormat::webp, ExportFormat::webm})
+                attempt(std::string(exportFormatName(format)), video, requestOf(format));
+            SampleModel palette(requestOf(ExportFormat::gif), stop, {});
+            attempt("gif", palette, requestOf(ExportFormat::gif));
             for (const ExportPreset& preset : sessionPresets().presets) {
                 ExportRequest request = requestFor(preset);
                 request.source = selection.source;
                 request.trimStart = selection.start;
                 request.trimEnd = selection.end;
                 request.speed = selection.speed;
-                attempt(preset.name, preset.format == OutputFormat::gif ? palette : video, request);
+                attempt(preset.name, preset.format == ExportFormat::gif ? palette : video, request);
             }
         } catch (...) {
             // Cancelled, or the selection cannot be read: no sizes.

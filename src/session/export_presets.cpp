@@ -17,28 +17,13 @@ std::string takePresetsProblem() {
     return problem;
 }
 
-ExportFormat exportFormatOf(OutputFormat format) {
-    switch (format) {
-    case OutputFormat::mp4:
-        break;
-    case OutputFormat::gif:
-        return ExportFormat::gif;
-    case OutputFormat::webp:
-        return ExportFormat::webp;
-    case OutputFormat::webm:
-        return ExportFormat::webm;
-    }
-    return ExportFormat::mp4;
-}
-
 QString analyticsPresetName(const ExportPreset& preset) {
     const ExportPreset* builtIn = findPreset(builtInPresets(), preset.name);
     return builtIn ? QString::fromStdString(builtIn->name) : QStringLiteral("custom");
 }
 
 QString presetChoiceTitle(const ExportPreset& preset) {
-    return QString::fromUtf8(formatTitle(preset.format).data(),
-                             qsizetype(formatTitle(preset.format).size())) +
+    return QString::fromLatin1(exportFormatTitle(preset.format)) +
            QStringLiteral(" for ") + QString::fromStdString(preset.title);
 }
 

@@ -18,7 +18,6 @@ const PresetTable& sessionPresets();
 // afterwards, so that a broken file is reported once.
 std::string takePresetsProblem();
 
-ExportFormat exportFormatOf(OutputFormat format);
 // The name analytics carry: a built-in preset's own name, "custom" for one
 // the user added (a name the user chose is theirs).
 QString analyticsPresetName(const ExportPreset& preset);

@@ -7,6 +7,7 @@
 
 #include "analytics/app_analytics.h"
 #include "media/file_util.h"
+#include "media/temporary_file.h"
 #include "session/preview_area.h"
 #include "session/selection.h"
 #include "session/task_threads.h"
@@ -41,6 +42,8 @@ Model::Model(ModelEnvironment environment, QObject* parent)
         timers_ = makeQtTimers();
     if (tempDir_.empty())
         tempDir_ = std::filesystem::temp_directory_path();
+    // Converted sources and previews of sessions that crashed.
+    removeStaleTemporaryFiles(tempDir_);
     // The player owns the observer and calls it on this thread from the
     // event loop only; it goes before the Model does.
     timeObserver_ =
@@ -59,10 +62,10 @@ Model::~Model() {
     timers_.reset();
     player_.reset();
     scrubPlayer_.reset();
-    for (const auto& file : previewFiles_)
+    for (const auto& [file, held] : previewFiles_)
         removeFileQuietly(file);
-    if (transcodedSource_)
-        removeFileQuietly(*transcodedSource_);
+    previewFiles_.clear();
+    transcodedSource_.reset(); // deletes the converted copy
 }
 
 FrameSource* Model::previewPictures() const {
@@ -133,6 +136,8 @@ void Model::flush() {
             emit exportSpeedChanged();
         if (bits & kScrubOverlay)
             emit scrubOverlayVisibleChanged();
+        if (bits & kNotice)
+            emit noticeChanged();
         if (bits & (kDuration | kStart | kEnd))
             emit selectionChanged();
     }
@@ -174,9 +179,7 @@ void Model::reset() {
     if (resizeRenderTask_)
         timers_->cancel(*resizeRenderTask_);
     resizeRenderTask_.reset();
-    if (transcodedSource_)
-        removeFileQuietly(*transcodedSource_);
-    transcodedSource_.reset();
+    transcodedSource_.reset(); // deletes the converted copy
     prepared_ = {};
     markCycle_.reset();
     // A frame shown by Mark, or a drag, is over with the video it showed:
@@ -195,8 +198,39 @@ void Model::reset() {
     set(end_, 1.0, kEnd);
     setPlayhead(0);
     set(videoAspect_, kDefaultAspect, kVideoAspect);
-    setBusy(false);
-    setProgress(0);
+    updateBusy();
+    if (exports_.empty())
+        setProgress(0);
+}
+
+void Model::updateBusy() {
+    setBusy(renderTask_.id != 0 || !exports_.empty());
+}
+
+void Model::setActivity(Notice notice) {
+    activity_ = std::move(notice);
+    updateNotice();
+}
+
+void Model::updateNotice() {
+    Notice next = activity_;
+    if (!exports_.empty()) {
+        double progress = 0;
+        for (const auto& [id, run] : exports_)
+            progress += run.progress;
+        next = {.kind = Notice::Kind::exporting,
+                .text = exports_.size() > 1
+                            ? QStringLiteral("Exporting %1 files…").arg(exports_.size())
+                        : exports_.begin()->second.format == ExportFormat::gif
+                            ? QStringLiteral("Exporting GIF…")
+                            : QStringLiteral("Exporting MP4…"),
+                .progress = progress / double(exports_.size()),
+                .file = std::nullopt};
+    } else if (exportOutcome_) {
+        next = *std::exchange(exportOutcome_, std::nullopt);
+        activity_ = {};
+    }
+    set(notice_, std::move(next), kNotice);
 }
 
 std::filesystem::path Model::newTemporaryFile(const char* role) const {

@@ -28,6 +28,7 @@
 #include "player/pixel_size.h"
 #include "player/player.h"
 #include "render/presets.h"
+#include "session/notice.h"
 #include "session/preview_mapping.h"
 #include "session/session_timers.h"
 #include "timeline/timeline_types.h"
@@ -41,15 +42,16 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <stop_token>
 #include <vector>
 
 namespace kavlo {
 
 class FilePanels;
+class HeldFile;
 class TaskThreads;
 class UiMailbox;
 struct LoadedVideo;
@@ -104,6 +106,9 @@ class Model : public QObject {
     const QList<TimelineThumbnail>& thumbnails() const { return thumbnails_; }
     double exportSpeed() const { return exportSpeed_; }
     bool scrubOverlayVisible() const { return scrubOverlayVisible_; }
+    // What the window's notice says. While exports run it speaks of them
+    // alone, until the last of them ends with its outcome.
+    const Notice& notice() const { return notice_; }
 
     // The two picture sources the window draws (owned by the players).
     FrameSource* previewPictures() const;
@@ -127,6 +132,9 @@ class Model : public QObject {
     // Loads the bundled example video, when there is one.
     void loadExampleVideo();
     void loadVideo(const std::filesystem::path& file, VideoLoadSource source);
+    // Stops the running load (and its conversion); the window is left
+    // without a video.
+    void cancelLoad();
     void trim(TrimHandle handle, double time, bool dragging);
     void moveLoop(double start, bool dragging);
     void markFrame();
@@ -138,6 +146,10 @@ class Model : public QObject {
     // The same for a preset of sessionPresets() (export_presets.h): its
     // format, within its budget and limits. An unknown name does nothing.
     void exportPreset(const std::string& name);
+    // An animated WebP: one cycle that repeats forever, as the GIF.
+    void exportWebP();
+    // A WebM (VP9, with the source's sound in Opus), loops cycles long.
+    void exportWebM(int loops);
 
     // --- Internal state, read by tests and diagnostics ---
 
@@ -171,6 +183,7 @@ class Model : public QObject {
     void thumbnailsChanged();
     void exportSpeedChanged();
     void scrubOverlayVisibleChanged();
+    void noticeChanged();
     // After start, end and duration all hold their new values.
     void selectionChanged();
     // An export ended: `file` is written when `ok`.
@@ -192,6 +205,7 @@ class Model : public QObject {
         kThumbnails = 1u << 10,
         kExportSpeed = 1u << 11,
         kScrubOverlay = 1u << 12,
+        kNotice = 1u << 13,
     };
     // Holds notifications back until the outermost batch ends.
     class Batch {
@@ -237,6 +251,11 @@ class Model : public QObject {
     void setBusy(bool busy) { set(busy_, busy, kBusy); }
     void setProgress(double progress) { set(progress_, progress, kProgress); }
     void setOverlay(bool visible) { set(scrubOverlayVisible_, visible, kScrubOverlay); }
+    // Busy while a preview renders or an export runs.
+    void updateBusy();
+    // The notice of the load, the preview or a mark; shown unless exports run.
+    void setActivity(Notice notice);
+    void updateNotice();
 
     // Reset before a new load; stopping the preview.
     void reset();
@@ -252,6 +271,7 @@ class Model : public QObject {
     void followPlayer(double playerTime);
     void cancelFrameResume();
     void endDrag();
+    void mark(const QString& text);
     PreviewMapping mapping() const;
 
     // The preview render: what one was started with.
@@ -264,7 +284,8 @@ class Model : public QObject {
         double speed = 1;
         PixelSize area; // empty: no limit
     };
-    void previewRendered(const PreviewJob& job, const RenderResult& result);
+    void previewRendered(const PreviewJob& job, const RenderResult& result,
+                         const std::shared_ptr<HeldFile>& held);
     void previewFailed(const PreviewJob& job, std::exception_ptr error);
     void cancelRender();
     void deleteUnusedPreviews();
@@ -272,7 +293,8 @@ class Model : public QObject {
 
     // The load and the thumbnails.
     void loadFinished(std::uint64_t id, const LoadedVideo& video);
-    void loadFailed(std::uint64_t id, const AnalyticsProperties& file, std::exception_ptr error);
+    void loadFailed(std::uint64_t id, const std::filesystem::path& opened,
+                    const AnalyticsProperties& file, std::exception_ptr error);
     void startThumbnails(const std::filesystem::path& file, double duration);
 
     // Exports: what one was started with.
@@ -286,9 +308,15 @@ class Model : public QObject {
         double speed = 1;
         std::chrono::steady_clock::time_point started;
         std::optional<ExportPreset> preset;
+        std::uint64_t id = 0;
         ExportDescription description() const;
     };
+    struct ExportRun {
+        ExportFormat format = ExportFormat::mp4;
+        double progress = 0;
+    };
     void startExport(ExportFormat format, int loops, const ExportPreset* preset = nullptr);
+    void exportProgressed(std::uint64_t id, double fraction);
     void exportEnded(const ExportJob& job, std::exception_ptr error);
 
     std::unique_ptr<Player> player_;
@@ -325,9 +353,9 @@ class Model : public QObject {
     std::optional<std::filesystem::path> installedPreview_; // the file `player_` loops
     std::optional<std::filesystem::path> renderOutput_;     // of the render in renderTask_
     // Every preview file this session named and has not deleted or left to
-    // a cancelled render to delete.
-    std::set<std::filesystem::path> previewFiles_;
-    std::optional<std::filesystem::path> transcodedSource_;
+    // a cancelled render to delete; held once rendered.
+    std::map<std::filesystem::path, std::shared_ptr<HeldFile>> previewFiles_;
+    std::shared_ptr<const HeldFile> transcodedSource_;
     std::optional<std::filesystem::path> originalSource_;
     std::optional<MarkCycle> markCycle_;
     Player::ObserverId timeObserver_ = 0;
@@ -337,6 +365,12 @@ class Model : public QObject {
     PixelSize renderArea_;                          // the area the newest preview render was given
     std::optional<std::uint64_t> resizeRenderTask_; // a timer id
     int runningExports_ = 0;
+    std::map<std::uint64_t, ExportRun> exports_;
+    // How the exports running together ended so far: a failure outweighs a
+    // later success. Shown when the last of them ends.
+    std::optional<Notice> exportOutcome_;
+    Notice activity_;
+    Notice notice_;
 
     std::uint32_t pending_ = 0;
     int batchDepth_ = 0;

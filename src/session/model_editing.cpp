@@ -54,6 +54,12 @@ void Model::endDrag() {
     prepareSmoothPreview();
 }
 
+void Model::mark(const QString& text) {
+    setStatus(text);
+    // Marking has no control of its own to show that it happened.
+    setActivity({Notice::Kind::marked, text, std::nullopt, std::nullopt});
+}
+
 void Model::markFrame() {
     if (!url_)
         return;
@@ -63,12 +69,12 @@ void Model::markFrame() {
         markCycle_ = MarkCycle{.phase = 1, .start = start_, .end = end_};
         setStart(timeForFrame(frame));
         showFrame(start_);
-        setStatus(QStringLiteral("Marked start frame %1").arg(frameIndex(start_)));
+        mark(QStringLiteral("Marked start frame %1").arg(frameIndex(start_)));
     } else if (markCycle_->phase == 1) {
         markCycle_->phase = 2;
         setEnd(timeForFrame(frame));
         showFrame(end_);
-        setStatus(QStringLiteral("Marked end frame %1").arg(frameIndex(end_)));
+        mark(QStringLiteral("Marked end frame %1").arg(frameIndex(end_)));
     } else {
         // The selection remembered at the first press, as it was.
         set(start_, markCycle_->start, kStart);
@@ -76,7 +82,7 @@ void Model::markFrame() {
         setPlayhead(start_);
         markCycle_.reset();
         showFrame(start_);
-        setStatus(QStringLiteral("Restored previous start/end"));
+        mark(QStringLiteral("Restored previous start/end"));
     }
 }
 

@@ -6,12 +6,12 @@
 #include "session/model.h"
 
 #include "core/error.h"
-#include "render/render_gif.h"
-#include "render/render_video.h"
+#include "render/render_export.h"
 #include "render/size_budget.h"
 #include "session/export_presets.h"
 #include "session/file_panels.h"
 #include "session/file_paths.h"
+#include "session/session_log.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"
@@ -39,8 +39,56 @@ void Model::exportGIF() {
 
 void Model::exportPreset(const std::string& name) {
     if (const ExportPreset* preset = findPreset(sessionPresets().presets, name))
-        startExport(exportFormatOf(preset->format), 1, preset);
+        startExport(preset->format, 1, preset);
 }
+
+void Model::exportWebP() {
+    startExport(ExportFormat::webp, 1);
+}
+
+void Model::exportWebM(int loops) {
+    startExport(ExportFormat::webm, loops);
+}
+
+namespace {
+
+QString formatLabel(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::gif:
+        return QStringLiteral("GIF");
+    case ExportFormat::webp:
+        return QStringLiteral("WebP");
+    case ExportFormat::webm:
+        return QStringLiteral("WebM");
+    case ExportFormat::mp4:
+        break;
+    }
+    return QStringLiteral("MP4");
+}
+
+// "MP4 export", "GIF export" and so on: what the log calls a render.
+const char* exportLogKind(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::gif:
+        return "GIF export";
+    case ExportFormat::webp:
+        return "WebP export";
+    case ExportFormat::webm:
+        return "WebM export";
+    case ExportFormat::mp4:
+        break;
+    }
+    return "MP4 export";
+}
+
+// "Export failed: " for MP4, "GIF export failed: " and so on for the others.
+QString failurePrefix(ExportFormat format) {
+    if (format == ExportFormat::mp4)
+        return QStringLiteral("Export failed: ");
+    return formatLabel(format) + QStringLiteral(" export failed: ");
+}
+
+} // namespace
 
 void Model::startExport(ExportFormat format, int loops, const ExportPreset* preset) {
     if (!url_ || !panels_)
@@ -70,8 +118,23 @@ void Model::startExport(ExportFormat format, int loops, const ExportPreset* pres
         track(events::exportSaveCanceled(format, presetName));
         return;
     }
-    if (!url_)
-        return; // a load began while the panel was open
+    if (url_ != std::optional(opened) && originalSource_ != std::optional(opened)) {
+        // Another video was opened while the panel was up: the selection
+        // the user meant is gone.
+        Batch batch(*this);
+        const Notice dropped{.kind = Notice::Kind::failed,
+                             .text = QStringLiteral("%1 was not exported: another video was "
+                                                    "opened while choosing where to save it.")
+                                         .arg(displayName(opened)),
+                             .progress = std::nullopt,
+                             .file = std::nullopt};
+        if (exports_.empty())
+            setActivity(dropped);
+        else
+            exportOutcome_ = dropped;
+        updateNotice();
+        return;
+    }
 
     Batch batch(*this);
     const ExportJob job{.format = format,
@@ -82,21 +145,29 @@ void Model::startExport(ExportFormat format, int loops, const ExportPreset* pres
                         .trimEnd = end_,
                         .speed = exportSpeed_,
                         .started = std::chrono::steady_clock::now(),
-                        .preset = chosen};
-    setBusy(true);
+                        .preset = chosen,
+                        .id = nextTaskId_++};
+    exports_[job.id] = {.format = format, .progress = 0};
+    updateBusy();
     setProgress(0);
-    if (chosen)
-        setStatus(QStringLiteral("Exporting ") + presetChoiceTitle(*chosen) +
-                  QStringLiteral("..."));
-    else
-        setStatus(format == ExportFormat::gif ? QStringLiteral("Exporting GIF...")
-                                              : QStringLiteral("Exporting MP4..."));
+    updateNotice();
+    setStatus(QStringLiteral("Exporting ") +
+              (chosen ? presetChoiceTitle(*chosen) : formatLabel(format)) + QStringLiteral("..."));
     track(events::exportStarted(job.description()));
     ++runningExports_;
     threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
         const ProgressCallback progress = [&](double fraction) {
-            mailbox->post([this, fraction] { setProgress(fraction); });
+            mailbox->post([this, id = job.id, fraction] { exportProgressed(id, fraction); });
         };
+        const bool oneCycle = job.format == ExportFormat::gif || job.format == ExportFormat::webp;
+        const RenderLog log({.kind = exportLogKind(job.format),
+                             .source = job.source,
+                             .output = job.output,
+                             .trimStart = job.trimStart,
+                             .trimEnd = job.trimEnd,
+                             .speed = job.speed,
+                             .loops = oneCycle ? 1 : job.loops,
+                             .fitWithin = {}});
         std::exception_ptr error;
         try {
             if (job.preset) {
@@ -106,46 +177,80 @@ void Model::startExport(ExportFormat format, int loops, const ExportPreset* pres
                 request.trimEnd = job.trimEnd;
                 request.speed = job.speed;
                 request.loops = job.loops;
-                renderWithinBudget(request, job.output, progress, stop);
-            } else if (job.format == ExportFormat::gif)
-                renderPingPongGIF(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                                  progress, stop);
-            else
-                renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
-                                    job.loops, progress, stop);
+                log.succeeded(renderWithinBudget(request, job.output, progress, stop).result);
+            } else {
+                log.succeeded(renderExport(job.source, job.output, job.trimStart, job.trimEnd,
+                                           job.speed, {.format = job.format, .loops = job.loops},
+                                           progress, stop));
+            }
         } catch (const Cancelled&) {
+            log.failed(std::current_exception());
             return; // only the end of the session cancels an export
         } catch (...) {
             error = std::current_exception();
+            log.failed(error);
         }
         mailbox->post([this, job, error] { exportEnded(job, error); });
     });
+}
+
+void Model::exportProgressed(std::uint64_t id, double fraction) {
+    const auto run = exports_.find(id);
+    if (run == exports_.end())
+        return;
+    Batch batch(*this);
+    run->second.progress = fraction;
+    double sum = 0;
+    for (const auto& [other, each] : exports_)
+        sum += each.progress;
+    // Exports own `progress` while they run; a preview's does not mix in.
+    setProgress(sum / double(exports_.size()));
+    updateNotice();
 }
 
 void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
     {
         Batch batch(*this);
         --runningExports_;
-        setBusy(false);
+        exports_.erase(job.id);
+        updateBusy();
+        Notice outcome;
         if (!error) {
             const std::chrono::duration<double> took =
                 std::chrono::steady_clock::now() - job.started;
             std::error_code ec;
             const auto bytes = std::filesystem::file_size(job.output, ec);
             // "Saved clip-kavlo.gif · 9.6 MB"
-            setStatus(QStringLiteral("Saved ") + displayName(job.output) +
-                      (ec ? QString()
-                          : QStringLiteral(" · ") +
-                                QString::fromStdString(formatFileSize(double(bytes)))));
+            const QString saved =
+                QStringLiteral("Saved ") + displayName(job.output) +
+                (ec ? QString()
+                    : QStringLiteral(" · ") + QString::fromStdString(formatFileSize(double(bytes))));
+            setStatus(saved);
+            outcome = {.kind = Notice::Kind::saved,
+                       .text = saved,
+                       .progress = std::nullopt,
+                       .file = job.output};
             track(events::exportSucceeded(job.description(), took.count()));
         } else {
             withException(error, [&](const std::exception& e) {
-                setStatus((job.format == ExportFormat::gif ? QStringLiteral("GIF export failed: ")
-                                                           : QStringLiteral("Export failed: ")) +
-                          QString::fromStdString(e.what()));
+                const QString prefix = failurePrefix(job.format);
+                const QString message = QString::fromStdString(describeFailure(e));
+                setStatus(prefix + message);
+                outcome = {.kind = Notice::Kind::failed,
+                           .text = dynamic_cast<const std::bad_alloc*>(&e)
+                                       ? QStringLiteral("Not enough memory to export %1. Try a "
+                                                        "shorter selection.")
+                                             .arg(displayName(job.output))
+                                       : prefix + message,
+                           .progress = std::nullopt,
+                           .file = std::nullopt};
                 track(events::exportFailed(job.format, e, job.description().preset));
             });
         }
+        if (!exportOutcome_ || exportOutcome_->kind != Notice::Kind::failed ||
+            outcome.kind == Notice::Kind::failed)
+            exportOutcome_ = outcome;
+        updateNotice();
     }
     // After the state it reports is announced.
     emit exportFinished(job.output, !error);

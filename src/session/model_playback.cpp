@@ -88,8 +88,9 @@ void Model::showFrame(double t) {
         return;
     cancelFrameResume();
     cancelRender();
-    setBusy(false);
-    setProgress(0);
+    updateBusy();
+    if (exports_.empty())
+        setProgress(0);
     if (scrubbing_)
         scrubPlayer_->pause();
     else

@@ -11,8 +11,10 @@
 
 #include "core/error.h"
 #include "media/file_util.h"
+#include "media/temporary_file.h"
 #include "render/render_video.h"
 #include "session/file_paths.h"
+#include "session/session_log.h"
 #include "session/task_error.h"
 #include "session/task_threads.h"
 #include "session/ui_mailbox.h"
@@ -23,6 +25,11 @@ void Model::prepareSmoothPreview() {
     if (!url_)
         return;
     Batch batch(*this);
+    // A frame shown by Mark is over once a new preview is asked for (a
+    // speed chosen meanwhile): its return would have ended the scrub, and
+    // with the scrub still on, the render's result would never be shown.
+    if (frameResumeTask_)
+        scrubbing_.reset();
     cancelFrameResume();
     cancelRender();
     // The render has the processor: the scrub player's work ahead waits for
@@ -36,19 +43,25 @@ void Model::prepareSmoothPreview() {
                          .trimEnd = end_,
                          .speed = exportSpeed_,
                          .area = previewPixelSize_};
-    setBusy(true);
-    setProgress(0);
-    setStatus(QStringLiteral("Preparing smooth preview..."));
-    track(events::previewStarted(job.trimEnd - job.trimStart, job.speed));
-
-    previewFiles_.insert(job.output);
+    previewFiles_.emplace(job.output, nullptr);
     renderOutput_ = job.output;
     renderArea_ = job.area;
     renderTask_.id = job.id;
+    updateBusy();
+    if (exports_.empty())
+        setProgress(0);
+    setStatus(QStringLiteral("Preparing smooth preview..."));
+    setActivity({.kind = Notice::Kind::previewing,
+                 .text = QStringLiteral("Preparing the preview…"),
+                 .progress = std::nullopt,
+                 .file = std::nullopt});
+    track(events::previewStarted(job.trimEnd - job.trimStart, job.speed));
+
     renderTask_.stop = threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
         const ProgressCallback progress = [&](double fraction) {
             mailbox->post([this, id = job.id, fraction] {
-                if (renderTask_.id == id)
+                // An export's progress is not mixed with a preview's.
+                if (renderTask_.id == id && exports_.empty())
                     setProgress(fraction);
             });
         };
@@ -56,15 +69,29 @@ void Model::prepareSmoothPreview() {
         options.video = H264Settings::forPreview();
         // No larger than the area shows it: smaller previews are ready sooner.
         options.fitWithin = {job.area.width, job.area.height};
+        const RenderLog log({.kind = "Preview",
+                             .source = job.source,
+                             .output = job.output,
+                             .trimStart = job.trimStart,
+                             .trimEnd = job.trimEnd,
+                             .speed = job.speed,
+                             .loops = 1,
+                             .fitWithin = options.fitWithin});
         try {
             const RenderResult result =
                 renderPingPongVideo(job.source, job.output, job.trimStart, job.trimEnd, job.speed,
                                     1, progress, stop, options);
+            log.succeeded(result);
             throwIfCancelled(stop);
-            mailbox->post([this, job, result] { previewRendered(job, result); });
+            // Held against sweeps from now on; dropped on its way (the
+            // window closed), the file goes with it.
+            auto held = std::make_shared<HeldFile>(job.output);
+            mailbox->post([this, job, result, held] { previewRendered(job, result, held); });
         } catch (const Cancelled&) {
+            log.failed(std::current_exception());
             removeFileQuietly(job.output);
         } catch (...) {
+            log.failed(std::current_exception());
             mailbox->post(
                 [this, job, error = std::current_exception()] { previewFailed(job, error); });
         }
@@ -79,15 +106,14 @@ void Model::cancelRender() {
     renderOutput_.reset();
 }
 
-void Model::previewRendered(const PreviewJob& job, const RenderResult& result) {
-    if (renderTask_.id != job.id) {
-        // Cancelled after its last check: as good as cancelled before it.
-        removeFileQuietly(job.output);
-        return;
-    }
+void Model::previewRendered(const PreviewJob& job, const RenderResult& result,
+                            const std::shared_ptr<HeldFile>& held) {
+    if (renderTask_.id != job.id)
+        return; // cancelled after its last check: `held` deletes the file
     Batch batch(*this);
     renderTask_ = {};
     renderOutput_.reset();
+    previewFiles_[job.output] = held;
     set(fps_, result.frameRate, kFps);
     prepared_ = {.file = job.output,
                  .sourceFrames = result.sourceFrameCount,
@@ -98,8 +124,9 @@ void Model::previewRendered(const PreviewJob& job, const RenderResult& result) {
     if (!scrubbing_)
         installPreparedPreview();
     deleteUnusedPreviews();
-    setBusy(false);
+    updateBusy();
     setStatus(displayName(originalSource_.value_or(job.source)));
+    setActivity({});
     track(events::previewSucceeded(job.trimEnd - job.trimStart, job.speed));
 }
 
@@ -112,7 +139,7 @@ void Model::previewFailed(const PreviewJob& job, std::exception_ptr error) {
     Batch batch(*this);
     renderTask_ = {};
     renderOutput_.reset();
-    setBusy(false);
+    updateBusy();
     // The previous preview keeps looping: a drag paused it and its release
     // covered it with the last scrubbed frame, waiting for this render.
     if (installedPreview_ && !scrubbing_) {
@@ -121,13 +148,23 @@ void Model::previewFailed(const PreviewJob& job, std::exception_ptr error) {
         player_->play();
     }
     withException(error, [&](const std::exception& e) {
-        setStatus(QStringLiteral("Preview failed: ") + QString::fromStdString(e.what()));
+        const QString text =
+            QStringLiteral("Preview failed: ") + QString::fromStdString(describeFailure(e));
+        setStatus(text);
+        setActivity({.kind = Notice::Kind::failed,
+                     .text = dynamic_cast<const std::bad_alloc*>(&e)
+                                 ? QStringLiteral("Not enough memory for the preview. Try a "
+                                                  "shorter selection.")
+                                 : text,
+                     .progress = std::nullopt,
+                     .file = std::nullopt});
         track(events::previewFailed(e));
     });
 }
 
 void Model::deleteUnusedPreviews() {
-    std::erase_if(previewFiles_, [this](const std::filesystem::path& file) {
+    std::erase_if(previewFiles_, [this](const auto& entry) {
+        const std::filesystem::path& file = entry.first;
         if (file == installedPreview_ || file == prepared_.file || file == renderOutput_)
             return false;
         removeFileQuietly(file);

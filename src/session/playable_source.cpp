@@ -6,11 +6,13 @@
 #include "media/error.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
+#include "media/temporary_file.h"
 #include "session/ffmpeg_process.h"
 #include "session/file_paths.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <system_error>
 
 namespace kavlo {
@@ -68,22 +70,34 @@ class ConverterInput {
     fs::path link_;
 };
 
-// Runs one conversion into a new "kavlo-source-<UUID>.mp4"; its file is
-// deleted unless the run succeeds and gives a readable file.
-std::optional<fs::path> convert(const fs::path& ffmpeg, const QString& input,
-                                QStringList (*arguments)(const QString&, const QString&),
-                                const fs::path& tempDir, std::stop_token stop) {
-    const fs::path output = tempDir / ("kavlo-source-" + newUuid() + ".mp4");
+// The opened file's duration, when the media layer reads that much of it;
+// 0 otherwise.
+double knownDuration(const fs::path& file) {
     try {
-        runFFmpeg(ffmpeg, arguments(input, argumentText(output)), stop);
-    } catch (...) {
-        removeFileQuietly(output);
-        throw;
+        return probeMedia(file.native()).durationSeconds;
+    } catch (const Error&) {
+        return 0;
     }
-    if (hasDecodableVideo(output))
+}
+
+// Runs one conversion into a new "kavlo-source-<UUID>.mp4", held from
+// before the converter writes into it; whatever ends the run other than a
+// readable result (a failure, an unreadable file, a throwing check) lets
+// go of it, which deletes it.
+std::shared_ptr<const HeldFile> convert(const fs::path& ffmpeg, const QString& input,
+                                        QStringList (*arguments)(const QString&, const QString&),
+                                        const fs::path& tempDir, std::stop_token stop,
+                                        const std::function<void(double)>& position = {}) {
+    auto output =
+        std::make_shared<const HeldFile>(tempDir / ("kavlo-source-" + newUuid() + ".mp4"));
+    QStringList list = arguments(input, argumentText(output->path()));
+    if (position)
+        for (const QString& argument : progressArguments())
+            list.insert(list.size() - 1, argument);
+    runFFmpeg(ffmpeg, list, stop, position);
+    if (hasDecodableVideo(output->path()))
         return output;
-    removeFileQuietly(output);
-    return std::nullopt;
+    return nullptr;
 }
 
 } // namespace
@@ -122,7 +136,7 @@ PlayableSource resolvePlayableSource(const fs::path& file, const StatusCallback&
                                      std::stop_token stop, const ConversionSettings& settings) {
     throwIfCancelled(stop);
     if (hasDecodableVideo(file))
-        return {file, std::nullopt};
+        return {file, std::nullopt, nullptr};
     throwIfCancelled(stop);
 
     const std::optional<fs::path> ffmpeg = locateFFmpeg(
@@ -135,7 +149,7 @@ PlayableSource resolvePlayableSource(const fs::path& file, const StatusCallback&
 
     if (status)
         status(QStringLiteral("Converting unsupported container..."));
-    std::optional<fs::path> copy;
+    std::shared_ptr<const HeldFile> copy;
     try {
         copy = convert(*ffmpeg, input.text(), containerCopyArguments, tempDir, stop);
     } catch (const Cancelled&) {
@@ -144,26 +158,32 @@ PlayableSource resolvePlayableSource(const fs::path& file, const StatusCallback&
         // The copy only decides whether the re-encode is needed.
     }
     if (copy)
-        return {*copy, *copy};
+        return {copy->path(), copy->path(), copy};
     throwIfCancelled(stop);
 
     if (status)
         status(QStringLiteral("Converting unsupported codec..."));
-    std::optional<fs::path> encoded;
+    std::function<void(double)> position;
+    if (const double duration = knownDuration(file); settings.progress && duration > 0)
+        position = [&settings, duration](double seconds) {
+            settings.progress(std::clamp(seconds / duration, 0.0, 1.0));
+        };
+    std::shared_ptr<const HeldFile> encoded;
     try {
-        encoded = convert(*ffmpeg, input.text(), reencodeArguments, tempDir, stop);
-    } catch (const Error& e) {
+        encoded = convert(*ffmpeg, input.text(), reencodeArguments, tempDir, stop, position);
+    } catch (const ConverterError& e) {
         // The converter names its input by the path it was given, which may
         // be a link of ours; the user knows the file by its name.
-        if (e.domain() != kKavloDomain || input.text().isEmpty())
+        if (e.domain() != kConverterDomain || input.text().isEmpty())
             throw;
-        throw kavloError(e.code(), QString::fromStdString(e.message())
-                                       .replace(input.text(), displayName(file))
-                                       .toStdString());
+        throw ConverterError(kConverterDomain, e.code(),
+                             QString::fromStdString(e.message())
+                                 .replace(input.text(), displayName(file))
+                                 .toStdString());
     }
     if (!encoded)
         throw kavloError(kConvertedFileUnreadable, "Converted file could not be opened.");
-    return {*encoded, *encoded};
+    return {encoded->path(), encoded->path(), encoded};
 }
 
 } // namespace kavlo

@@ -12,18 +12,24 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <vector>
 
 namespace kavlo {
 
+class HeldFile;
+
 struct PlayableSource {
     // The file to read: the opened file, or its converted copy.
     std::filesystem::path playableURL;
-    // The converted copy, which the caller deletes once it is done with it
-    // (also when it drops the result); nothing when no conversion was needed.
+    // The converted copy; nothing when no conversion was needed.
     std::optional<std::filesystem::path> transcodedURL;
+    // Holds the converted copy against sweeps; the copy is deleted when the
+    // last PlayableSource holding it goes, so a result dropped anywhere on
+    // its way leaves no file behind.
+    std::shared_ptr<const HeldFile> transcoded;
 };
 
 struct ConversionSettings {
@@ -31,6 +37,9 @@ struct ConversionSettings {
     std::vector<std::filesystem::path> ffmpegCandidates;
     // Where converted copies go; empty: the system's temporary directory.
     std::filesystem::path tempDir;
+    // The re-encode's progress, 0...1 against the opened file's duration
+    // (when the media layer can read it), on the converting thread.
+    std::function<void(double fraction)> progress;
 };
 
 using StatusCallback = std::function<void(const QString& status)>;

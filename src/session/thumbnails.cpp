@@ -4,9 +4,7 @@
 #include "core/thread_priority.h"
 #include "media/colour.h"
 #include "media/frame_timing.h"
-#include "media/picture.h"
-#include "media/segment_reader.h"
-#include "session/thumbnail_decoder.h"
+#include "media/thumbnail_decoder.h"
 
 #include <QUuid>
 
@@ -23,26 +21,13 @@ namespace {
 // within one key frame interval, which two decoders would both decode.
 constexpr std::size_t kTwoDecodersFrom = 24;
 
-class ThumbnailMaker {
-  public:
-    explicit ThumbnailMaker(const VideoTrackInfo& track)
-        : size_(thumbnailSize(track.uprightWidth(), track.uprightHeight())),
-          shaper_(track, size_.width(), size_.height()) {}
-
-    // Upright and small first, then RGB: the shaper settles the colours of
-    // an untagged source at the source's size.
-    QImage make(const AVFrame* decoded) {
-        const Picture picture = shaper_.shape(decoded);
-        QImage image(size_, QImage::Format_RGB32);
-        converter_.convert(picture, image.bits(), int(image.bytesPerLine()));
-        return image;
-    }
-
-  private:
-    QSize size_;
-    PictureShaper shaper_;
-    BgraConverter converter_;
-};
+// Upright and small first, then RGB: the shaping settles the colours of an
+// untagged source at the source's size.
+QImage toImage(const Picture& picture, BgraConverter& converter) {
+    QImage image(picture.width(), picture.height(), QImage::Format_RGB32);
+    converter.convert(picture, image.bits(), int(image.bytesPerLine()));
+    return image;
+}
 
 // Fills images[i] for i in [begin, end). Every failure leaves gaps only.
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
@@ -51,12 +36,15 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
     setThisThreadNice(kBackgroundNice);
     try {
         ThumbnailDecoder decoder(file);
-        ThumbnailMaker maker(decoder.track());
+        const QSize size =
+            thumbnailSize(decoder.track().uprightWidth(), decoder.track().uprightHeight());
+        BgraConverter converter;
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             try {
-                if (av::FramePtr frame =
-                        decoder.frameFor(secondsToUs(times[i]), secondsToUs(tolerance)))
-                    images[i] = maker.make(frame.get());
+                if (const std::optional<Picture> picture = decoder.pictureFor(
+                        SourceTime::fromUs(secondsToUs(times[i])),
+                        Microseconds(secondsToUs(tolerance)), size.width(), size.height()))
+                    images[i] = toImage(*picture, converter);
             } catch (const Error&) {
                 // A damaged stretch costs this image, not the strip.
             }

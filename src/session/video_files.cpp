@@ -58,9 +58,8 @@ QString acceptedVideoNameFilter() {
 }
 
 QString proposedExportName(const std::filesystem::path& source, ExportFormat format) {
-    const char* extension[] = {"mp4", "gif", "webp", "webm"};
     return displayName(source.filename().stem()) + QStringLiteral("-kavlo.") +
-           QLatin1StringView(extension[int(format)]);
+           QString::fromLatin1(exportFormatName(format));
 }
 
 } // namespace kavlo

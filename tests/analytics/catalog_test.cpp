@@ -2,6 +2,7 @@
 // the server counts on.
 #include "analytics/event_catalog.h"
 #include "core/error.h"
+#include "core/error_codes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -61,8 +62,15 @@ TEST(AnalyticsCatalog, SpeedsAreShortestRoundTripTextsWithAFraction) {
 
 TEST(AnalyticsCatalog, ReasonDependsOnDomainAndCodeOnly) {
     EXPECT_EQ(failureReason(Error("QtNetwork", 99, "timed out")), "network");
-    EXPECT_EQ(failureReason(kavloError(12, "a renderer error")), "no_video_track");
+    EXPECT_EQ(failureReason(kavloError(12, "No video track found.")), "no_video_track");
     EXPECT_EQ(failureReason(kavloError(11, "No video track found.")), "unknown");
+    // The renderer's sound failures once shared code 12.
+    for (int code : {kAudioFormatUnreadable, kAudioUnreadable, kAudioSamplesUndecodable})
+        EXPECT_EQ(failureReason(kavloError(code, "Could not read audio.")), "unknown");
+    // A converter killed by signal 12, or stopped with exit status 12, is
+    // neither a missing video track nor a media library failure.
+    EXPECT_EQ(failureReason(Error(kConverterDomain, converterSignalCode(12), "killed")), "unknown");
+    EXPECT_EQ(failureReason(Error(kConverterDomain, converterExitCode(12), "stopped")), "unknown");
     EXPECT_EQ(failureReason(Error(kMediaDomain, 12, "open input")), "media");
     EXPECT_EQ(failureReason(std::runtime_error("FFmpeg")), "unknown");
     EXPECT_EQ(failureReason("NSURLErrorDomain", 12), "unknown");
@@ -97,6 +105,15 @@ TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
                                    {"speed", "2.0"},
                                    {"loop_duration_bucket", "under_1s"},
                                    {"render_time_bucket", "15_30s"}}));
+    // A WebP repeats forever like a GIF; a WebM keeps its loop count.
+    EXPECT_EQ(events::exportStarted({ExportFormat::webp, 4, 1.0, 1.0}).properties.value("loops"),
+              "1");
+    EXPECT_EQ(events::exportStarted({ExportFormat::webm, 4, 1.0, 1.0}).properties.value("loops"),
+              "4");
+    EXPECT_EQ(events::exportSaveCanceled(ExportFormat::webp).properties.value("format"), "webp");
+    EXPECT_EQ(events::exportFailed(ExportFormat::webm, Error(kKavloDomain, 4, ""))
+                  .properties.value("format"),
+              "webm");
     EXPECT_EQ(
         events::exportFailed(ExportFormat::mp4, Error(kMediaDomain, -5, "/home/me/secret.mov"))
             .properties,

@@ -20,7 +20,7 @@ namespace kavlo::test {
 
 using namespace std::chrono_literals;
 
-// The "Analytics" log lines of this process (captured by test_main.cpp).
+// The analytics log lines of this process (captured by test_main.cpp).
 QStringList capturedLog();
 void clearCapturedLog();
 inline qsizetype logCount(const QString& prefix) {

@@ -1,5 +1,5 @@
 // The analytics tests need an event loop on the main thread (the test
-// servers) and the "Analytics" debug lines, which are off by default; the
+// servers) and the analytics debug lines, which are off by default; the
 // lines are captured for the tests to read.
 #include "client_fixture.h"
 
@@ -27,16 +27,16 @@ void clearCapturedLog() {
 int main(int argc, char** argv) {
     using namespace kavlo::test;
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("Analytics.debug=true"));
-    previousHandler = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-            if (context.category && QByteArrayView(context.category) == "Analytics") {
-                std::lock_guard lock(logMutex);
-                logLines.append(text);
-            } else {
-                previousHandler(type, context, text);
-            }
-        });
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tarsel.kavlo.analytics.debug=true"));
+    previousHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
+                                                const QString& text) {
+        if (context.category && QByteArrayView(context.category) == "com.tarsel.kavlo.analytics") {
+            std::lock_guard lock(logMutex);
+            logLines.append(text);
+        } else {
+            previousHandler(type, context, text);
+        }
+    });
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

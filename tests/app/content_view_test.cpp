@@ -3,6 +3,7 @@
 #include "app/content_format.h"
 #include "app/content_view.h"
 #include "app/dialog_file_panels.h"
+#include "app/file_handover.h"
 #include "app/kavlo_app.h"
 #include "app/status_message.h"
 #include "app/status_overlay.h"
@@ -12,6 +13,7 @@
 #include "timeline/timeline_bar.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -23,6 +25,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 namespace kavlo {
 namespace {
@@ -90,28 +94,46 @@ TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
 
 TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {
     using Kind = StatusMessage::Kind;
-    const auto preview = statusMessage("Preparing smooth preview...", true, 0.4);
+    using N = Notice::Kind;
+    const auto preview = statusMessage({N::previewing, "Preparing the preview…", 0.4, {}});
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->kind, Kind::working);
     EXPECT_EQ(preview->progress, 0.4);
+    EXPECT_EQ(preview->text, "Preparing the preview… 40 %");
     EXPECT_GT(preview->delayMs, 0) << "a quick preview does not flicker";
-    EXPECT_EQ(statusMessage("Exporting MP4...", true, 0)->delayMs, 0);
-    EXPECT_FALSE(statusMessage("Exporting MP4...", true, 0)->progress);
+    const auto converting = statusMessage({N::converting, "Converting a.avi for Kavlo…", {}, {}});
+    EXPECT_EQ(converting->delayMs, 0);
+    EXPECT_TRUE(converting->cancellable);
+    EXPECT_FALSE(converting->progress);
 
-    const auto saved = statusMessage("Saved clip-kavlo.mp4", false, 1);
+    // The notice says what it is: a file named like a status is just a name.
+    const auto saved =
+        statusMessage({N::saved, "Saved Marked 3-kavlo.gif", {}, "/v/Marked 3-kavlo.gif"});
     EXPECT_EQ(saved->kind, Kind::saved);
+    EXPECT_EQ(saved->file, "/v/Marked 3-kavlo.gif");
     EXPECT_GT(saved->showForMs, 0);
-    EXPECT_EQ(savedFileName("Saved clip-kavlo.mp4"), "clip-kavlo.mp4");
-    EXPECT_EQ(savedFileName("Saved clip-kavlo.mp4 · 9.6 MB"), "clip-kavlo.mp4");
-    for (const char* failure : {"Could not load video: No video track found.", "Preview failed: x",
-                                "Export failed: x", "GIF export failed: x"})
-        EXPECT_EQ(statusMessage(failure, false, 0)->kind, Kind::failed) << failure;
-    EXPECT_EQ(statusMessage("Export failed: x", true, 0.5)->kind, Kind::failed)
-        << "while a preview renders";
-    EXPECT_EQ(statusMessage("Marked start frame 12", false, 0)->kind, Kind::note);
+    EXPECT_EQ(statusMessage({N::failed, "x", {}, {}})->kind, Kind::failed);
+    EXPECT_EQ(statusMessage({N::marked, "Marked start frame 12", {}, {}})->kind, Kind::note);
+    EXPECT_FALSE(statusMessage({}));
+}
 
-    EXPECT_FALSE(statusMessage("clip.mp4", false, 1)) << "the file name once ready";
-    EXPECT_FALSE(statusMessage("", true, 0));
+TEST(FileHandover, TheClipboardAndDragsCarryTheFileAndSmallPicturesTheirBytes) {
+    QTemporaryDir dir;
+    const std::filesystem::path gif = dir.filePath("loop kavlo.gif").toStdString();
+    std::ofstream(gif) << "GIF89a...";
+    auto data = fileMimeData(gif);
+    EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(gif))});
+    EXPECT_EQ(data->data("x-special/gnome-copied-files"),
+              "copy\n" + QUrl::fromLocalFile(QString::fromStdString(gif)).toEncoded());
+    EXPECT_EQ(data->data("image/gif"), "GIF89a...");
+
+    const std::filesystem::path mp4 = dir.filePath("loop.mp4").toStdString();
+    std::ofstream(mp4) << "mp4";
+    data = fileMimeData(mp4);
+    EXPECT_TRUE(data->hasUrls());
+    EXPECT_FALSE(data->hasFormat("image/gif")) << "a movie travels as a file only";
+    std::filesystem::resize_file(gif, kMaxImageBytesOnClipboard + 1);
+    EXPECT_FALSE(fileMimeData(gif)->hasFormat("image/gif")) << "too large to paste as a picture";
 }
 
 class ContentViewTest : public ::testing::Test {
@@ -198,18 +220,19 @@ TEST_F(ContentViewTest, TheVideoAreaTakesTheShapeAndTheControlsSitBelowIt) {
 }
 
 TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything) {
+    using N = Notice::Kind;
     load();
     const QRect video = view_.videoAreaRect();
     const QRect controls = view_.controlStack()->geometry();
-    view_.setStatus("Could not load video: No video track found.", 0);
+    view_.setNotice({N::failed, "notavideo.mp4 is not a video Kavlo can open.", {}, {}});
     ASSERT_TRUE(view_.statusOverlay()->shownMessage());
     EXPECT_EQ(view_.statusOverlay()->shownMessage()->kind, StatusMessage::Kind::failed);
     EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
     EXPECT_EQ(view_.videoAreaRect(), video);
     EXPECT_EQ(view_.controlStack()->geometry(), controls);
     // A message of several lines is as wide as its longest one.
-    const QString lines = "Could not load video: moov atom not found\nclip.mp4: Invalid data";
-    view_.setStatus(lines, 0);
+    const QString lines = "Preview failed: moov atom not found\nclip.mp4: Invalid data";
+    view_.setNotice({N::failed, lines, {}, {}});
     const int longest =
         view_.statusOverlay()->fontMetrics().horizontalAdvance(lines.section('\n', 0, 0));
     EXPECT_GT(view_.statusOverlay()->width(), longest);
@@ -222,32 +245,53 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
         const auto shown = view_.statusOverlay()->shownMessage();
         return shown ? shown->text : QString();
     };
-    view_.setStatus("Marked start frame 12", 0);
-    view_.setBusy(true);
-    view_.setStatus("Preparing smooth preview...", 0.5);
+    const Notice preview{N::previewing, "Preparing the preview…", {}, {}};
+    view_.setNotice({N::marked, "Marked start frame 12", {}, {}});
+    view_.setNotice(preview);
     EXPECT_EQ(shownText(), "Marked start frame 12");
-    view_.setBusy(false);
-    view_.setStatus("clip.mp4", 1);
+    view_.setNotice({});
     EXPECT_EQ(shownText(), "Marked start frame 12");
     QTest::qWait(kQuietWorkDelayMs + 100);
-    EXPECT_NE(shownText(), "Preparing smooth preview...") << "the ended work never shows";
+    EXPECT_NE(shownText(), "Preparing the preview…") << "the ended work never shows";
     // A slow one does, and goes when it ends.
-    view_.setBusy(true);
-    view_.setStatus("Preparing smooth preview...", 0.5);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shownText() == "Preparing smooth preview..."; }));
-    view_.setBusy(false);
-    view_.setStatus("clip.mp4", 1);
+    view_.setNotice(preview);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownText() == "Preparing the preview…"; }));
+    view_.setNotice({});
     EXPECT_FALSE(view_.statusOverlay()->shownMessage());
 
-    // A save offers its folder.
+    // A conversion can be cancelled.
+    QSignalSpy cancel(&view_, &ContentView::cancelLoadRequested);
+    view_.setNotice({N::converting, "Converting a.avi for Kavlo…", 0.34, {}});
+    EXPECT_EQ(shownText(), "Converting a.avi for Kavlo… 34 %");
+    auto button = [&](const QString& text) {
+        for (auto* b : view_.statusOverlay()->findChildren<QPushButton*>())
+            if (b->text() == text && b->isVisible())
+                return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    ASSERT_TRUE(button("Cancel"));
+    QTest::mouseClick(button("Cancel"), Qt::LeftButton);
+    EXPECT_EQ(cancel.count(), 1);
+
+    // A save offers its folder, and Ctrl+C or "Copy" put the file on the
+    // clipboard while its notice is up.
+    QTemporaryDir dir;
+    const std::filesystem::path saved = dir.filePath("clip-kavlo.gif").toStdString();
+    std::ofstream(saved) << "GIF89a";
     QSignalSpy folder(&view_, &ContentView::showInFolderRequested);
-    view_.setStatus("Saved clip-kavlo.mp4", 1);
-    view_.setSavedFile("/videos/clip-kavlo.mp4");
-    auto* button = view_.statusOverlay()->findChild<QPushButton*>();
-    ASSERT_TRUE(button && button->isVisible());
-    QTest::mouseClick(button, Qt::LeftButton);
+    view_.setNotice({N::saved, "Saved clip-kavlo.gif", {}, saved});
+    ASSERT_TRUE(button("Show in Folder") && button("Copy"));
+    QTest::mouseClick(button("Show in Folder"), Qt::LeftButton);
     ASSERT_EQ(folder.count(), 1);
-    EXPECT_EQ(folder[0][0].value<std::filesystem::path>(), "/videos/clip-kavlo.mp4");
+    EXPECT_EQ(folder[0][0].value<std::filesystem::path>(), saved);
+    QApplication::clipboard()->clear();
+    view_.activateWindow();
+    QTest::keyClick(&view_, Qt::Key_C, Qt::ControlModifier);
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    ASSERT_TRUE(clip && clip->hasUrls());
+    EXPECT_EQ(clip->urls().value(0).toLocalFile().toStdString(), saved.string());
+    EXPECT_EQ(clip->data("image/gif"), "GIF89a");
+    EXPECT_TRUE(button("Copied"));
 }
 
 } // namespace

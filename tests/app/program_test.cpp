@@ -1,7 +1,8 @@
 // The kavlo program itself, run as the desktop runs it (offscreen, with the
 // web API on 127.0.0.1): a first launch opens its file as "command_line";
 // a launch with a file while Kavlo runs hands the file to the running
-// instance, which opens it as "open_with", and exits.
+// instance, which opens it as "open_with", and exits. What it logs reaches
+// the log file in the XDG state directory.
 #include "analytics/analytics_event.h"
 #include "support/test_http_server.h"
 
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,6 +41,7 @@ class ProgramTest : public ::testing::Test {
         environment.insert("HOME", home_.path());
         environment.insert("XDG_CONFIG_HOME", home_.filePath("config"));
         environment.insert("XDG_DATA_HOME", home_.filePath("data"));
+        environment.insert("XDG_STATE_HOME", home_.filePath("state"));
         environment.insert("XDG_RUNTIME_DIR", runtime_.path());
         environment.insert("KAVLO_API_BASE_URL", server_.baseUrl().toString());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -48,13 +51,19 @@ class ProgramTest : public ::testing::Test {
         ASSERT_TRUE(process.waitForStarted(10'000));
     }
     // The "source" of every event of that name the server received, in order.
+    // An upload that timed out on a busy machine is sent again, so an event
+    // counts once however many requests carried it.
     QStringList sourcesOf(const char* name) const {
         QStringList sources;
+        QSet<QString> seen;
         for (const test::ReceivedRequest& request : server_.requests) {
             for (const QJsonValue& event :
                  QJsonDocument::fromJson(request.body).object().value("events").toArray()) {
-                if (event["name"].toString() == QLatin1StringView(name))
+                if (event["name"].toString() == QLatin1StringView(name) &&
+                    !seen.contains(event["id"].toString())) {
+                    seen.insert(event["id"].toString());
                     sources.append(event["properties"]["source"].toString());
+                }
             }
         }
         return sources;
@@ -81,6 +90,38 @@ TEST_F(ProgramTest, AFirstLaunchOpensItsFileALaterOneHandsItsFileOverAndExits) {
     EXPECT_EQ(sources(), QStringList({"command_line", "open_with"}));
     EXPECT_EQ(sourcesOf("mac_app_video_load_started"), QStringList({"command_line", "open_with"}));
     EXPECT_EQ(first_.state(), QProcess::Running);
+}
+
+// Conversion included: the real ffmpeg, when installed, is tried and fails.
+TEST_F(ProgramTest, AFailedLoadIsLoggedWithItsFileAnalyticsWithoutIt) {
+    const QString name = QStringLiteral("Not A Video 42.mov");
+    QFile garbage(home_.filePath(name));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly) && garbage.write("not a video at all") > 0);
+    garbage.close();
+    start(first_, {garbage.fileName()});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !sourcesOf("mac_app_video_load_failed").isEmpty(); }, 60'000));
+
+    QFile log(home_.filePath("state/Kavlo/kavlo.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains(" info com.tarsel.kavlo.load: Loading " + garbage.fileName() +
+                              " (command_line)"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(" warning com.tarsel.kavlo.load: Could not load " +
+                              garbage.fileName() + ": "))
+        << text.toStdString();
+    if (QFile::exists("/usr/local/bin/ffmpeg") || QFile::exists("/usr/bin/ffmpeg")) {
+        // The whole command line, as a shell would take it, and its end.
+        EXPECT_TRUE(text.contains("ffmpeg -y -hide_banner -loglevel error -i '" +
+                                  garbage.fileName() + "' -map 0:v:0 -an -c:v libx264"))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(" warning com.tarsel.kavlo.convert: ffmpeg stopped with exit "
+                                  "status "))
+            << text.toStdString();
+    }
+    for (const test::ReceivedRequest& request : server_.requests)
+        EXPECT_FALSE(request.body.contains("Not A Video")) << request.body.toStdString();
 }
 
 } // namespace

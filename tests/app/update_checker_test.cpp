@@ -127,15 +127,19 @@ TEST_F(UpdateCheckerTest, ANewerBuildIsAnnouncedAndDownloadOpensItsAddress) {
     EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available", "mac_app_update_clicked"}));
     EXPECT_EQ(events_[1].properties, events_[0].properties);
 
-    // An address that is not one only closes the notice.
-    events_.clear();
-    opened_.clear();
-    const auto invalid = check(update(6, "not a url"));
-    ASSERT_TRUE(invalid->availableUpdate());
-    invalid->openUpdateDownload();
-    EXPECT_FALSE(invalid->availableUpdate());
-    EXPECT_TRUE(opened_.isEmpty());
-    EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available"}));
+    // An address that is not one, or not a web page's, only closes the notice.
+    for (const char* address : {"not a url", "file:///usr/bin/xterm", "smb://host/share/x",
+                                "javascript:alert(1)", "https:///nohost"}) {
+        SCOPED_TRACE(address);
+        events_.clear();
+        opened_.clear();
+        const auto invalid = check(update(6, address));
+        ASSERT_TRUE(invalid->availableUpdate());
+        invalid->openUpdateDownload();
+        EXPECT_FALSE(invalid->availableUpdate());
+        EXPECT_TRUE(opened_.isEmpty());
+        EXPECT_EQ(eventNames(), QStringList({"mac_app_update_available"}));
+    }
 }
 
 TEST_F(UpdateCheckerTest, TheAlertOffersDownloadAndEscapeMeansNotNow) {

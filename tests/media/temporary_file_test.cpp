@@ -74,7 +74,12 @@ TEST(TemporaryFiles, TheSweepRemovesOnlyOldUnheldIntermediates) {
     const fs::path dead = makeFile(dir / "kavlo-video-1.mp4", hour);
     const fs::path deadSound = makeFile(dir / "kavlo-audio-1.m4a", hour);
     const fs::path recent = makeFile(dir / "kavlo-audio-2.m4a", std::chrono::minutes(0));
-    const fs::path preview = makeFile(dir / "kavlo-preview-1.mp4", hour);
+    // A crashed session's converted source and preview go the same way;
+    // those a running session holds stay.
+    const fs::path deadSource = makeFile(dir / "kavlo-source-1.mp4", hour);
+    const fs::path deadPreview = makeFile(dir / "kavlo-preview-1.mp4", hour);
+    const HeldFile preview(makeFile(dir / "kavlo-preview-2.mp4", hour));
+    const fs::path other = makeFile(dir / "kavlo-input-1.mov", hour);
     const fs::path held = dir / "kavlo-video-2.mp4";
     LockHolder holder(held);
     std::optional<TemporaryFile> ours(std::in_place, dir / "kavlo-video-3.mp4");
@@ -85,7 +90,10 @@ TEST(TemporaryFiles, TheSweepRemovesOnlyOldUnheldIntermediates) {
     EXPECT_FALSE(fs::exists(dead));
     EXPECT_FALSE(fs::exists(deadSound));
     EXPECT_TRUE(fs::exists(recent)) << "may still be written by a build that does not lock";
-    EXPECT_TRUE(fs::exists(preview)) << "previews are kept";
+    EXPECT_FALSE(fs::exists(deadSource));
+    EXPECT_FALSE(fs::exists(deadPreview));
+    EXPECT_TRUE(fs::exists(preview.path())) << "held by this session";
+    EXPECT_TRUE(fs::exists(other)) << "not a swept kind";
     EXPECT_TRUE(fs::exists(held)) << "held by a running process";
     EXPECT_TRUE(fs::exists(ours->path())) << "held by this process";
 

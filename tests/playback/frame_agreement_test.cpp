@@ -72,7 +72,7 @@ TEST_P(FrameAgreementTest, RendererAndBothPlayersShowTheSameFrameAtEveryTime) {
     const std::string path =
         delayVideo(made, dir / (std::string("video-late.") + GetParam()), 0.1).string();
     std::vector<double> starts;
-    for (const DecodedFrame& f : decodeVideo(path).frames)
+    for (const ProbedFrame& f : decodeVideo(path).frames)
         starts.push_back(f.time);
     ASSERT_EQ(starts.size(), 24u);
     ASSERT_GT(starts.front(), 0.1) << "the video must start after the sound";

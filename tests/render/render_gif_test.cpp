@@ -50,11 +50,10 @@ TEST_F(RenderGif, TenFrameSegmentLoopsFramesTwoToSevenAndBackToThree) {
                                                   [&](double p) { reports.push_back(p); });
     EXPECT_EQ(result.sourceFrameCount, 10);
     EXPECT_DOUBLE_EQ(result.frameRate, 30.0);
-    // Ten frames read, then palette learning and one report per picture.
-    ASSERT_GE(reports.size(), 10u + 10u);
+    // Reading overlaps palette learning; a report per picture written at
+    // least.
+    ASSERT_GE(reports.size(), 10u);
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
-    EXPECT_DOUBLE_EQ(reports[9], 0.45); // reading done
-    EXPECT_GT(reports[10], 0.45);
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 
     const auto pictures = decodeGif(output);
@@ -100,19 +99,21 @@ TEST_F(RenderGif, DelaysAddUpToTheCycleAtOtherSpeeds) {
 }
 
 TEST_F(RenderGif, CancellationStopsReadingAndWriting) {
+    // While the palette is learnt and while pictures are written; nothing
+    // is reported once the stop was asked for.
     for (double at : {0.2, 0.7}) {
         std::stop_source stop;
-        double last = 0;
+        int afterStop = 0;
         EXPECT_THROW(renderPingPongGIF(
                          source_, out("cancelled.gif"), 0.0, 1.0, 1.0,
                          [&](double p) {
-                             last = p;
+                             afterStop += stop.stop_requested();
                              if (p > at)
                                  stop.request_stop();
                          },
                          stop.get_token()),
                      Cancelled);
-        EXPECT_LT(last, at + 0.1);
+        EXPECT_EQ(afterStop, 0) << at;
     }
 }
 

@@ -14,8 +14,8 @@ namespace {
 class SegmentFeedTest : public ::testing::Test {
   protected:
     static int indexOf(const Picture& picture) {
-        const AVFrame* f = picture.frame();
-        return test::readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
+        return test::readFrameIndex(picture.plane(0), picture.lineSize(0), picture.width(),
+                                    picture.height());
     }
 
     test::TempDir dir_;

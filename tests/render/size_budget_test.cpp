@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-ExportRequest requestOf(const fs::path& source, OutputFormat format, double start, double end) {
+ExportRequest requestOf(const fs::path& source, ExportFormat format, double start, double end) {
     ExportRequest request;
     request.source = source;
     request.trimStart = start;
@@ -35,15 +35,15 @@ TEST(SizeBudget, IsNeverExceededAcrossTheCorpus) {
     TempDir dir;
     for (const test::CorpusClip& clip : test::corpusClips()) {
         const fs::path source = test::makeCorpusClip(dir.path(), clip);
-        for (OutputFormat format : {OutputFormat::gif, OutputFormat::mp4}) {
-            SCOPED_TRACE(clip.name + " as " + std::string(formatName(format)));
+        for (ExportFormat format : {ExportFormat::gif, ExportFormat::mp4}) {
+            SCOPED_TRACE(clip.name + " as " + std::string(exportFormatName(format)));
             ExportRequest request = requestOf(source, format, 0.4, 1.1);
             request.loops = 2;
             request.limits.minLongSide = 32;
             const SizeEstimate unbounded = estimateExport(request);
             ASSERT_GT(unbounded.bytes, 0u);
             request.maxBytes = unbounded.bytes * 6 / 10;
-            const fs::path output = dir / ("budget." + std::string(formatName(format)));
+            const fs::path output = dir / ("budget." + std::string(exportFormatName(format)));
             try {
                 const BudgetOutcome outcome = renderWithinBudget(request, output, {});
                 EXPECT_LE(fs::file_size(output), request.maxBytes);
@@ -63,7 +63,7 @@ TEST(SizeBudget, OutOfReachIsRefusedFromTheSamplesAndLeavesNoFile) {
     TempDir dir;
     const fs::path source =
         test::makeIndexedVideo(dir / "clip.mp4", {.width = 320, .height = 192, .frames = 60});
-    ExportRequest request = requestOf(source, OutputFormat::gif, 0.0, 1.5);
+    ExportRequest request = requestOf(source, ExportFormat::gif, 0.0, 1.5);
     request.maxBytes = 3000;
     const fs::path output = dir / "out" / "loop.gif";
     fs::create_directories(output.parent_path());
@@ -108,10 +108,10 @@ TEST(Presets, ABrokenFileLeavesTheBuiltInTableAndAGoodOneChangesIt) {
     EXPECT_EQ(table.problem, "");
     ASSERT_NE(findPreset(table.presets, "discord"), nullptr);
     EXPECT_EQ(findPreset(table.presets, "discord")->maxBytes, 25'000'000u);
-    EXPECT_EQ(findPreset(table.presets, "discord")->format, OutputFormat::gif);
+    EXPECT_EQ(findPreset(table.presets, "discord")->format, ExportFormat::gif);
     const ExportPreset* forum = findPreset(table.presets, "forum");
     ASSERT_NE(forum, nullptr);
-    EXPECT_EQ(forum->format, OutputFormat::mp4);
+    EXPECT_EQ(forum->format, ExportFormat::mp4);
     EXPECT_EQ(forum->maxSize, (RenderSize{640, 640}));
     EXPECT_FALSE(forum->sound);
     EXPECT_EQ(loadPresets(dir / "missing.json").problem, "");

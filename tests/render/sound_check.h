@@ -27,11 +27,12 @@ inline constexpr double kLoudnessWindow = 0.04;
 // be as loud as the source's somewhere between the two source times the
 // picture passes there, within `tolerance`; where both lie more than 50 ms
 // after `soundEnd` (source seconds), it must be silent. The output's sound
-// must start at its time zero and last as long as its picture.
+// must start at its time zero and last as long as its picture, to a sample
+// or to `lengthTolerance` seconds where the container's clock is coarser.
 void expectSoundFollowsPicture(const std::filesystem::path& source,
                                const std::filesystem::path& output, int channel,
                                const RenderedTimeline& timeline, double tolerance,
-                               double soundEnd = 1e9);
+                               double soundEnd = 1e9, double lengthTolerance = 0);
 
 // How 2048 sample frames of the output's `channel` from `outputSeconds` on
 // match the source played as the timeline plays it (forward or backward,

@@ -1,6 +1,7 @@
 #include "session/ffmpeg_process.h"
 #include "session/playable_source.h"
 
+#include "analytics/event_catalog.h"
 #include "core/error_codes.h"
 #include "fake_converter.h"
 #include "support/broken_media.h"
@@ -49,7 +50,7 @@ class Conversion : public ::testing::Test {
                            std::stop_token stop = {}) {
         return resolvePlayableSource(
             file, [this](const QString& text) { statuses_.push_back(text.toStdString()); }, stop,
-            {.ffmpegCandidates = {fake.program()}, .tempDir = dir_.path()});
+            {.ffmpegCandidates = {fake.program()}, .tempDir = dir_.path(), .progress = {}});
     }
 
     // Converted copies (and links) left in the temporary directory.
@@ -116,16 +117,20 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
         // One line between blank lines; the copy's own failure is not heard of.
         {"echo 'copy trouble' >&2; exit 7",
          "echo partial > \"$out\"; printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; exit 1",
-         "Kavlo 1 Unknown encoder libx264"},
+         "Converter 1 Unknown encoder libx264"},
         // What ffmpeg says about a text file named .mp4, and a nested context:
         // neither the components' addresses nor the full path reach the user.
         {"exit 1",
          "printf '[mov,mp4,m4a,3gp,3g2,mj2 @ 0x555ca5c9da80] moov atom not found\\n"
          "%s: Invalid data found when processing input\\n"
          "[in#0 @ 0x5a] [h264 @ 0x5b]  no frame!\\n' \"$in\" >&2; exit 1",
-         "Kavlo 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
+         "Converter 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
          "no frame!"},
-        {"exit 1", "exit 3", "Kavlo 3 ffmpeg conversion failed."},
+        {"exit 1", "exit 3", "Converter 3 ffmpeg stopped with exit status 3."},
+        // A crash is told by its signal, never as if it were an exit status
+        // or a code of Kavlo's own.
+        {"exit 1", "echo 'frame=  12' >&2; kill -SEGV $$",
+         "Converter -11 ffmpeg was killed by signal 11."},
         {"exit 1", "echo junk > \"$out\"", "Kavlo 11 Converted file could not be opened."},
     };
     for (const auto& c : cases) {
@@ -134,6 +139,25 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
         EXPECT_EQ(test::errorText([&] { resolve(*media_ / "garbage.bin", fake); }), c.error);
         EXPECT_TRUE(leftovers().empty()) << "a failed run's file is left";
     }
+
+    // Signal 12 once reached analytics as a missing video track.
+    try {
+        resolve(*media_ / "garbage.bin", converter("exit 1", "kill -USR2 $$"));
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), converterSignalCode(12));
+        EXPECT_EQ(failureReason(e), "unknown");
+    }
+
+    const fs::path unstartable = dir_ / "unstartable";
+    std::ofstream(unstartable) << "#!/nonexistent/interpreter\n";
+    fs::permissions(unstartable, fs::perms::owner_all);
+    const std::string error = test::errorText([&] {
+        resolvePlayableSource(*media_ / "garbage.bin", {}, {},
+                              {.ffmpegCandidates = {unstartable}, .tempDir = dir_.path()});
+    });
+    EXPECT_TRUE(error.starts_with("Converter 256 ffmpeg could not be started: ")) << error;
+    EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
@@ -146,6 +170,39 @@ TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
               "FFmpeg -2 The file was moved, renamed or deleted.");
     EXPECT_TRUE(fake.runs().empty());
     EXPECT_TRUE(statuses_.empty());
+}
+
+TEST_F(Conversion, TheReencodeReportsProgressAndAThrowingCheckLeavesNoFile) {
+    // Sound only: the media layer reads its 2 s but finds no picture.
+    const fs::path sound = dir_ / "sound.m4a";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=2 -c:a aac " +
+                           shellQuoted(sound))
+                              .c_str()),
+              0);
+    const FakeConverter fake = converter(
+        "exit 1", "printf 'out_time_us=500000\nprogress=continue\nout_time_us=1000000\n'; " +
+                      writesReadable());
+    std::vector<double> fractions;
+    const PlayableSource source = resolvePlayableSource(
+        sound, nullptr, {},
+        {.ffmpegCandidates = {fake.program()},
+         .tempDir = dir_.path(),
+         .progress = [&](double fraction) { fractions.push_back(fraction); }});
+    EXPECT_EQ(fractions, (std::vector<double>{0.25, 0.5}));
+    const std::vector<std::string> encode = fake.runs().back();
+    EXPECT_EQ(std::vector(encode.end() - 4, encode.end() - 1),
+              (std::vector<std::string>{"-nostats", "-progress", "pipe:1"}));
+
+    // A converted file whose picture is too large makes the check throw:
+    // neither attempt's file stays behind.
+    const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
+    test::claimPictureSize(huge, 65535, 65535, true, true);
+    const std::string writesHuge = "cp " + shellQuoted(huge) + " \"$out\"";
+    const FakeConverter tooLarge = converter(writesHuge, writesHuge);
+    EXPECT_TRUE(test::errorText([&] {
+                    resolve(*media_ / "garbage.bin", tooLarge);
+                }).starts_with("Kavlo 29 "));
+    EXPECT_EQ(leftovers(), std::vector<std::string>{source.playableURL.filename()});
 }
 
 TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) {
@@ -164,7 +221,8 @@ TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) 
                       *media_ / "garbage.bin",
                       [this](const QString& text) { statuses_.push_back(text.toStdString()); }, {},
                       {.ffmpegCandidates = {dir_ / "missing", notExecutable, dir_.path()},
-                       .tempDir = dir_.path()});
+                       .tempDir = dir_.path(),
+                       .progress = {}});
               }),
               "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
               "conversion.");

@@ -30,7 +30,7 @@ class Export : public ModelTest {
     }
     static std::vector<int> decodedIndices(const fs::path& file) {
         std::vector<int> indices;
-        for (const DecodedFrame& frame : decodeVideo(file).frames)
+        for (const ProbedFrame& frame : decodeVideo(file).frames)
             indices.push_back(frame.index);
         return indices;
     }
@@ -117,6 +117,33 @@ TEST_F(Export, ExportsRunSideBySideThroughANewLoadAndFailuresSayWhy) {
         return status.startsWith("GIF export failed: ");
     })) << statuses.join(" | ").toStdString();
     EXPECT_EQ(model->runningExports(), 0);
+}
+
+TEST_F(Export, WebmAndWebpSayTheirFormat) {
+    loadAndSettle(silentClip());
+    events.clear();
+    QStringList statuses;
+    QObject::connect(model.get(), &Model::statusChanged,
+                     [&] { statuses.push_back(model->status()); });
+    panels.saveAnswer = temp / "loop.webm";
+    model->exportWebM(2);
+    EXPECT_EQ(model->status(), "Exporting WebM...");
+    panels.saveAnswer = temp / "no-such-folder" / "loop.webp";
+    model->exportWebP();
+    ASSERT_TRUE(waitForExports(2));
+    EXPECT_EQ(panels.proposedNames,
+              (std::vector<QString>{"silent-3s-kavlo.webm", "silent-3s-kavlo.webp"}));
+    EXPECT_EQ(decodedIndices(temp / "loop.webm"), expectedIndices(2));
+    EXPECT_EQ(events[1].name, "mac_app_export_started");
+    EXPECT_EQ(events[1].properties.value("format"), "webm");
+    EXPECT_EQ(events[1].properties.value("loops"), "2");
+    EXPECT_EQ(events[3].properties.value("format"), "webp");
+    EXPECT_EQ(events[3].properties.value("loops"), "1");
+    EXPECT_EQ(count("mac_app_export_succeeded"), 1);
+    EXPECT_EQ(count("mac_app_export_failed"), 1);
+    EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [](const QString& status) {
+        return status.startsWith("WebP export failed: ");
+    })) << statuses.join(" | ").toStdString();
 }
 
 } // namespace

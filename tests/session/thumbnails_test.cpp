@@ -2,8 +2,8 @@
 
 #include "core/error.h"
 #include "media/input_file.h"
+#include "media/thumbnail_decoder.h"
 #include "render/frame_reader.h"
-#include "session/thumbnail_decoder.h"
 #include "session/video_probe.h"
 #include "support/test_media.h"
 
@@ -123,7 +123,8 @@ TEST(Thumbnails, WithoutToleranceTheStripShowsWhatTheRendererReads) {
 
         // Asked first for the very end, where a seek may find no key frame.
         ThumbnailDecoder decoder(path);
-        av::FramePtr last = decoder.frameFor(secondsToUs(strip.back().time), 0);
+        av::FramePtr last =
+            decoder.frameFor(SourceTime::fromUs(secondsToUs(strip.back().time)), Microseconds(0));
         ASSERT_TRUE(last);
         EXPECT_EQ(test::readFrameIndex(last->data[0], last->linesize[0], last->width, last->height),
                   23);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -271,6 +272,7 @@ double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFram
 
 DecodedVideo decodeVideo(const fs::path& path) {
     DecodedVideo result;
+    std::optional<double> lastEnd;
     auto add = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
         if (result.frames.empty()) {
             result.trackSeconds = st.duration * av_q2d(st.time_base);
@@ -284,7 +286,7 @@ DecodedVideo decodeVideo(const fs::path& path) {
             result.transfer = av_color_transfer_name(frame.color_trc);
             result.matrix = av_color_space_name(frame.colorspace);
         }
-        DecodedFrame f;
+        ProbedFrame f;
         // A frame without any time (the last of an MPEG-PS stream) follows
         // the one before it at the track's rate.
         if (frame.best_effort_timestamp != AV_NOPTS_VALUE || result.frames.empty())
@@ -306,10 +308,15 @@ DecodedVideo decodeVideo(const fs::path& path) {
         }
         f.index = readFrameIndex(f.luma.data(), f.width, f.width, f.height);
         result.frames.push_back(std::move(f));
+        if (st.duration == AV_NOPTS_VALUE)
+            lastEnd = f.time + frame.pkt_duration * av_q2d(st.time_base);
     };
     const double start = decodeTrack(path, false, add);
-    for (DecodedFrame& f : result.frames)
+    for (ProbedFrame& f : result.frames)
         f.time -= start;
+    // WebM states no track durations: the track lasts as long as it shows.
+    if (lastEnd && !result.frames.empty())
+        result.trackSeconds = *lastEnd - start - result.frames.front().time;
     return result;
 }
 
@@ -357,7 +364,15 @@ DecodedAudio decodeAudio(const fs::path& path) {
             for (int c = 0; c < channels; ++c)
                 result.samples.push_back(sampleValue(frame, i, c));
     };
-    result.firstSampleSeconds -= decodeTrack(path, true, add);
+    bool statesDuration = true;
+    auto addAndNote = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
+        statesDuration = st.duration != AV_NOPTS_VALUE;
+        add(st, dec, frame);
+    };
+    result.firstSampleSeconds -= decodeTrack(path, true, addAndNote);
+    // WebM states no track durations: the track lasts as long as it plays.
+    if (!statesDuration && result.sampleRate > 0)
+        result.trackSeconds = double(result.frameCount()) / result.sampleRate;
     return result;
 }
 

@@ -110,7 +110,7 @@ int readFrameIndex(const uint8_t* luma, int stride, int width, int height);
 // Times of decoded frames and samples count from the start of the file (the
 // earliest presentation time of any of its tracks), as the renderer and the
 // players count source time.
-struct DecodedFrame {
+struct ProbedFrame {
     double time = 0; // presentation time in seconds
     int index = -1;  // the frame's index code, -1 when unreadable
     int width = 0;
@@ -119,8 +119,10 @@ struct DecodedFrame {
 };
 
 struct DecodedVideo {
-    std::vector<DecodedFrame> frames;
-    double trackSeconds = 0; // the track's duration as the container states it
+    std::vector<ProbedFrame> frames;
+    // The track's duration as the container states it; where it states none
+    // (WebM), as long as the track shows.
+    double trackSeconds = 0;
     bool hasDisplayMatrix = false;
     std::string codec;
     std::string pixelFormat;
@@ -143,7 +145,7 @@ struct DecodedAudio {
     int channels = 0;
     std::string layout; // FFmpeg's name for the channel layout: "stereo", "3.0"
     std::string codec;
-    double trackSeconds = 0;       // the track's duration as the container states it
+    double trackSeconds = 0;       // as DecodedVideo::trackSeconds
     double firstSampleSeconds = 0; // presentation time of the first sample (see above)
     std::vector<float> samples;    // interleaved, as presented (priming removed)
 

@@ -1,24 +1,26 @@
 // kavlo-render: renders a ping-pong loop from the command line.
 //
-//   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]
+//   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N]
+//                [--format mp4|gif|webp|webm] [--no-sound] [--preview]
 //                [--max-size SIZE] [--preset NAME]
 //   kavlo-render --list-presets
 //
-// Writes an MP4 (or a GIF when OUTPUT ends in .gif); when the source has
-// sound, the MP4's sound plays forward and backward with the picture. A
+// Writes an MP4, a GIF, an animated WebP or a WebM, as --format says or else
+// as OUTPUT's extension does (MP4 for any other); when the source has sound,
+// the MP4's and the WebM's sound plays forward and backward with the
+// picture. A
 // progress bar goes to stderr when it is a terminal. On failure, or on
 // Ctrl-C, the exit status is non-zero and OUTPUT is left as it was.
 #include "media/error.h"
-#include "render/render_gif.h"
-#include "render/render_video.h"
+#include "render/render_export.h"
 #include "render/size_budget.h"
 
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -31,11 +33,16 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N] [--preview]\n"
+    "usage: kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N]\n"
+    "                    [--format mp4|gif|webp|webm] [--no-sound] [--preview]\n"
     "  Renders the segment S..E seconds of INPUT played forward and backward,\n"
-    "  N times (default 1), at speed X (default 1.0), as OUTPUT (.mp4 or .gif).\n"
-    "  An MP4 keeps the source's sound, played forward and backward with the picture.\n"
-    "  --preview  compress faster, as the app's preview does\n"
+    "  N times (default 1), at speed X (default 1.0), as OUTPUT.\n"
+    "  --format    the file to write; by default OUTPUT's extension says (.gif, .webp,\n"
+    "              .webm), MP4 otherwise. A GIF or WebP holds one cycle that repeats\n"
+    "              forever; an MP4 or WebM keeps the source's sound, played forward\n"
+    "              and backward with the picture.\n"
+    "  --no-sound  an MP4 or WebM without sound\n"
+    "  --preview   compress an MP4 faster, as the app's preview does\n"
     "  --max-size SIZE  keep the file within SIZE bytes (or kB, MB: decimal)\n"
     "  --preset NAME    the format, budget and limits of a place to post to\n"
     "  --list-presets   show the presets and exit\n";
@@ -45,6 +52,8 @@ struct Options {
     std::optional<double> start, end;
     double speed = 1.0;
     int loops = 1;
+    std::optional<kavlo::ExportFormat> format;
+    bool sound = true;
     bool preview = false;
     std::optional<uint64_t> maxSize;
     std::string preset;
@@ -86,6 +95,18 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         } else if (arg == "--loops") {
             const char* v = value();
             ok = v && parseNumber(v, o.loops);
+        } else if (arg == "--format") {
+            const char* v = value();
+            if (v)
+                o.format = kavlo::exportFormatNamed(v);
+            if (!o.format) {
+                std::fprintf(stderr,
+                             "kavlo-render: --format must be mp4, gif, webp or webm, not '%s'\n",
+                             v ? v : "");
+                std::exit(2);
+            }
+        } else if (arg == "--no-sound") {
+            o.sound = false;
         } else if (arg == "--preview") {
             o.preview = true;
         } else if (arg == "--max-size") {
@@ -131,17 +152,10 @@ void listPresets(const std::vector<kavlo::ExportPreset>& presets) {
         const std::string fps =
             p.maxFrameRate > 0 ? "≤" + std::to_string(int(p.maxFrameRate)) : "-";
         std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", p.name.c_str(),
-                    std::string(kavlo::formatName(p.format)).c_str(),
+                    std::string(kavlo::exportFormatName(p.format)).c_str(),
                     p.maxBytes ? kavlo::formatFileSize(double(p.maxBytes)).c_str() : "-",
                     size.c_str(), fps.c_str(), p.reason.c_str());
     }
-}
-
-bool isGif(const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".gif";
 }
 
 class ProgressBar {
@@ -208,8 +222,8 @@ int main(int argc, char** argv) {
     // A budget or a preset goes through the budget's search.
     std::optional<kavlo::ExportRequest> budgeted;
     if (options->maxSize || !options->preset.empty()) {
-        const std::optional<kavlo::OutputFormat> named =
-            kavlo::formatFromExtension(options->output);
+        const std::optional<kavlo::ExportFormat> named =
+            options->format ? options->format : kavlo::exportFormatOf(options->output);
         kavlo::ExportRequest request;
         if (!options->preset.empty()) {
             const kavlo::ExportPreset* preset = kavlo::findPreset(presets.presets, options->preset);
@@ -221,14 +235,15 @@ int main(int argc, char** argv) {
             request = kavlo::requestFor(*preset);
             if (named && *named != preset->format) {
                 std::fprintf(stderr,
-                             "kavlo-render: the preset '%s' writes %s; name the output .%s\n",
+                             "kavlo-render: the preset '%s' writes %s; name the output .%s or "
+                             "leave --format out\n",
                              preset->name.c_str(),
-                             std::string(kavlo::formatWithArticle(preset->format)).c_str(),
-                             std::string(kavlo::formatName(preset->format)).c_str());
+                             std::string(kavlo::exportFormatWithArticle(preset->format)).c_str(),
+                             std::string(kavlo::exportFormatName(preset->format)).c_str());
                 return 2;
             }
         } else {
-            request.format = named.value_or(kavlo::OutputFormat::mp4);
+            request.format = named.value_or(kavlo::ExportFormat::mp4);
         }
         if (options->maxSize)
             request.maxBytes = *options->maxSize;
@@ -237,6 +252,7 @@ int main(int argc, char** argv) {
         request.trimEnd = *options->end;
         request.speed = options->speed;
         request.loops = options->loops;
+        request.limits.sound = request.limits.sound && options->sound;
         budgeted = request;
     }
 
@@ -256,6 +272,10 @@ int main(int argc, char** argv) {
     });
 
     const std::filesystem::path output = options->output;
+    const kavlo::ExportFormat format =
+        budgeted ? budgeted->format
+                 : options->format.value_or(
+                       kavlo::exportFormatOf(output).value_or(kavlo::ExportFormat::mp4));
     ProgressBar bar(isatty(STDERR_FILENO));
     int status = 0;
     const auto started = std::chrono::steady_clock::now();
@@ -271,7 +291,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "kavlo-render: chose %s %dx%d at %.1f fps, quality %.2f (0 best, 1 "
                          "lowest)%s, after %d full encode%s\n",
-                         std::string(kavlo::formatTitle(s.format)).c_str(), outcome.size.width,
+                         std::string(kavlo::exportFormatTitle(s.format)).c_str(), outcome.size.width,
                          outcome.size.height, outcome.frameRate, s.quality,
                          s.canvas.width > 0 ? (" in a " + std::to_string(s.canvas.width) + "x" +
                                                std::to_string(s.canvas.height) + " canvas")
@@ -282,36 +302,30 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "kavlo-render:   full encode: expected %s, wrote %s\n",
                              kavlo::formatFileSize(double(a.predicted)).c_str(),
                              kavlo::formatFileSize(double(a.bytes)).c_str());
-        } else if (isGif(output)) {
-            // One cycle that viewers repeat forever: --loops and --preview
-            // do not apply.
-            result =
-                kavlo::renderPingPongGIF(options->input, output, *options->start, *options->end,
-                                         options->speed, onProgress, stop.get_token());
         } else {
-            kavlo::RenderOptions renderOptions;
+            kavlo::ExportSettings settings;
+            settings.format = format;
+            settings.loops = options->loops;
             if (options->preview)
-                renderOptions.video = kavlo::H264Settings::forPreview();
-            result = kavlo::renderPingPongVideo(options->input, output, *options->start,
-                                                *options->end, options->speed, options->loops,
-                                                onProgress, stop.get_token(), renderOptions);
+                settings.mp4.video = kavlo::H264Settings::forPreview();
+            settings.mp4.sound = options->sound;
+            settings.webm.sound = options->sound;
+            result = kavlo::renderExport(options->input, output, *options->start, *options->end,
+                                         options->speed, settings, onProgress, stop.get_token());
         }
         bar.finish();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::error_code sizeError;
         const auto bytes = std::filesystem::file_size(output, sizeError);
-        std::fprintf(stderr, "kavlo-render: %d frames at %.3f fps -> %s (%.2f s)\n",
-                     result.sourceFrameCount, result.frameRate, output.c_str(), seconds);
-        if (!sizeError)
-            std::fprintf(
-                stderr, "kavlo-render: wrote %s (%llu bytes)%s\n",
-                kavlo::formatFileSize(double(bytes)).c_str(),
-                static_cast<unsigned long long>(bytes),
-                budgeted && budgeted->maxBytes
-                    ? (" of a budget of " + kavlo::formatFileSize(double(budgeted->maxBytes)))
-                          .c_str()
-                    : "");
+        std::fprintf(stderr, "kavlo-render: %d frames at %.3f fps -> %s (%s, %llu bytes, %.2f s)\n",
+                     result.sourceFrameCount, result.frameRate, output.c_str(),
+                     std::string(kavlo::exportFormatName(format)).c_str(),
+                     sizeError ? 0ull : static_cast<unsigned long long>(bytes), seconds);
+        if (!sizeError && budgeted && budgeted->maxBytes)
+            std::fprintf(stderr, "kavlo-render: wrote %s of a budget of %s\n",
+                         kavlo::formatFileSize(double(bytes)).c_str(),
+                         kavlo::formatFileSize(double(budgeted->maxBytes)).c_str());
     } catch (const kavlo::Cancelled&) {
         bar.finish();
         std::fputs("kavlo-render: cancelled\n", stderr);

@@ -8,15 +8,15 @@
 // times, it decodes on from where it stands instead of seeking whenever no
 // newer key frame lies in between.
 //
-// Times are microseconds of source time, as FrameTiming counts them.
 // Not thread-safe: one thread owns a decoder.
 #pragma once
 
-#include "media/decoder.h"
-#include "media/frame_timing.h"
-#include "media/input_file.h"
+#include "media/decoded_stream.h"
+#include "media/picture.h"
+#include "media/segment_reader.h"
 
 #include <filesystem>
+#include <optional>
 
 namespace kavlo {
 
@@ -26,37 +26,29 @@ class ThumbnailDecoder {
     // kNoVideoTrackFound when it has no video.
     explicit ThumbnailDecoder(const std::filesystem::path& file);
 
-    const VideoTrackInfo& track() const { return track_; }
+    const VideoTrackInfo& track() const { return stream_.videoTrack(); }
 
-    // The decoded frame for `tUs`, or null when the track has no frame at
+    // The decoded frame for `t`, or null when the track has no frame at
     // all. Throws Error when decoding fails.
-    av::FramePtr frameFor(int64_t tUs, int64_t toleranceUs);
+    av::FramePtr frameFor(SourceTime t, Microseconds tolerance);
+    // That frame upright at width x height (PictureShaper), in SDR.
+    std::optional<Picture> pictureFor(SourceTime t, Microseconds tolerance, int width, int height);
 
   private:
-    int64_t startUs(const AVFrame* frame) const;
-    // Seeks to the last key frame at or before tUs and reads its packet into
-    // packet_ (none pending when the seek found no key frame).
-    void seekTo(int64_t tUs);
-    bool worthContinuing(int64_t tUs, int64_t toleranceUs) const;
+    bool worthContinuing(SourceTime t, Microseconds tolerance) const;
     av::FramePtr decodeKeyFrame();
-    av::FramePtr decodeForwardTo(int64_t tUs);
-    // The next frame in presentation order; null at the end of the track.
-    av::FramePtr decodeNext(int64_t tUs);
+    av::FramePtr decodeForwardTo(SourceTime t);
 
-    InputFile file_;
-    VideoTrackInfo track_;
-    AVStream* stream_;
-    FrameTiming timing_;
-    Decoder decoder_;
-    av::PacketPtr packet_;
-    bool packetPending_ = false; // packet_ was read but not yet sent
-    bool inputDone_ = false;
+    DecodedStream stream_;
     // Decoding position, valid while decoding goes on from the last answer.
     bool positioned_ = false;
-    av::FramePtr current_;  // the latest frame started by the last time asked
-    av::FramePtr upcoming_; // the frame after it, when already decoded
+    std::optional<DecodedFrame> current_;  // the latest frame started by the last time asked
+    std::optional<DecodedFrame> upcoming_; // the frame after it, when already decoded
     // The key frame answered last, so that times sharing it decode nothing.
     av::FramePtr lastKey_;
+    std::optional<SourceTime> lastKeyStart_;
+    std::optional<PictureShaper> shaper_;
+    int shapedWidth_ = 0, shapedHeight_ = 0;
 };
 
 } // namespace kavlo
