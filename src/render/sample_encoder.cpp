@@ -1,16 +1,15 @@
 #include "render/sample_encoder.h"
 
+#include "media/colour.h"
 #include "media/error.h"
 #include "media/temporary_file.h"
+#include "media/webm_writer.h"
 #include "render/frame_reader.h"
 #include "render/gif_timing.h"
 #include "render/gif_writer.h"
 #include "render/ping_pong.h"
+#include "render/webp_writer.h"
 #include "render/written_rate.h"
-
-extern "C" {
-#include <libavutil/opt.h>
-}
 
 #include <algorithm>
 #include <cmath>
@@ -41,84 +40,44 @@ double mean(const std::vector<double>& values) {
     return std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
 }
 
-Picture scaled(const Picture& picture, RenderSize size) {
-    const AVFrame* source = picture.frame();
-    if (source->width == size.width && source->height == size.height)
-        return picture.share();
-    const auto format = AVPixelFormat(source->format);
-    av::SwsPtr sws(sws_getContext(source->width, source->height, format, size.width, size.height,
-                                  format, SWS_AREA, nullptr, nullptr, nullptr));
-    if (!sws)
-        throwMediaError(AVERROR(EINVAL), "create scaler");
-    av::FramePtr out = av::allocFrame();
-    out->width = size.width;
-    out->height = size.height;
-    out->format = format;
-    checkAv(av_frame_get_buffer(out.get(), 0), "allocate picture");
-    sws_scale(sws.get(), source->data, source->linesize, 0, source->height, out->data,
-              out->linesize);
-    out->color_primaries = source->color_primaries;
-    out->color_trc = source->color_trc;
-    out->colorspace = source->colorspace;
-    out->color_range = source->color_range;
-    return Picture(std::move(out));
-}
-
 // Bytes of each packet of a run, and which were key frames.
 struct RunPackets {
     std::vector<double> key, other;
 };
 
 void collect(Encoder& encoder, RunPackets& out) {
-    av::PacketPtr packet = av::allocPacket();
-    while (encoder.receive(packet.get())) {
-        (packet->flags & AV_PKT_FLAG_KEY ? out.key : out.other).push_back(packet->size);
-        av_packet_unref(packet.get());
-    }
+    Packet packet;
+    while (encoder.receive(packet))
+        (packet.isKey() ? out.key : out.other).push_back(double(packet.size()));
 }
 
-void encodeRun(Encoder& encoder, const std::vector<Picture>& run, RunPackets& out) {
+void encodeRun(const EncoderSettings& settings, const std::vector<Picture>& run, RunPackets& out) {
+    Encoder encoder(settings);
     for (std::size_t i = 0; i < run.size(); ++i) {
-        av::FramePtr frame = av::refFrame(run[i].frame());
-        frame->pts = static_cast<int64_t>(i);
-        frame->pict_type = AV_PICTURE_TYPE_NONE;
-        encoder.send(frame.get());
+        encoder.send(run[i], static_cast<int64_t>(i));
         collect(encoder, out);
     }
-    encoder.send(nullptr);
+    encoder.sendEnd();
     collect(encoder, out);
 }
-
-// An FFmpeg encoder by name, for the formats whose writers go through
-// other encoders than x264's.
-class NamedEncoder : public Encoder {
-  public:
-    NamedEncoder(const char* name, int width, int height, AVRational rate, AVPixelFormat format,
-                 const std::vector<std::pair<const char*, std::string>>& options) {
-        const AVCodec* codec = avcodec_find_encoder_by_name(name);
-        if (!codec)
-            throwMediaError(AVERROR_ENCODER_NOT_FOUND, name);
-        ctx_.reset(avcodec_alloc_context3(codec));
-        if (!ctx_)
-            throw std::bad_alloc();
-        ctx_->width = width;
-        ctx_->height = height;
-        ctx_->pix_fmt = format;
-        ctx_->framerate = rate;
-        ctx_->time_base = av_inv_q(rate);
-        ctx_->thread_count = 0;
-        ctx_->bit_rate = 0;
-        for (const auto& [key, value] : options)
-            av_opt_set(ctx_.get(), key, value.c_str(), AV_OPT_SEARCH_CHILDREN);
-        checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open sample encoder");
-    }
-};
 
 } // namespace
 
 H264Settings h264SettingsFor(double quality) {
     H264Settings settings = H264Settings::forExport();
     settings.crf += 16 * std::clamp(quality, 0.0, 1.0);
+    return settings;
+}
+
+Vp9Settings vp9SettingsFor(double quality) {
+    Vp9Settings settings;
+    settings.crf = static_cast<int>(std::lround(32 + 28 * std::clamp(quality, 0.0, 1.0)));
+    return settings;
+}
+
+WebpSettings webpSettingsFor(double quality) {
+    WebpSettings settings;
+    settings.quality = float(75 - 65 * std::clamp(quality, 0.0, 1.0));
     return settings;
 }
 
@@ -197,11 +156,11 @@ double SampleModel::cycleSeconds() const {
     return cycle / (frameRate_ * std::max(request_.speed, 0.01));
 }
 
-RenderSize SampleModel::pictureSize(const ExportSettings& settings) const {
+RenderSize SampleModel::pictureSize(const BudgetSettings& settings) const {
     return fitRenderSize(size_, settings.fitWithin);
 }
 
-SampleModel::Written SampleModel::written(const ExportSettings& settings) const {
+SampleModel::Written SampleModel::written(const BudgetSettings& settings) const {
     const std::vector<int> cycle = pingPongIndexSequence(frameCount_, 1);
     const double outputRate = frameRate_ * std::max(request_.speed, 0.01);
     Written w;
@@ -221,7 +180,7 @@ SampleModel::Written SampleModel::written(const ExportSettings& settings) const 
     return w;
 }
 
-double SampleModel::shownRate(const ExportSettings& settings) const {
+double SampleModel::shownRate(const BudgetSettings& settings) const {
     return double(written(settings).pictures) / cycleSeconds();
 }
 
@@ -238,12 +197,12 @@ std::vector<Picture> SampleModel::run(int r, double step, RenderSize size) const
         else if (found != pictures_.begin() && found->first != wantedIndex &&
                  wantedIndex - std::prev(found)->first < found->first - wantedIndex)
             found = std::prev(found);
-        out.push_back(scaled(found->second, size));
+        out.push_back(found->second.scaled(size.width, size.height));
     }
     return out;
 }
 
-double SampleModel::rawBytes(const ExportSettings& settings) {
+double SampleModel::rawBytes(const BudgetSettings& settings) {
     const RenderSize size = pictureSize(settings);
     const Written w = written(settings);
     const auto key =
@@ -252,13 +211,14 @@ double SampleModel::rawBytes(const ExportSettings& settings) {
     if (const auto cached = cache_.find(key); cached != cache_.end())
         return cached->second;
     ++encodes_;
-    const double bytes = settings.format == ExportFormat::gif ? gifBytes(settings, size, w)
-                                                              : videoBytes(settings, size, w);
+    const double bytes = settings.format == ExportFormat::gif    ? gifBytes(settings, size, w)
+                         : settings.format == ExportFormat::webp ? webpBytes(settings, size, w)
+                                                                 : videoBytes(settings, size, w);
     cache_.emplace(key, bytes);
     return bytes;
 }
 
-double SampleModel::gifBytes(const ExportSettings& settings, RenderSize size, const Written& w) {
+double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
     const GifColourSettings colour = gifColourFor(settings.quality);
     std::vector<std::vector<Picture>> runs;
     GifPaletteLearner learner(colour, stop_);
@@ -282,36 +242,62 @@ double SampleModel::gifBytes(const ExportSettings& settings, RenderSize size, co
     return mean(firsts) + double(w.pictures - 1) * mean(changes) + 1;
 }
 
-double SampleModel::videoBytes(const ExportSettings& settings, RenderSize size, const Written& w) {
+double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
+    const RenderSize canvas = settings.canvas.width >= size.width &&
+                                      settings.canvas.height >= size.height &&
+                                      !(settings.canvas == size)
+                                  ? settings.canvas
+                                  : size;
+    const bool margins = !(canvas == size);
+    const int durationMs =
+        std::max(static_cast<int>(std::lround(1000 * cycleSeconds() / double(w.pictures))), 11);
+    const WebpSettings webp = webpSettingsFor(settings.quality);
+    BgraConverter converter;
+    const int stride = canvas.width * 4;
+    std::vector<uint8_t> bgra(std::size_t(stride) * canvas.height);
+    uint8_t* const picture = bgra.data() + std::size_t((canvas.height - size.height) / 2) * stride +
+                             std::size_t((canvas.width - size.width) / 2) * 4;
+    const TemporaryFile file(newTemporaryPath("sample", ".webp"));
+    // A file of the run's first picture alone, then one of the whole run:
+    // the difference is what the changes cost.
+    auto weigh = [&](const std::vector<Picture>& pictures, std::size_t count) {
+        WebpWriter writer(canvas.width, canvas.height, webp, margins);
+        for (std::size_t k = 0; k < count; ++k) {
+            converter.convert(pictures[k], picture, stride);
+            writer.add(bgra.data(), stride, durationMs);
+        }
+        writer.finish(file.path());
+        return double(std::filesystem::file_size(file.path()));
+    };
+    std::vector<double> firsts, changes;
+    for (int r = 0; r < kRuns; ++r) {
+        throwIfCancelled(stop_);
+        const std::vector<Picture> pictures = run(r, w.step, size);
+        const double first = weigh(pictures, 1);
+        const double whole = weigh(pictures, pictures.size());
+        firsts.push_back(first);
+        changes.push_back(std::max(whole - first, 0.0) / double(pictures.size() - 1));
+    }
+    return mean(firsts) + double(w.pictures - 1) * mean(changes);
+}
+
+double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
     const double shown = double(w.pictures) / cycleSeconds();
-    const AVRational rate = av_d2q(shown, 1 << 16);
+    const Rational rate = nearestRational(shown, 1 << 16);
     RunPackets packets;
     for (int r = 0; r < kRuns; ++r) {
         throwIfCancelled(stop_);
-        std::vector<Picture> pictures = run(r, w.step, size);
+        const std::vector<Picture> pictures = run(r, w.step, size);
         if (settings.format == ExportFormat::mp4) {
-            H264Encoder encoder(size.width, size.height, rate, h264SettingsFor(settings.quality),
-                                false, pictures.front().frame());
-            encodeRun(encoder, pictures, packets);
-        } else if (settings.format == ExportFormat::webm) {
-            const double crf = 31 + 19 * std::clamp(settings.quality, 0.0, 1.0);
-            NamedEncoder encoder("libvpx-vp9", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
-                                 {{"crf", std::to_string(int(std::lround(crf)))},
-                                  {"b", "0"},
-                                  {"deadline", "good"},
-                                  {"cpu-used", "4"},
-                                  {"row-mt", "1"}});
-            encodeRun(encoder, pictures, packets);
+            encodeRun(h264EncoderSettings(size.width, size.height, rate,
+                                          h264SettingsFor(settings.quality)),
+                      pictures, packets);
         } else {
-            const double quality = 90 - 50 * std::clamp(settings.quality, 0.0, 1.0);
-            NamedEncoder encoder(
-                "libwebp", size.width, size.height, rate, AV_PIX_FMT_YUV420P,
-                {{"quality", std::to_string(int(std::lround(quality)))}, {"lossless", "0"}});
-            encodeRun(encoder, pictures, packets);
-            // Every picture of an animated WebP is close to a picture of its
-            // own.
-            packets.key.insert(packets.key.end(), packets.other.begin(), packets.other.end());
-            packets.other = packets.key;
+            EncoderSettings vp9 =
+                vp9EncoderSettings(size.width, size.height, rate, vp9SettingsFor(settings.quality));
+            // Constant quality, as the writer's: no bit rate to hold.
+            vp9.options["b"] = "0";
+            encodeRun(vp9, pictures, packets);
         }
     }
     const double first = mean(packets.key);

@@ -12,9 +12,11 @@
 
 #include "media/encoder.h"
 #include "media/picture.h"
+#include "media/webm_writer.h"
 #include "render/gif_quantizer.h"
 #include "render/render_types.h"
 #include "render/size_budget.h"
+#include "render/webp_writer.h"
 
 #include <map>
 #include <stop_token>
@@ -26,6 +28,8 @@ namespace kavlo {
 // bring it to) means for each writer.
 H264Settings h264SettingsFor(double quality);
 GifColourSettings gifColourFor(double quality);
+Vp9Settings vp9SettingsFor(double quality);
+WebpSettings webpSettingsFor(double quality);
 // The samples' known lean for each format: the full file divided by the
 // samples' prediction, as the benchmark measures it.
 double sampleBias(ExportFormat format);
@@ -41,10 +45,10 @@ class SampleModel {
     SampleModel& operator=(const SampleModel&) = delete;
 
     // The predicted file size for these settings, before any correction.
-    double rawBytes(const ExportSettings& settings);
+    double rawBytes(const BudgetSettings& settings);
     // The pictures' size and how many are shown a second.
-    RenderSize pictureSize(const ExportSettings& settings) const;
-    double shownRate(const ExportSettings& settings) const;
+    RenderSize pictureSize(const BudgetSettings& settings) const;
+    double shownRate(const BudgetSettings& settings) const;
     // The size the samples are kept at: the source's, fitted inside the
     // box of the request the model was made for.
     RenderSize sourceSize() const { return size_; }
@@ -61,10 +65,11 @@ class SampleModel {
         int pictures = 0; // in one cycle
         double step = 1;  // segment pictures between two written ones
     };
-    Written written(const ExportSettings& settings) const;
+    Written written(const BudgetSettings& settings) const;
     std::vector<Picture> run(int index, double step, RenderSize size) const;
-    double gifBytes(const ExportSettings& settings, RenderSize size, const Written& w);
-    double videoBytes(const ExportSettings& settings, RenderSize size, const Written& w);
+    double gifBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
+    double webpBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
+    double videoBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
 
     ExportRequest request_;
     std::stop_token stop_;

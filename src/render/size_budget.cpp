@@ -65,8 +65,8 @@ void checkCycleLength(const ExportLimits& limits, double cycleSeconds) {
                                         " may last. Choose a shorter selection or a higher speed.");
 }
 
-ExportSettings topSettings(const ExportRequest& request) {
-    ExportSettings s;
+BudgetSettings topSettings(const ExportRequest& request) {
+    BudgetSettings s;
     s.format = request.format;
     s.maxFrameRate = request.limits.maxFrameRate;
     s.fitWithin = request.limits.maxSize;
@@ -76,7 +76,7 @@ ExportSettings topSettings(const ExportRequest& request) {
     return s;
 }
 
-bool sameSettings(const ExportSettings& a, const ExportSettings& b) {
+bool sameSettings(const BudgetSettings& a, const BudgetSettings& b) {
     return std::abs(a.quality - b.quality) < 1e-3 &&
            std::abs(a.maxFrameRate - b.maxFrameRate) < 1e-3 && a.fitWithin == b.fitWithin;
 }
@@ -120,10 +120,10 @@ class SettingsChooser {
 
     double correction = 1.0;
 
-    double predict(const ExportSettings& s) { return correction * model_.rawBytes(s); }
+    double predict(const BudgetSettings& s) { return correction * model_.rawBytes(s); }
 
-    ExportSettings at(double quality, std::size_t rate, int longSide) const {
-        ExportSettings s = top_;
+    BudgetSettings at(double quality, std::size_t rate, int longSide) const {
+        BudgetSettings s = top_;
         s.quality = quality;
         // The top rate is the limits' own (or none), so that nothing is left
         // out that the export without a budget would show.
@@ -133,12 +133,12 @@ class SettingsChooser {
             s.fitWithin = {longSide, longSide};
         return s;
     }
-    ExportSettings top() const { return top_; }
-    ExportSettings bottom() const { return at(1.0, rates_.size() - 1, shortest_); }
+    BudgetSettings top() const { return top_; }
+    BudgetSettings bottom() const { return at(1.0, rates_.size() - 1, shortest_); }
 
     // The best settings whose prediction is at most `target`; none when not
     // even the lowest ones are.
-    std::optional<ExportSettings> choose(double target) {
+    std::optional<BudgetSettings> choose(double target) {
         if (predict(top_) <= target)
             return top_;
         int side = longest_;
@@ -202,7 +202,7 @@ class SettingsChooser {
 
     SampleModel& model_;
     const ExportRequest& request_;
-    ExportSettings top_;
+    BudgetSettings top_;
     int longest_ = 0, shortest_ = 0;
     double fastest_ = 0, slowest_ = 0;
     std::vector<double> rates_; // fastest first
@@ -232,35 +232,39 @@ ExportRequest requestFor(const ExportPreset& preset) {
     return request;
 }
 
-RenderResult renderExport(const ExportRequest& request, const ExportSettings& settings,
-                          const std::filesystem::path& output, const ProgressCallback& progress,
-                          std::stop_token stop) {
-    switch (settings.format) {
-    case ExportFormat::mp4: {
-        RenderOptions options;
-        options.video = h264SettingsFor(settings.quality);
-        options.fitWithin = settings.fitWithin;
-        options.maxFrameRate = settings.maxFrameRate;
-        options.sound = settings.sound;
-        return renderPingPongVideo(request.source, output, request.trimStart, request.trimEnd,
-                                   request.speed, request.loops, progress, stop, options);
-    }
-    case ExportFormat::gif: {
-        GifRenderOptions options;
-        options.colour = gifColourFor(settings.quality);
-        options.fitWithin = settings.fitWithin;
-        options.canvas = settings.canvas;
-        options.maxFrameRate = settings.maxFrameRate;
-        return renderPingPongGIF(request.source, output, request.trimStart, request.trimEnd,
-                                 request.speed, progress, stop, options);
-    }
-    case ExportFormat::webp:
-    case ExportFormat::webm:
-        break;
-    }
-    throw kavloError(kFormatUnavailable, std::string(exportFormatTitle(settings.format)) +
-                                             " files cannot be written by this build.");
+ExportSettings exportSettingsFor(const ExportRequest& request, const BudgetSettings& settings) {
+    ExportSettings out;
+    out.format = settings.format;
+    out.loops = request.loops;
+    out.mp4.video = h264SettingsFor(settings.quality);
+    out.mp4.fitWithin = settings.fitWithin;
+    out.mp4.maxFrameRate = settings.maxFrameRate;
+    out.mp4.sound = settings.sound;
+    out.gif.colour = gifColourFor(settings.quality);
+    out.gif.fitWithin = settings.fitWithin;
+    out.gif.canvas = settings.canvas;
+    out.gif.maxFrameRate = settings.maxFrameRate;
+    out.webp.webp = webpSettingsFor(settings.quality);
+    out.webp.fitWithin = settings.fitWithin;
+    out.webp.canvas = settings.canvas;
+    out.webp.maxFrameRate = settings.maxFrameRate;
+    out.webm.video = vp9SettingsFor(settings.quality);
+    out.webm.fitWithin = settings.fitWithin;
+    out.webm.maxFrameRate = settings.maxFrameRate;
+    out.webm.sound = settings.sound;
+    return out;
 }
+
+namespace {
+
+RenderResult renderTrial(const ExportRequest& request, const BudgetSettings& settings,
+                         const std::filesystem::path& output, const ProgressCallback& progress,
+                         std::stop_token stop) {
+    return renderExport(request.source, output, request.trimStart, request.trimEnd, request.speed,
+                        exportSettingsFor(request, settings), progress, std::move(stop));
+}
+
+} // namespace
 
 BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesystem::path& output,
                                  const ProgressCallback& progress, std::stop_token stop) {
@@ -269,7 +273,7 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
     BudgetOutcome outcome;
     if (request.maxBytes == 0 && request.limits.maxCycleSeconds <= 0) {
         outcome.settings = topSettings(request);
-        outcome.result = renderExport(request, outcome.settings, output, progress, stop);
+        outcome.result = renderTrial(request, outcome.settings, output, progress, stop);
         outcome.fullEncodes = 1;
         outcome.size = outcome.result.size;
         outcome.bytes = std::filesystem::file_size(output);
@@ -284,7 +288,7 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
     if (request.maxBytes == 0) {
         outcome.settings = topSettings(request);
         outcome.result =
-            renderExport(request, outcome.settings, best->path(), overall.share(0.1, 1), stop);
+            renderTrial(request, outcome.settings, best->path(), overall.share(0.1, 1), stop);
         outcome.fullEncodes = 1;
         outcome.size = outcome.result.size;
         outcome.bytes = std::filesystem::file_size(best->path());
@@ -295,11 +299,11 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
     const double budget = double(request.maxBytes);
     SettingsChooser chooser(model, request);
     chooser.correction = sampleBias(request.format);
-    std::optional<ExportSettings> previous;
+    std::optional<BudgetSettings> previous;
     double from = 0.1;
     double aim = kAim;
     for (int attempt = 0; attempt < kMostFullEncodes; ++attempt) {
-        std::optional<ExportSettings> choice = chooser.choose(budget * aim);
+        std::optional<BudgetSettings> choice = chooser.choose(budget * aim);
         const bool atBottom = !choice;
         if (!choice) {
             const double smallest = chooser.predict(chooser.bottom());
@@ -317,7 +321,7 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
         auto trial = std::make_unique<PartialOutput>(output);
         const double to = from + (1 - from) * (attempt == 0 ? 0.85 : 0.7);
         const RenderResult result =
-            renderExport(request, *choice, trial->path(), overall.share(from, to), stop);
+            renderTrial(request, *choice, trial->path(), overall.share(from, to), stop);
         from = to;
         ++outcome.fullEncodes;
         const auto bytes = std::filesystem::file_size(trial->path());
@@ -369,7 +373,7 @@ SizeEstimate estimateExport(SampleModel& model, const ExportRequest& request) {
     }
     SettingsChooser chooser(model, request);
     chooser.correction = sampleBias(request.format);
-    std::optional<ExportSettings> choice = chooser.top();
+    std::optional<BudgetSettings> choice = chooser.top();
     if (request.maxBytes > 0) {
         choice = chooser.choose(double(request.maxBytes) * kAim);
         if (!choice) {

@@ -15,6 +15,7 @@
 
 #include "core/export_format.h"
 #include "render/presets.h"
+#include "render/render_export.h"
 #include "render/render_types.h"
 
 #include <cstdint>
@@ -26,7 +27,7 @@
 namespace kavlo {
 
 // How one file is encoded, beyond what the session hands every export.
-struct ExportSettings {
+struct BudgetSettings {
     ExportFormat format = ExportFormat::mp4;
     // 0: the export's own quality; 1: the lowest a budget may bring it to
     // (x264's CRF 18 to 34; for GIF fewer colours, less dithering and more
@@ -69,14 +70,12 @@ struct ExportRequest {
 };
 ExportRequest requestFor(const ExportPreset& preset);
 
-// Writes one file with the given settings, through the format's writer.
-// `output` is replaced only once complete, as by the renderers.
-RenderResult renderExport(const ExportRequest& request, const ExportSettings& settings,
-                          const std::filesystem::path& output, const ProgressCallback& progress,
-                          std::stop_token stop = {});
+// The export settings that write the request's file with `settings`, for
+// renderExport (render_export.h).
+ExportSettings exportSettingsFor(const ExportRequest& request, const BudgetSettings& settings);
 
 struct BudgetOutcome {
-    ExportSettings settings; // of the file written
+    BudgetSettings settings; // of the file written
     RenderSize size;         // of its pictures
     double frameRate = 0;    // pictures a second shown
     uint64_t bytes = 0;      // the file's size

@@ -287,12 +287,12 @@ int main(int argc, char** argv) {
                 kavlo::renderWithinBudget(*budgeted, output, onProgress, stop.get_token());
             result = outcome.result;
             bar.finish();
-            const kavlo::ExportSettings& s = outcome.settings;
+            const kavlo::BudgetSettings& s = outcome.settings;
             std::fprintf(stderr,
                          "kavlo-render: chose %s %dx%d at %.1f fps, quality %.2f (0 best, 1 "
                          "lowest)%s, after %d full encode%s\n",
-                         std::string(kavlo::exportFormatTitle(s.format)).c_str(), outcome.size.width,
-                         outcome.size.height, outcome.frameRate, s.quality,
+                         std::string(kavlo::exportFormatTitle(s.format)).c_str(),
+                         outcome.size.width, outcome.size.height, outcome.frameRate, s.quality,
                          s.canvas.width > 0 ? (" in a " + std::to_string(s.canvas.width) + "x" +
                                                std::to_string(s.canvas.height) + " canvas")
                                                   .c_str()
