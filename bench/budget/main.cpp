@@ -12,7 +12,7 @@
 // export without a budget is larger; at most 1.5 full encodes on average;
 // estimates of exports without a budget within 20 %.
 //
-//   bench_budget [--camera-only]
+//   bench_budget [--camera-only | --corpus-only]
 #include "core/error.h"
 #include "render/ping_pong.h"
 #include "render/presets.h"
@@ -136,7 +136,8 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
         const double error = double(estimate.bytes) / double(plain[f].bytes) - 1;
         totals.worstEstimate = std::max(totals.worstEstimate, std::abs(error));
         std::printf("%-22s %-18s %10s %10s %6s %7.4f %3s %7.2fs %6s %+6.1f%% (estimate %.2f s)\n",
-                    source.name.c_str(), (std::string(exportFormatName(formats[f])) + " plain").c_str(),
+                    source.name.c_str(),
+                    (std::string(exportFormatName(formats[f])) + " plain").c_str(),
                     formatFileSize(double(plain[f].bytes)).c_str(), "-", "-", meanSsim(source, out),
                     "1", plain[f].seconds, "1.00", 100 * error, estimateSeconds);
         std::fflush(stdout);
@@ -160,7 +161,8 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
             request.format = formats[f];
             request.maxBytes = uint64_t(mb) * 1'000'000;
             cases.push_back(
-                {std::string(exportFormatName(formats[f])) + " " + std::to_string(mb) + " MB", request});
+                {std::string(exportFormatName(formats[f])) + " " + std::to_string(mb) + " MB",
+                 request});
         }
     }
     for (const Case& c : cases) {
@@ -209,9 +211,11 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
 int main(int argc, char** argv) {
     using namespace kavlo;
     const bool cameraOnly = argc > 1 && std::strcmp(argv[1], "--camera-only") == 0;
+    const bool corpusOnly = argc > 1 && std::strcmp(argv[1], "--corpus-only") == 0;
     test::TempDir dir;
     std::vector<Source> sources;
-    sources.push_back({"camera-pan-1080p", cameraClip(dir.path()), 0.5, 1.5, 30});
+    if (!corpusOnly)
+        sources.push_back({"camera-pan-1080p", cameraClip(dir.path()), 0.5, 1.5, 30});
     if (!cameraOnly) {
         for (const test::CorpusClip& clip : test::corpusClips())
             sources.push_back({clip.name, test::makeCorpusClip(dir.path(), clip), 0.4, 1.1,

@@ -8,6 +8,11 @@
 
 namespace kavlo {
 
+ExportFiles::ExportFiles(const std::filesystem::path& sourcePath,
+                         const std::filesystem::path& outputPath)
+    : output((checkOutputIsNotSource(sourcePath, outputPath), outputPath)),
+      source(sourcePath.string()) {}
+
 namespace {
 constexpr double kManyPictureBytes = 1e9;
 } // namespace

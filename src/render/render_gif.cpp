@@ -70,11 +70,11 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                const std::filesystem::path& outputPath, double trimStart,
                                double trimEnd, double speed, const ProgressCallback& progress,
                                std::stop_token stop, const GifRenderOptions& options) {
-    checkOutputIsNotSource(sourcePath, outputPath);
-    PartialOutput output(outputPath);
-    InputFile source(sourcePath.string());
+    ExportFiles files(sourcePath, outputPath);
+    auto& [output, source] = files;
     // Colours for the palette come from the source's full colour resolution.
-    const SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin, /*fullChroma=*/true);
+    const SegmentPlan plan =
+        planSegment(source, trimStart, trimEnd, options.fitWithin, /*fullChroma=*/true);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);
     const RenderSize size = plan.size;

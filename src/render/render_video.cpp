@@ -83,9 +83,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
-    checkOutputIsNotSource(sourcePath, outputPath);
-    PartialOutput output(outputPath);
-    InputFile source(sourcePath.string());
+    ExportFiles files(sourcePath, outputPath);
+    auto& [output, source] = files;
     const SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);

@@ -143,15 +143,17 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 }
 
 void listPresets(const std::vector<kavlo::ExportPreset>& presets) {
-    std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", "NAME", "TYPE", "BUDGET", "SIZE", "FPS", "WHY");
+    // SIZE: the box the picture fits in; "framed": the file is that box,
+    // with transparent margins where the picture's shape differs.
+    std::printf("%-18s %-5s %-9s %-16s %-7s %s\n", "NAME", "TYPE", "BUDGET", "SIZE", "MAX FPS",
+                "WHY");
     for (const kavlo::ExportPreset& p : presets) {
         std::string size = "-";
         if (p.maxSize.width > 0 || p.maxSize.height > 0)
             size = std::to_string(p.maxSize.width) + "x" + std::to_string(p.maxSize.height) +
-                   (p.squareCanvas ? "□" : "");
-        const std::string fps =
-            p.maxFrameRate > 0 ? "≤" + std::to_string(int(p.maxFrameRate)) : "-";
-        std::printf("%-18s %-5s %-9s %-10s %-7s %s\n", p.name.c_str(),
+                   (p.squareCanvas ? " framed" : "");
+        const std::string fps = p.maxFrameRate > 0 ? std::to_string(int(p.maxFrameRate)) : "-";
+        std::printf("%-18s %-5s %-9s %-16s %-7s %s\n", p.name.c_str(),
                     std::string(kavlo::exportFormatName(p.format)).c_str(),
                     p.maxBytes ? kavlo::formatFileSize(double(p.maxBytes)).c_str() : "-",
                     size.c_str(), fps.c_str(), p.reason.c_str());
