@@ -17,6 +17,8 @@ packages=(
   # animated WebP (libwebp's animation encoder), and its command-line tools
   # for looking inside the files (webpmux -info)
   libwebp-dev webp
+  # the presets file (presets.json) is read with nlohmann-json
+  nlohmann-json3-dev
   # Qt, and its Wayland platform so that the program runs natively there
   qt6-base-dev qt6-multimedia-dev libgl-dev qt6-wayland
   # the window manager's aspect hints on X11
@@ -26,6 +28,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev pulseaudio pulseaudio-utils
   # the GIF benchmark's screen-recording source draws text in DejaVu Sans
   fonts-dejavu-core
+  # the budget benchmark's camera-like clip pans one of these photographs
+  mate-backgrounds
   # driving the GUI headless, with a window manager, and checking the
   # desktop entry
   xvfb xauth xdotool imagemagick openbox x11-utils desktop-file-utils

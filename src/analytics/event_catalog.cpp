@@ -43,6 +43,12 @@ QString formatName(ExportFormat format) {
     return QString::fromLatin1(exportFormatName(format));
 }
 
+AnalyticsProperties withPreset(AnalyticsProperties properties, const QString& preset) {
+    if (!preset.isEmpty())
+        properties.insert("preset", preset);
+    return properties;
+}
+
 UsageEvent plain(const char* name) {
     return {QString::fromLatin1(name), {}};
 }
@@ -165,7 +171,7 @@ AnalyticsProperties exportProperties(const ExportDescription& export_) {
     AnalyticsProperties properties = loopAndSpeed(export_.loopSeconds, export_.speed);
     properties.insert("format", formatName(export_.format));
     properties.insert("loops", QString::number(loops));
-    return properties;
+    return withPreset(std::move(properties), export_.preset);
 }
 
 namespace events {
@@ -226,8 +232,9 @@ UsageEvent exportSelected(const ExportDescription& export_) {
     return withProperties("mac_app_export_selected", exportProperties(export_));
 }
 
-UsageEvent exportSaveCanceled(ExportFormat format) {
-    return withProperties("mac_app_export_save_canceled", {{"format", formatName(format)}});
+UsageEvent exportSaveCanceled(ExportFormat format, const QString& preset) {
+    return withProperties("mac_app_export_save_canceled",
+                          withPreset({{"format", formatName(format)}}, preset));
 }
 
 UsageEvent exportStarted(const ExportDescription& export_) {
@@ -240,9 +247,10 @@ UsageEvent exportSucceeded(const ExportDescription& export_, double renderSecond
     return withProperties("mac_app_export_succeeded", std::move(properties));
 }
 
-UsageEvent exportFailed(ExportFormat format, const std::exception& error) {
-    return withProperties("mac_app_export_failed",
-                          {{"format", formatName(format)}, {"reason", failureReason(error)}});
+UsageEvent exportFailed(ExportFormat format, const std::exception& error, const QString& preset) {
+    return withProperties(
+        "mac_app_export_failed",
+        withPreset({{"format", formatName(format)}, {"reason", failureReason(error)}}, preset));
 }
 
 UsageEvent updateAvailable(const QString& version, qint64 build) {

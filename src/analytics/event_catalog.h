@@ -50,9 +50,13 @@ struct ExportDescription {
     int loops = 1;            // reported as 1 for GIF and WebP whatever the control shows
     double speed = 1.0;       // the export speed factor
     double loopSeconds = 0.0; // selection length in source seconds
+    // The preset's name ("discord"); empty for an export without one. A
+    // preset the user added is reported as "custom".
+    QString preset;
 };
 
-// "format", "loops", "speed", "loop_duration_bucket".
+// "format", "loops", "speed", "loop_duration_bucket", and "preset" when the
+// export has one.
 AnalyticsProperties exportProperties(const ExportDescription& export_);
 
 namespace events {
@@ -75,10 +79,11 @@ UsageEvent previewFailed(const std::exception& error);
 UsageEvent trimChanged(TrimInteraction interaction, double loopSeconds);
 UsageEvent speedChanged(double speed);
 UsageEvent exportSelected(const ExportDescription& export_);
-UsageEvent exportSaveCanceled(ExportFormat format);
+UsageEvent exportSaveCanceled(ExportFormat format, const QString& preset = {});
 UsageEvent exportStarted(const ExportDescription& export_);
 UsageEvent exportSucceeded(const ExportDescription& export_, double renderSeconds);
-UsageEvent exportFailed(ExportFormat format, const std::exception& error);
+UsageEvent exportFailed(ExportFormat format, const std::exception& error,
+                        const QString& preset = {});
 UsageEvent updateAvailable(const QString& version, qint64 build);
 UsageEvent updateClicked(const QString& version, qint64 build);
 UsageEvent updateDismissed();

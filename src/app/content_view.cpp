@@ -3,6 +3,7 @@
 #include "app/appearance.h"
 #include "app/content_format.h"
 #include "app/file_handover.h"
+#include "app/share_menu.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
 #include "app/welcome_overlay.h"
@@ -228,12 +229,15 @@ QWidget* ContentView::buildControlStack() {
     exportGIF_->setStyle(panelStyle_.get());
     connect(exportGIF_, &QPushButton::clicked, this, &ContentView::exportGIFRequested);
 
+    share_ = new ShareMenu(panelStyle_.get(), stack);
+
     auto* row = new QHBoxLayout;
     row->addWidget(selectVideo_);
     row->addWidget(speed_);
     row->addStretch();
     row->addWidget(exportMP4_);
     row->addWidget(exportGIF_);
+    row->addWidget(share_);
 
     auto* timeline = new QVBoxLayout;
     timeline->setSpacing(8);
@@ -303,7 +307,7 @@ void ContentView::setBusy(bool busy) {
 void ContentView::updateEnabled() {
     controls_->setEnabled(loaded_);
     for (QWidget* control : {static_cast<QWidget*>(speed_), static_cast<QWidget*>(exportMP4_),
-                             static_cast<QWidget*>(exportGIF_)}) {
+                             static_cast<QWidget*>(exportGIF_), static_cast<QWidget*>(share_)}) {
         control->setEnabled(!busy_);
         // The panel style draws no disabled state: the view dims the control
         // itself, unless the whole stack is dimmed already.

@@ -31,6 +31,7 @@ namespace kavlo {
 class FrameSource;
 class LargePanelButtonStyle;
 class PanelButtonStyle;
+class ShareMenu;
 class StatusOverlay;
 class TimelineBar;
 class VideoArea;
@@ -69,6 +70,7 @@ class ContentView : public QWidget {
     QToolButton* speedMenu() const { return speed_; }
     QToolButton* exportMP4Menu() const { return exportMP4_; }
     QPushButton* exportGIFButton() const { return exportGIF_; }
+    ShareMenu* shareMenu() const { return share_; }
     QLabel* startReadout() const { return startLabel_; }
     QLabel* endReadout() const { return endLabel_; }
 
@@ -112,6 +114,7 @@ class ContentView : public QWidget {
     QToolButton* speed_;
     QToolButton* exportMP4_;
     QPushButton* exportGIF_;
+    ShareMenu* share_;
     QGraphicsOpacityEffect* controlsDim_;
     WelcomeOverlay* welcome_;
     StatusOverlay* status_;

@@ -5,15 +5,20 @@
 #include "app/content_view.h"
 #include "app/dialog_file_panels.h"
 #include "app/infinity_mark.h"
+#include "app/share_menu.h"
 #include "app/update_alert.h"
 #include "app/update_checker.h"
 #include "app/window_contour_controller.h"
+#include "session/export_estimates.h"
+#include "session/export_presets.h"
 #include "session/file_paths.h"
 #include "session/model.h"
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QPushButton>
 #include <QShortcut>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace kavlo {
@@ -47,6 +52,7 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     content_->setPictureSources(model_->previewPictures(), model_->scrubPictures());
     bindModel();
     bindContent();
+    bindEstimates();
     attachUpdateAlert(this, updateChecker_.get());
 
     for (auto [keys, action] : {std::pair{Qt::Key_N, &MainWindow::newWindowRequested},
@@ -118,6 +124,36 @@ void MainWindow::bindContent() {
     connect(c, &ContentView::cancelLoadRequested, m, &Model::cancelLoad);
 }
 
+void MainWindow::bindEstimates() {
+    estimates_ = new ExportEstimates(this);
+    ShareMenu* menu = content_->shareMenu();
+    menu->setPresets(sessionPresets().presets);
+    connect(menu, &ShareMenu::presetChosen, model_.get(), &Model::exportPreset);
+    auto refresh = [this] {
+        estimates_->estimate(model_->url(), model_->start(), model_->end(), model_->exportSpeed());
+    };
+    connect(model_.get(), &Model::urlChanged, estimates_, refresh);
+    connect(model_.get(), &Model::selectionChanged, estimates_, refresh);
+    connect(model_.get(), &Model::exportSpeedChanged, estimates_, refresh);
+    connect(estimates_, &ExportEstimates::changed, this, [this, menu] {
+        const auto& results = estimates_->results();
+        menu->setEstimates(results);
+        // The two plain exports keep their look; the size is in their tips.
+        auto tip = [&](const char* key, const QString& unit) {
+            const auto found = results.find(key);
+            if (found == results.end() || !found->second.refusal.empty())
+                return QString();
+            const SizeEstimate& e = found->second;
+            return QStringLiteral("About ") +
+                   QString::fromStdString(formatFileSize(double(e.bytes))) + unit +
+                   QStringLiteral(", ") + QString::number(e.size.width) + u'x' +
+                   QString::number(e.size.height);
+        };
+        content_->exportMP4Menu()->setToolTip(tip("mp4", QStringLiteral(" a loop")));
+        content_->exportGIFButton()->setToolTip(tip("gif", QString()));
+    });
+}
+
 void MainWindow::chooseSpeed(double speed) {
     model_->setExportSpeed(speed);
     services_.track(events::speedChanged(speed));
@@ -149,6 +185,8 @@ void MainWindow::firstAppearance() {
         return;
     loadedInitialArgument_ = true;
     services_.startAnalyticsSession();
+    if (const std::string problem = takePresetsProblem(); !problem.empty())
+        content_->showNote(QString::fromStdString(problem));
     updateChecker_->checkForUpdate();
     if (services_.launchArgument)
         model_->loadVideo(*services_.launchArgument, VideoLoadSource::commandLine);

@@ -25,6 +25,7 @@ namespace kavlo {
 class ContentView;
 class FilePanels;
 class Model;
+class ExportEstimates;
 class UpdateChecker;
 class WindowContourController;
 class WindowContourView;
@@ -75,6 +76,8 @@ class MainWindow : public QWidget {
   private:
     void bindModel();
     void bindContent();
+    // The export choices' expected sizes and the preset menu.
+    void bindEstimates();
     void firstAppearance();
     void chooseSpeed(double speed);
     void showInFolder(const std::filesystem::path& file);
@@ -86,6 +89,7 @@ class MainWindow : public QWidget {
     ContentView* content_;
     WindowContourView* contourView_;
     std::unique_ptr<Model> model_;
+    ExportEstimates* estimates_ = nullptr;
     bool loadedInitialArgument_ = false;
     bool closingWithoutAsking_ = false;
 };

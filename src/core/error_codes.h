@@ -95,6 +95,10 @@ enum KavloErrorCode : int {
     kWebpCreateFailed = 36,
     kWebpFrameFailed = 37,
     kWebpFinishFailed = 38,
+    // Exports with a size budget or a preset's limits.
+    kBudgetUnreachable = 40,
+    kCycleTooLong = 41,
+    kFormatUnavailable = 42,
 
     // Opening any file.
     kPictureTooLarge = 29,

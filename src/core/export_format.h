@@ -34,6 +34,28 @@ constexpr std::string_view exportFormatName(ExportFormat format) {
     return "mp4";
 }
 
+// "MP4", "GIF", "WebP", "WebM": as the window and sentences name it.
+constexpr std::string_view exportFormatTitle(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::gif:
+        return "GIF";
+    case ExportFormat::webp:
+        return "WebP";
+    case ExportFormat::webm:
+        return "WebM";
+    case ExportFormat::mp4:
+        break;
+    }
+    return "MP4";
+}
+
+// "an MP4", "a GIF", "a WebP", "a WebM": for sentences ("... as a GIF").
+constexpr std::string_view exportFormatWithArticle(ExportFormat format) {
+    return format == ExportFormat::mp4 ? "an MP4" : format == ExportFormat::gif ? "a GIF"
+                                                : format == ExportFormat::webp  ? "a WebP"
+                                                                                : "a WebM";
+}
+
 // The format of that name, in any case; nothing for another name.
 inline std::optional<ExportFormat> exportFormatNamed(std::string_view name) {
     std::string lower(name);

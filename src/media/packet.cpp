@@ -36,6 +36,13 @@ void Packet::setTimes(int64_t pts, int64_t dts, int64_t duration) {
     packet_->duration = duration;
 }
 
+int Packet::size() const {
+    return packet_->size;
+}
+bool Packet::isKey() const {
+    return (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+}
+
 void Packet::dropTimelineMarks() {
     av_packet_free_side_data(packet_.get());
     packet_->flags &= ~AV_PKT_FLAG_DISCARD;

@@ -27,6 +27,9 @@ class Packet {
     int64_t dts() const;
     int64_t duration() const;
     void setTimes(int64_t pts, int64_t dts, int64_t duration);
+    // Bytes of compressed data, and whether it decodes on its own.
+    int size() const;
+    bool isKey() const;
     // Drops what belongs to the timeline the packet was read from: its
     // side data (skip marks among it) and its discard mark.
     void dropTimelineMarks();

@@ -1,5 +1,8 @@
 #include "media/picture.h"
 
+#include "media/converters.h"
+#include "media/error.h"
+
 #include <cassert>
 
 namespace kavlo {
@@ -15,6 +18,30 @@ ColourTags Picture::colourTags() const {
 
 Picture Picture::share() const {
     return frame_ ? Picture(av::refFrame(frame_.get())) : Picture();
+}
+
+Picture Picture::scaled(int width, int height) const {
+    if (!frame_ || (frame_->width == width && frame_->height == height))
+        return share();
+    const auto format = AVPixelFormat(frame_->format);
+    ScalerKey key;
+    key.srcWidth = frame_->width;
+    key.srcHeight = frame_->height;
+    key.srcFormat = format;
+    key.dstWidth = width;
+    key.dstHeight = height;
+    key.dstFormat = format;
+    key.matrix = frame_->colorspace;
+    key.srcFullRange = key.dstFullRange = frame_->color_range == AVCOL_RANGE_JPEG;
+    key.flags = SWS_AREA;
+    av::FramePtr out = av::allocFrame();
+    out->width = width;
+    out->height = height;
+    out->format = format;
+    checkAv(av_frame_get_buffer(out.get(), 0), "allocate picture");
+    Scaler().scale(key, frame_.get(), out.get());
+    checkAv(av_frame_copy_props(out.get(), frame_.get()), "copy picture properties");
+    return Picture(std::move(out));
 }
 
 } // namespace kavlo

@@ -35,6 +35,10 @@ class Picture {
 
     // Another picture on the same pixels; no copy.
     Picture share() const;
+    // The picture scaled to width x height by area averaging, in its own
+    // format and colours; shared when it has that size already. Throws a
+    // media Error when the scaler cannot be made.
+    Picture scaled(int width, int height) const;
     // Luma sample at (x, y); used by tests and diagnostics.
     uint8_t luma(int x, int y) const { return frame_->data[0][y * frame_->linesize[0] + x]; }
 

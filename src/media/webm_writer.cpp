@@ -70,6 +70,25 @@ class Vp9Encoder : public Encoder {
     }
 };
 
+} // namespace
+
+EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
+                                   const Vp9Settings& settings) {
+    EncoderSettings s;
+    s.codec = "libvpx-vp9";
+    s.width = width;
+    s.height = height;
+    s.pixelFormat = "yuv420p";
+    s.frameRate = frameRate;
+    s.options = {{"crf", std::to_string(std::clamp(settings.crf, 0, 63))},
+                 {"cpu-used", std::to_string(std::clamp(settings.speed, 0, 5))},
+                 {"deadline", "good"},
+                 {"row-mt", "1"}};
+    return s;
+}
+
+namespace {
+
 // The layout libopus is given: the source's when Opus has a mapping for it,
 // else the one Opus has for that many channels.
 AVChannelLayout opusLayout(const AVCodec* codec, const OpusSound& sound) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "media/av_ptr.h"
+#include "media/encoder.h"
 #include "media/muxer.h"
 
 #include <cstdint>
@@ -21,6 +22,11 @@ struct Vp9Settings {
     int crf = 32;  // constant quality, 0 (best) to 63
     int speed = 4; // libvpx's cpu-used, 0 (slowest, smallest) to 5
 };
+
+// The encoder the writer makes for its pictures, without the colour tags
+// and container flags: what sample encodes measure a WebM's pictures with.
+EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
+                                   const Vp9Settings& settings);
 
 // Opus takes sound only at this rate (or at rates below it).
 inline constexpr int kOpusSampleRate = 48000;

@@ -6,7 +6,7 @@
 namespace kavlo {
 
 std::vector<CycleTiming> cycleTimings(std::size_t positions, double frameSeconds,
-                                      const CycleClock& clock) {
+                                      const CycleClock& clock, double maxFrameRate) {
     if (positions == 0)
         return {};
     double exact = clock.ticksPerSecond * frameSeconds; // ticks per position
@@ -18,9 +18,12 @@ std::vector<CycleTiming> cycleTimings(std::size_t positions, double frameSeconds
     // As many pictures as fit at minTicks each; the tolerance keeps an exact
     // fit (50 fps in hundredths: 2.0 per position) from losing a picture to
     // rounding.
+    const double shortest =
+        maxFrameRate > 0 ? std::max(double(clock.minTicks), clock.ticksPerSecond / maxFrameRate)
+                         : double(clock.minTicks);
     std::size_t kept = positions;
-    if (exact < clock.minTicks) {
-        kept = static_cast<std::size_t>(std::floor(cycle / clock.minTicks + 1e-9));
+    if (exact < shortest) {
+        kept = static_cast<std::size_t>(std::floor(cycle / shortest + 1e-9));
         kept = std::clamp(kept, std::min<std::size_t>(positions, 2), positions);
     }
     const double spacing = cycle / double(kept);

@@ -32,7 +32,9 @@ struct CycleTiming {
 // the position due at its time. At least two pictures are kept when the
 // cycle has two, so a loop never collapses into a still; only then can the
 // cycle run longer than exact.
+// maxFrameRate, when above 0, leaves positions out the same way so that at
+// most that many pictures a second are shown.
 std::vector<CycleTiming> cycleTimings(std::size_t positions, double frameSeconds,
-                                      const CycleClock& clock);
+                                      const CycleClock& clock, double maxFrameRate = 0);
 
 } // namespace kavlo

@@ -8,6 +8,11 @@
 
 namespace kavlo {
 
+ExportFiles::ExportFiles(const std::filesystem::path& sourcePath,
+                         const std::filesystem::path& outputPath)
+    : output((checkOutputIsNotSource(sourcePath, outputPath), outputPath)),
+      source(sourcePath.string()) {}
+
 namespace {
 constexpr double kManyPictureBytes = 1e9;
 } // namespace
@@ -134,8 +139,8 @@ double samplingFrameRate(double nominalFrameRate) {
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop, bool fullChroma,
-                              std::optional<uint64_t> availableMemory) {
-    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, {}, fullChroma);
+                              std::optional<uint64_t> availableMemory, RenderSize maxSize) {
+    const SegmentPlan plan = planSegment(file, trimStart, trimEnd, maxSize, fullChroma);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height, availableMemory);
     RenderFrames out;
     out.frameRate = plan.frameRate;

@@ -1,12 +1,14 @@
 // Decoding the selected segment into upright pictures of the render size.
 #pragma once
 
+#include "media/file_util.h"
 #include "media/input_file.h"
 #include "media/picture.h"
 #include "media/segment_reader.h"
 #include "render/render_types.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -91,6 +93,16 @@ std::vector<Picture> readSegmentFrames(InputFile& file, double trimStart, double
                                        const ProgressCallback& progress, double progressShare,
                                        std::stop_token stop = {}, bool fullChroma = false);
 
+// What every entry point opens before reading: the destination, checked
+// not to be the source and written under a temporary name until committed,
+// and the source. Opened in that order, so that a destination that would
+// overwrite the source fails before anything is read.
+struct ExportFiles {
+    ExportFiles(const std::filesystem::path& sourcePath, const std::filesystem::path& outputPath);
+    PartialOutput output;
+    InputFile source;
+};
+
 // A segment ready to render: its pictures upright at the full render size.
 struct RenderFrames {
     std::vector<Picture> pictures;
@@ -104,11 +116,12 @@ struct RenderFrames {
 // before reading when the segment's pictures would need more memory than is
 // available (`availableMemory`, or what the machine has free when not given;
 // see memory_budget.h), and code 4 when the segment gives fewer than two
-// pictures.
+// pictures. A track larger than `maxSize` is read fitted inside it.
 RenderFrames readRenderFrames(InputFile& file, double trimStart, double trimEnd,
                               const ProgressCallback& progress, double progressShare,
                               std::stop_token stop, bool fullChroma = false,
-                              std::optional<uint64_t> availableMemory = std::nullopt);
+                              std::optional<uint64_t> availableMemory = std::nullopt,
+                              RenderSize maxSize = {});
 
 // Throws code 4 when a segment gave fewer than two pictures.
 void checkEnoughFrames(std::size_t frameCount);

@@ -5,6 +5,7 @@
 
 #include <libimagequant.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace kavlo {
@@ -55,8 +56,10 @@ struct LiqHandles {
     std::unique_ptr<liq_image, ImageDeleter> image;
     ResultPtr result;
 
-    LiqHandles(int speed, std::stop_token* stop) : attr(liq_attr_create()) {
-        if (!attr || liq_set_max_colors(attr.get(), kMaxColours) != LIQ_OK ||
+    LiqHandles(int speed, std::stop_token* stop, int colours = kMaxColours)
+        : attr(liq_attr_create()) {
+        if (!attr ||
+            liq_set_max_colors(attr.get(), std::clamp(colours, 2, kMaxColours)) != LIQ_OK ||
             liq_set_speed(attr.get(), speed) != LIQ_OK)
             throwFrameFailed();
         liq_attr_set_progress_callback(attr.get(), keepGoing, stop);
@@ -86,7 +89,8 @@ struct LiqHandles {
 };
 
 GifPaletteLearner::GifPaletteLearner(const GifColourSettings& settings, std::stop_token stop)
-    : stop_(std::move(stop)), liq_(std::make_unique<LiqHandles>(settings.speed, &stop_)) {
+    : stop_(std::move(stop)),
+      liq_(std::make_unique<LiqHandles>(settings.speed, &stop_, settings.colours)) {
     liq_->histogram.reset(liq_histogram_create(liq_->attr.get()));
     if (!liq_->histogram)
         throwFrameFailed();
@@ -118,7 +122,8 @@ GifPalette GifPaletteLearner::palette() {
 GifRemapper::GifRemapper(const GifColourSettings& settings, const GifPalette* shared,
                          std::stop_token stop)
     : settings_(settings), stop_(std::move(stop)),
-      liq_(std::make_unique<LiqHandles>(shared ? kRemapSpeed : settings.speed, &stop_)),
+      liq_(std::make_unique<LiqHandles>(shared ? kRemapSpeed : settings.speed, &stop_,
+                                        shared ? kMaxColours : settings.colours)),
       ownPalettes_(shared == nullptr) {
     if (ownPalettes_)
         return;

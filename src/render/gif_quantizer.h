@@ -55,6 +55,9 @@ struct GifColourSettings {
     // palettes are as good as at libimagequant's default of 4, and made
     // faster; from 8 on, colours are posterized and smooth gradients suffer.
     int speed = 6;
+    // The most colours a palette holds, 2 to 255. Fewer colours make
+    // smaller files where a size budget asks for that.
+    int colours = 255;
 };
 
 struct LiqHandles;

@@ -29,6 +29,9 @@ struct GifFrameTiming {
 // the cycle's exact length and each shows the position due at its time. At
 // least two pictures are kept when the cycle has two, so a loop never
 // collapses into a still; only then can the cycle run longer than exact.
-std::vector<GifFrameTiming> gifFrameTimings(std::size_t positions, double frameDelaySeconds);
+// maxFrameRate, when above 0, leaves positions out the same way so that at
+// most that many pictures a second are shown.
+std::vector<GifFrameTiming> gifFrameTimings(std::size_t positions, double frameDelaySeconds,
+                                            double maxFrameRate = 0);
 
 } // namespace kavlo

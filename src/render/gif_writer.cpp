@@ -62,6 +62,7 @@ ColourMapPtr makeColourMap(const GifPalette& palette) {
 int GifWriter::writeToFile(GifFileType* gif, const GifByteType* data, int length) {
     auto* writer = static_cast<GifWriter*>(gif->UserData);
     const std::size_t written = std::fwrite(data, 1, length, writer->file_.get());
+    writer->bytesWritten_ += written;
     if (written != std::size_t(length) && writer->writeError_ == 0)
         writer->writeError_ = errno;
     return static_cast<int>(written);
@@ -81,8 +82,14 @@ void GifWriter::GifCloser::operator()(GifFileType* gif) const noexcept {
 }
 
 GifWriter::GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance)
-    : width_(width), height_(height), keepDistance_(std::max(keepDistance, 0)) {
-    if (width < 1 || height < 1 || width > 0xffff || height > 0xffff)
+    : GifWriter(path, width, height, keepDistance, {width, height}, 0, 0) {}
+
+GifWriter::GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance,
+                     RenderSize canvas, int left, int top)
+    : width_(width), height_(height), keepDistance_(std::max(keepDistance, 0)), canvasSize_(canvas),
+      left_(left), top_(top) {
+    if (width < 1 || height < 1 || canvas.width > 0xffff || canvas.height > 0xffff || left < 0 ||
+        top < 0 || left + width > canvas.width || top + height > canvas.height)
         throwCreateFailed();
     file_.reset(std::fopen(path.c_str(), "wb"));
     if (!file_)
@@ -102,7 +109,8 @@ void GifWriter::writeHeader(const GifPalette& palette) {
     const ColourMapPtr map = makeColourMap(palette);
     // NETSCAPE2.0 application extension, loop count 0: repeat forever.
     static const GifByteType kLoopForever[3] = {1, 0, 0};
-    if (EGifPutScreenDesc(gif_.get(), width_, height_, 8, 0, map.get()) != GIF_OK ||
+    if (EGifPutScreenDesc(gif_.get(), canvasSize_.width, canvasSize_.height, 8, 0, map.get()) !=
+            GIF_OK ||
         EGifPutExtensionLeader(gif_.get(), APPLICATION_EXT_FUNC_CODE) != GIF_OK ||
         EGifPutExtensionBlock(gif_.get(), 11, "NETSCAPE2.0") != GIF_OK ||
         EGifPutExtensionBlock(gif_.get(), 3, kLoopForever) != GIF_OK ||
@@ -192,8 +200,8 @@ void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
         localMap = makeColourMap(frame.palette);
     if (EGifPutExtension(gif_.get(), GRAPHICS_EXT_FUNC_CODE, int(extensionSize), extension) !=
             GIF_OK ||
-        EGifPutImageDesc(gif_.get(), left, top, rectWidth, rectHeight, false, localMap.get()) !=
-            GIF_OK)
+        EGifPutImageDesc(gif_.get(), left_ + left, top_ + top, rectWidth, rectHeight, false,
+                         localMap.get()) != GIF_OK)
         throwFinishFailed();
     for (int y = 0; y < rectHeight; ++y) {
         if (EGifPutLine(gif_.get(), rect_.data() + std::size_t(y) * rectWidth, rectWidth) != GIF_OK)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "render/gif_quantizer.h"
+#include "render/render_types.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -28,6 +29,11 @@ class GifWriter {
     // shown at which the shown one stays; 0 redraws every change. Throws
     // Error code 7 when it cannot.
     GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance = 0);
+    // The same with the pictures placed at (left, top) of a larger canvas:
+    // what lies outside them is never drawn, so viewers show it
+    // transparent.
+    GifWriter(const std::filesystem::path& path, int width, int height, int keepDistance,
+              RenderSize canvas, int left, int top);
     ~GifWriter();
     GifWriter(const GifWriter&) = delete;
     GifWriter& operator=(const GifWriter&) = delete;
@@ -41,6 +47,8 @@ class GifWriter {
     // Ends the file. Throws Error code 9 when it cannot be completed, code
     // 32 when the disk is full.
     void finish();
+    // Bytes handed to the file so far.
+    uint64_t bytesWritten() const { return bytesWritten_; }
 
   private:
     struct FileCloser {
@@ -62,6 +70,9 @@ class GifWriter {
     GifPalette globalPalette_;
     bool started_ = false;
     int writeError_ = 0; // errno of the first failed write
+    RenderSize canvasSize_;
+    int left_ = 0, top_ = 0;
+    uint64_t bytesWritten_ = 0;
     // What a viewer shows after the frames so far, as 0xRRGGBB.
     std::vector<uint32_t> canvas_;
     std::vector<uint8_t> rect_;

@@ -39,12 +39,13 @@ struct GifCycle {
     static constexpr std::size_t kUnused = std::size_t(-1);
 };
 
-GifCycle planCycle(int frameCount, double speed, double frameRate,
+GifCycle planCycle(int frameCount, double speed, double frameRate, double maxFrameRate,
                    const GifColourSettings& colour) {
     GifCycle cycle;
     // One cycle; the viewer's looping repeats it.
     const std::vector<int> sequence = pingPongIndexSequence(frameCount, 1);
-    cycle.timings = gifFrameTimings(sequence.size(), 1.0 / (frameRate * std::max(speed, 0.01)));
+    cycle.timings =
+        gifFrameTimings(sequence.size(), 1.0 / (frameRate * std::max(speed, 0.01)), maxFrameRate);
     cycle.shown.resize(cycle.timings.size());
     cycle.lastShowing.assign(frameCount, GifCycle::kUnused);
     for (std::size_t k = 0; k < cycle.timings.size(); ++k) {
@@ -69,11 +70,11 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                const std::filesystem::path& outputPath, double trimStart,
                                double trimEnd, double speed, const ProgressCallback& progress,
                                std::stop_token stop, const GifRenderOptions& options) {
-    checkOutputIsNotSource(sourcePath, outputPath);
-    PartialOutput output(outputPath);
-    InputFile source(sourcePath.string());
+    ExportFiles files(sourcePath, outputPath);
+    auto& [output, source] = files;
     // Colours for the palette come from the source's full colour resolution.
-    const SegmentPlan plan = planSegment(source, trimStart, trimEnd, {}, /*fullChroma=*/true);
+    const SegmentPlan plan =
+        planSegment(source, trimStart, trimEnd, options.fitWithin, /*fullChroma=*/true);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);
     const RenderSize size = plan.size;
@@ -99,7 +100,7 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
     };
     // The shared palette is learnt while later pictures are still decoded.
     auto learnCycle = [&](int frameCount) {
-        GifCycle cycle = planCycle(frameCount, speed, plan.frameRate, colour);
+        GifCycle cycle = planCycle(frameCount, speed, plan.frameRate, options.maxFrameRate, colour);
         steps = double(cycle.learnt.size() + cycle.timings.size());
         done = 0;
         if (colour.sharedPalette) {
@@ -121,7 +122,11 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
     GifCycle& cycle = pass.result;
     const std::optional<GifPalette>& palette = cycle.palette;
 
-    GifWriter writer(output.path(), size.width, size.height, colour.keepDistance);
+    const RenderSize canvas =
+        options.canvas.width >= size.width && options.canvas.height >= size.height ? options.canvas
+                                                                                   : size;
+    GifWriter writer(output.path(), size.width, size.height, colour.keepDistance, canvas,
+                     (canvas.width - size.width) / 2, (canvas.height - size.height) / 2);
 
     // Each distinct frame is remapped once, in order of first showing, and
     // kept in palette form until its last showing (a frame of the forward

@@ -19,6 +19,20 @@ inline constexpr ProgressShares kMp4Shares{0.35, 1.00, 1.00};
 inline constexpr ProgressShares kMp4WithSoundShares{0.35, 0.80, 0.95};
 inline constexpr ProgressShares kGifShares{0.45, 1.00, 1.00};
 
+// The writers that read the whole segment before writing: where reading,
+// the sound, one cycle of pictures and its repeats end; assembling the
+// file takes the rest.
+struct StagedShares {
+    double read;
+    double sound;
+    double cycle;
+    double repeats;
+};
+
+//                                        read  sound  cycle  repeats
+inline constexpr StagedShares kWebmShares{0.35, 0.40, 0.97, 0.99};
+inline constexpr StagedShares kWebpShares{0.45, 0.45, 0.97, 0.97};
+
 // Reading and writing overlap, so each report counts both: the pictures
 // read so far fill [0, read] and the writer's own fraction [read, picture].
 // Only increases are passed on: a sequence written again starts its own

@@ -83,9 +83,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  double trimEnd, double speed, int loops,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
-    checkOutputIsNotSource(sourcePath, outputPath);
-    PartialOutput output(outputPath);
-    InputFile source(sourcePath.string());
+    ExportFiles files(sourcePath, outputPath);
+    auto& [output, source] = files;
     const SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);
@@ -95,7 +94,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     std::optional<SegmentAudio> audio;
     std::exception_ptr audioFailure;
     try {
-        audio = readSegmentAudio(source, trimStart, trimEnd, stop);
+        if (options.sound)
+            audio = readSegmentAudio(source, trimStart, trimEnd, stop);
     } catch (const Cancelled&) {
         throw;
     } catch (...) {
@@ -131,7 +131,10 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
         const WrittenFrames shown =
             capWrittenRate(sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
-                           maxWrittenFrameRate(plan.size.width, plan.size.height));
+                           options.maxFrameRate > 0
+                               ? std::min(options.maxFrameRate,
+                                          maxWrittenFrameRate(plan.size.width, plan.size.height))
+                               : maxWrittenFrameRate(plan.size.width, plan.size.height));
         auto writeVideo = [&](const std::filesystem::path& path, std::stop_token token) {
             writePingPongVideo([&feed, token](int index) { return feed.waitFor(index, token); },
                                shown.sequence, path, plan.size.width, plan.size.height, shown.rate,

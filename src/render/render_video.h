@@ -22,6 +22,11 @@ struct RenderOptions {
     // The memory free for the render's pictures; unset: what the machine
     // has free (memory_budget.h). Tests set it to see the limit.
     std::optional<uint64_t> availableMemory;
+    // At most this many pictures a second, others left out evenly (see
+    // written_rate.h); 0: only the usual cap.
+    double maxFrameRate = 0;
+    // Without it, the source's sound is left out.
+    bool sound = true;
 };
 
 // Reads [trimStart, trimEnd] of sourcePath at the track's nominal frame rate

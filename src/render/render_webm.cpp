@@ -7,6 +7,7 @@
 #include "render/audio_reader.h"
 #include "render/frame_reader.h"
 #include "render/ping_pong.h"
+#include "render/render_progress.h"
 #include "render/written_rate.h"
 
 #include <algorithm>
@@ -15,11 +16,6 @@
 namespace kavlo {
 
 namespace {
-
-constexpr double kReadShare = 0.35;
-constexpr double kSoundWritten = 0.40;
-constexpr double kCycleWritten = 0.97;
-constexpr double kAllWritten = 0.99;
 
 // Hands the writer the loop itself: the audio loop's lead-in and tail are
 // for the MP4's cut, and a WebM's sound starts and ends with its picture.
@@ -56,23 +52,25 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
                                 double trimEnd, double speed, int loops,
                                 const ProgressCallback& progress, std::stop_token stop,
                                 const WebmRenderOptions& options) {
-    checkOutputIsNotSource(sourcePath, outputPath);
-    PartialOutput output(outputPath);
-    InputFile source(sourcePath.string());
+    ExportFiles files(sourcePath, outputPath);
+    auto& [output, source] = files;
     std::optional<SegmentAudio> audio;
     if (options.sound)
         audio = readSegmentAudio(source, trimStart, trimEnd, stop);
-    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
-                                            /*fullChroma=*/false, options.availableMemory);
+    RenderFrames segment =
+        readRenderFrames(source, trimStart, trimEnd, progress, kWebmShares.read, stop,
+                         /*fullChroma=*/false, options.availableMemory, options.fitWithin);
     const std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const int frameCount = static_cast<int>(frames.size());
 
     const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
     const double outputRate = segment.frameRate * std::max(speed, 0.01);
-    const WrittenFrames shown =
-        capWrittenRate(sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
-                       maxWrittenFrameRate(size.width, size.height));
+    const WrittenFrames shown = capWrittenRate(
+        sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
+        options.maxFrameRate > 0
+            ? std::min(options.maxFrameRate, maxWrittenFrameRate(size.width, size.height))
+            : maxWrittenFrameRate(size.width, size.height));
     const std::size_t period = repeatingPeriod(shown.sequence);
 
     auto share = [&](double from, double to) -> ProgressCallback {
@@ -87,9 +85,9 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
                       frames.front().frame(), sound);
     if (audio)
         writeSound(*audio, sequence, segment.frameRate, shown.sequenceRate, writer,
-                   share(kReadShare, kSoundWritten), stop);
+                   share(kWebmShares.read, kWebmShares.sound), stop);
 
-    const ProgressCallback cycleProgress = share(kSoundWritten, kCycleWritten);
+    const ProgressCallback cycleProgress = share(kWebmShares.sound, kWebmShares.cycle);
     for (std::size_t i = 0; i < period; ++i) {
         throwIfCancelled(stop);
         writer.addPicture(frames[shown.sequence[i]].frame());
@@ -97,7 +95,8 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
             cycleProgress(double(i + 1) / double(period));
     }
     throwIfCancelled(stop);
-    writer.finish(int(shown.sequence.size() / period), share(kCycleWritten, kAllWritten));
+    writer.finish(int(shown.sequence.size() / period),
+                  share(kWebmShares.cycle, kWebmShares.repeats));
     output.commit();
     if (progress)
         progress(1.0);

@@ -15,6 +15,12 @@ namespace kavlo {
 
 struct WebmRenderOptions {
     Vp9Settings video;
+    // A source larger than this box is read scaled down to fit inside it;
+    // {0, 0}: the source's own size.
+    RenderSize fitWithin;
+    // At most this many pictures a second, others left out evenly; 0: only
+    // the usual cap of written_rate.h.
+    double maxFrameRate = 0;
     // Keep the source's sound; without it the file has no sound track.
     bool sound = true;
     // As RenderOptions::availableMemory.

@@ -6,48 +6,50 @@
 #include "media/input_file.h"
 #include "render/frame_reader.h"
 #include "render/ping_pong.h"
+#include "render/render_progress.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace kavlo {
 
-namespace {
-
-constexpr double kReadShare = 0.45;
-// Assembling and writing the file takes the rest.
-constexpr double kEncoded = 0.97;
-
-} // namespace
-
 RenderResult renderPingPongWebP(const std::filesystem::path& sourcePath,
                                 const std::filesystem::path& outputPath, double trimStart,
                                 double trimEnd, double speed, const ProgressCallback& progress,
                                 std::stop_token stop, const WebpRenderOptions& options) {
-    checkOutputIsNotSource(sourcePath, outputPath);
-    PartialOutput output(outputPath);
-    InputFile source(sourcePath.string());
-    RenderFrames segment = readRenderFrames(source, trimStart, trimEnd, progress, kReadShare, stop,
-                                            /*fullChroma=*/false, options.availableMemory);
+    ExportFiles files(sourcePath, outputPath);
+    auto& [output, source] = files;
+    RenderFrames segment =
+        readRenderFrames(source, trimStart, trimEnd, progress, kWebpShares.read, stop,
+                         /*fullChroma=*/false, options.availableMemory, options.fitWithin);
     const std::vector<Picture>& frames = segment.pictures;
     const RenderSize size = segment.size;
     const int frameCount = static_cast<int>(frames.size());
 
     // One cycle; the viewer's looping repeats it.
     const std::vector<int> sequence = pingPongIndexSequence(frameCount, 1);
-    const std::vector<CycleTiming> timings = cycleTimings(
-        sequence.size(), 1.0 / (segment.frameRate * std::max(speed, 0.01)), kWebpClock);
+    const std::vector<CycleTiming> timings =
+        cycleTimings(sequence.size(), 1.0 / (segment.frameRate * std::max(speed, 0.01)), kWebpClock,
+                     options.maxFrameRate);
 
-    WebpWriter writer(size.width, size.height, options.webp);
+    // The margins around a picture smaller than the canvas stay zero:
+    // transparent black.
+    const bool margins = options.canvas.width >= size.width &&
+                         options.canvas.height >= size.height && !(options.canvas == size);
+    const RenderSize canvas = margins ? options.canvas : size;
+    WebpWriter writer(canvas.width, canvas.height, options.webp, /*transparent=*/margins);
     BgraConverter converter;
-    const int stride = size.width * 4;
-    std::vector<uint8_t> bgra(std::size_t(stride) * size.height);
+    const int stride = canvas.width * 4;
+    std::vector<uint8_t> bgra(std::size_t(stride) * canvas.height);
+    uint8_t* const picture = bgra.data() + std::size_t((canvas.height - size.height) / 2) * stride +
+                             std::size_t((canvas.width - size.width) / 2) * 4;
     for (std::size_t k = 0; k < timings.size(); ++k) {
         throwIfCancelled(stop);
-        converter.convert(frames[sequence[timings[k].position]], bgra.data(), stride);
+        converter.convert(frames[sequence[timings[k].position]], picture, stride);
         writer.add(bgra.data(), stride, timings[k].ticks);
         if (progress)
-            progress(kReadShare + (kEncoded - kReadShare) * double(k + 1) / double(timings.size()));
+            progress(kWebpShares.read + (kWebpShares.cycle - kWebpShares.read) * double(k + 1) /
+                                            double(timings.size()));
     }
     throwIfCancelled(stop);
     writer.finish(output.path());

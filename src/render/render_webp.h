@@ -20,6 +20,15 @@ inline constexpr CycleClock kWebpClock{1000, 11, 0xffffff};
 
 struct WebpRenderOptions {
     WebpSettings webp;
+    // A source larger than this box is read scaled down to fit inside it;
+    // {0, 0}: the source's own size.
+    RenderSize fitWithin;
+    // The file's size, larger than the picture: the picture is centred in
+    // it and the margins stay transparent. {0, 0}: the picture's size.
+    RenderSize canvas;
+    // At most this many pictures a second, others left out evenly; 0: as
+    // the source and speed give.
+    double maxFrameRate = 0;
     // As RenderOptions::availableMemory.
     std::optional<uint64_t> availableMemory;
 };

@@ -44,8 +44,8 @@ void WebpWriter::EncoderDeleter::operator()(WebPAnimEncoder* encoder) const noex
     WebPAnimEncoderDelete(encoder);
 }
 
-WebpWriter::WebpWriter(int width, int height, const WebpSettings& settings)
-    : width_(width), height_(height), settings_(settings) {
+WebpWriter::WebpWriter(int width, int height, const WebpSettings& settings, bool transparent)
+    : width_(width), height_(height), settings_(settings), transparent_(transparent) {
     WebPAnimEncoderOptions options;
     if (width < 1 || height < 1 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION ||
         !WebPAnimEncoderOptionsInit(&options))
@@ -74,7 +74,9 @@ void WebpWriter::add(const uint8_t* bgra, int stride, int durationMs) {
     frame.picture.width = width_;
     frame.picture.height = height_;
     frame.picture.use_argb = 1;
-    if (!WebPPictureImportBGRX(&frame.picture, bgra, stride))
+    const int imported = transparent_ ? WebPPictureImportBGRA(&frame.picture, bgra, stride)
+                                      : WebPPictureImportBGRX(&frame.picture, bgra, stride);
+    if (!imported)
         throwFrameFailed(nullptr);
     if (!WebPAnimEncoderAdd(encoder_.get(), &frame.picture, timestampMs_, &config))
         throwFrameFailed(WebPAnimEncoderGetError(encoder_.get()));

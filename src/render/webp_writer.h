@@ -23,13 +23,14 @@ class WebpWriter {
   public:
     // Throws Error code 33 when no encoder can be made for the size (a
     // WebP holds at most 16383 pixels a side).
-    WebpWriter(int width, int height, const WebpSettings& settings = {});
+    // `transparent`: the pictures' alpha is kept; otherwise it is ignored.
+    WebpWriter(int width, int height, const WebpSettings& settings = {}, bool transparent = false);
     ~WebpWriter();
     WebpWriter(const WebpWriter&) = delete;
     WebpWriter& operator=(const WebpWriter&) = delete;
 
     // Appends a picture of the writer's size, packed 32-bit BGRA rows
-    // `stride` bytes apart (alpha ignored), shown for `durationMs`
+    // `stride` bytes apart, shown for `durationMs`
     // milliseconds (at least 1). Throws Error code 34 when it cannot be
     // encoded.
     void add(const uint8_t* bgra, int stride, int durationMs);
@@ -45,6 +46,7 @@ class WebpWriter {
 
     int width_, height_;
     WebpSettings settings_;
+    bool transparent_ = false;
     std::unique_ptr<WebPAnimEncoder, EncoderDeleter> encoder_;
     int timestampMs_ = 0;
     int pictures_ = 0;

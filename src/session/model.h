@@ -27,6 +27,7 @@
 #include "player/frame_source.h"
 #include "player/pixel_size.h"
 #include "player/player.h"
+#include "render/presets.h"
 #include "session/notice.h"
 #include "session/preview_mapping.h"
 #include "session/session_timers.h"
@@ -142,6 +143,9 @@ class Model : public QObject {
     // No later operation cancels an export; several may run at once.
     void exportMP4(int loops);
     void exportGIF();
+    // The same for a preset of sessionPresets() (export_presets.h): its
+    // format, within its budget and limits. An unknown name does nothing.
+    void exportPreset(const std::string& name);
     // An animated WebP: one cycle that repeats forever, as the GIF.
     void exportWebP();
     // A WebM (VP9, with the source's sound in Opus), loops cycles long.
@@ -303,6 +307,7 @@ class Model : public QObject {
         double trimEnd = 0;
         double speed = 1;
         std::chrono::steady_clock::time_point started;
+        std::optional<ExportPreset> preset;
         std::uint64_t id = 0;
         ExportDescription description() const;
     };
@@ -310,7 +315,7 @@ class Model : public QObject {
         ExportFormat format = ExportFormat::mp4;
         double progress = 0;
     };
-    void startExport(ExportFormat format, int loops);
+    void startExport(ExportFormat format, int loops, const ExportPreset* preset = nullptr);
     void exportProgressed(std::uint64_t id, double fraction);
     void exportEnded(const ExportJob& job, std::exception_ptr error);
 

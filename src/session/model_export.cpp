@@ -7,6 +7,8 @@
 
 #include "core/error.h"
 #include "render/render_export.h"
+#include "render/size_budget.h"
+#include "session/export_presets.h"
 #include "session/file_panels.h"
 #include "session/file_paths.h"
 #include "session/session_log.h"
@@ -20,7 +22,11 @@
 namespace kavlo {
 
 ExportDescription Model::ExportJob::description() const {
-    return {.format = format, .loops = loops, .speed = speed, .loopSeconds = trimEnd - trimStart};
+    return {.format = format,
+            .loops = loops,
+            .speed = speed,
+            .loopSeconds = trimEnd - trimStart,
+            .preset = preset ? analyticsPresetName(*preset) : QString()};
 }
 
 void Model::exportMP4(int loops) {
@@ -29,6 +35,11 @@ void Model::exportMP4(int loops) {
 
 void Model::exportGIF() {
     startExport(ExportFormat::gif, 1);
+}
+
+void Model::exportPreset(const std::string& name) {
+    if (const ExportPreset* preset = findPreset(sessionPresets().presets, name))
+        startExport(preset->format, 1, preset);
 }
 
 void Model::exportWebP() {
@@ -79,11 +90,18 @@ QString failurePrefix(ExportFormat format) {
 
 } // namespace
 
-void Model::startExport(ExportFormat format, int loops) {
+void Model::startExport(ExportFormat format, int loops, const ExportPreset* preset) {
     if (!url_ || !panels_)
         return;
-    track(events::exportSelected(
-        {.format = format, .loops = loops, .speed = exportSpeed_, .loopSeconds = end_ - start_}));
+    // The table lives for the process; a copy travels with the job.
+    const std::optional<ExportPreset> chosen =
+        preset ? std::optional<ExportPreset>(*preset) : std::nullopt;
+    const QString presetName = chosen ? analyticsPresetName(*chosen) : QString();
+    track(events::exportSelected({.format = format,
+                                  .loops = loops,
+                                  .speed = exportSpeed_,
+                                  .loopSeconds = end_ - start_,
+                                  .preset = presetName}));
     const std::filesystem::path opened = originalSource_.value_or(*url_);
     const QString name = proposedExportName(opened, format);
     std::optional<std::filesystem::path> folder;
@@ -97,7 +115,7 @@ void Model::startExport(ExportFormat format, int loops) {
     if (!self)
         return;
     if (!destination) {
-        track(events::exportSaveCanceled(format));
+        track(events::exportSaveCanceled(format, presetName));
         return;
     }
     if (url_ != std::optional(opened) && originalSource_ != std::optional(opened)) {
@@ -127,12 +145,14 @@ void Model::startExport(ExportFormat format, int loops) {
                         .trimEnd = end_,
                         .speed = exportSpeed_,
                         .started = std::chrono::steady_clock::now(),
+                        .preset = chosen,
                         .id = nextTaskId_++};
     exports_[job.id] = {.format = format, .progress = 0};
     updateBusy();
     setProgress(0);
     updateNotice();
-    setStatus(QStringLiteral("Exporting ") + formatLabel(format) + QStringLiteral("..."));
+    setStatus(QStringLiteral("Exporting ") +
+              (chosen ? presetChoiceTitle(*chosen) : formatLabel(format)) + QStringLiteral("..."));
     track(events::exportStarted(job.description()));
     ++runningExports_;
     threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
@@ -150,9 +170,19 @@ void Model::startExport(ExportFormat format, int loops) {
                              .fitWithin = {}});
         std::exception_ptr error;
         try {
-            log.succeeded(renderExport(job.source, job.output, job.trimStart, job.trimEnd,
-                                       job.speed, {.format = job.format, .loops = job.loops},
-                                       progress, stop));
+            if (job.preset) {
+                ExportRequest request = requestFor(*job.preset);
+                request.source = job.source;
+                request.trimStart = job.trimStart;
+                request.trimEnd = job.trimEnd;
+                request.speed = job.speed;
+                request.loops = job.loops;
+                log.succeeded(renderWithinBudget(request, job.output, progress, stop).result);
+            } else {
+                log.succeeded(renderExport(job.source, job.output, job.trimStart, job.trimEnd,
+                                           job.speed, {.format = job.format, .loops = job.loops},
+                                           progress, stop));
+            }
         } catch (const Cancelled&) {
             log.failed(std::current_exception());
             return; // only the end of the session cancels an export
@@ -188,9 +218,16 @@ void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
         if (!error) {
             const std::chrono::duration<double> took =
                 std::chrono::steady_clock::now() - job.started;
-            setStatus(QStringLiteral("Saved ") + displayName(job.output));
+            std::error_code ec;
+            const auto bytes = std::filesystem::file_size(job.output, ec);
+            // "Saved clip-kavlo.gif · 9.6 MB"
+            const QString saved =
+                QStringLiteral("Saved ") + displayName(job.output) +
+                (ec ? QString()
+                    : QStringLiteral(" · ") + QString::fromStdString(formatFileSize(double(bytes))));
+            setStatus(saved);
             outcome = {.kind = Notice::Kind::saved,
-                       .text = QStringLiteral("Saved ") + displayName(job.output),
+                       .text = saved,
                        .progress = std::nullopt,
                        .file = job.output};
             track(events::exportSucceeded(job.description(), took.count()));
@@ -207,7 +244,7 @@ void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
                                        : prefix + message,
                            .progress = std::nullopt,
                            .file = std::nullopt};
-                track(events::exportFailed(job.format, e));
+                track(events::exportFailed(job.format, e, job.description().preset));
             });
         }
         if (!exportOutcome_ || exportOutcome_->kind != Notice::Kind::failed ||

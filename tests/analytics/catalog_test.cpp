@@ -93,23 +93,25 @@ TEST(AnalyticsCatalog, FilePropertiesCarryNeitherNameNorPath) {
 }
 
 TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
-    const ExportDescription gif{ExportFormat::gif, 4, 0.5, 3.0};
+    const ExportDescription gif{ExportFormat::gif, 4, 0.5, 3.0, {}};
     EXPECT_EQ(events::exportSelected(gif).properties,
               (AnalyticsProperties{{"format", "gif"},
                                    {"loops", "1"},
                                    {"speed", "0.5"},
                                    {"loop_duration_bucket", "3_10s"}}));
-    EXPECT_EQ(events::exportSucceeded({ExportFormat::mp4, 3, 2.0, 0.99}, 15.0).properties,
+    EXPECT_EQ(events::exportSucceeded({ExportFormat::mp4, 3, 2.0, 0.99, {}}, 15.0).properties,
               (AnalyticsProperties{{"format", "mp4"},
                                    {"loops", "3"},
                                    {"speed", "2.0"},
                                    {"loop_duration_bucket", "under_1s"},
                                    {"render_time_bucket", "15_30s"}}));
     // A WebP repeats forever like a GIF; a WebM keeps its loop count.
-    EXPECT_EQ(events::exportStarted({ExportFormat::webp, 4, 1.0, 1.0}).properties.value("loops"),
-              "1");
-    EXPECT_EQ(events::exportStarted({ExportFormat::webm, 4, 1.0, 1.0}).properties.value("loops"),
-              "4");
+    EXPECT_EQ(
+        events::exportStarted({ExportFormat::webp, 4, 1.0, 1.0, {}}).properties.value("loops"),
+        "1");
+    EXPECT_EQ(
+        events::exportStarted({ExportFormat::webm, 4, 1.0, 1.0, {}}).properties.value("loops"),
+        "4");
     EXPECT_EQ(events::exportSaveCanceled(ExportFormat::webp).properties.value("format"), "webp");
     EXPECT_EQ(events::exportFailed(ExportFormat::webm, Error(kKavloDomain, 4, ""))
                   .properties.value("format"),
@@ -118,6 +120,14 @@ TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
         events::exportFailed(ExportFormat::mp4, Error(kMediaDomain, -5, "/home/me/secret.mov"))
             .properties,
         (AnalyticsProperties{{"format", "mp4"}, {"reason", "media"}}));
+    // A preset's name, never a file's; WebP, like GIF, is one cycle.
+    EXPECT_EQ(
+        events::exportStarted({ExportFormat::webp, 3, 1.0, 1.0, "whatsapp-sticker"}).properties,
+        (AnalyticsProperties{{"format", "webp"},
+                             {"loops", "1"},
+                             {"speed", "1.0"},
+                             {"loop_duration_bucket", "1_3s"},
+                             {"preset", "whatsapp-sticker"}}));
 
     const AnalyticsProperties file{{"source", "picker"}, {"file_type", "mp4"}};
     EXPECT_EQ(events::videoLoadSucceeded(file, 12.5, 1080, 1920, 59.94).properties,

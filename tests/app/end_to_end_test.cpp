@@ -199,13 +199,13 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
     window->close();
     EXPECT_TRUE(window->isVisible()) << "the user declined to stop the export";
     EXPECT_EQ(closeQuestions_, QList<int>{1});
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return model.status() == "Saved e2e-output.mp4"; }, kLongWaitMs))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.status().startsWith("Saved e2e-output.mp4 · "); }, kLongWaitMs))
         << model.status().toStdString();
     ASSERT_TRUE(whenFree());
     QTest::mouseClick(content.exportGIFButton(), Qt::LeftButton);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return model.status() == "Saved e2e-output.gif"; }, kLongWaitMs))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.status().startsWith("Saved e2e-output.gif · "); }, kLongWaitMs))
         << model.status().toStdString();
 
     // Three ping-pong cycles in the MP4: a cycle of n frames read shows

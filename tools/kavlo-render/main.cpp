@@ -2,6 +2,8 @@
 //
 //   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N]
 //                [--format mp4|gif|webp|webm] [--no-sound] [--preview]
+//                [--max-size SIZE] [--preset NAME]
+//   kavlo-render --list-presets
 //
 // Writes an MP4, a GIF, an animated WebP or a WebM, as --format says or else
 // as OUTPUT's extension does (MP4 for any other); when the source has sound,
@@ -11,6 +13,7 @@
 // Ctrl-C, the exit status is non-zero and OUTPUT is left as it was.
 #include "media/error.h"
 #include "render/render_export.h"
+#include "render/size_budget.h"
 
 #include <charconv>
 #include <chrono>
@@ -38,8 +41,11 @@ constexpr const char* kUsage =
     "              .webm), MP4 otherwise. A GIF or WebP holds one cycle that repeats\n"
     "              forever; an MP4 or WebM keeps the source's sound, played forward\n"
     "              and backward with the picture.\n"
-    "  --no-sound  a WebM without sound\n"
-    "  --preview   compress an MP4 faster, as the app's preview does\n";
+    "  --no-sound  an MP4 or WebM without sound\n"
+    "  --preview   compress an MP4 faster, as the app's preview does\n"
+    "  --max-size SIZE  keep the file within SIZE bytes (or kB, MB: decimal)\n"
+    "  --preset NAME    the format, budget and limits of a place to post to\n"
+    "  --list-presets   show the presets and exit\n";
 
 struct Options {
     std::string input, output;
@@ -49,6 +55,14 @@ struct Options {
     std::optional<kavlo::ExportFormat> format;
     bool sound = true;
     bool preview = false;
+    std::optional<uint64_t> maxSize;
+    std::string preset;
+    bool listPresets = false;
+};
+
+// A bad value says what was wrong in one line.
+struct BadValue {
+    std::string line;
 };
 
 template <typename T> bool parseNumber(const char* text, T& out) {
@@ -95,6 +109,20 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             o.sound = false;
         } else if (arg == "--preview") {
             o.preview = true;
+        } else if (arg == "--max-size") {
+            const char* v = value();
+            if (v)
+                o.maxSize = kavlo::parseByteSize(v);
+            if (!o.maxSize)
+                throw BadValue{"--max-size needs a size such as 10000000, 500kB or 9.5MB" +
+                               std::string(v ? ", not '" + std::string(v) + "'" : "")};
+        } else if (arg == "--preset") {
+            const char* v = value();
+            if (!v || !*v)
+                throw BadValue{"--preset needs a name (see --list-presets)"};
+            o.preset = v;
+        } else if (arg == "--list-presets") {
+            o.listPresets = true;
         } else if (arg == "-h" || arg == "--help") {
             return std::nullopt;
         } else if (!arg.empty() && arg[0] != '-' && o.input.empty()) {
@@ -107,9 +135,29 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             return std::nullopt;
         }
     }
+    if (o.listPresets)
+        return o;
     if (o.input.empty() || o.output.empty() || !o.start || !o.end)
         return std::nullopt;
     return o;
+}
+
+void listPresets(const std::vector<kavlo::ExportPreset>& presets) {
+    // SIZE: the box the picture fits in; "framed": the file is that box,
+    // with transparent margins where the picture's shape differs.
+    std::printf("%-18s %-5s %-9s %-16s %-7s %s\n", "NAME", "TYPE", "BUDGET", "SIZE", "MAX FPS",
+                "WHY");
+    for (const kavlo::ExportPreset& p : presets) {
+        std::string size = "-";
+        if (p.maxSize.width > 0 || p.maxSize.height > 0)
+            size = std::to_string(p.maxSize.width) + "x" + std::to_string(p.maxSize.height) +
+                   (p.squareCanvas ? " framed" : "");
+        const std::string fps = p.maxFrameRate > 0 ? std::to_string(int(p.maxFrameRate)) : "-";
+        std::printf("%-18s %-5s %-9s %-16s %-7s %s\n", p.name.c_str(),
+                    std::string(kavlo::exportFormatName(p.format)).c_str(),
+                    p.maxBytes ? kavlo::formatFileSize(double(p.maxBytes)).c_str() : "-",
+                    size.c_str(), fps.c_str(), p.reason.c_str());
+    }
 }
 
 class ProgressBar {
@@ -131,6 +179,7 @@ class ProgressBar {
     void finish() {
         if (enabled_ && last_ >= 0)
             std::fputc('\n', stderr);
+        last_ = -1;
     }
 
   private:
@@ -143,10 +192,23 @@ class ProgressBar {
 int main(int argc, char** argv) {
     kavlo::quietMediaLogging();
     kavlo::returnLargeBuffersToTheSystem();
-    const std::optional<Options> options = parseArguments(argc, argv);
+    std::optional<Options> options;
+    try {
+        options = parseArguments(argc, argv);
+    } catch (const BadValue& bad) {
+        std::fprintf(stderr, "kavlo-render: %s\n", bad.line.c_str());
+        return 2;
+    }
     if (!options) {
         std::fputs(kUsage, stderr);
         return 2;
+    }
+    const kavlo::PresetTable presets = kavlo::loadPresets(kavlo::presetsFilePath());
+    if (!presets.problem.empty())
+        std::fprintf(stderr, "kavlo-render: %s\n", presets.problem.c_str());
+    if (options->listPresets) {
+        listPresets(presets.presets);
+        return 0;
     }
     if (!(*options->end > *options->start)) {
         std::fputs("kavlo-render: --end must be after --start\n", stderr);
@@ -156,6 +218,44 @@ int main(int argc, char** argv) {
     if (std::filesystem::equivalent(options->input, options->output, sameFileError)) {
         std::fputs("kavlo-render: the output cannot be the input file\n", stderr);
         return 2;
+    }
+
+    // Settled before the signal thread starts: returning with it running would wait on it.
+    // A budget or a preset goes through the budget's search.
+    std::optional<kavlo::ExportRequest> budgeted;
+    if (options->maxSize || !options->preset.empty()) {
+        const std::optional<kavlo::ExportFormat> named =
+            options->format ? options->format : kavlo::exportFormatOf(options->output);
+        kavlo::ExportRequest request;
+        if (!options->preset.empty()) {
+            const kavlo::ExportPreset* preset = kavlo::findPreset(presets.presets, options->preset);
+            if (!preset) {
+                std::fprintf(stderr, "kavlo-render: no preset is named '%s' (see --list-presets)\n",
+                             options->preset.c_str());
+                return 2;
+            }
+            request = kavlo::requestFor(*preset);
+            if (named && *named != preset->format) {
+                std::fprintf(stderr,
+                             "kavlo-render: the preset '%s' writes %s; name the output .%s or "
+                             "leave --format out\n",
+                             preset->name.c_str(),
+                             std::string(kavlo::exportFormatWithArticle(preset->format)).c_str(),
+                             std::string(kavlo::exportFormatName(preset->format)).c_str());
+                return 2;
+            }
+        } else {
+            request.format = named.value_or(kavlo::ExportFormat::mp4);
+        }
+        if (options->maxSize)
+            request.maxBytes = *options->maxSize;
+        request.source = options->input;
+        request.trimStart = *options->start;
+        request.trimEnd = *options->end;
+        request.speed = options->speed;
+        request.loops = options->loops;
+        request.limits.sound = request.limits.sound && options->sound;
+        budgeted = request;
     }
 
     // Ctrl-C and SIGTERM cancel the render; a thread waits for them so the
@@ -175,21 +275,46 @@ int main(int argc, char** argv) {
 
     const std::filesystem::path output = options->output;
     const kavlo::ExportFormat format =
-        options->format.value_or(kavlo::exportFormatOf(output).value_or(kavlo::ExportFormat::mp4));
+        budgeted ? budgeted->format
+                 : options->format.value_or(
+                       kavlo::exportFormatOf(output).value_or(kavlo::ExportFormat::mp4));
     ProgressBar bar(isatty(STDERR_FILENO));
     int status = 0;
     const auto started = std::chrono::steady_clock::now();
     try {
         const auto onProgress = [&](double p) { bar.update(p); };
-        kavlo::ExportSettings settings;
-        settings.format = format;
-        settings.loops = options->loops;
-        if (options->preview)
-            settings.mp4.video = kavlo::H264Settings::forPreview();
-        settings.webm.sound = options->sound;
-        const kavlo::RenderResult result =
-            kavlo::renderExport(options->input, output, *options->start, *options->end,
-                                options->speed, settings, onProgress, stop.get_token());
+        kavlo::RenderResult result;
+        if (budgeted) {
+            const kavlo::BudgetOutcome outcome =
+                kavlo::renderWithinBudget(*budgeted, output, onProgress, stop.get_token());
+            result = outcome.result;
+            bar.finish();
+            const kavlo::BudgetSettings& s = outcome.settings;
+            std::fprintf(stderr,
+                         "kavlo-render: chose %s %dx%d at %.1f fps, quality %.2f (0 best, 1 "
+                         "lowest)%s, after %d full encode%s\n",
+                         std::string(kavlo::exportFormatTitle(s.format)).c_str(),
+                         outcome.size.width, outcome.size.height, outcome.frameRate, s.quality,
+                         s.canvas.width > 0 ? (" in a " + std::to_string(s.canvas.width) + "x" +
+                                               std::to_string(s.canvas.height) + " canvas")
+                                                  .c_str()
+                                            : "",
+                         outcome.fullEncodes, outcome.fullEncodes == 1 ? "" : "s");
+            for (const kavlo::BudgetOutcome::Attempt& a : outcome.attempts)
+                std::fprintf(stderr, "kavlo-render:   full encode: expected %s, wrote %s\n",
+                             kavlo::formatFileSize(double(a.predicted)).c_str(),
+                             kavlo::formatFileSize(double(a.bytes)).c_str());
+        } else {
+            kavlo::ExportSettings settings;
+            settings.format = format;
+            settings.loops = options->loops;
+            if (options->preview)
+                settings.mp4.video = kavlo::H264Settings::forPreview();
+            settings.mp4.sound = options->sound;
+            settings.webm.sound = options->sound;
+            result = kavlo::renderExport(options->input, output, *options->start, *options->end,
+                                         options->speed, settings, onProgress, stop.get_token());
+        }
         bar.finish();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -199,6 +324,10 @@ int main(int argc, char** argv) {
                      result.sourceFrameCount, result.frameRate, output.c_str(),
                      std::string(kavlo::exportFormatName(format)).c_str(),
                      sizeError ? 0ull : static_cast<unsigned long long>(bytes), seconds);
+        if (!sizeError && budgeted && budgeted->maxBytes)
+            std::fprintf(stderr, "kavlo-render: wrote %s of a budget of %s\n",
+                         kavlo::formatFileSize(double(bytes)).c_str(),
+                         kavlo::formatFileSize(double(budgeted->maxBytes)).c_str());
     } catch (const kavlo::Cancelled&) {
         bar.finish();
         std::fputs("kavlo-render: cancelled\n", stderr);

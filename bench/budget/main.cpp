@@ -1,0 +1,236 @@
+// Size budgets against the exports without one.
+//
+// For every preset and for budgets of 2, 5 and 10 MB on the GIF and MP4
+// paths, over the test corpus and a 1080p camera-like clip (a photograph
+// from mate-backgrounds panned slowly, with fine grain), prints the file's
+// size against its budget, the mean SSIM against the source pictures
+// (ffmpeg's ssim filter, the output scaled back to the source's size and
+// shown at the source's rate), the full encodes made, the time against one
+// export without a budget, and the estimate against the real size.
+//
+// Targets: nothing over its budget; at least 90 % of it used where the
+// export without a budget is larger; at most 1.5 full encodes on average;
+// estimates of exports without a budget within 20 %.
+//
+//   bench_budget [--camera-only | --corpus-only]
+#include "core/error.h"
+#include "render/ping_pong.h"
+#include "render/presets.h"
+#include "render/size_budget.h"
+#include "support/test_corpus.h"
+#include "support/test_media.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace kavlo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPhoto = "/usr/share/backgrounds/mate/nature/Garden.jpg";
+
+struct Source {
+    std::string name;
+    fs::path path;
+    double start = 0, end = 1;
+    double rate = 30;
+};
+
+// 4 s of a 2560x1600 photograph drifting left at 40 px a second in a 1080p
+// frame, with temporal grain as a camera's sensor gives.
+fs::path cameraClip(const fs::path& dir) {
+    const fs::path path = dir / "camera-pan-1080p.mp4";
+    test::runFfmpeg({"-loop",
+                     "1",
+                     "-framerate",
+                     "30",
+                     "-i",
+                     kPhoto,
+                     "-vf",
+                     "crop=1920:1080:x='200+40*t':y=260,noise=alls=10:allf=t+u,format=yuv420p",
+                     "-t",
+                     "4",
+                     "-c:v",
+                     "libx264",
+                     "-preset",
+                     "veryfast",
+                     "-crf",
+                     "14",
+                     "-colorspace",
+                     "bt709",
+                     "-color_primaries",
+                     "bt709",
+                     "-color_trc",
+                     "bt709",
+                     path.string()});
+    return path;
+}
+
+// Mean SSIM of the output's first cycle against the cycle of source
+// pictures it shows.
+double meanSsim(const Source& source, const fs::path& output) {
+    const int n = std::max(int(std::lround((source.end - source.start) * source.rate)), 2);
+    const int t = n < 5 ? 0 : n < 8 ? 1 : 2;
+    const int cycle = int(pingPongIndexSequence(n, 1).size());
+    char graph[1024];
+    std::snprintf(graph, sizeof graph,
+                  "[1:v]trim=start=%.4f:end=%.4f,setpts=PTS-STARTPTS,split[a][b];"
+                  "[a]trim=start_frame=%d:end_frame=%d[f];"
+                  "[b]trim=start_frame=%d:end_frame=%d,reverse[r];"
+                  "[f][r]concat=n=2:v=1:a=0,setpts=N/%g/TB,format=yuv420p[ref];"
+                  "[0:v]fps=%g,trim=end_frame=%d,format=yuv420p[o];"
+                  "[o][ref]scale2ref[o2][ref2];[o2][ref2]ssim",
+                  source.start, source.end, t, n - 1 - t, t + 1, n - t, source.rate, source.rate,
+                  cycle);
+    const std::string command = "ffmpeg -v info -nostats -i '" + output.string() + "' -i '" +
+                                source.path.string() + "' -lavfi '" + graph +
+                                "' -f null - 2>&1 | grep -o 'All:[0-9.]*' | tail -1";
+    FILE* pipe = popen(command.c_str(), "r");
+    char line[128] = {};
+    if (!pipe || !std::fgets(line, sizeof line, pipe)) {
+        if (pipe)
+            pclose(pipe);
+        return 0;
+    }
+    pclose(pipe);
+    return std::atof(line + 4);
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+struct Totals {
+    int cases = 0, over = 0, feasible = 0, underused = 0, encodes = 0, refused = 0;
+    double worstEstimate = 0; // exports without a budget: |estimate / real - 1|
+};
+
+void run(const Source& source, const fs::path& dir, Totals& totals) {
+    ExportRequest base;
+    base.source = source.path;
+    base.trimStart = source.start;
+    base.trimEnd = source.end;
+
+    // The exports without a budget: size, time, estimate.
+    struct Plain {
+        uint64_t bytes = 0;
+        double seconds = 0;
+    };
+    Plain plain[2];
+    const ExportFormat formats[2] = {ExportFormat::gif, ExportFormat::mp4};
+    for (int f = 0; f < 2; ++f) {
+        ExportRequest request = base;
+        request.format = formats[f];
+        const fs::path out = dir / ("plain." + std::string(exportFormatName(formats[f])));
+        const auto estimateAt = std::chrono::steady_clock::now();
+        const SizeEstimate estimate = estimateExport(request);
+        const double estimateSeconds = seconds(estimateAt);
+        const auto renderAt = std::chrono::steady_clock::now();
+        renderWithinBudget(request, out, {});
+        plain[f] = {fs::file_size(out), seconds(renderAt)};
+        const double error = double(estimate.bytes) / double(plain[f].bytes) - 1;
+        totals.worstEstimate = std::max(totals.worstEstimate, std::abs(error));
+        std::printf("%-22s %-18s %10s %10s %6s %7.4f %3s %7.2fs %6s %+6.1f%% (estimate %.2f s)\n",
+                    source.name.c_str(),
+                    (std::string(exportFormatName(formats[f])) + " plain").c_str(),
+                    formatFileSize(double(plain[f].bytes)).c_str(), "-", "-", meanSsim(source, out),
+                    "1", plain[f].seconds, "1.00", 100 * error, estimateSeconds);
+        std::fflush(stdout);
+    }
+
+    struct Case {
+        std::string name;
+        ExportRequest request;
+    };
+    std::vector<Case> cases;
+    for (const ExportPreset& preset : builtInPresets()) {
+        ExportRequest request = requestFor(preset);
+        request.source = base.source;
+        request.trimStart = base.trimStart;
+        request.trimEnd = base.trimEnd;
+        cases.push_back({preset.name, request});
+    }
+    for (int f = 0; f < 2; ++f) {
+        for (int mb : {2, 5, 10}) {
+            ExportRequest request = base;
+            request.format = formats[f];
+            request.maxBytes = uint64_t(mb) * 1'000'000;
+            cases.push_back(
+                {std::string(exportFormatName(formats[f])) + " " + std::to_string(mb) + " MB",
+                 request});
+        }
+    }
+    for (const Case& c : cases) {
+        const fs::path out = dir / ("budget." + std::string(exportFormatName(c.request.format)));
+        const int f = c.request.format == ExportFormat::gif ? 0 : 1;
+        SizeEstimate estimate;
+        try {
+            estimate = estimateExport(c.request);
+            const auto started = std::chrono::steady_clock::now();
+            const BudgetOutcome outcome = renderWithinBudget(c.request, out, {});
+            const double took = seconds(started);
+            const double used = double(outcome.bytes) / double(c.request.maxBytes);
+            ++totals.cases;
+            totals.encodes += outcome.fullEncodes;
+            if (outcome.bytes > c.request.maxBytes)
+                ++totals.over;
+            const bool feasible = c.request.format == formats[f] &&
+                                  c.request.limits.maxSize.width == 0 &&
+                                  plain[f].bytes > c.request.maxBytes;
+            if (feasible) {
+                ++totals.feasible;
+                if (used < 0.9)
+                    ++totals.underused;
+            }
+            const double ratio = plain[f].seconds > 0 ? took / plain[f].seconds : 0;
+            std::printf(
+                "%-22s %-18s %10s %10s %5.1f%% %7.4f %3d %7.2fs %6.2f %+6.1f%%  %dx%d %.1f fps "
+                "q%.2f\n",
+                source.name.c_str(), c.name.c_str(), formatFileSize(double(outcome.bytes)).c_str(),
+                formatFileSize(double(c.request.maxBytes)).c_str(), 100 * used,
+                meanSsim(source, out), outcome.fullEncodes, took, ratio,
+                100 * (double(estimate.bytes) / double(outcome.bytes) - 1), outcome.size.width,
+                outcome.size.height, outcome.frameRate, outcome.settings.quality);
+        } catch (const Error& e) {
+            ++totals.refused;
+            std::printf("%-22s %-18s refused: %s\n", source.name.c_str(), c.name.c_str(), e.what());
+        }
+        std::fflush(stdout);
+        fs::remove(out);
+    }
+}
+
+} // namespace
+} // namespace kavlo
+
+int main(int argc, char** argv) {
+    using namespace kavlo;
+    const bool cameraOnly = argc > 1 && std::strcmp(argv[1], "--camera-only") == 0;
+    const bool corpusOnly = argc > 1 && std::strcmp(argv[1], "--corpus-only") == 0;
+    test::TempDir dir;
+    std::vector<Source> sources;
+    if (!corpusOnly)
+        sources.push_back({"camera-pan-1080p", cameraClip(dir.path()), 0.5, 1.5, 30});
+    if (!cameraOnly) {
+        for (const test::CorpusClip& clip : test::corpusClips())
+            sources.push_back({clip.name, test::makeCorpusClip(dir.path(), clip), 0.4, 1.1,
+                               clip.clip.framesPerSecond()});
+    }
+    std::printf("%-22s %-18s %10s %10s %6s %7s %3s %8s %6s %7s\n", "source", "export", "size",
+                "budget", "used", "SSIM", "enc", "time", "xplain", "est.err");
+    Totals totals;
+    for (const Source& source : sources)
+        run(source, dir.path(), totals);
+    std::printf("\n%d budgeted exports: %d over budget (target 0); %d of %d where the budget binds "
+                "used under 90 %% (target 0); %.2f full encodes on average (target <= 1.5); "
+                "%d refused; worst estimate of a plain export %.1f %% off (target <= 20 %%)\n",
+                totals.cases, totals.over, totals.underused, totals.feasible,
+                totals.cases ? double(totals.encodes) / totals.cases : 0.0, totals.refused,
+                100 * totals.worstEstimate);
+    return totals.over == 0 ? 0 : 1;
+}

@@ -1,0 +1,318 @@
+#include "render/sample_encoder.h"
+
+#include "media/colour.h"
+#include "media/error.h"
+#include "media/temporary_file.h"
+#include "media/webm_writer.h"
+#include "render/frame_reader.h"
+#include "render/gif_timing.h"
+#include "render/gif_writer.h"
+#include "render/ping_pong.h"
+#include "render/webp_writer.h"
+#include "render/written_rate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace kavlo {
+
+namespace {
+
+// Runs spread over the forward half of the cycle (the backward half shows
+// the same pictures), and written pictures in each.
+constexpr int kRuns = 4;
+constexpr int kRunPictures = 3;
+// Frame-rate steps a budget may take: a run spans at most this many segment
+// pictures between two of its pictures.
+constexpr double kMostStep = 6;
+
+constexpr int64_t kAacBitRate = 128000;
+constexpr int64_t kOpusBitRate = 96000;
+
+int edgeTrim(int n) {
+    return n < 5 ? 0 : n < 8 ? 1 : 2;
+}
+
+double mean(const std::vector<double>& values) {
+    if (values.empty())
+        return 0;
+    return std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
+}
+
+// Bytes of each packet of a run, and which were key frames.
+struct RunPackets {
+    std::vector<double> key, other;
+};
+
+void collect(Encoder& encoder, RunPackets& out) {
+    Packet packet;
+    while (encoder.receive(packet))
+        (packet.isKey() ? out.key : out.other).push_back(double(packet.size()));
+}
+
+void encodeRun(const EncoderSettings& settings, const std::vector<Picture>& run, RunPackets& out) {
+    Encoder encoder(settings);
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        encoder.send(run[i], static_cast<int64_t>(i));
+        collect(encoder, out);
+    }
+    encoder.sendEnd();
+    collect(encoder, out);
+}
+
+} // namespace
+
+H264Settings h264SettingsFor(double quality) {
+    H264Settings settings = H264Settings::forExport();
+    settings.crf += 16 * std::clamp(quality, 0.0, 1.0);
+    return settings;
+}
+
+Vp9Settings vp9SettingsFor(double quality) {
+    Vp9Settings settings;
+    settings.crf = static_cast<int>(std::lround(32 + 28 * std::clamp(quality, 0.0, 1.0)));
+    return settings;
+}
+
+WebpSettings webpSettingsFor(double quality) {
+    WebpSettings settings;
+    settings.quality = float(75 - 65 * std::clamp(quality, 0.0, 1.0));
+    return settings;
+}
+
+GifColourSettings gifColourFor(double quality) {
+    const double q = std::clamp(quality, 0.0, 1.0);
+    GifColourSettings settings;
+    settings.keepDistance = static_cast<int>(std::lround(18 + q * (300 - 18)));
+    settings.colours = static_cast<int>(std::lround(255 - q * (255 - 96)));
+    settings.dithering = float(0.6 - q * 0.35);
+    return settings;
+}
+
+double sampleBias(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::mp4:
+        return 1.0;
+    case ExportFormat::gif:
+        return 1.0;
+    case ExportFormat::webp:
+    case ExportFormat::webm:
+        return 1.0;
+    }
+    return 1.0;
+}
+
+SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
+                         const ProgressCallback& progress)
+    : request_(request), stop_(std::move(stop)) {
+    InputFile file(request.source.string());
+    hasSound_ = file.info().audio.has_value();
+    fullChroma_ = request.format == ExportFormat::gif;
+    const SegmentPlan plan =
+        planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize, fullChroma_);
+    size_ = plan.size;
+    frameRate_ = plan.frameRate;
+    frameCount_ = static_cast<int>(plan.expected);
+
+    // Each run's window: its centre, and as far either side as the slowest
+    // frame rate spreads its pictures.
+    const int t = edgeTrim(frameCount_);
+    const double forward = std::max(frameCount_ - 1 - 2 * t, 1);
+    const double reach = kMostStep * (kRunPictures - 1) / 2.0 + 1;
+    std::vector<std::pair<double, double>> windows;
+    for (int r = 0; r < kRuns; ++r) {
+        centres_.push_back(t + (r + 0.5) * forward / kRuns);
+        windows.emplace_back(centres_.back() - reach, centres_.back() + reach);
+    }
+    auto wanted = [&](int index) {
+        return std::any_of(windows.begin(), windows.end(), [index](const auto& w) {
+            return index >= w.first && index <= w.second;
+        });
+    };
+    const int last = std::min(frameCount_ - 1, static_cast<int>(std::ceil(windows.back().second)));
+    SegmentPictureReader reader(file, plan);
+    int index = 0;
+    while (index <= last) {
+        throwIfCancelled(stop_);
+        std::optional<Picture> picture = reader.next();
+        if (!picture)
+            break;
+        if (wanted(index))
+            pictures_.emplace(index, std::move(*picture));
+        ++index;
+        if (progress)
+            progress(double(index) / double(last + 1));
+    }
+    if (index < frameCount_ && index <= last)
+        frameCount_ = index; // the track ended inside the segment
+    checkEnoughFrames(pictures_.size());
+}
+
+SampleModel::~SampleModel() = default;
+
+double SampleModel::cycleSeconds() const {
+    const double cycle = double(pingPongIndexSequence(frameCount_, 1).size());
+    return cycle / (frameRate_ * std::max(request_.speed, 0.01));
+}
+
+RenderSize SampleModel::pictureSize(const BudgetSettings& settings) const {
+    return fitRenderSize(size_, settings.fitWithin);
+}
+
+SampleModel::Written SampleModel::written(const BudgetSettings& settings) const {
+    const std::vector<int> cycle = pingPongIndexSequence(frameCount_, 1);
+    const double outputRate = frameRate_ * std::max(request_.speed, 0.01);
+    Written w;
+    if (settings.format == ExportFormat::gif || settings.format == ExportFormat::webp) {
+        w.pictures = static_cast<int>(
+            gifFrameTimings(cycle.size(), 1.0 / outputRate, settings.maxFrameRate).size());
+    } else {
+        const RenderSize size = pictureSize(settings);
+        double cap = maxWrittenFrameRate(size.width, size.height);
+        if (settings.maxFrameRate > 0)
+            cap = std::min(cap, settings.maxFrameRate);
+        w.pictures =
+            static_cast<int>(capWrittenRate(cycle, cycle.size(), outputRate, cap).sequence.size());
+    }
+    w.pictures = std::max(w.pictures, 1);
+    w.step = std::max(double(cycle.size()) / double(w.pictures), 1.0);
+    return w;
+}
+
+double SampleModel::shownRate(const BudgetSettings& settings) const {
+    return double(written(settings).pictures) / cycleSeconds();
+}
+
+std::vector<Picture> SampleModel::run(int r, double step, RenderSize size) const {
+    const double spread = step * (kRunPictures - 1);
+    const double first = centres_[r] - spread / 2;
+    std::vector<Picture> out;
+    for (int k = 0; k < kRunPictures; ++k) {
+        const int wantedIndex = static_cast<int>(std::lround(first + k * step));
+        // The nearest kept picture (the segment may be shorter than the window).
+        auto found = pictures_.lower_bound(wantedIndex);
+        if (found == pictures_.end())
+            found = std::prev(found);
+        else if (found != pictures_.begin() && found->first != wantedIndex &&
+                 wantedIndex - std::prev(found)->first < found->first - wantedIndex)
+            found = std::prev(found);
+        out.push_back(found->second.scaled(size.width, size.height));
+    }
+    return out;
+}
+
+double SampleModel::rawBytes(const BudgetSettings& settings) {
+    const RenderSize size = pictureSize(settings);
+    const Written w = written(settings);
+    const auto key =
+        std::make_tuple(settings.format, static_cast<int>(std::lround(settings.quality * 1000)),
+                        w.pictures, size.width, size.height, settings.sound);
+    if (const auto cached = cache_.find(key); cached != cache_.end())
+        return cached->second;
+    ++encodes_;
+    const double bytes = settings.format == ExportFormat::gif    ? gifBytes(settings, size, w)
+                         : settings.format == ExportFormat::webp ? webpBytes(settings, size, w)
+                                                                 : videoBytes(settings, size, w);
+    cache_.emplace(key, bytes);
+    return bytes;
+}
+
+double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
+    const GifColourSettings colour = gifColourFor(settings.quality);
+    std::vector<std::vector<Picture>> runs;
+    GifPaletteLearner learner(colour, stop_);
+    for (int r = 0; r < kRuns; ++r) {
+        runs.push_back(run(r, w.step, size));
+        learner.learn(runs.back().front());
+    }
+    const GifPalette palette = learner.palette();
+    GifRemapper remapper(colour, &palette, stop_);
+    std::vector<double> firsts, changes;
+    const TemporaryFile file(newTemporaryPath("sample", ".gif"));
+    for (const std::vector<Picture>& pictures : runs) {
+        GifWriter writer(file.path(), size.width, size.height, colour.keepDistance);
+        uint64_t before = 0;
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            writer.add(remapper.remap(pictures[k]), 3);
+            (k == 0 ? firsts : changes).push_back(double(writer.bytesWritten() - before));
+            before = writer.bytesWritten();
+        }
+    }
+    return mean(firsts) + double(w.pictures - 1) * mean(changes) + 1;
+}
+
+double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
+    const RenderSize canvas = settings.canvas.width >= size.width &&
+                                      settings.canvas.height >= size.height &&
+                                      !(settings.canvas == size)
+                                  ? settings.canvas
+                                  : size;
+    const bool margins = !(canvas == size);
+    const int durationMs =
+        std::max(static_cast<int>(std::lround(1000 * cycleSeconds() / double(w.pictures))), 11);
+    const WebpSettings webp = webpSettingsFor(settings.quality);
+    BgraConverter converter;
+    const int stride = canvas.width * 4;
+    std::vector<uint8_t> bgra(std::size_t(stride) * canvas.height);
+    uint8_t* const picture = bgra.data() + std::size_t((canvas.height - size.height) / 2) * stride +
+                             std::size_t((canvas.width - size.width) / 2) * 4;
+    const TemporaryFile file(newTemporaryPath("sample", ".webp"));
+    // A file of the run's first picture alone, then one of the whole run:
+    // the difference is what the changes cost.
+    auto weigh = [&](const std::vector<Picture>& pictures, std::size_t count) {
+        WebpWriter writer(canvas.width, canvas.height, webp, margins);
+        for (std::size_t k = 0; k < count; ++k) {
+            converter.convert(pictures[k], picture, stride);
+            writer.add(bgra.data(), stride, durationMs);
+        }
+        writer.finish(file.path());
+        return double(std::filesystem::file_size(file.path()));
+    };
+    std::vector<double> firsts, changes;
+    for (int r = 0; r < kRuns; ++r) {
+        throwIfCancelled(stop_);
+        const std::vector<Picture> pictures = run(r, w.step, size);
+        const double first = weigh(pictures, 1);
+        const double whole = weigh(pictures, pictures.size());
+        firsts.push_back(first);
+        changes.push_back(std::max(whole - first, 0.0) / double(pictures.size() - 1));
+    }
+    return mean(firsts) + double(w.pictures - 1) * mean(changes);
+}
+
+double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
+    const double shown = double(w.pictures) / cycleSeconds();
+    const Rational rate = nearestRational(shown, 1 << 16);
+    RunPackets packets;
+    for (int r = 0; r < kRuns; ++r) {
+        throwIfCancelled(stop_);
+        const std::vector<Picture> pictures = run(r, w.step, size);
+        if (settings.format == ExportFormat::mp4) {
+            encodeRun(h264EncoderSettings(size.width, size.height, rate,
+                                          h264SettingsFor(settings.quality)),
+                      pictures, packets);
+        } else {
+            EncoderSettings vp9 =
+                vp9EncoderSettings(size.width, size.height, rate, vp9SettingsFor(settings.quality));
+            // Constant quality, as the writer's: no bit rate to hold.
+            vp9.options["b"] = "0";
+            encodeRun(vp9, pictures, packets);
+        }
+    }
+    const double first = mean(packets.key);
+    const double change = packets.other.empty() ? first : mean(packets.other);
+    const int loops = settings.format == ExportFormat::mp4 || settings.format == ExportFormat::webm
+                          ? std::max(request_.loops, 1)
+                          : 1;
+    double bytes = loops * (first + double(w.pictures - 1) * change);
+    const double seconds = loops * cycleSeconds();
+    if (settings.sound && hasSound_ && settings.format == ExportFormat::mp4)
+        bytes += kAacBitRate / 8.0 * seconds;
+    else if (settings.sound && hasSound_ && settings.format == ExportFormat::webm)
+        bytes += kOpusBitRate / 8.0 * seconds;
+    // The container's tables: a few bytes a picture, and a header.
+    return bytes + 1000 + 12.0 * loops * w.pictures;
+}
+
+} // namespace kavlo

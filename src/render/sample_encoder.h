@@ -1,0 +1,87 @@
+// The model behind size budgets and size estimates: a few short runs of
+// pictures spread over the cycle, encoded as the export would encode them,
+// and scaled up to the whole file.
+//
+// A run is a few pictures that follow each other in the written file (at
+// the frame rate being tried), so what the model measures is what the
+// export pays: one picture on its own (a GIF's first frame, an H.264 key
+// frame) and the change from one picture to the next. The file is
+// predicted as one of the first and as many of the second as the cycle
+// writes, times the loops, plus the sound.
+#pragma once
+
+#include "media/encoder.h"
+#include "media/picture.h"
+#include "media/webm_writer.h"
+#include "render/gif_quantizer.h"
+#include "render/render_types.h"
+#include "render/size_budget.h"
+#include "render/webp_writer.h"
+
+#include <map>
+#include <stop_token>
+#include <tuple>
+
+namespace kavlo {
+
+// What a quality of 0 (the export's own) to 1 (the lowest a budget may
+// bring it to) means for each writer.
+H264Settings h264SettingsFor(double quality);
+GifColourSettings gifColourFor(double quality);
+Vp9Settings vp9SettingsFor(double quality);
+WebpSettings webpSettingsFor(double quality);
+// The samples' known lean for each format: the full file divided by the
+// samples' prediction, as the benchmark measures it.
+double sampleBias(ExportFormat format);
+
+class SampleModel {
+  public:
+    // Reads the sample runs of the request's segment (fitted inside its
+    // limits' box). Progress: 0 to 1 over the reading.
+    SampleModel(const ExportRequest& request, std::stop_token stop,
+                const ProgressCallback& progress);
+    ~SampleModel();
+    SampleModel(const SampleModel&) = delete;
+    SampleModel& operator=(const SampleModel&) = delete;
+
+    // The predicted file size for these settings, before any correction.
+    double rawBytes(const BudgetSettings& settings);
+    // The pictures' size and how many are shown a second.
+    RenderSize pictureSize(const BudgetSettings& settings) const;
+    double shownRate(const BudgetSettings& settings) const;
+    // The size the samples are kept at: the source's, fitted inside the
+    // box of the request the model was made for.
+    RenderSize sourceSize() const { return size_; }
+    // A model made for one request serves any other of the same segment,
+    // speed and picture colours (4:4:4 for GIF, 4:2:0 otherwise).
+    bool fullChroma() const { return fullChroma_; }
+    // One forward-and-backward cycle, in seconds of output.
+    double cycleSeconds() const;
+    // Sample encodes made so far.
+    int encodes() const { return encodes_; }
+
+  private:
+    struct Written {
+        int pictures = 0; // in one cycle
+        double step = 1;  // segment pictures between two written ones
+    };
+    Written written(const BudgetSettings& settings) const;
+    std::vector<Picture> run(int index, double step, RenderSize size) const;
+    double gifBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
+    double webpBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
+    double videoBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
+
+    ExportRequest request_;
+    std::stop_token stop_;
+    RenderSize size_;
+    double frameRate_ = 30;
+    int frameCount_ = 2;
+    bool hasSound_ = false;
+    bool fullChroma_ = false;
+    std::map<int, Picture> pictures_; // the sample windows' pictures by segment index
+    std::vector<double> centres_;     // of the runs, in segment pictures
+    std::map<std::tuple<ExportFormat, int, int, int, int, bool>, double> cache_;
+    int encodes_ = 0;
+};
+
+} // namespace kavlo
