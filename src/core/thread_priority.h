@@ -16,7 +16,7 @@ namespace kavlo {
 // other busy programs. For renders, loads and the players' decoding.
 inline constexpr int kWorkNice = 5;
 // Nice 10 weighs about a tenth: work nobody waits on frame by frame (the
-// thumbnail strip).
+// thumbnail strip's exact pictures, the size estimates).
 inline constexpr int kBackgroundNice = 10;
 
 inline void setThisThreadNice(int nice) {

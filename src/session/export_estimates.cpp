@@ -1,6 +1,7 @@
 #include "session/export_estimates.h"
 
 #include "core/error.h"
+#include "core/thread_priority.h"
 #include "render/sample_encoder.h"
 #include "session/export_presets.h"
 #include "session/task_threads.h"
@@ -55,6 +56,9 @@ void ExportEstimates::start() {
     const std::uint64_t generation = generation_;
     running_ = threads_->start([this, mailbox = mailbox_, selection,
                                 generation](std::stop_token stop) {
+        // Nobody waits on a size: the preview render and the thumbnails
+        // come first.
+        setThisThreadNice(kBackgroundNice);
         auto requestOf = [&](ExportFormat format) {
             ExportRequest request;
             request.source = selection.source;
