@@ -134,7 +134,7 @@ TEST_F(VideoViewTest, AMoveToAScreenOfAnotherScaleResizesThePlayersPictures) {
     QScreen* standard = QGuiApplication::screenAt({10, 10});
     QScreen* dense = QGuiApplication::screenAt({1610, 10});
     ASSERT_TRUE(standard && dense && dense->devicePixelRatio() == 2 * standard->devicePixelRatio())
-        << "needs the two screens of app_test_main";
+        << "needs the two screens of two_screens.json, as ctest sets them";
     panel_.setScreen(standard);
     panel_.move(10, 10);
     view_->setSource(&source_);

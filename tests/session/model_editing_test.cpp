@@ -50,6 +50,8 @@ TEST_F(Editing, ADragScrubsItsHandleAndItsReleaseRendersAgain) {
     EXPECT_EQ(model->preparedPreview().trimStart, 0.5);
     EXPECT_NE(player->itemPath(), firstPreview);
     EXPECT_TRUE(player->isPlaying() && player->looping() == Player::Looping::on);
+    playTo(0.2); // the playhead counts from the new preview's start
+    EXPECT_NEAR(model->playhead(), 0.7, 1e-9);
 }
 
 TEST_F(Editing, AReleaseWithoutADragSeeksThePreviewAndAMoveKeepsTheLength) {

@@ -95,7 +95,7 @@ class ModelTest : public ::testing::Test {
         environment.scrubPlayer = std::move(scrubbing);
         environment.timers = std::move(manual);
         environment.tempDir = temp.path();
-        environment.panels = &panels;
+        environment.panels = activePanels;
         environment.exampleVideo = exampleVideo;
         environment.ffmpegCandidates = ffmpegCandidates;
         environment.track = [this](const UsageEvent& event) { events.push_back(event); };
@@ -139,17 +139,19 @@ class ModelTest : public ::testing::Test {
             names.push_back(e.name);
         return names;
     }
-    // The "kavlo-preview-" files in the session's temporary directory.
-    std::vector<fs::path> previewFiles() const {
+    // The files in the session's temporary directory whose names start so.
+    std::vector<fs::path> tempFiles(const std::string& prefix) const {
         std::vector<fs::path> files;
         for (const auto& entry : fs::directory_iterator(temp.path()))
-            if (entry.path().filename().string().starts_with("kavlo-preview-"))
+            if (entry.path().filename().string().starts_with(prefix))
                 files.push_back(entry.path());
         return files;
     }
+    std::vector<fs::path> previewFiles() const { return tempFiles("kavlo-preview-"); }
 
     TempDir temp;
     FakePanels panels;
+    FilePanels* activePanels = &panels; // what create() hands the Model
     fs::path exampleVideo;
     std::vector<fs::path> ffmpegCandidates;
     FakePlayer* player = nullptr;

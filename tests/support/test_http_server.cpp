@@ -7,8 +7,11 @@ TestHttpServer::TestHttpServer() {
     server_.listen(QHostAddress::LocalHost);
     connect(&server_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = server_.nextPendingConnection()) {
+            ++openConnections;
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+            connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64 n) { bytesSent += n; });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                --openConnections;
                 buffers_.remove(socket);
                 socket->deleteLater();
             });
@@ -51,6 +54,10 @@ void TestHttpServer::read(QTcpSocket* socket) {
     request.atMs = clock_.elapsed();
     buffer.clear();
     requests.append(request);
+    if (takeOver) {
+        takeOver(socket);
+        return;
+    }
     if (respond) {
         answer(socket, respond(request));
         return;

@@ -40,7 +40,12 @@ class TestHttpServer : public QObject {
     std::function<HttpAnswer(const ReceivedRequest&)> respond;
     QList<int> statuses;
     int defaultStatus = 204;
+    // When set, takes over each complete request's connection instead of
+    // any answer above, to answer it however the test likes.
+    std::function<void(QTcpSocket*)> takeOver;
     QList<ReceivedRequest> requests;
+    qint64 bytesSent = 0; // over all connections
+    int openConnections = 0;
 
     void answerHeld(int status);
 
