@@ -5,6 +5,7 @@
 #include "media/thumbnail_decoder.h"
 #include "render/frame_reader.h"
 #include "session/video_probe.h"
+#include "support/test_gif.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +20,8 @@ namespace {
 
 // The index an index-coded thumbnail shows, -1 when it is not upright.
 int indexShown(const QImage& image) {
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    std::vector<uint8_t> luma(std::size_t(grey.width()) * grey.height());
-    for (int y = 0; y < grey.height(); ++y)
-        std::copy_n(grey.constScanLine(y), grey.width(), luma.begin() + y * grey.width());
-    return test::readFrameIndex(luma.data(), grey.width(), grey.width(), grey.height());
+    const QImage bgra = image.convertToFormat(QImage::Format_RGB32);
+    return test::RgbPicture::fromBgra(bgra.constBits(), bgra.width(), bgra.height()).frameIndex();
 }
 
 TEST(ThumbnailTimes, TwoASecondBetweenTwelveAndOneHundredTwentyInABox) {

@@ -36,6 +36,9 @@ class TempDir {
     fs::path path_;
 };
 
+// A shell word holding `text` exactly ('...' with inner quotes escaped).
+std::string shellQuoted(const std::string& text);
+
 // Runs the ffmpeg command line with the given arguments; throws with its
 // error output when it fails.
 void runFfmpeg(const std::vector<std::string>& args);
