@@ -53,18 +53,15 @@ inline const fs::path& otherClip() {
     return path;
 }
 
-// Panels that answer at once with what the test set, and remember the asks.
+// Panels that answer at once with what the test set, and remember what the
+// save panel was to propose.
 struct FakePanels : FilePanels {
     std::optional<fs::path> openAnswer;
     std::optional<fs::path> saveAnswer;
-    int openAsks = 0;
     std::vector<QString> proposedNames;
     std::vector<std::optional<fs::path>> proposedFolders;
 
-    std::optional<fs::path> chooseVideoFile() override {
-        ++openAsks;
-        return openAnswer;
-    }
+    std::optional<fs::path> chooseVideoFile() override { return openAnswer; }
     std::optional<fs::path> chooseSaveLocation(const QString& name,
                                                const std::optional<fs::path>& folder,
                                                ExportFormat) override {

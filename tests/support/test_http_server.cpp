@@ -3,7 +3,6 @@
 namespace kavlo::test {
 
 TestHttpServer::TestHttpServer() {
-    clock_.start();
     server_.listen(QHostAddress::LocalHost);
     connect(&server_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = server_.nextPendingConnection()) {
@@ -51,7 +50,6 @@ void TestHttpServer::read(QTcpSocket* socket) {
     if (buffer.size() < headerEnd + 4 + length)
         return;
     request.body = buffer.mid(headerEnd + 4, length);
-    request.atMs = clock_.elapsed();
     buffer.clear();
     requests.append(request);
     if (takeOver) {

@@ -2,7 +2,6 @@
 // It lives on the test's main thread.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMap>
 #include <QPointer>
 #include <QTcpServer>
@@ -18,7 +17,6 @@ struct ReceivedRequest {
     QByteArray path;
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
-    qint64 atMs = 0; // when it was complete, on the server's clock
 };
 
 struct HttpAnswer {
@@ -54,7 +52,6 @@ class TestHttpServer : public QObject {
     static void answer(QTcpSocket* socket, const HttpAnswer& answer);
 
     QTcpServer server_;
-    QElapsedTimer clock_;
     QMap<QTcpSocket*, QByteArray> buffers_;
     QList<QPointer<QTcpSocket>> held_;
 };
