@@ -16,16 +16,8 @@ root="$PWD"
 
 scripts/setup.sh --packages-only
 tools=(debhelper dpkg-dev fakeroot lintian librsvg2-bin appstream desktop-file-utils)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+. scripts/lib/packages.sh
+ensure_packages "${tools[@]}"
 
 version="$(sed -n 's/^project(Kavlo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 changelog_version="$(dpkg-parsechangelog -l debian/changelog -S Version)"

@@ -14,16 +14,8 @@ root="$PWD"
 build="${1:-build-asan}"
 
 packages=(xdg-desktop-portal qt6-xdgdesktopportal-platformtheme python3-dbus python3-gi fuse3 dbus)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+. scripts/lib/packages.sh
+ensure_packages "${packages[@]}"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DKAVLO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 fi

@@ -19,15 +19,8 @@ root="$PWD"
 build="${1:-build-asan}"
 out="$root/wayland-check"
 
-for p in weston qt6-wayland; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends weston qt6-wayland
-    break
-  fi
-done
+. scripts/lib/packages.sh
+ensure_packages weston qt6-wayland
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DKAVLO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 fi

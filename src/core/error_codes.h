@@ -10,9 +10,9 @@
 // Domain "Kavlo". "reason" is what a failure event reports.
 //
 // code  message                                      raised by                    reason
-//  1    "No video track"                             renderPingPongVideo/GIF      unknown
+//  1    "No video track"                             every export                 unknown
 //  3    "Could not write video frame."               the H.264 writer             unknown
-//  4    "Not enough frames in selected segment"      renderPingPongVideo/GIF      unknown
+//  4    "Not enough frames in selected segment"      every export                 unknown
 //  5    "Could not read video frames"                the renderer's frame reader  unknown
 //  6    "Video frame read failed"                    the renderer's frame reader  unknown
 //  7    "Could not create GIF file"                  renderPingPongGIF            unknown
@@ -32,15 +32,15 @@
 // 24    "Could not build audio loop."                the renderer's sound loop    unknown
 // 25    "Could not align audio loop."                the final MP4 assembly       unknown
 // 26    "The video cannot be saved over its own source. Choose another name."
-//                                                    renderPingPongVideo/GIF      unknown
+//                                                    every export                 unknown
 // 27    "No video frames found."                     both players                 unknown
 // 28    "No audio track found."                      the preview player (it then  unknown
 //                                                    plays without sound)
 // 29    "The video's picture (WxH pixels) is larger than Kavlo can handle (at
 //       most 8192x4320 pixels)."                     opening any file             unknown
 // 30    "This selection needs about N GB of memory to render, but only M GB
-//       is free. Choose a shorter selection."        renderPingPongVideo/GIF      unknown
-// 31    "Could not save in “folder”: <reason>."      renderPingPongVideo/GIF      unknown
+//       is free. Choose a shorter selection."        every export                 unknown
+// 31    "Could not save in “folder”: <reason>."      every export                 unknown
 // 32    "There is not enough free disk space to write the file."
 //                                                    every writer                 unknown
 // 33    "Could not read audio format."               the renderer's sound reader  unknown
