@@ -114,6 +114,24 @@ int RgbPicture::frameIndex() const {
     return readFrameIndex(luma.data(), width, width, height);
 }
 
+std::vector<int> frameIndices(const std::vector<RgbPicture>& pictures) {
+    std::vector<int> indices;
+    for (const auto& picture : pictures)
+        indices.push_back(picture.frameIndex());
+    return indices;
+}
+
+bool inCycleOrder(const std::vector<int>& shown, const std::vector<int>& cycle) {
+    std::size_t position = 0;
+    for (int index : shown) {
+        while (position < cycle.size() && cycle[position] != index)
+            ++position;
+        if (position == cycle.size())
+            return false;
+    }
+    return true;
+}
+
 std::vector<RgbPicture> decodeGif(const fs::path& path) {
     std::vector<RgbPicture> pictures;
     SwsContext* sws = nullptr;

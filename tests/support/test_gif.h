@@ -45,4 +45,9 @@ struct RgbPicture {
 // Every composed picture of an animated GIF, in order.
 std::vector<RgbPicture> decodeGif(const fs::path& path);
 
+// The index each picture carries, in order.
+std::vector<int> frameIndices(const std::vector<RgbPicture>& pictures);
+// Whether `shown` keeps the order of `cycle`, leaving positions out.
+bool inCycleOrder(const std::vector<int>& shown, const std::vector<int>& cycle);
+
 } // namespace kavlo::test
