@@ -11,7 +11,6 @@
 #include "sound_check.h"
 #include "support/test_corpus.h"
 #include "support/test_gif.h"
-#include "support/test_webp.h"
 
 #include <gtest/gtest.h>
 

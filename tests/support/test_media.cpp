@@ -312,6 +312,13 @@ DecodedVideo decodeVideo(const fs::path& path) {
     return result;
 }
 
+std::vector<int> frameIndices(const DecodedVideo& video) {
+    std::vector<int> indices;
+    for (const ProbedFrame& frame : video.frames)
+        indices.push_back(frame.index);
+    return indices;
+}
+
 namespace {
 
 // Sample i of channel c as a float in [-1, 1], in the formats our test

@@ -142,6 +142,8 @@ using FrameCallback = std::function<void(const AVStream&, const AVCodecContext&,
 double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame);
 
 DecodedVideo decodeVideo(const fs::path& path);
+// The index code of each decoded frame, in order.
+std::vector<int> frameIndices(const DecodedVideo& video);
 
 struct DecodedAudio {
     int sampleRate = 0;
