@@ -3,14 +3,105 @@
 // that has not had a 2xx, never follows a redirect, holds little memory and
 // stays free for new events meanwhile.
 #include "client_fixture.h"
-#include "hostile_server.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 namespace kavlo::test {
 namespace {
 
-using Answer = HostileHttpServer::Answer;
+enum class Answer {
+    hugeBody,         // 200 with a body of 2 GB, sent as fast as it is taken
+    tricklingHeaders, // a 200 whose status line alone takes 5 s, a byte at a time
+    endlessHeaders,   // a 200 status line, then header lines without end
+    reset,            // the connection reset once the request is in
+    garbageBody,      // 200 with a body of random bytes
+    notHttp,          // random bytes instead of an HTTP answer
+    redirect,         // 307 to another server
+    interimAnswer,    // 100 Continue with a header, then 204
+};
+
+constexpr qint64 kHugeBody = qint64(2) << 30;
+constexpr qint64 kChunk = 64 * 1024;
+
+QByteArray randomBytes(int count) {
+    QByteArray bytes(count, Qt::Uninitialized);
+    for (char& c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+// Answers the request on `socket` in the way of `answer`; a redirect points
+// at `elsewhere`.
+void answerBadly(QTcpSocket* socket, Answer answer, const QUrl& elsewhere) {
+    switch (answer) {
+    case Answer::hugeBody: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(kHugeBody) +
+                      "\r\n\r\n");
+        // Only as fast as the client takes it, so the server holds little.
+        auto feed = [socket, left = std::make_shared<qint64>(kHugeBody)] {
+            while (*left > 0 && socket->bytesToWrite() < 4 * kChunk) {
+                const qint64 written =
+                    socket->write(QByteArray(int(std::min(*left, kChunk)), '\0'));
+                if (written <= 0)
+                    return;
+                *left -= written;
+            }
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, feed);
+        feed();
+        break;
+    }
+    case Answer::tricklingHeaders:
+    case Answer::endlessHeaders: {
+        auto* timer = new QTimer(socket);
+        const bool trickle = answer == Answer::tricklingHeaders;
+        QObject::connect(
+            timer, &QTimer::timeout, socket, [socket, trickle, at = qsizetype(0)]() mutable {
+                static const QByteArray kSlow = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+                if (trickle) {
+                    if (at < kSlow.size())
+                        socket->write(kSlow.mid(at++, 1));
+                } else if (socket->bytesToWrite() < 4 * kChunk) {
+                    socket->write(at++ == 0 ? QByteArray("HTTP/1.1 200 OK\r\n")
+                                            : "X-Padding: " + QByteArray(kChunk, 'a') + "\r\n");
+                }
+            });
+        timer->start(trickle ? 300 : 1);
+        break;
+    }
+    case Answer::reset: {
+        // A zero linger time makes the close a reset.
+        const linger abortive{1, 0};
+        setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                   sizeof abortive);
+        socket->abort();
+        break;
+    }
+    case Answer::garbageBody:
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 512\r\nConnection: close\r\n\r\n" +
+                      randomBytes(512));
+        socket->disconnectFromHost();
+        break;
+    case Answer::notHttp:
+        socket->write(randomBytes(512));
+        socket->disconnectFromHost();
+        break;
+    case Answer::interimAnswer:
+        socket->write(
+            "HTTP/1.1 100 Continue\r\nX-Note: wait\r\n\r\nHTTP/1.1 204 No Content\r\n\r\n");
+        socket->disconnectFromHost();
+        break;
+    case Answer::redirect:
+        socket->write("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.toEncoded() +
+                      "/api/mac/analytics\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+        break;
+    }
+}
 
 struct Case {
     const char* name;
@@ -24,8 +115,10 @@ void PrintTo(const Case& c, std::ostream* out) {
 class HostileServer : public AnalyticsClientTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(HostileServer, TakesOnlyTheStatusKeepsUndeliveredEventsAndNeverBlocks) {
-    HostileHttpServer hostile(GetParam().answer);
-    hostile.redirectTo = server.baseUrl();
+    TestHttpServer hostile;
+    hostile.takeOver = [this](QTcpSocket* socket) {
+        answerBadly(socket, GetParam().answer, server.baseUrl());
+    };
     info[kApiBaseUrlKey] = hostile.baseUrl().toString();
     manualFlush = false;
     // Retries far apart: one request is what is looked at. The time-out is
@@ -35,7 +128,7 @@ TEST_P(HostileServer, TakesOnlyTheStatusKeepsUndeliveredEventsAndNeverBlocks) {
     for (int i = 0; i < 3; ++i)
         analytics->track("mac_app_export_started");
     const QStringList tracked = idsOf(analytics->queuedEvents());
-    ASSERT_TRUE(waitFor([&] { return hostile.requests == 1; }));
+    ASSERT_TRUE(waitFor([&] { return hostile.requests.size() == 1; }));
 
     // With the upload in flight, events are still taken at once.
     QElapsedTimer clock;

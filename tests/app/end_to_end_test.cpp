@@ -163,13 +163,22 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
         at += QPoint(10, 0);
         QTest::mouseMove(layer, at);
     }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.scrubOverlayVisible(); }, kLongWaitMs))
+        << "the scrub player shows the dragged frame";
     QTest::mouseRelease(layer, Qt::LeftButton, Qt::NoModifier, at);
     EXPECT_GT(model.end(), endBefore + 0.1);
     const double start = model.start();
     const double end = model.end();
 
+    // The new preview loops with the playhead inside the new selection.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.busy() && !model.scrubOverlayVisible(); },
+                                kLongWaitMs));
+    playheads.clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loopedOnce(playheads); }, kLongWaitMs));
+    for (double playhead : playheads)
+        EXPECT_TRUE(playhead >= start - 1e-9 && playhead <= end + 1e-9) << playhead;
+
     // Mark start, mark end, restore.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.busy(); }, kLongWaitMs));
     QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
     EXPECT_TRUE(model.status().startsWith("Marked start frame ")) << model.status().toStdString();
     QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);

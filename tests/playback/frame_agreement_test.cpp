@@ -35,12 +35,8 @@ int renderedIndexAt(const std::string& path, double t) {
 
 // Seeks `player` and reads the index on screen when the seek completes.
 int shownIndexAt(Player& player, FrameSource& pictures, double t) {
-    int shown = -2;
-    player.seek(t, 0, [&](bool finished) {
-        shown = finished ? imageFrameIndex(pictures.currentImage()) : -3;
-    });
-    EXPECT_TRUE(waitUntil([&] { return shown != -2; })) << "seek to " << t;
-    return shown;
+    const SeekOutcome outcome = seekAndWait(player, pictures, t);
+    return outcome.finished ? outcome.shown : -3;
 }
 
 // Times where a choice can go wrong: before the first frame, around every

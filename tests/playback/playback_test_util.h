@@ -57,6 +57,21 @@ template <typename Pred> bool waitUntil(Pred pred, int timeoutMs = kWaitMs) {
     return QTest::qWaitFor(pred, timeoutMs);
 }
 
+// Seeks `player` to `t` and waits for the completion: whether the seek
+// finished, and the index `pictures` showed when it came.
+struct SeekOutcome {
+    bool finished = false;
+    int shown = -2;
+};
+inline SeekOutcome seekAndWait(Player& player, const FrameSource& pictures, double t) {
+    std::optional<SeekOutcome> outcome;
+    player.seek(t, 0, [&](bool finished) {
+        outcome = SeekOutcome{finished, imageFrameIndex(pictures.currentImage())};
+    });
+    EXPECT_TRUE(waitUntil([&] { return outcome.has_value(); })) << "seek to " << t;
+    return outcome.value_or(SeekOutcome{});
+}
+
 // A playback clock the test moves: whether a frame came early or late then
 // does not depend on how busy the machine is.
 class TestClock {

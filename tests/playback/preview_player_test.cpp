@@ -43,14 +43,7 @@ class PreviewPlayerTest : public ::testing::Test {
     // late frames are not skipped here.
     static PreviewPlayer::Options exact() { return {.dropLateFrames = false}; }
 
-    bool seekAndWait(double t) {
-        bool done = false, finished = false;
-        player_.seek(t, 0, [&](bool f) {
-            done = true;
-            finished = f;
-        });
-        return waitUntil([&] { return done; }) && finished;
-    }
+    bool seekAndWait(double t) { return test::seekAndWait(player_, player_, t).finished; }
 
     PreviewPlayer player_{exact()};
     FrameRecorder recorder_{player_, player_};

@@ -1,14 +1,67 @@
-// The audio loop builder on a source whose sample k holds the value k, so
-// every written sample is the source position it was taken from.
+// The sound's way through a render: the segment read from its exact first
+// sample (checked against an independent decode of the whole file); the
+// loop built on a source whose sample k holds the value k, so every written
+// sample is the source position it was taken from; and the loop joined to
+// the video without encoding again, starting at the exact sample of its
+// offset, also inside an AAC packet.
 #include "media/error.h"
 #include "render/audio_loop.h"
+#include "render/audio_reader.h"
+#include "render/final_mp4.h"
 #include "render/ping_pong.h"
+#include "support/broken_media.h"
 #include "support/error_text.h"
+#include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
 namespace kavlo {
 namespace {
+
+TEST(ReadSegmentAudio, StartsAtTheExactSampleAndKeepsRateAndChannels) {
+    test::TempDir dir;
+    const auto path = test::makeIndexedVideo(
+        dir / "aac.mp4", {.audio = "0.5*sin(2*PI*(200*t+400*t*t))|0.3*sin(2*PI*700*t)"});
+    const auto file = test::decodeAudio(path);
+    InputFile input(path.string());
+    // The very start (behind the encoder's priming), inside AAC packets, later.
+    for (double start : {0.0, 0.25, 0.3107, 1.0}) {
+        SCOPED_TRACE(start);
+        const auto segment = readSegmentAudio(input, start, start + 0.5);
+        ASSERT_TRUE(segment);
+        EXPECT_EQ(segment->sampleRate, 48000);
+        ASSERT_EQ(segment->channelCount, 2);
+        ASSERT_EQ(segment->frameCount(), 24000);
+        const int64_t first = std::llround(start * 48000);
+        for (std::size_t i = 0; i < segment->samples.size(); ++i)
+            ASSERT_NEAR(segment->samples[i], file.samples[first * 2 + i], 1e-4) << i;
+    }
+    // A range past the sound ends with it; one beyond it has none.
+    EXPECT_EQ(readSegmentAudio(input, 1.8, 2.5)->frameCount(), file.frameCount() - 86400);
+    EXPECT_FALSE(readSegmentAudio(input, 2.5, 3.0));
+    InputFile silent(test::makeIndexedVideo(dir / "silent.mp4", {}).string());
+    EXPECT_FALSE(readSegmentAudio(silent, 0.0, 1.0));
+}
+
+TEST(ReadSegmentAudio, DamagedPacketsLeaveGapsNotAFailure) {
+    test::TempDir dir;
+    const auto clip =
+        test::makeIndexedVideo(dir / "clip.mp4", {.frames = 60, .audio = "sin(2*PI*440*t)"});
+    // Among these flips the AAC decoder meets one it reports as a bare -1
+    // ("Operation not permitted") rather than as invalid data.
+    const auto files = test::makeBrokenFiles(dir.path(), clip, 2.0);
+    const auto flipped = std::find_if(files.begin(), files.end(),
+                                      [](const auto& f) { return f.name == "bit-flips"; });
+    ASSERT_NE(flipped, files.end());
+    InputFile input(flipped->path.string());
+    const auto segment = readSegmentAudio(input, 0, 1.9);
+    ASSERT_TRUE(segment);
+    EXPECT_GT(segment->frameCount(), 48000);
+}
 
 constexpr int kRate = 44100;
 constexpr int kPerFrame = kRate / 30; // source sample frames per video frame
@@ -110,6 +163,62 @@ TEST(WriteAudioLoop, EmptySequenceAndCancellation) {
     EXPECT_THROW(writeAudioLoop(audio, kSequence, 30.0, 30.0, sink, nullptr, stop.get_token()),
                  Cancelled);
     EXPECT_EQ(chunks, 3);
+}
+
+using test::decodeAudio;
+
+// One second of index-coded video and `seconds` of a rising tone.
+struct Inputs {
+    explicit Inputs(const char* seconds) {
+        test::makeIndexedVideo(video, {.frames = 30});
+        test::generateMedia(
+            {"-f", "lavfi", "-i",
+             std::string("aevalsrc=0.5*sin(2*PI*(200*t+900*t*t)):s=48000:d=") + seconds, "-c:a",
+             "aac", audio.string()});
+    }
+    test::TempDir dir;
+    const std::filesystem::path video = dir / "video.mp4", audio = dir / "audio.m4a",
+                                output = dir / "joined.mp4";
+};
+
+TEST(AssembleFinalMp4, AudioStartsAtTheOffsetAndEndsWithTheVideo) {
+    const Inputs in("1.5");
+    const auto reference = decodeAudio(in.audio);
+    std::ofstream(in.output) << "an older file";
+    // At a packet edge, inside the encoder's priming packet, inside later ones.
+    for (int64_t offset : {0, 1, 1000, 2112, 3000}) {
+        SCOPED_TRACE(offset);
+        assembleFinalMP4(in.video, in.audio, in.output, {offset, 48000});
+        const auto audio = decodeAudio(in.output);
+        EXPECT_DOUBLE_EQ(audio.firstSampleSeconds, 0.0);
+        EXPECT_DOUBLE_EQ(audio.trackSeconds, 1.0);
+        ASSERT_GE(audio.frameCount(), 48000);
+        for (int64_t m = 0; m < 48000; m += 7)
+            ASSERT_NEAR(audio.at(m, 0), reference.at(offset + m, 0), 1e-4) << "sample " << m;
+    }
+    const auto video = test::decodeVideo(in.output);
+    ASSERT_EQ(video.frames.size(), 30u);
+    EXPECT_EQ(video.frames.back().index, 29);
+    EXPECT_DOUBLE_EQ(video.trackSeconds, 1.0);
+    EXPECT_FALSE(video.hasDisplayMatrix);
+    EXPECT_TRUE(test::indexAtFront(in.output));
+}
+
+TEST(AssembleFinalMp4, ShortAudioEndsEarlyAndMissingTracksFail) {
+    const Inputs in("0.5");
+    assembleFinalMP4(in.video, in.audio, in.output, {1000, 48000});
+    EXPECT_DOUBLE_EQ(decodeAudio(in.output).trackSeconds, 23000 / 48000.0);
+    EXPECT_DOUBLE_EQ(test::decodeVideo(in.output).trackSeconds, 1.0);
+
+    auto error = [&](const std::filesystem::path& video, const std::filesystem::path& audio,
+                     int64_t offset) {
+        return test::errorText([&] { assembleFinalMP4(video, audio, in.output, {offset, 48000}); });
+    };
+    EXPECT_EQ(error(in.audio, in.audio, 0), "Kavlo 20 Could not prepare video track.");
+    EXPECT_EQ(error(in.video, in.video, 0), "Kavlo 21 Could not prepare audio track.");
+    // Sound exactly as long as the offset leaves nothing to play.
+    EXPECT_EQ(error(in.video, in.audio, 24000), "Kavlo 25 Could not align audio loop.");
+    EXPECT_EQ(error(in.video, in.audio, 23999), "no error");
 }
 
 } // namespace

@@ -3,8 +3,7 @@
 // cancellation, a full disk, a kill), and the folder keeps no leftovers but
 // after a kill.
 #include "media/error.h"
-#include "render/render_gif.h"
-#include "render/render_video.h"
+#include "render/render_export.h"
 #include "support/error_text.h"
 #include "support/test_media.h"
 
@@ -70,11 +69,10 @@ struct FileSizeLimit {
     }
 };
 
-enum class Kind { mp4, mp4WithSound, gif };
-
 struct Case {
     const char* name;
-    Kind kind;
+    ExportFormat format;
+    bool sound = false;
 };
 void PrintTo(const Case& c, std::ostream* out) {
     *out << c.name;
@@ -83,15 +81,14 @@ void PrintTo(const Case& c, std::ostream* out) {
 class Destination : public ::testing::TestWithParam<Case> {
   protected:
     fs::path target(const fs::path& folder) const {
-        return folder / (GetParam().kind == Kind::gif ? "loop.gif" : "loop.mp4");
+        return folder / ("loop." + std::string(exportFormatName(GetParam().format)));
     }
 
     RenderResult render(const fs::path& output, double start, double end,
                         const ProgressCallback& progress = nullptr,
                         std::stop_token stop = {}) const {
-        if (GetParam().kind == Kind::gif)
-            return renderPingPongGIF(source_, output, start, end, 1.0, progress, stop);
-        return renderPingPongVideo(source_, output, start, end, 1.0, 2, progress, stop);
+        return renderExport(source_, output, start, end, 1.0,
+                            {.format = GetParam().format, .loops = 2}, progress, stop);
     }
 
     // The old file at the destination is all the folder holds.
@@ -102,8 +99,7 @@ class Destination : public ::testing::TestWithParam<Case> {
 
     TempDir media_, dir_;
     const fs::path source_ = test::makeIndexedVideo(
-        media_ / "source.mp4",
-        {.frames = 30, .audio = GetParam().kind == Kind::mp4WithSound ? "sin(2*PI*440*t)" : ""});
+        media_ / "source.mp4", {.frames = 30, .audio = GetParam().sound ? "sin(2*PI*440*t)" : ""});
 };
 
 TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt) {
@@ -126,10 +122,16 @@ TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt)
 
     render(output, 0.0, 0.3);
     EXPECT_EQ(fileNamesIn(dir_.path()), std::vector{output.filename().string()});
-    if (GetParam().kind == Kind::gif)
+    switch (GetParam().format) {
+    case ExportFormat::gif:
         EXPECT_EQ(readFile(output).substr(0, 6), "GIF89a");
-    else
+        break;
+    case ExportFormat::webp:
+        EXPECT_EQ(readFile(output).substr(8, 4), "WEBP");
+        break;
+    default:
         EXPECT_EQ(test::decodeVideo(output).frames.size(), 16u); // 9 frames, 2 loops
+    }
 }
 
 TEST_P(Destination, AFolderThatCannotBeWrittenFailsBeforeReading) {
@@ -176,7 +178,10 @@ TEST_P(Destination, AFullDiskSaysSoAndLeavesTheOldFile) {
     }
     expectOnlyTheOldFile(output);
 
-    // A real full file system, where this machine lets us make one.
+    // A real full file system, where this machine lets us make one (the
+    // WebP of this source, under 4 KB, fits in what the old file leaves).
+    if (GetParam().format == ExportFormat::webp)
+        return;
     const fs::path small = dir_ / "small";
     ScratchMount mount(small, "size=8k");
     if (!mount.mounted())
@@ -187,9 +192,11 @@ TEST_P(Destination, AFullDiskSaysSoAndLeavesTheOldFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Render, Destination,
-                         ::testing::Values(Case{"Mp4", Kind::mp4},
-                                           Case{"Mp4WithSound", Kind::mp4WithSound},
-                                           Case{"Gif", Kind::gif}),
+                         ::testing::Values(Case{"Mp4", ExportFormat::mp4},
+                                           Case{"Mp4WithSound", ExportFormat::mp4, true},
+                                           Case{"Gif", ExportFormat::gif},
+                                           Case{"Webp", ExportFormat::webp},
+                                           Case{"WebmWithSound", ExportFormat::webm, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A render killed outright (the process, not the task) leaves the old file

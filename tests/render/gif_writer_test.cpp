@@ -1,14 +1,89 @@
-// The writer keeps what a viewer already shows when the new colour is close
-// to it, and redraws as soon as it is not: pictures never drift further
-// than that from what was asked for.
+// What the GIF writer is given and what it writes: delays in whole
+// hundredths with the rounding carried, never below two; and colours kept
+// where a viewer already shows one close to them, redrawn as soon as it is
+// not, so pictures never drift further than that from what was asked for.
+#include "render/gif_timing.h"
 #include "render/gif_writer.h"
 #include "support/test_gif.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace kavlo {
 namespace {
+
+// Hundredths of a second at which each scheduled picture appears.
+std::vector<long> appearances(const std::vector<GifFrameTiming>& timings) {
+    std::vector<long> times;
+    long t = 0;
+    for (const auto& timing : timings) {
+        times.push_back(t);
+        t += timing.delay;
+    }
+    times.push_back(t); // the cycle's end
+    return times;
+}
+
+// Within half a hundredth of its exact time, whatever the rounding so far.
+TEST(GifFrameTimings, EveryPictureAppearsOnTimeWhenDelaysAreLongEnough) {
+    for (double rate : {10.0, 23.976, 24.0, 25.0, 29.97, 30.0, 50.0}) {
+        for (double speed : {0.01, 0.25, 0.5, 1.0}) {
+            const double exact = 100 / (rate * speed);
+            const std::size_t positions = 48;
+            const auto timings = gifFrameTimings(positions, 1 / (rate * speed));
+            ASSERT_EQ(timings.size(), positions) << rate << " fps at " << speed;
+            const auto times = appearances(timings);
+            for (std::size_t i = 0; i <= positions; ++i)
+                ASSERT_LE(std::abs(times[i] - double(i) * exact), 0.5 + 1e-6)
+                    << rate << " fps at " << speed << ", picture " << i;
+            for (const auto& timing : timings)
+                ASSERT_GE(timing.delay, kMinGifDelay);
+        }
+    }
+}
+
+TEST(GifFrameTimings, LeavesPicturesOutEvenlyWhenTheDelayIsTooShort) {
+    struct Case {
+        double rate;
+        std::size_t positions, kept;
+    };
+    // 60 fps: 1.67 hundredths a picture, 83.3 in all, room for 41.
+    // 120 fps (60 fps at speed 2): 0.83 each, 41.7 in all, room for 20.
+    for (const Case c : {Case{60, 50, 41}, Case{120, 50, 20}, Case{60, 10, 8}}) {
+        SCOPED_TRACE(c.rate);
+        const double exact = 100 / c.rate;
+        const auto timings = gifFrameTimings(c.positions, 1 / c.rate);
+        ASSERT_EQ(timings.size(), c.kept);
+        const auto times = appearances(timings);
+        EXPECT_LE(std::abs(times.back() - c.positions * exact), 0.5 + 1e-9);
+        std::size_t smallestGap = c.positions, largestGap = 0;
+        for (std::size_t k = 0; k < timings.size(); ++k) {
+            EXPECT_GE(timings[k].delay, kMinGifDelay);
+            // Each picture shows the position due when it appears.
+            EXPECT_LE(std::abs(times[k] - timings[k].position * exact), exact + 0.5);
+            if (k > 0) {
+                const std::size_t gap = timings[k].position - timings[k - 1].position;
+                smallestGap = std::min(smallestGap, gap);
+                largestGap = std::max(largestGap, gap);
+            }
+        }
+        EXPECT_EQ(timings.front().position, 0u);
+        EXPECT_LE(largestGap - smallestGap, 1u) << "left out unevenly";
+    }
+}
+
+TEST(GifFrameTimings, EdgeCases) {
+    // A two-picture cycle stays a loop even when it has to run long.
+    const auto two = gifFrameTimings(2, 1 / 240.0);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].delay + two[1].delay, 2 * kMinGifDelay);
+    EXPECT_EQ(two[1].position, 1u);
+    // Delays longer than the format holds are cut to its limit.
+    EXPECT_EQ(gifFrameTimings(3, 1000.0).front().delay, kMaxGifDelay);
+    EXPECT_TRUE(gifFrameTimings(0, 1 / 30.0).empty());
+}
 
 IndexedFrame flat(GifColour colour) {
     return {4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}};

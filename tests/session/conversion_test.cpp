@@ -46,11 +46,18 @@ class Conversion : public ::testing::Test {
     }
     static std::string writesReadable() { return "cp " + shellQuoted(readable_) + " \"$out\""; }
 
-    PlayableSource resolve(const fs::path& file, const FakeConverter& fake,
-                           std::stop_token stop = {}) {
+    PlayableSource resolveWith(const fs::path& file, std::vector<fs::path> candidates,
+                               std::stop_token stop = {},
+                               std::function<void(double)> progress = {}) {
         return resolvePlayableSource(
             file, [this](const QString& text) { statuses_.push_back(text.toStdString()); }, stop,
-            {.ffmpegCandidates = {fake.program()}, .tempDir = dir_.path(), .progress = {}});
+            {.ffmpegCandidates = std::move(candidates),
+             .tempDir = dir_.path(),
+             .progress = std::move(progress)});
+    }
+    PlayableSource resolve(const fs::path& file, const FakeConverter& fake,
+                           std::stop_token stop = {}) {
+        return resolveWith(file, {fake.program()}, stop);
     }
 
     // Converted copies (and links) left in the temporary directory.
@@ -153,8 +160,9 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
     std::ofstream(unstartable) << "#!/nonexistent/interpreter\n";
     fs::permissions(unstartable, fs::perms::owner_all);
     const std::string error = test::errorText([&] {
-        resolvePlayableSource(*media_ / "garbage.bin", {}, {},
-                              {.ffmpegCandidates = {unstartable}, .tempDir = dir_.path()});
+        resolvePlayableSource(
+            *media_ / "garbage.bin", {}, {},
+            {.ffmpegCandidates = {unstartable}, .tempDir = dir_.path(), .progress = {}});
     });
     EXPECT_TRUE(error.starts_with("Converter 256 ffmpeg could not be started: ")) << error;
     EXPECT_TRUE(leftovers().empty());
@@ -175,19 +183,13 @@ TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
 TEST_F(Conversion, TheReencodeReportsProgressAndAThrowingCheckLeavesNoFile) {
     // Sound only: the media layer reads its 2 s but finds no picture.
     const fs::path sound = dir_ / "sound.m4a";
-    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=2 -c:a aac " +
-                           shellQuoted(sound))
-                              .c_str()),
-              0);
+    test::generateMedia({"-f", "lavfi", "-i", "sine=d=2", "-c:a", "aac", sound.string()});
     const FakeConverter fake = converter(
         "exit 1", "printf 'out_time_us=500000\nprogress=continue\nout_time_us=1000000\n'; " +
                       writesReadable());
     std::vector<double> fractions;
-    const PlayableSource source = resolvePlayableSource(
-        sound, nullptr, {},
-        {.ffmpegCandidates = {fake.program()},
-         .tempDir = dir_.path(),
-         .progress = [&](double fraction) { fractions.push_back(fraction); }});
+    const PlayableSource source = resolveWith(
+        sound, {fake.program()}, {}, [&](double fraction) { fractions.push_back(fraction); });
     EXPECT_EQ(fractions, (std::vector<double>{0.25, 0.5}));
     const std::vector<std::string> encode = fake.runs().back();
     EXPECT_EQ(std::vector(encode.end() - 4, encode.end() - 1),
@@ -216,16 +218,12 @@ TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) 
     EXPECT_EQ(std::vector(defaults.end() - 2, defaults.end()),
               (std::vector<fs::path>{"/usr/local/bin/ffmpeg", "/usr/bin/ffmpeg"}));
 
-    EXPECT_EQ(test::errorText([&] {
-                  resolvePlayableSource(
-                      *media_ / "garbage.bin",
-                      [this](const QString& text) { statuses_.push_back(text.toStdString()); }, {},
-                      {.ffmpegCandidates = {dir_ / "missing", notExecutable, dir_.path()},
-                       .tempDir = dir_.path(),
-                       .progress = {}});
-              }),
-              "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
-              "conversion.");
+    EXPECT_EQ(
+        test::errorText([&] {
+            resolveWith(*media_ / "garbage.bin", {dir_ / "missing", notExecutable, dir_.path()});
+        }),
+        "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
+        "conversion.");
     EXPECT_TRUE(statuses_.empty());
 }
 

@@ -4,20 +4,14 @@
 // as $in and the output as $out.
 #pragma once
 
+#include "support/test_media.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace kavlo::test {
-
-// A shell word holding `text` exactly ('...' with inner quotes escaped).
-inline std::string shellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 class FakeConverter {
   public:

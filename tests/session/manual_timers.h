@@ -39,7 +39,6 @@ class ManualTimers : public SessionTimers {
         }
         now_ = target;
     }
-    int pending() const { return static_cast<int>(timers_.size()); }
 
   private:
     struct Timer {

@@ -53,18 +53,15 @@ inline const fs::path& otherClip() {
     return path;
 }
 
-// Panels that answer at once with what the test set, and remember the asks.
+// Panels that answer at once with what the test set, and remember what the
+// save panel was to propose.
 struct FakePanels : FilePanels {
     std::optional<fs::path> openAnswer;
     std::optional<fs::path> saveAnswer;
-    int openAsks = 0;
     std::vector<QString> proposedNames;
     std::vector<std::optional<fs::path>> proposedFolders;
 
-    std::optional<fs::path> chooseVideoFile() override {
-        ++openAsks;
-        return openAnswer;
-    }
+    std::optional<fs::path> chooseVideoFile() override { return openAnswer; }
     std::optional<fs::path> chooseSaveLocation(const QString& name,
                                                const std::optional<fs::path>& folder,
                                                ExportFormat) override {
@@ -95,7 +92,7 @@ class ModelTest : public ::testing::Test {
         environment.scrubPlayer = std::move(scrubbing);
         environment.timers = std::move(manual);
         environment.tempDir = temp.path();
-        environment.panels = &panels;
+        environment.panels = activePanels;
         environment.exampleVideo = exampleVideo;
         environment.ffmpegCandidates = ffmpegCandidates;
         environment.track = [this](const UsageEvent& event) { events.push_back(event); };
@@ -139,17 +136,19 @@ class ModelTest : public ::testing::Test {
             names.push_back(e.name);
         return names;
     }
-    // The "kavlo-preview-" files in the session's temporary directory.
-    std::vector<fs::path> previewFiles() const {
+    // The files in the session's temporary directory whose names start so.
+    std::vector<fs::path> tempFiles(const std::string& prefix) const {
         std::vector<fs::path> files;
         for (const auto& entry : fs::directory_iterator(temp.path()))
-            if (entry.path().filename().string().starts_with("kavlo-preview-"))
+            if (entry.path().filename().string().starts_with(prefix))
                 files.push_back(entry.path());
         return files;
     }
+    std::vector<fs::path> previewFiles() const { return tempFiles("kavlo-preview-"); }
 
     TempDir temp;
     FakePanels panels;
+    FilePanels* activePanels = &panels; // what create() hands the Model
     fs::path exampleVideo;
     std::vector<fs::path> ffmpegCandidates;
     FakePlayer* player = nullptr;

@@ -15,13 +15,7 @@ using Kind = Notice::Kind;
 
 class Notices : public ModelTest {
   protected:
-    std::vector<fs::path> sourceFiles() const {
-        std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(temp.path()))
-            if (entry.path().filename().string().starts_with("kavlo-source-"))
-                files.push_back(entry.path());
-        return files;
-    }
+    std::vector<fs::path> sourceFiles() const { return tempFiles("kavlo-source-"); }
     fs::path notAVideo() const {
         const fs::path file = temp / "notavideo.mp4";
         std::ofstream(file) << "not a video at all";
@@ -81,14 +75,8 @@ TEST_F(Notices, ALoadDuringTheSavePanelDropsTheExportWithAWord) {
             return fs::path("/nowhere/clip-kavlo.mp4");
         }
     } loading;
-    ModelEnvironment environment;
-    environment.player = std::make_unique<FakePlayer>();
-    environment.scrubPlayer = std::make_unique<FakePlayer>();
-    environment.timers = std::make_unique<ManualTimers>();
-    environment.tempDir = temp.path();
-    environment.panels = &loading;
-    environment.track = [this](const UsageEvent& event) { events.push_back(event); };
-    model = std::make_unique<Model>(std::move(environment));
+    activePanels = &loading;
+    create();
     loading.model = model.get();
     loadAndSettle(silentClip());
     model->exportMP4(1);

@@ -5,23 +5,23 @@
 #include "media/thumbnail_decoder.h"
 #include "render/frame_reader.h"
 #include "session/video_probe.h"
+#include "support/test_gif.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace kavlo {
 namespace {
 
 // The index an index-coded thumbnail shows, -1 when it is not upright.
 int indexShown(const QImage& image) {
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    std::vector<uint8_t> luma(std::size_t(grey.width()) * grey.height());
-    for (int y = 0; y < grey.height(); ++y)
-        std::copy_n(grey.constScanLine(y), grey.width(), luma.begin() + y * grey.width());
-    return test::readFrameIndex(luma.data(), grey.width(), grey.width(), grey.height());
+    const QImage bgra = image.convertToFormat(QImage::Format_RGB32);
+    return test::RgbPicture::fromBgra(bgra.constBits(), bgra.width(), bgra.height()).frameIndex();
 }
 
 TEST(ThumbnailTimes, TwoASecondBetweenTwelveAndOneHundredTwentyInABox) {
@@ -50,29 +50,41 @@ TEST(ThumbnailTimes, TwoASecondBetweenTwelveAndOneHundredTwentyInABox) {
 }
 
 TEST(Thumbnails, NearKeyFrameStandsInOtherwiseTheFrameOnScreen) {
+    // Key frames every second: 3 s at 30 fps with B-frames between them, and
+    // 12 s at 10 fps, whose 24 images are split between two decoders.
     test::TempDir dir;
-    // Key frames at 0, 1 and 2 s; B-frames between them.
-    const auto clip = test::makeIndexedVideo(
-        dir / "keys.mp4", {.frames = 90, .keyframeInterval = 30, .preset = "veryfast"});
-    const QList<TimelineThumbnail> strip = generateThumbnails(clip, 3.0);
-    // t = 3i/11; within 0.2 s of a key frame (0.82, 1.09, 1.91, 2.18 s)
-    // the key frame serves; elsewhere the frame on screen at t - 0.2 s, the
-    // first within reach, fewest frames past the key frame before it.
-    const std::vector<int> expected = {0, 2, 10, 30, 30, 34, 43, 60, 60, 67, 75, 84};
-    ASSERT_EQ(strip.size(), 12);
-    for (int i = 0; i < 12; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_DOUBLE_EQ(strip[i].time, 3.0 * i / 11);
-        EXPECT_EQ(strip[i].image.size(), QSize(150, 90));
-        EXPECT_EQ(indexShown(strip[i].image), expected[i]);
-        EXPECT_FALSE(strip[i].id.isNull());
-        if (i > 0) {
-            EXPECT_NE(strip[i].id, strip[i - 1].id);
+    const std::tuple<const char*, test::TestClip, double> clips[] = {
+        {"keys.mp4", {.frames = 90, .keyframeInterval = 30, .preset = "veryfast"}, 3.0},
+        {"long.mp4", {.rate = "10", .frames = 120, .keyframeInterval = 10}, 12.0}};
+    for (const auto& [name, clip, seconds] : clips) {
+        const QList<TimelineThumbnail> strip =
+            generateThumbnails(test::makeIndexedVideo(dir / name, clip), seconds);
+        ASSERT_EQ(strip.size(), seconds == 3 ? 12 : 24);
+        const double fps = clip.framesPerSecond();
+        for (qsizetype i = 0; i < strip.size(); ++i) {
+            const double t = strip[i].time;
+            SCOPED_TRACE(t);
+            EXPECT_DOUBLE_EQ(t, seconds * double(i) / double(strip.size() - 1));
+            EXPECT_EQ(strip[i].image.size(), QSize(150, 90));
+            // Within 0.2 s of a key frame the key frame serves; elsewhere the
+            // frame on screen at t - 0.2 s, the first within reach, fewest
+            // frames past the key frame before it.
+            const double nearestKey = std::round(t);
+            const int onScreen =
+                std::clamp(int(std::floor((t - 0.2) * fps + 1e-6)), 0, clip.frames - 1);
+            EXPECT_EQ(indexShown(strip[i].image),
+                      std::abs(nearestKey - t) <= 0.2 && nearestKey < seconds
+                          ? int(nearestKey * fps)
+                          : onScreen);
+            EXPECT_FALSE(strip[i].id.isNull());
+            if (i > 0) {
+                EXPECT_NE(strip[i].id, strip[i - 1].id);
+            }
         }
     }
 }
 
-TEST(Thumbnails, AStripSplitBetweenTwoDecodersKeepsTheRule) {
+TEST(Thumbnails, KeyFramesAreShownFirstThenReplacedInPlace) {
     // 12 s at 10 fps, a key frame every second: 24 images, two decoders.
     test::TempDir dir;
     const auto clip = test::makeIndexedVideo(dir / "long.mp4",
@@ -83,15 +95,6 @@ TEST(Thumbnails, AStripSplitBetweenTwoDecodersKeepsTheRule) {
         generateThumbnails(clip, 12.0, {}, kThumbnailToleranceSeconds,
                            [&](const QList<TimelineThumbnail>& now) { shown.push_back(now); });
     ASSERT_EQ(strip.size(), 24);
-    for (const TimelineThumbnail& thumbnail : strip) {
-        SCOPED_TRACE(thumbnail.time);
-        const int onScreen =
-            std::clamp(int(std::floor((thumbnail.time - 0.2) * 10 + 1e-6)), 0, 119);
-        const double nearestKey = std::round(thumbnail.time);
-        const bool keyServes = std::abs(nearestKey - thumbnail.time) <= 0.2 && nearestKey < 12;
-        EXPECT_EQ(indexShown(thumbnail.image), keyServes ? int(nearestKey) * 10 : onScreen);
-    }
-
     // Shown first, complete: the key frame nearest to each time. Every
     // strip shown after it keeps each image's id and size, so replacing one
     // moves and blanks nothing.

@@ -1,23 +1,21 @@
 #include "support/fake_player.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace kavlo {
 
 void FakePlayer::setItem(const std::string& path, Looping looping) {
-    supersedePending();
-    item_ = path;
-    looping_ = looping;
-    playing_ = false;
-    timeSeconds_ = 0;
-    queueTimeJump();
+    replaceItem(path, looping);
 }
 
 void FakePlayer::clearItem() {
+    replaceItem(std::nullopt, Looping::off);
+}
+
+void FakePlayer::replaceItem(std::optional<std::string> path, Looping looping) {
     supersedePending();
-    item_.reset();
-    looping_ = Looping::off;
+    item_ = std::move(path);
+    looping_ = looping;
     playing_ = false;
     timeSeconds_ = 0;
     queueTimeJump();
@@ -50,7 +48,7 @@ void FakePlayer::seek(double timeSeconds, double toleranceSeconds, SeekCompletio
 bool FakePlayer::landSeek() {
     if (!pending_)
         return false;
-    timeSeconds_ = clampToItem(pending_->timeSeconds);
+    timeSeconds_ = std::max(pending_->timeSeconds, 0.0);
     queueCompletion(std::move(pending_->done), true);
     pending_.reset();
     queueTimeJump();
@@ -71,10 +69,6 @@ void FakePlayer::advance(double seconds) {
     if (!playing_ || !item_)
         return;
     timeSeconds_ += seconds;
-    if (durationSeconds_ > 0) {
-        timeSeconds_ = looping_ == Looping::on ? std::fmod(timeSeconds_, durationSeconds_)
-                                               : std::min(timeSeconds_, durationSeconds_);
-    }
     queueTimeJump();
 }
 
@@ -107,11 +101,6 @@ void FakePlayer::queueTimeJump() {
                 it->second(time);
         });
     }
-}
-
-double FakePlayer::clampToItem(double seconds) const {
-    seconds = std::max(seconds, 0.0);
-    return durationSeconds_ > 0 ? std::min(seconds, durationSeconds_) : seconds;
 }
 
 } // namespace kavlo

@@ -36,22 +36,16 @@ class FakePlayer : public Player {
     // The item's path ("" when none) and whether it loops.
     std::string itemPath() const { return item_.value_or(""); }
     Looping looping() const { return looping_; }
-    // Length of the item in seconds: seeks are clamped to it and a looping
-    // item wraps at it. 0 (the default) means unbounded.
-    void setDurationSeconds(double seconds) { durationSeconds_ = seconds; }
     // Every seek requested since construction, in order.
     const std::vector<SeekCall>& seeks() const { return seeks_; }
-    // True while a seek waits for landSeek().
-    bool seekPending() const { return pending_.has_value(); }
-    // The pending seek lands: the current time becomes its target and its
-    // completion (true) is queued. Returns false when no seek was pending.
+    // The pending seek lands: the current time becomes its target (never
+    // below 0) and its completion (true) is queued. Returns false when no seek was pending.
     bool landSeek();
     // While playing, moves the time on by `seconds` and queues one call of
     // every periodic observer.
     void advance(double seconds);
     // Runs the queued callbacks in order, including any they queue.
     void deliver();
-    int observerCount() const { return static_cast<int>(observers_.size()); }
 
   private:
     struct PendingSeek {
@@ -59,16 +53,15 @@ class FakePlayer : public Player {
         SeekCompletion done;
     };
 
+    void replaceItem(std::optional<std::string> path, Looping looping);
     void supersedePending();
     void queueCompletion(SeekCompletion done, bool finished);
     void queueTimeJump();
-    double clampToItem(double seconds) const;
 
     std::optional<std::string> item_;
     Looping looping_ = Looping::off;
     bool playing_ = false;
     double timeSeconds_ = 0;
-    double durationSeconds_ = 0;
     std::optional<PendingSeek> pending_;
     std::vector<SeekCall> seeks_;
     std::map<ObserverId, TimeCallback> observers_;

@@ -1,6 +1,7 @@
-// Independent readers for the GIFs under test: one walks the file's blocks
-// by hand, one decodes the pictures with libavformat and libavcodec. Neither
-// shares code with the writer.
+// Independent readers for the animations under test. For GIFs, one walks
+// the file's blocks by hand, one decodes the pictures with libavformat and
+// libavcodec; for WebPs, libwebp's own animation decoder, which shares no
+// code with the encoder's frame packing. None shares code with the writers.
 #pragma once
 
 #include <cstdint>
@@ -44,5 +45,21 @@ struct RgbPicture {
 
 // Every composed picture of an animated GIF, in order.
 std::vector<RgbPicture> decodeGif(const fs::path& path);
+
+struct WebpAnimation {
+    int width = 0;
+    int height = 0;
+    int loopCount = -1;
+    std::vector<RgbPicture> pictures; // as composed, in order
+    std::vector<int> durationsMs;     // of each picture
+};
+
+// Throws std::runtime_error when the file is not an animated WebP.
+WebpAnimation decodeWebp(const fs::path& path);
+
+// The index each picture carries, in order.
+std::vector<int> frameIndices(const std::vector<RgbPicture>& pictures);
+// Whether `shown` keeps the order of `cycle`, leaving positions out.
+bool inCycleOrder(const std::vector<int>& shown, const std::vector<int>& cycle);
 
 } // namespace kavlo::test

@@ -3,12 +3,14 @@
 namespace kavlo::test {
 
 TestHttpServer::TestHttpServer() {
-    clock_.start();
     server_.listen(QHostAddress::LocalHost);
     connect(&server_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = server_.nextPendingConnection()) {
+            ++openConnections;
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+            connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64 n) { bytesSent += n; });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                --openConnections;
                 buffers_.remove(socket);
                 socket->deleteLater();
             });
@@ -48,9 +50,12 @@ void TestHttpServer::read(QTcpSocket* socket) {
     if (buffer.size() < headerEnd + 4 + length)
         return;
     request.body = buffer.mid(headerEnd + 4, length);
-    request.atMs = clock_.elapsed();
     buffer.clear();
     requests.append(request);
+    if (takeOver) {
+        takeOver(socket);
+        return;
+    }
     if (respond) {
         answer(socket, respond(request));
         return;

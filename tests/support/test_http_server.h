@@ -2,7 +2,6 @@
 // It lives on the test's main thread.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMap>
 #include <QPointer>
 #include <QTcpServer>
@@ -18,7 +17,6 @@ struct ReceivedRequest {
     QByteArray path;
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
-    qint64 atMs = 0; // when it was complete, on the server's clock
 };
 
 struct HttpAnswer {
@@ -40,7 +38,12 @@ class TestHttpServer : public QObject {
     std::function<HttpAnswer(const ReceivedRequest&)> respond;
     QList<int> statuses;
     int defaultStatus = 204;
+    // When set, takes over each complete request's connection instead of
+    // any answer above, to answer it however the test likes.
+    std::function<void(QTcpSocket*)> takeOver;
     QList<ReceivedRequest> requests;
+    qint64 bytesSent = 0; // over all connections
+    int openConnections = 0;
 
     void answerHeld(int status);
 
@@ -49,7 +52,6 @@ class TestHttpServer : public QObject {
     static void answer(QTcpSocket* socket, const HttpAnswer& answer);
 
     QTcpServer server_;
-    QElapsedTimer clock_;
     QMap<QTcpSocket*, QByteArray> buffers_;
     QList<QPointer<QTcpSocket>> held_;
 };

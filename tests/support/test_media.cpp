@@ -41,25 +41,17 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-namespace {
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
-
-} // namespace
 
 void runFfmpeg(const std::vector<std::string>& args) {
     std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y";
     for (const auto& a : args)
-        cmd += " " + quote(a);
+        cmd += " " + shellQuoted(a);
     cmd += " 2>&1";
     FILE* pipe = popen(cmd.c_str(), "r");
     if (!pipe)
@@ -318,6 +310,13 @@ DecodedVideo decodeVideo(const fs::path& path) {
     if (lastEnd && !result.frames.empty())
         result.trackSeconds = *lastEnd - start - result.frames.front().time;
     return result;
+}
+
+std::vector<int> frameIndices(const DecodedVideo& video) {
+    std::vector<int> indices;
+    for (const ProbedFrame& frame : video.frames)
+        indices.push_back(frame.index);
+    return indices;
 }
 
 namespace {

@@ -36,6 +36,9 @@ class TempDir {
     fs::path path_;
 };
 
+// A shell word holding `text` exactly ('...' with inner quotes escaped).
+std::string shellQuoted(const std::string& text);
+
 // Runs the ffmpeg command line with the given arguments; throws with its
 // error output when it fails.
 void runFfmpeg(const std::vector<std::string>& args);
@@ -139,6 +142,8 @@ using FrameCallback = std::function<void(const AVStream&, const AVCodecContext&,
 double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame);
 
 DecodedVideo decodeVideo(const fs::path& path);
+// The index code of each decoded frame, in order.
+std::vector<int> frameIndices(const DecodedVideo& video);
 
 struct DecodedAudio {
     int sampleRate = 0;
