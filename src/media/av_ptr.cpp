@@ -1,10 +1,35 @@
 #include "media/av_ptr.h"
 
 #include "media/error.h"
+#include "media/ffmpeg.h"
 
 #include <new>
 
 namespace kavlo::av {
+
+void InputContextDeleter::operator()(AVFormatContext* ctx) const noexcept {
+    avformat_close_input(&ctx);
+}
+void OutputContextDeleter::operator()(AVFormatContext* ctx) const noexcept {
+    if (ctx && ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
+        avio_closep(&ctx->pb);
+    avformat_free_context(ctx);
+}
+void CodecContextDeleter::operator()(AVCodecContext* ctx) const noexcept {
+    avcodec_free_context(&ctx);
+}
+void FrameDeleter::operator()(AVFrame* frame) const noexcept {
+    av_frame_free(&frame);
+}
+void PacketDeleter::operator()(AVPacket* packet) const noexcept {
+    av_packet_free(&packet);
+}
+void SwsDeleter::operator()(SwsContext* ctx) const noexcept {
+    sws_freeContext(ctx);
+}
+void SwrDeleter::operator()(SwrContext* ctx) const noexcept {
+    swr_free(&ctx);
+}
 
 FramePtr allocFrame() {
     FramePtr frame(av_frame_alloc());

@@ -1,45 +1,41 @@
-// Owning handles for every FFmpeg object the media layer uses. No av_*_free
+// Owning handles for every FFmpeg object the media layer uses; the objects
+// are declared, not defined, so holding one needs no FFmpeg header. No av_*_free
 // call appears anywhere else; objects move between owners and threads as
 // unique_ptrs, never as raw pointers.
 #pragma once
 
 #include <memory>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/frame.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+struct SwsContext;
 
 namespace kavlo::av {
 
 struct InputContextDeleter {
-    void operator()(AVFormatContext* ctx) const noexcept { avformat_close_input(&ctx); }
+    void operator()(AVFormatContext* ctx) const noexcept;
 };
 // An output context also owns the file it writes to.
 struct OutputContextDeleter {
-    void operator()(AVFormatContext* ctx) const noexcept {
-        if (ctx && ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&ctx->pb);
-        avformat_free_context(ctx);
-    }
+    void operator()(AVFormatContext* ctx) const noexcept;
 };
 struct CodecContextDeleter {
-    void operator()(AVCodecContext* ctx) const noexcept { avcodec_free_context(&ctx); }
+    void operator()(AVCodecContext* ctx) const noexcept;
 };
 struct FrameDeleter {
-    void operator()(AVFrame* frame) const noexcept { av_frame_free(&frame); }
+    void operator()(AVFrame* frame) const noexcept;
 };
 struct PacketDeleter {
-    void operator()(AVPacket* packet) const noexcept { av_packet_free(&packet); }
+    void operator()(AVPacket* packet) const noexcept;
 };
 struct SwsDeleter {
-    void operator()(SwsContext* ctx) const noexcept { sws_freeContext(ctx); }
+    void operator()(SwsContext* ctx) const noexcept;
 };
 struct SwrDeleter {
-    void operator()(SwrContext* ctx) const noexcept { swr_free(&ctx); }
+    void operator()(SwrContext* ctx) const noexcept;
 };
 
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;

@@ -3,37 +3,29 @@
 // BgraConverter, so that the players, the thumbnails and the GIF frames
 // show a source in the same colours.
 //
-// The renderer keeps its pictures in YUV (media/picture.h); it settles the
-// matrix of an untagged source when it shapes the source's frames and tags
-// the pictures with it, because the guess below depends on the picture's
-// height and a render may scale or turn the picture across the line.
+// The matrix and range are settled by yuvMatrixOf and isFullRange
+// (media/converters.h). The renderer keeps its pictures in YUV
+// (media/picture.h); it settles the matrix of an untagged source when it
+// shapes the source's frames and tags the pictures with it, because the
+// guess depends on the picture's height and a render may scale or turn the
+// picture across the line.
 //
 // HDR frames (media/tone_map.h) are tone-mapped on their way to RGB, as the
 // renderer maps them, so the scrubbed picture and the thumbnails show what
 // the export will.
 #pragma once
 
-#include "media/av_ptr.h"
-#include "media/converters.h"
-
 #include <cstdint>
 #include <memory>
 
+struct AVFrame;
+
 namespace kavlo {
 
+class Frame;
 class Picture;
+class Scaler;
 class ToneMapper;
-
-// The matrix `frame` is read with: its own tag, or for untagged video the
-// convention of its size: HD (720 lines and more) is BT.709, smaller sizes
-// BT.601.
-AVColorSpace yuvMatrixOf(const AVFrame* frame);
-// True when the frame's YUV uses the full 0-255 range rather than the
-// video range (16-235), by its tag or its pixel format.
-bool isFullRange(const AVFrame* frame);
-// True for a pixel format with a colour sample at every pixel: 4:4:4 YUV
-// and RGB (a screen recording's), which a GIF keeps at full resolution.
-bool hasFullChroma(AVPixelFormat format);
 
 // Converts decoded frames of any pixel format to packed 32-bit BGRA (byte
 // order B, G, R, A; A = 255) of a given size. Keeps its scaler while the
@@ -51,13 +43,14 @@ class BgraConverter {
 
     // Writes `width` x `height` pixels of `frame`, scaled, to `dst` with the
     // given row stride. Throws Error when the conversion cannot be set up.
+    void convert(const Frame& frame, int width, int height, uint8_t* dst, int dstStride);
     void convert(const AVFrame* frame, int width, int height, uint8_t* dst, int dstStride);
     // The picture at its own size.
     void convert(const Picture& picture, uint8_t* dst, int dstStride);
 
   private:
     Quality quality_;
-    Scaler scaler_;
+    std::unique_ptr<Scaler> scaler_;
     std::unique_ptr<ToneMapper> toneMapper_; // made for the first HDR frame
 };
 

@@ -1,8 +1,44 @@
 #include "media/converters.h"
 
 #include "media/error.h"
+#include "media/ffmpeg.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace kavlo {
+
+AVColorSpace yuvMatrixOf(const AVFrame* frame) {
+    if (frame->colorspace != AVCOL_SPC_UNSPECIFIED)
+        return frame->colorspace;
+    return frame->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+}
+
+bool isFullRange(const AVFrame* frame) {
+    return frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
+           frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
+}
+
+bool hasFullChroma(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && d->nb_components >= 3 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
+}
+
+ScalerKey scalerKeyFor(const AVFrame* src, int dstWidth, int dstHeight, AVPixelFormat dstFormat,
+                       int flags) {
+    ScalerKey key;
+    key.srcWidth = src->width;
+    key.srcHeight = src->height;
+    key.srcFormat = AVPixelFormat(src->format);
+    key.dstWidth = dstWidth;
+    key.dstHeight = dstHeight;
+    key.dstFormat = dstFormat;
+    key.matrix = yuvMatrixOf(src);
+    key.srcFullRange = isFullRange(src);
+    key.flags = flags;
+    return key;
+}
 
 av::SwsPtr makeScaler(const ScalerKey& key) {
     av::SwsPtr sws(sws_getContext(key.srcWidth, key.srcHeight, key.srcFormat, key.dstWidth,

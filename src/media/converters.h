@@ -4,11 +4,24 @@
 // made again as soon as any of them changes, so a frame is never converted
 // with the settings of the one before it. (HDR frames are tone-mapped first,
 // by ToneMapper, whose own scalers are keyed here too.)
+//
+// A header of the media layer's own: it names FFmpeg's types.
 #pragma once
 
-#include "media/av_ptr.h"
+#include "media/ffmpeg.h"
 
 namespace kavlo {
+
+// The matrix `frame` is read with: its own tag, or for untagged video the
+// convention of its size: HD (720 lines and more) is BT.709, smaller sizes
+// BT.601.
+AVColorSpace yuvMatrixOf(const AVFrame* frame);
+// True when the frame's YUV uses the full 0-255 range rather than the
+// video range (16-235), by its tag or its pixel format.
+bool isFullRange(const AVFrame* frame);
+// True for a pixel format with a colour sample at every pixel: 4:4:4 YUV
+// and RGB (a screen recording's), which a GIF keeps at full resolution.
+bool hasFullChroma(AVPixelFormat format);
 
 struct ScalerKey {
     int srcWidth = 0, srcHeight = 0;
@@ -22,6 +35,13 @@ struct ScalerKey {
 
     bool operator==(const ScalerKey&) const = default;
 };
+
+// The key for scaling the whole of `src` to dstWidth x dstHeight in
+// `dstFormat` with `flags`, read with the frame's own matrix and range
+// (yuvMatrixOf, isFullRange); the destination is video range until the
+// caller says otherwise.
+ScalerKey scalerKeyFor(const AVFrame* src, int dstWidth, int dstHeight, AVPixelFormat dstFormat,
+                       int flags);
 
 // Makes a scaler for `key`. Throws Error when it cannot be set up.
 av::SwsPtr makeScaler(const ScalerKey& key);

@@ -1,6 +1,7 @@
 #include "media/decoded_stream.h"
 
 #include "media/error.h"
+#include "media/ffmpeg.h"
 
 #include <algorithm>
 
@@ -23,8 +24,8 @@ FrameTiming timingOf(const InputFile& file, MediaKind kind, int streamIndex) {
     if (kind == MediaKind::video)
         return FrameTiming(file);
     const int64_t start = file.context()->start_time;
-    return FrameTiming(file.stream(streamIndex)->time_base, start == AV_NOPTS_VALUE ? 0 : start,
-                       {0, 1});
+    return FrameTiming(av::rational(file.stream(streamIndex)->time_base),
+                       start == AV_NOPTS_VALUE ? 0 : start, {0, 1});
 }
 
 InputFile& switchOthersOff(InputFile& file, int streamIndex) {
@@ -39,6 +40,10 @@ constexpr int kDamage = FF_DECODE_ERROR_INVALID_BITSTREAM | FF_DECODE_ERROR_CONC
                         FF_DECODE_ERROR_DECODE_SLICES;
 
 } // namespace
+
+void checkVideoDecodable(const InputFile& file) {
+    const Decoder decoder(file.stream(file.info().video.value().streamIndex), 1);
+}
 
 DecodedStream::DecodedStream(const std::string& path, MediaKind kind, int decoderThreads)
     : owned_(std::in_place, path), file_(&*owned_), kind_(kind),
@@ -117,7 +122,7 @@ DecodedFrame DecodedStream::stamp(av::FramePtr frame) {
     }
     out.generation = generation_;
     out.contiguous = handedOut_ && !skippedSinceSeek_;
-    out.frame = std::move(frame);
+    out.frame = Frame(std::move(frame));
     nextStart_ = out.start + (out.length.count() > 0 ? out.length : Microseconds(1));
     handedOut_ = true;
     return out;

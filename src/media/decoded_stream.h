@@ -21,6 +21,7 @@
 
 #include "media/av_ptr.h"
 #include "media/decoder.h"
+#include "media/frame.h"
 #include "media/frame_timing.h"
 #include "media/input_file.h"
 #include "media/source_time.h"
@@ -34,7 +35,7 @@ namespace kavlo {
 enum class MediaKind { video, audio };
 
 struct DecodedFrame {
-    av::FramePtr frame;
+    Frame frame;
     SourceTime start;
     // From the container for pictures, from the sample count for sound;
     // zero when unknown.
@@ -49,6 +50,11 @@ struct DecodedFrame {
     // what an open GOP gives after a seek and does not count.)
     bool damaged = false;
 };
+
+// Opens a decoder for the video track of `file`, which must have one, and
+// decodes nothing: throws Error as DecodedStream would when the track cannot
+// be decoded (isMissingDecoder among them).
+void checkVideoDecodable(const InputFile& file);
 
 class DecodedStream {
   public:

@@ -1,6 +1,7 @@
 #include "media/decoder.h"
 
 #include "media/error.h"
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 
 namespace kavlo {

@@ -4,6 +4,8 @@
 
 #include "media/av_ptr.h"
 
+struct AVStream;
+
 namespace kavlo {
 
 class Decoder {

@@ -2,6 +2,7 @@
 
 #include "media/av_ptr.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 #include "media/picture.h"
 
 #include <algorithm>

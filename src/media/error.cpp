@@ -1,5 +1,6 @@
 #include "media/error.h"
 
+#include <cerrno>
 #include <malloc.h>
 
 extern "C" {
@@ -15,6 +16,11 @@ bool isMissingDecoder(const Error& e) {
 
 bool isDamagedData(const Error& e) {
     return e.domain() == kMediaDomain && e.code() == AVERROR_INVALIDDATA;
+}
+
+bool isUnreadableFile(const Error& e) {
+    return e.domain() == kMediaDomain &&
+           (e.code() == AVERROR(ENOENT) || e.code() == AVERROR(EACCES));
 }
 
 void throwMediaError(int averror, std::string_view operation) {

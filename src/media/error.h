@@ -21,6 +21,8 @@ inline int checkAv(int ret, std::string_view operation) {
 
 // True for the error of opening a track no decoder of this build reads.
 bool isMissingDecoder(const Error& e);
+// True for a file that is not there or that may not be read.
+bool isUnreadableFile(const Error& e);
 // True for FFmpeg's "Invalid data found when processing input".
 bool isDamagedData(const Error& e);
 

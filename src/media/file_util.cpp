@@ -1,6 +1,7 @@
 #include "media/file_util.h"
 
 #include "media/error.h"
+#include "media/ffmpeg.h"
 
 #include <array>
 #include <cerrno>

@@ -1,5 +1,6 @@
 #include "media/frame_timing.h"
 
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 
 #include <algorithm>
@@ -22,9 +23,9 @@ int64_t fileStartOf(const InputFile& file) {
 
 } // namespace
 
-FrameTiming::FrameTiming(AVRational timeBase, int64_t fileStartUs, AVRational frameRate)
+FrameTiming::FrameTiming(Rational timeBase, int64_t fileStartUs, Rational frameRate)
     : timeBase_(timeBase), fileStartUs_(fileStartUs) {
-    const int64_t tickUs = std::max<int64_t>(av_rescale_q(1, timeBase, kMicroseconds), 1);
+    const int64_t tickUs = std::max<int64_t>(av_rescale_q(1, av::q(timeBase), kMicroseconds), 1);
     const bool rateKnown = frameRate.num > 0 && frameRate.den > 0;
     nominalFrameUs_ =
         rateKnown ? std::max<int64_t>(av_rescale(AV_TIME_BASE, frameRate.den, frameRate.num), 1)
@@ -36,19 +37,24 @@ FrameTiming::FrameTiming(AVRational timeBase, int64_t fileStartUs, AVRational fr
 }
 
 FrameTiming::FrameTiming(const InputFile& file)
-    : FrameTiming(file.stream(file.info().video.value().streamIndex)->time_base, fileStartOf(file),
-                  file.info().video->frameRate) {}
+    : FrameTiming(av::rational(file.stream(file.info().video.value().streamIndex)->time_base),
+                  fileStartOf(file), file.info().video->frameRate) {}
 
 int64_t FrameTiming::toUs(int64_t ts) const {
-    return av_rescale_q(ts, timeBase_, kMicroseconds) - fileStartUs_;
+    return av_rescale_q(ts, av::q(timeBase_), kMicroseconds) - fileStartUs_;
 }
 
 int64_t FrameTiming::lengthUs(int64_t duration) const {
-    return duration > 0 ? av_rescale_q(duration, timeBase_, kMicroseconds) : 0;
+    return duration > 0 ? av_rescale_q(duration, av::q(timeBase_), kMicroseconds) : 0;
 }
 
 int64_t FrameTiming::toStreamTime(int64_t tUs) const {
-    return av_rescale_q_rnd(tUs + fileStartUs_, kMicroseconds, timeBase_, AV_ROUND_DOWN);
+    return av_rescale_q_rnd(tUs + fileStartUs_, kMicroseconds, av::q(timeBase_), AV_ROUND_DOWN);
+}
+
+bool FrameTiming::surelyOverBy(const AVPacket* packet, int64_t tUs) const {
+    return packet->pts != AV_NOPTS_VALUE &&
+           surelyOverBy(toUs(packet->pts), lengthUs(packet->duration), tUs);
 }
 
 std::optional<std::size_t> FrameTiming::onScreen(std::span<const int64_t> timestamps,

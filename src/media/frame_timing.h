@@ -16,11 +16,14 @@
 // the decision itself compares integers.
 #pragma once
 
-#include "media/av_ptr.h"
+#include "media/rational.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
+
+struct AVFrame;
+struct AVPacket;
 
 namespace kavlo {
 
@@ -31,7 +34,7 @@ class FrameTiming {
     // For a stream with time base `timeBase` in a file starting at
     // `fileStartUs` (AVFormatContext::start_time; 0 when unknown), whose
     // nominal frame rate is `frameRate` ({0, 1} when unknown).
-    FrameTiming(AVRational timeBase, int64_t fileStartUs, AVRational frameRate);
+    FrameTiming(Rational timeBase, int64_t fileStartUs, Rational frameRate);
     // For the video track of `file`, which must have one.
     explicit FrameTiming(const InputFile& file);
 
@@ -74,10 +77,7 @@ class FrameTiming {
     // and duration; a packet without either proves nothing. Pictures that
     // are surely over before a seek's target and that no other picture
     // refers to need not be decoded on the way there.
-    bool surelyOverBy(const AVPacket* packet, int64_t tUs) const {
-        return packet->pts != AV_NOPTS_VALUE &&
-               surelyOverBy(toUs(packet->pts), lengthUs(packet->duration), tUs);
-    }
+    bool surelyOverBy(const AVPacket* packet, int64_t tUs) const;
 
     // For callers holding decoded frames: given their timestamps in the
     // stream's time base, in presentation order, the position of the one on
@@ -87,7 +87,7 @@ class FrameTiming {
     std::optional<std::size_t> onScreen(std::span<const int64_t> timestamps, int64_t tUs) const;
 
   private:
-    AVRational timeBase_;
+    Rational timeBase_;
     int64_t fileStartUs_;
     int64_t lengthRoundingUs_; // how far a container length may be off
     int64_t slackUs_;

@@ -1,7 +1,9 @@
 #include "media/input_file.h"
 
 #include "media/colour.h"
+#include "media/converters.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +17,7 @@ extern "C" {
 namespace kavlo {
 
 double VideoTrackInfo::nominalFrameRate() const {
-    return frameRate.num > 0 && frameRate.den > 0 ? av_q2d(frameRate) : 0.0;
+    return frameRate.num > 0 && frameRate.den > 0 ? frameRate.toDouble() : 0.0;
 }
 
 namespace {
@@ -28,11 +30,11 @@ VideoTrackInfo describeVideo(const AVStream* st) {
     AVRational sar =
         st->sample_aspect_ratio.num ? st->sample_aspect_ratio : st->codecpar->sample_aspect_ratio;
     if (sar.num > 0 && sar.den > 0)
-        v.sampleAspect = sar;
-    v.frameRate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
-                                                                           : AVRational{0, 1};
+        v.sampleAspect = av::rational(sar);
+    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+        v.frameRate = av::rational(st->avg_frame_rate);
     v.fullChroma = hasFullChroma(AVPixelFormat(st->codecpar->format));
-    v.naturalWidth = v.codedWidth * av_q2d(v.sampleAspect);
+    v.naturalWidth = v.codedWidth * v.sampleAspect.toDouble();
     v.naturalHeight = v.codedHeight;
     if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
         v.transform = DisplayTransform::fromDisplayMatrix(reinterpret_cast<const int32_t*>(m));
@@ -171,6 +173,16 @@ void InputFile::seek(int streamIndex, double seconds) {
                       AVSEEK_FLAG_BACKWARD) >= 0)
         return;
     checkAv(av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE), "seek");
+}
+
+AVStream* InputFile::stream(int index) const {
+    return ctx_->streams[index];
+}
+
+double InputFile::trackSeconds(int streamIndex) const {
+    const AVStream* st = ctx_->streams[streamIndex];
+    return st->duration != AV_NOPTS_VALUE && st->duration > 0 ? st->duration * av_q2d(st->time_base)
+                                                              : 0.0;
 }
 
 double InputFile::toSeconds(int streamIndex, int64_t ts) const {

@@ -4,9 +4,14 @@
 
 #include "media/av_ptr.h"
 #include "media/orientation.h"
+#include "media/rational.h"
 
 #include <optional>
 #include <string>
+
+struct AVFormatContext;
+struct AVPacket;
+struct AVStream;
 
 namespace kavlo {
 
@@ -14,9 +19,9 @@ struct VideoTrackInfo {
     int streamIndex = -1;
     int codedWidth = 0;
     int codedHeight = 0;
-    AVRational sampleAspect{1, 1};
+    Rational sampleAspect{1, 1};
     // The stream's average frame rate; {0, 1} when the container does not say.
-    AVRational frameRate{0, 1};
+    Rational frameRate{0, 1};
     // Display size before orientation: the coded size with the sample aspect
     // ratio applied to the width.
     double naturalWidth = 0;
@@ -67,7 +72,7 @@ class InputFile {
 
     const MediaInfo& info() const { return info_; }
     AVFormatContext* context() const { return ctx_.get(); }
-    AVStream* stream(int index) const { return ctx_->streams[index]; }
+    AVStream* stream(int index) const;
 
     // Reads packets of `streamIndex` only; false at end of file.
     bool readPacket(AVPacket* packet, int streamIndex);
@@ -77,6 +82,10 @@ class InputFile {
     // often inside a GOP. A time at or before the start goes to the file's
     // first packet in every container.
     void seek(int streamIndex, double seconds);
+
+    // The length of a track as the container states it, in seconds; 0 when
+    // it does not.
+    double trackSeconds(int streamIndex) const;
 
     // Converts between a stream's timestamps and source seconds.
     double toSeconds(int streamIndex, int64_t ts) const;

@@ -3,6 +3,7 @@
 #include "media/av_ptr.h"
 #include "media/encoder.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
 

@@ -1,6 +1,7 @@
 #include "media/packet.h"
 
 #include "media/av_ptr.h"
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 
 #include <algorithm>

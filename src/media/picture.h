@@ -17,20 +17,20 @@ namespace kavlo {
 class Picture {
   public:
     Picture() = default;
-    // Takes a YUV 4:2:0 or 4:4:4 frame (AV_PIX_FMT_YUV420P, YUVJ420P,
+    // Takes a YUV 4:2:0 or 4:4:4 frame (FFmpeg's YUV420P, YUVJ420P,
     // YUV444P or YUVJ444P).
     explicit Picture(av::FramePtr frame);
 
-    int width() const { return frame_ ? frame_->width : 0; }
-    int height() const { return frame_ ? frame_->height : 0; }
+    int width() const;
+    int height() const;
     // The media layer's own view of the frame.
     const AVFrame* frame() const { return frame_.get(); }
     explicit operator bool() const { return frame_ != nullptr; }
 
     // Plane 0 (luma), 1 and 2 (chroma): the first row and the bytes from
     // one row to the next.
-    const uint8_t* plane(int index) const { return frame_->data[index]; }
-    int lineSize(int index) const { return frame_->linesize[index]; }
+    const uint8_t* plane(int index) const;
+    int lineSize(int index) const;
     ColourTags colourTags() const;
 
     // Another picture on the same pixels; no copy.
@@ -40,7 +40,7 @@ class Picture {
     // media Error when the scaler cannot be made.
     Picture scaled(int width, int height) const;
     // Luma sample at (x, y); used by tests and diagnostics.
-    uint8_t luma(int x, int y) const { return frame_->data[0][y * frame_->linesize[0] + x]; }
+    uint8_t luma(int x, int y) const { return plane(0)[y * lineSize(0) + x]; }
 
   private:
     av::FramePtr frame_;

@@ -1,7 +1,10 @@
 #include "media/segment_reader.h"
 
 #include "media/colour.h"
+#include "media/converters.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
+#include "media/tone_map.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,7 +61,8 @@ bool isRgb(const AVFrame* f) {
 PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted,
                              bool fullChroma)
     : transform_(track.transform), width_(width), height_(height),
-      scaleFilter_(fitted ? SWS_AREA : SWS_BICUBIC), fullChroma_(fullChroma) {
+      scaleFilter_(fitted ? SWS_AREA : SWS_BICUBIC), fullChroma_(fullChroma),
+      scaler_(std::make_unique<Scaler>()), toneMapper_(std::make_unique<ToneMapper>()) {
     const double uw = track.uprightWidth(), uh = track.uprightHeight();
     const double scale = std::min(width / std::max(uw, 1.0), height / std::max(uh, 1.0));
     const int sw = fitted ? width : std::clamp(int(std::lround(uw * scale)), 1, width);
@@ -68,7 +72,12 @@ PictureShaper::PictureShaper(const VideoTrackInfo& track, int width, int height,
     scaledH_ = transform_.swapsAxes() ? sw : sh;
 }
 
-av::FramePtr PictureShaper::scaleToSize(const AVFrame* decoded, AVPixelFormat format) {
+PictureShaper::~PictureShaper() = default;
+PictureShaper::PictureShaper(PictureShaper&&) noexcept = default;
+PictureShaper& PictureShaper::operator=(PictureShaper&&) noexcept = default;
+
+av::FramePtr PictureShaper::scaleToSize(const AVFrame* decoded, int formatValue) {
+    const auto format = AVPixelFormat(formatValue);
     // RGB becomes BT.709 YUV; YUV keeps its matrix, settled here at the
     // source's own size, since the picture may come out on the other side
     // of the line that decides an untagged one.
@@ -82,18 +91,11 @@ av::FramePtr PictureShaper::scaleToSize(const AVFrame* decoded, AVPixelFormat fo
         return scaled;
     }
     // Same matrix on both sides: only the size, layout and range change.
-    ScalerKey key;
-    key.srcWidth = decoded->width;
-    key.srcHeight = decoded->height;
-    key.srcFormat = AVPixelFormat(decoded->format);
-    key.dstWidth = scaledW_;
-    key.dstHeight = scaledH_;
-    key.dstFormat = format;
+    ScalerKey key = scalerKeyFor(decoded, scaledW_, scaledH_, format, scaleFilter_);
     key.matrix = matrix;
     key.srcFullRange = isRgb(decoded) || isFullRange(decoded);
-    key.flags = scaleFilter_;
     av::FramePtr scaled = allocPicture(scaledW_, scaledH_, format);
-    scaler_.scale(key, decoded, scaled.get());
+    scaler_->scale(key, decoded, scaled.get());
     copyColourTags(scaled.get(), decoded);
     scaled->colorspace = matrix;
     scaled->color_range = AVCOL_RANGE_MPEG;
@@ -104,7 +106,7 @@ Picture PictureShaper::shape(const AVFrame* decoded) {
     const AVPixelFormat format = fullChroma_ && hasFullChroma(AVPixelFormat(decoded->format))
                                      ? AV_PIX_FMT_YUV444P
                                      : AV_PIX_FMT_YUV420P;
-    av::FramePtr scaled = isHdr(decoded) ? toneMapper_.toSdr(decoded, scaledW_, scaledH_, format)
+    av::FramePtr scaled = isHdr(decoded) ? toneMapper_->toSdr(decoded, scaledW_, scaledH_, format)
                                          : scaleToSize(decoded, format);
     if (transform_.isIdentity() && covers_)
         return Picture(std::move(scaled));

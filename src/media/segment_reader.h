@@ -6,14 +6,16 @@
 // several steps is shared, not copied.
 #pragma once
 
-#include "media/converters.h"
 #include "media/decoded_stream.h"
 #include "media/picture.h"
-#include "media/tone_map.h"
 
+#include <memory>
 #include <optional>
 
 namespace kavlo {
+
+class Scaler;
+class ToneMapper;
 
 struct SegmentSampling {
     double trimStart = 0;    // source seconds
@@ -41,10 +43,16 @@ class PictureShaper {
   public:
     PictureShaper(const VideoTrackInfo& track, int width, int height, bool fitted = false,
                   bool fullChroma = false);
+    ~PictureShaper();
+    PictureShaper(PictureShaper&&) noexcept;
+    PictureShaper& operator=(PictureShaper&&) noexcept;
+
     Picture shape(const AVFrame* decoded);
+    Picture shape(const Frame& decoded) { return shape(decoded.get()); }
 
   private:
-    av::FramePtr scaleToSize(const AVFrame* decoded, AVPixelFormat format);
+    // `format`: an AVPixelFormat.
+    av::FramePtr scaleToSize(const AVFrame* decoded, int format);
 
     DisplayTransform transform_;
     int width_, height_;
@@ -52,8 +60,8 @@ class PictureShaper {
     bool covers_;           // the picture fills the whole render size
     int scaleFilter_;
     bool fullChroma_;
-    Scaler scaler_;
-    ToneMapper toneMapper_;
+    std::unique_ptr<Scaler> scaler_;
+    std::unique_ptr<ToneMapper> toneMapper_;
 };
 
 class VideoSegmentReader {

@@ -9,10 +9,14 @@
 #include "media/av_ptr.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+struct AVChannelLayout;
 
 namespace kavlo {
 
+class Frame;
 class InputFile;
 
 // What a sound track becomes in Kavlo's AAC. FFmpeg's AAC encoder takes only
@@ -47,7 +51,7 @@ class SoundConverter {
     // before the frame's own first sample, where `lead` is the return value
     // (0 when nothing is resampled). Throws Error (media domain) when the
     // frame cannot be converted.
-    int64_t convert(const AVFrame* frame, std::vector<float>& out);
+    int64_t convert(const Frame& frame, std::vector<float>& out);
     // Appends what resampling still holds, at the end of the stream.
     void flush(std::vector<float>& out);
 
@@ -56,11 +60,37 @@ class SoundConverter {
     int run(const uint8_t* const* input, int inputFrames, std::vector<float>& out);
 
     AacSoundFormat target_;
-    AVChannelLayout targetLayout_{};
+    std::unique_ptr<AVChannelLayout> targetLayout_;
     av::SwrPtr swr_;
     int format_ = -1;
     int rate_ = 0;
-    AVChannelLayout layout_{};
+    std::unique_ptr<AVChannelLayout> layout_;
+};
+
+// Turns decoded sound into interleaved signed 16-bit stereo at one rate,
+// for the speakers. Made again whenever the decoded format changes.
+class SpeakerSoundConverter {
+  public:
+    static constexpr int kChannels = 2;
+
+    explicit SpeakerSoundConverter(int sampleRate);
+    ~SpeakerSoundConverter();
+    SpeakerSoundConverter(const SpeakerSoundConverter&) = delete;
+    SpeakerSoundConverter& operator=(const SpeakerSoundConverter&) = delete;
+
+    // Forgets what resampling holds (after a seek).
+    void reset();
+    // Appends the frame's sound to `out`, converted; a null frame appends
+    // what resampling still holds. What is appended starts the returned
+    // number of microseconds before the frame's own first sample. Throws
+    // Error (media domain) when the frame cannot be converted.
+    int64_t convert(const Frame* frame, std::vector<int16_t>& out);
+
+  private:
+    int rate_;
+    av::SwrPtr swr_;
+    int inFormat_ = -1, inRate_ = 0;
+    std::unique_ptr<AVChannelLayout> layout_;
 };
 
 } // namespace kavlo

@@ -1,5 +1,7 @@
 #include "media/thumbnail_decoder.h"
 
+#include "media/ffmpeg.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -31,7 +33,7 @@ bool ThumbnailDecoder::worthContinuing(SourceTime t, Microseconds tolerance) con
     return t - from <= kNear;
 }
 
-av::FramePtr ThumbnailDecoder::frameFor(SourceTime t, Microseconds tolerance) {
+Frame ThumbnailDecoder::frameFor(SourceTime t, Microseconds tolerance) {
     try {
         // Without a key frame in reach, the earliest frame still on screen
         // at t - tolerance is the closest to the key frame, so the fewest
@@ -67,19 +69,19 @@ av::FramePtr ThumbnailDecoder::frameFor(SourceTime t, Microseconds tolerance) {
     }
 }
 
-av::FramePtr ThumbnailDecoder::decodeKeyFrame() {
+Frame ThumbnailDecoder::decodeKeyFrame() {
     const std::optional<SourceTime> start = stream_.heldPacketStart();
     if (lastKey_ && start && lastKeyStart_ == start)
-        return av::refFrame(lastKey_.get());
+        return lastKey_.share();
     std::optional<DecodedFrame> key = stream_.decodeHeldPacket();
     if (!key)
-        return nullptr;
-    lastKey_ = av::refFrame(key->frame.get());
+        return Frame();
+    lastKey_ = key->frame.share();
     lastKeyStart_ = start;
     return std::move(key->frame);
 }
 
-av::FramePtr ThumbnailDecoder::decodeForwardTo(SourceTime t) {
+Frame ThumbnailDecoder::decodeForwardTo(SourceTime t) {
     positioned_ = true;
     // A frame that is over by t and that no other frame refers to cannot
     // be the one on screen: not decoding it saves a good part of the run.
@@ -89,24 +91,24 @@ av::FramePtr ThumbnailDecoder::decodeForwardTo(SourceTime t) {
         if (!upcoming_)
             upcoming_ = stream_.next();
         if (!upcoming_) // the track ends before t: its last frame stays on screen
-            return current_ ? av::refFrame(current_->frame.get()) : nullptr;
+            return current_ ? current_->frame.share() : Frame();
         if (!timing.startedBy(upcoming_->start.us(), t.us()))
             // Before the first frame, the first one shows.
-            return av::refFrame(current_ ? current_->frame.get() : upcoming_->frame.get());
+            return (current_ ? current_->frame : upcoming_->frame).share();
         current_ = std::move(upcoming_);
         upcoming_.reset();
         // The container's frame length can settle it without decoding on.
         if (timing.surelyOnScreen(current_->start.us(), current_->length.count(), t.us()))
-            return av::refFrame(current_->frame.get());
+            return current_->frame.share();
     }
 }
 
 std::optional<Picture> ThumbnailDecoder::pictureFor(SourceTime t, Microseconds tolerance, int width,
                                                     int height) {
-    const av::FramePtr frame = frameFor(t, tolerance);
+    const Frame frame = frameFor(t, tolerance);
     if (!frame)
         return std::nullopt;
-    return shape(frame.get(), width, height);
+    return shape(frame, width, height);
 }
 
 SourceTime ThumbnailDecoder::nearestKeyFrame(SourceTime t) const {
@@ -129,13 +131,13 @@ std::optional<ThumbnailDecoder::KeyPicture> ThumbnailDecoder::keyPictureFor(Sour
     if (!stream_.holdsKeyPacket())
         return std::nullopt;
     const std::optional<SourceTime> start = stream_.heldPacketStart();
-    const av::FramePtr frame = decodeKeyFrame();
+    const Frame frame = decodeKeyFrame();
     if (!frame)
         return std::nullopt;
-    return KeyPicture{shape(frame.get(), width, height), start};
+    return KeyPicture{shape(frame, width, height), start};
 }
 
-Picture ThumbnailDecoder::shape(const AVFrame* frame, int width, int height) {
+Picture ThumbnailDecoder::shape(const Frame& frame, int width, int height) {
     if (!shaper_ || width != shapedWidth_ || height != shapedHeight_) {
         shaper_.emplace(track(), width, height);
         shapedWidth_ = width;

@@ -31,9 +31,9 @@ class ThumbnailDecoder {
 
     const VideoTrackInfo& track() const { return stream_.videoTrack(); }
 
-    // The decoded frame for `t`, or null when the track has no frame at
+    // The decoded frame for `t`, or an empty one when the track has no frame at
     // all. Throws Error when decoding fails.
-    av::FramePtr frameFor(SourceTime t, Microseconds tolerance);
+    Frame frameFor(SourceTime t, Microseconds tolerance);
     // That frame upright at width x height (PictureShaper), in SDR.
     std::optional<Picture> pictureFor(SourceTime t, Microseconds tolerance, int width, int height);
 
@@ -48,10 +48,10 @@ class ThumbnailDecoder {
 
   private:
     bool worthContinuing(SourceTime t, Microseconds tolerance) const;
-    av::FramePtr decodeKeyFrame();
-    av::FramePtr decodeForwardTo(SourceTime t);
+    Frame decodeKeyFrame();
+    Frame decodeForwardTo(SourceTime t);
     SourceTime nearestKeyFrame(SourceTime t) const;
-    Picture shape(const AVFrame* frame, int width, int height);
+    Picture shape(const Frame& frame, int width, int height);
 
     DecodedStream stream_;
     // Decoding position, valid while decoding goes on from the last answer.
@@ -59,7 +59,7 @@ class ThumbnailDecoder {
     std::optional<DecodedFrame> current_;  // the latest frame started by the last time asked
     std::optional<DecodedFrame> upcoming_; // the frame after it, when already decoded
     // The key frame answered last, so that times sharing it decode nothing.
-    av::FramePtr lastKey_;
+    Frame lastKey_;
     std::optional<SourceTime> lastKeyStart_;
     std::optional<PictureShaper> shaper_;
     int shapedWidth_ = 0, shapedHeight_ = 0;

@@ -1,7 +1,9 @@
 #include "media/tone_map.h"
 
 #include "media/colour.h"
+#include "media/converters.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -128,17 +130,9 @@ av::FramePtr ToneMapper::toSdr(const AVFrame* frame, int width, int height, AVPi
 
     uint8_t* rgb16[4] = {reinterpret_cast<uint8_t*>(rgb16_.data())};
     int rgb16Stride[4] = {width * 6};
-    ScalerKey toRgb;
-    toRgb.srcWidth = frame->width;
-    toRgb.srcHeight = frame->height;
-    toRgb.srcFormat = AVPixelFormat(frame->format);
-    toRgb.dstWidth = width;
-    toRgb.dstHeight = height;
-    toRgb.dstFormat = AV_PIX_FMT_RGB48;
-    toRgb.matrix = yuvMatrixOf(frame);
-    toRgb.srcFullRange = isFullRange(frame);
+    ScalerKey toRgb =
+        scalerKeyFor(frame, width, height, AV_PIX_FMT_RGB48, SWS_BICUBIC | SWS_ACCURATE_RND);
     toRgb.dstFullRange = true;
-    toRgb.flags = SWS_BICUBIC | SWS_ACCURATE_RND;
     toRgb_.scale(toRgb, frame->data, frame->linesize, rgb16, rgb16Stride);
     for (int y = 0; y < height; ++y)
         mapRow(rgb16_.data() + std::size_t(y) * width * 3,

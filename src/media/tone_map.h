@@ -18,9 +18,10 @@
 //  - the result is clipped to SDR's range and encoded for a BT.709 display
 //    (the inverse of BT.1886's gamma 2.4), as video-range YUV tagged
 //    BT.709.
+//
+// A header of the media layer's own: it names FFmpeg's types.
 #pragma once
 
-#include "media/av_ptr.h"
 #include "media/converters.h"
 
 #include <vector>

@@ -2,6 +2,7 @@
 
 #include "media/encoder.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 
 #include <algorithm>
 #include <climits>
@@ -186,11 +187,12 @@ class WebmWriter::Encoders {
 };
 
 WebmWriter::WebmWriter(const std::filesystem::path& path, int width, int height, double frameRate,
-                       const Vp9Settings& settings, const AVFrame* colourTemplate,
+                       const Vp9Settings& settings, const Picture& colourTemplate,
                        std::optional<OpusSound> sound)
     : muxer_(path.string(), "webm", /*fastStart=*/false),
       encoders_(std::make_unique<Encoders>(width, height, frameRate, settings,
-                                           muxer_.needsGlobalHeader(), colourTemplate, sound)),
+                                           muxer_.needsGlobalHeader(), colourTemplate.frame(),
+                                           sound)),
       width_(width), height_(height), ticksPerFrame_(kPictureTimescale.den / frameRate) {
     videoStream_ =
         muxer_.addStream(encoders_->video, Rational{kPictureTimescale.num, kPictureTimescale.den});
@@ -295,7 +297,8 @@ void WebmWriter::drainPictures() {
     }
 }
 
-void WebmWriter::addPicture(const AVFrame* picture) {
+void WebmWriter::addPicture(const Picture& shown) {
+    const AVFrame* picture = shown.frame();
     endSound();
     if (!picture || picture->width != width_ || picture->height != height_ ||
         (picture->format != AV_PIX_FMT_YUV420P && picture->format != AV_PIX_FMT_YUVJ420P))

@@ -5,6 +5,7 @@
 #include "media/av_ptr.h"
 #include "media/encoder.h"
 #include "media/muxer.h"
+#include "media/picture.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -54,7 +55,7 @@ class WebmWriter {
     // errors pass through (an encoder that is missing or refuses the size
     // among them).
     WebmWriter(const std::filesystem::path& path, int width, int height, double frameRate,
-               const Vp9Settings& settings, const AVFrame* colourTemplate,
+               const Vp9Settings& settings, const Picture& colourTemplate,
                std::optional<OpusSound> sound = std::nullopt);
     ~WebmWriter();
     WebmWriter(const WebmWriter&) = delete;
@@ -69,7 +70,7 @@ class WebmWriter {
     // Encodes the next picture of the cycle: 8-bit YUV 4:2:0 of the
     // writer's size. Ends the sound (throws Error code 19 when its encoder
     // fails to drain) at the first call.
-    void addPicture(const AVFrame* picture);
+    void addPicture(const Picture& picture);
 
     // Ends the pictures and writes the cycle `cycles` times in all: each
     // cycle starts with a key frame and refers to nothing outside itself,

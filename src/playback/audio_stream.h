@@ -5,6 +5,7 @@
 #pragma once
 
 #include "media/decoded_stream.h"
+#include "media/sound_converter.h"
 
 #include <cstdint>
 #include <optional>
@@ -36,13 +37,10 @@ class AudioStream {
   private:
     // Converts `frame` (null: what the resampler still holds), which starts
     // at `ptsUs`.
-    PcmChunk convert(const AVFrame* frame, int64_t ptsUs);
+    PcmChunk convert(const Frame* frame, int64_t ptsUs);
 
     DecodedStream stream_;
-    // Made for the first frame, and again when the decoded format changes.
-    av::SwrPtr swr_;
-    int format_ = -1, rate_ = 0;
-    AVChannelLayout layout_{};
+    SpeakerSoundConverter converter_;
     bool flushed_ = false;
     int64_t endUs_ = 0; // where the last frame ended
 };

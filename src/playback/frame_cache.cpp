@@ -7,21 +7,13 @@
 namespace kavlo {
 
 namespace {
-size_t frameBytes(const AVFrame* f) {
-    size_t n = 0;
-    for (const AVBufferRef* buf : f->buf)
-        if (buf)
-            n += buf->size;
-    return n;
-}
 size_t imageBytes(const VideoImage& image) {
     return static_cast<size_t>(image.stride()) * image.height();
 }
 } // namespace
 
 FrameCache::Hit FrameCache::hitOf(const Entries::value_type& e) {
-    return Hit{e.second.frame ? av::refFrame(e.second.frame.get()) : nullptr, e.second.image,
-               e.second.box, e.first};
+    return Hit{e.second.frame.share(), e.second.image, e.second.box, e.first};
 }
 
 void FrameCache::reset(uint64_t item, const FrameTiming& timing) {
@@ -44,7 +36,7 @@ void FrameCache::clearLocked() {
     runTailUs_.reset();
 }
 
-void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun) {
+void FrameCache::insert(const Frame& frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun) {
     std::lock_guard lock(mutex_);
     if (continuesRun && runTailUs_) {
         auto prev = entries_.find(*runTailUs_);
@@ -55,8 +47,8 @@ void FrameCache::insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, b
     auto [it, added] = entries_.try_emplace(ptsUs);
     Entry& e = it->second;
     if (added) {
-        e.frame = av::refFrame(frame);
-        e.bytes = frameBytes(frame);
+        e.frame = frame.share();
+        e.bytes = e.frame.bufferBytes();
         e.box = {};
         e.lengthUs = std::max<int64_t>(lengthUs, 0);
         e.nextUs = -1;
@@ -111,7 +103,7 @@ void FrameCache::keepImagesFor(PixelSize box) {
             continue;
         }
         e.image = {};
-        e.bytes = frameBytes(e.frame.get());
+        e.bytes = e.frame.bufferBytes();
         bytes_ += e.bytes;
         ++it;
     }
@@ -155,7 +147,7 @@ std::optional<FrameCache::Hit> FrameCache::findPicture(uint64_t item, int64_t tU
     const auto it = findLocked(tUs);
     if (it == entries_.end() || it->second.image.isNull() || !(it->second.box == box))
         return std::nullopt;
-    return Hit{nullptr, it->second.image, box, it->first};
+    return Hit{Frame(), it->second.image, box, it->first};
 }
 
 FrameCache::Entries::const_iterator FrameCache::findLocked(int64_t tUs) {

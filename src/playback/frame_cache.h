@@ -10,7 +10,7 @@
 // fills it; the UI thread takes ready pictures from it.
 #pragma once
 
-#include "media/av_ptr.h"
+#include "media/frame.h"
 #include "media/frame_timing.h"
 #include "playback/frame_converter.h"
 #include "player/video_image.h"
@@ -37,7 +37,7 @@ class FrameCache {
     // its length as the container gives it (0 when unknown). `continuesRun`
     // says the frame directly follows the previously inserted one in
     // presentation order: its start then ends that one exactly.
-    void insert(const AVFrame* frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun);
+    void insert(const Frame& frame, int64_t ptsUs, int64_t lengthUs, bool continuesRun);
     // Marks the frame at `ptsUs` as the track's first or last one.
     void markFirst(int64_t ptsUs);
     void markLast(int64_t ptsUs);
@@ -50,9 +50,9 @@ class FrameCache {
     void keepImagesFor(PixelSize box);
 
     struct Hit {
-        av::FramePtr frame; // a reference of its own; null once the picture was made
-        VideoImage image;   // null until then
-        PixelSize box;      // what the picture was made for
+        Frame frame;      // a reference of its own; empty once the picture was made
+        VideoImage image; // null until then
+        PixelSize box;    // what the picture was made for
         int64_t ptsUs;
     };
     // The frame on screen at `tUs` when the cache knows it. Remembers `tUs`
@@ -70,7 +70,7 @@ class FrameCache {
 
   private:
     struct Entry {
-        av::FramePtr frame;
+        Frame frame;
         VideoImage image;
         PixelSize box;
         int64_t lengthUs; // the container's; 0 when unknown

@@ -45,7 +45,7 @@ void transformPixels(const DisplayTransform& t, const VideoImage& srcImage, Vide
 
 FrameConverter::FrameConverter(const VideoTrackInfo& track) : track_(track) {}
 
-VideoImage FrameConverter::convert(const AVFrame* frame, PixelSize box) {
+VideoImage FrameConverter::convert(const Frame& frame, PixelSize box) {
     const PixelSize size = fitPictureSize(track_.uprightWidth(), track_.uprightHeight(), box);
     const DisplayTransform& t = track_.transform;
     // Scaled size before the picture is turned upright.

@@ -5,8 +5,8 @@
 // Not thread-safe; each thread that converts owns its converter.
 #pragma once
 
-#include "media/av_ptr.h"
 #include "media/colour.h"
+#include "media/frame.h"
 #include "media/input_file.h"
 #include "player/pixel_size.h"
 #include "player/video_image.h"
@@ -22,7 +22,7 @@ class FrameConverter {
     explicit FrameConverter(const VideoTrackInfo& track);
 
     // Converts `frame` (any pixel format) to an upright image that fits `box`.
-    VideoImage convert(const AVFrame* frame, PixelSize box);
+    VideoImage convert(const Frame& frame, PixelSize box);
 
   private:
     VideoTrackInfo track_;

@@ -203,7 +203,7 @@ void PreviewPipeline::decodeVideoLoop(std::stop_token stop) {
         std::unique_lock lock(mutex_);
         const PixelSize box = viewSize_;
         lock.unlock();
-        VideoImage image = converter.convert(f->frame.get(), box);
+        VideoImage image = converter.convert(f->frame, box);
         lock.lock();
         wakeDecoder_.wait(lock, stop, [&] {
             return frames_.size() < kFrameQueueLength || serial_ != cursor.serial();

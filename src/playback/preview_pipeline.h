@@ -84,7 +84,7 @@ class PreviewPipeline {
         uint64_t serial;
         int64_t presentUs; // on the looped timeline
         int64_t ptsUs;     // in the file
-        av::FramePtr frame;
+        Frame frame;
         // Made by the decoding thread for a view of size `box`, so that the
         // presenter only hands it over when the clock reaches it.
         VideoImage image;

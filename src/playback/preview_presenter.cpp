@@ -36,7 +36,7 @@ void PreviewPipeline::presentLoop(std::stop_token stop) {
     std::optional<FrameConverter> converter;
     std::optional<FrameTiming> timing;
     // The frame on screen, kept to draw it again at a new size.
-    av::FramePtr shownFrame;
+    Frame shownFrame;
     int64_t shownPtsUs = 0;
     uint64_t shownSerial = 0;
     // When the decoder learns of the slot the last frame shown freed.
@@ -86,7 +86,7 @@ void PreviewPipeline::presentLoop(std::stop_token stop) {
                 const PixelSize size = viewSize_;
                 const uint64_t serial = shownSerial;
                 lock.unlock();
-                VideoImage image = converter->convert(shownFrame.get(), size);
+                VideoImage image = converter->convert(shownFrame, size);
                 callbacks_.frame(serial, shownPtsUs, std::move(image));
                 lock.lock();
             }
@@ -103,10 +103,10 @@ void PreviewPipeline::presentLoop(std::stop_token stop) {
             // outside the lock, from a reference of its own: a seek may empty
             // the queue meanwhile.
             const uint64_t number = frames_.front().number;
-            const av::FramePtr frame = av::refFrame(frames_.front().frame.get());
+            const Frame frame = frames_.front().frame.share();
             const PixelSize size = viewSize_;
             lock.unlock();
-            VideoImage image = converter->convert(frame.get(), size);
+            VideoImage image = converter->convert(frame, size);
             lock.lock();
             if (frames_.empty() || frames_.front().number != number)
                 continue;

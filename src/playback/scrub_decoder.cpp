@@ -69,7 +69,7 @@ std::optional<ScrubDecoder::Picture> ScrubDecoder::redraw(PixelSize box) {
     if (!shownPtsUs_)
         return std::nullopt;
     if (shownFrame_)
-        return keep(av::refFrame(shownFrame_.get()), *shownPtsUs_, box);
+        return keep(shownFrame_.share(), *shownPtsUs_, box);
     return show(*shownPtsUs_, box);
 }
 
@@ -134,7 +134,7 @@ void ScrubDecoder::onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, P
     const PixelSize full = fitPictureSize(track.uprightWidth(), track.uprightHeight(), box);
     const PixelSize half{std::max(full.width / 2, 1), std::max(full.height / 2, 1)};
     lastPictureAt_ = now;
-    progress.interim({f.ptsUs, interimConverter_.convert(f.frame.get(), half)});
+    progress.interim({f.ptsUs, interimConverter_.convert(f.frame, half)});
 }
 
 bool ScrubDecoder::givesWayTo(int64_t tUs, int64_t newerUs) const {
@@ -142,9 +142,9 @@ bool ScrubDecoder::givesWayTo(int64_t tUs, int64_t newerUs) const {
                               stream_.keyFrameUs(newerUs) != stream_.keyFrameUs(tUs));
 }
 
-ScrubDecoder::Picture ScrubDecoder::keep(av::FramePtr frame, int64_t ptsUs, PixelSize box) {
+ScrubDecoder::Picture ScrubDecoder::keep(Frame frame, int64_t ptsUs, PixelSize box) {
     lastPictureAt_ = std::chrono::steady_clock::now();
-    VideoImage image = converter_.convert(frame.get(), box);
+    VideoImage image = converter_.convert(frame, box);
     cache_.setImage(ptsUs, image, box);
     shownFrame_ = std::move(frame);
     shownPtsUs_ = ptsUs;
@@ -206,12 +206,12 @@ bool ScrubDecoder::convertOne(PixelSize box) {
     const auto next = cache_.nearestWithoutImage(kConvertReachUs);
     if (!next)
         return false;
-    cache_.setImage(next->ptsUs, converter_.convert(next->frame.get(), box), box);
+    cache_.setImage(next->ptsUs, converter_.convert(next->frame, box), box);
     return true;
 }
 
 void ScrubDecoder::remember(const TimedFrame& f) {
-    cache_.insert(f.frame.get(), f.ptsUs, f.durationUs, f.contiguous);
+    cache_.insert(f.frame, f.ptsUs, f.durationUs, f.contiguous);
     lastPtsUs_ = f.ptsUs;
     convertLeft_ = true;
 }

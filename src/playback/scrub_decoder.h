@@ -76,7 +76,7 @@ class ScrubDecoder {
     void onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, PixelSize box,
                   const SeekProgress& progress);
     bool givesWayTo(int64_t tUs, int64_t newerUs) const;
-    Picture keep(av::FramePtr frame, int64_t ptsUs, PixelSize box);
+    Picture keep(Frame frame, int64_t ptsUs, PixelSize box);
     bool prefetchOne();
     bool convertOne(PixelSize box);
     void remember(const TimedFrame& f);
@@ -88,7 +88,7 @@ class ScrubDecoder {
     // When the last picture, exact or interim, was made.
     std::chrono::steady_clock::time_point lastPictureAt_;
     // The frame on screen (null when shown from a cached picture).
-    av::FramePtr shownFrame_;
+    Frame shownFrame_;
     std::optional<int64_t> shownPtsUs_;
     std::optional<int64_t> lastPtsUs_;
     int prefetchLeft_ = 0;

@@ -17,7 +17,7 @@ namespace kavlo {
 
 // A decoded picture as the players keep it: times in source microseconds.
 struct TimedFrame {
-    av::FramePtr frame;
+    Frame frame;
     int64_t ptsUs = 0;      // from the start of the file
     int64_t durationUs = 0; // from the container; 0 when it does not say
     // True when this frame directly follows the one handed out before it:

@@ -105,7 +105,7 @@ std::optional<SegmentAudio> readSegmentAudio(InputFile& file, double trimStart, 
             collector.add(std::nullopt, converted);
             break;
         }
-        const int64_t lead = converter.convert(f->frame.get(), converted);
+        const int64_t lead = converter.convert(f->frame, converted);
         collector.add(toSampleFrames(f->start, rate) - lead, converted);
     }
 

@@ -82,7 +82,7 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
     if (audio)
         sound = OpusSound{.channelCount = audio->channelCount, .channelMask = audio->channelMask};
     WebmWriter writer(output.path(), size.width, size.height, shown.rate, options.video,
-                      frames.front().frame(), sound);
+                      frames.front(), sound);
     if (audio)
         writeSound(*audio, sequence, segment.frameRate, shown.sequenceRate, writer,
                    share(kWebmShares.read, kWebmShares.sound), stop);
@@ -90,7 +90,7 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
     const ProgressCallback cycleProgress = share(kWebmShares.sound, kWebmShares.cycle);
     for (std::size_t i = 0; i < period; ++i) {
         throwIfCancelled(stop);
-        writer.addPicture(frames[shown.sequence[i]].frame());
+        writer.addPicture(frames[shown.sequence[i]]);
         if (cycleProgress)
             cycleProgress(double(i + 1) / double(period));
     }

@@ -2,7 +2,7 @@
 
 #include "core/error.h"
 #include "core/error_codes.h"
-#include "media/decoder.h"
+#include "media/decoded_stream.h"
 #include "media/error.h"
 #include "media/file_util.h"
 #include "media/input_file.h"
@@ -108,14 +108,12 @@ bool hasDecodableVideo(const fs::path& file) {
         const auto& video = input.info().video;
         if (!video)
             return false;
-        Decoder decoder(input.stream(video->streamIndex), 1);
+        checkVideoDecodable(input);
         return true;
     } catch (const Error& e) {
         // Converting cannot make a picture smaller, nor read a file that is
         // not there or not readable: say so instead.
-        if ((e.domain() == kKavloDomain && e.code() == kPictureTooLarge) ||
-            (e.domain() == kMediaDomain &&
-             (e.code() == AVERROR(ENOENT) || e.code() == AVERROR(EACCES))))
+        if ((e.domain() == kKavloDomain && e.code() == kPictureTooLarge) || isUnreadableFile(e))
             throw;
         return false;
     }

@@ -18,12 +18,8 @@ VideoProbe probeVideo(const std::filesystem::path& file) {
 
     VideoProbe probe;
     probe.durationSeconds = info.durationSeconds;
-    if (probe.durationSeconds <= 0) {
-        // Some containers give only the track's length.
-        const AVStream* stream = input.stream(video.streamIndex);
-        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-            probe.durationSeconds = stream->duration * av_q2d(stream->time_base);
-    }
+    if (probe.durationSeconds <= 0) // some containers give only the track's length
+        probe.durationSeconds = input.trackSeconds(video.streamIndex);
     probe.nominalFrameRate = video.nominalFrameRate();
     const double width = std::abs(video.uprightWidth());
     const double height = std::abs(video.uprightHeight());

@@ -1,6 +1,7 @@
 // HDR frames reach the screen (scrub picture, thumbnails) tone-mapped as the
 // export maps them, not read as SDR.
 #include "media/colour.h"
+#include "media/converters.h"
 #include "support/test_hdr.h"
 #include "support/test_media.h"
 

@@ -1,6 +1,7 @@
 // Colour: an untagged source reads the same whether a player converts its
 // frames or the renderer shapes them first.
 #include "media/colour.h"
+#include "media/converters.h"
 #include "media/input_file.h"
 #include "media/segment_reader.h"
 #include "support/test_media.h"

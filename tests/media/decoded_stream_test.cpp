@@ -3,6 +3,7 @@
 // pictures nothing refers to, and sound frames follow each other in time.
 #include "media/decoded_stream.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // The one rule for which frame is on screen at a time: files whose video
 // starts late, and container lengths that are off by their rounding.
+#include "media/ffmpeg.h"
 #include "media/frame_timing.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +10,9 @@
 namespace kavlo {
 namespace {
 
-constexpr AVRational kMilliseconds{1, 1000};
-constexpr AVRational k90kHz{1, 90000};
-constexpr AVRational kNtsc60{60000, 1001};
+constexpr Rational kMilliseconds{1, 1000};
+constexpr Rational k90kHz{1, 90000};
+constexpr Rational kNtsc60{60000, 1001};
 
 TEST(FrameTiming, TimesCountFromTheFileStartSoAVideoAfterItsSoundStartsLate) {
     // MPEG-TS: the sound starts at 1.445667 s, the video 21 ms later.

@@ -3,6 +3,7 @@
 // files or the network.
 #include "media/decoder.h"
 #include "media/error.h"
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 #include "support/broken_media.h"
 #include "support/error_text.h"

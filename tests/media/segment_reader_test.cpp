@@ -1,5 +1,6 @@
 // The segment reader's choice of frame: the one on screen at each sampling
 // time, whatever the source's own rate and timestamp precision.
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 #include "media/segment_reader.h"
 #include "support/test_media.h"

@@ -1,6 +1,7 @@
 // The renderer, the preview player and the scrub player choose the same
 // frame for the same time, on sources whose video starts after their sound:
 // a one-frame difference would export another frame than the one scrubbed.
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"

@@ -1,5 +1,6 @@
 // The scrub cache answers "which frame is on screen at t" only when it knows,
 // and forgets far frames first.
+#include "media/ffmpeg.h"
 #include "playback/frame_cache.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +12,13 @@ constexpr int64_t kFrameUs = 33'333;
 // Microsecond timestamps at 30 fps: a slack of 100 us, lengths exact to 1 us.
 const FrameTiming kTiming({1, 1'000'000}, 0, {30, 1});
 
-av::FramePtr tinyFrame() {
+Frame tinyFrame() {
     av::FramePtr f = av::allocFrame();
     f->format = AV_PIX_FMT_GRAY8;
     f->width = 64;
     f->height = 64; // 4 KiB, plus alignment
     EXPECT_GE(av_frame_get_buffer(f.get(), 0), 0);
-    return f;
+    return Frame(std::move(f));
 }
 
 std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
@@ -28,7 +29,7 @@ std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
 // The bytes one tiny frame takes in a cache.
 size_t oneFrameBytes() {
     FrameCache probe(1 << 20);
-    probe.insert(tinyFrame().get(), 0, kFrameUs, false);
+    probe.insert(tinyFrame(), 0, kFrameUs, false);
     return probe.bytes();
 }
 
@@ -36,14 +37,14 @@ class FrameCacheTest : public ::testing::Test {
   protected:
     void SetUp() override { cache.reset(1, kTiming); }
     FrameCache cache{1 << 20};
-    const av::FramePtr f = tinyFrame();
+    const Frame f = tinyFrame();
 };
 
 TEST_F(FrameCacheTest, AFrameCoversItsIntervalAndNothingBeyondButTheTracksEnds) {
     // Frames 3 and 4 with known lengths, frame 6 alone.
-    cache.insert(f.get(), 3 * kFrameUs, kFrameUs, false);
-    cache.insert(f.get(), 4 * kFrameUs, kFrameUs, true);
-    cache.insert(f.get(), 6 * kFrameUs, kFrameUs, false);
+    cache.insert(f, 3 * kFrameUs, kFrameUs, false);
+    cache.insert(f, 4 * kFrameUs, kFrameUs, true);
+    cache.insert(f, 6 * kFrameUs, kFrameUs, false);
     EXPECT_EQ(foundAt(cache, 3 * kFrameUs), 3 * kFrameUs);
     EXPECT_EQ(foundAt(cache, 4 * kFrameUs - 1000), 3 * kFrameUs);
     EXPECT_EQ(foundAt(cache, 4 * kFrameUs), 4 * kFrameUs)
@@ -61,11 +62,11 @@ TEST_F(FrameCacheTest, AFrameCoversItsIntervalAndNothingBeyondButTheTracksEnds) 
 }
 
 TEST_F(FrameCacheTest, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheContainer) {
-    cache.insert(f.get(), 0, 0, false);
-    cache.insert(f.get(), kFrameUs, 0, true);
+    cache.insert(f, 0, 0, false);
+    cache.insert(f, kFrameUs, 0, true);
     // After a seek (or skipped frames) the next frame says nothing about
     // where the previous one ends.
-    cache.insert(f.get(), 10 * kFrameUs, 0, false);
+    cache.insert(f, 10 * kFrameUs, 0, false);
     EXPECT_EQ(foundAt(cache, kFrameUs / 2), 0);
     EXPECT_EQ(foundAt(cache, kFrameUs + 10), std::nullopt);
     EXPECT_EQ(foundAt(cache, 5 * kFrameUs), std::nullopt);
@@ -74,10 +75,10 @@ TEST_F(FrameCacheTest, AFramesEndComesFromTheNextFrameOfTheSameRunBeforeTheConta
     // that start, even once the next frame itself has gone from the cache.
     FrameCache small(oneFrameBytes() * 3 / 2);
     small.reset(1, kTiming);
-    small.insert(f.get(), 0, 2 * kFrameUs, false);
+    small.insert(f, 0, 2 * kFrameUs, false);
     EXPECT_EQ(foundAt(small, kFrameUs + 10), 0) << "the length alone is believed";
     EXPECT_EQ(foundAt(small, 0), 0); // the latest request: far frames go first
-    small.insert(f.get(), kFrameUs, kFrameUs, true);
+    small.insert(f, kFrameUs, kFrameUs, true);
     ASSERT_EQ(small.size(), 1u) << "the later frame goes first";
     EXPECT_EQ(foundAt(small, kFrameUs + 10), std::nullopt);
     EXPECT_EQ(foundAt(small, kFrameUs - 200), 0);
@@ -88,10 +89,10 @@ TEST_F(FrameCacheTest, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
     FrameCache full(one * 5);
     full.reset(1, kTiming);
     for (int k = 0; k < 5; ++k)
-        full.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
+        full.insert(f, k * kFrameUs, kFrameUs, k > 0);
     ASSERT_TRUE(foundAt(full, 0)); // the latest request is at the start
     for (int k = 5; k < 8; ++k)
-        full.insert(f.get(), k * kFrameUs, kFrameUs, true);
+        full.insert(f, k * kFrameUs, kFrameUs, true);
     EXPECT_LE(full.bytes(), one * 5);
     EXPECT_EQ(full.size(), 5u);
     EXPECT_TRUE(foundAt(full, 0));
@@ -101,7 +102,7 @@ TEST_F(FrameCacheTest, WhenFullTheFramesFarthestFromTheLatestRequestGo) {
 
 TEST_F(FrameCacheTest, APictureReplacesItsFrameUntilTheViewChangesSize) {
     for (int k = 0; k < 3; ++k)
-        cache.insert(f.get(), k * kFrameUs, kFrameUs, k > 0);
+        cache.insert(f, k * kFrameUs, kFrameUs, k > 0);
     const size_t frames = cache.bytes();
     const VideoImage picture = VideoImage::allocate(8, 8);
     cache.setImage(kFrameUs, picture, {8, 8});
@@ -113,7 +114,7 @@ TEST_F(FrameCacheTest, APictureReplacesItsFrameUntilTheViewChangesSize) {
     auto hit = cache.find(kFrameUs + 10);
     ASSERT_TRUE(hit);
     EXPECT_TRUE(hit->image.sameAs(picture));
-    EXPECT_EQ(hit->frame, nullptr) << "the decoded frame is let go";
+    EXPECT_FALSE(hit->frame) << "the decoded frame is let go";
     EXPECT_EQ(cache.bytes(), frames / 3 * 2 + size_t(picture.stride()) * 8);
     // Idle work makes the neighbours' pictures next, nearest first.
     auto next = cache.nearestWithoutImage(kFrameUs);

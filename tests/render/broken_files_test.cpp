@@ -62,8 +62,9 @@ TEST_P(BrokenSource, EndsInAMessageOrRendersWhatCanBeRead) {
     EXPECT_TRUE(!intact || !mp4) << *mp4;
     if (!mp4) {
         const auto video = test::decodeVideo(out(".mp4"));
-        if (intact)
+        if (intact) {
             EXPECT_EQ(test::frameIndices(video), pingPongIndexSequence(12, 1));
+        }
         for (const auto& frame : video.frames)
             EXPECT_TRUE(frame.index >= 0 && frame.index < 12) << frame.index;
     }

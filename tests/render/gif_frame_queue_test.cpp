@@ -1,6 +1,7 @@
 // The worker threads that remap GIF pictures: results in list order whatever
 // thread finishes first, failures and cancellation passed to the writer.
 #include "media/error.h"
+#include "media/ffmpeg.h"
 #include "render/gif_frame_queue.h"
 #include "support/error_text.h"
 

@@ -1,6 +1,7 @@
 #include "session/thumbnails.h"
 
 #include "core/error.h"
+#include "media/ffmpeg.h"
 #include "media/input_file.h"
 #include "media/thumbnail_decoder.h"
 #include "render/frame_reader.h"
@@ -149,7 +150,7 @@ TEST(Thumbnails, WithoutToleranceTheStripShowsWhatTheRendererReads) {
 
         // Asked first for the very end, where a seek may find no key frame.
         ThumbnailDecoder decoder(path);
-        av::FramePtr last =
+        const Frame last =
             decoder.frameFor(SourceTime::fromUs(secondsToUs(strip.back().time)), Microseconds(0));
         ASSERT_TRUE(last);
         EXPECT_EQ(test::readFrameIndex(last->data[0], last->linesize[0], last->width, last->height),
