@@ -40,7 +40,7 @@ Muxer::Muxer(const std::string& path, const std::string& format, bool fastStart)
             "create output");
     ctx_.reset(raw);
     if (!(ctx_->oformat->flags & AVFMT_NOFILE))
-        checkAv(avio_open(&ctx_->pb, path.c_str(), AVIO_FLAG_WRITE), "open output file");
+        checkWrite(avio_open(&ctx_->pb, path.c_str(), AVIO_FLAG_WRITE), "open output file");
     if (fastStart)
         movFlags_ = "+faststart";
 }

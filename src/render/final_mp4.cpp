@@ -96,7 +96,10 @@ void assembleFinalMP4(const std::filesystem::path& videoPath,
     const int audioOut = muxer.addCopiedStream(audio, audioIndex);
     try {
         muxer.begin();
-    } catch (const Error&) {
+    } catch (const Error& e) {
+        // A full disk keeps its own words; anything else is this step's.
+        if (e.domain() == kKavloDomain && e.code() == kDiskFull)
+            throw;
         throw kavloError(kFinalMp4CreateFailed, "Could not create final MP4.");
     }
 
