@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "playback/media_clock.h"
+#include "playback/present_decision.h"
 #include "playback/thread_priority.h"
 
 #include <chrono>
@@ -124,20 +125,23 @@ void PreviewPipeline::presentLoop(std::stop_token stop) {
             continue;
         }
 
-        // A frame is due when it is the one on screen at the clock's time.
-        const int64_t nowUs = clock_->positionUs();
-        if (!timing->startedBy(frames_.front().presentUs, nowUs)) {
-            const int64_t delayUs = frames_.front().presentUs - timing->latestStartUs(nowUs);
+        const QueuedFrame& front = frames_.front();
+        std::optional<QueuedTime> next;
+        if (frames_.size() >= 2)
+            next = QueuedTime{frames_[1].serial, frames_[1].presentUs};
+        const PresentDecision decision =
+            decidePresentation(*timing, {front.serial, front.presentUs}, next, clock_->positionUs(),
+                               options_.dropLateFrames);
+        if (decision.action == PresentDecision::Action::wait) {
             const uint64_t seen = changes_;
-            auto wait =
-                std::min<Clock::duration>(std::chrono::microseconds(delayUs), kPresenterPoll);
+            auto wait = std::min<Clock::duration>(std::chrono::microseconds(decision.waitUs),
+                                                  kPresenterPoll);
             if (refillAt)
                 wait = std::min(wait, *refillAt - Clock::now());
             wakePresenter_.wait_for(lock, stop, wait, [&] { return changes_ != seen; });
             continue;
         }
-        if (options_.dropLateFrames && frames_.size() >= 2 && frames_[1].serial == serial_ &&
-            timing->startedBy(frames_[1].presentUs, nowUs)) {
+        if (decision.action == PresentDecision::Action::drop) {
             frames_.pop_front();
             ++dropped_;
             wakeDecoder_.notify_all();

@@ -6,6 +6,7 @@
 #include "playback/loop_cursor.h"
 #include "playback/media_clock.h"
 #include "playback/pcm_aligner.h"
+#include "playback/present_decision.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,40 @@ TEST(LoopCursor, OnlyAPassFromTheStartThatGaveNothingEndsTheLoop) {
     once.restart(1, 0);
     once.place(0);
     EXPECT_FALSE(once.wrapAtEnd()) << "an item that does not loop";
+}
+
+TEST(PresentDecision, ShowsWhenDueWaitsUntilThenDropsOnlyForADueSuccessor) {
+    using Action = PresentDecision::Action;
+    const FrameTiming timing(Rational{1, 90'000}, 0, Rational{30, 1});
+    const int64_t due = 100'000 - timing.slackUs(); // the clock time the front frame starts
+    const QueuedTime front{1, 100'000};
+    const QueuedTime next{1, 133'333}, nextOfNewSerial{2, 133'333};
+    struct Row {
+        const char* what;
+        std::optional<QueuedTime> next;
+        int64_t nowUs;
+        bool dropLate;
+        Action action;
+        int64_t waitUs;
+    };
+    const Row rows[] = {
+        {"early: waits exactly until due", next, due - 5'000, true, Action::wait, 5'000},
+        {"due to the microsecond", next, due, true, Action::show, 0},
+        {"late, successor not due yet", next, due + 20'000, true, Action::show, 0},
+        {"late, successor due", next, due + 40'000, true, Action::drop, 0},
+        {"late, successor due, no dropping", next, due + 40'000, false, Action::show, 0},
+        {"late, successor of a newer serial", nextOfNewSerial, due + 40'000, true, Action::show, 0},
+        {"late, nothing behind it", std::nullopt, due + 40'000, true, Action::show, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const PresentDecision d =
+            decidePresentation(timing, front, row.next, row.nowUs, row.dropLate);
+        EXPECT_EQ(d.action, row.action);
+        if (row.action == Action::wait) {
+            EXPECT_EQ(d.waitUs, row.waitUs);
+        }
+    }
 }
 
 } // namespace
