@@ -230,6 +230,8 @@ QWidget* ContentView::buildControlStack() {
     connect(exportGIF_, &QPushButton::clicked, this, &ContentView::exportGIFRequested);
 
     share_ = new ShareMenu(panelStyle_.get(), stack);
+    // Dark like the speed menu beside it, not the desktop's light default.
+    share_->menu()->setStyleSheet(kMenuStyle.arg(kAccent.name()));
 
     auto* row = new QHBoxLayout;
     row->addWidget(selectVideo_);

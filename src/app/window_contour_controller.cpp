@@ -142,8 +142,12 @@ void WindowContourController::fitFirstFrameToScreen() {
     if (!window_ || !window_->isVisible() || window_->isMaximized() || window_->isFullScreen())
         return;
     const QScreen* screen = window_->screen();
-    if (screen && !screen->availableGeometry().contains(window_->frameGeometry()))
-        resetInitialWindowSize();
+    if (!screen || screen->availableGeometry().contains(window_->frameGeometry()))
+        return;
+    // The limits set at the show were taken without the frame too: left as
+    // they are, the minimum height would keep the window as tall as before.
+    applySizeLimits();
+    resetInitialWindowSize();
 }
 
 void WindowContourController::setContentGeometry(const QRectF& frame, QSizeF content,

@@ -140,6 +140,24 @@ TEST_F(ContourControllerTest, TheFirstSizeIs760WideAndANewAspectRefitsTheWindow)
     EXPECT_EQ(refits.count(), 0) << "within the threshold";
 }
 
+TEST_F(ContourControllerTest, AFirstWindowTallerThanTheScreenIsCutOnceItsFrameIsKnown) {
+    // Sized before it is framed, the window fills the screen's height.
+    configure(9.0 / 16.0);
+    EXPECT_EQ(window_.size(), QSize(760, 1000));
+    window_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+    // An X11 window manager frames the window after it is shown, so the
+    // limits set at the show are still the frameless ones: the frame then
+    // stands out below the screen until the first size is taken again.
+    window_.setMinimumSize(760, 1000);
+    const QRect room = window_.screen()->availableGeometry();
+    ASSERT_FALSE(room.contains(window_.frameGeometry()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return room.contains(window_.frameGeometry()); }, 3000))
+        << window_.frameGeometry().height() << " tall on " << room.height();
+    EXPECT_EQ(window_.size(), QSize(760, 996));
+    EXPECT_EQ(window_.minimumSize(), QSize(760, 996)) << "the minimum gives way with it";
+}
+
 TEST_F(ContourControllerTest, AResizeOffTheShapeIsRefittedOnceItSettles) {
     configure(16.0 / 9.0);
     show();
