@@ -200,8 +200,9 @@ PresetTable loadPresets(const std::filesystem::path& file) {
                 throw std::runtime_error("\"" + name +
                                          "\" is not a preset name (lower-case letters, digits "
                                          "and dashes)");
-            auto existing = std::find_if(presets.begin(), presets.end(),
-                                         [&](const ExportPreset& p) { return p.name == name; });
+            auto existing =
+                std::find_if(presets.begin(), presets.end(),
+                             [&key = name](const ExportPreset& p) { return p.name == key; });
             if (existing != presets.end()) {
                 apply(*existing, fields);
                 continue;
