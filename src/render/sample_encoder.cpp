@@ -361,7 +361,7 @@ double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize pictur
             EncoderSettings vp9 =
                 vp9EncoderSettings(size.width, size.height, rate, vp9SettingsFor(settings.quality));
             // Constant quality, as the writer's: no bit rate to hold.
-            vp9.options["b"] = "0";
+            vp9.options.insert_or_assign("b", std::string(1, '0'));
             encodeRun(vp9, pictures, packets);
         }
     }
