@@ -12,10 +12,17 @@
 // export without a budget is larger; at most 1.5 full encodes on average;
 // estimates of exports without a budget within 20 %.
 //
-//   bench_budget [--camera-only | --corpus-only]
+// With --estimates: the time from a 2 s selection of a 1080p30 clip with
+// sound to every export choice estimated (as the window estimates them:
+// one set of samples for the 4:2:0 formats, one for GIF, every preset on
+// them), and each plain export's estimate against its real size.
+// Targets: at most 1 s; within 20 %.
+//
+//   bench_budget [--camera-only | --corpus-only | --estimates]
 #include "core/error.h"
 #include "render/ping_pong.h"
 #include "render/presets.h"
+#include "render/sample_encoder.h"
 #include "render/size_budget.h"
 #include "support/test_corpus.h"
 #include "support/test_media.h"
@@ -24,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -205,6 +213,75 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
     }
 }
 
+int estimates(const fs::path& dir) {
+    const fs::path clip = dir / "camera-sound-1080p.mp4";
+    test::runFfmpeg(
+        {"-loop",      "1",
+         "-framerate", "30",
+         "-i",         kPhoto,
+         "-f",         "lavfi",
+         "-i",         "sine=frequency=330:sample_rate=48000",
+         "-vf",        "crop=1920:1080:x='200+40*t':y=260,noise=alls=10:allf=t+u,format=yuv420p",
+         "-t",         "4",
+         "-c:v",       "libx264",
+         "-preset",    "veryfast",
+         "-crf",       "14",
+         "-c:a",       "aac",
+         "-shortest",  clip.string()});
+    auto requestOf = [&](ExportFormat format) {
+        ExportRequest request;
+        request.source = clip;
+        request.trimStart = 1.0;
+        request.trimEnd = 3.0;
+        request.format = format;
+        return request;
+    };
+    const ExportFormat plain[] = {ExportFormat::mp4, ExportFormat::webp, ExportFormat::webm,
+                                  ExportFormat::gif};
+    std::map<ExportFormat, SizeEstimate> estimated;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        SampleModel video(requestOf(ExportFormat::mp4), {}, {});
+        std::printf("video samples read %.2f s\n", seconds(started));
+        for (int f = 0; f < 3; ++f)
+            estimated[plain[f]] = estimateExport(video, requestOf(plain[f]));
+        std::printf("plain video formats %.2f s\n", seconds(started));
+        SampleModel palette(requestOf(ExportFormat::gif), {}, {});
+        estimated[ExportFormat::gif] = estimateExport(palette, requestOf(ExportFormat::gif));
+        std::printf("gif %.2f s\n", seconds(started));
+        for (const ExportPreset& preset : builtInPresets()) {
+            ExportRequest request = requestFor(preset);
+            request.source = clip;
+            request.trimStart = 1.0;
+            request.trimEnd = 3.0;
+            const auto at = std::chrono::steady_clock::now();
+            const SizeEstimate e =
+                estimateExport(preset.format == ExportFormat::gif ? palette : video, request);
+            std::printf("  %-24s %10s %.2f s\n", preset.name.c_str(),
+                        e.refusal.empty() ? formatFileSize(double(e.bytes)).c_str() : "refused",
+                        seconds(at));
+        }
+    }
+    const double took = seconds(started);
+    std::printf("all choices estimated in %.2f s (target <= 1 s)\n", took);
+    double worst = 0;
+    for (ExportFormat format : plain) {
+        const fs::path out = dir / ("plain." + std::string(exportFormatName(format)));
+        const auto at = std::chrono::steady_clock::now();
+        renderWithinBudget(requestOf(format), out, {});
+        const double real = double(fs::file_size(out));
+        const double error = double(estimated[format].bytes) / real - 1;
+        worst = std::max(worst, std::abs(error));
+        std::printf("%-5s estimate %10s real %10s %+6.1f%% (export %.1f s)\n",
+                    std::string(exportFormatName(format)).c_str(),
+                    formatFileSize(double(estimated[format].bytes)).c_str(),
+                    formatFileSize(real).c_str(), 100 * error, seconds(at));
+        std::fflush(stdout);
+    }
+    std::printf("worst estimate %.1f %% off (target <= 20 %%)\n", 100 * worst);
+    return 0;
+}
+
 } // namespace
 } // namespace kavlo
 
@@ -213,6 +290,8 @@ int main(int argc, char** argv) {
     const bool cameraOnly = argc > 1 && std::strcmp(argv[1], "--camera-only") == 0;
     const bool corpusOnly = argc > 1 && std::strcmp(argv[1], "--corpus-only") == 0;
     test::TempDir dir;
+    if (argc > 1 && std::strcmp(argv[1], "--estimates") == 0)
+        return estimates(dir.path());
     std::vector<Source> sources;
     if (!corpusOnly)
         sources.push_back({"camera-pan-1080p", cameraClip(dir.path()), 0.5, 1.5, 30});

@@ -39,6 +39,10 @@ class Picture {
     // format and colours; shared when it has that size already. Throws a
     // media Error when the scaler cannot be made.
     Picture scaled(int width, int height) const;
+    // A mosaic of columns x rows tiles of tileWidth x tileHeight (even),
+    // each cut at full scale from the middle of its cell of a columns x
+    // rows grid over the picture: a smaller picture with the same detail.
+    Picture tiled(int tileWidth, int tileHeight, int columns, int rows) const;
     // Luma sample at (x, y); used by tests and diagnostics.
     uint8_t luma(int x, int y) const { return plane(0)[y * lineSize(0) + x]; }
 

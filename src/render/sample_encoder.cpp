@@ -27,11 +27,34 @@ constexpr int kRunPictures = 3;
 // pictures between two of its pictures.
 constexpr double kMostStep = 6;
 
+// Larger pictures are weighed on a mosaic of 2 x 2 tiles of about this
+// many pixels in all, cut from them at full scale so that grain and edges
+// cost what they cost in the file, and the bytes scaled by the area.
+// Encoding whole 1080p samples costs tens of seconds; these, a fraction.
+constexpr double kSampleArea = 512.0 * 288.0;
+constexpr int kTiles = 2;
+
 constexpr int64_t kAacBitRate = 128000;
 constexpr int64_t kOpusBitRate = 96000;
 
 int edgeTrim(int n) {
     return n < 5 ? 0 : n < 8 ? 1 : 2;
+}
+
+double area(RenderSize size) {
+    return double(size.width) * double(size.height);
+}
+
+// The mosaic the samples of pictures of `size` are encoded as; `size`
+// itself when it is small already.
+RenderSize mosaicOf(RenderSize size) {
+    if (area(size) <= 1.5 * kSampleArea)
+        return size;
+    const double scale = std::sqrt(kSampleArea / area(size));
+    auto side = [scale](int length) {
+        return kTiles * std::max(static_cast<int>(std::lround(length * scale / kTiles / 8)) * 8, 8);
+    };
+    return {side(size.width), side(size.height)};
 }
 
 double mean(const std::vector<double>& values) {
@@ -184,7 +207,8 @@ double SampleModel::shownRate(const BudgetSettings& settings) const {
     return double(written(settings).pictures) / cycleSeconds();
 }
 
-std::vector<Picture> SampleModel::run(int r, double step, RenderSize size) const {
+std::vector<Picture> SampleModel::run(int r, double step, RenderSize size,
+                                      RenderSize mosaic) const {
     const double spread = step * (kRunPictures - 1);
     const double first = centres_[r] - spread / 2;
     std::vector<Picture> out;
@@ -197,7 +221,16 @@ std::vector<Picture> SampleModel::run(int r, double step, RenderSize size) const
         else if (found != pictures_.begin() && found->first != wantedIndex &&
                  wantedIndex - std::prev(found)->first < found->first - wantedIndex)
             found = std::prev(found);
-        out.push_back(found->second.scaled(size.width, size.height));
+        const auto key = std::make_tuple(found->first, size.width, size.height);
+        auto scaled = scaled_.find(key);
+        if (scaled == scaled_.end()) {
+            Picture picture = found->second.scaled(size.width, size.height);
+            if (!(mosaic == size))
+                picture =
+                    picture.tiled(mosaic.width / kTiles, mosaic.height / kTiles, kTiles, kTiles);
+            scaled = scaled_.emplace(key, std::move(picture)).first;
+        }
+        out.push_back(scaled->second.share());
     }
     return out;
 }
@@ -211,19 +244,48 @@ double SampleModel::rawBytes(const BudgetSettings& settings) {
     if (const auto cached = cache_.find(key); cached != cache_.end())
         return cached->second;
     ++encodes_;
-    const double bytes = settings.format == ExportFormat::gif    ? gifBytes(settings, size, w)
-                         : settings.format == ExportFormat::webp ? webpBytes(settings, size, w)
-                                                                 : videoBytes(settings, size, w);
+    const RenderSize mosaic = mosaicOf(size);
+    double bytes = pictureBytes(settings, size, mosaic, w) * area(size) / area(mosaic);
+    bytes += extraBytes(settings, w);
     cache_.emplace(key, bytes);
     return bytes;
 }
 
-double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
+double SampleModel::pictureBytes(const BudgetSettings& settings, RenderSize size, RenderSize mosaic,
+                                 const Written& w) {
+    return settings.format == ExportFormat::gif    ? gifBytes(settings, size, mosaic, w)
+           : settings.format == ExportFormat::webp ? webpBytes(settings, size, mosaic, w)
+                                                   : videoBytes(settings, size, mosaic, w);
+}
+
+int SampleModel::loops(const BudgetSettings& settings) const {
+    return settings.format == ExportFormat::mp4 || settings.format == ExportFormat::webm
+               ? std::max(request_.loops, 1)
+               : 1;
+}
+
+double SampleModel::extraBytes(const BudgetSettings& settings, const Written& w) const {
+    if (settings.format == ExportFormat::gif)
+        return 1;
+    if (settings.format == ExportFormat::webp)
+        return 0;
+    const double seconds = loops(settings) * cycleSeconds();
+    double bytes = 0;
+    if (settings.sound && hasSound_ && settings.format == ExportFormat::mp4)
+        bytes += kAacBitRate / 8.0 * seconds;
+    else if (settings.sound && hasSound_ && settings.format == ExportFormat::webm)
+        bytes += kOpusBitRate / 8.0 * seconds;
+    // The container's tables: a few bytes a picture, and a header.
+    return bytes + 1000 + 12.0 * loops(settings) * w.pictures;
+}
+
+double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                             const Written& w) {
     const GifColourSettings colour = gifColourFor(settings.quality);
     std::vector<std::vector<Picture>> runs;
     GifPaletteLearner learner(colour, stop_);
     for (int r = 0; r < kRuns; ++r) {
-        runs.push_back(run(r, w.step, size));
+        runs.push_back(run(r, w.step, picture, size));
         learner.learn(runs.back().front());
     }
     const GifPalette palette = learner.palette();
@@ -239,11 +301,13 @@ double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize size, co
             before = writer.bytesWritten();
         }
     }
-    return mean(firsts) + double(w.pictures - 1) * mean(changes) + 1;
+    return mean(firsts) + double(w.pictures - 1) * mean(changes);
 }
 
-double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
-    const RenderSize canvas = settings.canvas.width >= size.width &&
+double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                              const Written& w) {
+    // A mosaic is weighed without the margins (transparent, and nearly free).
+    const RenderSize canvas = picture == size && settings.canvas.width >= size.width &&
                                       settings.canvas.height >= size.height &&
                                       !(settings.canvas == size)
                                   ? settings.canvas
@@ -255,15 +319,15 @@ double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize size, c
     BgraConverter converter;
     const int stride = canvas.width * 4;
     std::vector<uint8_t> bgra(std::size_t(stride) * canvas.height);
-    uint8_t* const picture = bgra.data() + std::size_t((canvas.height - size.height) / 2) * stride +
-                             std::size_t((canvas.width - size.width) / 2) * 4;
+    uint8_t* const at = bgra.data() + std::size_t((canvas.height - size.height) / 2) * stride +
+                        std::size_t((canvas.width - size.width) / 2) * 4;
     const TemporaryFile file(newTemporaryPath("sample", ".webp"));
     // A file of the run's first picture alone, then one of the whole run:
     // the difference is what the changes cost.
     auto weigh = [&](const std::vector<Picture>& pictures, std::size_t count) {
         WebpWriter writer(canvas.width, canvas.height, webp, margins);
         for (std::size_t k = 0; k < count; ++k) {
-            converter.convert(pictures[k], picture, stride);
+            converter.convert(pictures[k], at, stride);
             writer.add(bgra.data(), stride, durationMs);
         }
         writer.finish(file.path());
@@ -272,7 +336,7 @@ double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize size, c
     std::vector<double> firsts, changes;
     for (int r = 0; r < kRuns; ++r) {
         throwIfCancelled(stop_);
-        const std::vector<Picture> pictures = run(r, w.step, size);
+        const std::vector<Picture> pictures = run(r, w.step, picture, size);
         const double first = weigh(pictures, 1);
         const double whole = weigh(pictures, pictures.size());
         firsts.push_back(first);
@@ -281,13 +345,14 @@ double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize size, c
     return mean(firsts) + double(w.pictures - 1) * mean(changes);
 }
 
-double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize size, const Written& w) {
+double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                               const Written& w) {
     const double shown = double(w.pictures) / cycleSeconds();
     const Rational rate = nearestRational(shown, 1 << 16);
     RunPackets packets;
     for (int r = 0; r < kRuns; ++r) {
         throwIfCancelled(stop_);
-        const std::vector<Picture> pictures = run(r, w.step, size);
+        const std::vector<Picture> pictures = run(r, w.step, picture, size);
         if (settings.format == ExportFormat::mp4) {
             encodeRun(h264EncoderSettings(size.width, size.height, rate,
                                           h264SettingsFor(settings.quality)),
@@ -296,23 +361,13 @@ double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize size, 
             EncoderSettings vp9 =
                 vp9EncoderSettings(size.width, size.height, rate, vp9SettingsFor(settings.quality));
             // Constant quality, as the writer's: no bit rate to hold.
-            vp9.options["b"] = "0";
+            vp9.options.insert_or_assign("b", std::string(1, '0'));
             encodeRun(vp9, pictures, packets);
         }
     }
     const double first = mean(packets.key);
     const double change = packets.other.empty() ? first : mean(packets.other);
-    const int loops = settings.format == ExportFormat::mp4 || settings.format == ExportFormat::webm
-                          ? std::max(request_.loops, 1)
-                          : 1;
-    double bytes = loops * (first + double(w.pictures - 1) * change);
-    const double seconds = loops * cycleSeconds();
-    if (settings.sound && hasSound_ && settings.format == ExportFormat::mp4)
-        bytes += kAacBitRate / 8.0 * seconds;
-    else if (settings.sound && hasSound_ && settings.format == ExportFormat::webm)
-        bytes += kOpusBitRate / 8.0 * seconds;
-    // The container's tables: a few bytes a picture, and a header.
-    return bytes + 1000 + 12.0 * loops * w.pictures;
+    return loops(settings) * (first + double(w.pictures - 1) * change);
 }
 
 } // namespace kavlo

@@ -66,10 +66,22 @@ class SampleModel {
         double step = 1;  // segment pictures between two written ones
     };
     Written written(const BudgetSettings& settings) const;
-    std::vector<Picture> run(int index, double step, RenderSize size) const;
-    double gifBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
-    double webpBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
-    double videoBytes(const BudgetSettings& settings, RenderSize size, const Written& w);
+    // Run `index` of pictures of `size`, as the `mosaic` of them (size
+    // itself, or mosaicOf it).
+    std::vector<Picture> run(int index, double step, RenderSize size, RenderSize mosaic) const;
+    // The bytes of pictures of `size`, weighed on samples the size of
+    // `mosaic`.
+    double pictureBytes(const BudgetSettings& settings, RenderSize size, RenderSize mosaic,
+                        const Written& w);
+    // Sound, container and header bytes.
+    double extraBytes(const BudgetSettings& settings, const Written& w) const;
+    int loops(const BudgetSettings& settings) const;
+    double gifBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                    const Written& w);
+    double webpBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                     const Written& w);
+    double videoBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                      const Written& w);
 
     ExportRequest request_;
     std::stop_token stop_;
@@ -79,7 +91,9 @@ class SampleModel {
     bool hasSound_ = false;
     bool fullChroma_ = false;
     std::map<int, Picture> pictures_; // the sample windows' pictures by segment index
-    std::vector<double> centres_;     // of the runs, in segment pictures
+    // Their copies at the sizes the samples were encoded at.
+    mutable std::map<std::tuple<int, int, int>, Picture> scaled_;
+    std::vector<double> centres_; // of the runs, in segment pictures
     std::map<std::tuple<ExportFormat, int, int, int, int, bool>, double> cache_;
     int encodes_ = 0;
 };

@@ -1,4 +1,5 @@
-// Size budgets and presets: a file is never kept over its budget, a budget
+// Size budgets and presets: a file is never kept over its budget, a plain
+// export's estimate is within a fifth of its size, a budget
 // no setting reaches is refused from the samples with nothing written, a
 // broken presets file leaves the built-in table, and a square sticker keeps
 // a portrait picture upright in the middle of its canvas.
@@ -56,6 +57,24 @@ TEST(SizeBudget, IsNeverExceededAcrossTheCorpus) {
             }
             fs::remove(output);
         }
+    }
+}
+
+// Pictures this large are weighed on smaller samples and carried to their
+// area; the plain exports must still land near the estimate.
+TEST(SizeEstimate, SmallerSamplesStayWithinAFifthOfTheFile) {
+    TempDir dir;
+    const fs::path source = test::makeIndexedVideo(
+        dir / "grain.mp4",
+        {.width = 640, .height = 360, .frames = 45, .filter = "noise=alls=8:allf=t+u"});
+    for (ExportFormat format : {ExportFormat::mp4, ExportFormat::gif, ExportFormat::webp}) {
+        SCOPED_TRACE(exportFormatName(format));
+        const ExportRequest request = requestOf(source, format, 0.2, 1.2);
+        const SizeEstimate estimate = estimateExport(request);
+        const fs::path output = dir / ("plain." + std::string(exportFormatName(format)));
+        renderWithinBudget(request, output, {});
+        const double real = double(fs::file_size(output));
+        EXPECT_NEAR(double(estimate.bytes) / real, 1.0, 0.2) << estimate.bytes << " vs " << real;
     }
 }
 
