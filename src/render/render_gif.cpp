@@ -71,7 +71,8 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
                                double trimEnd, double speed, const ProgressCallback& progress,
                                std::stop_token stop, const GifRenderOptions& options) {
     ExportFiles files(sourcePath, outputPath);
-    auto& [output, source] = files;
+    PartialOutput& output = files.output;
+    InputFile& source = files.source;
     // Colours for the palette come from the source's full colour resolution.
     const SegmentPlan plan =
         planSegment(source, trimStart, trimEnd, options.fitWithin, /*fullChroma=*/true);

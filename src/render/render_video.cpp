@@ -84,7 +84,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
                                  const ProgressCallback& progress, std::stop_token stop,
                                  const RenderOptions& options) {
     ExportFiles files(sourcePath, outputPath);
-    auto& [output, source] = files;
+    PartialOutput& output = files.output;
+    InputFile& source = files.source;
     const SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);

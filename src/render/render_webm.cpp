@@ -53,7 +53,8 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
                                 const ProgressCallback& progress, std::stop_token stop,
                                 const WebmRenderOptions& options) {
     ExportFiles files(sourcePath, outputPath);
-    auto& [output, source] = files;
+    PartialOutput& output = files.output;
+    InputFile& source = files.source;
     std::optional<SegmentAudio> audio;
     if (options.sound)
         audio = readSegmentAudio(source, trimStart, trimEnd, stop);

@@ -18,7 +18,8 @@ RenderResult renderPingPongWebP(const std::filesystem::path& sourcePath,
                                 double trimEnd, double speed, const ProgressCallback& progress,
                                 std::stop_token stop, const WebpRenderOptions& options) {
     ExportFiles files(sourcePath, outputPath);
-    auto& [output, source] = files;
+    PartialOutput& output = files.output;
+    InputFile& source = files.source;
     RenderFrames segment =
         readRenderFrames(source, trimStart, trimEnd, progress, kWebpShares.read, stop,
                          /*fullChroma=*/false, options.availableMemory, options.fitWithin);
