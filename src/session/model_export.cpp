@@ -53,17 +53,8 @@ void Model::exportWebM(int loops) {
 namespace {
 
 QString formatLabel(ExportFormat format) {
-    switch (format) {
-    case ExportFormat::gif:
-        return QStringLiteral("GIF");
-    case ExportFormat::webp:
-        return QStringLiteral("WebP");
-    case ExportFormat::webm:
-        return QStringLiteral("WebM");
-    case ExportFormat::mp4:
-        break;
-    }
-    return QStringLiteral("MP4");
+    const std::string_view title = exportFormatTitle(format);
+    return QString::fromLatin1(title.data(), qsizetype(title.size()));
 }
 
 // "MP4 export", "GIF export" and so on: what the log calls a render.
@@ -221,10 +212,10 @@ void Model::exportEnded(const ExportJob& job, std::exception_ptr error) {
             std::error_code ec;
             const auto bytes = std::filesystem::file_size(job.output, ec);
             // "Saved clip-kavlo.gif · 9.6 MB"
-            const QString saved =
-                QStringLiteral("Saved ") + displayName(job.output) +
-                (ec ? QString()
-                    : QStringLiteral(" · ") + QString::fromStdString(formatFileSize(double(bytes))));
+            const QString saved = QStringLiteral("Saved ") + displayName(job.output) +
+                                  (ec ? QString()
+                                      : QStringLiteral(" · ") +
+                                            QString::fromStdString(formatFileSize(double(bytes))));
             setStatus(saved);
             outcome = {.kind = Notice::Kind::saved,
                        .text = saved,
