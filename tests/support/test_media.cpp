@@ -120,7 +120,6 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
         audio << "aevalsrc=" << clip.audio << ":s=" << clip.sampleRate
               << ":d=" << (clip.audioSeconds > 0 ? clip.audioSeconds : clip.frames / rate);
         args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", clip.audioCodec});
-        args.insert(args.end(), clip.audioOptions.begin(), clip.audioOptions.end());
     } else {
         args.insert(args.end(), {"-frames:v", std::to_string(clip.frames)});
     }
@@ -347,7 +346,9 @@ float sampleValue(const AVFrame& frame, int i, int c) {
 
 DecodedAudio decodeAudio(const fs::path& path) {
     DecodedAudio result;
+    bool statesDuration = true;
     auto add = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
+        statesDuration = st.duration != AV_NOPTS_VALUE;
         const int channels = frame.ch_layout.nb_channels;
         if (result.samples.empty()) {
             result.sampleRate = frame.sample_rate;
@@ -363,12 +364,7 @@ DecodedAudio decodeAudio(const fs::path& path) {
             for (int c = 0; c < channels; ++c)
                 result.samples.push_back(sampleValue(frame, i, c));
     };
-    bool statesDuration = true;
-    auto addAndNote = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
-        statesDuration = st.duration != AV_NOPTS_VALUE;
-        add(st, dec, frame);
-    };
-    result.firstSampleSeconds -= decodeTrack(path, true, addAndNote);
+    result.firstSampleSeconds -= decodeTrack(path, true, add);
     // WebM states no track durations: the track lasts as long as it plays.
     if (!statesDuration && result.sampleRate > 0)
         result.trackSeconds = double(result.frameCount()) / result.sampleRate;
