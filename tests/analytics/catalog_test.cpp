@@ -106,12 +106,9 @@ TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
                                    {"loop_duration_bucket", "under_1s"},
                                    {"render_time_bucket", "15_30s"}}));
     // A WebP repeats forever like a GIF; a WebM keeps its loop count.
-    EXPECT_EQ(
-        events::exportStarted({ExportFormat::webp, 4, 1.0, 1.0, {}}).properties.value("loops"),
-        "1");
-    EXPECT_EQ(
-        events::exportStarted({ExportFormat::webm, 4, 1.0, 1.0, {}}).properties.value("loops"),
-        "4");
+    for (auto [format, loops] : {std::pair{ExportFormat::webp, "1"}, {ExportFormat::webm, "4"}})
+        EXPECT_EQ(events::exportStarted({format, 4, 1.0, 1.0, {}}).properties.value("loops"),
+                  loops);
     EXPECT_EQ(events::exportSaveCanceled(ExportFormat::webp).properties.value("format"), "webp");
     EXPECT_EQ(events::exportFailed(ExportFormat::webm, Error(kKavloDomain, 4, ""))
                   .properties.value("format"),

@@ -81,25 +81,18 @@ void answerBadly(QTcpSocket* socket, Answer answer, const QUrl& elsewhere) {
         socket->abort();
         break;
     }
-    case Answer::garbageBody:
-        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 512\r\nConnection: close\r\n\r\n" +
-                      randomBytes(512));
-        socket->disconnectFromHost();
-        break;
-    case Answer::notHttp:
-        socket->write(randomBytes(512));
-        socket->disconnectFromHost();
-        break;
-    case Answer::interimAnswer:
+    default: // a whole answer at once
         socket->write(
-            "HTTP/1.1 100 Continue\r\nX-Note: wait\r\n\r\nHTTP/1.1 204 No Content\r\n\r\n");
-        socket->disconnectFromHost();
-        break;
-    case Answer::redirect:
-        socket->write("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.toEncoded() +
+            answer == Answer::garbageBody
+                ? "HTTP/1.1 200 OK\r\nContent-Length: 512\r\nConnection: close\r\n\r\n" +
+                      randomBytes(512)
+            : answer == Answer::notHttp ? randomBytes(512)
+            : answer == Answer::interimAnswer
+                ? QByteArray("HTTP/1.1 100 Continue\r\nX-Note: wait\r\n\r\n"
+                             "HTTP/1.1 204 No Content\r\n\r\n")
+                : "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.toEncoded() +
                       "/api/mac/analytics\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
-        break;
     }
 }
 

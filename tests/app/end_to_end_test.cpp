@@ -34,17 +34,14 @@ namespace fs = std::filesystem;
 
 constexpr int kLongWaitMs = 120'000;
 
-class FakePanels : public FilePanels {
-  public:
-    explicit FakePanels(fs::path directory) : directory_(std::move(directory)) {}
+struct FakePanels : FilePanels {
+    explicit FakePanels(fs::path directory) : directory(std::move(directory)) {}
     std::optional<fs::path> chooseVideoFile() override { return std::nullopt; }
     std::optional<fs::path> chooseSaveLocation(const QString&, const std::optional<fs::path>&,
                                                ExportFormat format) override {
-        return directory_ / (format == ExportFormat::gif ? "e2e-output.gif" : "e2e-output.mp4");
+        return directory / (format == ExportFormat::gif ? "e2e-output.gif" : "e2e-output.mp4");
     }
-
-  private:
-    fs::path directory_;
+    fs::path directory;
 };
 
 class EndToEndTest : public ::testing::Test {

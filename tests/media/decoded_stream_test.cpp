@@ -1,12 +1,18 @@
 // The decoded stream every reader pulls from: seeks start a new generation
 // that nothing decoded before them outlives, skipping leaves out only
 // pictures nothing refers to, and sound frames follow each other in time.
+// And the one rule for which frame is on screen at a time: files whose video
+// starts late, and container lengths that are off by their rounding.
 #include "media/decoded_stream.h"
 #include "media/error.h"
 #include "media/ffmpeg.h"
+#include "media/frame_timing.h"
+#include "support/error_text.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace kavlo {
 namespace {
@@ -65,12 +71,60 @@ TEST(DecodedStream, ASeekStartsAGenerationAndSkippingKeepsTheFrameOnScreen) {
 TEST(DecodedStream, ATrackThatIsNotThereIsNamed) {
     test::TempDir dir;
     const auto path = test::makeIndexedVideo(dir / "silent.mp4", {.frames = 4});
-    try {
-        DecodedStream sound(path.string(), MediaKind::audio);
-        FAIL() << "opened a track that is not there";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.code(), kNoAudioTrack);
+    const std::string error =
+        test::errorText([&] { DecodedStream(path.string(), MediaKind::audio); });
+    EXPECT_TRUE(error.starts_with("Kavlo " + std::to_string(kNoAudioTrack) + " ")) << error;
+}
+
+constexpr Rational kMilliseconds{1, 1000};
+constexpr Rational k90kHz{1, 90000};
+constexpr Rational kNtsc60{60000, 1001};
+
+TEST(FrameTiming, TimesCountFromTheFileStartSoAVideoAfterItsSoundStartsLate) {
+    // MPEG-TS: the sound starts at 1.445667 s, the video 21 ms later.
+    const FrameTiming timing(k90kHz, 1'445'667, kNtsc60);
+    const std::vector<int64_t> pts = {132000, 133502, 135003, 136505};
+    EXPECT_EQ(timing.toUs(pts[0]), 21'000);
+    EXPECT_EQ(timing.toStreamTime(21'000), pts[0]);
+    EXPECT_EQ(timing.onScreen(pts, 0), 0u) << "before the first frame";
+    const int64_t second = timing.toUs(pts[1]);
+    EXPECT_EQ(timing.onScreen(pts, second), 1u);
+    EXPECT_EQ(timing.onScreen(pts, second - timing.slackUs() - 1), 0u);
+    EXPECT_EQ(timing.onScreen(pts, 10'000'000), 3u);
+    EXPECT_EQ(timing.onScreen({}, 0), std::nullopt);
+}
+
+// Over every time around the next frame's start: a length may settle only
+// what the next frame's own start would.
+void expectLengthNeverOverrules(const FrameTiming& timing, int64_t startUs, int64_t lengthUs,
+                                int64_t nextUs) {
+    for (int64_t t = startUs; t < nextUs + 5'000; t += 50) {
+        const bool nextStarted = timing.startedBy(nextUs, t);
+        if (timing.surelyOnScreen(startUs, lengthUs, t)) {
+            EXPECT_FALSE(nextStarted) << t;
+        }
+        if (timing.surelyOverBy(startUs, lengthUs, t)) {
+            EXPECT_TRUE(nextStarted) << t;
+        }
     }
+}
+
+TEST(FrameTiming, AContainerLengthOffByItsRoundingNeverOverrulesTheNextFramesStart) {
+    // Millisecond times at 59.94 fps: frames at 17 and 33 ms, and a length
+    // rounded to 17 ms that reaches past the next frame's start, or to 16
+    // that stops short of it.
+    const FrameTiming ms(kMilliseconds, 0, kNtsc60);
+    expectLengthNeverOverrules(ms, 17'000, 17'000, 33'000);
+    expectLengthNeverOverrules(ms, 17'000, 16'000, 34'000);
+    // The same frames remuxed into MPEG-TS keep their millisecond times
+    // but get exact 90 kHz lengths.
+    const FrameTiming ts(k90kHz, 0, kNtsc60);
+    expectLengthNeverOverrules(ts, 17'000, 16'683, 33'000);
+    expectLengthNeverOverrules(ts, 16'000, 16'683, 33'000);
+
+    EXPECT_TRUE(ms.surelyOnScreen(17'000, 17'000, 25'000)) << "a length is worth trusting";
+    EXPECT_TRUE(ms.surelyOverBy(17'000, 17'000, 40'000));
+    EXPECT_FALSE(ms.surelyOnScreen(17'000, 0, 17'000)) << "an unknown length says nothing";
 }
 
 } // namespace

@@ -3,10 +3,13 @@
 // loop built on a source whose sample k holds the value k, so every written
 // sample is the source position it was taken from; and the loop joined to
 // the video without encoding again, starting at the exact sample of its
-// offset, also inside an AAC packet.
+// offset, also inside an AAC packet. The writers' failures are FFmpeg's own
+// and carry its message.
+#include "media/encoder.h"
 #include "media/error.h"
 #include "render/audio_loop.h"
 #include "render/audio_reader.h"
+#include "render/audio_writer.h"
 #include "render/final_mp4.h"
 #include "render/ping_pong.h"
 #include "support/broken_media.h"
@@ -219,6 +222,26 @@ TEST(AssembleFinalMp4, ShortAudioEndsEarlyAndMissingTracksFail) {
     // Sound exactly as long as the offset leaves nothing to play.
     EXPECT_EQ(error(in.video, in.audio, 24000), "Kavlo 25 Could not align audio loop.");
     EXPECT_EQ(error(in.video, in.audio, 23999), "no error");
+}
+
+TEST(WriterFailures, CarryFFmpegsMessage) {
+    test::TempDir dir;
+    // AAC has no 1 kHz sampling rate.
+    const std::string refused =
+        test::errorText([&] { AacFileWriter(dir / "a.m4a", 1000, 2, 128000); });
+    EXPECT_TRUE(refused.starts_with("FFmpeg ")) << refused;
+    EXPECT_NE(refused.find("open aac encoder: Invalid argument"), std::string::npos) << refused;
+
+    EncoderSettings settings = aacEncoderSettings(48000, 2, 128000);
+    settings.options["no-such-option"] = "1";
+    EXPECT_NE(test::errorText([&] { Encoder{settings}; }).find("\"no-such-option\""),
+              std::string::npos);
+    settings = aacEncoderSettings(48000, 2, 128000);
+    settings.codec = "no-such-codec";
+    EXPECT_NE(test::errorText([&] {
+                  Encoder{settings};
+              }).find("find no-such-codec encoder: Encoder not found"),
+              std::string::npos);
 }
 
 } // namespace

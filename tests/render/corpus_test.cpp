@@ -106,14 +106,10 @@ TEST_P(Corpus, RendersEveryFrameFromEveryStartWithTheSoundFollowing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealWorld, Corpus, ::testing::ValuesIn(test::corpusClips()),
-                         [](const ::testing::TestParamInfo<CorpusClip>& info) {
+                         [](const auto& info) {
                              std::string name = info.param.name;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) {
-                                     return !std::isalnum(static_cast<unsigned char>(c));
-                                 },
-                                 '_');
+                             for (char& c : name)
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              return name;
                          });
 

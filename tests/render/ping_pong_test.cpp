@@ -61,33 +61,31 @@ TEST(SamplingFrameRate, UsesTheTrackRateAtLeastOneOrThirtyWhenItHasNone) {
     EXPECT_EQ(samplingFrameRate(30000.0 / 1001), 30000.0 / 1001);
 }
 
-TEST(FitRenderSize, ShrinksToTheAreaKeepingTheShapeWithEvenSides) {
+TEST(FitRenderSize, ShrinksToTheAreaKeepingTheShapeWithEvenSidesAndNeverEnlarges) {
     struct Case {
         RenderSize size, box, fitted;
     };
+    const RenderSize hd{1920, 1080};
     const Case cases[] = {
         // A new 760-point window's video area at 2x and 1x.
-        {{1920, 1080}, {1448, 814}, {1446, 814}},
-        {{1920, 1080}, {724, 407}, {724, 406}},
+        {hd, {1448, 814}, {1446, 814}},
+        {hd, {724, 407}, {724, 406}},
         // Limited by the width, then by the height; portrait.
-        {{1920, 1080}, {1000, 1000}, {1000, 562}},
-        {{1920, 1080}, {3000, 541}, {962, 540}},
+        {hd, {1000, 1000}, {1000, 562}},
+        {hd, {3000, 541}, {962, 540}},
         {{1080, 1920}, {1448, 814}, {458, 814}},
-        // Never below 2 pixels a side.
-        {{1920, 1080}, {3, 3}, {2, 2}},
+        // Never below 2 pixels a side, never above the source; no area, no limit.
+        {hd, {3, 3}, {2, 2}},
+        {hd, hd, hd},
+        {hd, {3840, 2160}, hd},
+        {hd, {0, 0}, hd},
+        {hd, {0, 500}, hd},
+        {hd, {-1, 720}, hd},
     };
     for (const Case& c : cases) {
         const RenderSize fitted = fitRenderSize(c.size, c.box);
-        EXPECT_EQ(fitted.width, c.fitted.width) << c.box.width << "x" << c.box.height;
-        EXPECT_EQ(fitted.height, c.fitted.height) << c.box.width << "x" << c.box.height;
+        EXPECT_EQ(fitted, c.fitted) << c.box.width << "x" << c.box.height;
     }
-}
-
-TEST(FitRenderSize, NeverEnlargesAndAnEmptyAreaMeansNoLimit) {
-    const RenderSize hd{1920, 1080};
-    for (RenderSize box : {RenderSize{1920, 1080}, RenderSize{3840, 2160}, RenderSize{0, 0},
-                           RenderSize{0, 500}, RenderSize{-1, 720}})
-        EXPECT_EQ(fitRenderSize(hd, box), hd) << box.width << "x" << box.height;
 }
 
 } // namespace

@@ -31,10 +31,7 @@ class Export : public ModelTest {
         return indices;
     }
     static std::vector<int> decodedIndices(const fs::path& file) {
-        std::vector<int> indices;
-        for (const ProbedFrame& frame : decodeVideo(file).frames)
-            indices.push_back(frame.index);
-        return indices;
+        return frameIndices(decodeVideo(file));
     }
 
     std::vector<std::pair<fs::path, bool>> finished;

@@ -2,10 +2,10 @@
 // temporary files in a directory of the test's own; generated clips.
 #pragma once
 
+#include "fake_player.h"
 #include "manual_timers.h"
 #include "session/file_panels.h"
 #include "session/model.h"
-#include "support/fake_player.h"
 #include "support/test_media.h"
 
 #include <QTest>

@@ -19,24 +19,16 @@ namespace {
 class ByteReader {
   public:
     explicit ByteReader(const fs::path& path) : bytes_(readFile(path)) {}
-    uint8_t byte() {
-        if (pos_ >= bytes_.size())
+    std::string text(std::size_t n) {
+        if (pos_ + n > bytes_.size())
             throw std::runtime_error("GIF ends early");
-        return static_cast<uint8_t>(bytes_[pos_++]);
+        pos_ += n;
+        return bytes_.substr(pos_ - n, n);
     }
+    uint8_t byte() { return uint8_t(text(1)[0]); }
     int word() {
         const int low = byte();
         return low | byte() << 8;
-    }
-    std::string text(std::size_t n) {
-        std::string s;
-        for (std::size_t i = 0; i < n; ++i)
-            s += char(byte());
-        return s;
-    }
-    void skip(std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            byte();
     }
     // The data sub-blocks up to the terminating empty one, one string each.
     std::vector<std::string> subBlocks() {
@@ -60,9 +52,9 @@ GifStructure readGifStructure(const fs::path& path) {
     gif.width = in.word();
     gif.height = in.word();
     const uint8_t screenFlags = in.byte();
-    in.skip(2);
+    in.text(2);
     if (screenFlags & 0x80)
-        in.skip(3u << ((screenFlags & 7) + 1));
+        in.text(3u << ((screenFlags & 7) + 1));
 
     GifImageBlock pending;
     for (;;) {
@@ -90,7 +82,7 @@ GifStructure readGifStructure(const fs::path& path) {
             image.height = in.word();
             const uint8_t flags = in.byte();
             if (flags & 0x80) // a local palette
-                in.skip(3u << ((flags & 7) + 1));
+                in.text(3u << ((flags & 7) + 1));
             in.byte(); // LZW minimum code size
             in.subBlocks();
             gif.images.push_back(image);

@@ -28,9 +28,31 @@ struct HttpAnswer {
 
 class TestHttpServer : public QObject {
   public:
-    TestHttpServer();
-    ~TestHttpServer() override;
-    QUrl baseUrl() const;
+    TestHttpServer() {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                ++openConnections;
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::bytesWritten, this,
+                        [this](qint64 n) { bytesSent += n; });
+                connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                    --openConnections;
+                    buffers_.remove(socket);
+                    socket->deleteLater();
+                });
+            }
+        });
+    }
+    ~TestHttpServer() override {
+        // Sockets still open report their end while the server goes; nobody
+        // is left to hear it.
+        for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>())
+            socket->disconnect(this);
+    }
+    QUrl baseUrl() const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()));
+    }
 
     // When set, answers every request; otherwise the status of each next
     // answer in turn, then `defaultStatus`, with an empty body. A status of
@@ -45,11 +67,60 @@ class TestHttpServer : public QObject {
     qint64 bytesSent = 0; // over all connections
     int openConnections = 0;
 
-    void answerHeld(int status);
+    void answerHeld(int status) {
+        for (const QPointer<QTcpSocket>& socket : std::exchange(held_, {})) {
+            if (socket)
+                answer(socket, {.status = status});
+        }
+    }
 
   private:
-    void read(QTcpSocket* socket);
-    static void answer(QTcpSocket* socket, const HttpAnswer& answer);
+    void read(QTcpSocket* socket) {
+        QByteArray& buffer = buffers_[socket];
+        buffer += socket->readAll();
+        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        ReceivedRequest request;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const qsizetype length = request.headers.value("content-length").toLongLong();
+        if (buffer.size() < headerEnd + 4 + length)
+            return;
+        request.body = buffer.mid(headerEnd + 4, length);
+        buffer.clear();
+        requests.append(request);
+        if (takeOver) {
+            takeOver(socket);
+            return;
+        }
+        if (respond) {
+            answer(socket, respond(request));
+            return;
+        }
+        const int status = statuses.isEmpty() ? defaultStatus : statuses.takeFirst();
+        if (status == 0)
+            held_.append(socket);
+        else
+            answer(socket, {.status = status});
+    }
+    static void answer(QTcpSocket* socket, const HttpAnswer& answer) {
+        QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + " Test\r\n";
+        if (answer.status != 204 && answer.declareLength)
+            response += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+        response += "Connection: close\r\n\r\n";
+        socket->write(response);
+        socket->write(answer.body);
+        socket->disconnectFromHost();
+    }
 
     QTcpServer server_;
     QMap<QTcpSocket*, QByteArray> buffers_;

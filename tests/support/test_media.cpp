@@ -120,7 +120,6 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
         audio << "aevalsrc=" << clip.audio << ":s=" << clip.sampleRate
               << ":d=" << (clip.audioSeconds > 0 ? clip.audioSeconds : clip.frames / rate);
         args.insert(args.end(), {"-f", "lavfi", "-i", audio.str(), "-c:a", clip.audioCodec});
-        args.insert(args.end(), clip.audioOptions.begin(), clip.audioOptions.end());
     } else {
         args.insert(args.end(), {"-frames:v", std::to_string(clip.frames)});
     }
@@ -150,13 +149,14 @@ void check(int ret, const char* what) {
 } // namespace
 
 void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int b, int c, int d) {
-    AVFormatContext* input = nullptr;
-    check(avformat_open_input(&input, in.c_str(), nullptr, nullptr), "open");
-    check(avformat_find_stream_info(input, nullptr), "info");
-    AVFormatContext* output = nullptr;
-    check(avformat_alloc_output_context2(&output, nullptr, nullptr, out.c_str()), "output");
+    AVFormatContext* opened = nullptr;
+    check(avformat_open_input(&opened, in.c_str(), nullptr, nullptr), "open");
+    const av::InputContextPtr input(opened);
+    check(avformat_find_stream_info(input.get(), nullptr), "info");
+    check(avformat_alloc_output_context2(&opened, nullptr, nullptr, out.c_str()), "output");
+    const av::OutputContextPtr output(opened);
     for (unsigned i = 0; i < input->nb_streams; ++i) {
-        AVStream* st = avformat_new_stream(output, nullptr);
+        AVStream* st = avformat_new_stream(output.get(), nullptr);
         check(avcodec_parameters_copy(st->codecpar, input->streams[i]->codecpar), "params");
         st->codecpar->codec_tag = 0;
         st->time_base = input->streams[i]->time_base;
@@ -173,19 +173,15 @@ void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int 
         }
     }
     check(avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE), "open out");
-    check(avformat_write_header(output, nullptr), "header");
-    AVPacket* pkt = av_packet_alloc();
-    while (av_read_frame(input, pkt) >= 0) {
-        av_packet_rescale_ts(pkt, input->streams[pkt->stream_index]->time_base,
+    check(avformat_write_header(output.get(), nullptr), "header");
+    const av::PacketPtr pkt(av_packet_alloc());
+    while (av_read_frame(input.get(), pkt.get()) >= 0) {
+        av_packet_rescale_ts(pkt.get(), input->streams[pkt->stream_index]->time_base,
                              output->streams[pkt->stream_index]->time_base);
         pkt->pos = -1;
-        check(av_interleaved_write_frame(output, pkt), "write");
+        check(av_interleaved_write_frame(output.get(), pkt.get()), "write");
     }
-    av_packet_free(&pkt);
-    check(av_write_trailer(output), "trailer");
-    avio_closep(&output->pb);
-    avformat_free_context(output);
-    avformat_close_input(&input);
+    check(av_write_trailer(output.get()), "trailer");
 }
 
 fs::path delayVideo(const fs::path& in, const fs::path& out, double seconds) {
@@ -347,7 +343,9 @@ float sampleValue(const AVFrame& frame, int i, int c) {
 
 DecodedAudio decodeAudio(const fs::path& path) {
     DecodedAudio result;
+    bool statesDuration = true;
     auto add = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
+        statesDuration = st.duration != AV_NOPTS_VALUE;
         const int channels = frame.ch_layout.nb_channels;
         if (result.samples.empty()) {
             result.sampleRate = frame.sample_rate;
@@ -363,12 +361,7 @@ DecodedAudio decodeAudio(const fs::path& path) {
             for (int c = 0; c < channels; ++c)
                 result.samples.push_back(sampleValue(frame, i, c));
     };
-    bool statesDuration = true;
-    auto addAndNote = [&](const AVStream& st, const AVCodecContext& dec, const AVFrame& frame) {
-        statesDuration = st.duration != AV_NOPTS_VALUE;
-        add(st, dec, frame);
-    };
-    result.firstSampleSeconds -= decodeTrack(path, true, addAndNote);
+    result.firstSampleSeconds -= decodeTrack(path, true, add);
     // WebM states no track durations: the track lasts as long as it plays.
     if (!statesDuration && result.sampleRate > 0)
         result.trackSeconds = double(result.frameCount()) / result.sampleRate;

@@ -68,10 +68,9 @@ struct TestClip {
     double audioSeconds = 0; // length of the sound; 0: as long as the picture
     std::string audioCodec = "aac";
     // The container, when the file name does not say ("vob" for an MPEG-2
-    // program stream), and further options of the video and sound encoders.
+    // program stream), and further options of the video encoder.
     std::string container = {};
     std::vector<std::string> videoOptions = {};
-    std::vector<std::string> audioOptions = {};
 
     // Frames per second as a number.
     double framesPerSecond() const;
