@@ -222,7 +222,7 @@ TEST(RenderSoundFormats, MoreThanEightChannelsAreMixedDownToStereo) {
     // Ten channels of no known layout, each with a tone of its own.
     std::string channels;
     for (int ch = 0; ch < 10; ++ch)
-        channels += (ch ? "|" : "") + tone(300 + 100 * ch, 0.5);
+        channels.append(ch ? "|" : "").append(tone(300 + 100 * ch, 0.5));
     const fs::path source =
         test::makeIndexedVideo(dir / "ten.mkv", {.audio = channels, .audioCodec = "pcm_s16le"});
     renderPingPongVideo(source, dir / "out.mp4", kStart, kShortEnd, 1, 1, {});

@@ -13,7 +13,9 @@ template <typename F> std::string errorText(F&& f) {
     try {
         f();
     } catch (const Error& e) {
-        return e.domain() + " " + std::to_string(e.code()) + " " + e.what();
+        std::string text = e.domain();
+        text.append(" ").append(std::to_string(e.code())).append(" ").append(e.what());
+        return text;
     }
     return "no error";
 }

@@ -51,7 +51,7 @@ std::string shellQuoted(const std::string& text) {
 void runFfmpeg(const std::vector<std::string>& args) {
     std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y";
     for (const auto& a : args)
-        cmd += " " + shellQuoted(a);
+        cmd.append(" ").append(shellQuoted(a));
     cmd += " 2>&1";
     FILE* pipe = popen(cmd.c_str(), "r");
     if (!pipe)
