@@ -1,8 +1,8 @@
 // The scrub player's decoding thread. It opens the item, answers each seek
 // from its cache of decoded frames or by decoding, and decodes a little
 // ahead while idle. What it has to tell (pictures, seek completions,
-// failures) waits in order, in the order the seeks were made, until the
-// owner takes it; the thread only calls `wake`, without a payload.
+// failures) waits, in the order the seeks were made, until the owner takes
+// it; the thread only wakes the owner, without a payload.
 //
 // Only the newest waiting seek is carried out: older ones that have not
 // started complete with false. A seek that decodes its way to its frame
