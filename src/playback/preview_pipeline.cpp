@@ -23,10 +23,9 @@ constexpr int64_t kAudioQueueFrames = kOutputRate / 5;
 
 } // namespace
 
-PreviewPipeline::PreviewPipeline(std::string path, Options options, AudioOutput* audio,
-                                 Callbacks callbacks)
+PreviewPipeline::PreviewPipeline(std::string path, Options options, AudioOutput* audio, Wake wake)
     : path_(std::move(path)), options_(options),
-      audio_(audio && audio->available() ? audio : nullptr), callbacks_(std::move(callbacks)),
+      audio_(audio && audio->available() ? audio : nullptr), wakeOwner_(std::move(wake)),
       clock_(options.now ? std::make_shared<MediaClock>(options.now)
                          : std::make_shared<MediaClock>()),
       audioQueue_(std::make_shared<AudioQueue>(kAudioQueueFrames)),
@@ -81,6 +80,7 @@ void PreviewPipeline::seek(uint64_t serial, int64_t tUs) {
         targetUs_ = tUs;
         firstFramePending_ = true;
         frames_.clear();
+        due_.clear();
         ++changes_;
     }
     wakeDecoder_.notify_all();
@@ -109,6 +109,7 @@ void PreviewPipeline::setPlaying(bool playing) {
     if (audio_)
         audio_->setPlaying(playing);
     wakePresenter_.notify_all();
+    wakeDecoder_.notify_all(); // paused, it refills at once
 }
 
 void PreviewPipeline::setViewSize(PixelSize size) {
@@ -117,15 +118,35 @@ void PreviewPipeline::setViewSize(PixelSize size) {
         if (size == viewSize_)
             return;
         viewSize_ = size;
-        refresh_ = true;
+        redrawPending_ = true;
         ++changes_;
     }
     wakePresenter_.notify_all();
 }
 
-void PreviewPipeline::reportFailure(const std::exception& failure) const {
-    if (callbacks_.failed)
-        callbacks_.failed(describeFailure(failure));
+std::optional<PreviewPipeline::Picture> PreviewPipeline::takePicture(uint64_t serial) {
+    std::lock_guard lock(mutex_);
+    while (!due_.empty()) {
+        DuePicture due = std::move(due_.front());
+        due_.pop_front();
+        if (due.serial == serial)
+            return std::move(due.picture);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PreviewPipeline::failure() {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+void PreviewPipeline::reportFailure(const std::exception& failure) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!failure_)
+            failure_ = describeFailure(failure);
+    }
+    wakeOwner_();
 }
 
 void PreviewPipeline::publishLoopLength(int64_t lengthUs) {
@@ -205,16 +226,28 @@ void PreviewPipeline::decodeVideoLoop(std::stop_token stop) {
         lock.unlock();
         VideoImage image = converter.convert(f->frame, box);
         lock.lock();
-        wakeDecoder_.wait(lock, stop, [&] {
-            return frames_.size() < kFrameQueueLength || serial_ != cursor.serial();
-        });
-        if (stop.stop_requested() || serial_ != cursor.serial())
+        if (!waitForRoom(lock, stop, cursor.serial()))
             continue;
         frames_.push_back({++decoded, cursor.serial(), presentUs, f->ptsUs, std::move(f->frame),
                            std::move(image), box});
         lock.unlock();
         wakePresenter_.notify_all();
     }
+}
+
+bool PreviewPipeline::waitForRoom(std::unique_lock<std::mutex>& lock, std::stop_token stop,
+                                  uint64_t serial) {
+    const auto stale = [&] { return serial_ != serial; };
+    if (frames_.size() >= kFrameQueueLength) {
+        wakeDecoder_.wait(lock, stop,
+                          [&] { return frames_.size() < kFrameQueueLength || stale(); });
+        // Paused, or with the queue run dry, there is no painting to keep
+        // clear of. (A copy: the wait reads it without the lock.)
+        const auto refillAt = refillAt_;
+        wakeDecoder_.wait_until(lock, stop, refillAt,
+                                [&] { return !playing_ || frames_.empty() || stale(); });
+    }
+    return !stop.stop_requested() && !stale();
 }
 
 void PreviewPipeline::decodeAudio(std::stop_token stop) {

@@ -84,7 +84,6 @@ PreviewPlayer::~PreviewPlayer() {
 void PreviewPlayer::dropPipeline() {
     if (pipeline_)
         retirer_->retire(std::move(pipeline_));
-    ++pipelineId_;
     failed_ = false;
     if (pendingSeek_) {
         completeSeekLater(pendingSeek_->ticket, false);
@@ -97,30 +96,17 @@ void PreviewPlayer::setItem(const std::string& path, Looping looping) {
     dropPipeline();
     setHasItem(true);
     serial_ = 1;
-    const uint64_t id = pipelineId_;
-    // The pipeline's callbacks run on its threads and only post to this
-    // object; the pipeline is joined before this object goes, and anything
-    // it posted for an older pipeline is recognised by its id.
-    PreviewPipeline::Callbacks callbacks;
-    callbacks.frame = [this, id](uint64_t serial, int64_t ptsUs, VideoImage image) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, serial, ptsUs, image = std::move(image)]() mutable {
-                onFrame(id, serial, ptsUs, std::move(image));
-            },
-            Qt::QueuedConnection);
-    };
-    callbacks.failed = [this, id](const std::string& message) {
-        QMetaObject::invokeMethod(
-            this, [this, id, text = QString::fromStdString(message)] { onFailed(id, text); },
-            Qt::QueuedConnection);
-    };
     PreviewPipeline::Options options;
     options.looping = looping == Looping::on;
     options.dropLateFrames = options_.dropLateFrames;
     options.now = options_.now;
-    pipeline_ =
-        std::make_unique<PreviewPipeline>(path, options, audio_.get(), std::move(callbacks));
+    // The pipeline's threads only post a wake-up to this object, which then
+    // takes from whichever pipeline is current; the pipeline is joined before
+    // this object goes.
+    pipeline_ = std::make_unique<PreviewPipeline>(path, options, audio_.get(), [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { takeFromPipeline(); }, Qt::QueuedConnection);
+    });
     pipeline_->setViewSize(viewSize_);
 }
 
@@ -177,27 +163,33 @@ int64_t PreviewPlayer::clockPositionUs() const {
     return pipeline_ ? pipeline_->clock().positionUs() : 0;
 }
 
-void PreviewPlayer::onFrame(uint64_t pipeline, uint64_t serial, int64_t ptsUs, VideoImage image) {
-    // Frames of an older item, or decoded before the latest seek, are stale.
-    if (pipeline != pipelineId_ || serial != serial_)
-        return;
-    showFrame(std::move(image), ptsUs);
-    if (pendingSeek_ && pendingSeek_->serial == serial) {
-        const uint64_t ticket = pendingSeek_->ticket;
-        pendingSeek_.reset();
-        completeSeek(ticket, true);
+void PreviewPlayer::takeFromPipeline() {
+    // Asked again for each picture: a completion called here may seek or
+    // replace the item.
+    while (pipeline_) {
+        const uint64_t serial = serial_;
+        std::optional<PreviewPipeline::Picture> picture = pipeline_->takePicture(serial);
+        if (!picture)
+            break;
+        showFrame(std::move(picture->image), picture->ptsUs);
+        if (pendingSeek_ && pendingSeek_->serial == serial) {
+            const uint64_t ticket = pendingSeek_->ticket;
+            pendingSeek_.reset();
+            completeSeek(ticket, true);
+        }
     }
+    if (pipeline_ && !failed_)
+        if (std::optional<std::string> message = pipeline_->failure())
+            fail(*message);
 }
 
-void PreviewPlayer::onFailed(uint64_t pipeline, const QString& message) {
-    if (pipeline != pipelineId_)
-        return;
+void PreviewPlayer::fail(const std::string& message) {
     failed_ = true;
     if (pendingSeek_) {
         completeSeek(pendingSeek_->ticket, false);
         pendingSeek_.reset();
     }
-    emit failed(message);
+    emit failed(QString::fromStdString(message));
 }
 
 } // namespace kavlo

@@ -5,7 +5,8 @@
 // end of an item that does not loop, its last frame stays there.
 //
 // The decoding and presenting threads belong to a PreviewPipeline per item;
-// replacing the item replaces the pipeline.
+// replacing the item replaces the pipeline. They only wake this player, which
+// then takes the pictures due for its current generation.
 //
 // UI thread only; seek completions and frameChanged() arrive there.
 #pragma once
@@ -63,16 +64,16 @@ class PreviewPlayer : public PlayerBase {
 
   private:
     void dropPipeline();
-    void onFrame(uint64_t pipeline, uint64_t serial, int64_t ptsUs, VideoImage image);
-    void onFailed(uint64_t pipeline, const QString& message);
+    // After a wake-up from the pipeline's threads.
+    void takeFromPipeline();
+    void fail(const std::string& message);
 
     Options options_;
     std::unique_ptr<AudioOutput> audio_;
     // Declared before pipeline_: it outlives the pipelines it winds down.
     std::unique_ptr<PipelineRetirer> retirer_;
     std::unique_ptr<PreviewPipeline> pipeline_;
-    uint64_t pipelineId_ = 0;
-    uint64_t serial_ = 1;
+    uint64_t serial_ = 1; // the pipeline's generation
     bool failed_ = false;
     PixelSize viewSize_;
     struct PendingSeek {

@@ -1,7 +1,7 @@
-// The presenter thread of a PreviewPipeline: it hands each decoded frame to
-// the owner when the clock reaches it, draws the frame on screen again when
-// the view changes size while paused, and tells the decoder when a slot in
-// the frame queue is free.
+// The presenter thread of a PreviewPipeline: it hands each decoded frame
+// over when the clock reaches it (decidePresentation), starts the clock at
+// the first frame of a generation, and draws the paused picture again when
+// the view changes size.
 #include "playback/preview_pipeline.h"
 
 #include "core/error.h"
@@ -9,7 +9,9 @@
 #include "playback/present_decision.h"
 #include "playback/thread_priority.h"
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace kavlo {
 
@@ -18,137 +20,155 @@ namespace {
 // The presenter re-reads the clock at least this often while it waits: the
 // audio output may move it.
 constexpr auto kPresenterPoll = std::chrono::milliseconds(20);
-// The decoder refills the queue this long after a frame was handed over,
-// not at once: its burst of work (several threads for a few milliseconds)
-// would otherwise land on the moment the UI thread takes and paints the
-// frame, and the scheduler may let it finish first. Four queued frames
-// leave ample room for the delay.
-constexpr auto kRefillDelay = std::chrono::milliseconds(6);
 
 } // namespace
 
+// Runs on the presenter thread and holds the pipeline's lock throughout,
+// except while it converts a picture or wakes the owner.
+class PreviewPresenter {
+  public:
+    PreviewPresenter(PreviewPipeline& pipeline, std::unique_lock<std::mutex>& lock)
+        : p_(pipeline), lock_(lock), converter_(*pipeline.track_), timing_(*pipeline.timing_) {}
+
+    void run(std::stop_token stop) {
+        using Action = PresentDecision::Action;
+        while (waitForWork(stop)) {
+            if (std::exchange(p_.redrawPending_, false)) {
+                redrawPaused();
+                continue;
+            }
+            if (!fitFrontToView())
+                continue; // a seek emptied the queue meanwhile
+            if (std::exchange(p_.firstFramePending_, false)) {
+                startClockAtFront();
+                handOverFront();
+                continue;
+            }
+            const PresentDecision decision = decideFront();
+            if (decision.action == Action::wait)
+                waitForChange(stop, decision.waitUs);
+            else if (decision.action == Action::drop)
+                dropFront();
+            else
+                handOverFront();
+        }
+    }
+
+  private:
+    using QueuedFrame = PreviewPipeline::QueuedFrame;
+
+    bool waitForWork(std::stop_token stop) {
+        return p_.wakePresenter_.wait(lock_, stop, [&] {
+            return p_.redrawPending_ ||
+                   (!p_.frames_.empty() && (p_.playing_ || p_.firstFramePending_));
+        }) && !stop.stop_requested();
+    }
+
+    // While playing, the next frames come at the new size anyway.
+    void redrawPaused() {
+        if (p_.playing_ || p_.firstFramePending_ || !shownFrame_ || shownSerial_ != p_.serial_)
+            return;
+        const PixelSize size = p_.viewSize_;
+        lock_.unlock();
+        VideoImage image = converter_.convert(shownFrame_, size);
+        lock_.lock();
+        hand(shownSerial_, shownPtsUs_, std::move(image));
+    }
+
+    // The front frame's picture is made again when the view changed size
+    // after it was made: outside the lock, from a reference of its own. False
+    // when the front frame went meanwhile.
+    bool fitFrontToView() {
+        const QueuedFrame& front = p_.frames_.front();
+        if (front.box == p_.viewSize_)
+            return true;
+        const uint64_t number = front.number;
+        const Frame frame = front.frame.share();
+        const PixelSize size = p_.viewSize_;
+        lock_.unlock();
+        VideoImage image = converter_.convert(frame, size);
+        lock_.lock();
+        if (p_.frames_.empty() || p_.frames_.front().number != number)
+            return false;
+        p_.frames_.front().image = std::move(image);
+        p_.frames_.front().box = size;
+        return true;
+    }
+
+    // The first frame of a generation is shown at once, playing or not; the
+    // clock starts at it, or within it at the seek's target.
+    void startClockAtFront() {
+        p_.clock_->reset(p_.serial_, std::max(p_.frames_.front().presentUs, p_.targetUs_));
+        if (p_.playing_ && p_.soundLeads())
+            p_.clock_->holdForAudio(PreviewPipeline::kAudioStartWaitUs);
+    }
+
+    PresentDecision decideFront() const {
+        const std::deque<QueuedFrame>& frames = p_.frames_;
+        std::optional<QueuedTime> next;
+        if (frames.size() >= 2)
+            next = QueuedTime{frames[1].serial, frames[1].presentUs};
+        return decidePresentation(timing_, {frames[0].serial, frames[0].presentUs}, next,
+                                  p_.clock_->positionUs(), p_.options_.dropLateFrames);
+    }
+
+    // Until the front frame is due, or something changes.
+    void waitForChange(std::stop_token stop, int64_t waitUs) {
+        const uint64_t seen = p_.changes_;
+        const auto wait = std::min<std::chrono::steady_clock::duration>(
+            std::chrono::microseconds(waitUs), kPresenterPoll);
+        p_.wakePresenter_.wait_for(lock_, stop, wait, [&] { return p_.changes_ != seen; });
+    }
+
+    void dropFront() {
+        p_.frames_.pop_front();
+        ++p_.dropped_;
+        p_.refillAt_ = {}; // late already: refill at once
+        p_.wakeDecoder_.notify_all();
+    }
+
+    void handOverFront() {
+        QueuedFrame f = std::move(p_.frames_.front());
+        p_.frames_.pop_front();
+        p_.refillAt_ = std::chrono::steady_clock::now() + PreviewPipeline::kRefillDelay;
+        p_.wakeDecoder_.notify_all();
+        shownFrame_ = std::move(f.frame);
+        shownPtsUs_ = f.ptsUs;
+        shownSerial_ = f.serial;
+        hand(f.serial, f.ptsUs, std::move(f.image));
+    }
+
+    // Leaves the picture for takePicture() and wakes the owner.
+    void hand(uint64_t serial, int64_t ptsUs, VideoImage image) {
+        if (serial != p_.serial_)
+            return; // a seek came while it was made
+        p_.due_.push_back({serial, {ptsUs, std::move(image)}});
+        lock_.unlock();
+        p_.wakeOwner_();
+        lock_.lock();
+    }
+
+    PreviewPipeline& p_;
+    std::unique_lock<std::mutex>& lock_;
+    FrameConverter converter_;
+    const FrameTiming timing_;
+    // The frame on screen, kept to draw it again at a new size.
+    Frame shownFrame_;
+    int64_t shownPtsUs_ = 0;
+    uint64_t shownSerial_ = 0;
+};
+
 void PreviewPipeline::present(std::stop_token stop) {
     nameThisThread("kavlo-present");
-    runGuarded([&] { presentLoop(stop); },
-               [this](const std::exception& failure) { reportFailure(failure); });
-}
-
-void PreviewPipeline::presentLoop(std::stop_token stop) {
-    std::optional<FrameConverter> converter;
-    std::optional<FrameTiming> timing;
-    // The frame on screen, kept to draw it again at a new size.
-    Frame shownFrame;
-    int64_t shownPtsUs = 0;
-    uint64_t shownSerial = 0;
-    // When the decoder learns of the slot the last frame shown freed.
-    using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> refillAt;
-
-    auto show = [&](std::unique_lock<std::mutex>& lock) {
-        QueuedFrame f = std::move(frames_.front());
-        frames_.pop_front();
-        shownFrame = std::move(f.frame);
-        shownPtsUs = f.ptsUs;
-        shownSerial = f.serial;
-        lock.unlock();
-        callbacks_.frame(f.serial, f.ptsUs, std::move(f.image));
-        lock.lock();
-        refillAt = Clock::now() + kRefillDelay;
-    };
-
-    std::unique_lock lock(mutex_);
-    while (!stop.stop_requested()) {
-        // While playing, the next hand-over or the refill time wakes this
-        // thread; otherwise the decoder may refill at once.
-        if (refillAt && (!playing_ || frames_.empty() || Clock::now() >= *refillAt)) {
-            refillAt.reset();
-            wakeDecoder_.notify_all();
-        }
-        wakePresenter_.wait(lock, stop, [&] {
-            return refresh_ || (!frames_.empty() && (playing_ || firstFramePending_));
-        });
-        if (stop.stop_requested())
-            break;
-        if (!converter && track_) {
-            converter.emplace(*track_);
-            timing.emplace(*timing_);
-        }
-        if (!converter) {
-            // Nothing decoded yet, so nothing to draw again either.
-            refresh_ = false;
-            continue;
-        }
-
-        if (refresh_) {
-            refresh_ = false;
-            // A paused picture is drawn again at the new size; while
-            // playing, the next frames come at it anyway.
-            if (!playing_ && shownFrame && shownSerial == serial_ && !firstFramePending_) {
-                const PixelSize size = viewSize_;
-                const uint64_t serial = shownSerial;
-                lock.unlock();
-                VideoImage image = converter->convert(shownFrame, size);
-                callbacks_.frame(serial, shownPtsUs, std::move(image));
-                lock.lock();
-            }
-            continue;
-        }
-
-        if (frames_.front().serial != serial_) {
-            frames_.pop_front();
-            wakeDecoder_.notify_all();
-            continue;
-        }
-        if (frames_.front().box != viewSize_) {
-            // The view changed size after the picture was made. Converted
-            // outside the lock, from a reference of its own: a seek may empty
-            // the queue meanwhile.
-            const uint64_t number = frames_.front().number;
-            const Frame frame = frames_.front().frame.share();
-            const PixelSize size = viewSize_;
-            lock.unlock();
-            VideoImage image = converter->convert(frame, size);
-            lock.lock();
-            if (frames_.empty() || frames_.front().number != number)
-                continue;
-            frames_.front().image = std::move(image);
-            frames_.front().box = size;
-        }
-
-        if (firstFramePending_) {
-            firstFramePending_ = false;
-            const QueuedFrame& f = frames_.front();
-            clock_->reset(serial_, std::max(f.presentUs, targetUs_));
-            if (playing_ && soundLeads())
-                clock_->holdForAudio(kAudioStartWaitUs);
-            show(lock);
-            continue;
-        }
-
-        const QueuedFrame& front = frames_.front();
-        std::optional<QueuedTime> next;
-        if (frames_.size() >= 2)
-            next = QueuedTime{frames_[1].serial, frames_[1].presentUs};
-        const PresentDecision decision =
-            decidePresentation(*timing, {front.serial, front.presentUs}, next, clock_->positionUs(),
-                               options_.dropLateFrames);
-        if (decision.action == PresentDecision::Action::wait) {
-            const uint64_t seen = changes_;
-            auto wait = std::min<Clock::duration>(std::chrono::microseconds(decision.waitUs),
-                                                  kPresenterPoll);
-            if (refillAt)
-                wait = std::min(wait, *refillAt - Clock::now());
-            wakePresenter_.wait_for(lock, stop, wait, [&] { return changes_ != seen; });
-            continue;
-        }
-        if (decision.action == PresentDecision::Action::drop) {
-            frames_.pop_front();
-            ++dropped_;
-            wakeDecoder_.notify_all();
-            continue;
-        }
-        show(lock);
-    }
+    runGuarded(
+        [&] {
+            std::unique_lock lock(mutex_);
+            // Nothing comes to present before the video thread knows its
+            // track.
+            if (wakePresenter_.wait(lock, stop, [&] { return track_.has_value(); }))
+                PreviewPresenter(*this, lock).run(stop);
+        },
+        [this](const std::exception& failure) { reportFailure(failure); });
 }
 
 } // namespace kavlo

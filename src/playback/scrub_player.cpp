@@ -10,38 +10,12 @@
 namespace kavlo {
 
 ScrubPlayer::ScrubPlayer(QObject* parent) : PlayerBase(parent) {
-    // The worker's callbacks run on its thread and only post to this object;
-    // the worker is stopped before this object goes.
-    ScrubWorker::Callbacks callbacks;
-    callbacks.frame = [this](uint64_t item, int64_t ptsUs, VideoImage image) {
+    // The worker's thread only posts a wake-up to this object; the worker is
+    // stopped before this object goes.
+    worker_ = std::make_unique<ScrubWorker>([this] {
         QMetaObject::invokeMethod(
-            this,
-            [this, item, ptsUs, image = std::move(image)]() mutable {
-                if (item == item_)
-                    showFrame(std::move(image), ptsUs);
-            },
-            Qt::QueuedConnection);
-    };
-    // A seek that landed after its item was replaced did not show anything.
-    callbacks.seekDone = [this](uint64_t ticket, uint64_t item, bool finished) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, ticket, item, finished] {
-                --workerSeeks_;
-                completeSeek(ticket, finished && item == item_);
-            },
-            Qt::QueuedConnection);
-    };
-    callbacks.failed = [this](uint64_t item, const std::string& message) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, item, text = QString::fromStdString(message)] {
-                if (item == item_)
-                    emit failed(text);
-            },
-            Qt::QueuedConnection);
-    };
-    worker_ = std::make_unique<ScrubWorker>(std::move(callbacks));
+            this, [this] { takeReports(); }, Qt::QueuedConnection);
+    });
 }
 
 ScrubPlayer::~ScrubPlayer() {
@@ -88,6 +62,26 @@ void ScrubPlayer::seek(double timeSeconds, double, SeekCompletion done) {
     // completions keep the order of the seeks.
     ++workerSeeks_;
     worker_->seek(ticket, item_, tUs);
+}
+
+void ScrubPlayer::takeReports() {
+    using Kind = ScrubWorker::Report::Kind;
+    // Asked again for each report: a completion called here may replace the
+    // item.
+    while (std::optional<ScrubWorker::Report> report = worker_->take(item_)) {
+        switch (report->kind) {
+        case Kind::picture:
+            showFrame(std::move(report->image), report->ptsUs);
+            break;
+        case Kind::seekDone:
+            --workerSeeks_;
+            completeSeek(report->ticket, report->finished);
+            break;
+        case Kind::failure:
+            emit failed(QString::fromStdString(report->message));
+            break;
+        }
+    }
 }
 
 void ScrubPlayer::pause() {

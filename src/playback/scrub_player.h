@@ -3,9 +3,11 @@
 // (tolerance or not: landing exactly costs no more once decoding is needed,
 // and nothing when the frame is cached). A seek that has to decode a long
 // way from a key frame shows frames on the way first, the key frame within
-// a frame's decoding time, so a drag never waits long for a picture. Decoding runs on the
-// ScrubWorker's thread, so no call here waits for it; a picture the worker already made for the
-// view is shown without involving it.
+// a frame's decoding time, so a drag never waits long for a picture.
+// Decoding runs on the ScrubWorker's thread, so no call here waits for it;
+// the worker wakes this player, which then takes what the worker has for the
+// current item. A picture the worker already made for the view is shown
+// without involving it.
 //
 // UI thread only; seek completions and frameChanged() arrive there.
 #pragma once
@@ -43,6 +45,8 @@ class ScrubPlayer : public PlayerBase {
 
   private:
     void changeItem(const std::string& path);
+    // After a wake-up from the worker.
+    void takeReports();
 
     uint64_t item_ = 0;
     // Seeks given to the worker whose completion has not arrived yet.

@@ -10,8 +10,8 @@
 
 namespace kavlo {
 
-ScrubWorker::ScrubWorker(Callbacks callbacks, size_t cacheBytes)
-    : callbacks_(std::move(callbacks)), cache_(cacheBytes),
+ScrubWorker::ScrubWorker(Wake wake, size_t cacheBytes)
+    : wakeOwner_(std::move(wake)), cache_(cacheBytes),
       thread_([this](std::stop_token stop) { run(stop); }) {}
 
 ScrubWorker::~ScrubWorker() {
@@ -86,6 +86,43 @@ std::optional<int64_t> ScrubWorker::newerSeek() {
     return std::nullopt;
 }
 
+std::optional<ScrubWorker::Report> ScrubWorker::take(uint64_t item) {
+    std::lock_guard lock(mutex_);
+    while (!reports_.empty()) {
+        Filed filed = std::move(reports_.front());
+        reports_.pop_front();
+        if (filed.report.kind == Report::Kind::seekDone) {
+            // A seek that landed after its item was replaced showed nothing.
+            filed.report.finished = filed.report.finished && filed.item == item;
+            return std::move(filed.report);
+        }
+        if (filed.item == item)
+            return std::move(filed.report);
+    }
+    return std::nullopt;
+}
+
+void ScrubWorker::report(uint64_t item, Report report) {
+    {
+        std::lock_guard lock(mutex_);
+        reports_.push_back({item, std::move(report)});
+    }
+    wakeOwner_();
+}
+
+void ScrubWorker::reportPicture(int64_t ptsUs, VideoImage image) {
+    report(item_, {.kind = Report::Kind::picture, .ptsUs = ptsUs, .image = std::move(image)});
+}
+
+void ScrubWorker::reportSeek(const SeekRequest& seek, bool finished) {
+    report(seek.item,
+           {.kind = Report::Kind::seekDone, .ticket = seek.ticket, .finished = finished});
+}
+
+void ScrubWorker::reportFailure(const std::exception& failure) {
+    report(item_, {.kind = Report::Kind::failure, .message = describeFailure(failure)});
+}
+
 void ScrubWorker::run(std::stop_token stop) {
     nameThisThread("kavlo-scrub");
     // Before any decoder opens, so its threads inherit this.
@@ -96,7 +133,7 @@ void ScrubWorker::run(std::stop_token stop) {
                    [this](const std::exception& failure) {
                        if (decoder_)
                            decoder_->dropIdleWork();
-                       callbacks_.failed(item_, describeFailure(failure));
+                       reportFailure(failure);
                    });
     }
     decoder_.reset();
@@ -113,7 +150,7 @@ void ScrubWorker::openItem(const ItemRequest& request) {
         cache_.reset(item_, decoder_->timing());
     } catch (const std::exception& failure) {
         decoder_.reset();
-        callbacks_.failed(item_, describeFailure(failure));
+        reportFailure(failure);
     }
 }
 
@@ -153,7 +190,7 @@ bool ScrubWorker::serve(std::stop_token stop) {
             newest = &s;
     for (const SeekRequest& s : seeks)
         if (!s.follow && &s != newest)
-            callbacks_.seekDone(s.ticket, s.item, false);
+            reportSeek(s, false);
     if (!newest && !seeks.empty() && seeks.back().item == item_ && decoder_)
         decoder_->follow(seeks.back().tUs);
     if (newest) {
@@ -162,27 +199,27 @@ bool ScrubWorker::serve(std::stop_token stop) {
         if (s.item == item_ && decoder_) {
             ScrubDecoder::SeekProgress progress;
             progress.interim = [this](ScrubDecoder::Picture picture) {
-                callbacks_.frame(item_, picture.ptsUs, std::move(picture.image));
+                reportPicture(picture.ptsUs, std::move(picture.image));
             };
             progress.newer = [this] { return newerSeek(); };
             try {
                 ScrubDecoder::Picture shown = decoder_->show(s.tUs, size, progress);
-                callbacks_.frame(item_, shown.ptsUs, std::move(shown.image));
+                reportPicture(shown.ptsUs, std::move(shown.image));
                 finished = true;
             } catch (const ScrubDecoder::GaveWay&) {
                 // Superseded while under way; the newer seek is next.
             } catch (const std::exception& failure) {
-                callbacks_.failed(item_, describeFailure(failure));
+                reportFailure(failure);
             }
         }
-        callbacks_.seekDone(s.ticket, s.item, finished);
+        reportSeek(s, finished);
     } else if (resized && decoder_) {
         // No seek replaces the frame on screen: it is drawn again.
         try {
             if (auto again = decoder_->redraw(size))
-                callbacks_.frame(item_, again->ptsUs, std::move(again->image));
+                reportPicture(again->ptsUs, std::move(again->image));
         } catch (const std::exception& failure) {
-            callbacks_.failed(item_, describeFailure(failure));
+            reportFailure(failure);
         }
     }
     // A rest asked for after this round's seeks (a later seek cancels it).

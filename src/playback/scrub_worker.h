@@ -1,8 +1,8 @@
 // The scrub player's decoding thread. It opens the item, answers each seek
 // from its cache of decoded frames or by decoding, and decodes a little
-// ahead while idle. Results go out through callbacks, always from its own
-// thread and in the order the seeks were made; the owner forwards them to the
-// UI thread.
+// ahead while idle. What it has to tell (pictures, seek completions,
+// failures) waits, in the order the seeks were made, until the owner takes
+// it; the thread only wakes the owner, without a payload.
 //
 // Only the newest waiting seek is carried out: older ones that have not
 // started complete with false. A seek that decodes its way to its frame
@@ -24,6 +24,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -39,19 +40,16 @@ class ScrubDecoder;
 
 class ScrubWorker {
   public:
-    struct Callbacks {
-        // The picture on screen for item generation `item` from now on.
-        std::function<void(uint64_t item, int64_t ptsUs, VideoImage image)> frame;
-        // `item` is the generation the seek was made for.
-        std::function<void(uint64_t ticket, uint64_t item, bool finished)> seekDone;
-        std::function<void(uint64_t item, const std::string& message)> failed;
-    };
+    // Called from the worker's thread when there is something to take. It
+    // must only post a wake-up to the owner's thread, which may then find
+    // nothing new.
+    using Wake = std::function<void()>;
 
     // Enough for two seconds of 1080p frames in their decoded form.
     static constexpr size_t kDefaultCacheBytes = 192u << 20;
 
-    explicit ScrubWorker(Callbacks callbacks, size_t cacheBytes = kDefaultCacheBytes);
-    // Stops the thread; results not yet reported are dropped.
+    explicit ScrubWorker(Wake wake, size_t cacheBytes = kDefaultCacheBytes);
+    // Stops the thread; reports not taken are dropped.
     ~ScrubWorker();
 
     // Any thread; none of these waits for decoding.
@@ -75,6 +73,23 @@ class ScrubWorker {
     // on screen now, so that its idle work follows; nothing is reported.
     void follow(uint64_t item, int64_t tUs);
 
+    struct Report {
+        enum class Kind {
+            picture,  // on screen from now on: ptsUs, image
+            seekDone, // the seek filed as `ticket` completed: finished
+            failure,  // the item could not be opened or decoded: message
+        };
+        Kind kind;
+        int64_t ptsUs = 0;
+        VideoImage image{};
+        uint64_t ticket = 0;
+        bool finished = false;
+        std::string message{};
+    };
+    // The oldest report for generation `item`. Pictures and failures of
+    // other generations are thrown away; their seeks complete, unfinished.
+    std::optional<Report> take(uint64_t item);
+
   private:
     struct SeekRequest {
         uint64_t ticket;
@@ -94,8 +109,13 @@ class ScrubWorker {
     void openItem(const ItemRequest& request);
     // The target of the newest seek waiting for the open item, if any.
     std::optional<int64_t> newerSeek();
+    // Files a report for `item` and wakes the owner.
+    void report(uint64_t item, Report report);
+    void reportPicture(int64_t ptsUs, VideoImage image);
+    void reportSeek(const SeekRequest& seek, bool finished);
+    void reportFailure(const std::exception& failure);
 
-    Callbacks callbacks_;
+    const Wake wakeOwner_;
     // The frames of the open item; it locks itself, never while mutex_ is
     // held.
     FrameCache cache_;
@@ -111,6 +131,11 @@ class ScrubWorker {
     PixelSize viewSize_;
     bool viewSizeChanged_ = false;
     bool rest_ = false;
+    struct Filed {
+        uint64_t item;
+        Report report;
+    };
+    std::deque<Filed> reports_;
 
     std::jthread thread_; // last: it stops before the members it uses go
 };

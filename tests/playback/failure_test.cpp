@@ -1,9 +1,8 @@
 // What goes wrong under the players. Both players on damaged files: each
 // shows what it can read or reports a message, and neither crashes nor
 // hangs, also while the item plays on into the damage. And whatever a
-// playback thread meets (here std::bad_alloc, thrown from the callbacks the
-// threads call) becomes a failure its owner hears about, and the process
-// goes on.
+// playback thread meets (here std::bad_alloc, thrown as it wakes its owner)
+// becomes a failure its owner hears about, and the process goes on.
 #include "playback/preview_pipeline.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"
@@ -20,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <utility>
 
 namespace kavlo {
@@ -82,25 +82,34 @@ INSTANTIATE_TEST_SUITE_P(Playback, BrokenItem, ::testing::Range(0, test::kBroken
                              return std::string(test::kBrokenFileNames[info.param]);
                          });
 
-// What the threads reported, with a wait that busy machines cannot fail.
-struct Reports {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> failures;
-    std::vector<std::pair<uint64_t, bool>> seeks; // ticket, finished
-    std::vector<int64_t> frames;                  // times of the pictures shown
+// Wake-ups from a playback thread, as an owner sees them, with a wait that
+// busy machines cannot fail. The wake-ups numbered in `failing` (from 1)
+// run out of memory, as posting a wake-up to a thread can.
+class Wakes {
+  public:
+    explicit Wakes(std::set<int> failing) : failing_(std::move(failing)) {}
 
+    std::function<void()> wake() {
+        return [this] {
+            {
+                std::lock_guard lock(mutex_);
+                if (failing_.count(++count_))
+                    throw std::bad_alloc();
+            }
+            changed_.notify_all();
+        };
+    }
+    // Until `pred` holds, asked again after every wake-up.
     template <typename Pred> bool waitFor(Pred pred) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), pred);
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), pred);
     }
-    void add(const std::function<void()>& change) {
-        {
-            std::lock_guard lock(mutex);
-            change();
-        }
-        changed.notify_all();
-    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<int> failing_;
+    int count_ = 0;
 };
 
 class ThreadFailureTest : public ::testing::Test {
@@ -113,55 +122,52 @@ class ThreadFailureTest : public ::testing::Test {
 
     static inline std::optional<TempDir> dir_;
     static inline std::string clip_;
-    Reports reports_;
 };
 
 TEST_F(ThreadFailureTest, OutOfMemoryOnThePresenterThreadIsThePlayersFailure) {
-    PreviewPipeline::Callbacks callbacks;
-    callbacks.frame = [](uint64_t, int64_t, VideoImage) { throw std::bad_alloc(); };
-    callbacks.failed = [&](const std::string& message) {
-        reports_.add([&] { reports_.failures.push_back(message); });
-    };
-    PreviewPipeline pipeline(clip_, {}, nullptr, callbacks);
-    ASSERT_TRUE(reports_.waitFor([&] { return !reports_.failures.empty(); }));
-    EXPECT_EQ(reports_.failures.front(), "Not enough memory.");
+    Wakes wakes({1}); // the first picture's
+    PreviewPipeline pipeline(clip_, {}, nullptr, wakes.wake());
+    ASSERT_TRUE(wakes.waitFor([&] { return pipeline.failure().has_value(); }));
+    EXPECT_EQ(pipeline.failure(), "Not enough memory.");
 }
 
 TEST_F(ThreadFailureTest, TheScrubWorkerReportsEachFailureAndServesTheNextSeek) {
-    bool pictureFails = true;
-    ScrubWorker::Callbacks callbacks;
-    // The first seek fails while its picture is handed over, the second
-    // while its completion is; the third goes through.
-    callbacks.frame = [&](uint64_t, int64_t ptsUs, VideoImage) {
-        if (std::exchange(pictureFails, false))
-            throw std::bad_alloc();
-        reports_.add([&] { reports_.frames.push_back(ptsUs); });
+    // Each seek to the first frame reports its picture, then its completion
+    // (no pictures on the way). The first seek fails as it wakes the owner
+    // for its completion (outside any seek), the second as it wakes it for
+    // its picture (inside the seek); the third goes through.
+    Wakes wakes({2, 4});
+    ScrubWorker worker(wakes.wake());
+    std::vector<std::string> failures;
+    std::vector<std::pair<uint64_t, bool>> seeks; // ticket, finished
+    std::vector<int64_t> pictures;                // their times
+    const auto taken = [&](size_t seekCount) {
+        while (std::optional<ScrubWorker::Report> r = worker.take(1)) {
+            using Kind = ScrubWorker::Report::Kind;
+            if (r->kind == Kind::picture)
+                pictures.push_back(r->ptsUs);
+            else if (r->kind == Kind::seekDone)
+                seeks.emplace_back(r->ticket, r->finished);
+            else
+                failures.push_back(r->message);
+        }
+        return seeks.size() == seekCount && failures.size() == std::min<size_t>(seekCount, 2);
     };
-    callbacks.seekDone = [&](uint64_t ticket, uint64_t, bool finished) {
-        if (ticket == 2)
-            throw std::bad_alloc();
-        reports_.add([&] { reports_.seeks.emplace_back(ticket, finished); });
-    };
-    callbacks.failed = [&](uint64_t, const std::string& message) {
-        reports_.add([&] { reports_.failures.push_back(message); });
-    };
-    ScrubWorker worker(callbacks);
     worker.setItem(1, clip_);
     worker.seek(1, 1, 0);
-    ASSERT_TRUE(reports_.waitFor([&] { return reports_.seeks.size() == 1; }));
-    EXPECT_EQ(reports_.seeks[0], std::make_pair(uint64_t(1), false));
-    worker.seek(2, 1, 100'000);
-    ASSERT_TRUE(reports_.waitFor([&] { return reports_.failures.size() == 2; }));
+    ASSERT_TRUE(wakes.waitFor([&] { return taken(1); }));
+    worker.seek(2, 1, 0);
+    ASSERT_TRUE(wakes.waitFor([&] { return taken(2); }));
     worker.seek(3, 1, 200'000);
-    ASSERT_TRUE(reports_.waitFor([&] { return reports_.seeks.size() == 2; }));
-    EXPECT_EQ(reports_.seeks[1], std::make_pair(uint64_t(3), true));
-    EXPECT_EQ(reports_.failures, std::vector<std::string>(2, "Not enough memory."));
-    // Each later seek showed its frame (and, on a busy machine, perhaps
-    // frames on the way to it).
-    ASSERT_FALSE(reports_.frames.empty());
-    EXPECT_NE(std::find(reports_.frames.begin(), reports_.frames.end(), 100'000),
-              reports_.frames.end());
-    EXPECT_EQ(reports_.frames.back(), 200'000);
+    ASSERT_TRUE(wakes.waitFor([&] { return taken(3); }));
+    // Nothing was lost with the wake-ups that failed: every completion came,
+    // and so did every picture.
+    EXPECT_EQ(seeks, (std::vector<std::pair<uint64_t, bool>>{{1, true}, {2, false}, {3, true}}));
+    EXPECT_EQ(failures, std::vector<std::string>(2, "Not enough memory."));
+    ASSERT_GE(pictures.size(), 3u);
+    EXPECT_EQ(pictures[0], 0);
+    EXPECT_EQ(pictures[1], 0);
+    EXPECT_EQ(pictures.back(), 200'000);
 }
 
 } // namespace
