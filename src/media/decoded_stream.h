@@ -102,6 +102,8 @@ class DecodedStream {
     // Pictures surely over by `t` that nothing refers to are not decoded;
     // nothing: every picture is. Applies from the next packet read.
     void skipUnreferencedBefore(std::optional<SourceTime> t) { skipBefore_ = t; }
+    // See Decoder::skipLoopFilter; for video, set before the first packet.
+    void skipLoopFilter(bool skip) { decoder_.skipLoopFilter(skip); }
     // True when pictures were left undecoded since the last seek.
     bool skippedSinceSeek() const { return skippedSinceSeek_; }
     // The latest time before which pictures may be missing since the last

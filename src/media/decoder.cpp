@@ -75,6 +75,10 @@ void Decoder::skipUnreferenced(bool skip) {
     ctx_->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
 }
 
+void Decoder::skipLoopFilter(bool skip) {
+    ctx_->skip_loop_filter = skip ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+}
+
 void Decoder::flush() {
     avcodec_flush_buffers(ctx_.get());
     drained_ = false;

@@ -28,6 +28,12 @@ class Decoder {
     // them: pictures that are decoded only to reach a later one need not
     // all be made. Applies from the next packet sent.
     void skipUnreferenced(bool skip);
+    // While set, pictures are decoded without their loop filter (H.264's
+    // deblocking): faster, and where they are shrunk to half their size or
+    // less the filter's work is averaged away. Pictures that refer to such
+    // a picture are then built on the unfiltered one, so every picture of
+    // a stretch must be decoded one way. Applies from the next packet sent.
+    void skipLoopFilter(bool skip);
 
     AVCodecContext* context() const { return ctx_.get(); }
 

@@ -127,6 +127,9 @@ VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling
     : stream_(file, MediaKind::video, sampling.decoderThreads), sampling_(sampling),
       shaper_(stream_.videoTrack(), sampling.width, sampling.height, sampling.fitted,
               sampling.fullChroma) {
+    const VideoTrackInfo& track = stream_.videoTrack();
+    stream_.skipLoopFilter(sampling.fitted && 2.0 * sampling.width <= track.uprightWidth() &&
+                           2.0 * sampling.height <= track.uprightHeight());
     // A seek lands up to a GOP before the segment; of the pictures on the
     // way only those that others refer to need decoding.
     stream_.skipUnreferencedBefore(SourceTime::fromUs(secondsToUs(sampling_.trimStart)));

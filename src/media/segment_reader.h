@@ -27,7 +27,11 @@ struct SegmentSampling {
     // picture. Each axis is then scaled on its own to cover it exactly (one
     // uniform factor would leave a pixel of black at an edge; the shape
     // changes by less than a pixel), with an area filter: as sharp as
-    // bicubic at such reductions, and faster.
+    // bicubic at such reductions, and faster. Where this shrinks the picture
+    // to half its size or less on both axes, it is decoded without its loop
+    // filter (Decoder::skipLoopFilter): the area filter averages away what
+    // the filter smooths, and every render of the segment at that size,
+    // preview or export, decodes it the same way.
     bool fitted = false;
     // Decoding threads; 0 lets libavcodec choose.
     int decoderThreads = 0;

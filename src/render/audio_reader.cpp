@@ -32,14 +32,11 @@ class SegmentCollector {
         // Decoded frames follow each other without gaps; timestamps are
         // trusted only where they disagree by more than their own rounding
         // (a packet was lost, or the stream jumps).
-        if (at && (!placed_ || std::llabs(*at - next_) > tolerance_)) {
-            next_ = *at;
-            placed_ = true;
-        }
-        const int64_t start = placed_ ? next_ : first_;
+        if (at && (!next_ || std::llabs(*at - *next_) > tolerance_))
+            next_ = at;
+        const int64_t start = next_.value_or(first_);
         const int64_t frames = int64_t(interleaved.size()) / channels_;
         next_ = start + frames;
-        placed_ = true;
 
         const int64_t from = std::max(first_, start);
         const int64_t to = std::min(first_ + count_, start + frames);
@@ -54,16 +51,14 @@ class SegmentCollector {
     }
 
     // True once the whole range is filled and later frames cannot matter.
-    bool full() const { return placed_ && next_ >= first_ + count_; }
+    bool full() const { return next_ && *next_ >= first_ + count_; }
     std::vector<float> take() { return std::move(samples_); }
 
   private:
     int64_t first_, count_;
     int channels_;
     int64_t tolerance_;
-    // Where the next decoded frame goes, once a first one was placed.
-    int64_t next_ = 0;
-    bool placed_ = false;
+    std::optional<int64_t> next_;
     std::vector<float> samples_;
 };
 

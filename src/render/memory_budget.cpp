@@ -101,19 +101,6 @@ std::string gigabytes(uint64_t bytes) {
     return text;
 }
 
-// Whether a cgroup v1 line's controller list ("cpu,memory") names memory.
-bool listsMemory(std::string_view controllers) {
-    while (!controllers.empty()) {
-        const std::size_t comma = controllers.find(',');
-        if (controllers.substr(0, comma) == "memory")
-            return true;
-        if (comma == std::string_view::npos)
-            break;
-        controllers.remove_prefix(comma + 1);
-    }
-    return false;
-}
-
 } // namespace
 
 uint64_t renderMemoryNeeded(int64_t frames, int width, int height) {
@@ -153,7 +140,7 @@ std::optional<uint64_t> cgroupAvailable(const fs::path& cgroupRoot,
         if (controllers.empty()) {
             const bool unifiedOnly = fs::exists(cgroupRoot / "cgroup.controllers");
             consider(leastRoom(unifiedOnly ? cgroupRoot : cgroupRoot / "unified", path, true));
-        } else if (listsMemory(controllers)) {
+        } else if (("," + std::string(controllers) + ",").find(",memory,") != std::string::npos) {
             consider(leastRoom(cgroupRoot / "memory", path, false));
         }
     }

@@ -90,25 +90,30 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);
 
-    // The sound is read first, in a moment; the feed then has the file to
-    // itself. A failure to read it counts only after the picture's own.
+    // Pictures that no sequence the segment may still give shows (its
+    // trimmed edges) are let go as soon as that is known. The feed has the
+    // file to itself from here on.
+    const int mostFrames = int(plan.expected);
+    SegmentFeed feed(source, plan, stop, [mostFrames](int index, int read) {
+        return neverShown(index, read, mostFrames);
+    });
+
+    // The sound is read from a file of its own while the feed decodes the
+    // first pictures: the encoder starts only once they are there, so the
+    // time this takes is then off the render's way. A failure to read it
+    // counts only after the picture's own.
     std::optional<SegmentAudio> audio;
     std::exception_ptr audioFailure;
     try {
-        if (options.sound)
-            audio = readSegmentAudio(source, trimStart, trimEnd, stop);
+        if (options.sound && source.info().audio) {
+            InputFile soundSource(sourcePath.string());
+            audio = readSegmentAudio(soundSource, trimStart, trimEnd, stop);
+        }
     } catch (const Cancelled&) {
         throw;
     } catch (...) {
         audioFailure = std::current_exception();
     }
-
-    // Pictures that no sequence the segment may still give shows (its
-    // trimmed edges) are let go as soon as that is known.
-    const int mostFrames = int(plan.expected);
-    SegmentFeed feed(source, plan, stop, [mostFrames](int index, int read) {
-        return neverShown(index, read, mostFrames);
-    });
     if (audioFailure) {
         checkEnoughFrames(feed.waitForEnd(stop));
         std::rethrow_exception(audioFailure);
@@ -139,7 +144,8 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         auto writeVideo = [&](const std::filesystem::path& path, std::stop_token token) {
             writePingPongVideo([&feed, token](int index) { return feed.waitFor(index, token); },
                                shown.sequence, path, plan.size.width, plan.size.height, shown.rate,
-                               [&](double p) { overall.writing(p); }, token, options.video);
+                               [&](double p) { overall.writing(p); }, token, options.video,
+                               /*indexAtFront=*/!audio);
         };
         if (!audio) {
             writeVideo(output.path(), stop);

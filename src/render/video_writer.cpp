@@ -29,7 +29,7 @@ class FrameClock {
 void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress, std::stop_token stop,
-                        const H264Settings& settings) {
+                        const H264Settings& settings, bool indexAtFront) {
     if (sequence.empty())
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
 
@@ -42,7 +42,7 @@ void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequ
     const Picture* first = pictureAt(sequence.front());
     if (!first)
         return;
-    Muxer muxer(outputPath.string(), "mp4", /*fastStart=*/true);
+    Muxer muxer(outputPath.string(), "mp4", indexAtFront);
     EncoderSettings encoding =
         h264EncoderSettings(width, height, nearestRational(outputRate, 1 << 24), settings);
     encoding.globalHeader = muxer.needsGlobalHeader();

@@ -26,11 +26,14 @@ using PictureAt = std::function<const Picture*(int index)>;
 // made for it keeps its lock). Pictures are asked for in sequence order, the
 // first before the file is opened. Writing stops where pictureAt gives
 // nullptr, leaving the file incomplete (the caller, which knows the segment
-// ended early, writes another sequence).
+// ended early, writes another sequence). Without indexAtFront the index
+// stays at the end, saving the pass that moves it: for a file that is only
+// read again to be joined with the sound.
 void writePingPongVideo(const PictureAt& pictureAt, const std::vector<int>& sequence,
                         const std::filesystem::path& outputPath, int width, int height,
                         double outputRate, const ProgressCallback& progress,
                         std::stop_token stop = {},
-                        const H264Settings& settings = H264Settings::forExport());
+                        const H264Settings& settings = H264Settings::forExport(),
+                        bool indexAtFront = true);
 
 } // namespace kavlo

@@ -16,11 +16,13 @@ namespace {
 using test::makeIndexedVideo;
 using test::TempDir;
 
+// `shrink` > 1: read fitted to 1 / shrink of the picture's size.
 std::vector<int> sampledIndices(const std::filesystem::path& file, double start, double range,
-                                double rate) {
+                                double rate, int shrink = 1) {
     InputFile input(file.string());
     const auto& v = *input.info().video;
-    VideoSegmentReader reader(input, {start, range, rate, v.codedWidth & ~1, v.codedHeight & ~1});
+    VideoSegmentReader reader(input, {start, range, rate, (v.codedWidth / shrink) & ~1,
+                                      (v.codedHeight / shrink) & ~1, shrink > 1});
     std::vector<int> indices;
     while (auto picture = reader.next()) {
         const AVFrame* f = picture->frame();
@@ -85,16 +87,19 @@ TEST(InputFile, ASeekToTheStartFindsTheFirstPacketInEveryContainer) {
 
 TEST(VideoSegmentReader, StartsExactlyInsideAGopWithBFrames) {
     // Unreferenced B-frames before the start are skipped on the way there;
-    // the one on screen at the start, and every one after, is still read.
+    // the one on screen at the start, and every one after, is still read,
+    // also where a read shrunk to half size leaves out the loop filter.
     TempDir dir;
     const auto file = makeIndexedVideo(
-        dir / "bframes.mp4", {.frames = 90, .keyframeInterval = 60, .preset = "veryfast"});
+        dir / "bframes.mp4",
+        {.width = 320, .height = 192, .frames = 90, .keyframeInterval = 60, .preset = "veryfast"});
     // Frame 44 is such a B-frame.
     for (double start : {44 / 30.0, 1.47, 1.5}) {
         const int first = int(std::floor(start * 30 + 1e-9));
         std::vector<int> expected(9);
         std::iota(expected.begin(), expected.end(), first);
         EXPECT_EQ(sampledIndices(file, start, 0.3, 30), expected) << start;
+        EXPECT_EQ(sampledIndices(file, start, 0.3, 30, 2), expected) << "half size " << start;
     }
 }
 
