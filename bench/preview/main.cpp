@@ -9,11 +9,15 @@
 // options), and the whole wait in the app, from the release to the first
 // frame of the new preview reaching the view, with the app's Model and
 // players. Beside them the reference, the same render at export settings
-// and full size. Sources are made once into DIR (default /tmp/kavlo-bench,
-// shared with render_bench).
+// and full size. Under each line, what the UI thread's longest stall was
+// spent on (bench/support/ui_stalls.h), beside the floor: the longest wait
+// of a process that only sleeps, on the same machine at the same time.
+// Sources are made once into DIR (default /tmp/kavlo-bench, shared with
+// render_bench).
 #include "bench_support.h"
 #include "release_latency.h"
 #include "render/render_video.h"
+#include "ui_stalls.h"
 
 #include <QGuiApplication>
 
@@ -71,6 +75,7 @@ void figures(const fs::path& source, const char* label, double start, int runs,
         std::printf("%-13s %5.1f  %-21s %8.3f %10.3f %10.3f  %-4s %7.1f  %s\n", label, start,
                     area.name, alone, app.wait, reference, app.wait <= kGoalSeconds ? "ok" : "OVER",
                     app.longestStall, app.longestStall <= kStallLimitMs ? "ok" : "OVER");
+        std::printf("    longest stall %s\n", app.stallCause.c_str());
         label = "";
     }
 }
@@ -78,7 +83,7 @@ void figures(const fs::path& source, const char* label, double start, int runs,
 } // namespace
 
 int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
+    bench::TracedApplication<QGuiApplication> app(argc, argv);
     int runs = 3;
     bool uhd = true;
     fs::path work = "/tmp/kavlo-bench";

@@ -5,6 +5,7 @@
 #include "playback/scrub_player.h"
 #include "session/file_panels.h"
 #include "session/model.h"
+#include "ui_stalls.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -72,36 +73,10 @@ class SavePanel : public FilePanels {
     std::filesystem::path folder_;
 };
 
-// Notes how late a 1 ms timer fires on the UI thread: how long at most the
-// thread was busy with something else.
-class StallWatch {
-  public:
-    StallWatch() {
-        clock_.start();
-        last_ = clock_.nsecsElapsed();
-        tick_.setTimerType(Qt::PreciseTimer);
-        tick_.setInterval(1);
-        QObject::connect(&tick_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            longest_ = std::max(longest_, (now - last_) / 1e6 - 1.0);
-            last_ = now;
-        });
-        tick_.start();
-    }
-    double longest() const { return longest_; }
-
-  private:
-    QElapsedTimer clock_;
-    QTimer tick_;
-    qint64 last_ = 0;
-    double longest_ = 0;
-};
-
 } // namespace
 
 ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double start,
                                    PixelSize area, int runs, const std::filesystem::path& tempDir) {
-    StallWatch stalls;
     SavePanel panel(tempDir);
     ModelEnvironment environment;
     environment.panels = &panel;
@@ -120,11 +95,12 @@ ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double s
     model.previewPictures()->setViewSize(view);
     model.scrubPictures()->setViewSize(view);
     model.setPreviewPixelSize(area);
+    UiStallWatch stalls;
     model.loadVideo(source, VideoLoadSource::picker);
     waitFor([&] { return model.url() && !model.busy() && model.preparedPreview().file; },
             "the first preview");
 
-    ReleaseFigures figures{1e9, 0};
+    ReleaseFigures figures{1e9, 0, {}};
     for (int i = 0; i < runs; ++i) {
         // Somewhere else first, so each measured release renders anew.
         dragAndRelease(model, start > 1.0 ? 0.5 : start + 1.0);
@@ -132,7 +108,8 @@ ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double s
     }
     model.exportMP4(1);
     waitFor([&] { return model.runningExports() == 0 && !model.busy(); }, "the export");
-    figures.longestStall = stalls.longest();
+    figures.longestStall = stalls.longestMs();
+    figures.stallCause = stalls.longestCause();
     return figures;
 }
 

@@ -5,6 +5,7 @@
 #include "player/pixel_size.h"
 
 #include <filesystem>
+#include <string>
 
 namespace kavlo::bench {
 
@@ -18,10 +19,12 @@ struct ReleaseFigures {
     // load through its thumbnails, every preview and a 1-loop MP4 export of
     // the last selection. Milliseconds.
     double longestStall = 0;
+    // What the UI thread did meanwhile (UiStallWatch::longestCause()).
+    std::string stallCause;
 };
 
 // The figures with the preview rendered for a video area of `area` device
-// pixels (empty: no limit). Needs a QGuiApplication.
+// pixels (empty: no limit). Needs a TracedApplication<QGuiApplication>.
 ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double start,
                                    PixelSize area, int runs, const std::filesystem::path& tempDir);
 

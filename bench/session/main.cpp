@@ -3,20 +3,22 @@
 // exact, beside the key frames alone decoded for the same times in the same
 // run and ffmpeg decoding every key frame (-skip_frame nokey); the
 // time to probe files of several containers against 100 ms, and how late
-// the UI thread's event loop gets while the thumbnails are made on a worker.
+// the UI thread's event loop gets while the thumbnails are made on a worker,
+// with what its longest stall was spent on beside the floor of a process
+// that only sleeps (bench/support/ui_stalls.h).
 //
 //   session-bench [--work DIR] [--runs N] [--only thumbnails|probe]
 //
 // Sources are generated once with the ffmpeg command line into the work
 // directory (default /tmp/kavlo-session-bench) and reused; the 10-minute
 // file takes several minutes to make on two cores.
+#include "core/thread_priority.h"
 #include "session/playable_source.h"
 #include "session/thumbnails.h"
 #include "session/video_probe.h"
+#include "ui_stalls.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -148,8 +150,9 @@ void thumbnails(const fs::path& work, int runs) {
         std::vector<double> reference;
         for (int i = 0; i < runs; ++i) {
             const auto start = Clock::now();
-            run("nice -n 10 ffmpeg -nostdin -hide_banner -loglevel error -threads " +
-                std::string(threads) + " -skip_frame nokey -i '" + file.string() +
+            run("nice -n " + std::to_string(kBackgroundNice) +
+                " ffmpeg -nostdin -hide_banner -loglevel error -threads " + std::string(threads) +
+                " -skip_frame nokey -i '" + file.string() +
                 "' -an -vf scale=160:90 -threads 1 -f null -");
             reference.push_back(secondsSince(start));
         }
@@ -162,19 +165,8 @@ void thumbnails(const fs::path& work, int runs) {
     int argc = 1;
     char name[] = "session-bench";
     char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    std::vector<double> lateness;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastNs = clock.nsecsElapsed();
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateness.push_back((now - lastNs) / 1e6 - 1.0);
-        lastNs = now;
-    });
+    bench::TracedApplication<QCoreApplication> app(argc, argv);
+    bench::UiStallWatch stalls;
     std::atomic<bool> done = false;
     std::jthread worker([&] {
         // As the Model does: every strip shown goes to the UI thread.
@@ -185,9 +177,9 @@ void thumbnails(const fs::path& work, int runs) {
         done = true;
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
-    tick.start();
     app.exec();
-    report("longest UI thread stall while making them", stats(lateness).max, "ms", 16);
+    report("longest UI thread stall while making them", stalls.longestMs(), "ms", 16);
+    std::printf("    %s\n", stalls.longestCause().c_str());
 }
 
 void probes(const fs::path& work, int runs) {

@@ -1,11 +1,12 @@
 // The threads of a session's background work: each task runs on a
 // std::jthread of its own and stops when its stop source is asked to.
-// Finished threads are joined whenever a new task starts.
+// Whenever a new task starts, the threads of finished tasks go to a
+// process-wide joiner, which joins them on a thread of its own.
 //
 // The destructor asks every task to stop and hands the threads over to a
-// process-wide holder that joins each one once it has ended (and any left
-// at exit), so a session that closes never waits on the UI thread for a
-// render to reach its next cancellation point.
+// joiner as well (it joins any left at exit), so a session that closes
+// never waits on the UI thread for a render to reach its next cancellation
+// point, nor a new task for an old thread's last steps.
 //
 // UI thread only (the tasks themselves run elsewhere).
 #pragma once
@@ -37,6 +38,8 @@ class TaskThreads {
     };
 
   private:
+    // Moves the threads whose task has ended to the process-wide joiner.
+    void handOverFinished();
     std::vector<Task> tasks_;
 };
 
