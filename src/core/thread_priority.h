@@ -11,20 +11,13 @@
 
 namespace kavlo {
 
-// Nice 10 weighs about a tenth of the default. The weight counts twice: a
-// waking UI or presenter thread wins the processor from these threads, and
-// the process's share of a busy machine goes to the core where the UI
-// thread waits in proportion to what is queued there, so the lighter the
-// work on the other core, the sooner the window gets its turn against
-// other programs. Against those programs the work keeps its pace where
-// each program is a scheduling group of its own (autogroups, a desktop's
-// per-application groups): the group's share does not depend on its
-// threads' nice values. For renders, loads and the players' decoding.
-inline constexpr int kWorkNice = 10;
-// Nice 19, the lightest: work nobody waits on frame by frame (the
-// thumbnail strip's exact pictures, the size estimates), which gives way to
-// the renders as well.
-inline constexpr int kBackgroundNice = 19;
+// Nice 5 weighs about a third of the default: the scheduler prefers a
+// waking UI or presenter thread, while the work keeps its pace next to
+// other busy programs. For renders, loads and the players' decoding.
+inline constexpr int kWorkNice = 5;
+// Nice 10 weighs about a tenth: work nobody waits on frame by frame (the
+// thumbnail strip's exact pictures, the size estimates).
+inline constexpr int kBackgroundNice = 10;
 
 inline void setThisThreadNice(int nice) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
