@@ -5,7 +5,7 @@
 //
 //   bench_gif [--workdir DIR] [--source NAME[,NAME...]] [--runs N] [--no-reference]
 //             [--no-gifski] [--gifski-quality Q] [--palette shared|per-frame]
-//             [--dither X] [--speed N] [--learn N] [--threads N] [--keep N]
+//             [--dither X] [--speed N] [--learn N] [--threads N] [--keep N] [--hold N]
 //
 // Sources (30 frames, H.264 CRF 12, BT.709), generated into the work
 // directory (default /tmp/kavlo-bench-gif) on the first run and reused:
@@ -286,6 +286,8 @@ int main(int argc, char** argv) {
             options.colour.learnedPictures = std::atoi(value);
         else if (arg == "--keep")
             options.colour.keepDistance = std::atoi(value);
+        else if (arg == "--hold")
+            options.colour.holdDistance = std::atoi(value);
         else {
             std::fprintf(stderr, "bench_gif: bad argument %s\n", arg.c_str());
             return 2;
@@ -301,7 +303,8 @@ int main(int argc, char** argv) {
                                   std::to_string(options.colour.dithering).substr(0, 4) + ", s" +
                                   std::to_string(options.colour.speed) + ", l" +
                                   std::to_string(options.colour.learnedPictures) + ", k" +
-                                  std::to_string(options.colour.keepDistance) + ")";
+                                  std::to_string(options.colour.keepDistance) + ", h" +
+                                  std::to_string(options.colour.holdDistance) + ")";
     std::printf("%-9s %-32s %8s %10s %10s %9s %8s %8s\n", "source", "encoder", "pictures",
                 "mean SSIM", "min SSIM", "size MB", "time s", "CPU s");
     for (const Source& source : kSources) {
