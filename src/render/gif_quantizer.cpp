@@ -181,7 +181,9 @@ void GifRemapper::hold(HoldState& state) {
     }
     // A source colour this far from the average is a change of the
     // picture, not grain: the average starts again from it.
-    const int change = 4 * limit;
+    // Twice the distance: averaging more also averages away the slow drift
+    // of smooth gradients, which then move in visible steps.
+    const int change = 2 * limit;
     const std::size_t pixels = rgba_.size() / 4;
     held_.assign((pixels + 63) / 64, 0);
     uint8_t* now = rgba_.data();
