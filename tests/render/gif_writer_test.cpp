@@ -86,7 +86,7 @@ TEST(GifFrameTimings, EdgeCases) {
 }
 
 IndexedFrame flat(GifColour colour) {
-    return {4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}};
+    return {4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}, {}};
 }
 
 TEST(GifWriter, KeepsColoursCloseToTheOnesShownAndRedrawsTheRest) {
