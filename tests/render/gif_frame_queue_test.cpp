@@ -87,7 +87,7 @@ TEST(GifFrameQueue, HoldsColoursThatChangeLittleFromPictureToPicture) {
     };
     const GifPalette palette = {{0, 0, 0},       {98, 98, 98},    {100, 100, 100},
                                 {102, 102, 102}, {170, 170, 170}, {172, 172, 172}};
-    GifFrameQueue queue(make(), {}, &palette, 3, {});
+    GifFrameQueue queue(make(), {.holdDistance = 27}, &palette, 3, {});
     GifColour first{};
     for (int i = 0; i < 6; ++i) {
         const IndexedFrame frame = queue.next();
