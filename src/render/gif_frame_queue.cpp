@@ -48,8 +48,21 @@ void GifFrameQueue::work(GifRemapper& remapper) {
             index = claimed_++;
         }
         try {
-            IndexedFrame frame = remapper.remap(pictures_[index]);
+            remapper.load(pictures_[index]);
             pictures_[index] = Picture();
+            // Holding is cheap beside remapping, and goes in list order.
+            {
+                std::unique_lock lock(mutex_);
+                if (!changed_.wait(lock, abort, [&] { return held_ == index; }))
+                    return;
+            }
+            remapper.hold(holding_);
+            {
+                std::lock_guard lock(mutex_);
+                ++held_;
+            }
+            changed_.notify_all();
+            IndexedFrame frame = remapper.remap();
             std::lock_guard lock(mutex_);
             done_[index] = std::move(frame);
         } catch (const Cancelled&) {

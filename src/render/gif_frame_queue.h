@@ -31,7 +31,9 @@ class GifFrameQueue {
     GifFrameQueue(const GifFrameQueue&) = delete;
     GifFrameQueue& operator=(const GifFrameQueue&) = delete;
 
-    // The next picture in list order, remapped. Throws the first error of any
+    // The next picture in list order, remapped; with settings.holdDistance,
+    // held against the picture before it in the list (see
+    // GifRemapper::hold). Throws the first error of any
     // worker, and Cancelled once `stop` is requested.
     IndexedFrame next();
 
@@ -54,7 +56,11 @@ class GifFrameQueue {
     std::vector<std::optional<IndexedFrame>> done_; // guarded by mutex_
     std::size_t claimed_ = 0;                       // guarded by mutex_
     std::size_t taken_ = 0;                         // guarded by mutex_
-    std::exception_ptr failure_;                    // guarded by mutex_
+    // Pictures held so far; the worker of picture `held_` alone touches
+    // holding_ until it counts it.
+    std::size_t held_ = 0; // guarded by mutex_
+    GifRemapper::HoldState holding_;
+    std::exception_ptr failure_; // guarded by mutex_
     std::size_t ahead_;
 
     std::vector<std::unique_ptr<GifRemapper>> remappers_;

@@ -65,10 +65,8 @@ struct LiqHandles {
         liq_attr_set_progress_callback(attr.get(), keepGoing, stop);
     }
 
-    // Converts the picture into `rgba` (bytes R, G, B, A) and makes `image`
-    // of it; the image refers to `rgba`, which must stay untouched until the
-    // next load.
-    void load(const Picture& picture, BgraConverter& converter, std::vector<uint8_t>& rgba) {
+    // Converts the picture into `rgba` (bytes R, G, B, A).
+    void convert(const Picture& picture, BgraConverter& converter, std::vector<uint8_t>& rgba) {
         if (!picture)
             throwFrameFailed();
         const int w = picture.width(), h = picture.height();
@@ -77,9 +75,19 @@ struct LiqHandles {
         converter.convert(picture, rgba.data(), w * 4);
         for (std::size_t i = 0; i < rgba.size(); i += 4)
             std::swap(rgba[i], rgba[i + 2]);
+    }
+
+    // Makes `image` of `rgba`; the image refers to it, which must stay
+    // untouched until the next convert.
+    void makeImage(std::vector<uint8_t>& rgba, int w, int h) {
         image.reset(liq_image_create_rgba(attr.get(), rgba.data(), w, h, 0));
         if (!image)
             throwFrameFailed();
+    }
+
+    void load(const Picture& picture, BgraConverter& converter, std::vector<uint8_t>& rgba) {
+        convert(picture, converter, rgba);
+        makeImage(rgba, picture.width(), picture.height());
     }
 
     void setUpRemapping(float dithering, std::stop_token* stop) {
@@ -151,8 +159,61 @@ GifRemapper::GifRemapper(const GifColourSettings& settings, const GifPalette* sh
 GifRemapper::~GifRemapper() = default;
 
 IndexedFrame GifRemapper::remap(const Picture& picture) {
+    load(picture);
+    return remap();
+}
+
+void GifRemapper::load(const Picture& picture) {
     throwIfCancelled(stop_);
-    liq_->load(picture, converter_, rgba_);
+    liq_->convert(picture, converter_, rgba_);
+    width_ = picture.width();
+    height_ = picture.height();
+    held_.clear();
+}
+
+void GifRemapper::hold(HoldState& state) {
+    const int limit = settings_.holdDistance;
+    if (limit <= 0)
+        return;
+    if (state.held.size() != rgba_.size()) {
+        state.held = state.average = rgba_;
+        return;
+    }
+    // A source colour this far from the average is a change of the
+    // picture, not grain: the average starts again from it.
+    // Twice the distance: averaging more also averages away the slow drift
+    // of smooth gradients, which then move in visible steps.
+    const int change = 2 * limit;
+    const std::size_t pixels = rgba_.size() / 4;
+    held_.assign((pixels + 63) / 64, 0);
+    uint8_t* now = rgba_.data();
+    uint8_t* average = state.average.data();
+    uint8_t* before = state.held.data();
+    auto distance = [](const uint8_t* a, const uint8_t* b) {
+        const int dr = a[0] - b[0], dg = a[1] - b[1], db = a[2] - b[2];
+        return dr * dr + dg * dg + db * db;
+    };
+    for (std::size_t i = 0; i < pixels; ++i, now += 4, average += 4, before += 4) {
+        if (distance(now, average) > change) {
+            std::copy(now, now + 3, average);
+        } else {
+            for (int c = 0; c < 3; ++c)
+                average[c] = uint8_t((average[c] + now[c] + 1) / 2);
+        }
+        if (distance(average, before) <= limit) {
+            held_[i >> 6] |= uint64_t(1) << (i & 63);
+        } else {
+            std::copy(average, average + 3, before);
+        }
+        std::copy(before, before + 3, now);
+    }
+}
+
+IndexedFrame GifRemapper::remap() {
+    throwIfCancelled(stop_);
+    if (rgba_.empty())
+        throwFrameFailed();
+    liq_->makeImage(rgba_, width_, height_);
     if (ownPalettes_) {
         liq_result* result = nullptr;
         check(liq_image_quantize(liq_->image.get(), liq_->attr.get(), &result), stop_);
@@ -161,8 +222,10 @@ IndexedFrame GifRemapper::remap(const Picture& picture) {
     }
 
     IndexedFrame frame;
-    frame.width = picture.width();
-    frame.height = picture.height();
+    frame.width = width_;
+    frame.height = height_;
+    frame.held = std::move(held_);
+    held_.clear();
     frame.pixels.resize(std::size_t(frame.width) * frame.height);
     check(liq_write_remapped_image(liq_->result.get(), liq_->image.get(), frame.pixels.data(),
                                    frame.pixels.size()),

@@ -119,18 +119,19 @@ void GifWriter::writeHeader(const GifPalette& palette) {
     globalPalette_ = palette;
 }
 
-void GifWriter::add(const IndexedFrame& frame, int delay) {
+void GifWriter::add(const IndexedFrame& frame, int delay, const PixelMask* unchanged) {
     if (!gif_ || frame.width != width_ || frame.height != height_ ||
         frame.pixels.size() != canvas_.size() || frame.palette.empty() ||
-        frame.palette.size() > 255)
+        frame.palette.size() > 255 ||
+        (unchanged && unchanged->size() != (canvas_.size() + 63) / 64))
         throwFrameFailed();
     if (!started_)
         writeHeader(frame.palette);
     started_ = true;
-    writeImage(frame, std::clamp(delay, 0, 0xffff));
+    writeImage(frame, std::clamp(delay, 0, 0xffff), unchanged);
 }
 
-void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
+void GifWriter::writeImage(const IndexedFrame& frame, int delay, const PixelMask* unchanged) {
     std::array<uint32_t, 256> colours{};
     for (std::size_t i = 0; i < frame.palette.size(); ++i) {
         const GifColour c = frame.palette[i];
@@ -140,23 +141,24 @@ void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
 
     // Whether the pixel's new colour is close enough to what is shown.
     const int keep = keepDistance_;
-    auto stays = [&](uint8_t index, uint32_t shown) {
-        const uint32_t colour = colours[index];
+    auto stays = [&](std::size_t pixel) {
+        const uint32_t colour = colours[frame.pixels[pixel]], shown = canvas_[pixel];
+        if (unchanged && !(shown & kNothingShown) && maskHas(*unchanged, pixel))
+            return true;
         return colour == shown || (keep > 0 && distance(colour, shown) <= keep);
     };
 
     // The rectangle that holds every pixel changing on screen.
     int left = width_, top = height_, right = -1, bottom = -1;
     for (int y = 0; y < height_; ++y) {
-        const uint8_t* row = frame.pixels.data() + std::size_t(y) * width_;
-        const uint32_t* shown = canvas_.data() + std::size_t(y) * width_;
+        const std::size_t row = std::size_t(y) * width_;
         int x = 0;
-        while (x < width_ && stays(row[x], shown[x]))
+        while (x < width_ && stays(row + x))
             ++x;
         if (x == width_)
             continue;
         int last = width_ - 1;
-        while (stays(row[last], shown[last]))
+        while (stays(row + last))
             --last;
         left = std::min(left, x);
         right = std::max(right, last);
@@ -177,7 +179,7 @@ void GifWriter::writeImage(const IndexedFrame& frame, int delay) {
         uint32_t* shown = canvas_.data() + offset;
         uint8_t* out = rect_.data() + std::size_t(y) * rectWidth;
         for (int x = 0; x < rectWidth; ++x) {
-            if (stays(row[x], shown[x])) {
+            if (stays(offset + x)) {
                 out[x] = transparent;
                 anyTransparent = true;
             } else {

@@ -42,8 +42,10 @@ class GifWriter {
     // a second. The first picture's palette becomes the file's global colour
     // table; later pictures with another palette carry their own. Throws
     // Error code 9 when the file cannot be written, code 32 when the disk is
-    // full.
-    void add(const IndexedFrame& frame, int delay);
+    // full. The pixels in `unchanged` (a mask of the writer's size, or
+    // nullptr) stay as shown whatever their colour: the caller knows their
+    // source did not change since they were drawn.
+    void add(const IndexedFrame& frame, int delay, const PixelMask* unchanged = nullptr);
     // Ends the file. Throws Error code 9 when it cannot be completed, code
     // 32 when the disk is full.
     void finish();
@@ -61,7 +63,7 @@ class GifWriter {
     static int writeToFile(GifFileType* gif, const uint8_t* data, int length);
     [[noreturn]] void throwFinishFailed() const;
     void writeHeader(const GifPalette& palette);
-    void writeImage(const IndexedFrame& frame, int delay);
+    void writeImage(const IndexedFrame& frame, int delay, const PixelMask* unchanged);
 
     int width_, height_;
     int keepDistance_;

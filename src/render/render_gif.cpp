@@ -138,12 +138,30 @@ RenderResult renderPingPongGIF(const std::filesystem::path& sourcePath,
     GifFrameQueue queue(std::move(pictures), colour, palette ? &*palette : nullptr,
                         workerCount(options.threads), stop);
     std::vector<std::optional<IndexedFrame>> indexed(cycle.lastShowing.size());
+    // Where each frame stands in the order the queue held them, and the
+    // pixels it held from the frame before there: between neighbours in
+    // that order, in either direction, those pixels did not change.
+    std::vector<std::size_t> heldAt(cycle.lastShowing.size(), GifCycle::kUnused);
+    for (std::size_t i = 0; i < cycle.distinct.size(); ++i)
+        heldAt[cycle.distinct[i]] = i;
+    std::vector<PixelMask> held(cycle.lastShowing.size());
     for (std::size_t k = 0; k < cycle.timings.size(); ++k) {
         throwIfCancelled(stop);
         const int f = cycle.shown[k];
-        if (!indexed[f])
+        if (!indexed[f]) {
             indexed[f] = queue.next();
-        writer.add(*indexed[f], cycle.timings[k].delay);
+            held[f] = std::move(indexed[f]->held);
+        }
+        const PixelMask* unchanged = nullptr;
+        if (k > 0) {
+            const int before = cycle.shown[k - 1];
+            const int later = heldAt[f] > heldAt[before] ? f : before;
+            const std::size_t gap = heldAt[f] > heldAt[before] ? heldAt[f] - heldAt[before]
+                                                               : heldAt[before] - heldAt[f];
+            if (gap == 1 && !held[later].empty())
+                unchanged = &held[later];
+        }
+        writer.add(*indexed[f], cycle.timings[k].delay, unchanged);
         if (cycle.lastShowing[f] == k)
             indexed[f].reset();
         stepDone();

@@ -109,7 +109,7 @@ GifColourSettings gifColourFor(double quality) {
     GifColourSettings settings;
     settings.keepDistance = static_cast<int>(std::lround(18 + q * (300 - 18)));
     settings.colours = static_cast<int>(std::lround(255 - q * (255 - 96)));
-    settings.dithering = float(0.6 - q * 0.35);
+    settings.dithering *= float(1 - q * 0.6);
     return settings;
 }
 
@@ -294,9 +294,14 @@ double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize picture,
     const TemporaryFile file(newTemporaryPath("sample", ".gif"));
     for (const std::vector<Picture>& pictures : runs) {
         GifWriter writer(file.path(), size.width, size.height, colour.keepDistance);
+        GifRemapper::HoldState holding;
         uint64_t before = 0;
         for (std::size_t k = 0; k < pictures.size(); ++k) {
-            writer.add(remapper.remap(pictures[k]), 3);
+            // Held one after the other as the render holds them.
+            remapper.load(pictures[k]);
+            remapper.hold(holding);
+            const IndexedFrame frame = remapper.remap();
+            writer.add(frame, 3, frame.held.empty() ? nullptr : &frame.held);
             (k == 0 ? firsts : changes).push_back(double(writer.bytesWritten() - before));
             before = writer.bytesWritten();
         }

@@ -77,6 +77,44 @@ TEST(GifFrameQueue, GivesPicturesInListOrderFromSeveralThreads) {
     }
 }
 
+TEST(GifFrameQueue, HoldsColoursThatChangeLittleFromPictureToPicture) {
+    const int lumas[] = {100, 101, 102, 100, 160, 161};
+    auto make = [&] {
+        std::vector<Picture> pictures;
+        for (int y : lumas)
+            pictures.push_back(greyPicture(y));
+        return pictures;
+    };
+    const GifPalette palette = {{0, 0, 0},       {98, 98, 98},    {100, 100, 100},
+                                {102, 102, 102}, {170, 170, 170}, {172, 172, 172}};
+    GifFrameQueue queue(make(), {.holdDistance = 27}, &palette, 3, {});
+    GifColour first{};
+    for (int i = 0; i < 6; ++i) {
+        const IndexedFrame frame = queue.next();
+        const GifColour colour = frame.palette.at(frame.pixels.at(0));
+        if (i == 0) {
+            EXPECT_TRUE(frame.held.empty());
+            first = colour;
+            continue;
+        }
+        ASSERT_EQ(frame.held.size(), (64u * 48 + 63) / 64);
+        // The small steps keep the first colour; the jump is drawn and the
+        // step after it held again.
+        const bool held = i != 4;
+        for (std::size_t p = 0; p < 64u * 48; ++p)
+            ASSERT_EQ(maskHas(frame.held, p), held) << "picture " << i << " pixel " << p;
+        if (i < 4)
+            EXPECT_EQ(colour, first) << "picture " << i;
+        else
+            EXPECT_NEAR(colour.r, shownGrey(160), 2) << "picture " << i;
+    }
+
+    // Without a distance nothing is held.
+    GifFrameQueue exact(make(), {.holdDistance = 0}, &palette, 2, {});
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(exact.next().held.empty());
+}
+
 TEST(GifFrameQueue, AWorkersFailureReachesTheWriter) {
     std::vector<Picture> pictures;
     for (int i = 0; i < 8; ++i)

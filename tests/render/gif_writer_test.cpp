@@ -86,7 +86,7 @@ TEST(GifFrameTimings, EdgeCases) {
 }
 
 IndexedFrame flat(GifColour colour) {
-    return {4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}};
+    return {4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}, {}};
 }
 
 TEST(GifWriter, KeepsColoursCloseToTheOnesShownAndRedrawsTheRest) {
@@ -112,12 +112,20 @@ TEST(GifWriter, KeepsColoursCloseToTheOnesShownAndRedrawsTheRest) {
     EXPECT_EQ(gif.images[1].width * gif.images[1].height, 1);
     EXPECT_EQ(gif.images[2].width * gif.images[2].height, 8);
 
-    // With no distance every change is drawn.
+    // With no distance every change is drawn, but for the pixels the caller
+    // says are unchanged; the first picture draws them all the same.
     GifWriter exact(dir / "exact.gif", 4, 2, 0);
-    exact.add(flat({100, 100, 100}), 5);
+    const PixelMask unchanged = {0b11110000};
+    exact.add(flat({100, 100, 100}), 5, &unchanged);
     exact.add(flat({101, 100, 100}), 5);
+    exact.add(flat({200, 10, 10}), 5, &unchanged);
     exact.finish();
-    EXPECT_EQ(test::decodeGif(dir / "exact.gif")[1].at(0, 0)[0], 101);
+    const auto drawn = test::decodeGif(dir / "exact.gif");
+    ASSERT_EQ(drawn.size(), 3u);
+    EXPECT_EQ(drawn[0].at(0, 1)[0], 100);
+    EXPECT_EQ(drawn[1].at(0, 0)[0], 101);
+    EXPECT_EQ(drawn[2].at(0, 0)[0], 200); // row 0: pixels 0 to 3
+    EXPECT_EQ(drawn[2].at(0, 1)[0], 101); // row 1: pixels 4 to 7, unchanged
 }
 
 } // namespace
