@@ -83,9 +83,10 @@ class SampleModel {
               const ProgressCallback& progress);
     // The picture kept for a source step (seconds times the frame rate).
     const Picture* pictureAt(double step) const;
-    // Run `index` of pictures of `size`, as the `mosaic` of them (size
-    // itself, or mosaicOf it).
-    std::vector<Picture> run(int index, double step, RenderSize size, RenderSize mosaic) const;
+    // Run `index` of `count` pictures of `size`, as the `mosaic` of them
+    // (size itself, or mosaicOf it).
+    std::vector<Picture> run(int index, double step, RenderSize size, RenderSize mosaic,
+                             int count = 3) const;
     // The bytes of pictures of `size`, weighed on samples the size of
     // `mosaic`.
     double pictureBytes(const BudgetSettings& settings, RenderSize size, RenderSize mosaic,
