@@ -137,7 +137,7 @@ void MainWindow::bindEstimates() {
     connect(model_.get(), &Model::exportSpeedChanged, estimates_, refresh);
     connect(estimates_, &ExportEstimates::changed, this, [this, menu] {
         const auto& results = estimates_->results();
-        menu->setEstimates(results);
+        menu->setEstimates(results, estimates_->estimating());
         // The two plain exports keep their look; the size is in their tips.
         auto tip = [&](const char* key, const QString& unit) {
             const auto found = results.find(key);

@@ -14,16 +14,20 @@ ShareMenu::ShareMenu(QStyle* style, QWidget* parent) : QToolButton(parent) {
     setMenu(new QMenu(this));
 }
 
-QString ShareMenu::choiceText(const ExportPreset& preset, const SizeEstimate* estimate) {
+QString ShareMenu::choiceText(const ExportPreset& preset, const SizeEstimate* estimate,
+                              bool estimating) {
     QString text = presetChoiceTitle(preset);
     if (!estimate)
-        return text;
+        return estimating ? text + QStringLiteral(" · estimating…") : text;
     if (!estimate->refusal.empty())
         return text + QStringLiteral(" · cannot fit");
+    text += QStringLiteral(" · about ") +
+            QString::fromStdString(formatFileSize(double(estimate->bytes)));
+    if (!estimate->settled)
+        return text;
     const RenderSize shown = preset.squareCanvas ? preset.maxSize : estimate->size;
-    return text + QStringLiteral(" · about ") +
-           QString::fromStdString(formatFileSize(double(estimate->bytes))) + QStringLiteral(", ") +
-           QString::number(shown.width) + u'x' + QString::number(shown.height);
+    return text + QStringLiteral(", ") + QString::number(shown.width) + u'x' +
+           QString::number(shown.height);
 }
 
 void ShareMenu::setPresets(const std::vector<ExportPreset>& presets) {
@@ -31,8 +35,10 @@ void ShareMenu::setPresets(const std::vector<ExportPreset>& presets) {
     rebuild();
 }
 
-void ShareMenu::setEstimates(const std::map<std::string, SizeEstimate>& estimates) {
+void ShareMenu::setEstimates(const std::map<std::string, SizeEstimate>& estimates,
+                             bool estimating) {
     estimates_ = estimates;
+    estimating_ = estimating;
     rebuild();
 }
 
@@ -42,7 +48,7 @@ void ShareMenu::rebuild() {
     for (const ExportPreset& preset : presets_) {
         const auto found = estimates_.find(preset.name);
         const SizeEstimate* estimate = found == estimates_.end() ? nullptr : &found->second;
-        QAction* item = items->addAction(choiceText(preset, estimate));
+        QAction* item = items->addAction(choiceText(preset, estimate, estimating_));
         QString tip = QString::fromStdString(preset.reason);
         if (estimate && !estimate->refusal.empty())
             tip = QString::fromStdString(estimate->refusal);

@@ -25,12 +25,16 @@ class ShareMenu : public QToolButton {
     ShareMenu(QStyle* style, QWidget* parent = nullptr);
 
     void setPresets(const std::vector<ExportPreset>& presets);
-    // By preset name; a preset missing here shows no size yet.
-    void setEstimates(const std::map<std::string, SizeEstimate>& estimates);
+    // By preset name; a preset missing here shows "estimating…" while
+    // `estimating`, else no size.
+    void setEstimates(const std::map<std::string, SizeEstimate>& estimates, bool estimating);
 
-    // "GIF for Discord · about 9.6 MB, 960x540"; "GIF for Discord" while
-    // unknown; "… · cannot fit" when the export would be refused.
-    static QString choiceText(const ExportPreset& preset, const SizeEstimate* estimate);
+    // "GIF for Discord · about 9.6 MB, 960x540"; "… · about 9.5 MB" while
+    // the settings for a budget are still being chosen; "… · estimating…"
+    // before any size is known; "GIF for Discord" when none will be; "… ·
+    // cannot fit" when the export would be refused.
+    static QString choiceText(const ExportPreset& preset, const SizeEstimate* estimate,
+                              bool estimating);
 
   signals:
     void presetChosen(const std::string& name);
@@ -40,6 +44,7 @@ class ShareMenu : public QToolButton {
 
     std::vector<ExportPreset> presets_;
     std::map<std::string, SizeEstimate> estimates_;
+    bool estimating_ = false;
 };
 
 } // namespace kavlo

@@ -1,7 +1,9 @@
 #include "render/sample_encoder.h"
 
 #include "media/colour.h"
+#include "media/decoded_stream.h"
 #include "media/error.h"
+#include "media/frame_timing.h"
 #include "media/temporary_file.h"
 #include "media/webm_writer.h"
 #include "render/frame_reader.h"
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <dlfcn.h>
+#include <memory>
 #include <numeric>
 
 namespace kavlo {
@@ -35,7 +39,18 @@ constexpr double kSampleArea = 512.0 * 288.0;
 constexpr int kTiles = 2;
 
 constexpr int64_t kAacBitRate = 128000;
-constexpr int64_t kOpusBitRate = 96000;
+// libopus is asked for 48 kbit/s a channel; what the WebM writer's files
+// hold is more: a third more in mono, three fifths more in stereo (the
+// benchmark's corpus).
+double opusBytesPerSecond(int channels) {
+    return (channels == 1 ? 1.35 : 1.6) * 48000.0 / 8 * channels;
+}
+// x264 spends less on the pictures after the first of a short run than on
+// those of a long stream, more so on grain: on a 1080p pan with grain, the
+// pictures after the first of three-picture runs cost 0.56 of a
+// thirty-picture stream's, of eight-picture runs 0.86 (on a synthetic
+// pattern with noise, 1.11 and 1.06). H.264 runs are eight pictures long.
+constexpr int kH264RunPictures = 8;
 
 int edgeTrim(int n) {
     return n < 5 ? 0 : n < 8 ? 1 : 2;
@@ -55,6 +70,22 @@ RenderSize mosaicOf(RenderSize size) {
         return kTiles * std::max(static_cast<int>(std::lround(length * scale / kTiles / 8)) * 8, 8);
     };
     return {side(size.width), side(size.height)};
+}
+
+// libimagequant shares its work among OpenMP threads, which spin for a
+// while after each piece of it waiting for the next: on two cores, samples
+// made in the background took the other core from the preview, and the
+// spinning took longer than the work. Samples are small; the thread that
+// makes them makes them alone. (The wait policy cannot be changed from
+// here: libgomp reads it once, as the program loads.)
+void useOneOpenMpThread() {
+    thread_local bool done = false;
+    if (done)
+        return;
+    done = true;
+    using SetThreads = void (*)(int);
+    if (auto set = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads")))
+        set(1);
 }
 
 double mean(const std::vector<double>& values) {
@@ -115,11 +146,14 @@ GifColourSettings gifColourFor(double quality) {
 
 double sampleBias(ExportFormat format) {
     switch (format) {
+    // Over the benchmark's corpus and camera-like clip (bench_budget
+    // --calibrate): the geometric mean of the real size over the samples'.
     case ExportFormat::mp4:
         return 1.0;
     case ExportFormat::gif:
-        return 1.0;
+        return 0.97;
     case ExportFormat::webp:
+        return 0.775;
     case ExportFormat::webm:
         return 1.0;
     }
@@ -127,49 +161,112 @@ double sampleBias(ExportFormat format) {
 }
 
 SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
-                         const ProgressCallback& progress)
+                         const ProgressCallback& progress, const SampleModel* earlier)
     : request_(request), stop_(std::move(stop)) {
     InputFile file(request.source.string());
     hasSound_ = file.info().audio.has_value();
-    fullChroma_ = request.format == ExportFormat::gif;
+    if (hasSound_)
+        channels_ = std::clamp(file.info().audio->channelCount, 1, 8);
     const SegmentPlan plan =
-        planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize, fullChroma_);
+        planSegment(file, request.trimStart, request.trimEnd, request.limits.maxSize,
+                    request.format == ExportFormat::gif);
+    fullChroma_ = plan.fullChroma;
     size_ = plan.size;
     frameRate_ = plan.frameRate;
     frameCount_ = static_cast<int>(plan.expected);
+    origin_ = request.trimStart * frameRate_;
+    if (earlier && !(earlier->request_.source == request.source && earlier->size_ == size_ &&
+                     earlier->fullChroma_ == fullChroma_ && earlier->frameRate_ == frameRate_))
+        earlier = nullptr;
 
     // Each run's window: its centre, and as far either side as the slowest
-    // frame rate spreads its pictures.
+    // frame rate spreads its pictures. A window the model before had near
+    // the same place is kept where it was, so that a small trim reads
+    // nothing again.
     const int t = edgeTrim(frameCount_);
     const double forward = std::max(frameCount_ - 1 - 2 * t, 1);
     const double reach = kMostStep * (kRunPictures - 1) / 2.0 + 1;
-    std::vector<std::pair<double, double>> windows;
+    std::vector<int> wanted;
     for (int r = 0; r < kRuns; ++r) {
-        centres_.push_back(t + (r + 0.5) * forward / kRuns);
-        windows.emplace_back(centres_.back() - reach, centres_.back() + reach);
+        double centre = t + (r + 0.5) * forward / kRuns;
+        if (earlier) {
+            for (double before : earlier->centres_) {
+                const double moved = before + earlier->origin_ - origin_;
+                if (std::abs(moved - centre) <= forward / kRuns / 4 && moved - reach >= 0 &&
+                    moved + reach <= frameCount_ - 1)
+                    centre = moved;
+            }
+        }
+        centres_.push_back(centre);
+        for (int i = static_cast<int>(std::ceil(centre - reach));
+             i <= static_cast<int>(std::floor(centre + reach)); ++i) {
+            if (i >= 0 && i < frameCount_)
+                wanted.push_back(i);
+        }
     }
-    auto wanted = [&](int index) {
-        return std::any_of(windows.begin(), windows.end(), [index](const auto& w) {
-            return index >= w.first && index <= w.second;
-        });
-    };
-    const int last = std::min(frameCount_ - 1, static_cast<int>(std::ceil(windows.back().second)));
-    SegmentPictureReader reader(file, plan);
-    int index = 0;
-    while (index <= last) {
-        throwIfCancelled(stop_);
-        std::optional<Picture> picture = reader.next();
-        if (!picture)
-            break;
-        if (wanted(index))
-            pictures_.emplace(index, std::move(*picture));
-        ++index;
-        if (progress)
-            progress(double(index) / double(last + 1));
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    std::vector<int> missing;
+    for (int i : wanted) {
+        const Picture* kept = earlier ? earlier->pictureAt(origin_ + i) : nullptr;
+        if (kept)
+            pictures_.emplace(i, kept->share());
+        else
+            missing.push_back(i);
     }
-    if (index < frameCount_ && index <= last)
-        frameCount_ = index; // the track ended inside the segment
+    read(file, plan, missing, progress);
     checkEnoughFrames(pictures_.size());
+}
+
+const Picture* SampleModel::pictureAt(double step) const {
+    const auto found = pictures_.find(static_cast<int>(std::lround(step - origin_)));
+    return found == pictures_.end() ? nullptr : &found->second;
+}
+
+void SampleModel::read(InputFile& file, const SegmentPlan& plan, const std::vector<int>& indices,
+                       const ProgressCallback& progress) {
+    // Decoding through from one window to the next, or seeking to the key
+    // frame before the next: whichever decodes fewer pictures.
+    if (indices.empty())
+        return;
+    // The container's index of key frames (made before any reader, which
+    // it must not disturb).
+    const DecodedStream index(file, MediaKind::video);
+    std::unique_ptr<SegmentPictureReader> reader;
+    int at = 0; // the index the reader gives next
+    std::size_t done = 0;
+    for (int wantedIndex : indices) {
+        throwIfCancelled(stop_);
+        if (wantedIndex >= frameCount_)
+            break;
+        bool seek = !reader || wantedIndex < at;
+        if (!seek && wantedIndex > at + 1) {
+            const double seconds = plan.trimStart + wantedIndex / frameRate_;
+            const std::optional<SourceTime> key =
+                index.keyFrameAtOrBefore(SourceTime::fromUs(secondsToUs(seconds)));
+            seek = key && (seconds - double(key->us()) / 1e6) * frameRate_ < wantedIndex - at;
+        }
+        if (seek) {
+            SegmentPlan from = plan;
+            from.trimStart = plan.trimStart + wantedIndex / frameRate_;
+            from.expected = plan.expected - wantedIndex;
+            reader.reset();
+            reader = std::make_unique<SegmentPictureReader>(file, from);
+            at = wantedIndex;
+        }
+        while (at <= wantedIndex) {
+            std::optional<Picture> picture = reader->next();
+            if (!picture) {
+                frameCount_ = at; // the track ended inside the segment
+                return;
+            }
+            if (at == wantedIndex)
+                pictures_.emplace(at, std::move(*picture));
+            ++at;
+        }
+        if (progress)
+            progress(double(++done) / double(indices.size()));
+    }
 }
 
 SampleModel::~SampleModel() = default;
@@ -207,12 +304,12 @@ double SampleModel::shownRate(const BudgetSettings& settings) const {
     return double(written(settings).pictures) / cycleSeconds();
 }
 
-std::vector<Picture> SampleModel::run(int r, double step, RenderSize size,
-                                      RenderSize mosaic) const {
-    const double spread = step * (kRunPictures - 1);
+std::vector<Picture> SampleModel::run(int r, double step, RenderSize size, RenderSize mosaic,
+                                      int count) const {
+    const double spread = step * (count - 1);
     const double first = centres_[r] - spread / 2;
     std::vector<Picture> out;
-    for (int k = 0; k < kRunPictures; ++k) {
+    for (int k = 0; k < count; ++k) {
         const int wantedIndex = static_cast<int>(std::lround(first + k * step));
         // The nearest kept picture (the segment may be shorter than the window).
         auto found = pictures_.lower_bound(wantedIndex);
@@ -235,12 +332,24 @@ std::vector<Picture> SampleModel::run(int r, double step, RenderSize size,
     return out;
 }
 
+std::tuple<ExportFormat, int, int, int, int, bool>
+SampleModel::cacheKey(const BudgetSettings& settings) const {
+    const RenderSize size = pictureSize(settings);
+    return std::make_tuple(settings.format, static_cast<int>(std::lround(settings.quality * 1000)),
+                           written(settings).pictures, size.width, size.height, settings.sound);
+}
+
+std::optional<double> SampleModel::knownRawBytes(const BudgetSettings& settings) const {
+    const auto cached = cache_.find(cacheKey(settings));
+    if (cached == cache_.end())
+        return std::nullopt;
+    return cached->second;
+}
+
 double SampleModel::rawBytes(const BudgetSettings& settings) {
     const RenderSize size = pictureSize(settings);
     const Written w = written(settings);
-    const auto key =
-        std::make_tuple(settings.format, static_cast<int>(std::lround(settings.quality * 1000)),
-                        w.pictures, size.width, size.height, settings.sound);
+    const auto key = cacheKey(settings);
     if (const auto cached = cache_.find(key); cached != cache_.end())
         return cached->second;
     ++encodes_;
@@ -274,21 +383,29 @@ double SampleModel::extraBytes(const BudgetSettings& settings, const Written& w)
     if (settings.sound && hasSound_ && settings.format == ExportFormat::mp4)
         bytes += kAacBitRate / 8.0 * seconds;
     else if (settings.sound && hasSound_ && settings.format == ExportFormat::webm)
-        bytes += kOpusBitRate / 8.0 * seconds;
+        bytes += opusBytesPerSecond(channels_) * seconds;
     // The container's tables: a few bytes a picture, and a header.
-    return bytes + 1000 + 12.0 * loops(settings) * w.pictures;
+    const double header = settings.format == ExportFormat::webm ? 400 : 1000;
+    return bytes + header + 12.0 * loops(settings) * w.pictures;
 }
 
 double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
                              const Written& w) {
+    useOneOpenMpThread();
     const GifColourSettings colour = gifColourFor(settings.quality);
     std::vector<std::vector<Picture>> runs;
-    GifPaletteLearner learner(colour, stop_);
-    for (int r = 0; r < kRuns; ++r) {
+    for (int r = 0; r < kRuns; ++r)
         runs.push_back(run(r, w.step, picture, size));
-        learner.learn(runs.back().front());
+    // The colours hardly change with the picture's size or the frame rate.
+    const int paletteKey = static_cast<int>(std::lround(settings.quality * 1000));
+    auto learnt = palettes_.find(paletteKey);
+    if (learnt == palettes_.end()) {
+        GifPaletteLearner learner(colour, stop_);
+        for (const std::vector<Picture>& pictures : runs)
+            learner.learn(pictures.front());
+        learnt = palettes_.emplace(paletteKey, learner.palette()).first;
     }
-    const GifPalette palette = learner.palette();
+    const GifPalette& palette = learnt->second;
     GifRemapper remapper(colour, &palette, stop_);
     std::vector<double> firsts, changes;
     const TemporaryFile file(newTemporaryPath("sample", ".gif"));
@@ -357,7 +474,9 @@ double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize pictur
     RunPackets packets;
     for (int r = 0; r < kRuns; ++r) {
         throwIfCancelled(stop_);
-        const std::vector<Picture> pictures = run(r, w.step, picture, size);
+        const std::vector<Picture> pictures =
+            run(r, w.step, picture, size,
+                settings.format == ExportFormat::mp4 ? kH264RunPictures : kRunPictures);
         if (settings.format == ExportFormat::mp4) {
             encodeRun(h264EncoderSettings(size.width, size.height, rate,
                                           h264SettingsFor(settings.quality)),

@@ -65,6 +65,15 @@ void checkCycleLength(const ExportLimits& limits, double cycleSeconds) {
                                         " may last. Choose a shorter selection or a higher speed.");
 }
 
+std::optional<std::string> cycleRefusal(const ExportLimits& limits, double cycleSeconds) {
+    try {
+        checkCycleLength(limits, cycleSeconds);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return std::nullopt;
+}
+
 BudgetSettings topSettings(const ExportRequest& request) {
     BudgetSettings s;
     s.format = request.format;
@@ -363,12 +372,36 @@ SizeEstimate estimateExport(const ExportRequest& request, std::stop_token stop) 
     return estimateExport(model, request);
 }
 
+SizeEstimate quickEstimate(SampleModel& model, const ExportRequest& request) {
+    if (request.maxBytes == 0 || cycleRefusal(request.limits, model.cycleSeconds()))
+        return estimateExport(model, request);
+    SettingsChooser chooser(model, request);
+    chooser.correction = sampleBias(request.format);
+    const double target = double(request.maxBytes) * kAim;
+    // The same export without the limits' box, when its samples were
+    // encoded already, weighed by the area: bytes grow more slowly than
+    // the area as a picture grows, so twice the budget is surely over.
+    BudgetSettings unboxed = chooser.top();
+    unboxed.fitWithin = {};
+    unboxed.canvas = {};
+    const std::optional<double> known = model.knownRawBytes(unboxed);
+    const auto area = [](RenderSize s) { return double(s.width) * double(s.height); };
+    const bool surelyOver = known && chooser.correction * *known *
+                                             area(model.pictureSize(chooser.top())) /
+                                             area(model.pictureSize(unboxed)) >
+                                         2 * target;
+    if (!surelyOver && chooser.predict(chooser.top()) <= target)
+        return estimateExport(model, request);
+    SizeEstimate estimate;
+    estimate.bytes = static_cast<uint64_t>(double(request.maxBytes) * kAim);
+    estimate.settled = false;
+    return estimate;
+}
+
 SizeEstimate estimateExport(SampleModel& model, const ExportRequest& request) {
     SizeEstimate estimate;
-    try {
-        checkCycleLength(request.limits, model.cycleSeconds());
-    } catch (const Error& e) {
-        estimate.refusal = e.what();
+    if (auto refusal = cycleRefusal(request.limits, model.cycleSeconds())) {
+        estimate.refusal = *refusal;
         return estimate;
     }
     SettingsChooser chooser(model, request);

@@ -107,6 +107,10 @@ struct SizeEstimate {
     // Empty when the export can be made; else the sentence that
     // renderWithinBudget would fail with.
     std::string refusal;
+    // False for a first guess (quickEstimate) where the budget binds: the
+    // bytes are what the budget's search aims at, the settings are not
+    // chosen yet (size and frame rate 0).
+    bool settled = true;
 };
 
 // The size the export would have, from sample encodes alone (no full
@@ -116,5 +120,10 @@ SizeEstimate estimateExport(const ExportRequest& request, std::stop_token stop =
 // requests a model serves).
 class SampleModel;
 SizeEstimate estimateExport(SampleModel& model, const ExportRequest& request);
+// From one sample encode, at the request's best settings: the estimate
+// itself where those fit the budget (or there is none), else an unsettled
+// first guess. The search for a budget costs a dozen sample encodes; this
+// shows a size while they run.
+SizeEstimate quickEstimate(SampleModel& model, const ExportRequest& request);
 
 } // namespace kavlo

@@ -9,6 +9,9 @@
 
 #include <QTimerEvent>
 
+#include <utility>
+#include <vector>
+
 namespace kavlo {
 
 namespace {
@@ -18,9 +21,22 @@ constexpr int kSettleMs = 120;
 
 } // namespace
 
+std::pair<std::shared_ptr<SampleModel>, std::shared_ptr<SampleModel>>
+ExportEstimates::KeptSamples::get() {
+    const std::lock_guard lock(mutex_);
+    return {palette_, video_};
+}
+
+void ExportEstimates::KeptSamples::set(std::shared_ptr<SampleModel> palette,
+                                       std::shared_ptr<SampleModel> video) {
+    const std::lock_guard lock(mutex_);
+    palette_ = std::move(palette);
+    video_ = std::move(video);
+}
+
 ExportEstimates::ExportEstimates(QObject* parent)
-    : QObject(parent), mailbox_(std::make_shared<UiMailbox>(this)),
-      threads_(std::make_unique<TaskThreads>()) {}
+    : QObject(parent), kept_(std::make_shared<KeptSamples>()),
+      mailbox_(std::make_shared<UiMailbox>(this)), threads_(std::make_unique<TaskThreads>()) {}
 
 ExportEstimates::~ExportEstimates() {
     running_.request_stop();
@@ -32,10 +48,13 @@ void ExportEstimates::estimate(const std::optional<std::filesystem::path>& sourc
     running_.request_stop();
     ++generation_;
     results_.clear();
-    emit changed();
     wanted_.reset();
     if (source)
         wanted_ = Selection{*source, start, end, speed};
+    else
+        kept_->set(nullptr, nullptr);
+    estimating_ = wanted_.has_value();
+    emit changed();
     if (timer_)
         killTimer(timer_);
     timer_ = wanted_ ? startTimer(kSettleMs) : 0;
@@ -54,7 +73,7 @@ void ExportEstimates::start() {
         return;
     const Selection selection = *wanted_;
     const std::uint64_t generation = generation_;
-    running_ = threads_->start([this, mailbox = mailbox_, selection,
+    running_ = threads_->start([this, mailbox = mailbox_, kept = kept_, selection,
                                 generation](std::stop_token stop) {
         // Nobody waits on a size: the preview render and the thumbnails
         // come first.
@@ -76,35 +95,70 @@ void ExportEstimates::start() {
                 emit changed();
             });
         };
-        auto attempt = [&](const std::string& key, SampleModel& model,
-                           const ExportRequest& request) {
+        // Publishes one choice's estimate; true when it is settled (or
+        // failed: no size for this choice, its export says what is wrong).
+        auto attempt = [&](const std::string& key, const auto& estimateOf) {
             try {
-                publish(key, estimateExport(model, request));
+                SizeEstimate estimate = estimateOf();
+                const bool settled = estimate.settled;
+                publish(key, std::move(estimate));
+                return settled;
             } catch (const Cancelled&) {
                 throw;
             } catch (...) {
-                // No size for this choice; its export says what is wrong.
+                return true;
             }
         };
         try {
-            // One set of samples for the 4:2:0 writers and one for the
-            // palette one; every preset is estimated on them.
-            SampleModel video(requestOf(ExportFormat::mp4), stop, {});
-            for (ExportFormat format : {ExportFormat::mp4, ExportFormat::webp, ExportFormat::webm})
-                attempt(std::string(exportFormatName(format)), video, requestOf(format));
-            SampleModel palette(requestOf(ExportFormat::gif), stop, {});
-            attempt("gif", palette, requestOf(ExportFormat::gif));
+            // One set of samples serves every choice, unless the source has
+            // full colour resolution: GIF keeps it, the others take 4:2:0
+            // pictures of their own. Pictures the last estimate read are
+            // not read again.
+            const auto before = kept->get();
+            auto palette = std::make_shared<SampleModel>(requestOf(ExportFormat::gif), stop,
+                                                         ProgressCallback{}, before.first.get());
+            auto video = palette;
+            if (!palette->serves(ExportFormat::mp4))
+                video = std::make_shared<SampleModel>(requestOf(ExportFormat::mp4), stop,
+                                                      ProgressCallback{}, before.second.get());
+            kept->set(palette, video);
+            auto modelFor = [&](ExportFormat format) -> SampleModel& {
+                return palette->serves(format) ? *palette : *video;
+            };
+            // The window shows the plain MP4's and GIF's sizes, and the
+            // presets'.
+            for (ExportFormat format : {ExportFormat::mp4, ExportFormat::gif}) {
+                SampleModel& model = modelFor(format);
+                const ExportRequest request = requestOf(format);
+                attempt(std::string(exportFormatName(format)),
+                        [&] { return estimateExport(model, request); });
+            }
+            // A first size for every preset from one sample encode, then the
+            // settings for those whose budget binds (a dozen encodes each).
+            std::vector<std::pair<std::string, ExportRequest>> unsettled;
             for (const ExportPreset& preset : sessionPresets().presets) {
                 ExportRequest request = requestFor(preset);
                 request.source = selection.source;
                 request.trimStart = selection.start;
                 request.trimEnd = selection.end;
                 request.speed = selection.speed;
-                attempt(preset.name, preset.format == ExportFormat::gif ? palette : video, request);
+                SampleModel& model = modelFor(preset.format);
+                if (!attempt(preset.name, [&] { return quickEstimate(model, request); }))
+                    unsettled.emplace_back(preset.name, request);
+            }
+            for (const auto& entry : unsettled) {
+                SampleModel& model = modelFor(entry.second.format);
+                attempt(entry.first, [&] { return estimateExport(model, entry.second); });
             }
         } catch (...) {
             // Cancelled, or the selection cannot be read: no sizes.
         }
+        mailbox->post([this, generation] {
+            if (generation != generation_)
+                return;
+            estimating_ = false;
+            emit changed();
+        });
     });
 }
 

@@ -14,11 +14,14 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace kavlo {
 
+class SampleModel;
 class TaskThreads;
 class UiMailbox;
 
@@ -34,9 +37,11 @@ class ExportEstimates : public QObject {
     void estimate(const std::optional<std::filesystem::path>& source, double start, double end,
                   double speed);
 
-    // By choice: "mp4" (one loop), "gif", "webp", "webm", or a preset's
-    // name. A choice missing here is not estimated yet.
+    // By choice: "mp4" (one loop), "gif", or a preset's name (the choices
+    // the window shows). A choice missing here is not estimated yet.
     const std::map<std::string, SizeEstimate>& results() const { return results_; }
+    // True from a selection until every choice it has is estimated.
+    bool estimating() const { return estimating_; }
 
   signals:
     void changed();
@@ -50,11 +55,25 @@ class ExportEstimates : public QObject {
     };
     std::optional<Selection> wanted_;
     std::map<std::string, SizeEstimate> results_;
+    bool estimating_ = false;
     std::uint64_t generation_ = 0;
     std::stop_source running_;
     int timer_ = 0;
 
     void timerEvent(QTimerEvent* event) override;
+
+    // The samples of the last estimate, for the next one to take what it
+    // can from: the estimating thread sets them, the next one reads them.
+    class KeptSamples {
+      public:
+        std::pair<std::shared_ptr<SampleModel>, std::shared_ptr<SampleModel>> get();
+        void set(std::shared_ptr<SampleModel> palette, std::shared_ptr<SampleModel> video);
+
+      private:
+        std::mutex mutex_;
+        std::shared_ptr<SampleModel> palette_, video_;
+    };
+    std::shared_ptr<KeptSamples> kept_;
 
     std::shared_ptr<UiMailbox> mailbox_;
     std::unique_ptr<TaskThreads> threads_; // last: stopped first

@@ -7,6 +7,7 @@
 #include "app/dialog_file_panels.h"
 #include "app/file_handover.h"
 #include "app/kavlo_app.h"
+#include "app/share_menu.h"
 #include "app/status_message.h"
 #include "app/status_overlay.h"
 #include "app/video_area.h"
@@ -50,6 +51,23 @@ TEST(ContentFormat, TheVideoAreaFitsAboveTheControlsAndReadOutsKeepMinutes) {
     EXPECT_EQ(timeReadout(65.25), "01:05.25");
     EXPECT_EQ(timeReadout(3725.5), "62:05.50") << "minutes are not wrapped into hours";
     EXPECT_EQ(timeReadout(59.996), "01:00.00") << "never 00:60.00";
+}
+
+TEST(ShareMenu, AChoiceSaysEstimatingThenTheBudgetsSizeThenTheSettingsChosen) {
+    ExportPreset preset;
+    preset.name = "discord";
+    preset.title = "Discord";
+    preset.format = ExportFormat::gif;
+    EXPECT_EQ(ShareMenu::choiceText(preset, nullptr, true), u"GIF for Discord · estimating…");
+    EXPECT_EQ(ShareMenu::choiceText(preset, nullptr, false), u"GIF for Discord");
+    SizeEstimate estimate;
+    estimate.bytes = 9'500'000;
+    estimate.settled = false;
+    EXPECT_EQ(ShareMenu::choiceText(preset, &estimate, true), u"GIF for Discord · about 9.5 MB");
+    estimate.settled = true;
+    estimate.size = {960, 540};
+    EXPECT_EQ(ShareMenu::choiceText(preset, &estimate, true),
+              u"GIF for Discord · about 9.5 MB, 960x540");
 }
 
 TEST(FilePanelFolders, TheSavePanelStartsBesideTheVideoAndTheOpenPanelWhereItWasLeft) {

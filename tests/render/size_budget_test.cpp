@@ -6,6 +6,7 @@
 #include "core/error_codes.h"
 #include "media/error.h"
 #include "render/presets.h"
+#include "render/sample_encoder.h"
 #include "render/size_budget.h"
 #include "support/test_corpus.h"
 #include "support/test_gif.h"
@@ -61,12 +62,28 @@ TEST(SizeBudget, IsNeverExceededAcrossTheCorpus) {
 }
 
 // Pictures this large are weighed on smaller samples and carried to their
-// area; the plain exports must still land near the estimate.
+// area; the plain exports must still land near the estimate. Samples read
+// with seeks to the key frames weigh as samples read through, and those a
+// later estimate takes from the one before (a trim, a speed) as read anew.
 TEST(SizeEstimate, SmallerSamplesStayWithinAFifthOfTheFile) {
     TempDir dir;
-    const fs::path source = test::makeIndexedVideo(
-        dir / "grain.mp4",
-        {.width = 640, .height = 360, .frames = 45, .filter = "noise=alls=8:allf=t+u"});
+    const fs::path source =
+        test::makeIndexedVideo(dir / "grain.mp4", {.width = 640,
+                                                   .height = 360,
+                                                   .frames = 45,
+                                                   .keyframeInterval = 8,
+                                                   .filter = "noise=alls=8:allf=t+u"});
+    const SampleModel before(requestOf(source, ExportFormat::gif, 0.2, 1.2), {}, {});
+    // A trim far enough that no window stays where it was, and a speed.
+    const ExportRequest trimmed = requestOf(source, ExportFormat::gif, 0.7, 1.2);
+    ExportRequest faster = requestOf(source, ExportFormat::gif, 0.2, 1.2);
+    faster.speed = 2;
+    for (const ExportRequest& later : {trimmed, faster}) {
+        SampleModel fresh(later, {}, {});
+        SampleModel reused(later, {}, {}, &before);
+        EXPECT_EQ(estimateExport(reused, later).bytes, estimateExport(fresh, later).bytes)
+            << later.trimStart << " s at speed " << later.speed;
+    }
     for (ExportFormat format : {ExportFormat::mp4, ExportFormat::gif, ExportFormat::webp}) {
         SCOPED_TRACE(exportFormatName(format));
         const ExportRequest request = requestOf(source, format, 0.2, 1.2);
