@@ -96,8 +96,6 @@ TEST(SdrSources, PassAsTheyWere) {
     }
 }
 
-namespace fs = std::filesystem;
-
 // White with one-pixel red lines at x = 20, 41, 62, ... and y = 12, 25, ...,
 // stored without loss.
 fs::path makeStrokes(const fs::path& path, const char* codec, const char* pixelFormat) {

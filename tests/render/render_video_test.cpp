@@ -234,15 +234,12 @@ TEST(CapWrittenRate, KeepsCyclesLongAndTheCapWhereLevel51RunsOut) {
     EXPECT_EQ(maxWrittenFrameRate(7680, 4320), 60); // beyond level 5.1 anyway
 }
 
-TEST(RenderWrittenRate, ShowsThePositionDueAtEachWrittenTime) {
-    test::TempDir dir;
-    const auto source = test::makeIndexedVideo(dir / "30fps.mp4", {.keyframeInterval = 30});
-    const auto output = dir / "fast.mp4";
+TEST_F(RenderVideo, ACappedRateShowsThePositionDueAtEachWrittenTime) {
     // 0.5 ... 1.5 s: frames 15...44, 50 positions a cycle, at speed 5.
-    const RenderResult result = renderPingPongVideo(source, output, 0.5, 1.5, 5.0, 2, nullptr);
+    const RenderResult result = renderPingPongVideo(source_, out("fast.mp4"), 0.5, 1.5, 5.0, 2, {});
     EXPECT_EQ(result.frameRate, 30);
     const std::vector<int> cycle = pingPongIndexSequence(30, 1);
-    const test::DecodedVideo video = test::decodeVideo(output);
+    const test::DecodedVideo video = decodeVideo(out("fast.mp4"));
     ASSERT_EQ(video.frames.size(), 40u);
     for (std::size_t k = 0; k < 40; ++k) {
         EXPECT_EQ(video.frames[k].index, 15 + cycle[(k % 20) * 5 / 2]) << k;
