@@ -1,5 +1,6 @@
 #include "media/webm_writer.h"
 
+#include "media/converters.h"
 #include "media/encoder.h"
 #include "media/error.h"
 #include "media/ffmpeg.h"
@@ -90,30 +91,30 @@ EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
 
 namespace {
 
-// The layout libopus is given: the source's when Opus has a mapping for it,
-// else the one Opus has for that many channels.
-AVChannelLayout opusLayout(const AVCodec* codec, const OpusSound& sound) {
-    AVChannelLayout wanted{};
-    if (sound.channelMask && av_popcount64(sound.channelMask) == sound.channelCount)
-        av_channel_layout_from_mask(&wanted, sound.channelMask);
+// libopus writes more than two channels with the Vorbis channel mapping,
+// which has one layout for each count up to eight.
+constexpr uint64_t kOpusMasks[] = {
+    AV_CH_LAYOUT_MONO,    AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
+    AV_CH_LAYOUT_QUAD,    AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+    AV_CH_LAYOUT_6POINT1, AV_CH_LAYOUT_7POINT1,
+};
+
+// The layout of `channelCount` channels (1 to 8) as Opus carries them.
+AVChannelLayout opusLayout(int channelCount) {
+    AVChannelLayout layout{};
+    av_channel_layout_from_mask(&layout, kOpusMasks[std::clamp(channelCount, 1, 8) - 1]);
+    return layout;
+}
+
+// The source's layout: its mask when that names every channel, else the
+// usual one of its count.
+AVChannelLayout sourceLayout(int channelCount, uint64_t channelMask) {
+    AVChannelLayout layout{};
+    if (channelMask && av_popcount64(channelMask) == channelCount)
+        av_channel_layout_from_mask(&layout, channelMask);
     else
-        av_channel_layout_default(&wanted, sound.channelCount);
-    if (!codec->ch_layouts)
-        return wanted;
-    const AVChannelLayout* sameCount = nullptr;
-    for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) {
-        if (!av_channel_layout_compare(l, &wanted))
-            return wanted;
-        if (!sameCount && l->nb_channels == sound.channelCount)
-            sameCount = l;
-    }
-    av_channel_layout_uninit(&wanted);
-    AVChannelLayout chosen{};
-    if (sameCount)
-        av_channel_layout_copy(&chosen, sameCount);
-    else
-        av_channel_layout_default(&chosen, sound.channelCount);
-    return chosen;
+        av_channel_layout_default(&layout, channelCount);
+    return layout;
 }
 
 class OpusEncoder : public Encoder {
@@ -126,7 +127,7 @@ class OpusEncoder : public Encoder {
         if (!ctx_)
             throw std::bad_alloc();
         ctx_->sample_rate = kOpusSampleRate;
-        ctx_->ch_layout = opusLayout(codec, sound);
+        ctx_->ch_layout = opusLayout(sound.channelCount);
         ctx_->sample_fmt = AV_SAMPLE_FMT_FLT;
         ctx_->bit_rate = sound.bitRate > 0 ? sound.bitRate : int64_t(48000) * sound.channelCount;
         ctx_->time_base = kSoundTimescale;
@@ -141,35 +142,63 @@ class OpusEncoder : public Encoder {
 } // namespace
 
 std::vector<float> resampleForOpus(std::span<const float> interleaved, int channelCount,
-                                   int sampleRate) {
-    if (sampleRate == kOpusSampleRate || channelCount < 1 || sampleRate < 1)
+                                   uint64_t channelMask, int sampleRate) {
+    if (channelCount < 1 || channelCount > 8 || sampleRate < 1)
         return {interleaved.begin(), interleaved.end()};
+    AVChannelLayout in = sourceLayout(channelCount, channelMask);
+    AVChannelLayout out = opusLayout(channelCount);
+    const bool sameLayout = !av_channel_layout_compare(&in, &out);
+    if (sampleRate == kOpusSampleRate && sameLayout) {
+        av_channel_layout_uninit(&in);
+        av_channel_layout_uninit(&out);
+        return {interleaved.begin(), interleaved.end()};
+    }
     const int64_t inFrames = int64_t(interleaved.size()) / channelCount;
     const int64_t outFrames = av_rescale(inFrames, kOpusSampleRate, sampleRate);
-    AVChannelLayout layout{};
-    av_channel_layout_default(&layout, channelCount);
-    SwrContext* raw = nullptr;
-    const int ret = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLT, kOpusSampleRate, &layout,
-                                        AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr);
-    av::SwrPtr swr(raw);
-    av_channel_layout_uninit(&layout);
-    checkAv(ret, "set up resampling");
-    checkAv(swr_init(swr.get()), "set up resampling");
+    // Side channels become the back ones Opus has (5.1 as broadcast and
+    // discs carry it): one to one, as the same speakers.
+    std::vector<double> mix;
+    if (!sameLayout) {
+        mix.assign(std::size_t(channelCount) * channelCount, 0.0);
+        for (int o = 0; o < channelCount; ++o) {
+            AVChannel wanted = av_channel_layout_channel_from_index(&out, unsigned(o));
+            int i = av_channel_layout_index_from_channel(&in, wanted);
+            if (i < 0 && wanted == AV_CHAN_BACK_LEFT)
+                i = av_channel_layout_index_from_channel(&in, AV_CHAN_SIDE_LEFT);
+            if (i < 0 && wanted == AV_CHAN_BACK_RIGHT)
+                i = av_channel_layout_index_from_channel(&in, AV_CHAN_SIDE_RIGHT);
+            if (i < 0 && wanted == AV_CHAN_SIDE_LEFT)
+                i = av_channel_layout_index_from_channel(&in, AV_CHAN_BACK_LEFT);
+            if (i < 0 && wanted == AV_CHAN_SIDE_RIGHT)
+                i = av_channel_layout_index_from_channel(&in, AV_CHAN_BACK_RIGHT);
+            // A layout with other speakers keeps its channels in their order.
+            mix[std::size_t(o) * channelCount + std::size_t(i < 0 ? o : i)] = 1.0;
+        }
+    }
+    av::SwrPtr swr = makeResampler({.inLayout = &in,
+                                    .inFormat = AV_SAMPLE_FMT_FLT,
+                                    .inRate = sampleRate,
+                                    .outLayout = &out,
+                                    .outFormat = AV_SAMPLE_FMT_FLT,
+                                    .outRate = kOpusSampleRate,
+                                    .mix = mix.empty() ? nullptr : mix.data()});
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
 
     // Room for everything the resampler may give, with its flush.
-    std::vector<float> out(std::size_t(outFrames + 4096) * channelCount);
+    std::vector<float> result(std::size_t(outFrames + 4096) * channelCount);
     int64_t made = 0;
     auto run = [&](const float* input, int64_t frames) {
-        const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(input)};
-        uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(out.data() + made * channelCount)};
-        const int room = int(int64_t(out.size()) / channelCount - made);
-        made += checkAv(swr_convert(swr.get(), dst, room, input ? in : nullptr, int(frames)),
+        const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(input)};
+        uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(result.data() + made * channelCount)};
+        const int room = int(int64_t(result.size()) / channelCount - made);
+        made += checkAv(swr_convert(swr.get(), dst, room, input ? src : nullptr, int(frames)),
                         "resample sound");
     };
     run(interleaved.data(), inFrames);
     run(nullptr, 0);
-    out.resize(std::size_t(outFrames) * channelCount, 0.0f);
-    return out;
+    result.resize(std::size_t(outFrames) * channelCount, 0.0f);
+    return result;
 }
 
 class WebmWriter::Encoders {

@@ -32,18 +32,19 @@ EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
 // Opus takes sound only at this rate (or at rates below it).
 inline constexpr int kOpusSampleRate = 48000;
 
-// `interleaved` sound of `channelCount` channels at `sampleRate` resampled
-// to kOpusSampleRate: round(frames * 48000 / sampleRate) frames, the first
-// where the first was. The same samples when the rate is already that.
+// `interleaved` sound of `channelCount` channels (1 to 8; `channelMask` their
+// native-order layout, 0 for the usual one of the count) at `sampleRate`, as
+// the Opus track carries it: at kOpusSampleRate, round(frames * 48000 /
+// sampleRate) frames, the first where the first was, in the layout Opus has
+// for that many channels (side speakers become back ones). The same samples
+// when they are that already.
 std::vector<float> resampleForOpus(std::span<const float> interleaved, int channelCount,
-                                   int sampleRate);
+                                   uint64_t channelMask, int sampleRate);
 
 struct OpusSound {
     int channelCount = 2; // 1 to 8
-    // The channels' native-order layout; 0 for the usual one of channelCount.
-    // A layout Opus has no mapping for is written as the usual one of its
-    // count.
-    uint64_t channelMask = 0;
+    // Sound is given as resampleForOpus gives it: in the layout Opus has for
+    // channelCount.
     int64_t bitRate = 0; // 0: 48000 bit/s a channel
 };
 

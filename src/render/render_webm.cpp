@@ -25,8 +25,8 @@ void writeSound(const SegmentAudio& segment, const std::vector<int>& sequence, d
     SegmentAudio audio;
     audio.sampleRate = kOpusSampleRate;
     audio.channelCount = segment.channelCount;
-    audio.channelMask = segment.channelMask;
-    audio.samples = resampleForOpus(segment.samples, segment.channelCount, segment.sampleRate);
+    audio.samples = resampleForOpus(segment.samples, segment.channelCount, segment.channelMask,
+                                    segment.sampleRate);
     if (audio.frameCount() < 1)
         return;
     const AudioLoopLayout layout = audioLoopLayout(kOpusSampleRate, sequence.size(), sequenceRate);
@@ -81,7 +81,7 @@ RenderResult renderPingPongWebM(const std::filesystem::path& sourcePath,
     };
     std::optional<OpusSound> sound;
     if (audio)
-        sound = OpusSound{.channelCount = audio->channelCount, .channelMask = audio->channelMask};
+        sound = OpusSound{.channelCount = audio->channelCount};
     WebmWriter writer(output.path(), size.width, size.height, shown.rate, options.video,
                       frames.front(), sound);
     if (audio)
