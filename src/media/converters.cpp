@@ -4,6 +4,7 @@
 #include "media/ffmpeg.h"
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -58,7 +59,24 @@ void Scaler::scale(const ScalerKey& key, const uint8_t* const src[], const int s
         sws_ = makeScaler(key);
         key_ = key;
     }
-    sws_scale(sws_.get(), src, srcStride, 0, key.srcHeight, dst, dstStride);
+    // libswscale's vector code writes rows in whole blocks of pixels, so a
+    // row whose length is not a multiple of them is overrun: into the
+    // stride's padding, or past the end of a packed picture's last row. A
+    // one-plane destination (what the callers' own buffers are) that may be
+    // overrun is scaled into padded rows and copied.
+    const int rowBytes = av_image_get_linesize(key.dstFormat, key.dstWidth, 0);
+    if (dst[1] || rowBytes <= 0 || rowBytes % kRowBlock == 0) {
+        sws_scale(sws_.get(), src, srcStride, 0, key.srcHeight, dst, dstStride);
+        return;
+    }
+    const int paddedStride = FFALIGN(rowBytes, kRowBlock);
+    padded_.resize(std::size_t(paddedStride) * (key.dstHeight + 1) + kRowBlock);
+    uint8_t* rows =
+        padded_.data() + (-reinterpret_cast<uintptr_t>(padded_.data()) & (kRowBlock - 1));
+    uint8_t* planes[4] = {rows, nullptr, nullptr, nullptr};
+    const int strides[4] = {paddedStride, 0, 0, 0};
+    sws_scale(sws_.get(), src, srcStride, 0, key.srcHeight, planes, strides);
+    av_image_copy_plane(dst[0], dstStride[0], rows, paddedStride, rowBytes, key.dstHeight);
 }
 
 av::SwrPtr makeResampler(const ResamplerKey& key) {

@@ -10,6 +10,9 @@
 
 #include "media/ffmpeg.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace kavlo {
 
 // The matrix `frame` is read with: its own tag, or for untagged video the
@@ -58,8 +61,11 @@ class Scaler {
     }
 
   private:
+    // The widest block libswscale writes at once, in bytes.
+    static constexpr int kRowBlock = 64;
     av::SwsPtr sws_;
     ScalerKey key_;
+    std::vector<uint8_t> padded_; // rows of a picture that would be overrun
 };
 
 struct ResamplerKey {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <vector>
@@ -57,6 +58,28 @@ TEST(Colour, AnUntaggedSourceKeepsItsMatrixWhenTheRenderTurnsItPastHdHeight) {
     ASSERT_TRUE(picture);
     ASSERT_EQ(picture->height(), 720);
     expectNear(centre(converter, picture->frame(), 64, 720), player);
+}
+
+// libswscale writes rows in whole blocks of pixels; a tight buffer of a
+// picture whose rows are not whole blocks must not be written past its end
+// (a file whose pixel aspect makes the picture 2 pixels wide did that).
+TEST(Colour, ANarrowPictureStaysInsideItsBuffer) {
+    const av::FramePtr frame = av::allocFrame();
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = 32;
+    frame->height = 24;
+    ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+    for (int p = 0; p < 3; ++p)
+        std::fill_n(frame->data[p], frame->linesize[p] * (p ? 12 : 24), uint8_t(p ? 128 : 200));
+    for (auto quality : {BgraConverter::Quality::fast, BgraConverter::Quality::exact}) {
+        BgraConverter converter(quality);
+        for (int width : {2, 6, 30, 32}) {
+            std::vector<uint8_t> pixels(std::size_t(width) * 24 * 4 + 64, 0xAB);
+            converter.convert(frame.get(), width, 24, pixels.data(), width * 4);
+            EXPECT_EQ(std::count(pixels.end() - 64, pixels.end(), 0xAB), 64) << width;
+            EXPECT_EQ(pixels[std::size_t(width) * 23 * 4 + 3], 255) << width;
+        }
+    }
 }
 
 class HdrOnScreen : public ::testing::TestWithParam<test::HdrTransfer> {};
