@@ -117,6 +117,7 @@ DecodedFrame DecodedStream::stamp(av::FramePtr frame) {
     if (kind_ == MediaKind::video) {
         out.length = Microseconds(timing_.lengthUs(frame->pkt_duration));
         out.damaged = frame->decode_error_flags & kDamage;
+        damagedFrames_ += out.damaged;
     } else if (frame->sample_rate > 0) {
         out.length = Microseconds(av_rescale(frame->nb_samples, AV_TIME_BASE, frame->sample_rate));
     }

@@ -118,6 +118,8 @@ class DecodedStream {
     bool atEnd() const { return decoder_.drained(); }
     // Packets the decoder rejected as damaged.
     int corruptPackets() const { return decoder_.corruptPackets(); }
+    // Frames handed out marked damaged.
+    int damagedFrames() const { return damagedFrames_; }
 
     // The key frame at or before `t` by the container's index (complete in
     // MP4); nothing when the index does not say.
@@ -147,6 +149,7 @@ class DecodedStream {
     // Where the next frame starts when it has no timestamp of its own.
     SourceTime nextStart_;
     bool handedOut_ = false; // a frame came out since the last seek
+    int damagedFrames_ = 0;
 };
 
 } // namespace kavlo

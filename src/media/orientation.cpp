@@ -54,14 +54,20 @@ DisplayTransform DisplayTransform::rotation(int degrees, bool mirrored) {
     return t;
 }
 
-void transformPlane(const DisplayTransform& t, const uint8_t* src, int srcStride, int srcW,
-                    int srcH, uint8_t* dst, int dstStride) {
+namespace {
+
+template <typename Sample>
+void transformSamples(const DisplayTransform& t, const uint8_t* srcBytes, int srcStrideBytes,
+                      int srcW, int srcH, uint8_t* dstBytes, int dstStrideBytes) {
+    const auto* src = reinterpret_cast<const Sample*>(srcBytes);
+    auto* dst = reinterpret_cast<Sample*>(dstBytes);
+    const std::ptrdiff_t srcStride = srcStrideBytes / std::ptrdiff_t(sizeof(Sample));
+    const std::ptrdiff_t dstStride = dstStrideBytes / std::ptrdiff_t(sizeof(Sample));
     int dstW, dstH;
     t.uprightSize(srcW, srcH, dstW, dstH);
     if (t.isIdentity()) {
         for (int y = 0; y < srcH; ++y)
-            std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * dstStride,
-                        src + static_cast<std::ptrdiff_t>(y) * srcStride, srcW);
+            std::memcpy(dst + y * dstStride, src + y * srcStride, srcW * sizeof(Sample));
         return;
     }
     // The source pixel centre (x + 0.5, y + 0.5) lands at
@@ -73,15 +79,25 @@ void transformPlane(const DisplayTransform& t, const uint8_t* src, int srcStride
     // Twice the coordinates keeps the half-pixel arithmetic in integers.
     const int x0 = (t.a * (1 + 2 * minX) + t.b * (1 + 2 * minY) - 1) / 2;
     const int y0 = (t.c * (1 + 2 * minX) + t.d * (1 + 2 * minY) - 1) / 2;
-    const std::ptrdiff_t stepX = t.a + static_cast<std::ptrdiff_t>(t.c) * srcStride;
-    const std::ptrdiff_t stepY = t.b + static_cast<std::ptrdiff_t>(t.d) * srcStride;
-    const uint8_t* rowStart = src + static_cast<std::ptrdiff_t>(y0) * srcStride + x0;
+    const std::ptrdiff_t stepX = t.a + t.c * srcStride;
+    const std::ptrdiff_t stepY = t.b + t.d * srcStride;
+    const Sample* rowStart = src + y0 * srcStride + x0;
     for (int Y = 0; Y < dstH; ++Y, rowStart += stepY) {
-        uint8_t* out = dst + static_cast<std::ptrdiff_t>(Y) * dstStride;
-        const uint8_t* in = rowStart;
+        Sample* out = dst + Y * dstStride;
+        const Sample* in = rowStart;
         for (int X = 0; X < dstW; ++X, in += stepX)
             out[X] = *in;
     }
+}
+
+} // namespace
+
+void transformPlane(const DisplayTransform& t, const uint8_t* src, int srcStride, int srcW,
+                    int srcH, uint8_t* dst, int dstStride, int sampleBytes) {
+    if (sampleBytes == 4)
+        transformSamples<uint32_t>(t, src, srcStride, srcW, srcH, dst, dstStride);
+    else
+        transformSamples<uint8_t>(t, src, srcStride, srcW, srcH, dst, dstStride);
 }
 
 } // namespace kavlo

@@ -32,9 +32,10 @@ struct DisplayTransform {
     static DisplayTransform rotation(int degreesCounterClockwise, bool mirrored = false);
 };
 
-// Copies an 8-bit plane of srcW x srcH samples into dst (sized by the
-// transform's upright size), turning it upright.
+// Copies a plane of srcW x srcH samples of `sampleBytes` bytes each (1: a
+// plane of 8-bit samples, 4: packed 32-bit pixels) into dst (sized by the
+// transform's upright size), turning it upright. Strides are in bytes.
 void transformPlane(const DisplayTransform& t, const uint8_t* src, int srcStride, int srcW,
-                    int srcH, uint8_t* dst, int dstStride);
+                    int srcH, uint8_t* dst, int dstStride, int sampleBytes = 1);
 
 } // namespace kavlo

@@ -130,42 +130,6 @@ VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling
     const VideoTrackInfo& track = stream_.videoTrack();
     stream_.skipLoopFilter(sampling.fitted && 2.0 * sampling.width <= track.uprightWidth() &&
                            2.0 * sampling.height <= track.uprightHeight());
-    // A seek lands up to a GOP before the segment; of the pictures on the
-    // way only those that others refer to need decoding.
-    stream_.skipUnreferencedBefore(SourceTime::fromUs(secondsToUs(sampling_.trimStart)));
-    // Whoever read the file before may have left it anywhere.
-    seekTo(std::max(sampling_.trimStart, 0.0));
-    seekedToStart_ = sampling_.trimStart <= 0;
-}
-
-void VideoSegmentReader::seekTo(double seconds) {
-    stream_.seek(SourceTime::fromUs(secondsToUs(seconds)));
-    eof_ = false;
-    current_.reset();
-    upcoming_.reset();
-}
-
-SourceTime VideoSegmentReader::endOf(const DecodedFrame& f) const {
-    return f.start +
-           (f.length.count() > 0 ? f.length : Microseconds(stream_.timing().nominalFrameUs()));
-}
-
-bool VideoSegmentReader::decodeNext(std::optional<DecodedFrame>& out) {
-    out = stream_.next();
-    if (out && out->damaged)
-        ++damagedFrames_;
-    return out.has_value();
-}
-
-void VideoSegmentReader::advanceTo(SourceTime t) {
-    for (;;) {
-        if (!upcoming_ && !eof_ && !decodeNext(upcoming_))
-            eof_ = true;
-        if (!upcoming_ || !stream_.timing().startedBy(upcoming_->start.us(), t.us()))
-            return;
-        current_ = std::move(upcoming_);
-        upcoming_.reset();
-    }
 }
 
 std::optional<Picture> VideoSegmentReader::next() {
@@ -173,33 +137,24 @@ std::optional<Picture> VideoSegmentReader::next() {
     if (seconds >= sampling_.trimStart + sampling_.rangeSeconds)
         return std::nullopt;
     const SourceTime t = SourceTime::fromUs(secondsToUs(seconds));
-    const FrameTiming& timing = stream_.timing();
-
-    // Seeking lands on a key frame at or before the start. Should an inexact
-    // index put it after the start, or after the last key frame (nothing
-    // decodes from there), go back further until it does not.
-    double backoff = 1.0;
-    for (;;) {
-        advanceTo(t);
-        const bool landedLate = step_ == 0 && !current_ &&
-                                (!upcoming_ || !timing.startedBy(upcoming_->start.us(), t.us()));
-        if (!landedLate || seekedToStart_)
-            break;
-        const double target = sampling_.trimStart - backoff;
-        seekedToStart_ = target <= 0;
-        seekTo(std::max(target, 0.0));
-        backoff *= 2;
-    }
-    const DecodedFrame* chosen = current_ ? &*current_ : upcoming_ ? &*upcoming_ : nullptr;
-    if (!chosen)
+    // The first step seeks: whoever read the file before may have left it
+    // anywhere.
+    if (step_ == 0)
+        current_ = locator_.locate(t);
+    else
+        locator_.walkTo(t, current_);
+    if (!current_)
         return std::nullopt;
-    if (eof_ && current_ && timing.startedBy(endOf(*current_).us(), t.us()))
+    const FrameTiming& timing = stream_.timing();
+    const Microseconds length =
+        current_->length.count() > 0 ? current_->length : Microseconds(timing.nominalFrameUs());
+    if (locator_.atEnd() && timing.startedBy((current_->start + length).us(), t.us()))
         return std::nullopt;
 
     ++step_;
-    if (!currentPicture_ || chosen->start != currentPictureStart_) {
-        currentPicture_ = shaper_.shape(chosen->frame.get());
-        currentPictureStart_ = chosen->start;
+    if (!currentPicture_ || current_->start != currentPictureStart_) {
+        currentPicture_ = shaper_.shape(current_->frame.get());
+        currentPictureStart_ = current_->start;
     }
     return currentPicture_.share();
 }

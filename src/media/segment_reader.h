@@ -7,6 +7,7 @@
 #pragma once
 
 #include "media/decoded_stream.h"
+#include "media/frame_locator.h"
 #include "media/picture.h"
 
 #include <memory>
@@ -80,26 +81,17 @@ class VideoSegmentReader {
     // True when the decoder met damaged data since reading began: packets
     // it rejected, or pictures it had to patch up (concealment). Pictures
     // decoded after a patched one may be wrong without saying so.
-    bool sawCorruptData() const { return stream_.corruptPackets() > 0 || damagedFrames_ > 0; }
+    bool sawCorruptData() const {
+        return stream_.corruptPackets() > 0 || stream_.damagedFrames() > 0;
+    }
 
   private:
-    // Decodes the next frame of the track into `out`; false at the end.
-    bool decodeNext(std::optional<DecodedFrame>& out);
-    // Decodes until current_ is the frame on screen at t and upcoming_ the
-    // one after it (or nothing at the end of the track).
-    void advanceTo(SourceTime t);
-    SourceTime endOf(const DecodedFrame& frame) const;
-    void seekTo(double seconds);
-
     DecodedStream stream_;
+    FrameLocator locator_{stream_};
     SegmentSampling sampling_;
     PictureShaper shaper_;
     int step_ = 0;
-    int damagedFrames_ = 0;
-    bool eof_ = false;
-    bool seekedToStart_ = false;
-    std::optional<DecodedFrame> current_;  // latest frame at or before the step time
-    std::optional<DecodedFrame> upcoming_; // the frame after it, once decoded
+    std::optional<DecodedFrame> current_; // the frame on screen at the step time
     Picture currentPicture_;
     SourceTime currentPictureStart_;
 };

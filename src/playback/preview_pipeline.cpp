@@ -189,7 +189,7 @@ void PreviewPipeline::decodeVideoLoop(std::stop_token stop) {
     FrameConverter converter(stream.track());
     uint64_t decoded = 0;
     while (!stop.stop_requested()) {
-        std::optional<TimedFrame> f;
+        std::optional<DecodedFrame> f;
         if (const uint64_t latest = serial_; latest != cursor.serial()) {
             int64_t target;
             {
@@ -220,7 +220,7 @@ void PreviewPipeline::decodeVideoLoop(std::stop_token stop) {
             wakeDecoder_.wait(lock, stop, [&] { return serial_ != cursor.serial(); });
             continue;
         }
-        const int64_t presentUs = cursor.place(f->ptsUs);
+        const int64_t presentUs = cursor.place(f->start.us());
         std::unique_lock lock(mutex_);
         const PixelSize box = viewSize_;
         lock.unlock();
@@ -228,8 +228,8 @@ void PreviewPipeline::decodeVideoLoop(std::stop_token stop) {
         lock.lock();
         if (!waitForRoom(lock, stop, cursor.serial()))
             continue;
-        frames_.push_back({++decoded, cursor.serial(), presentUs, f->ptsUs, std::move(f->frame),
-                           std::move(image), box});
+        frames_.push_back({++decoded, cursor.serial(), presentUs, f->start.us(),
+                           std::move(f->frame), std::move(image), box});
         lock.unlock();
         wakePresenter_.notify_all();
     }

@@ -48,8 +48,8 @@ ScrubDecoder::Picture ScrubDecoder::show(int64_t tUs, PixelSize box, const SeekP
         if (hit->frame)
             return keep(std::move(hit->frame), hit->ptsUs, box);
     }
-    TimedFrame found = decode(tUs, box, progress);
-    return keep(std::move(found.frame), found.ptsUs, box);
+    DecodedFrame found = decode(tUs, box, progress);
+    return keep(std::move(found.frame), found.start.us(), box);
 }
 
 void ScrubDecoder::follow(int64_t tUs) {
@@ -79,12 +79,12 @@ void ScrubDecoder::planAfterHit(int64_t ptsUs) {
     convertLeft_ = true;
 }
 
-TimedFrame ScrubDecoder::decode(int64_t tUs, PixelSize box, const SeekProgress& progress) {
-    std::optional<TimedFrame> found;
+DecodedFrame ScrubDecoder::decode(int64_t tUs, PixelSize box, const SeekProgress& progress) {
+    std::optional<DecodedFrame> found;
     backfill_.reset();
     if (stream_.canContinueTo(tUs)) {
         // A few frames on: worth keeping on the way.
-        found = stream_.locate(tUs, true, [&](const TimedFrame& f) {
+        found = stream_.locate(tUs, true, [&](const DecodedFrame& f) {
             remember(f);
             onTheWay(f, true, tUs, box, progress);
         });
@@ -95,27 +95,27 @@ TimedFrame ScrubDecoder::decode(int64_t tUs, PixelSize box, const SeekProgress& 
         // reusing a few buffers, which costs a third of the time; idle work
         // fills them in.
         int64_t firstUs = INT64_MAX;
-        found = stream_.locate(tUs, false, [&](const TimedFrame& f) {
-            firstUs = std::min(firstUs, f.ptsUs);
+        found = stream_.locate(tUs, false, [&](const DecodedFrame& f) {
+            firstUs = std::min(firstUs, f.start.us());
             onTheWay(f, false, tUs, box, progress);
         });
         if (found) {
             remember(*found);
-            if (firstUs < found->ptsUs || stream_.skippedSinceSeek())
-                backfill_ = Backfill{tUs, found->ptsUs, false};
+            if (firstUs < found->start.us() || stream_.skippedSinceSeek())
+                backfill_ = Backfill{tUs, found->start.us(), false};
         }
     }
     if (!found)
         throw kavloError(kNoVideoFrames, "No video frames found.");
     prefetchLeft_ = kPrefetchFrames;
-    if (!stream_.timing().startedBy(found->ptsUs, tUs))
-        cache_.markFirst(found->ptsUs);
+    if (!stream_.timing().startedBy(found->start.us(), tUs))
+        cache_.markFirst(found->start.us());
     if (stream_.atEnd())
-        cache_.markLast(found->ptsUs);
+        cache_.markLast(found->start.us());
     return std::move(*found);
 }
 
-void ScrubDecoder::onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, PixelSize box,
+void ScrubDecoder::onTheWay(const DecodedFrame& f, bool remembered, int64_t tUs, PixelSize box,
                             const SeekProgress& progress) {
     if (progress.newer) {
         if (const std::optional<int64_t> newer = progress.newer(); newer && givesWayTo(tUs, *newer))
@@ -123,7 +123,7 @@ void ScrubDecoder::onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, P
     }
     const auto now = std::chrono::steady_clock::now();
     if (!progress.interim || now - lastPictureAt_ < kInterimSpacing ||
-        !stream_.timing().surelyOverBy(f.ptsUs, f.durationUs, tUs))
+        !stream_.timing().surelyOverBy(f.start.us(), f.length.count(), tUs))
         return;
     // Kept, for idle work to make its picture properly later.
     if (!remembered)
@@ -134,7 +134,7 @@ void ScrubDecoder::onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, P
     const PixelSize full = fitPictureSize(track.uprightWidth(), track.uprightHeight(), box);
     const PixelSize half{std::max(full.width / 2, 1), std::max(full.height / 2, 1)};
     lastPictureAt_ = now;
-    progress.interim({f.ptsUs, interimConverter_.convert(f.frame, half)});
+    progress.interim({f.start.us(), interimConverter_.convert(f.frame, half)});
 }
 
 bool ScrubDecoder::givesWayTo(int64_t tUs, int64_t newerUs) const {
@@ -174,7 +174,7 @@ void ScrubDecoder::idleStep(PixelSize box) {
         auto f = stream_.next();
         if (f)
             remember(*f); // the frame shown too: it closes its predecessor's interval
-        if (f && f->ptsUs < backfill_->untilUs)
+        if (f && f->start.us() < backfill_->untilUs)
             return;
         backfill_.reset();
     }
@@ -210,9 +210,9 @@ bool ScrubDecoder::convertOne(PixelSize box) {
     return true;
 }
 
-void ScrubDecoder::remember(const TimedFrame& f) {
-    cache_.insert(f.frame, f.ptsUs, f.durationUs, f.contiguous);
-    lastPtsUs_ = f.ptsUs;
+void ScrubDecoder::remember(const DecodedFrame& f) {
+    cache_.insert(f.frame, f.start.us(), f.length.count(), f.contiguous);
+    lastPtsUs_ = f.start.us();
     convertLeft_ = true;
 }
 

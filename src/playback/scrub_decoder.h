@@ -70,16 +70,16 @@ class ScrubDecoder {
   private:
     // After a seek landed on the cached frame at `ptsUs`.
     void planAfterHit(int64_t ptsUs);
-    TimedFrame decode(int64_t tUs, PixelSize box, const SeekProgress& progress);
+    DecodedFrame decode(int64_t tUs, PixelSize box, const SeekProgress& progress);
     // Called with each frame decoded on the way to `tUs`, before it is known
     // whether it is the one; `remembered`: it is in the cache already.
-    void onTheWay(const TimedFrame& f, bool remembered, int64_t tUs, PixelSize box,
+    void onTheWay(const DecodedFrame& f, bool remembered, int64_t tUs, PixelSize box,
                   const SeekProgress& progress);
     bool givesWayTo(int64_t tUs, int64_t newerUs) const;
     Picture keep(Frame frame, int64_t ptsUs, PixelSize box);
     bool prefetchOne();
     bool convertOne(PixelSize box);
-    void remember(const TimedFrame& f);
+    void remember(const DecodedFrame& f);
 
     VideoStream stream_;
     FrameConverter converter_;

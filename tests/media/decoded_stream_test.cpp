@@ -1,38 +1,70 @@
 // The decoded stream every reader pulls from: seeks start a new generation
-// that nothing decoded before them outlives, skipping leaves out only
-// pictures nothing refers to, and sound frames follow each other in time.
-// And the one rule for which frame is on screen at a time: files whose video
-// starts late, and container lengths that are off by their rounding.
+// that nothing decoded before them outlives, and sound frames follow each
+// other in time. Finding the frame on screen at a time on it, as the
+// renderer and both players do: a seek, then decoding forward step by step,
+// in files where seeks land exactly, inside a GOP (MPEG-TS has no index), on
+// skippable B-frames, before the first frame and past the last, and at time
+// 0 (MKV, MP4 and TS at 0: frame_agreement_test). And the one rule for
+// which frame is on screen at a time: files whose video starts late, and
+// container lengths that are off by their rounding.
 #include "media/decoded_stream.h"
 #include "media/error.h"
 #include "media/ffmpeg.h"
+#include "media/frame_locator.h"
 #include "media/frame_timing.h"
+#include "media/segment_reader.h"
 #include "support/error_text.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <vector>
 
 namespace kavlo {
 namespace {
 
-int indexOf(const DecodedFrame& f) {
-    return test::readFrameIndex(f.frame->data[0], f.frame->linesize[0], f.frame->width,
-                                f.frame->height);
+using test::TestClip;
+
+const std::map<std::string, TestClip> kClips = {
+    {"25fps.mp4", {.rate = "25", .frames = 50, .keyframeInterval = 12}},
+    {"gop12-sound.mp4",
+     {.frames = 48, .keyframeInterval = 12, .preset = "veryfast", .audio = "sin(2*PI*440*t)"}},
+    // A seek near any time up to 1 s lands in the GOP from 0, where nothing
+    // decodes until the key frame at 1 s.
+    {"gop.ts", {.frames = 60, .keyframeInterval = 30, .preset = "veryfast"}},
+    // Frame 44 is an unreferenced B-frame, skipped on the way to later ones.
+    {"bframes.mp4",
+     {.width = 320, .height = 192, .frames = 90, .keyframeInterval = 60, .preset = "veryfast"}},
+    {"short.mp4", {.frames = 10}},
+    // AVI refuses a time before its first packet.
+    {"start.avi",
+     {.frames = 45, .keyframeInterval = 30, .codec = "mjpeg", .pixelFormat = "yuvj420p"}},
+    {"start.mpg", {.frames = 45, .keyframeInterval = 30, .codec = "mpeg2video"}},
+};
+
+std::string made(const std::string& name) {
+    static test::TempDir dir;
+    static std::map<std::string, std::string> files;
+    auto it = files.find(name);
+    if (it == files.end())
+        it =
+            files.emplace(name, test::makeIndexedVideo(dir / name, kClips.at(name)).string()).first;
+    return it->second;
 }
 
-TEST(DecodedStream, ASeekStartsAGenerationAndSkippingKeepsTheFrameOnScreen) {
-    test::TempDir dir;
-    const auto path = test::makeIndexedVideo(dir / "gop.mp4", {.rate = "30",
-                                                               .frames = 48,
-                                                               .keyframeInterval = 12,
-                                                               .preset = "veryfast",
-                                                               .audio = "sin(2*PI*440*t)"});
-    DecodedStream stream(path.string(), MediaKind::video);
+int indexOf(const AVFrame* f) {
+    return test::readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
+}
+
+TEST(DecodedStream, ASeekStartsAGenerationAtTheKeyFrameBeforeItsTime) {
+    const std::string path = made("gop12-sound.mp4");
+    DecodedStream stream(path, MediaKind::video);
     std::optional<DecodedFrame> first = stream.next();
     ASSERT_TRUE(first);
-    EXPECT_EQ(indexOf(*first), 0);
+    EXPECT_EQ(indexOf(first->frame.get()), 0);
     EXPECT_TRUE(stream.next()->contiguous);
 
     // Frames the decoder held back before the seek never come out after it.
@@ -44,19 +76,13 @@ TEST(DecodedStream, ASeekStartsAGenerationAndSkippingKeepsTheFrameOnScreen) {
     ASSERT_TRUE(f);
     EXPECT_EQ(f->generation, generation);
     EXPECT_FALSE(f->contiguous);
-    EXPECT_EQ(indexOf(*f), 24) << "lands on the key frame before t";
-    int onScreen = -1;
-    while ((f = stream.next()) && stream.timing().startedBy(f->start.us(), t.us())) {
-        EXPECT_EQ(f->generation, generation);
-        onScreen = indexOf(*f);
-    }
-    EXPECT_EQ(onScreen, 30) << "the frame on screen at t is decoded, whatever was skipped";
+    EXPECT_EQ(indexOf(f->frame.get()), 24) << "lands on the key frame before t";
 
     EXPECT_EQ(stream.scanEnd().us(), 1'600'000);
-    EXPECT_EQ(indexOf(*stream.next()), 0) << "scanning leaves the stream at the start";
+    EXPECT_EQ(indexOf(stream.next()->frame.get()), 0) << "scanning leaves the stream at the start";
 
     // Sound: each frame starts where the one before it ended.
-    DecodedStream sound(path.string(), MediaKind::audio);
+    DecodedStream sound(path, MediaKind::audio);
     std::optional<DecodedFrame> previous = sound.next();
     ASSERT_TRUE(previous && previous->length.count() > 0);
     for (int i = 0; i < 20; ++i) {
@@ -69,11 +95,75 @@ TEST(DecodedStream, ASeekStartsAGenerationAndSkippingKeepsTheFrameOnScreen) {
 }
 
 TEST(DecodedStream, ATrackThatIsNotThereIsNamed) {
-    test::TempDir dir;
-    const auto path = test::makeIndexedVideo(dir / "silent.mp4", {.frames = 4});
     const std::string error =
-        test::errorText([&] { DecodedStream(path.string(), MediaKind::audio); });
+        test::errorText([&] { DecodedStream(made("short.mp4"), MediaKind::audio); });
     EXPECT_TRUE(error.starts_with("Kavlo " + std::to_string(kNoAudioTrack) + " ")) << error;
+}
+
+TEST(FrameLocator, FindsTheFrameOnScreenAtEachStepAfterASeek) {
+    struct Case {
+        const char* file;
+        double start; // seconds
+        int steps;    // at 30 a second
+    };
+    const Case cases[] = {
+        {"25fps.mp4", 0.7, 15},        {"gop.ts", 0.0, 3},       {"gop.ts", 0.1, 6},
+        {"gop.ts", 0.25, 6},           {"gop.ts", 0.55, 6},      {"gop.ts", 1.3, 6},
+        {"bframes.mp4", 44 / 30.0, 9}, {"bframes.mp4", 1.47, 9}, {"bframes.mp4", 1.5, 9},
+        {"short.mp4", -1.0, 2},        {"short.mp4", 5.0, 2},    {"start.avi", 0.0, 3},
+        {"start.mpg", 0.0, 3},
+    };
+    for (const Case& c : cases) {
+        const TestClip& clip = kClips.at(c.file);
+        // The players settle by length, the renderer does not; a read shrunk
+        // to half size or less leaves out the loop filter.
+        for (const auto& [settleByLength, skipLoopFilter] :
+             {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}}) {
+            SCOPED_TRACE(::testing::Message()
+                         << c.file << " from " << c.start << " settle " << settleByLength
+                         << " unfiltered " << skipLoopFilter);
+            DecodedStream stream(made(c.file), MediaKind::video);
+            stream.skipLoopFilter(skipLoopFilter);
+            FrameLocator locator(stream);
+            std::optional<DecodedFrame> f;
+            for (int k = 0; k < c.steps; ++k) {
+                const double t = c.start + k / 30.0;
+                if (k == 0)
+                    f = locator.locate(SourceTime::fromUs(secondsToUs(t)), nullptr, settleByLength);
+                else
+                    locator.walkTo(SourceTime::fromUs(secondsToUs(t)), f, nullptr, settleByLength);
+                ASSERT_TRUE(f);
+                EXPECT_EQ(f->generation, stream.generation());
+                const int expected = std::clamp(int(std::floor(t * clip.framesPerSecond() + 1e-6)),
+                                                0, clip.frames - 1);
+                EXPECT_EQ(indexOf(f->frame.get()), expected) << "at " << t;
+            }
+        }
+    }
+}
+
+TEST(FrameLocator, AFrameHeldAheadDiesWithItsGenerationAndReadingStopsAtTheEnds) {
+    DecodedStream stream(made("short.mp4"), MediaKind::video);
+    FrameLocator locator(stream);
+    ASSERT_EQ(indexOf(locator.locate(SourceTime::fromUs(150'000))->frame.get()), 4);
+    ASSERT_TRUE(locator.ahead());
+    EXPECT_EQ(indexOf(locator.ahead()->frame.get()), 5);
+    stream.seek(SourceTime());
+    EXPECT_FALSE(locator.ahead());
+    EXPECT_EQ(indexOf(locator.next()->frame.get()), 0) << "a frame from before the seek came out";
+
+    // The renderer's reader ends with the track or its range.
+    InputFile input(made("short.mp4"));
+    const auto indices = [&](double start, double range) {
+        VideoSegmentReader reader(input, {start, range, 30, 160, 96});
+        std::vector<int> out;
+        while (auto picture = reader.next())
+            out.push_back(indexOf(picture->frame()));
+        return out;
+    };
+    EXPECT_EQ(indices(0.2, 5.0), (std::vector<int>{6, 7, 8, 9}));
+    EXPECT_EQ(indices(0.0, 0.001), (std::vector<int>{0}));
+    EXPECT_TRUE(indices(1.0, 1.0).empty());
 }
 
 constexpr Rational kMilliseconds{1, 1000};

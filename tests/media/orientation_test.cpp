@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -51,33 +52,42 @@ TEST(DisplayTransform, SnapsSkewedAndScaledMatricesAndIgnoresEmptyOnes) {
 }
 
 // Every transform moves each pixel to where mapping its centre through the
-// matrix (and back into the positive quadrant) says, for odd sizes too.
+// matrix (and back into the positive quadrant) says, for odd sizes too, in
+// the renderer's 8-bit planes and the players' 32-bit pixels alike.
 TEST(TransformPlane, MatchesTheMatrixForAllEightOrientations) {
-    const int w = 5, h = 3, stride = 8;
-    std::vector<uint8_t> src(stride * h, 0xEE);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            src[y * stride + x] = uint8_t(10 * y + x);
+    const int w = 5, h = 3;
+    for (const int bytes : {1, 4}) {
+        const int stride = 8 * bytes;
+        // Byte i of pixel (x, y) holds 10 y + x + 50 i.
+        const auto at = [bytes](std::vector<uint8_t>& plane, int stride, int x, int y) {
+            return &plane[y * stride + x * bytes];
+        };
+        std::vector<uint8_t> src(stride * h, 0xEE);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int i = 0; i < bytes; ++i)
+                    at(src, stride, x, y)[i] = uint8_t(10 * y + x + 50 * i);
 
-    for (const auto& t : allTransforms()) {
-        int dw, dh;
-        t.uprightSize(w, h, dw, dh);
-        const int dstStride = dw + 3;
-        std::vector<uint8_t> dst(dstStride * dh, 0);
-        transformPlane(t, src.data(), stride, w, h, dst.data(), dstStride);
+        for (const auto& t : allTransforms()) {
+            SCOPED_TRACE(::testing::Message() << bytes << " bytes, a=" << t.a << " b=" << t.b
+                                              << " c=" << t.c << " d=" << t.d);
+            int dw, dh;
+            t.uprightSize(w, h, dw, dh);
+            const int dstStride = (dw + 3) * bytes;
+            std::vector<uint8_t> dst(dstStride * dh, 0);
+            transformPlane(t, src.data(), stride, w, h, dst.data(), dstStride, bytes);
 
-        const double minX = std::min(0, t.a * w) + std::min(0, t.c * h);
-        const double minY = std::min(0, t.b * w) + std::min(0, t.d * h);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const int X = int(t.a * (x + 0.5) + t.c * (y + 0.5) - minX - 0.5);
-                const int Y = int(t.b * (x + 0.5) + t.d * (y + 0.5) - minY - 0.5);
-                ASSERT_GE(X, 0);
-                ASSERT_LT(X, dw);
-                ASSERT_GE(Y, 0);
-                ASSERT_LT(Y, dh);
-                EXPECT_EQ(dst[Y * dstStride + X], src[y * stride + x])
-                    << "a=" << t.a << " b=" << t.b << " c=" << t.c << " d=" << t.d;
+            const double minX = std::min(0, t.a * w) + std::min(0, t.c * h);
+            const double minY = std::min(0, t.b * w) + std::min(0, t.d * h);
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const int X = int(t.a * (x + 0.5) + t.c * (y + 0.5) - minX - 0.5);
+                    const int Y = int(t.b * (x + 0.5) + t.d * (y + 0.5) - minY - 0.5);
+                    ASSERT_TRUE(X >= 0 && X < dw && Y >= 0 && Y < dh);
+                    EXPECT_EQ(0,
+                              std::memcmp(at(dst, dstStride, X, Y), at(src, stride, x, y), bytes))
+                        << x << "," << y;
+                }
             }
         }
     }

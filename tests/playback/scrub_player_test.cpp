@@ -140,15 +140,14 @@ TEST_F(ScrubPlayerTest, AColdSeekShowsItsKeyFrameFirstAndPicturesFollowTheViewsS
     }
 }
 
-TEST_F(ScrubPlayerTest, TurnedAndMirroredSourcesComeOutUpright) {
+// Every orientation is checked in orientation_test; here that the players
+// turn their pictures at all.
+TEST_F(ScrubPlayerTest, ATurnedSourceComesOutUpright) {
     TempDir dir;
-    for (const auto& turn : kTurnedClips) {
-        SCOPED_TRACE(turn.name);
-        player_.setItem(makeTurnedVideo(dir.path(), turn, 8).string());
-        EXPECT_EQ(seekAndRead(4.5 / 30), 4);
-        EXPECT_EQ(player_.currentImage().width(), 96);
-        EXPECT_EQ(player_.currentImage().height(), 160);
-    }
+    player_.setItem(makeTurnedVideo(dir.path(), kTurnedClips[4], 8).string());
+    EXPECT_EQ(seekAndRead(4.5 / 30), 4);
+    EXPECT_EQ(player_.currentImage().width(), 96);
+    EXPECT_EQ(player_.currentImage().height(), 160);
 }
 
 class ScrubDecoderTest : public Gop12SourceTest {
