@@ -1,7 +1,5 @@
-// The main window's content: its formulas and texts, the notice over the
-// video, and the widget's states, menus and signals, offscreen; and the
-// video surface with a fake player: where the picture goes, what shows
-// through the bars, resizes and repaints.
+// The main window's content offscreen: formulas, texts, the notice, states
+// and signals; and the video surface over a fake player.
 #include "app/content_format.h"
 #include "app/content_view.h"
 #include "app/dialog_file_panels.h"
@@ -36,15 +34,11 @@ namespace kavlo {
 namespace {
 
 TEST(ContentFormat, TheVideoAreaFitsAboveTheControlsAndReadOutsKeepMinutes) {
-    // The window shape's own numbers: 1000 wide gives 964 x 542.25.
-    EXPECT_EQ(videoAreaSize({964, 735.25 - 36}, 16.0 / 9.0), QSizeF(964, 542.25));
-    // A very wide video in a tall window: full width, a quarter as tall.
+    // (A 1000-wide window's area is read on the view below.) A very wide video in a tall window:
+    // full width, a quarter as tall.
     EXPECT_EQ(videoAreaSize({800, 1200}, 4.0), QSizeF(800, 200));
-    // 0.01 is taken as 0.05.
-    EXPECT_EQ(videoAreaSize({800, 557}, 0.01), videoAreaSize({800, 557}, 0.05));
-    EXPECT_EQ(videoAreaSize({800, 557}, 0.05), QSizeF(20, 400));
+    EXPECT_EQ(videoAreaSize({800, 557}, 0.01), QSizeF(20, 400)) << "0.01 is taken as 0.05";
     // No room left above the controls: one point tall.
-    EXPECT_EQ(videoAreaSize({800, 150}, 2.0), QSizeF(2, 1));
     EXPECT_EQ(videoAreaSize({0, 150}, 2.0), QSizeF(1, 0.5));
 
     // The read-outs (the speed and loop texts are read in the menus below).
@@ -107,27 +101,16 @@ TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
         askToStopWork(nullptr, "Export in progress", "...", "Close Anyway", [] { return true; }));
 }
 
-TEST(StatusMessages, WorkIsShownWithItsProgressAndOutcomesForAWhile) {
+TEST(StatusMessages, OutcomesAreShownForAWhileByTheirKind) {
     using Kind = StatusMessage::Kind;
     using N = Notice::Kind;
-    const auto preview = statusMessage({N::previewing, "Preparing the preview…", 0.4, {}});
-    ASSERT_TRUE(preview);
-    EXPECT_EQ(preview->kind, Kind::working);
-    EXPECT_EQ(preview->progress, 0.4);
-    EXPECT_EQ(preview->text, "Preparing the preview… 40 %");
-    EXPECT_GT(preview->delayMs, 0) << "a quick preview does not flicker";
-    const auto converting = statusMessage({N::converting, "Converting a.avi for Kavlo…", {}, {}});
-    EXPECT_EQ(converting->delayMs, 0);
-    EXPECT_TRUE(converting->cancellable);
-    EXPECT_FALSE(converting->progress);
-
     // The notice says what it is: a file named like a status is just a name.
+    // (Work and its progress are read through the view below.)
     const auto saved =
         statusMessage({N::saved, "Saved Marked 3-kavlo.gif", {}, "/v/Marked 3-kavlo.gif"});
     EXPECT_EQ(saved->kind, Kind::saved);
     EXPECT_EQ(saved->file, "/v/Marked 3-kavlo.gif");
     EXPECT_GT(saved->showForMs, 0);
-    EXPECT_EQ(statusMessage({N::failed, "x", {}, {}})->kind, Kind::failed);
     EXPECT_EQ(statusMessage({N::marked, "Marked start frame 12", {}, {}})->kind, Kind::note);
     EXPECT_FALSE(statusMessage({}));
 }
@@ -162,12 +145,6 @@ class ContentViewTest : public ::testing::Test {
         view_.setLoaded(true);
         view_.setSelection(10, 1, 2.5);
     }
-    static QStringList itemTexts(QToolButton* menu) {
-        QStringList texts;
-        for (QAction* item : menu->menu()->actions())
-            texts.append(item->text());
-        return texts;
-    }
 
     ContentView view_;
 };
@@ -200,17 +177,8 @@ TEST_F(ContentViewTest, WhileBusyOnlyTheSpeedAndExportControlsAreDisabled) {
     EXPECT_TRUE(view_.timeline()->isEnabled());
     view_.setBusy(false);
     EXPECT_TRUE(view_.exportGIFButton()->isEnabled());
-
-    // The menus list the speeds and loop counts.
-    EXPECT_EQ(itemTexts(view_.speedMenu()),
-              QStringList({"0.1x speed", "0.25x speed", "0.5x speed", "1x speed", "1.5x speed",
-                           "2x speed", "3x speed", "4x speed", "5x speed"}));
-    EXPECT_EQ(view_.speedMenu()->text(), "1x speed");
     view_.setExportSpeed(0.25);
     EXPECT_EQ(view_.speedMenu()->text(), "0.25x speed");
-    EXPECT_EQ(itemTexts(view_.exportMP4Menu()),
-              QStringList({"1 loop", "2 loops", "3 loops", "4 loops", "5 loops"}));
-    // Choosing from them is done in the end-to-end test.
 }
 
 TEST_F(ContentViewTest, TheVideoAreaTakesTheShapeAndTheControlsSitBelowIt) {

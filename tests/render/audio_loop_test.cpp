@@ -1,10 +1,6 @@
-// The sound's way through a render: the segment read from its exact first
-// sample (checked against an independent decode of the whole file); the
-// loop built on a source whose sample k holds the value k, so every written
-// sample is the source position it was taken from; and the loop joined to
-// the video without encoding again, starting at the exact sample of its
-// offset, also inside an AAC packet. The writers' failures are FFmpeg's own
-// and carry its message.
+// The sound's way through a render: the segment read, the loop built on a
+// source whose sample k holds the value k (so every written sample names its
+// source position), and the loop joined to the video without encoding again.
 #include "media/encoder.h"
 #include "media/error.h"
 #include "render/audio_loop.h"

@@ -1,9 +1,6 @@
-// Colour on the way to the MP4 and the GIF: HDR sources (BT.2020, PQ or
-// HLG) become SDR BT.709 as ffmpeg's zscale + tonemap chain makes them, SDR
-// sources pass as they were; and sources with a colour sample at every pixel
-// (4:4:4, RGB: screen recordings) keep it on the way to the GIF's palette,
-// one-pixel red strokes on white staying red, not a pink smear two pixels
-// wide.
+// Colour on the way to the MP4 and the GIF: HDR made SDR as ffmpeg's tone
+// mapping makes it, SDR untouched, and full-chroma sources (4:4:4, RGB)
+// keeping one-pixel strokes sharp in the GIF.
 #include "media/colour.h"
 #include "media/input_file.h"
 #include "render/frame_reader.h"

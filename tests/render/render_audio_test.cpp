@@ -1,10 +1,6 @@
-// End-to-end renders of sources with sound that tells where it comes from:
-// the left channel is a 1 kHz tone whose amplitude rises with source time,
-// so its loudness reads back as a source position; the right channel is a
-// chord of unrelated tones, whose waveform pins alignment to the sample.
-// Then sound the AAC encoder cannot take as it is: rates outside its table,
-// more than eight channels, layouts it would otherwise mislabel, and streams
-// whose decoded format is not the one their header states.
+// Renders of sources whose sound tells where it comes from: the left channel
+// a 1 kHz tone rising with source time, the right a chord that pins the
+// alignment to the sample; then sound the AAC encoder cannot take as it is.
 #include "media/error.h"
 #include "render/ping_pong.h"
 #include "render/render_video.h"

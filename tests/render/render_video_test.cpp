@@ -1,8 +1,5 @@
-// End-to-end renders of generated, index-coded sources: every output frame is
-// decoded independently and checked against the expected source frame and
-// presentation time.
-// Then capping the written frame rate: pictures left out evenly, cycles
-// kept at their length, and H.264 levels that phones and browsers decode.
+// Renders of index-coded sources, every output frame decoded independently
+// and checked against its source frame and time; then the capped frame rate.
 #include "media/error.h"
 #include "render/ping_pong.h"
 #include "render/render_gif.h"

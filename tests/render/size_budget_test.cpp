@@ -1,8 +1,4 @@
-// Size budgets and presets: a file is never kept over its budget, a plain
-// export's estimate is within a fifth of its size, a budget
-// no setting reaches is refused from the samples with nothing written, a
-// broken presets file leaves the built-in table, and a square sticker keeps
-// a portrait picture upright in the middle of its canvas.
+// Size budgets, estimates and presets, on whole renders.
 #include "core/error_codes.h"
 #include "media/error.h"
 #include "render/presets.h"

@@ -1,7 +1,5 @@
 // What the Model says over the video (its Notice) through loads,
-// conversions, previews, marks and exports, and the faults around them: a
-// speed chosen right after a mark, a load during the save panel, a
-// converted copy whose load result never arrives.
+// conversions, previews, marks and exports, and the faults around them.
 #include "fake_converter.h"
 #include "model_fixture.h"
 

@@ -46,9 +46,6 @@ TEST(TimelineGeometry, VisibleWindowIsClampedToTheVideo) {
     EXPECT_EQ(empty.visibleDuration, 0.001);
     EXPECT_EQ(empty.visibleStart, 0);
     EXPECT_EQ(timelineGeometry(400, 80, 2, 2, 0).x(2), 376); // the whole video on the track
-    const TimelineGeometry zoomed = timelineGeometry(348, 80, 10, 3, 20);
-    EXPECT_EQ(zoomed.visibleStart, 7);
-    EXPECT_EQ(zoomed.x(8), 124);
 }
 
 TEST(TimelineGeometry, SelectionBeyondTheWindowStopsAtTheEdges) {
