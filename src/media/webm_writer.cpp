@@ -90,6 +90,17 @@ EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
 
 namespace {
 
+// The layouts Opus maps one to eight channels to (Vorbis's order): all
+// libopus takes without an explicit mapping family. Sides and backs take
+// each other's places.
+uint64_t opusMask(int channels) {
+    static constexpr uint64_t kMasks[] = {AV_CH_LAYOUT_MONO,         AV_CH_LAYOUT_STEREO,
+                                          AV_CH_LAYOUT_SURROUND,     AV_CH_LAYOUT_QUAD,
+                                          AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+                                          AV_CH_LAYOUT_6POINT1,      AV_CH_LAYOUT_7POINT1};
+    return kMasks[std::clamp(channels, 1, 8) - 1];
+}
+
 // The layout libopus is given: the source's when Opus has a mapping for it,
 // else the one Opus has for that many channels.
 AVChannelLayout opusLayout(const AVCodec* codec, const OpusSound& sound) {
@@ -98,8 +109,17 @@ AVChannelLayout opusLayout(const AVCodec* codec, const OpusSound& sound) {
         av_channel_layout_from_mask(&wanted, sound.channelMask);
     else
         av_channel_layout_default(&wanted, sound.channelCount);
-    if (!codec->ch_layouts)
+    if (!codec->ch_layouts) {
+        // This libavcodec does not list them: 5.1 with side channels (AC-3's)
+        // failed to open.
+        if (sound.channelCount <= 2 || sound.channelCount > 8 ||
+            (wanted.order == AV_CHANNEL_ORDER_NATIVE &&
+             wanted.u.mask == opusMask(sound.channelCount)))
+            return wanted;
+        av_channel_layout_uninit(&wanted);
+        av_channel_layout_from_mask(&wanted, opusMask(sound.channelCount));
         return wanted;
+    }
     const AVChannelLayout* sameCount = nullptr;
     for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) {
         if (!av_channel_layout_compare(l, &wanted))

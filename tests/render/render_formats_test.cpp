@@ -211,6 +211,15 @@ TEST(RenderFormatSources, WebmShowsEveryPictureOnTimeAndItsSoundFollows) {
         EXPECT_GT(alignment.correlation, 0.9) << "at " << at << " s";
     }
 
+    // AC-3's 5.1 (side surrounds) keeps its six channels.
+    for (const test::CorpusClip& clip : test::corpusClips()) {
+        if (clip.name != "surround.m2ts")
+            continue;
+        renderPingPongWebM(test::makeCorpusClip(dir.path(), clip), output, 0.2, 0.6, 1.0, 1,
+                           nullptr);
+        EXPECT_EQ(test::decodeAudio(output).channels, 6);
+    }
+
     // Without its sound, when the choice leaves it out.
     ExportSettings silent{.format = ExportFormat::webm};
     silent.webm.sound = false;
