@@ -16,10 +16,11 @@
 // sound to every export choice estimated (as the window estimates them:
 // one set of samples, every preset on them), then again after a trim and
 // a speed change (starting from the samples before, as the window does),
-// and each plain export's estimate against its real size.
+// the bytes the samples keep between estimates (of a 4K clip too), and each
+// plain export's estimate against its real size.
 // Targets: at most 1 s after a change; within 20 %.
 //
-// With --calibrate: each plain export's real size against the samples'
+// With --calibrate [FORMAT]: each plain export's real size against the samples'
 // prediction before correction, over the same sources.
 //
 //   bench_budget [--camera-only | --corpus-only | --calibrate [mp4|gif|webp|webm] |

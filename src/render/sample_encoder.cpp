@@ -192,21 +192,24 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
         earlier = nullptr;
 
     // Each run's window: its centre, and as far either side as the slowest
-    // frame rate spreads its pictures. A window the model before had near
-    // the same place is kept where it was, so that a small trim reads
+    // frame rate spreads its pictures. A window the model before had in
+    // the same quarter of the cycle (within half the distance between two
+    // runs) is kept where it was, so that a small trim reads and encodes
     // nothing again.
     const int t = edgeTrim(frameCount_);
     const double forward = std::max(frameCount_ - 1 - 2 * t, 1);
     const double reach = kMostStep * (kRunPictures - 1) / 2.0 + 1;
     std::vector<int> wanted;
     for (int r = 0; r < kRuns; ++r) {
-        double centre = t + (r + 0.5) * forward / kRuns;
-        if (earlier) {
-            for (double before : earlier->centres_) {
-                const double moved = before + earlier->origin_ - origin_;
-                if (std::abs(moved - centre) <= forward / kRuns / 4 && moved - reach >= 0 &&
-                    moved + reach <= frameCount_ - 1)
-                    centre = moved;
+        const double even = t + (r + 0.5) * forward / kRuns;
+        double centre = even;
+        double nearest = forward / kRuns / 2;
+        for (double before : earlier ? earlier->centres_ : std::vector<double>{}) {
+            const double moved = before + earlier->origin_ - origin_;
+            if (std::abs(moved - even) <= nearest && moved - reach >= 0 &&
+                moved + reach <= frameCount_ - 1 && (centres_.empty() || moved > centres_.back())) {
+                centre = moved;
+                nearest = std::abs(moved - even);
             }
         }
         centres_.push_back(centre);
@@ -233,6 +236,7 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
     if (earlier) {
         // The palettes hardly change with a trim; runs of pictures this
         // model still holds weigh what they weighed.
+        const std::lock_guard lock(earlier->learnt_);
         palettes_ = earlier->palettes_;
         for (const auto& [key, bytes] : earlier->runs_) {
             const std::vector<int>& steps = std::get<std::vector<int>>(key);
@@ -509,8 +513,9 @@ std::pair<double, double> SampleModel::weighRuns(const BudgetSettings& settings,
         for (const auto& [r, bytes] : encode(missing)) {
             firsts.insert(firsts.end(), bytes.firsts.begin(), bytes.firsts.end());
             changes.insert(changes.end(), bytes.changes.begin(), bytes.changes.end());
-            runs_.insert_or_assign(runKey(settings, size, canvas, rate, runSteps(r, step, count)),
-                                   bytes);
+            RunKey key = runKey(settings, size, canvas, rate, runSteps(r, step, count));
+            const std::lock_guard lock(learnt_);
+            runs_.insert_or_assign(std::move(key), bytes);
         }
     }
     const double first = mean(firsts);
@@ -531,7 +536,9 @@ double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize picture,
                 GifPaletteLearner learner(colour, stop_);
                 for (int r = 0; r < kRuns; ++r)
                     learner.learn(run(r, w.step, picture, size).front());
-                learnt = palettes_.emplace(paletteKey, learner.palette()).first;
+                GifPalette palette = learner.palette();
+                const std::lock_guard lock(learnt_);
+                learnt = palettes_.emplace(paletteKey, std::move(palette)).first;
             }
             GifRemapper remapper(colour, &learnt->second, stop_);
             const TemporaryFile file(newTemporaryPath("sample", ".gif"));

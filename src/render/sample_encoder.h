@@ -20,6 +20,7 @@
 #include "render/webp_writer.h"
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <tuple>
@@ -43,6 +44,7 @@ class SampleModel {
     // (a model of the same source, size and colours, or null) holds are
     // taken from it instead of being decoded again: after a change of
     // speed nothing is read, after a small trim little.
+    // `earlier` may still be estimating on another thread.
     SampleModel(const ExportRequest& request, std::stop_token stop,
                 const ProgressCallback& progress, const SampleModel* earlier = nullptr);
     ~SampleModel();
@@ -157,6 +159,10 @@ class SampleModel {
     // taken from the model before).
     std::map<int, GifPalette> palettes_;
     std::map<RunKey, RunBytes> runs_;
+    // A later model may read these two while this one still adds to them
+    // (an estimate that has not seen its cancellation yet): the writes and
+    // the other model's reads take this lock.
+    mutable std::mutex learnt_;
     int encodes_ = 0;
 };
 
