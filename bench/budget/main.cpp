@@ -16,13 +16,14 @@
 // sound to every export choice estimated (as the window estimates them:
 // one set of samples, every preset on them), then again after a trim and
 // a speed change (starting from the samples before, as the window does),
-// and each plain export's estimate against its real size.
+// the bytes the samples keep between estimates (of a 4K clip too), and each
+// plain export's estimate against its real size.
 // Targets: at most 1 s after a change; within 20 %.
 //
-// With --calibrate: each plain export's real size against the samples'
+// With --calibrate [FORMAT]: each plain export's real size against the samples'
 // prediction before correction, over the same sources.
 //
-//   bench_budget [--camera-only | --corpus-only | --calibrate |
+//   bench_budget [--camera-only | --corpus-only | --calibrate [mp4|gif|webp|webm] |
 //                 --estimates [--no-exports]]
 #include "core/error.h"
 #include "render/ping_pong.h"
@@ -303,8 +304,11 @@ Estimated estimateAll(const Selection& selection, const Estimated* earlier, cons
                     e.refusal.empty() ? formatFileSize(double(e.bytes)).c_str() : "refused",
                     seconds(at), modelFor(preset.format).encodes() - before);
     }
-    std::printf("  every choice settled in %.2f s (%.2f s of CPU)\n", seconds(started),
-                cpuSeconds() - cpuBefore);
+    std::printf(
+        "  every choice settled in %.2f s (%.2f s of CPU); samples kept %.0f MB\n",
+        seconds(started), cpuSeconds() - cpuBefore,
+        (out.palette->keptBytes() + (out.video == out.palette ? 0.0 : out.video->keptBytes())) /
+            1e6);
     std::fflush(stdout);
     return out;
 }
@@ -337,6 +341,18 @@ fs::path soundClip(const fs::path& dir, bool phone) {
 }
 
 int estimates(const fs::path& dir, bool exports) {
+    {
+        // The pictures the samples keep between estimates, at 4K.
+        const fs::path uhd = dir / "camera-4k.mp4";
+        test::runFfmpeg({"-loop", "1", "-framerate", "30", "-i", kPhoto, "-vf",
+                         "scale=5120:3200,crop=3840:2160:x='400+80*t':y=520,noise=alls=10:allf=t+u,"
+                         "format=yuv420p",
+                         "-t", "2.5", "-c:v", "libx264", "-preset", "ultrafast", "-crf", "18",
+                         uhd.string()});
+        std::printf("4K camera-like clip:\n");
+        estimateAll({uhd, 0.2, 2.2, 1.0}, nullptr, "first selection");
+        fs::remove(uhd);
+    }
     {
         std::printf("phone-like clip (16 Mbit/s, a key frame a second):\n");
         const fs::path phone = soundClip(dir, true);
@@ -391,9 +407,13 @@ int estimates(const fs::path& dir, bool exports) {
 // over the corpus and the camera-like clip; prints each, their geometric
 // mean per format (what sampleBias should say) and how far each export is
 // from its estimate with the bias as it stands and with that mean.
-int calibrate(const std::vector<Source>& sources, const fs::path& dir) {
-    const ExportFormat formats[] = {ExportFormat::mp4, ExportFormat::gif, ExportFormat::webp,
-                                    ExportFormat::webm};
+int calibrate(const std::vector<Source>& sources, const fs::path& dir, const char* only) {
+    std::vector<ExportFormat> formats;
+    for (ExportFormat format :
+         {ExportFormat::mp4, ExportFormat::gif, ExportFormat::webp, ExportFormat::webm}) {
+        if (!only || exportFormatName(format) == only)
+            formats.push_back(format);
+    }
     std::map<ExportFormat, std::vector<double>> ratios;
     std::printf("%-22s %-5s %10s %10s %7s %8s\n", "source", "fmt", "real", "raw", "ratio",
                 "est.err");
@@ -462,7 +482,7 @@ int main(int argc, char** argv) {
                                clip.clip.framesPerSecond()});
     }
     if (calibrating)
-        return calibrate(sources, dir.path());
+        return calibrate(sources, dir.path(), argc > 2 ? argv[2] : nullptr);
     std::printf("%-22s %-18s %10s %10s %6s %7s %3s %8s %6s %7s\n", "source", "export", "size",
                 "budget", "used", "SSIM", "enc", "time", "xplain", "est.err");
     Totals totals;

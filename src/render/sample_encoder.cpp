@@ -172,6 +172,18 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
                     request.format == ExportFormat::gif);
     fullChroma_ = plan.fullChroma;
     size_ = plan.size;
+    for (RenderSize level = size_;; level = {level.width / 2 & ~1, level.height / 2 & ~1}) {
+        // The tiles of the sizes this level serves are cut, in its pixels,
+        // from at most twice their own width and height around each cell's
+        // middle.
+        const RenderSize mosaic = mosaicOf(level);
+        const RenderSize region = {(mosaic.width + 32) & ~7, (mosaic.height + 32) & ~7};
+        const bool whole = area(level) <= 8 * kSampleArea || kTiles * region.width >= level.width ||
+                           kTiles * region.height >= level.height;
+        levels_.push_back({level, whole ? RenderSize{} : region});
+        if (whole)
+            break;
+    }
     frameRate_ = plan.frameRate;
     frameCount_ = static_cast<int>(plan.expected);
     origin_ = request.trimStart * frameRate_;
@@ -180,21 +192,24 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
         earlier = nullptr;
 
     // Each run's window: its centre, and as far either side as the slowest
-    // frame rate spreads its pictures. A window the model before had near
-    // the same place is kept where it was, so that a small trim reads
+    // frame rate spreads its pictures. A window the model before had in
+    // the same quarter of the cycle (within half the distance between two
+    // runs) is kept where it was, so that a small trim reads and encodes
     // nothing again.
     const int t = edgeTrim(frameCount_);
     const double forward = std::max(frameCount_ - 1 - 2 * t, 1);
     const double reach = kMostStep * (kRunPictures - 1) / 2.0 + 1;
     std::vector<int> wanted;
     for (int r = 0; r < kRuns; ++r) {
-        double centre = t + (r + 0.5) * forward / kRuns;
-        if (earlier) {
-            for (double before : earlier->centres_) {
-                const double moved = before + earlier->origin_ - origin_;
-                if (std::abs(moved - centre) <= forward / kRuns / 4 && moved - reach >= 0 &&
-                    moved + reach <= frameCount_ - 1)
-                    centre = moved;
+        const double even = t + (r + 0.5) * forward / kRuns;
+        double centre = even;
+        double nearest = forward / kRuns / 2;
+        for (double before : earlier ? earlier->centres_ : std::vector<double>{}) {
+            const double moved = before + earlier->origin_ - origin_;
+            if (std::abs(moved - even) <= nearest && moved - reach >= 0 &&
+                moved + reach <= frameCount_ - 1 && (centres_.empty() || moved > centres_.back())) {
+                centre = moved;
+                nearest = std::abs(moved - even);
             }
         }
         centres_.push_back(centre);
@@ -208,17 +223,83 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<int> missing;
     for (int i : wanted) {
-        const Picture* kept = earlier ? earlier->pictureAt(origin_ + i) : nullptr;
-        if (kept)
-            pictures_.emplace(i, kept->share());
-        else
+        const Kept* kept = earlier ? earlier->pictureAt(origin_ + i) : nullptr;
+        if (kept) {
+            Kept& shared = pictures_[i];
+            for (const Picture& level : *kept)
+                shared.push_back(level.share());
+        } else
             missing.push_back(i);
     }
     read(file, plan, missing, progress);
     checkEnoughFrames(pictures_.size());
+    if (earlier) {
+        // The palettes hardly change with a trim; runs of pictures this
+        // model still holds weigh what they weighed.
+        const std::lock_guard lock(earlier->learnt_);
+        palettes_ = earlier->palettes_;
+        for (const auto& [key, bytes] : earlier->runs_) {
+            const std::vector<int>& steps = std::get<std::vector<int>>(key);
+            if (std::all_of(steps.begin(), steps.end(),
+                            [this](int step) { return pictureAt(step) != nullptr; }))
+                runs_.emplace(key, bytes);
+        }
+    }
 }
 
-const Picture* SampleModel::pictureAt(double step) const {
+SampleModel::Kept SampleModel::keep(const Picture& picture) const {
+    Kept kept;
+    for (const Level& level : levels_) {
+        Picture scaled = picture.scaled(level.size.width, level.size.height);
+        kept.push_back(level.region.width == 0
+                           ? std::move(scaled)
+                           : scaled.tiled(level.region.width, level.region.height, kTiles, kTiles));
+    }
+    return kept;
+}
+
+Picture SampleModel::sample(const Kept& kept, RenderSize size, RenderSize mosaic) const {
+    // The smallest level at least as large.
+    std::size_t k = 0;
+    while (k + 1 < levels_.size() && levels_[k + 1].size.width >= size.width &&
+           levels_[k + 1].size.height >= size.height)
+        ++k;
+    const Level& level = levels_[k];
+    if (level.region.width == 0) {
+        Picture picture = kept[k].scaled(size.width, size.height);
+        if (mosaic == size)
+            return picture;
+        return picture.tiled(mosaic.width / kTiles, mosaic.height / kTiles, kTiles, kTiles);
+    }
+    // The cells' middles scaled as the whole picture would be, and the
+    // tiles cut from their middles.
+    auto scale = [](int region, int to, int from, int least) {
+        return std::max(kTiles * (static_cast<int>(std::lround(double(region) * to / from)) & ~1),
+                        least);
+    };
+    const Picture regions =
+        kept[k].scaled(scale(level.region.width, size.width, level.size.width, mosaic.width),
+                       scale(level.region.height, size.height, level.size.height, mosaic.height));
+    return regions.tiled(mosaic.width / kTiles, mosaic.height / kTiles, kTiles, kTiles);
+}
+
+double SampleModel::keptBytes() const {
+    auto bytes = [](const Picture& p) {
+        // Chroma planes are either as tall as the luma or half as tall.
+        const bool half = 2 * p.lineSize(1) <= p.lineSize(0);
+        return double(p.lineSize(0)) * p.height() +
+               double(p.lineSize(1) + p.lineSize(2)) * (half ? p.height() / 2 : p.height());
+    };
+    double total = 0;
+    for (const auto& entry : pictures_)
+        for (const Picture& level : entry.second)
+            total += bytes(level);
+    for (const auto& entry : scaled_)
+        total += bytes(entry.second);
+    return total;
+}
+
+const SampleModel::Kept* SampleModel::pictureAt(double step) const {
     const auto found = pictures_.find(static_cast<int>(std::lround(step - origin_)));
     return found == pictures_.end() ? nullptr : &found->second;
 }
@@ -261,7 +342,7 @@ void SampleModel::read(InputFile& file, const SegmentPlan& plan, const std::vect
                 return;
             }
             if (at == wantedIndex)
-                pictures_.emplace(at, std::move(*picture));
+                pictures_.emplace(at, keep(*picture));
             ++at;
         }
         if (progress)
@@ -304,11 +385,10 @@ double SampleModel::shownRate(const BudgetSettings& settings) const {
     return double(written(settings).pictures) / cycleSeconds();
 }
 
-std::vector<Picture> SampleModel::run(int r, double step, RenderSize size, RenderSize mosaic,
-                                      int count) const {
+std::vector<int> SampleModel::runSteps(int r, double step, int count) const {
     const double spread = step * (count - 1);
     const double first = centres_[r] - spread / 2;
-    std::vector<Picture> out;
+    std::vector<int> out;
     for (int k = 0; k < count; ++k) {
         const int wantedIndex = static_cast<int>(std::lround(first + k * step));
         // The nearest kept picture (the segment may be shorter than the window).
@@ -318,15 +398,23 @@ std::vector<Picture> SampleModel::run(int r, double step, RenderSize size, Rende
         else if (found != pictures_.begin() && found->first != wantedIndex &&
                  wantedIndex - std::prev(found)->first < found->first - wantedIndex)
             found = std::prev(found);
-        const auto key = std::make_tuple(found->first, size.width, size.height);
-        auto scaled = scaled_.find(key);
-        if (scaled == scaled_.end()) {
-            Picture picture = found->second.scaled(size.width, size.height);
-            if (!(mosaic == size))
-                picture =
-                    picture.tiled(mosaic.width / kTiles, mosaic.height / kTiles, kTiles, kTiles);
-            scaled = scaled_.emplace(key, std::move(picture)).first;
+        out.push_back(found->first);
+    }
+    return out;
+}
+
+std::vector<Picture> SampleModel::run(int r, double step, RenderSize size, RenderSize mosaic,
+                                      int count) const {
+    std::vector<Picture> out;
+    for (int index : runSteps(r, step, count)) {
+        const auto found = pictures_.find(index);
+        if (!(scaledSize_ == size)) {
+            scaled_.clear();
+            scaledSize_ = size;
         }
+        auto scaled = scaled_.find(found->first);
+        if (scaled == scaled_.end())
+            scaled = scaled_.emplace(found->first, sample(found->second, size, mosaic)).first;
         out.push_back(scaled->second.share());
     }
     return out;
@@ -352,7 +440,6 @@ double SampleModel::rawBytes(const BudgetSettings& settings) {
     const auto key = cacheKey(settings);
     if (const auto cached = cache_.find(key); cached != cache_.end())
         return cached->second;
-    ++encodes_;
     const RenderSize mosaic = mosaicOf(size);
     double bytes = pictureBytes(settings, size, mosaic, w) * area(size) / area(mosaic);
     bytes += extraBytes(settings, w);
@@ -389,41 +476,94 @@ double SampleModel::extraBytes(const BudgetSettings& settings, const Written& w)
     return bytes + header + 12.0 * loops(settings) * w.pictures;
 }
 
-double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
-                             const Written& w) {
-    useOneOpenMpThread();
-    const GifColourSettings colour = gifColourFor(settings.quality);
-    std::vector<std::vector<Picture>> runs;
-    for (int r = 0; r < kRuns; ++r)
-        runs.push_back(run(r, w.step, picture, size));
-    // The colours hardly change with the picture's size or the frame rate.
-    const int paletteKey = static_cast<int>(std::lround(settings.quality * 1000));
-    auto learnt = palettes_.find(paletteKey);
-    if (learnt == palettes_.end()) {
-        GifPaletteLearner learner(colour, stop_);
-        for (const std::vector<Picture>& pictures : runs)
-            learner.learn(pictures.front());
-        learnt = palettes_.emplace(paletteKey, learner.palette()).first;
-    }
-    const GifPalette& palette = learnt->second;
-    GifRemapper remapper(colour, &palette, stop_);
+SampleModel::RunKey SampleModel::runKey(const BudgetSettings& settings, RenderSize size,
+                                        RenderSize canvas, double rate,
+                                        const std::vector<int>& steps) const {
+    std::vector<int> absolute;
+    for (int index : steps)
+        absolute.push_back(static_cast<int>(std::lround(index + origin_)));
+    return {settings.format,
+            static_cast<int>(std::lround(settings.quality * 1000)),
+            size.width,
+            size.height,
+            canvas.width,
+            canvas.height,
+            std::llround(rate * 1000),
+            std::move(absolute)};
+}
+
+template <typename Encode>
+std::pair<double, double> SampleModel::weighRuns(const BudgetSettings& settings, RenderSize size,
+                                                 RenderSize canvas, double rate, double step,
+                                                 int count, Encode encode) {
     std::vector<double> firsts, changes;
-    const TemporaryFile file(newTemporaryPath("sample", ".gif"));
-    for (const std::vector<Picture>& pictures : runs) {
-        GifWriter writer(file.path(), size.width, size.height, colour.keepDistance);
-        GifRemapper::HoldState holding;
-        uint64_t before = 0;
-        for (std::size_t k = 0; k < pictures.size(); ++k) {
-            // Held one after the other as the render holds them.
-            remapper.load(pictures[k]);
-            remapper.hold(holding);
-            const IndexedFrame frame = remapper.remap();
-            writer.add(frame, 3, frame.held.empty() ? nullptr : &frame.held);
-            (k == 0 ? firsts : changes).push_back(double(writer.bytesWritten() - before));
-            before = writer.bytesWritten();
+    std::vector<int> missing;
+    for (int r = 0; r < kRuns; ++r) {
+        const auto found =
+            runs_.find(runKey(settings, size, canvas, rate, runSteps(r, step, count)));
+        if (found == runs_.end()) {
+            missing.push_back(r);
+            continue;
+        }
+        firsts.insert(firsts.end(), found->second.firsts.begin(), found->second.firsts.end());
+        changes.insert(changes.end(), found->second.changes.begin(), found->second.changes.end());
+    }
+    if (!missing.empty()) {
+        ++encodes_;
+        for (const auto& [r, bytes] : encode(missing)) {
+            firsts.insert(firsts.end(), bytes.firsts.begin(), bytes.firsts.end());
+            changes.insert(changes.end(), bytes.changes.begin(), bytes.changes.end());
+            RunKey key = runKey(settings, size, canvas, rate, runSteps(r, step, count));
+            const std::lock_guard lock(learnt_);
+            runs_.insert_or_assign(std::move(key), bytes);
         }
     }
-    return mean(firsts) + double(w.pictures - 1) * mean(changes);
+    const double first = mean(firsts);
+    return {first, changes.empty() ? first : mean(changes)};
+}
+
+double SampleModel::gifBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
+                             const Written& w) {
+    const auto [first, change] = weighRuns(
+        settings, picture, size, 0, w.step, kRunPictures, [&](const std::vector<int>& missing) {
+            useOneOpenMpThread();
+            const GifColourSettings colour = gifColourFor(settings.quality);
+            // The colours hardly change with the picture's size or the frame
+            // rate.
+            const int paletteKey = static_cast<int>(std::lround(settings.quality * 1000));
+            auto learnt = palettes_.find(paletteKey);
+            if (learnt == palettes_.end()) {
+                GifPaletteLearner learner(colour, stop_);
+                for (int r = 0; r < kRuns; ++r)
+                    learner.learn(run(r, w.step, picture, size).front());
+                GifPalette palette = learner.palette();
+                const std::lock_guard lock(learnt_);
+                learnt = palettes_.emplace(paletteKey, std::move(palette)).first;
+            }
+            GifRemapper remapper(colour, &learnt->second, stop_);
+            const TemporaryFile file(newTemporaryPath("sample", ".gif"));
+            std::vector<std::pair<int, RunBytes>> out;
+            for (int r : missing) {
+                const std::vector<Picture> pictures = run(r, w.step, picture, size);
+                GifWriter writer(file.path(), size.width, size.height, colour.keepDistance);
+                GifRemapper::HoldState holding;
+                RunBytes bytes;
+                uint64_t before = 0;
+                for (std::size_t k = 0; k < pictures.size(); ++k) {
+                    // Held one after the other as the render holds them.
+                    remapper.load(pictures[k]);
+                    remapper.hold(holding);
+                    const IndexedFrame frame = remapper.remap();
+                    writer.add(frame, 3, frame.held.empty() ? nullptr : &frame.held);
+                    (k == 0 ? bytes.firsts : bytes.changes)
+                        .push_back(double(writer.bytesWritten() - before));
+                    before = writer.bytesWritten();
+                }
+                out.emplace_back(r, std::move(bytes));
+            }
+            return out;
+        });
+    return first + double(w.pictures - 1) * change;
 }
 
 double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
@@ -434,63 +574,71 @@ double SampleModel::webpBytes(const BudgetSettings& settings, RenderSize picture
                                       !(settings.canvas == size)
                                   ? settings.canvas
                                   : size;
-    const bool margins = !(canvas == size);
-    const int durationMs =
-        std::max(static_cast<int>(std::lround(1000 * cycleSeconds() / double(w.pictures))), 11);
-    const WebpSettings webp = webpSettingsFor(settings.quality);
-    BgraConverter converter;
-    const int stride = canvas.width * 4;
-    std::vector<uint8_t> bgra(std::size_t(stride) * canvas.height);
-    uint8_t* const at = bgra.data() + std::size_t((canvas.height - size.height) / 2) * stride +
-                        std::size_t((canvas.width - size.width) / 2) * 4;
-    const TemporaryFile file(newTemporaryPath("sample", ".webp"));
-    // A file of the run's first picture alone, then one of the whole run:
-    // the difference is what the changes cost.
-    auto weigh = [&](const std::vector<Picture>& pictures, std::size_t count) {
-        WebpWriter writer(canvas.width, canvas.height, webp, margins);
-        for (std::size_t k = 0; k < count; ++k) {
-            converter.convert(pictures[k], at, stride);
-            writer.add(bgra.data(), stride, durationMs);
-        }
-        writer.finish(file.path());
-        return double(std::filesystem::file_size(file.path()));
-    };
-    std::vector<double> firsts, changes;
-    for (int r = 0; r < kRuns; ++r) {
-        throwIfCancelled(stop_);
-        const std::vector<Picture> pictures = run(r, w.step, picture, size);
-        const double first = weigh(pictures, 1);
-        const double whole = weigh(pictures, pictures.size());
-        firsts.push_back(first);
-        changes.push_back(std::max(whole - first, 0.0) / double(pictures.size() - 1));
-    }
-    return mean(firsts) + double(w.pictures - 1) * mean(changes);
+    const auto [first, change] = weighRuns(
+        settings, picture, canvas, 0, w.step, kRunPictures, [&](const std::vector<int>& missing) {
+            const bool margins = !(canvas == size);
+            const int durationMs = std::max(
+                static_cast<int>(std::lround(1000 * cycleSeconds() / double(w.pictures))), 11);
+            const WebpSettings webp = webpSettingsFor(settings.quality);
+            BgraConverter converter;
+            const int stride = canvas.width * 4;
+            std::vector<uint8_t> bgra(std::size_t(stride) * canvas.height);
+            uint8_t* const at = bgra.data() +
+                                std::size_t((canvas.height - size.height) / 2) * stride +
+                                std::size_t((canvas.width - size.width) / 2) * 4;
+            const TemporaryFile file(newTemporaryPath("sample", ".webp"));
+            // A file of the run's first picture alone, then one of the whole
+            // run: the difference is what the changes cost.
+            auto weigh = [&](const std::vector<Picture>& pictures, std::size_t count) {
+                WebpWriter writer(canvas.width, canvas.height, webp, margins);
+                for (std::size_t k = 0; k < count; ++k) {
+                    converter.convert(pictures[k], at, stride);
+                    writer.add(bgra.data(), stride, durationMs);
+                }
+                writer.finish(file.path());
+                return double(std::filesystem::file_size(file.path()));
+            };
+            std::vector<std::pair<int, RunBytes>> out;
+            for (int r : missing) {
+                throwIfCancelled(stop_);
+                const std::vector<Picture> pictures = run(r, w.step, picture, size);
+                const double one = weigh(pictures, 1);
+                const double whole = weigh(pictures, pictures.size());
+                out.emplace_back(
+                    r, RunBytes{{one}, {std::max(whole - one, 0.0) / double(pictures.size() - 1)}});
+            }
+            return out;
+        });
+    return first + double(w.pictures - 1) * change;
 }
 
 double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize picture, RenderSize size,
                                const Written& w) {
     const double shown = double(w.pictures) / cycleSeconds();
-    const Rational rate = nearestRational(shown, 1 << 16);
-    RunPackets packets;
-    for (int r = 0; r < kRuns; ++r) {
-        throwIfCancelled(stop_);
-        const std::vector<Picture> pictures =
-            run(r, w.step, picture, size,
-                settings.format == ExportFormat::mp4 ? kH264RunPictures : kRunPictures);
-        if (settings.format == ExportFormat::mp4) {
-            encodeRun(h264EncoderSettings(size.width, size.height, rate,
-                                          h264SettingsFor(settings.quality)),
-                      pictures, packets);
-        } else {
-            EncoderSettings vp9 =
-                vp9EncoderSettings(size.width, size.height, rate, vp9SettingsFor(settings.quality));
-            // Constant quality, as the writer's: no bit rate to hold.
-            vp9.options.insert_or_assign("b", std::string(1, '0'));
-            encodeRun(vp9, pictures, packets);
-        }
-    }
-    const double first = mean(packets.key);
-    const double change = packets.other.empty() ? first : mean(packets.other);
+    const int count = settings.format == ExportFormat::mp4 ? kH264RunPictures : kRunPictures;
+    const auto [first, change] = weighRuns(
+        settings, picture, size, shown, w.step, count, [&](const std::vector<int>& missing) {
+            const Rational rate = nearestRational(shown, 1 << 16);
+            std::vector<std::pair<int, RunBytes>> out;
+            for (int r : missing) {
+                throwIfCancelled(stop_);
+                const std::vector<Picture> pictures = run(r, w.step, picture, size, count);
+                RunPackets packets;
+                if (settings.format == ExportFormat::mp4) {
+                    encodeRun(h264EncoderSettings(size.width, size.height, rate,
+                                                  h264SettingsFor(settings.quality)),
+                              pictures, packets);
+                } else {
+                    EncoderSettings vp9 = vp9EncoderSettings(size.width, size.height, rate,
+                                                             vp9SettingsFor(settings.quality));
+                    // Constant quality, as the writer's: no bit rate to hold.
+                    vp9.options.insert_or_assign("b", std::string(1, '0'));
+                    encodeRun(vp9, pictures, packets);
+                }
+                out.emplace_back(r, RunBytes{packets.key, packets.other});
+            }
+            return out;
+        });
     return loops(settings) * (first + double(w.pictures - 1) * change);
 }
 

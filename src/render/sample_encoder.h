@@ -20,6 +20,7 @@
 #include "render/webp_writer.h"
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <tuple>
@@ -43,6 +44,7 @@ class SampleModel {
     // (a model of the same source, size and colours, or null) holds are
     // taken from it instead of being decoded again: after a change of
     // speed nothing is read, after a small trim little.
+    // `earlier` may still be estimating on another thread.
     SampleModel(const ExportRequest& request, std::stop_token stop,
                 const ProgressCallback& progress, const SampleModel* earlier = nullptr);
     ~SampleModel();
@@ -69,6 +71,9 @@ class SampleModel {
     double cycleSeconds() const;
     // Sample encodes made so far.
     int encodes() const { return encodes_; }
+    // Bytes the kept pictures and their copies hold (this model's share of
+    // those it took from another included).
+    double keptBytes() const;
 
   private:
     struct Written {
@@ -81,12 +86,36 @@ class SampleModel {
     // Decodes the segment pictures of these indices (rising).
     void read(InputFile& file, const SegmentPlan& plan, const std::vector<int>& indices,
               const ProgressCallback& progress);
+    // One source picture as it is kept: what each level needs of it.
+    using Kept = std::vector<Picture>;
+    Kept keep(const Picture& picture) const;
+    // The picture of `size` from what is kept of it, as the `mosaic` of it.
+    Picture sample(const Kept& kept, RenderSize size, RenderSize mosaic) const;
     // The picture kept for a source step (seconds times the frame rate).
-    const Picture* pictureAt(double step) const;
+    const Kept* pictureAt(double step) const;
     // Run `index` of `count` pictures of `size`, as the `mosaic` of them
     // (size itself, or mosaicOf it).
     std::vector<Picture> run(int index, double step, RenderSize size, RenderSize mosaic,
                              int count = 3) const;
+    // The segment pictures of that run.
+    std::vector<int> runSteps(int index, double step, int count) const;
+    // What one run's encode weighed: its first picture, and the changes.
+    struct RunBytes {
+        std::vector<double> firsts, changes;
+    };
+    // Encodes are told apart by what changes their bytes: the format, the
+    // quality, the sizes, the frame rate where the encoder heeds it (0 for
+    // GIF and WebP) and the source pictures of the run. A model made after
+    // a change of speed or a small trim finds most of its runs encoded.
+    using RunKey = std::tuple<ExportFormat, int, int, int, int, int, int64_t, std::vector<int>>;
+    RunKey runKey(const BudgetSettings& settings, RenderSize size, RenderSize canvas, double rate,
+                  const std::vector<int>& steps) const;
+    // The means over every run of the first pictures and of the changes;
+    // `encode` weighs the runs not weighed before.
+    template <typename Encode>
+    std::pair<double, double> weighRuns(const BudgetSettings& settings, RenderSize size,
+                                        RenderSize canvas, double rate, double step, int count,
+                                        Encode encode);
     // The bytes of pictures of `size`, weighed on samples the size of
     // `mosaic`.
     double pictureBytes(const BudgetSettings& settings, RenderSize size, RenderSize mosaic,
@@ -110,13 +139,30 @@ class SampleModel {
     bool hasSound_ = false;
     int channels_ = 2;
     bool fullChroma_ = false;
-    std::map<int, Picture> pictures_; // the sample windows' pictures by segment index
-    // Their copies at the sizes the samples were encoded at.
-    mutable std::map<std::tuple<int, int, int>, Picture> scaled_;
+    // Samples of a picture size are cut from a copy at least as large and
+    // at most twice as large: the source's size halved level by level. A
+    // level keeps only the middles of the cells the tiles of its sizes
+    // come from (`region` each), down to the first it keeps whole (region
+    // {0, 0}): a 4K picture costs less than a whole 1080p one, a 1080p one
+    // 0.6 of it.
+    struct Level {
+        RenderSize size, region;
+    };
+    std::vector<Level> levels_;
+    std::map<int, Kept> pictures_; // the sample windows' pictures by segment index
+    // Their copies at the size the samples were encoded at last.
+    mutable std::map<int, Picture> scaled_;
+    mutable RenderSize scaledSize_;
     std::vector<double> centres_; // of the runs, in segment pictures
     std::map<std::tuple<ExportFormat, int, int, int, int, bool>, double> cache_;
-    // GIF palettes by quality, learnt at the first size asked for.
+    // GIF palettes by quality, learnt at the first size asked for (or
+    // taken from the model before).
     std::map<int, GifPalette> palettes_;
+    std::map<RunKey, RunBytes> runs_;
+    // A later model may read these two while this one still adds to them
+    // (an estimate that has not seen its cancellation yet): the writes and
+    // the other model's reads take this lock.
+    mutable std::mutex learnt_;
     int encodes_ = 0;
 };
 

@@ -114,13 +114,18 @@ void ExportEstimates::start() {
             // full colour resolution: GIF keeps it, the others take 4:2:0
             // pictures of their own. Pictures the last estimate read are
             // not read again.
-            const auto before = kept->get();
-            auto palette = std::make_shared<SampleModel>(requestOf(ExportFormat::gif), stop,
-                                                         ProgressCallback{}, before.first.get());
-            auto video = palette;
-            if (!palette->serves(ExportFormat::mp4))
-                video = std::make_shared<SampleModel>(requestOf(ExportFormat::mp4), stop,
-                                                      ProgressCallback{}, before.second.get());
+            std::shared_ptr<SampleModel> palette, video;
+            {
+                // What the new samples do not share is let go of before
+                // anything is estimated on them.
+                const auto before = kept->get();
+                palette = std::make_shared<SampleModel>(requestOf(ExportFormat::gif), stop,
+                                                        ProgressCallback{}, before.first.get());
+                video = palette;
+                if (!palette->serves(ExportFormat::mp4))
+                    video = std::make_shared<SampleModel>(requestOf(ExportFormat::mp4), stop,
+                                                          ProgressCallback{}, before.second.get());
+            }
             kept->set(palette, video);
             auto modelFor = [&](ExportFormat format) -> SampleModel& {
                 return palette->serves(format) ? *palette : *video;
