@@ -24,7 +24,8 @@ class SegmentCollector {
   public:
     // Memory grows with the sound actually read, not with the range asked for.
     SegmentCollector(int64_t firstFrame, int64_t frameCount, int channelCount, int tolerance)
-        : first_(firstFrame), count_(frameCount), channels_(channelCount), tolerance_(tolerance) {}
+        : first_(firstFrame), count_(frameCount), channels_(channelCount), tolerance_(tolerance),
+          next_(firstFrame) {}
 
     // `at`: the decoded frame's first sample frame according to its
     // timestamp, or nothing when it has none.
@@ -32,11 +33,12 @@ class SegmentCollector {
         // Decoded frames follow each other without gaps; timestamps are
         // trusted only where they disagree by more than their own rounding
         // (a packet was lost, or the stream jumps).
-        if (at && (!next_ || std::llabs(*at - *next_) > tolerance_))
-            next_ = at;
-        const int64_t start = next_.value_or(first_);
+        if (at && (!started_ || std::llabs(*at - next_) > tolerance_))
+            next_ = *at;
+        const int64_t start = next_;
         const int64_t frames = int64_t(interleaved.size()) / channels_;
         next_ = start + frames;
+        started_ = true;
 
         const int64_t from = std::max(first_, start);
         const int64_t to = std::min(first_ + count_, start + frames);
@@ -51,14 +53,15 @@ class SegmentCollector {
     }
 
     // True once the whole range is filled and later frames cannot matter.
-    bool full() const { return next_ && *next_ >= first_ + count_; }
+    bool full() const { return started_ && next_ >= first_ + count_; }
     std::vector<float> take() { return std::move(samples_); }
 
   private:
     int64_t first_, count_;
     int channels_;
     int64_t tolerance_;
-    std::optional<int64_t> next_;
+    int64_t next_;         // where the next decoded frame goes
+    bool started_ = false; // a frame has been placed
     std::vector<float> samples_;
 };
 

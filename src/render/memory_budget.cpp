@@ -82,6 +82,17 @@ std::optional<uint64_t> roomIn(const fs::path& dir, bool v2) {
 }
 
 // The least room over `relative` and each of its parents under `mount`.
+// True when the comma-separated `list` holds `name`.
+bool namesController(std::string_view list, std::string_view name) {
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t end = std::min(list.find(',', at), list.size());
+        if (list.substr(at, end - at) == name)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 std::optional<uint64_t> leastRoom(const fs::path& mount, std::string_view relative, bool v2) {
     std::optional<uint64_t> least;
     fs::path path = fs::path(std::string(relative)).relative_path();
@@ -140,7 +151,7 @@ std::optional<uint64_t> cgroupAvailable(const fs::path& cgroupRoot,
         if (controllers.empty()) {
             const bool unifiedOnly = fs::exists(cgroupRoot / "cgroup.controllers");
             consider(leastRoom(unifiedOnly ? cgroupRoot : cgroupRoot / "unified", path, true));
-        } else if (("," + std::string(controllers) + ",").find(",memory,") != std::string::npos) {
+        } else if (namesController(controllers, "memory")) {
             consider(leastRoom(cgroupRoot / "memory", path, false));
         }
     }
