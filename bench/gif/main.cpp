@@ -6,6 +6,7 @@
 //   bench_gif [--workdir DIR] [--source NAME[,NAME...]] [--runs N] [--no-reference]
 //             [--no-gifski] [--gifski-quality Q] [--palette shared|per-frame]
 //             [--dither X] [--speed N] [--learn N] [--threads N] [--keep N] [--hold N]
+//             [--grain-hold X]
 //
 // Sources (30 frames, H.264 CRF 12, BT.709), generated into the work
 // directory (default /tmp/kavlo-bench-gif) on the first run and reused:
@@ -288,6 +289,8 @@ int main(int argc, char** argv) {
             options.colour.keepDistance = std::atoi(value);
         else if (arg == "--hold")
             options.colour.holdDistance = std::atoi(value);
+        else if (arg == "--grain-hold")
+            options.colour.holdPerGrain = float(std::atof(value));
         else {
             std::fprintf(stderr, "bench_gif: bad argument %s\n", arg.c_str());
             return 2;
@@ -304,7 +307,8 @@ int main(int argc, char** argv) {
                                   std::to_string(options.colour.speed) + ", l" +
                                   std::to_string(options.colour.learnedPictures) + ", k" +
                                   std::to_string(options.colour.keepDistance) + ", h" +
-                                  std::to_string(options.colour.holdDistance) + ")";
+                                  std::to_string(options.colour.holdDistance) + ", g" +
+                                  std::to_string(options.colour.holdPerGrain).substr(0, 4) + ")";
     std::printf("%-9s %-32s %8s %10s %10s %9s %8s %8s\n", "source", "encoder", "pictures",
                 "mean SSIM", "min SSIM", "size MB", "time s", "CPU s");
     for (const Source& source : kSources) {

@@ -6,6 +6,7 @@
 #include <libimagequant.h>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace kavlo {
@@ -32,6 +33,14 @@ constexpr int kMaxColours = 255;
 // machines, and files of smooth gradients grow by a seventh.
 constexpr int kRemapSpeed = 5;
 
+// Grain (see grainBetween) up to kQuiet is dithered fully, from kGrainy on
+// not at all. The benchmark's clean camera clip measures 2 to 4, its fine
+// grain 25 and its heavy grain 240: without dithering the fine grain's GIF
+// is 3 % smaller at an SSIM 0.004 higher.
+constexpr double kQuiet = 4, kGrainy = 16;
+// However grainy: a larger hold would keep scene cuts.
+constexpr int kMostHoldDistance = 64;
+
 [[noreturn]] void throwFrameFailed() {
     throw kavloError(kGifFrameFailed, "Could not render GIF frame");
 }
@@ -46,6 +55,53 @@ void check(liq_error status, const std::stop_token& stop) {
 // libimagequant polls this during its long loops; returning 0 aborts them.
 int keepGoing(float, void* stopToken) {
     return static_cast<const std::stop_token*>(stopToken)->stop_requested() ? 0 : 1;
+}
+
+// The camera's grain in `now` against `before` (R, G, B, A bytes): the
+// variance of the colour change within each 16x16 block, summed over R, G
+// and B, in the tenth of the blocks where it is least. Where nothing moves
+// what changes is grain; the variance leaves out a change the whole block
+// shares (a fade, a change of exposure).
+double grainBetween(const std::vector<uint8_t>& now, const std::vector<uint8_t>& before, int width,
+                    int height) {
+    constexpr int kBlock = 16;
+    const int columns = width / kBlock, rows = height / kBlock;
+    if (columns == 0 || rows == 0)
+        return 0;
+    struct Sums {
+        int64_t sum[3] = {}, squares = 0;
+    };
+    std::vector<Sums> sums(columns);
+    std::vector<double> blocks;
+    blocks.reserve(std::size_t(columns) * rows);
+    for (int y = 0; y < rows * kBlock; ++y) {
+        const std::size_t row = std::size_t(y) * width * 4;
+        for (int bx = 0; bx < columns; ++bx) {
+            const uint8_t* a = now.data() + row + std::size_t(bx) * kBlock * 4;
+            const uint8_t* b = before.data() + row + std::size_t(bx) * kBlock * 4;
+            Sums& block = sums[bx];
+            for (int x = 0; x < kBlock * 4; x += 4) {
+                for (int c = 0; c < 3; ++c) {
+                    const int d = a[x + c] - b[x + c];
+                    block.sum[c] += d;
+                    block.squares += d * d;
+                }
+            }
+        }
+        if (y % kBlock != kBlock - 1)
+            continue;
+        constexpr double n = kBlock * kBlock;
+        for (Sums& block : sums) {
+            double variance = double(block.squares) / n;
+            for (int64_t sum : block.sum)
+                variance -= double(sum) * double(sum) / (n * n);
+            blocks.push_back(variance);
+            block = {};
+        }
+    }
+    const auto tenth = blocks.begin() + std::ptrdiff_t(blocks.size() / 10);
+    std::nth_element(blocks.begin(), tenth, blocks.end());
+    return *tenth;
 }
 
 } // namespace
@@ -169,16 +225,26 @@ void GifRemapper::load(const Picture& picture) {
     width_ = picture.width();
     height_ = picture.height();
     held_.clear();
+    grain_ = 0;
 }
 
 void GifRemapper::hold(HoldState& state) {
-    const int limit = settings_.holdDistance;
-    if (limit <= 0)
+    if (settings_.holdDistance <= 0)
         return;
     if (state.held.size() != rgba_.size()) {
-        state.held = state.average = rgba_;
+        state.held = state.average = state.source = rgba_;
+        state.grain = -1;
         return;
     }
+    // Grain measured over two pictures and more: one picture's may come
+    // out high where a change covers the whole picture.
+    const double grain = grainBetween(rgba_, state.source, width_, height_);
+    state.grain = state.grain < 0 ? grain : (state.grain + grain) / 2;
+    state.source = rgba_;
+    grain_ = state.grain;
+    const int limit =
+        std::max(settings_.holdDistance,
+                 std::min(int(settings_.holdPerGrain * std::cbrt(grain_)), kMostHoldDistance));
     // A source colour this far from the average is a change of the
     // picture, not grain: the average starts again from it.
     // Twice the distance: averaging more also averages away the slow drift
@@ -221,6 +287,10 @@ IndexedFrame GifRemapper::remap() {
         liq_->setUpRemapping(settings_.dithering, &stop_);
     }
 
+    // Grain dithers the picture as it is; dithering on top of it costs
+    // bytes in every picture and lowers the SSIM.
+    const double quiet = std::clamp((kGrainy - grain_) / (kGrainy - kQuiet), 0.0, 1.0);
+    check(liq_set_dithering_level(liq_->result.get(), float(settings_.dithering * quiet)), stop_);
     IndexedFrame frame;
     frame.width = width_;
     frame.height = height_;

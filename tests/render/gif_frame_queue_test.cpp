@@ -10,21 +10,26 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <tuple>
 
 namespace kavlo {
 namespace {
 
-// A flat grey picture: luma `y` (16...235), neutral chroma.
-Picture greyPicture(int y, int width = 64, int height = 48) {
+// A flat grey picture: luma `y` (16...235), neutral chroma; with `grain`,
+// each luma sample moved by up to that much at random.
+Picture greyPicture(int y, int width = 64, int height = 48, int grain = 0, unsigned seed = 0) {
     av::FramePtr frame = av::allocFrame();
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = width;
     frame->height = height;
     if (av_frame_get_buffer(frame.get(), 0) < 0)
         throw std::bad_alloc();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> noise(-grain, grain);
     for (int row = 0; row < height; ++row)
-        std::memset(frame->data[0] + row * frame->linesize[0], y, width);
+        for (int x = 0; x < width; ++x)
+            frame->data[0][row * frame->linesize[0] + x] = uint8_t(y + noise(random));
     for (int plane : {1, 2})
         for (int row = 0; row < height / 2; ++row)
             std::memset(frame->data[plane] + row * frame->linesize[plane], 128, width / 2);
@@ -113,6 +118,29 @@ TEST(GifFrameQueue, HoldsColoursThatChangeLittleFromPictureToPicture) {
     GifFrameQueue exact(make(), {.holdDistance = 0}, &palette, 2, {});
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(exact.next().held.empty());
+
+    // Grain around a still grey is held the more the grainier the source,
+    // a cut in it is drawn all the same.
+    auto heldShares = [&](float perGrain) {
+        std::vector<Picture> grainy;
+        for (unsigned i = 0; i < 6; ++i)
+            grainy.push_back(greyPicture(i < 5 ? 100 : 160, 128, 96, 3, i));
+        GifFrameQueue queue(std::move(grainy), {.holdDistance = 10, .holdPerGrain = perGrain},
+                            &palette, 2, {});
+        std::vector<double> shares;
+        for (int i = 0; i < 6; ++i) {
+            const IndexedFrame frame = queue.next();
+            std::size_t count = 0;
+            for (std::size_t p = 0; i > 0 && p < 128u * 96; ++p)
+                count += maskHas(frame.held, p);
+            shares.push_back(double(count) / (128 * 96));
+        }
+        return shares;
+    };
+    const std::vector<double> plain = heldShares(0), adapted = heldShares(8);
+    for (int i = 2; i < 5; ++i)
+        EXPECT_GT(adapted[i], plain[i] + 0.15) << "picture " << i;
+    EXPECT_EQ(adapted[5], 0.0);
 }
 
 TEST(GifFrameQueue, AWorkersFailureReachesTheWriter) {
