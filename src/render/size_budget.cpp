@@ -30,17 +30,24 @@ namespace {
 // A full encode is aimed at this share of the budget: the model is good to
 // a few percent, and anything from 90 % to 100 % is a hit.
 constexpr double kAim = 0.95;
-// Below this share of the budget, a file is encoded again once.
+// Below this share of the budget, a file is encoded again, at most this
+// many times in all once one fits: the first full encode corrects the
+// samples by its ratio, the second bends that correction through both.
 constexpr double kEnough = 0.90;
+constexpr int kMostEncodesWithAFile = 3;
+// A file's settings are searched on the samples until their prediction is
+// this close to the aim (estimates stop sooner).
+constexpr double kSearchedTo = 0.99;
+constexpr int kSearchSteps = 8;
+constexpr double kQualitySearchedTo = 0.002;
 // The samples must say the loop is this much over the budget at the
 // lowest settings before it is refused without a full encode: the model
 // may be wrong by a little, never by this much.
 constexpr double kSurelyOver = 1.25;
 constexpr int kMostFullEncodes = 5;
 
-// Each step of the frame-rate ladder shows this share of the pictures of
-// the one before.
-constexpr double kRateStep = 0.8;
+// Frame rates are searched to this many pictures a second.
+constexpr double kRateResolution = 0.05;
 
 std::string sentenceNumber(double value) {
     char text[32];
@@ -114,7 +121,8 @@ class BudgetProgress {
 class SettingsChooser {
   public:
     SettingsChooser(SampleModel& model, const ExportRequest& request)
-        : model_(model), request_(request), top_(topSettings(request)) {
+        : correction(sampleBias(request.format)), model_(model), request_(request),
+          top_(topSettings(request)) {
         const RenderSize largest = model.pictureSize(top_);
         longest_ = std::max(largest.width, largest.height);
         const ExportLimits& limits = request.limits;
@@ -122,28 +130,57 @@ class SettingsChooser {
             limits.fixedSize ? longest_ : std::min(longest_, std::max(limits.minLongSide, 16));
         fastest_ = model.shownRate(top_);
         slowest_ = std::min(fastest_, limits.minFrameRate);
-        for (double r = fastest_; r > slowest_ * 1.001; r *= kRateStep)
-            rates_.push_back(r);
-        rates_.push_back(slowest_);
     }
 
-    double correction = 1.0;
+    // What the samples' prediction is multiplied by: before any full
+    // encode, the format's known lean; after one, the ratio that encode
+    // showed; after two, the line through both (in logarithms), since the
+    // samples' error is not the same at every setting.
+    class Correction {
+      public:
+        explicit Correction(double lean) : factor_(lean) {}
+        double operator()(double raw) const { return factor_ * std::pow(raw, exponent_); }
+        void learn(double raw, double bytes) {
+            if (!(raw > 0) || !(bytes > 0))
+                return;
+            if (known_ && std::abs(std::log(raw / lastRaw_)) > 0.01) {
+                exponent_ =
+                    std::clamp(std::log(bytes / lastBytes_) / std::log(raw / lastRaw_), 0.5, 1.5);
+            }
+            factor_ = bytes / std::pow(raw, exponent_);
+            known_ = true;
+            lastRaw_ = raw;
+            lastBytes_ = bytes;
+        }
 
-    double predict(const BudgetSettings& s) { return correction * model_.rawBytes(s); }
+      private:
+        double factor_ = 1, exponent_ = 1;
+        bool known_ = false;
+        double lastRaw_ = 0, lastBytes_ = 0;
+    };
+    Correction correction{1.0};
+    // How close to its target a choice must come: an estimate is shown to
+    // two figures, a file's settings are searched to a percent.
+    double closeEnough = 0.97;
+    int searchSteps = 5;
+    double qualityResolution = 0.01;
 
-    BudgetSettings at(double quality, std::size_t rate, int longSide) const {
+    double predict(const BudgetSettings& s) { return correction(model_.rawBytes(s)); }
+    double raw(const BudgetSettings& s) { return model_.rawBytes(s); }
+
+    BudgetSettings at(double quality, double rate, int longSide) const {
         BudgetSettings s = top_;
         s.quality = quality;
         // The top rate is the limits' own (or none), so that nothing is left
         // out that the export without a budget would show.
-        if (rate > 0)
-            s.maxFrameRate = rates_[rate] + 1e-6;
+        if (rate < fastest_ - 1e-6)
+            s.maxFrameRate = rate + 1e-6;
         if (longSide < longest_)
             s.fitWithin = {longSide, longSide};
         return s;
     }
     BudgetSettings top() const { return top_; }
-    BudgetSettings bottom() const { return at(1.0, rates_.size() - 1, shortest_); }
+    BudgetSettings bottom() const { return at(1.0, slowest_, shortest_); }
 
     // The best settings whose prediction is at most `target`; none when not
     // even the lowest ones are.
@@ -151,34 +188,28 @@ class SettingsChooser {
         if (predict(top_) <= target)
             return top_;
         int side = longest_;
-        std::size_t rate = 0;
-        if (predict(at(1.0, 0, longest_)) > target) {
-            const std::size_t slowest = rates_.size() - 1;
-            if (predict(at(1.0, slowest, longest_)) > target) {
+        double rate = fastest_;
+        if (predict(at(1.0, fastest_, longest_)) > target) {
+            rate = slowest_;
+            if (predict(at(1.0, slowest_, longest_)) > target) {
                 if (predict(bottom()) > target)
                     return std::nullopt;
                 side = static_cast<int>(
                     std::lround(largest(shortest_, longest_, target, 2.0, [&](double l) {
-                        return predict(at(1.0, slowest, int(std::lround(l))));
+                        return predict(at(1.0, slowest_, int(std::lround(l))));
                     })));
+            } else {
+                // The fastest rate that still fits: the rate is searched
+                // continuously, since steps of it would leave part of the
+                // budget unused that quality cannot always take up.
+                rate = largest(slowest_, fastest_, target, kRateResolution,
+                               [&](double r) { return predict(at(1.0, r, longest_)); });
             }
-            // The fastest rate at that size that still fits, on the ladder.
-            std::size_t fits = slowest, over = 0;
-            if (predict(at(1.0, 0, side)) <= target)
-                fits = 0;
-            while (fits > over + 1) {
-                const std::size_t mid = (fits + over) / 2;
-                if (predict(at(1.0, mid, side)) <= target)
-                    fits = mid;
-                else
-                    over = mid;
-            }
-            rate = fits;
         }
         // Then as much quality as fits.
         if (predict(at(0.0, rate, side)) <= target)
             return at(0.0, rate, side);
-        const double keep = largest(0.0, 1.0, target, 0.01,
+        const double keep = largest(0.0, 1.0, target, qualityResolution,
                                     [&](double x) { return predict(at(1.0 - x, rate, side)); });
         return at(1.0 - keep, rate, side);
     }
@@ -190,16 +221,17 @@ class SettingsChooser {
     template <typename F>
     double largest(double lo, double hi, double target, double resolution, F f) {
         double flo = f(lo), fhi = f(hi);
-        for (int step = 0; step < 5 && hi - lo > resolution; ++step) {
+        const double aimAt = (1 + closeEnough) / 2;
+        for (int step = 0; step < searchSteps && hi - lo > resolution; ++step) {
             double t = 0.5;
             if (flo > 0 && fhi > flo)
-                t = (std::log(target * 0.98) - std::log(flo)) / (std::log(fhi) - std::log(flo));
-            const double x = lo + std::clamp(t, 0.1, 0.9) * (hi - lo);
+                t = (std::log(target * aimAt) - std::log(flo)) / (std::log(fhi) - std::log(flo));
+            const double x = lo + std::clamp(t, 0.05, 0.95) * (hi - lo);
             const double fx = f(x);
             if (fx <= target) {
                 lo = x;
                 flo = fx;
-                if (fx >= target * 0.97)
+                if (fx >= target * closeEnough)
                     break;
             } else {
                 hi = x;
@@ -214,7 +246,6 @@ class SettingsChooser {
     BudgetSettings top_;
     int longest_ = 0, shortest_ = 0;
     double fastest_ = 0, slowest_ = 0;
-    std::vector<double> rates_; // fastest first
 };
 
 } // namespace
@@ -307,7 +338,9 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
 
     const double budget = double(request.maxBytes);
     SettingsChooser chooser(model, request);
-    chooser.correction = sampleBias(request.format);
+    chooser.closeEnough = kSearchedTo;
+    chooser.searchSteps = kSearchSteps;
+    chooser.qualityResolution = kQualitySearchedTo;
     std::optional<BudgetSettings> previous;
     double from = 0.1;
     double aim = kAim;
@@ -322,8 +355,11 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
         }
         if (previous && sameSettings(*previous, *choice))
             break; // the model would only try the same again
-        previous = choice;
+        // A file in hand that the model says the next try would not beat.
         const double predicted = chooser.predict(*choice);
+        if (haveBest && predicted <= double(outcome.bytes))
+            break;
+        previous = choice;
         if (outcome.fullEncodes == 0)
             outcome.estimate = static_cast<uint64_t>(predicted);
 
@@ -352,12 +388,12 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
                 throwUnreachable(double(bytes), request.format);
             break;
         } else {
-            // The model's error is not the same at every setting: aim lower
-            // after going over.
+            // The correction is exact where it was measured only: aim a
+            // little lower after going over.
             aim *= 0.97;
         }
-        chooser.correction = double(bytes) / model.rawBytes(*choice);
-        if (haveBest && attempt >= 1)
+        chooser.correction.learn(chooser.raw(*choice), double(bytes));
+        if (haveBest && outcome.fullEncodes >= kMostEncodesWithAFile)
             break;
     }
     if (!haveBest)
@@ -376,7 +412,6 @@ SizeEstimate quickEstimate(SampleModel& model, const ExportRequest& request) {
     if (request.maxBytes == 0 || cycleRefusal(request.limits, model.cycleSeconds()))
         return estimateExport(model, request);
     SettingsChooser chooser(model, request);
-    chooser.correction = sampleBias(request.format);
     const double target = double(request.maxBytes) * kAim;
     // The same export without the limits' box, when its samples were
     // encoded already, weighed by the area: bytes grow more slowly than
@@ -386,7 +421,7 @@ SizeEstimate quickEstimate(SampleModel& model, const ExportRequest& request) {
     unboxed.canvas = {};
     const std::optional<double> known = model.knownRawBytes(unboxed);
     const auto area = [](RenderSize s) { return double(s.width) * double(s.height); };
-    const bool surelyOver = known && chooser.correction * *known *
+    const bool surelyOver = known && chooser.correction(*known) *
                                              area(model.pictureSize(chooser.top())) /
                                              area(model.pictureSize(unboxed)) >
                                          2 * target;
@@ -405,7 +440,6 @@ SizeEstimate estimateExport(SampleModel& model, const ExportRequest& request) {
         return estimate;
     }
     SettingsChooser chooser(model, request);
-    chooser.correction = sampleBias(request.format);
     std::optional<BudgetSettings> choice = chooser.top();
     if (request.maxBytes > 0) {
         choice = chooser.choose(double(request.maxBytes) * kAim);

@@ -5,9 +5,10 @@
 // first, then frame rate, then picture size, never beyond what the limits
 // allow and never above the source. The choice is made on a model learnt
 // from a few short runs of pictures spread over the cycle and encoded the
-// way the export encodes them; the model is corrected by every full encode,
-// so most exports need one and a few two. A file is never kept over its
-// budget.
+// way the export encodes them, and corrected by every full encode: by the
+// ratio the first showed, then along the line through the last two. A
+// file under nine tenths of its budget is encoded again, at most three
+// times in all. A file is never kept over its budget.
 //
 // Runs on the calling thread; throws Error on failure and Cancelled when
 // `stop` is requested. Never Qt.
