@@ -30,15 +30,19 @@
 #include "render/presets.h"
 #include "render/sample_encoder.h"
 #include "render/size_budget.h"
+#include "session/choice_estimates.h"
 #include "support/test_corpus.h"
+#include "support/test_gif.h"
 #include "support/test_media.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -87,24 +91,51 @@ fs::path cameraClip(const fs::path& dir) {
     return path;
 }
 
+// The ffmpeg input that shows `output`: the file itself, or for an
+// animated WebP (which this ffmpeg cannot decode) its pictures decoded by
+// libwebp and held for their durations at the source's rate, as raw video.
+std::string ssimInput(const Source& source, const fs::path& output, int pictures) {
+    if (output.extension() != ".webp")
+        return "-i '" + output.string() + "'";
+    const test::WebpAnimation animation = test::decodeWebp(output);
+    const fs::path raw = output.parent_path() / "ssim.rgb";
+    std::ofstream file(raw, std::ios::binary);
+    std::size_t shown = 0;
+    int endMs = animation.durationsMs.empty() ? 0 : animation.durationsMs[0];
+    for (int k = 0; k < pictures && !animation.pictures.empty(); ++k) {
+        while (shown + 1 < animation.pictures.size() && 1000.0 * k / source.rate >= endMs)
+            endMs += animation.durationsMs[++shown];
+        const std::vector<uint8_t>& rgb = animation.pictures[shown].rgb;
+        file.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+    }
+    char spec[256];
+    std::snprintf(spec, sizeof spec, "-f rawvideo -pix_fmt rgb24 -s %dx%d -r %g -i '%s'",
+                  animation.width, animation.height, source.rate, raw.string().c_str());
+    return spec;
+}
+
 // Mean SSIM of the output's first cycle against the cycle of source
-// pictures it shows.
-double meanSsim(const Source& source, const fs::path& output) {
+// pictures it shows; a picture smaller than the file's canvas is cut out of
+// its margins first.
+double meanSsim(const Source& source, const fs::path& output, RenderSize picture = {}) {
     const int n = std::max(int(std::lround((source.end - source.start) * source.rate)), 2);
     const int t = n < 5 ? 0 : n < 8 ? 1 : 2;
     const int cycle = int(pingPongIndexSequence(n, 1).size());
+    char crop[64] = "";
+    if (picture.width > 0)
+        std::snprintf(crop, sizeof crop, "crop=%d:%d,", picture.width, picture.height);
     char graph[1024];
     std::snprintf(graph, sizeof graph,
                   "[1:v]trim=start=%.4f:end=%.4f,setpts=PTS-STARTPTS,split[a][b];"
                   "[a]trim=start_frame=%d:end_frame=%d[f];"
                   "[b]trim=start_frame=%d:end_frame=%d,reverse[r];"
                   "[f][r]concat=n=2:v=1:a=0,setpts=N/%g/TB,format=yuv420p[ref];"
-                  "[0:v]fps=%g,trim=end_frame=%d,format=yuv420p[o];"
+                  "[0:v]%sfps=%g,trim=end_frame=%d,format=yuv420p[o];"
                   "[o][ref]scale2ref[o2][ref2];[o2][ref2]ssim",
-                  source.start, source.end, t, n - 1 - t, t + 1, n - t, source.rate, source.rate,
-                  cycle);
-    const std::string command = "ffmpeg -v info -nostats -i '" + output.string() + "' -i '" +
-                                source.path.string() + "' -lavfi '" + graph +
+                  source.start, source.end, t, n - 1 - t, t + 1, n - t, source.rate, crop,
+                  source.rate, cycle);
+    const std::string command = "ffmpeg -v info -nostats " + ssimInput(source, output, cycle) +
+                                " -i '" + source.path.string() + "' -lavfi '" + graph +
                                 "' -f null - 2>&1 | grep -o 'All:[0-9.]*' | tail -1";
     FILE* pipe = popen(command.c_str(), "r");
     char line[128] = {};
@@ -123,14 +154,25 @@ double seconds(std::chrono::steady_clock::time_point since) {
 
 struct Totals {
     int cases = 0, over = 0, feasible = 0, underused = 0, encodes = 0, refused = 0;
+    int bindingEncodes = 0;   // of the cases where the budget binds
     double worstEstimate = 0; // exports without a budget: |estimate / real - 1|
 };
 
+// Each full encode's share of the budget, predicted -> real.
+std::string attemptsText(const BudgetOutcome& outcome, uint64_t budget) {
+    std::string text;
+    for (const BudgetOutcome::Attempt& a : outcome.attempts) {
+        char one[48];
+        std::snprintf(one, sizeof one, " %.0f->%.0f%%",
+                      100.0 * double(a.predicted) / double(budget),
+                      100.0 * double(a.bytes) / double(budget));
+        text += one;
+    }
+    return text;
+}
+
 void run(const Source& source, const fs::path& dir, Totals& totals) {
-    ExportRequest base;
-    base.source = source.path;
-    base.trimStart = source.start;
-    base.trimEnd = source.end;
+    const ExportSelection selection{source.path, source.start, source.end, 1};
 
     // The exports without a budget: size, time, estimate.
     struct Plain {
@@ -140,8 +182,7 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
     Plain plain[2];
     const ExportFormat formats[2] = {ExportFormat::gif, ExportFormat::mp4};
     for (int f = 0; f < 2; ++f) {
-        ExportRequest request = base;
-        request.format = formats[f];
+        const ExportRequest request = selection.requestFor(formats[f]);
         const fs::path out = dir / ("plain." + std::string(exportFormatName(formats[f])));
         const auto estimateAt = std::chrono::steady_clock::now();
         const SizeEstimate estimate = estimateExport(request);
@@ -164,17 +205,11 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
         ExportRequest request;
     };
     std::vector<Case> cases;
-    for (const ExportPreset& preset : builtInPresets()) {
-        ExportRequest request = requestFor(preset);
-        request.source = base.source;
-        request.trimStart = base.trimStart;
-        request.trimEnd = base.trimEnd;
-        cases.push_back({preset.name, request});
-    }
+    for (const ExportPreset& preset : builtInPresets())
+        cases.push_back({preset.name, selection.requestFor(preset)});
     for (int f = 0; f < 2; ++f) {
         for (int mb : {2, 5, 10}) {
-            ExportRequest request = base;
-            request.format = formats[f];
+            ExportRequest request = selection.requestFor(formats[f]);
             request.maxBytes = uint64_t(mb) * 1'000'000;
             cases.push_back(
                 {std::string(exportFormatName(formats[f])) + " " + std::to_string(mb) + " MB",
@@ -200,18 +235,20 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
                                   plain[f].bytes > c.request.maxBytes;
             if (feasible) {
                 ++totals.feasible;
+                totals.bindingEncodes += outcome.fullEncodes;
                 if (used < 0.9)
                     ++totals.underused;
             }
             const double ratio = plain[f].seconds > 0 ? took / plain[f].seconds : 0;
             std::printf(
                 "%-22s %-18s %10s %10s %5.1f%% %7.4f %3d %7.2fs %6.2f %+6.1f%%  %dx%d %.1f fps "
-                "q%.2f\n",
+                "q%.2f, encodes%s\n",
                 source.name.c_str(), c.name.c_str(), formatFileSize(double(outcome.bytes)).c_str(),
                 formatFileSize(double(c.request.maxBytes)).c_str(), 100 * used,
-                meanSsim(source, out), outcome.fullEncodes, took, ratio,
+                meanSsim(source, out, outcome.size), outcome.fullEncodes, took, ratio,
                 100 * (double(estimate.bytes) / double(outcome.bytes) - 1), outcome.size.width,
-                outcome.size.height, outcome.frameRate, outcome.settings.quality);
+                outcome.size.height, outcome.frameRate, outcome.settings.quality,
+                attemptsText(outcome, c.request.maxBytes).c_str());
         } catch (const Error& e) {
             ++totals.refused;
             std::printf("%-22s %-18s refused: %s\n", source.name.c_str(), c.name.c_str(), e.what());
@@ -221,13 +258,8 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
     }
 }
 
-struct Selection {
-    fs::path source;
-    double start = 0, end = 0, speed = 1;
-};
-
 struct Estimated {
-    std::shared_ptr<SampleModel> palette, video;
+    ChoiceSamples samples;
     std::map<ExportFormat, SizeEstimate> plain;
 };
 
@@ -238,77 +270,57 @@ double cpuSeconds() {
            1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
-// Every export choice estimated as the window estimates them: one set of
-// samples for all (two for a source with full colour resolution), taking
-// what it can from `earlier`, the plain formats first, then every preset.
-Estimated estimateAll(const Selection& selection, const Estimated* earlier, const char* what) {
-    auto requestOf = [&](ExportFormat format) {
-        ExportRequest request;
-        request.source = selection.source;
-        request.trimStart = selection.start;
-        request.trimEnd = selection.end;
-        request.speed = selection.speed;
-        request.format = format;
-        return request;
-    };
+// Every export choice estimated as the window estimates them (the same
+// sequence, see choice_estimates.h), taking what it can from `earlier`;
+// then the plain WebP and WebM, which the window does not show, for their
+// error.
+Estimated estimateAll(const ExportSelection& selection, const Estimated* earlier,
+                      const char* what) {
     const auto started = std::chrono::steady_clock::now();
     const double cpuBefore = cpuSeconds();
     Estimated out;
-    out.palette = std::make_shared<SampleModel>(requestOf(ExportFormat::gif), std::stop_token{},
-                                                ProgressCallback{},
-                                                earlier ? earlier->palette.get() : nullptr);
-    out.video = out.palette;
-    if (!out.palette->serves(ExportFormat::mp4))
-        out.video = std::make_shared<SampleModel>(requestOf(ExportFormat::mp4), std::stop_token{},
-                                                  ProgressCallback{},
-                                                  earlier ? earlier->video.get() : nullptr);
+    out.samples = readChoiceSamples(selection, earlier ? earlier->samples : ChoiceSamples{}, {});
     std::printf("%s\n  samples read %.2f s\n", what, seconds(started));
-    auto modelFor = [&](ExportFormat format) -> SampleModel& {
-        return out.palette->serves(format) ? *out.palette : *out.video;
+    auto encodes = [&] {
+        return out.samples.palette->encodes() +
+               (out.samples.video == out.samples.palette ? 0 : out.samples.video->encodes());
     };
-    auto plainEstimate = [&](ExportFormat format) {
-        const auto at = std::chrono::steady_clock::now();
-        const int before = modelFor(format).encodes();
-        out.plain[format] = estimateExport(modelFor(format), requestOf(format));
-        std::printf("  %-24s %10s %.2f s, %d sample encodes\n",
-                    std::string(exportFormatName(format)).c_str(),
-                    formatFileSize(double(out.plain[format].bytes)).c_str(), seconds(at),
-                    modelFor(format).encodes() - before);
-    };
-    auto presetRequest = [&](const ExportPreset& preset) {
-        ExportRequest request = requestFor(preset);
-        request.source = selection.source;
-        request.trimStart = selection.start;
-        request.trimEnd = selection.end;
-        request.speed = selection.speed;
-        return request;
-    };
-    // What the window shows first: the plain MP4 and GIF, then a first
-    // size for every preset.
-    plainEstimate(ExportFormat::mp4);
-    plainEstimate(ExportFormat::gif);
-    int unsettled = 0;
-    for (const ExportPreset& preset : builtInPresets())
-        unsettled += !quickEstimate(modelFor(preset.format), presetRequest(preset)).settled;
-    std::printf("  a first size for every choice the window shows in %.2f s (%.2f s of CPU, %d "
-                "presets unsettled)\n",
-                seconds(started), cpuSeconds() - cpuBefore, unsettled);
-    // The window shows no plain WebP or WebM; estimated here for their error.
-    plainEstimate(ExportFormat::webp);
-    plainEstimate(ExportFormat::webm);
-    for (const ExportPreset& preset : builtInPresets()) {
-        const auto at = std::chrono::steady_clock::now();
-        const int before = modelFor(preset.format).encodes();
-        const SizeEstimate e = estimateExport(modelFor(preset.format), presetRequest(preset));
-        std::printf("  %-24s %10s %.2f s, %d sample encodes\n", preset.name.c_str(),
+    auto at = std::chrono::steady_clock::now();
+    int before = encodes();
+    auto print = [&](const std::string& choice, const SizeEstimate& e) {
+        std::printf("  %-24s %10s %.2f s, %d sample encodes%s\n", choice.c_str(),
                     e.refusal.empty() ? formatFileSize(double(e.bytes)).c_str() : "refused",
-                    seconds(at), modelFor(preset.format).encodes() - before);
-    }
+                    seconds(at), encodes() - before, e.settled ? "" : " (first guess)");
+        at = std::chrono::steady_clock::now();
+        before = encodes();
+    };
+    const std::size_t choices = 2 + builtInPresets().size();
+    std::set<std::string> seen;
+    int unsettled = 0;
+    estimateChoices(out.samples, selection, builtInPresets(),
+                    [&](const std::string& choice, const SizeEstimate& e) {
+                        print(choice, e);
+                        for (ExportFormat format : {ExportFormat::mp4, ExportFormat::gif}) {
+                            if (choice == exportFormatName(format))
+                                out.plain[format] = e;
+                        }
+                        unsettled += !e.settled;
+                        if (seen.insert(choice).second && seen.size() == choices)
+                            std::printf("  a first size for every choice the window shows in "
+                                        "%.2f s (%.2f s of CPU, %d presets unsettled)\n",
+                                        seconds(started), cpuSeconds() - cpuBefore, unsettled);
+                    });
+    const ChoiceSamples& kept = out.samples;
     std::printf(
         "  every choice settled in %.2f s (%.2f s of CPU); samples kept %.0f MB\n",
         seconds(started), cpuSeconds() - cpuBefore,
-        (out.palette->keptBytes() + (out.video == out.palette ? 0.0 : out.video->keptBytes())) /
+        (kept.palette->keptBytes() + (kept.video == kept.palette ? 0.0 : kept.video->keptBytes())) /
             1e6);
+    for (ExportFormat format : {ExportFormat::webp, ExportFormat::webm}) {
+        out.plain[format] =
+            estimateExport(out.samples.modelFor(format), selection.requestFor(format));
+        print(std::string(exportFormatName(format)), out.plain[format]);
+    }
     std::fflush(stdout);
     return out;
 }
@@ -373,14 +385,7 @@ int estimates(const fs::path& dir, bool exports) {
     const Estimated slower =
         estimateAll({clip, 1.1, 3.0, 0.5}, &trimmed, "speed 0.5 (target <= 1 s)");
     estimateAll({clip, 1.1, 2.6, 0.5}, &slower, "end trimmed to 2.6 s (target <= 1 s)");
-    auto requestOf = [&](ExportFormat format) {
-        ExportRequest request;
-        request.source = clip;
-        request.trimStart = 1.0;
-        request.trimEnd = 3.0;
-        request.format = format;
-        return request;
-    };
+    const ExportSelection selected{clip, 1.0, 3.0, 1.0};
     std::map<ExportFormat, SizeEstimate>& estimated = first.plain;
     if (!exports)
         return 0;
@@ -388,7 +393,7 @@ int estimates(const fs::path& dir, bool exports) {
     for (ExportFormat format : plain) {
         const fs::path out = dir / ("plain." + std::string(exportFormatName(format)));
         const auto at = std::chrono::steady_clock::now();
-        renderWithinBudget(requestOf(format), out, {});
+        renderWithinBudget(selected.requestFor(format), out, {});
         const double real = double(fs::file_size(out));
         const double error = double(estimated[format].bytes) / real - 1;
         worst = std::max(worst, std::abs(error));
@@ -419,11 +424,8 @@ int calibrate(const std::vector<Source>& sources, const fs::path& dir, const cha
                 "est.err");
     for (const Source& source : sources) {
         for (ExportFormat format : formats) {
-            ExportRequest request;
-            request.source = source.path;
-            request.trimStart = source.start;
-            request.trimEnd = source.end;
-            request.format = format;
+            const ExportRequest request =
+                ExportSelection{source.path, source.start, source.end, 1}.requestFor(format);
             const fs::path out = dir / ("calibrate." + std::string(exportFormatName(format)));
             try {
                 const double raw = double(estimateExport(request).bytes) / sampleBias(format);
@@ -489,10 +491,12 @@ int main(int argc, char** argv) {
     for (const Source& source : sources)
         run(source, dir.path(), totals);
     std::printf("\n%d budgeted exports: %d over budget (target 0); %d of %d where the budget binds "
-                "used under 90 %% (target 0); %.2f full encodes on average (target <= 1.5); "
-                "%d refused; worst estimate of a plain export %.1f %% off (target <= 20 %%)\n",
+                "used under 90 %% (target 0); %.2f full encodes on average, %.2f where the budget "
+                "binds (target <= 1.5); %d refused; worst estimate of a plain export %.1f %% off "
+                "(target <= 20 %%)\n",
                 totals.cases, totals.over, totals.underused, totals.feasible,
-                totals.cases ? double(totals.encodes) / totals.cases : 0.0, totals.refused,
-                100 * totals.worstEstimate);
+                totals.cases ? double(totals.encodes) / totals.cases : 0.0,
+                totals.feasible ? double(totals.bindingEncodes) / totals.feasible : 0.0,
+                totals.refused, 100 * totals.worstEstimate);
     return totals.over == 0 ? 0 : 1;
 }

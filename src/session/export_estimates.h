@@ -7,7 +7,7 @@
 // first. UI thread only.
 #pragma once
 
-#include "render/size_budget.h"
+#include "session/choice_estimates.h"
 
 #include <QObject>
 
@@ -17,11 +17,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 
 namespace kavlo {
 
-class SampleModel;
 class TaskThreads;
 class UiMailbox;
 
@@ -49,11 +47,7 @@ class ExportEstimates : public QObject {
   private:
     void start();
 
-    struct Selection {
-        std::filesystem::path source;
-        double start = 0, end = 0, speed = 1;
-    };
-    std::optional<Selection> wanted_;
+    std::optional<ExportSelection> wanted_;
     std::map<std::string, SizeEstimate> results_;
     bool estimating_ = false;
     std::uint64_t generation_ = 0;
@@ -66,12 +60,12 @@ class ExportEstimates : public QObject {
     // can from: the estimating thread sets them, the next one reads them.
     class KeptSamples {
       public:
-        std::pair<std::shared_ptr<SampleModel>, std::shared_ptr<SampleModel>> get();
-        void set(std::shared_ptr<SampleModel> palette, std::shared_ptr<SampleModel> video);
+        ChoiceSamples get();
+        void set(ChoiceSamples samples);
 
       private:
         std::mutex mutex_;
-        std::shared_ptr<SampleModel> palette_, video_;
+        ChoiceSamples samples_;
     };
     std::shared_ptr<KeptSamples> kept_;
 
