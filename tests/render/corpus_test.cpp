@@ -112,11 +112,12 @@ TEST_P(Corpus, RendersEveryFrameFromEveryStartWithTheSoundFollowing) {
             const test::DecodedAudio original = test::decodeAudio(source);
             const test::DecodedAudio sound = test::decodeAudio(webm);
             EXPECT_EQ(sound.channels, original.channels);
-            if (clip.chordChannel >= 0)
+            if (clip.chordChannel >= 0) {
                 EXPECT_GT(test::soundAlignmentAt(original, sound, clip.chordChannel,
                                                  {start, rate, 1.0, sequence}, 0.0, 256)
                               .correlation,
                           0.9);
+            }
         }
     }
 }

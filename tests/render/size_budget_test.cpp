@@ -86,8 +86,9 @@ TEST(SizeEstimate, SmallerSamplesStayWithinAFifthOfTheFile) {
                         double(estimateExport(fresh, later).bytes),
                     1.0, 0.03)
             << later.trimStart << " s at speed " << later.speed;
-        if (later.speed == 0.5)
+        if (later.speed == 0.5) {
             EXPECT_EQ(reused.encodes(), 0);
+        }
     }
     for (ExportFormat format : {ExportFormat::mp4, ExportFormat::gif, ExportFormat::webp}) {
         SCOPED_TRACE(exportFormatName(format));
