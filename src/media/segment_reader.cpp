@@ -133,6 +133,15 @@ VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling
     // A seek lands up to a GOP before the segment; of the pictures on the
     // way only those that others refer to need decoding.
     stream_.skipUnreferencedBefore(SourceTime::fromUs(secondsToUs(sampling_.trimStart)));
+    if (sampling_.leftOut) {
+        // The first step's picture is always made: it tells whether the
+        // seek landed late.
+        std::vector<SourceTime> shown;
+        for (int step = 0; stepSeconds(step) < sampling_.trimStart + sampling_.rangeSeconds; ++step)
+            if (step == 0 || !sampling_.leftOut(step))
+                shown.push_back(stepTime(step));
+        stream_.skipUnreferencedOffScreen(std::move(shown));
+    }
     // Whoever read the file before may have left it anywhere.
     seekTo(std::max(sampling_.trimStart, 0.0));
     seekedToStart_ = sampling_.trimStart <= 0;
@@ -143,6 +152,10 @@ void VideoSegmentReader::seekTo(double seconds) {
     eof_ = false;
     current_.reset();
     upcoming_.reset();
+}
+
+SourceTime VideoSegmentReader::stepTime(int step) const {
+    return SourceTime::fromUs(secondsToUs(stepSeconds(step)));
 }
 
 SourceTime VideoSegmentReader::endOf(const DecodedFrame& f) const {
@@ -169,10 +182,9 @@ void VideoSegmentReader::advanceTo(SourceTime t) {
 }
 
 std::optional<Picture> VideoSegmentReader::next() {
-    const double seconds = sampling_.trimStart + step_ / sampling_.frameRate;
-    if (seconds >= sampling_.trimStart + sampling_.rangeSeconds)
+    if (stepSeconds(step_) >= sampling_.trimStart + sampling_.rangeSeconds)
         return std::nullopt;
-    const SourceTime t = SourceTime::fromUs(secondsToUs(seconds));
+    const SourceTime t = stepTime(step_);
     const FrameTiming& timing = stream_.timing();
 
     // Seeking lands on a key frame at or before the start. Should an inexact
@@ -196,6 +208,10 @@ std::optional<Picture> VideoSegmentReader::next() {
     if (eof_ && current_ && timing.startedBy(endOf(*current_).us(), t.us()))
         return std::nullopt;
 
+    if (step_ > 0 && sampling_.leftOut && sampling_.leftOut(step_)) {
+        ++step_;
+        return Picture();
+    }
     ++step_;
     if (!currentPicture_ || chosen->start != currentPictureStart_) {
         currentPicture_ = shaper_.shape(chosen->frame.get());
