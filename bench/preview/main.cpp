@@ -9,10 +9,12 @@
 // options), and the whole wait in the app, from the release to the first
 // frame of the new preview reaching the view, with the app's Model and
 // players. Beside them the reference, the same render at export settings
-// and full size, both at the app's priority for renders. Under each line, what the UI thread's
-// longest stall was spent on (bench/support/ui_stalls.h), beside the floor: the longest wait of a
-// process that only sleeps, on the same machine at the same time. Sources are made once into DIR
-// (default /tmp/kavlo-bench, shared with render_bench).
+// and full size, and the wait's share of it. Renders run at the app's
+// priority for them. Under each line, what the UI thread's longest stall
+// was spent on (bench/support/ui_stalls.h), beside the floor: the longest
+// wait of a process that only sleeps, on the same machine at the same
+// time. Sources are made once into DIR (default /tmp/kavlo-bench, shared
+// with render_bench).
 #include "bench_support.h"
 #include "core/thread_priority.h"
 #include "release_latency.h"

@@ -76,8 +76,9 @@ class SegmentPictureReader {
     SegmentPictureReader(InputFile& file, const SegmentPlan& plan);
 
     // The next picture (empty when the plan leaves it out); nothing once
-    // `expected` pictures were read or the track has ended. Throws code 6 when the track was
-    // damaged (no picture of such a segment can be trusted), and Error when decoding fails.
+    // `expected` pictures were read or the track has ended. Throws code 6
+    // when the track was damaged (no picture of such a segment can be
+    // trusted), and Error when decoding fails.
     std::optional<Picture> next();
     int64_t expected() const { return expected_; }
 
