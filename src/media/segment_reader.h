@@ -42,7 +42,7 @@ struct SegmentSampling {
     // Steps whose pictures are not wanted: they come out empty, nothing is
     // scaled for them, and source pictures on screen at no wanted step that
     // nothing refers to are not decoded. Unset: every step is wanted.
-    std::function<bool(int step)> leftOut;
+    std::function<bool(int step)> leftOut = {};
 };
 
 // Turns decoded frames of one track upright and to the render size, in

@@ -53,7 +53,7 @@ struct SegmentPlan {
     bool fullChroma = false;
     // Pictures the render will not show when the segment gives all it may
     // (see SegmentSampling::leftOut): they are read as empty ones.
-    std::function<bool(int index)> leftOut;
+    std::function<bool(int index)> leftOut = {};
 
     // The bytes of one picture, and how many 4:2:0 pictures of this size
     // the segment's pictures weigh as (4:4:4 ones weigh two).
