@@ -20,14 +20,15 @@ namespace kavlo::bench {
 
 namespace {
 
-// Runs the event loop until `done` holds; exits the program after a minute.
+// Runs the event loop until `done` holds; exits the program after five
+// minutes (a 2160p export on a busy machine takes more than one).
 template <typename Pred> void waitFor(Pred done, const char* what) {
     QElapsedTimer elapsed;
     elapsed.start();
     QTimer wake; // the loop looks at the condition at least this often
     wake.start(2);
     while (!done()) {
-        if (elapsed.elapsed() > 60000) {
+        if (elapsed.elapsed() > 300000) {
             std::fprintf(stderr, "timed out waiting for %s\n", what);
             std::exit(1);
         }

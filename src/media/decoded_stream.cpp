@@ -102,6 +102,21 @@ std::optional<DecodedFrame> DecodedStream::decodeHeldPacket() {
     return stamp(std::move(frame));
 }
 
+bool DecodedStream::skippable(const AVPacket* p) const {
+    if (kind_ != MediaKind::video)
+        return false;
+    if (skipBefore_ && timing_.surelyOverBy(p, skipBefore_->us()))
+        return true;
+    if (shownAt_.empty() || p->pts == AV_NOPTS_VALUE || p->duration <= 0)
+        return false;
+    const int64_t start = timing_.toUs(p->pts);
+    const int64_t length = timing_.lengthUs(p->duration);
+    // Not yet started at a time, or surely over by it: not on screen then.
+    return std::none_of(shownAt_.begin(), shownAt_.end(), [&](SourceTime t) {
+        return timing_.startedBy(start, t.us()) && !timing_.surelyOverBy(start, length, t.us());
+    });
+}
+
 bool DecodedStream::readPacket() {
     if (packetHeld_) {
         packetHeld_ = false;
@@ -138,13 +153,13 @@ std::optional<DecodedFrame> DecodedStream::next() {
             return std::nullopt;
         if (readPacket()) {
             const AVPacket* p = packet_.get();
-            const bool skippable = kind_ == MediaKind::video && skipBefore_ &&
-                                   timing_.surelyOverBy(p, skipBefore_->us());
+            const bool skip = skippable(p);
             if (kind_ == MediaKind::video)
-                decoder_.skipUnreferenced(skippable);
-            if (skippable) {
+                decoder_.skipUnreferenced(skip);
+            if (skip) {
                 skippedSinceSeek_ = true;
-                skippedBefore_ = std::max(skippedBefore_.value_or(*skipBefore_), *skipBefore_);
+                if (skipBefore_)
+                    skippedBefore_ = std::max(skippedBefore_.value_or(*skipBefore_), *skipBefore_);
             }
             // receive() just asked for input, so the decoder takes it.
             if (!decoder_.send(p))

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kavlo {
 
@@ -102,6 +103,13 @@ class DecodedStream {
     // Pictures surely over by `t` that nothing refers to are not decoded;
     // nothing: every picture is. Applies from the next packet read.
     void skipUnreferencedBefore(std::optional<SourceTime> t) { skipBefore_ = t; }
+    // With times (ascending) given, pictures on screen at none of them that
+    // nothing refers to are not decoded either: a reader that needs only
+    // the pictures of some times. Empty: no such rule. Applies from the
+    // next packet read.
+    void skipUnreferencedOffScreen(std::vector<SourceTime> shownAt) {
+        shownAt_ = std::move(shownAt);
+    }
     // See Decoder::skipLoopFilter; for video, set before the first packet.
     void skipLoopFilter(bool skip) { decoder_.skipLoopFilter(skip); }
     // True when pictures were left undecoded since the last seek.
@@ -131,6 +139,9 @@ class DecodedStream {
 
   private:
     bool readPacket();
+    // Whether the picture of packet `p` may be left undecoded, if nothing
+    // refers to it.
+    bool skippable(const AVPacket* p) const;
     DecodedFrame stamp(av::FramePtr frame);
 
     std::optional<InputFile> owned_;
@@ -144,6 +155,7 @@ class DecodedStream {
     bool inputDone_ = false;
     uint64_t generation_ = 0;
     std::optional<SourceTime> skipBefore_;
+    std::vector<SourceTime> shownAt_;
     bool skippedSinceSeek_ = false;
     std::optional<SourceTime> skippedBefore_;
     // Where the next frame starts when it has no timestamp of its own.

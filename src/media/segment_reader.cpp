@@ -130,13 +130,25 @@ VideoSegmentReader::VideoSegmentReader(InputFile& file, SegmentSampling sampling
     const VideoTrackInfo& track = stream_.videoTrack();
     stream_.skipLoopFilter(sampling.fitted && 2.0 * sampling.width <= track.uprightWidth() &&
                            2.0 * sampling.height <= track.uprightHeight());
+    if (sampling_.leftOut) {
+        // The first step's picture is always made: it tells whether the
+        // seek landed late.
+        std::vector<SourceTime> shown;
+        for (int step = 0; stepSeconds(step) < sampling_.trimStart + sampling_.rangeSeconds; ++step)
+            if (step == 0 || !sampling_.leftOut(step))
+                shown.push_back(stepTime(step));
+        stream_.skipUnreferencedOffScreen(std::move(shown));
+    }
+}
+
+SourceTime VideoSegmentReader::stepTime(int step) const {
+    return SourceTime::fromUs(secondsToUs(stepSeconds(step)));
 }
 
 std::optional<Picture> VideoSegmentReader::next() {
-    const double seconds = sampling_.trimStart + step_ / sampling_.frameRate;
-    if (seconds >= sampling_.trimStart + sampling_.rangeSeconds)
+    if (stepSeconds(step_) >= sampling_.trimStart + sampling_.rangeSeconds)
         return std::nullopt;
-    const SourceTime t = SourceTime::fromUs(secondsToUs(seconds));
+    const SourceTime t = stepTime(step_);
     // The first step seeks: whoever read the file before may have left it
     // anywhere.
     if (step_ == 0)
@@ -151,6 +163,10 @@ std::optional<Picture> VideoSegmentReader::next() {
     if (locator_.atEnd() && timing.startedBy((current_->start + length).us(), t.us()))
         return std::nullopt;
 
+    if (step_ > 0 && sampling_.leftOut && sampling_.leftOut(step_)) {
+        ++step_;
+        return Picture();
+    }
     ++step_;
     if (!currentPicture_ || current_->start != currentPictureStart_) {
         currentPicture_ = shaper_.shape(current_->frame.get());

@@ -10,6 +10,7 @@
 #include "media/frame_locator.h"
 #include "media/picture.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -39,6 +40,10 @@ struct SegmentSampling {
     // Keep a 4:4:4 or RGB source's full colour resolution (pictures in
     // 4:4:4) instead of making every picture 4:2:0.
     bool fullChroma = false;
+    // Steps whose pictures are not wanted: they come out empty, nothing is
+    // scaled for them, and source pictures on screen at no wanted step that
+    // nothing refers to are not decoded. Unset: every step is wanted.
+    std::function<bool(int step)> leftOut = {};
 };
 
 // Turns decoded frames of one track upright and to the render size, in
@@ -75,8 +80,8 @@ class VideoSegmentReader {
     // reader seeks it first, wherever it was left.
     VideoSegmentReader(InputFile& file, SegmentSampling sampling);
 
-    // The picture for the next step, or nothing once the range or the track
-    // has ended. Throws Error when decoding fails.
+    // The picture for the next step (empty for a step left out), or nothing
+    // once the range or the track has ended. Throws Error when decoding fails.
     std::optional<Picture> next();
     // True when the decoder met damaged data since reading began: packets
     // it rejected, or pictures it had to patch up (concealment). Pictures
@@ -86,6 +91,9 @@ class VideoSegmentReader {
     }
 
   private:
+    double stepSeconds(int step) const { return sampling_.trimStart + step / sampling_.frameRate; }
+    SourceTime stepTime(int step) const;
+
     DecodedStream stream_;
     FrameLocator locator_{stream_};
     SegmentSampling sampling_;

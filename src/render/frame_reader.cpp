@@ -72,7 +72,8 @@ SegmentPictureReader::SegmentPictureReader(InputFile& file, const SegmentPlan& p
                                    plan.size.height,
                                    plan.fitted,
                                    plan.decoderThreads,
-                                   plan.fullChroma};
+                                   plan.fullChroma,
+                                   plan.leftOut};
     try {
         reader_.emplace(file, sampling);
     } catch (const Error& e) {

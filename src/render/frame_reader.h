@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -50,6 +51,9 @@ struct SegmentPlan {
     // Pictures keep the source's 4:4:4 colour (asked for, and the source
     // has it; see SegmentSampling::fullChroma).
     bool fullChroma = false;
+    // Pictures the render will not show when the segment gives all it may
+    // (see SegmentSampling::leftOut): they are read as empty ones.
+    std::function<bool(int index)> leftOut = {};
 
     // The bytes of one picture, and how many 4:2:0 pictures of this size
     // the segment's pictures weigh as (4:4:4 ones weigh two).
@@ -71,9 +75,10 @@ class SegmentPictureReader {
     // reader). Throws code 5 when no decoder reads the track.
     SegmentPictureReader(InputFile& file, const SegmentPlan& plan);
 
-    // The next picture; nothing once `expected` pictures were read or the
-    // track has ended. Throws code 6 when the track was damaged (no picture
-    // of such a segment can be trusted), and Error when decoding fails.
+    // The next picture (empty when the plan leaves it out); nothing once
+    // `expected` pictures were read or the track has ended. Throws code 6
+    // when the track was damaged (no picture of such a segment can be
+    // trusted), and Error when decoding fails.
     std::optional<Picture> next();
     int64_t expected() const { return expected_; }
 

@@ -86,14 +86,37 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     ExportFiles files(sourcePath, outputPath);
     PartialOutput& output = files.output;
     InputFile& source = files.source;
-    const SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin);
+    SegmentPlan plan = planSegment(source, trimStart, trimEnd, options.fitWithin);
     checkRenderMemory(plan.memoryFrames(), plan.size.width, plan.size.height,
                       options.availableMemory);
+    const double outputRate = plan.frameRate * std::max(speed, 0.01);
+    const RenderSize rateSize =
+        options.rateAsAtFullSize ? computeRenderSize(*source.info().video) : plan.size;
+    double maxRate = maxWrittenFrameRate(rateSize.width, rateSize.height);
+    if (options.maxFrameRate > 0)
+        maxRate = std::min(options.maxFrameRate, maxRate);
+    // What is written of the loop of `frameCount` pictures.
+    auto writtenOf = [&](int frameCount) {
+        return capWrittenRate(pingPongIndexSequence(frameCount, loops),
+                              pingPongIndexSequence(frameCount, 1).size(), outputRate, maxRate);
+    };
+    // Pictures that the segment's written sequence does not show are not
+    // made, when it gives all it may (the feed reads them after all when it
+    // ends sooner).
+    const int mostFrames = int(plan.expected);
+    {
+        std::vector<bool> shown(std::size_t(mostFrames), false);
+        for (int index : writtenOf(mostFrames).sequence)
+            shown[std::size_t(index)] = true;
+        if (std::find(shown.begin(), shown.end(), false) != shown.end())
+            plan.leftOut = [shown = std::move(shown)](int index) {
+                return index >= 0 && std::size_t(index) < shown.size() && !shown[index];
+            };
+    }
 
     // Pictures that no sequence the segment may still give shows (its
     // trimmed edges) are let go as soon as that is known. The feed has the
     // file to itself from here on.
-    const int mostFrames = int(plan.expected);
     SegmentFeed feed(source, plan, stop, [mostFrames](int index, int read) {
         return neverShown(index, read, mostFrames);
     });
@@ -118,7 +141,6 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
         checkEnoughFrames(feed.waitForEnd(stop));
         std::rethrow_exception(audioFailure);
     }
-    const double outputRate = plan.frameRate * std::max(speed, 0.01);
     OverlapProgress overall(progress, feed, audio ? kMp4WithSoundShares : kMp4Shares);
 
     // With sound, picture and sound are written apart and then joined
@@ -135,12 +157,7 @@ RenderResult renderPingPongVideo(const std::filesystem::path& sourcePath,
     // gave another number of pictures (the sound is then not written).
     auto writeLoop = [&](int frameCount) -> std::optional<SampleTime> {
         const std::vector<int> sequence = pingPongIndexSequence(frameCount, loops);
-        const WrittenFrames shown =
-            capWrittenRate(sequence, pingPongIndexSequence(frameCount, 1).size(), outputRate,
-                           options.maxFrameRate > 0
-                               ? std::min(options.maxFrameRate,
-                                          maxWrittenFrameRate(plan.size.width, plan.size.height))
-                               : maxWrittenFrameRate(plan.size.width, plan.size.height));
+        const WrittenFrames shown = writtenOf(frameCount);
         auto writeVideo = [&](const std::filesystem::path& path, std::stop_token token) {
             writePingPongVideo([&feed, token](int index) { return feed.waitFor(index, token); },
                                shown.sequence, path, plan.size.width, plan.size.height, shown.rate,

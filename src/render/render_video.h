@@ -25,6 +25,10 @@ struct RenderOptions {
     // At most this many pictures a second, others left out evenly (see
     // written_rate.h); 0: only the usual cap.
     double maxFrameRate = 0;
+    // The usual cap is the one for pictures of the source's own render size
+    // even when fitted smaller: a preview then shows frame for frame what
+    // an export at full size writes.
+    bool rateAsAtFullSize = false;
     // Without it, the source's sound is left out.
     bool sound = true;
 };

@@ -16,20 +16,29 @@ SegmentFeed::~SegmentFeed() {
 void SegmentFeed::read() {
     const std::stop_token abort = abort_.get_token();
     try {
-        SegmentPictureReader reader(file_, plan_);
-        for (;;) {
-            throwIfCancelled(abort);
-            std::optional<Picture> picture = reader.next();
-            if (!picture)
-                break;
-            std::lock_guard lock(mutex_);
-            const int read = int(pictures_.size()) + 1;
-            const bool wanted = !unwanted_ || !unwanted_(read - 1, read);
-            pictures_.push_back(wanted ? std::move(*picture) : Picture());
-            while (unwanted_ && firstKept_ < read - 1 && unwanted_(firstKept_, read))
-                pictures_[firstKept_++] = Picture();
-            changed_.notify_all();
+        std::vector<int> leftOut;
+        {
+            SegmentPictureReader reader(file_, plan_);
+            for (;;) {
+                throwIfCancelled(abort);
+                std::optional<Picture> picture = reader.next();
+                if (!picture)
+                    break;
+                std::lock_guard lock(mutex_);
+                const int read = int(pictures_.size()) + 1;
+                const bool wanted = !unwanted_ || !unwanted_(read - 1, read);
+                if (wanted && !*picture)
+                    leftOut.push_back(read - 1);
+                pictures_.push_back(wanted ? std::move(*picture) : Picture());
+                while (unwanted_ && firstKept_ < read - 1 && unwanted_(firstKept_, read))
+                    pictures_[firstKept_++] = Picture();
+                changed_.notify_all();
+            }
         }
+        // The plan left pictures out for the whole segment; a shorter one
+        // may show them after all, so they are read once more.
+        if (!leftOut.empty() && int64_t(pictures_.size()) < plan_.expected)
+            fillIn(leftOut, abort);
     } catch (...) {
         std::lock_guard lock(mutex_);
         failure_ = std::current_exception();
@@ -39,6 +48,25 @@ void SegmentFeed::read() {
         ended_ = true;
     }
     changed_.notify_all();
+}
+
+void SegmentFeed::fillIn(const std::vector<int>& leftOut, std::stop_token abort) {
+    SegmentPlan whole = plan_;
+    whole.leftOut = nullptr;
+    whole.expected = int64_t(pictures_.size());
+    SegmentPictureReader reader(file_, whole);
+    auto missing = leftOut.begin();
+    for (int index = 0; missing != leftOut.end(); ++index) {
+        throwIfCancelled(abort);
+        std::optional<Picture> picture = reader.next();
+        if (!picture)
+            throw kavloError(kFrameReadFailed, "Video frame read failed");
+        if (index != *missing)
+            continue;
+        std::lock_guard lock(mutex_);
+        pictures_[index] = std::move(*picture);
+        ++missing;
+    }
 }
 
 template <typename Ready>

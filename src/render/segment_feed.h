@@ -13,6 +13,7 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace kavlo {
 
@@ -55,6 +56,8 @@ class SegmentFeed {
 
   private:
     void read();
+    // Reads the segment again for the pictures at `leftOut` (ascending).
+    void fillIn(const std::vector<int>& leftOut, std::stop_token abort);
     // Waits until `ready` holds or reading ended; rethrows a failure.
     template <typename Ready>
     void waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token wait, Ready ready);

@@ -69,6 +69,8 @@ void Model::prepareSmoothPreview() {
         options.video = H264Settings::forPreview();
         // No larger than the area shows it: smaller previews are ready sooner.
         options.fitWithin = {job.area.width, job.area.height};
+        // The pictures of the export, whatever size shows them.
+        options.rateAsAtFullSize = true;
         const RenderLog log({.kind = "Preview",
                              .source = job.source,
                              .output = job.output,

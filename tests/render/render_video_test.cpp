@@ -244,6 +244,15 @@ TEST_F(RenderVideo, ACappedRateShowsThePositionDueAtEachWrittenTime) {
     }
     // Two cycles of 50 positions at 150 a second.
     EXPECT_NEAR(video.trackSeconds, 100 / 150.0, 1e-3);
+
+    // Past the track's end: 15 frames, 45...59, not the 30 whose left-out
+    // pictures were not made; 20 positions a cycle, 8 kept.
+    renderPingPongVideo(source_, out("short.mp4"), 1.5, 2.5, 5.0, 1, {});
+    const std::vector<int> shortCycle = pingPongIndexSequence(15, 1);
+    const test::DecodedVideo shortVideo = decodeVideo(out("short.mp4"));
+    ASSERT_EQ(shortVideo.frames.size(), 8u);
+    for (std::size_t k = 0; k < 8; ++k)
+        EXPECT_EQ(shortVideo.frames[k].index, 45 + shortCycle[k * 20 / 8]) << k;
 }
 
 TEST(RenderWrittenRate, LevelsPhonesDecode) {
@@ -273,6 +282,15 @@ TEST(RenderWrittenRate, LevelsPhonesDecode) {
         EXPECT_LE(video.level, c.maxLevel);
         ASSERT_GE(video.frames.size(), 2u);
         EXPECT_GE(video.frames[1].time - video.frames[0].time, 1 / c.maxRate - 1e-4);
+        // A preview shows the export's pictures at its times, though its
+        // smaller pictures would fit a faster level.
+        RenderOptions preview = previewFittedTo({480, 270});
+        preview.rateAsAtFullSize = true;
+        renderPingPongVideo(source, output, 0.0, c.end, c.speed, 1, nullptr, {}, preview);
+        const test::DecodedVideo shown = test::decodeVideo(output);
+        ASSERT_EQ(shown.frames.size(), video.frames.size());
+        for (std::size_t i = 0; i < shown.frames.size(); ++i)
+            EXPECT_NEAR(shown.frames[i].time, video.frames[i].time, 1e-4) << i;
     }
 }
 
