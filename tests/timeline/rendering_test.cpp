@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 namespace kavlo::test {
 namespace {
@@ -26,10 +27,10 @@ std::vector<TimelineThumbnail> thumbnailsAt(std::initializer_list<double> times)
 
 TEST(TimelineGeometry, ChildrenCoverTheStripAndSpanTheTrackAtAnyWidth) {
     const TimelineGeometry narrow = timelineGeometry(40, 80, 10, 3, 0);
-    EXPECT_EQ(narrow.trackEnd, 25);
-    EXPECT_EQ(narrow.trackWidth, 1);
-    EXPECT_EQ(narrow.startHandleCenter(5), 12); // both handles still inside the strip
-    EXPECT_EQ(narrow.endHandleCenter(5), 36);
+    // Both handles still inside the strip.
+    EXPECT_EQ(std::tuple(narrow.trackEnd, narrow.trackWidth, narrow.startHandleCenter(5),
+                         narrow.endHandleCenter(5)),
+              std::tuple(25, 1, 12, 36));
 
     TimelineBar bar;
     bar.resize(40, 80);
@@ -43,8 +44,7 @@ TEST(TimelineGeometry, ChildrenCoverTheStripAndSpanTheTrackAtAnyWidth) {
 
 TEST(TimelineGeometry, VisibleWindowIsClampedToTheVideo) {
     const TimelineGeometry empty = timelineGeometry(400, 80, 0, 0, 5);
-    EXPECT_EQ(empty.visibleDuration, 0.001);
-    EXPECT_EQ(empty.visibleStart, 0);
+    EXPECT_EQ(std::pair(empty.visibleDuration, empty.visibleStart), std::pair(0.001, 0.0));
     EXPECT_EQ(timelineGeometry(400, 80, 2, 2, 0).x(2), 376); // the whole video on the track
 }
 
@@ -55,9 +55,8 @@ TEST(TimelineGeometry, SelectionBeyondTheWindowStopsAtTheEdges) {
     EXPECT_EQ(s.endHandle(), QRectF(324, 0, 24, 64));
     EXPECT_EQ(s.playheadX, 24);
     const SelectionGeometry reversed = selectionGeometry(g, 5, 4, 4.5);
-    EXPECT_EQ(reversed.lo, 124);
-    EXPECT_EQ(reversed.hi, 224);
-    EXPECT_EQ(reversed.borderWidth(), 0);
+    EXPECT_EQ(std::tuple(reversed.lo, reversed.hi, reversed.borderWidth()),
+              std::tuple(124, 224, 0));
 }
 
 TEST(TimelineTiles, SlotsAreAnchoredToTheTileStepAndSlideWithTheWindow) {
