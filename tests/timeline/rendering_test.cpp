@@ -154,16 +154,13 @@ TEST_F(TimelineRendering, TilesShowTheNearestThumbnailTheOutsideIsDimmedAndTheSe
     EXPECT_TRUE(near(pixelAt(image, 200, 32), colourOf(5)));         // tile at 4.56 s
     EXPECT_TRUE(near(pixelAt(image, 300, 32), halved(colourOf(5)))); // tile at 5.32 s
     EXPECT_EQ(pixelAt(image, 0, 0).alpha(), 0);                      // the strip's rounded corner
-    // Handles and border in the accent, with square inner corners.
-    EXPECT_TRUE(isAccent(pixelAt(image, 112, 10)));
-    EXPECT_TRUE(isAccent(pixelAt(image, 236, 54)));
-    EXPECT_TRUE(isAccent(pixelAt(image, 123.5, 0.5)));  // start handle: inner corner
-    EXPECT_FALSE(isAccent(pixelAt(image, 100.5, 0.5))); // and rounded outer corner
-    EXPECT_TRUE(isAccent(pixelAt(image, 224.5, 63.5)));
-    EXPECT_FALSE(isAccent(pixelAt(image, 247.5, 63.5)));
-    EXPECT_TRUE(isAccent(pixelAt(image, 150, 2)));  // top border, 4 tall
-    EXPECT_TRUE(isAccent(pixelAt(image, 150, 62))); // bottom border
-    EXPECT_FALSE(isAccent(pixelAt(image, 150, 5)));
+    // Handles, their square inner and rounded outer corners, the border 4 tall: accent or not.
+    const std::tuple<double, double, bool> points[] = {
+        {112, 10, true},     {236, 54, true},     {123.5, 0.5, true},
+        {100.5, 0.5, false}, {224.5, 63.5, true}, {247.5, 63.5, false},
+        {150, 2, true},      {150, 62, true},     {150, 5, false}};
+    for (const auto& [x, y, accent] : points)
+        EXPECT_EQ(isAccent(pixelAt(image, x, y)), accent) << x << "," << y;
     EXPECT_EQ(pixelAt(image, 110, 32), QColor(Qt::black)); // the chevron, by its tip
 }
 
