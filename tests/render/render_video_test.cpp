@@ -18,6 +18,7 @@
 namespace kavlo {
 namespace {
 
+using namespace std::string_literals;
 using test::decodeVideo;
 using test::errorText;
 using test::TempDir;
@@ -123,7 +124,7 @@ TEST_F(RenderVideo, ReplacesAnExistingOutputReportingProgressInOrderOnTheCalling
     const auto video = decodeVideo(output);
     EXPECT_EQ(
         std::tuple(video.frames.size(), video.codec, video.pixelFormat, video.hasDisplayMatrix),
-        std::tuple(150u, "h264", "yuv420p", false));
+        std::tuple(150u, "h264"s, "yuv420p"s, false));
     EXPECT_TRUE(test::indexAtFront(output));
 }
 
