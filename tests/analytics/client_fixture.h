@@ -30,10 +30,11 @@ inline qsizetype logCount(const QString& prefix) {
 }
 inline const QString kDeferred = "Analytics upload deferred: ";
 
-inline QStringList idsOf(const QList<AppAnalyticsEvent>& events) {
+inline QStringList idsOf(const QList<AppAnalyticsEvent>& events,
+                         QString AppAnalyticsEvent::*field = &AppAnalyticsEvent::id) {
     QStringList ids;
     for (const AppAnalyticsEvent& event : events)
-        ids.append(event.id);
+        ids.append(event.*field);
     return ids;
 }
 inline QList<AppAnalyticsEvent> eventsOf(const ReceivedRequest& request) {

@@ -256,9 +256,7 @@ TEST_F(AnalyticsClient, FirstOpenOncePerAccountSessionStartOncePerProcess) {
         auto analytics = start();
         analytics->startSession();
         analytics->startSession();
-        names.clear();
-        for (const AppAnalyticsEvent& event : analytics->queuedEvents())
-            names.append(event.name);
+        names = idsOf(analytics->queuedEvents(), &AppAnalyticsEvent::name);
         if (run == 0)
             firstId = installationId();
         EXPECT_EQ(installationId(), firstId);
@@ -283,15 +281,12 @@ TEST_F(AnalyticsClient, CorruptQueueFileStartsEmptyAndIsReplacedAtTheNextSave) {
     file.close();
     analytics->track("mac_app_session_started");
     analytics->queuedEvents();
-    const QList<AppAnalyticsEvent> stored = QueueFile(queuePath).load();
-    ASSERT_EQ(stored.size(), 1);
-    EXPECT_EQ(stored[0].name, "mac_app_session_started");
+    EXPECT_EQ(idsOf(QueueFile(queuePath).load(), &AppAnalyticsEvent::name),
+              QStringList{"mac_app_session_started"});
 }
 
 TEST_F(AnalyticsClient, FailedSaveIsLoggedAndTheQueueStillUploads) {
-    QFile blocker(dir.filePath("blocker"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(QFile(dir.filePath("blocker")).open(QIODevice::WriteOnly)); // a file, not a folder
     queuePath = dir.filePath("blocker/analytics-events.json");
     manualFlush = false; // and the application's own timer uploads
     auto analytics = start();

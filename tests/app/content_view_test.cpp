@@ -82,8 +82,7 @@ TEST(FilePanelFolders, TheSavePanelStartsBesideTheVideoAndTheOpenPanelWhereItWas
 }
 
 TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
-    // An export that ends while the user reads the question loses nothing:
-    // the close or quit goes ahead.
+    // An export that ends while the question is read: the close or quit goes ahead.
     QTimer decline;
     decline.setSingleShot(true);
     QObject::connect(&decline, &QTimer::timeout, [] {
@@ -222,8 +221,7 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_LT(view_.statusOverlay()->width(), longest + 60);
     EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
 
-    // A preview that renders quickly never shows, nor hides the note
-    // before it.
+    // A preview that renders quickly never shows, nor hides the note before it.
     auto shownText = [&] {
         const auto shown = view_.statusOverlay()->shownMessage();
         return shown ? shown->text : QString();
@@ -256,8 +254,7 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     QTest::mouseClick(button("Cancel"), Qt::LeftButton);
     EXPECT_EQ(cancel.count(), 1);
 
-    // A save offers its folder, and Ctrl+C or "Copy" put the file on the
-    // clipboard while its notice is up.
+    // A save offers its folder; Ctrl+C or "Copy" put the file on the clipboard.
     QTemporaryDir dir;
     const std::filesystem::path saved = dir.filePath("clip-kavlo.gif").toStdString();
     std::ofstream(saved) << "GIF89a";
@@ -344,8 +341,7 @@ TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixelAnyOtherIsFitted) 
     const QRectF hiDpi = placePicture({960, 540}, {0, 0, 640, 400}, 1.5);
     EXPECT_EQ(hiDpi.size() * 1.5, QSizeF(960, 540));
     EXPECT_EQ(hiDpi.topLeft() * 1.5, QPointF(0, 30));
-    // A picture of another size (before the player caught up with a resize)
-    // is fitted and scaled.
+    // A picture of another size (the player is behind a resize) is fitted and scaled.
     EXPECT_EQ(placePicture({320, 180}, {0, 0, 640, 400}, 1.0), QRectF(0, 20, 640, 360));
 }
 

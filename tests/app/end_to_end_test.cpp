@@ -176,14 +176,12 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
         EXPECT_TRUE(playhead >= start - 1e-9 && playhead <= end + 1e-9) << playhead;
 
     // Mark start, mark end, restore.
-    QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
-    EXPECT_TRUE(model.status().startsWith("Marked start frame ")) << model.status().toStdString();
-    QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
-    EXPECT_TRUE(model.status().startsWith("Marked end frame ")) << model.status().toStdString();
-    QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
+    for (const char* status : {"Marked start frame ", "Marked end frame ", "Restored previous"}) {
+        QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier);
+        EXPECT_TRUE(model.status().startsWith(status)) << model.status().toStdString();
+    }
     EXPECT_EQ(model.status(), "Restored previous start/end");
-    EXPECT_EQ(model.start(), start);
-    EXPECT_EQ(model.end(), end);
+    EXPECT_EQ(std::pair(model.start(), model.end()), std::pair(start, end));
 
     // Twice the speed.
     QAction* twice = content.speedMenu()->menu()->actions().value(5);
@@ -272,15 +270,13 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
     EXPECT_EQ(next, expected.size())
         << "missing or out of order: " << expected.value(next).toStdString();
     EXPECT_EQ(exportLoops, QStringList({"mp4 3", "gif 1"}));
-    for (const test::ReceivedRequest& request : server_.requests) {
+    for (const test::ReceivedRequest& request : server_.requests)
         for (const QByteArray& forbidden :
              {QByteArray("e2e-output"), QByteArray("example.mp4"), dir_.path().toUtf8()})
             EXPECT_FALSE(request.body.contains(forbidden)) << forbidden.toStdString();
-    }
-    for (const QJsonObject& event : events) {
+    for (const QJsonObject& event : events)
         for (const QJsonValue& value : event.value("properties").toObject())
             EXPECT_FALSE(value.toString().contains('/')) << nameOf(event).toStdString();
-    }
 }
 
 } // namespace

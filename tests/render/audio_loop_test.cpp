@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <tuple>
 
 namespace kavlo {
 namespace {
@@ -89,10 +90,8 @@ std::vector<float> build(const SegmentAudio& audio, double outputRate) {
 
 TEST(WriteAudioLoop, LoopLeadTailAndAlignmentOffset) {
     const AudioLoopLayout layout = audioLoopLayout(kRate, 60, 30.0);
-    EXPECT_EQ(layout.loop, 88200);
-    EXPECT_EQ(layout.lead, 2112);
-    EXPECT_EQ(layout.tail, 1984);
-    EXPECT_EQ(layout.total(), 92296);
+    EXPECT_EQ(std::tuple(layout.loop, layout.lead, layout.tail, layout.total()),
+              std::tuple(88200, 2112, 1984, 92296));
     EXPECT_EQ(audioLoopLayout(kRate, 6, 0.3).loop, 20 * kRate); // 6 frames at 0.3 fps: 20 s
     EXPECT_EQ(audioLoopLayout(8000, 2, 30.0).lead, 532);        // T = 533
     EXPECT_EQ(audioLoopLayout(1, 2, 30.0).tail, 0);             // T = 1
@@ -101,9 +100,8 @@ TEST(WriteAudioLoop, LoopLeadTailAndAlignmentOffset) {
     const SampleTime offset = writeAudioLoop(
         positionSource(60 * kPerFrame), kSequence, 30.0, 30.0,
         [](std::span<const float>, int64_t) {}, [&](double p) { reports.push_back(p); });
-    // The loop starts after the lead-in.
-    EXPECT_EQ(offset.frames, 2112);
-    EXPECT_EQ(offset.sampleRate, kRate);
+    EXPECT_EQ(std::pair(offset.frames, offset.sampleRate), std::pair(2112L, kRate))
+        << "the loop starts after the lead-in";
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 }

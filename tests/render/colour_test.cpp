@@ -54,9 +54,8 @@ TEST_P(HdrSources, ComeOutInSdrAsFfmpegTonemapsThem) {
     // The MP4 says what it now holds.
     renderPingPongVideo(clip, dir / "out.mp4", 0.0, kFrames / 30.0, 1, 1, nullptr);
     const test::DecodedVideo video = test::decodeVideo(dir / "out.mp4");
-    EXPECT_EQ(video.primaries, "bt709");
-    EXPECT_EQ(video.transfer, "bt709");
-    EXPECT_EQ(video.matrix, "bt709");
+    EXPECT_EQ((std::vector{video.primaries, video.transfer, video.matrix}),
+              std::vector<std::string>(3, "bt709"));
 
     // The GIF shows the same colours, give or take its palette.
     renderPingPongGIF(clip, dir / "out.gif", 0.0, kFrames / 30.0, 1, nullptr);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 namespace kavlo {
 namespace {
@@ -55,13 +56,10 @@ TEST_F(RenderFormats, GifTenFrameSegmentLoopsFramesTwoToSevenAndBackToThree) {
 
     const auto pictures = decodeGif(output);
     EXPECT_EQ(test::frameIndices(pictures), kTenFrameCycle);
-    for (const auto& picture : pictures) {
-        EXPECT_EQ(picture.width, 160);
-        EXPECT_EQ(picture.height, 96);
-    }
+    for (const auto& picture : pictures)
+        EXPECT_EQ(std::pair(picture.width, picture.height), std::pair(160, 96));
     const auto gif = readGifStructure(output);
-    EXPECT_EQ(gif.loopCount, 0);
-    EXPECT_TRUE(gif.complete);
+    EXPECT_EQ(std::pair(gif.loopCount, gif.complete), std::pair(0, true));
     ASSERT_EQ(gif.images.size(), 10u);
     EXPECT_EQ(delaySum(gif), 33); // 333 ms
     // Later pictures store only the top half, where the index stripes change.
@@ -142,9 +140,7 @@ TEST_F(RenderFormats, WebpShowsOneCycleInOrderAndKeepsItsLengthInMilliseconds) {
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 
     const test::WebpAnimation webp = test::decodeWebp(output);
-    EXPECT_EQ(webp.loopCount, 0);
-    EXPECT_EQ(webp.width, 160);
-    EXPECT_EQ(webp.height, 96);
+    EXPECT_EQ(std::tuple(webp.loopCount, webp.width, webp.height), std::tuple(0, 160, 96));
     EXPECT_EQ(test::frameIndices(webp.pictures), kTenFrameCycle);
     // 33.3 ms a picture, the remainder carried: each appears within half a
     // millisecond of its time and the cycle lasts 333 ms, not 330.
@@ -197,8 +193,7 @@ TEST(RenderFormatSources, WebmShowsEveryPictureOnTimeAndItsSoundFollows) {
     test::expectSoundFollowsPicture(source, output, 0, timeline, 0.02, 1e9, 0.001);
     const test::DecodedAudio original = test::decodeAudio(source);
     const test::DecodedAudio audio = test::decodeAudio(output);
-    EXPECT_EQ(audio.codec, "opus");
-    EXPECT_EQ(audio.channels, 2);
+    EXPECT_EQ(std::pair(audio.codec, audio.channels), std::pair(std::string("opus"), 2));
     for (double at : {0.0, 1.0, 2.0}) {
         const test::SoundAlignment alignment =
             test::soundAlignmentAt(original, audio, 1, timeline, at, 64);

@@ -18,6 +18,7 @@
 namespace kavlo {
 namespace {
 
+using namespace std::string_literals;
 using test::decodeVideo;
 using test::errorText;
 using test::TempDir;
@@ -95,8 +96,7 @@ TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
     // The 160x96 clip in a 100x100 area: 100x60, compressed as a preview.
     const auto video = expectPingPong(0.5, 1.5, 2.0, 2, 15, 30, previewFittedTo({100, 100}));
     ASSERT_FALSE(video.frames.empty());
-    EXPECT_EQ(video.frames[0].width, 100);
-    EXPECT_EQ(video.frames[0].height, 60);
+    EXPECT_EQ(std::pair(video.frames[0].width, video.frames[0].height), std::pair(100, 60));
     // An area larger than the clip changes nothing.
     const auto full = expectPingPong(0.5, 1.0, 1.0, 1, 15, 15, previewFittedTo({400, 90000}));
     ASSERT_FALSE(full.frames.empty());
@@ -122,10 +122,9 @@ TEST_F(RenderVideo, ReplacesAnExistingOutputReportingProgressInOrderOnTheCalling
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
 
     const auto video = decodeVideo(output);
-    EXPECT_EQ(video.frames.size(), 150u);
-    EXPECT_EQ(video.codec, "h264");
-    EXPECT_EQ(video.pixelFormat, "yuv420p");
-    EXPECT_FALSE(video.hasDisplayMatrix);
+    EXPECT_EQ(
+        std::tuple(video.frames.size(), video.codec, video.pixelFormat, video.hasDisplayMatrix),
+        std::tuple(150u, "h264"s, "yuv420p"s, false));
     EXPECT_TRUE(test::indexAtFront(output));
 }
 
@@ -181,12 +180,9 @@ TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
         const auto output = dir / (std::string(turn.name) + "-out.mp4");
         renderPingPongVideo(source, output, 0.0, 0.2, 1, 1, {});
         const auto video = decodeVideo(output);
-        ASSERT_EQ(video.frames.size(), expected.size());
-        for (std::size_t i = 0; i < video.frames.size(); ++i) {
-            EXPECT_EQ(video.frames[i].width, 96);
-            EXPECT_EQ(video.frames[i].height, 160);
-            EXPECT_EQ(video.frames[i].index, expected[i]);
-        }
+        EXPECT_EQ(test::frameIndices(video), expected);
+        for (const auto& frame : video.frames)
+            EXPECT_EQ(std::pair(frame.width, frame.height), std::pair(96, 160));
         EXPECT_FALSE(video.hasDisplayMatrix);
     }
 
@@ -195,8 +191,7 @@ TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
     renderPingPongGIF(source, dir / "turned.gif", 0.0, 0.2, 1.0, nullptr);
     std::vector<int> shown;
     for (const auto& picture : test::decodeGif(dir / "turned.gif")) {
-        EXPECT_EQ(picture.width, 96);
-        EXPECT_EQ(picture.height, 160);
+        EXPECT_EQ(std::pair(picture.width, picture.height), std::pair(96, 160));
         shown.push_back(picture.frameIndex());
     }
     EXPECT_EQ(shown, expected);
@@ -209,8 +204,7 @@ TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
     const auto fitted = decodeVideo(dir / "fitted.mp4");
     ASSERT_FALSE(fitted.frames.empty());
     const auto& frame = fitted.frames[0];
-    ASSERT_EQ(frame.width, 62);
-    ASSERT_EQ(frame.height, 104);
+    ASSERT_EQ(std::pair(frame.width, frame.height), std::pair(62, 104));
     EXPECT_GT(frame.luma[103 * 62 + 8], 128);
     EXPECT_EQ(frame.index, 1);
 }
@@ -260,9 +254,7 @@ TEST(RenderWrittenRate, LevelsPhonesDecode) {
     // frames a second, written at 60 and 30.
     test::TempDir dir;
     struct Case {
-        const char* size;
-        const char* rate;
-        const char* frames;
+        const char *size, *rate, *frames;
         double end, speed;
         int maxLevel;
         double maxRate;

@@ -172,8 +172,7 @@ TEST(Presets, ASquareStickerKeepsAPortraitPictureUprightInTheMiddle) {
     EXPECT_LE(fs::file_size(output), 128'000u);
 
     const test::GifStructure gif = test::readGifStructure(output);
-    EXPECT_EQ(gif.width, 128);
-    EXPECT_EQ(gif.height, 128);
+    EXPECT_EQ(std::pair(gif.width, gif.height), std::pair(128, 128));
     // 96x160 fitted into 128x128 is 76x128, centred: nothing is ever drawn
     // in the margins, which viewers show transparent.
     EXPECT_EQ(outcome.size, (RenderSize{76, 128}));

@@ -61,10 +61,8 @@ class Conversion : public ::testing::Test {
 
     // Converted copies (and links) left in the temporary directory.
     std::vector<std::string> leftovers() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_.path()))
-            if (entry.path().filename().string().rfind("kavlo-", 0) == 0)
-                names.push_back(entry.path().filename());
+        std::vector<std::string> names = test::fileNamesIn(dir_.path());
+        std::erase_if(names, [](const std::string& name) { return !name.starts_with("kavlo-"); });
         return names;
     }
 

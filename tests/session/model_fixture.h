@@ -81,16 +81,10 @@ class ModelTest : public ::testing::Test {
     void create() {
         model.reset();
         events.clear();
-        auto preview = std::make_unique<FakePlayer>();
-        auto scrubbing = std::make_unique<FakePlayer>();
-        auto manual = std::make_unique<ManualTimers>();
-        player = preview.get();
-        scrub = scrubbing.get();
-        timers = manual.get();
-        ModelEnvironment environment;
-        environment.player = std::move(preview);
-        environment.scrubPlayer = std::move(scrubbing);
-        environment.timers = std::move(manual);
+        ModelEnvironment environment; // owns what player, scrub and timers point at
+        environment.player.reset(player = new FakePlayer);
+        environment.scrubPlayer.reset(scrub = new FakePlayer);
+        environment.timers.reset(timers = new ManualTimers);
         environment.tempDir = temp.path();
         environment.panels = activePanels;
         environment.exampleVideo = exampleVideo;
@@ -126,10 +120,7 @@ class ModelTest : public ::testing::Test {
         scrub->deliver();
     }
 
-    int count(const QString& name) const {
-        return static_cast<int>(std::count_if(events.begin(), events.end(),
-                                              [&](const UsageEvent& e) { return e.name == name; }));
-    }
+    int count(const QString& name) const { return int(std::ranges::count(eventNames(), name)); }
     std::vector<QString> eventNames() const {
         std::vector<QString> names;
         for (const UsageEvent& e : events)

@@ -22,6 +22,13 @@ constexpr TrimHandle kEnd = TrimHandle::end;
 TimelineBarInputs loaded(double start, double end, double duration = 10) {
     return {duration, start, end, start, std::min(duration, 3.0), {}, true};
 }
+// Presses at the first x, moves through the others and releases at the last.
+void stroke(QWidget* w, std::initializer_list<int> xs, int y = 20) {
+    press(w, *xs.begin(), y);
+    for (auto x = xs.begin() + 1; x != xs.end(); ++x)
+        drag(w, *x, y);
+    release(w, *(xs.end() - 1), y);
+}
 
 class TimelineInteraction : public ::testing::Test {
   protected:
@@ -36,8 +43,7 @@ class TimelineInteraction : public ::testing::Test {
     // Presses and releases at x; returns the first call.
     Call click(int x) {
         recorder.calls.clear();
-        press(layer, x);
-        release(layer, x);
+        stroke(layer, {x});
         return recorder.calls.at(0);
     }
     void sendToWindow(QEvent::Type type) {
@@ -56,21 +62,14 @@ TEST_F(TimelineInteraction, EveryStepIsMeasuredFromThePress) {
 
     recorder.calls.clear();
     recorder.feedBack = true; // the end moves under the drag
-    press(layer, 236);
-    drag(layer, 256);
-    drag(layer, 286);
-    release(layer, 286);
+    stroke(layer, {236, 256, 286});
     EXPECT_EQ(recorder.calls, (Calls{trim(kEnd, 5, true), trim(kEnd, 5.2, true),
                                      trim(kEnd, 5.5, true), trim(kEnd, 5.5, false)}));
 }
 
 TEST_F(TimelineInteraction, HandlesStopAtTheEdgesOfTheVisibleWindow) {
-    press(layer, 112); // the video goes on left of 3 s; a handle drag does not scroll
-    drag(layer, -400);
-    release(layer, -400);
-    press(layer, 236);
-    drag(layer, 2000);
-    release(layer, 2000);
+    stroke(layer, {112, -400}); // the video goes on left of 3 s; a handle drag does not scroll
+    stroke(layer, {236, 2000});
     EXPECT_EQ(recorder.calls[2], trim(kStart, 3, false));
     EXPECT_EQ(recorder.calls[5], trim(kEnd, 6, false));
     EXPECT_EQ(bar.viewportStart(), 3);
@@ -104,9 +103,7 @@ TEST_F(TimelineInteraction, StripDragPansTheWindowAndCarriesTheSelection) {
     bar.setInputs(loaded(0, 1, 20)); // a new video: the window starts at 0
     bar.setInputs(loaded(0.5, 1.5, 20));
     recorder.calls.clear();
-    press(layer, 200);
-    drag(layer, 600);
-    release(layer, 600);
+    stroke(layer, {200, 600});
     EXPECT_EQ(recorder.calls,
               (Calls{moveLoop(0.5, true), moveLoop(0.5, true), moveLoop(0.5, false)}));
     EXPECT_EQ(bar.viewportStart(), 0);
@@ -120,9 +117,7 @@ TEST_F(TimelineInteraction, NothingHappensWithoutAVideo) {
     QWidget* scrollbar = bar.findChild<TimelineViewportScrollbar*>();
     for (QWidget* w : {static_cast<QWidget*>(layer), scrollbar}) {
         hover(w, 112);
-        press(w, 112);
-        drag(w, 300);
-        release(w, 300);
+        stroke(w, {112, 300});
     }
     EXPECT_TRUE(recorder.calls.empty());
     EXPECT_FALSE(layer->testAttribute(Qt::WA_SetCursor));
@@ -166,8 +161,7 @@ TEST_F(TimelineInteraction, CallbacksMayReplaceThemselves) {
         bar.setOnTrim([&](TrimHandle, double, bool) { ++calls; });
         calls += static_cast<int>(payload[7]);
     });
-    press(layer, 112);
-    release(layer, 112);
+    stroke(layer, {112});
     EXPECT_EQ(calls, 2);
 }
 
@@ -219,7 +213,7 @@ TEST(TimelineTeardown, ABarDestroyedMidDragCallsNobody) {
     bool released = false;
     auto* bar = new TimelineBar;
     bar->resize(348, 80);
-    bar->setInputs({10, 4, 5, 4, 3, {}, true});
+    bar->setInputs(loaded(4, 5));
     bar->show();
     bar->setOnTrim([&](TrimHandle, double, bool dragging) { released = !dragging; });
     press(bar->findChild<TimelineInteractionWidget*>(), 236);
@@ -245,16 +239,13 @@ class ScrollbarDrag : public ::testing::Test {
   protected:
     void SetUp() override {
         bar.resize(448, 80);
-        bar.setInputs(inputs(3.5)); // the window starts at 3.5 s: thumb at 140..260
+        bar.setInputs(loaded(3.5, 4.5)); // the window starts at 3.5 s: thumb at 140..260
         bar.show();
-        bar.setInputs(inputs(5));
+        bar.setInputs(loaded(5, 6));
         recorder.feedBack = true;
         recorder.attach(bar);
         scrollbar = bar.findChild<TimelineViewportScrollbar*>();
         ASSERT_EQ(scrollbar->width(), 400);
-    }
-    static TimelineBarInputs inputs(double start) {
-        return {10, start, start + 1, start, 3, {}, true};
     }
 
     TimelineBar bar;
@@ -263,18 +254,14 @@ class ScrollbarDrag : public ::testing::Test {
 };
 
 TEST_F(ScrollbarDrag, PressOnTheTrackCentresTheThumbUnderThePointer) {
-    press(scrollbar, 330, 5); // thumb's left edge to 270 of 280: 6.75 s
-    release(scrollbar, 330, 5);
+    stroke(scrollbar, {330}, 5); // thumb's left edge to 270 of 280: 6.75 s
     EXPECT_DOUBLE_EQ(bar.viewportStart(), 6.75);
     EXPECT_DOUBLE_EQ(scrollbar->metrics().thumbLeft, 270);
     EXPECT_EQ(recorder.calls, (Calls{moveLoop(8.25, true), moveLoop(8.25, false)}));
 }
 
 TEST_F(ScrollbarDrag, ThumbIsHeldWhereItWasTaken) {
-    press(scrollbar, 150, 5); // 10 points into the thumb: nothing moves
-    drag(scrollbar, 178, 5);
-    drag(scrollbar, 206, 5);
-    release(scrollbar, 206, 5);
+    stroke(scrollbar, {150, 178, 206}, 5); // 10 points into the thumb: nothing moves
     EXPECT_EQ(recorder.calls, (Calls{moveLoop(5, true), moveLoop(5.7, true), moveLoop(6.4, true),
                                      moveLoop(6.4, false)}));
     EXPECT_DOUBLE_EQ(bar.viewportStart(), 4.9);

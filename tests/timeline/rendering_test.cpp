@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 namespace kavlo::test {
 namespace {
@@ -26,10 +27,10 @@ std::vector<TimelineThumbnail> thumbnailsAt(std::initializer_list<double> times)
 
 TEST(TimelineGeometry, ChildrenCoverTheStripAndSpanTheTrackAtAnyWidth) {
     const TimelineGeometry narrow = timelineGeometry(40, 80, 10, 3, 0);
-    EXPECT_EQ(narrow.trackEnd, 25);
-    EXPECT_EQ(narrow.trackWidth, 1);
-    EXPECT_EQ(narrow.startHandleCenter(5), 12); // both handles still inside the strip
-    EXPECT_EQ(narrow.endHandleCenter(5), 36);
+    // Both handles still inside the strip.
+    EXPECT_EQ(std::tuple(narrow.trackEnd, narrow.trackWidth, narrow.startHandleCenter(5),
+                         narrow.endHandleCenter(5)),
+              std::tuple(25, 1, 12, 36));
 
     TimelineBar bar;
     bar.resize(40, 80);
@@ -43,8 +44,7 @@ TEST(TimelineGeometry, ChildrenCoverTheStripAndSpanTheTrackAtAnyWidth) {
 
 TEST(TimelineGeometry, VisibleWindowIsClampedToTheVideo) {
     const TimelineGeometry empty = timelineGeometry(400, 80, 0, 0, 5);
-    EXPECT_EQ(empty.visibleDuration, 0.001);
-    EXPECT_EQ(empty.visibleStart, 0);
+    EXPECT_EQ(std::pair(empty.visibleDuration, empty.visibleStart), std::pair(0.001, 0.0));
     EXPECT_EQ(timelineGeometry(400, 80, 2, 2, 0).x(2), 376); // the whole video on the track
 }
 
@@ -55,9 +55,8 @@ TEST(TimelineGeometry, SelectionBeyondTheWindowStopsAtTheEdges) {
     EXPECT_EQ(s.endHandle(), QRectF(324, 0, 24, 64));
     EXPECT_EQ(s.playheadX, 24);
     const SelectionGeometry reversed = selectionGeometry(g, 5, 4, 4.5);
-    EXPECT_EQ(reversed.lo, 124);
-    EXPECT_EQ(reversed.hi, 224);
-    EXPECT_EQ(reversed.borderWidth(), 0);
+    EXPECT_EQ(std::tuple(reversed.lo, reversed.hi, reversed.borderWidth()),
+              std::tuple(124, 224, 0));
 }
 
 TEST(TimelineTiles, SlotsAreAnchoredToTheTileStepAndSlideWithTheWindow) {
@@ -155,16 +154,13 @@ TEST_F(TimelineRendering, TilesShowTheNearestThumbnailTheOutsideIsDimmedAndTheSe
     EXPECT_TRUE(near(pixelAt(image, 200, 32), colourOf(5)));         // tile at 4.56 s
     EXPECT_TRUE(near(pixelAt(image, 300, 32), halved(colourOf(5)))); // tile at 5.32 s
     EXPECT_EQ(pixelAt(image, 0, 0).alpha(), 0);                      // the strip's rounded corner
-    // Handles and border in the accent, with square inner corners.
-    EXPECT_TRUE(isAccent(pixelAt(image, 112, 10)));
-    EXPECT_TRUE(isAccent(pixelAt(image, 236, 54)));
-    EXPECT_TRUE(isAccent(pixelAt(image, 123.5, 0.5)));  // start handle: inner corner
-    EXPECT_FALSE(isAccent(pixelAt(image, 100.5, 0.5))); // and rounded outer corner
-    EXPECT_TRUE(isAccent(pixelAt(image, 224.5, 63.5)));
-    EXPECT_FALSE(isAccent(pixelAt(image, 247.5, 63.5)));
-    EXPECT_TRUE(isAccent(pixelAt(image, 150, 2)));  // top border, 4 tall
-    EXPECT_TRUE(isAccent(pixelAt(image, 150, 62))); // bottom border
-    EXPECT_FALSE(isAccent(pixelAt(image, 150, 5)));
+    // Handles, their square inner and rounded outer corners, the border 4 tall: accent or not.
+    const std::tuple<double, double, bool> points[] = {
+        {112, 10, true},     {236, 54, true},     {123.5, 0.5, true},
+        {100.5, 0.5, false}, {224.5, 63.5, true}, {247.5, 63.5, false},
+        {150, 2, true},      {150, 62, true},     {150, 5, false}};
+    for (const auto& [x, y, accent] : points)
+        EXPECT_EQ(isAccent(pixelAt(image, x, y)), accent) << x << "," << y;
     EXPECT_EQ(pixelAt(image, 110, 32), QColor(Qt::black)); // the chevron, by its tip
 }
 
