@@ -76,6 +76,7 @@ void figures(const fs::path& source, const char* label, double start, int runs,
                     area.name, alone, app.wait, reference, app.wait <= kGoalSeconds ? "ok" : "OVER",
                     app.longestStall, app.longestStall <= kStallLimitMs ? "ok" : "OVER");
         std::printf("    longest stall %s\n", app.stallCause.c_str());
+        std::printf("    longest event %s\n", app.longestEvent.c_str());
         label = "";
     }
 }

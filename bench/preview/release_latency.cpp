@@ -110,6 +110,7 @@ ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double s
     waitFor([&] { return model.runningExports() == 0 && !model.busy(); }, "the export");
     figures.longestStall = stalls.longestMs();
     figures.stallCause = stalls.longestCause();
+    figures.longestEvent = stalls.longestEvent();
     return figures;
 }
 

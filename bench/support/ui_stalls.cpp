@@ -138,6 +138,19 @@ void UiStallWatch::eventDelivered(const char* receiverClass, int eventType, std:
         now.longestClass = receiverClass;
         now.longestType = eventType;
     }
+    watching->eventsMs_ += ms;
+    if (ms > watching->longestEventMs_) {
+        watching->longestEventMs_ = ms;
+        watching->longestEventClass_ = receiverClass;
+        watching->longestEventType_ = eventType;
+    }
+}
+
+std::string UiStallWatch::longestEvent() const {
+    char text[256];
+    std::snprintf(text, sizeof text, "%.1f ms: %s; events %.1f ms in all", longestEventMs_,
+                  describe(longestEventClass_, longestEventType_).c_str(), eventsMs_);
+    return text;
 }
 
 void UiStallWatch::tick() {

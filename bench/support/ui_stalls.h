@@ -40,6 +40,10 @@ class UiStallWatch {
     // waited for a core 10.8 ms, asleep 0.3 ms; the process's other threads
     // ran 9.0 ms; the floor was late 11.0 ms in that time".
     std::string longestCause() const;
+    // The longest event the UI thread delivered in the whole watch, stall
+    // or not: "4.1 ms: UpdateRequest to QWidgetWindow; events 120.3 ms in
+    // all". What the thread itself spends, whatever the machine does.
+    std::string longestEvent() const;
 
     // Called by TracedApplication around each outermost event.
     // Both may be gone by then (a deferred delete): what is named of them
@@ -76,6 +80,9 @@ class UiStallWatch {
     int floorPid_ = -1;
     Interval current_; // events since the last tick
     Interval longest_;
+    double longestEventMs_ = 0, eventsMs_ = 0;
+    const char* longestEventClass_ = nullptr;
+    int longestEventType_ = 0;
 };
 
 // An application whose notify() times each outermost event for the
