@@ -187,16 +187,21 @@ void stripStall(const fs::path& work) {
     bar.setInputs(inputs);
     bar.resize(728, 80);
     bar.show();
+    // The images made at the tile's size in device pixels, as the window
+    // asks for them.
+    const QSize tile = tilePixelSize(bar.layoutGeometry().stripHeight, bar.devicePixelRatioF());
     bench::UiStallWatch stalls;
     std::jthread worker([&] {
         // As the Model does: every strip shown goes to the UI thread.
-        generateThumbnails(file, duration, {}, kThumbnailToleranceSeconds,
-                           [&](const QList<TimelineThumbnail>& strip) {
-                               QMetaObject::invokeMethod(&bar, [&, strip] {
-                                   inputs.thumbnails.assign(strip.begin(), strip.end());
-                                   bar.setInputs(inputs);
-                               });
-                           });
+        generateThumbnails(
+            file, duration, {}, kThumbnailToleranceSeconds,
+            [&](const QList<TimelineThumbnail>& strip) {
+                QMetaObject::invokeMethod(&bar, [&, strip] {
+                    inputs.thumbnails.assign(strip.begin(), strip.end());
+                    bar.setInputs(inputs);
+                });
+            },
+            tile);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();

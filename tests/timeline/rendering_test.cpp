@@ -216,6 +216,31 @@ TEST_F(TimelineRendering, MovingThePlayheadRepaintsOnlyItsOldAndNewPlaces) {
     EXPECT_EQ(moved, render(4, 5, 4.7));
 }
 
+TEST_F(TimelineRendering, NewThumbnailsRedrawTheStripOnlyWhenAVisibleTileChanges) {
+    render(4, 5, 4.2);
+    PaintSpy spy;
+    bar.installEventFilter(&spy);
+    QApplication::processEvents();
+    spy.painted = QRegion();
+    const auto replaced = [&](double time, const QColor& colour) {
+        auto it = std::find_if(thumbnails.begin(), thumbnails.end(),
+                               [&](const TimelineThumbnail& t) { return t.time == time; });
+        QImage image(32, 18, QImage::Format_RGB32);
+        image.fill(colour);
+        it->image = image;
+        bar.setInputs({10, 4, 5, 4.2, 3, thumbnails, true});
+        QApplication::processEvents();
+    };
+    // The tiles reach 0.76..8.36 s: the one at 10 s is nearest to none.
+    // (The scrollbar under the strip repaints at every input.)
+    replaced(10, Qt::red);
+    EXPECT_FALSE(spy.painted.intersects(QRect(0, 0, 348, 64))) << "redrawn for one out of view";
+    replaced(5, Qt::blue); // the key frame's picture replaced by the exact one
+    EXPECT_TRUE(spy.painted.contains(QPoint(200, 32)));
+    bar.removeEventFilter(&spy);
+    EXPECT_TRUE(near(pixelAt(renderWidget(bar), 200, 32), QColor(Qt::blue)));
+}
+
 TEST_F(TimelineRendering, WithoutAVideoOnlyTheThumbnailsAreDrawn) {
     const QImage image = render(4, 5, 4.5, false);
     for (int x = 0; x < 348; x += 2)
@@ -233,6 +258,19 @@ TEST_F(TimelineRendering, HiDpiEdgesLandOnDevicePixels) {
     const QImage image = render(4.005, 5, 4.8);
     EXPECT_TRUE(isAccent(image.pixelColor(248, 20)));
     EXPECT_TRUE(near(image.pixelColor(249, 20), colourOf(4)));
+
+    // Thumbnails made at the tile's device size are copied pixel for pixel:
+    // columns one device pixel wide stay apart.
+    const QSize tile = tilePixelSize(64, 2);
+    QImage stripes(tile, QImage::Format_RGB32);
+    for (int x = 0; x < tile.width(); ++x)
+        for (int y = 0; y < tile.height(); ++y)
+            stripes.setPixelColor(x, y, x % 2 ? Qt::white : Qt::black);
+    for (TimelineThumbnail& thumbnail : thumbnails)
+        thumbnail.image = stripes;
+    const QImage sharp = render(4, 5, 4.5, false);
+    for (int x = 0; x < 40; ++x) // the tile at 3.04 s starts at x = 28
+        ASSERT_EQ(sharp.pixelColor(56 + x, 30), stripes.pixelColor(x, 30)) << x;
 }
 
 } // namespace
