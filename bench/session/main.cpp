@@ -89,6 +89,10 @@ void report(const char* what, double value, const char* unit, double limit) {
                 value <= limit ? "ok" : "OVER");
 }
 
+// A new window's timeline bar: 80 tall, the strip above its scrollbar.
+constexpr double kTimelineBarHeight = 80;
+constexpr double kTimelineStripHeight = kTimelineBarHeight - kScrollbarHeight - kStackSpacing;
+
 void thumbnails(const fs::path& work, int runs) {
     const fs::path file = work / "testsrc2-1080p30-600s-key2s.mp4";
     generate(file, "-f lavfi -i testsrc2=size=1920x1080:rate=30:duration=600 -c:v libx264 "
@@ -103,6 +107,8 @@ void thumbnails(const fs::path& work, int runs) {
     // always serves and nothing between key frames is decoded (the
     // reference). Then as the window gets it: the strip of nearest key
     // frames complete first, then all exact.
+    // At the size of a new window's tiles at 2x, as the window asks for them.
+    const QSize tile = tilePixelSize(kTimelineStripHeight, 2);
     const std::size_t count = thumbnailTimes(duration).size();
     const double spacing = duration / double(count - 1);
     std::vector<double> keyStrip, exact, keysAlone, ratio, processor;
@@ -111,19 +117,21 @@ void thumbnails(const fs::path& work, int runs) {
                 "ratio");
     for (int i = 0; i < runs; ++i) {
         auto start = Clock::now();
-        generateThumbnails(file, duration, {}, spacing / 2);
+        generateThumbnails(file, duration, {}, spacing / 2, {}, tile);
         keysAlone.push_back(secondsSince(start));
 
         start = Clock::now();
         const double cpuStart = processorSeconds();
         std::optional<double> shownAt;
-        made = generateThumbnails(file, duration, {}, kThumbnailToleranceSeconds,
-                                  [&](const QList<TimelineThumbnail>& strip) {
-                                      if (!shownAt) {
-                                          shownAt = secondsSince(start);
-                                          firstShown = strip.size();
-                                      }
-                                  })
+        made = generateThumbnails(
+                   file, duration, {}, kThumbnailToleranceSeconds,
+                   [&](const QList<TimelineThumbnail>& strip) {
+                       if (!shownAt) {
+                           shownAt = secondsSince(start);
+                           firstShown = strip.size();
+                       }
+                   },
+                   tile)
                    .size();
         exact.push_back(secondsSince(start));
         processor.push_back(processorSeconds() - cpuStart);
@@ -185,7 +193,7 @@ void stripStall(const fs::path& work) {
                              .thumbnails = {},
                              .isLoaded = true};
     bar.setInputs(inputs);
-    bar.resize(728, 80);
+    bar.resize(728, int(kTimelineBarHeight));
     bar.show();
     // The images made at the tile's size in device pixels, as the window
     // asks for them.

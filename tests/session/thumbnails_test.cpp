@@ -51,7 +51,6 @@ TEST(ThumbnailTimes, TwoASecondBetweenTwelveAndOneHundredTwentyInABox) {
     // Or scaled to cover a tile, up as well as down.
     EXPECT_EQ(thumbnailCoverSize(1920, 1080, QSize(152, 128)), QSize(228, 128));
     EXPECT_EQ(thumbnailCoverSize(1080, 1920, QSize(152, 128)), QSize(152, 271));
-    EXPECT_EQ(thumbnailCoverSize(0, 0, QSize(76, 64)), QSize(76, 64));
 }
 
 TEST(Thumbnails, NearKeyFrameStandsInOtherwiseTheFrameOnScreen) {
@@ -173,7 +172,6 @@ TEST(Thumbnails, TurnedSourcesComeOutUpright) {
             EXPECT_EQ(thumbnail.image.size(), QSize(54, 90));
             EXPECT_GE(indexShown(thumbnail.image), 0) << "at " << thumbnail.time;
         }
-        // Made for a tile: exactly its size, cropped from the upright picture.
         const QList<TimelineThumbnail> tiles =
             generateThumbnails(clip, 4 / 30.0, {}, kThumbnailToleranceSeconds, {}, QSize(76, 64));
         ASSERT_EQ(tiles.size(), 12);
