@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include <csignal>
 
@@ -134,7 +135,8 @@ std::int64_t threadCpuNs() {
 
 void UiStallWatch::eventDelivered(const char* receiverClass, int eventType, std::int64_t startNs,
                                   std::int64_t endNs, std::int64_t cpuNs) {
-    if (!watching)
+    // Threads with event loops of their own deliver through notify() too.
+    if (!watching || std::this_thread::get_id() != watching->thread_)
         return;
     Interval& now = watching->current_;
     const double ms = double(endNs - startNs) / 1e6;

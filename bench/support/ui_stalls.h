@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kavlo::bench {
@@ -78,6 +79,7 @@ class UiStallWatch {
     void tick();
     void startFloor();
 
+    std::thread::id thread_ = std::this_thread::get_id(); // the UI thread
     QTimer tick_;
     int schedFd_ = -1;
     std::int64_t lastNs_ = 0;
