@@ -89,6 +89,7 @@ void figures(const fs::path& source, const char* label, double start, double sha
                     app.wait <= kGoalSeconds ? "ok" : "OVER", share <= shareLimit ? "ok" : "OVER",
                     app.longestStall, app.longestStall <= kStallLimitMs ? "ok" : "OVER");
         std::printf("    longest stall %s\n", app.stallCause.c_str());
+        std::printf("    longest event %s\n", app.longestEvent.c_str());
         label = "";
     }
 }

@@ -101,7 +101,7 @@ ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double s
     waitFor([&] { return model.url() && !model.busy() && model.preparedPreview().file; },
             "the first preview");
 
-    ReleaseFigures figures{1e9, 0, {}};
+    ReleaseFigures figures{1e9, 0, {}, {}};
     for (int i = 0; i < runs; ++i) {
         // Somewhere else first, so each measured release renders anew.
         dragAndRelease(model, start > 1.0 ? 0.5 : start + 1.0);
@@ -111,6 +111,7 @@ ReleaseFigures releaseToFirstFrame(const std::filesystem::path& source, double s
     waitFor([&] { return model.runningExports() == 0 && !model.busy(); }, "the export");
     figures.longestStall = stalls.longestMs();
     figures.stallCause = stalls.longestCause();
+    figures.longestEvent = stalls.longestEvent();
     return figures;
 }
 

@@ -21,6 +21,7 @@ struct ReleaseFigures {
     double longestStall = 0;
     // What the UI thread did meanwhile (UiStallWatch::longestCause()).
     std::string stallCause;
+    std::string longestEvent; // UiStallWatch::longestEvent()
 };
 
 // The figures with the preview rendered for a video area of `area` device

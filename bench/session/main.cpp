@@ -3,11 +3,12 @@
 // exact, beside the key frames alone decoded for the same times in the same
 // run and ffmpeg decoding every key frame (-skip_frame nokey); the
 // time to probe files of several containers against 100 ms, and how late
-// the UI thread's event loop gets while the thumbnails are made on a worker,
-// with what its longest stall was spent on beside the floor of a process
-// that only sleeps (bench/support/ui_stalls.h).
+// the UI thread's event loop gets while the thumbnails are made on a worker
+// and every strip shown is drawn by a timeline bar at 2x (offscreen unless
+// QT_QPA_PLATFORM says otherwise), with what its longest stall was spent on
+// beside the floor of a process that only sleeps (bench/support/ui_stalls.h).
 //
-//   session-bench [--work DIR] [--runs N] [--only thumbnails|probe]
+//   session-bench [--work DIR] [--runs N] [--only thumbnails|stall|probe]
 //
 // Sources are generated once with the ffmpeg command line into the work
 // directory (default /tmp/kavlo-session-bench) and reused; the 10-minute
@@ -16,12 +17,12 @@
 #include "session/playable_source.h"
 #include "session/thumbnails.h"
 #include "session/video_probe.h"
+#include "timeline/timeline_bar.h"
 #include "ui_stalls.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,10 @@ void report(const char* what, double value, const char* unit, double limit) {
                 value <= limit ? "ok" : "OVER");
 }
 
+// A new window's timeline bar: 80 tall, the strip above its scrollbar.
+constexpr double kTimelineBarHeight = 80;
+constexpr double kTimelineStripHeight = kTimelineBarHeight - kScrollbarHeight - kStackSpacing;
+
 void thumbnails(const fs::path& work, int runs) {
     const fs::path file = work / "testsrc2-1080p30-600s-key2s.mp4";
     generate(file, "-f lavfi -i testsrc2=size=1920x1080:rate=30:duration=600 -c:v libx264 "
@@ -102,6 +107,8 @@ void thumbnails(const fs::path& work, int runs) {
     // always serves and nothing between key frames is decoded (the
     // reference). Then as the window gets it: the strip of nearest key
     // frames complete first, then all exact.
+    // At the size of a new window's tiles at 2x, as the window asks for them.
+    const QSize tile = tilePixelSize(kTimelineStripHeight, 2);
     const std::size_t count = thumbnailTimes(duration).size();
     const double spacing = duration / double(count - 1);
     std::vector<double> keyStrip, exact, keysAlone, ratio, processor;
@@ -110,19 +117,21 @@ void thumbnails(const fs::path& work, int runs) {
                 "ratio");
     for (int i = 0; i < runs; ++i) {
         auto start = Clock::now();
-        generateThumbnails(file, duration, {}, spacing / 2);
+        generateThumbnails(file, duration, {}, spacing / 2, {}, tile);
         keysAlone.push_back(secondsSince(start));
 
         start = Clock::now();
         const double cpuStart = processorSeconds();
         std::optional<double> shownAt;
-        made = generateThumbnails(file, duration, {}, kThumbnailToleranceSeconds,
-                                  [&](const QList<TimelineThumbnail>& strip) {
-                                      if (!shownAt) {
-                                          shownAt = secondsSince(start);
-                                          firstShown = strip.size();
-                                      }
-                                  })
+        made = generateThumbnails(
+                   file, duration, {}, kThumbnailToleranceSeconds,
+                   [&](const QList<TimelineThumbnail>& strip) {
+                       if (!shownAt) {
+                           shownAt = secondsSince(start);
+                           firstShown = strip.size();
+                       }
+                   },
+                   tile)
                    .size();
         exact.push_back(secondsSince(start));
         processor.push_back(processorSeconds() - cpuStart);
@@ -160,26 +169,53 @@ void thumbnails(const fs::path& work, int runs) {
             std::string("ffmpeg -skip_frame nokey, scaled, -threads ") + threads + ", best run";
         std::printf("  %-56s %9.3f s\n", label.c_str(), stats(reference).min);
     }
+}
 
-    // The UI thread while a worker makes the strip: a 1 ms timer's lateness.
+void stripStall(const fs::path& work) {
+    const fs::path file = work / "testsrc2-1080p30-600s-key2s.mp4";
+    const double duration = probeVideo(file).durationSeconds;
+    // The UI thread while a worker makes the strip and a timeline bar as
+    // wide as a new window's draws it: a 1 ms timer's lateness.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"))
+        qputenv("QT_SCALE_FACTOR", "2");
     int argc = 1;
     char name[] = "session-bench";
     char* argv[] = {name, nullptr};
-    bench::TracedApplication<QCoreApplication> app(argc, argv);
+    bench::TracedApplication<QApplication> app(argc, argv);
+    TimelineBar bar;
+    TimelineBarInputs inputs{.duration = duration,
+                             .start = 0,
+                             .end = 1,
+                             .playhead = 0,
+                             .maxLoopDuration = std::min(duration, 3.0),
+                             .thumbnails = {},
+                             .isLoaded = true};
+    bar.setInputs(inputs);
+    bar.resize(728, int(kTimelineBarHeight));
+    bar.show();
+    // The images made at the tile's size in device pixels, as the window
+    // asks for them.
+    const QSize tile = tilePixelSize(bar.layoutGeometry().stripHeight, bar.devicePixelRatioF());
     bench::UiStallWatch stalls;
-    std::atomic<bool> done = false;
     std::jthread worker([&] {
         // As the Model does: every strip shown goes to the UI thread.
-        generateThumbnails(file, duration, {}, kThumbnailToleranceSeconds,
-                           [&](const QList<TimelineThumbnail>& strip) {
-                               QMetaObject::invokeMethod(&app, [strip] { (void)strip.size(); });
-                           });
-        done = true;
+        generateThumbnails(
+            file, duration, {}, kThumbnailToleranceSeconds,
+            [&](const QList<TimelineThumbnail>& strip) {
+                QMetaObject::invokeMethod(&bar, [&, strip] {
+                    inputs.thumbnails.assign(strip.begin(), strip.end());
+                    bar.setInputs(inputs);
+                });
+            },
+            tile);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
     report("longest UI thread stall while making them", stalls.longestMs(), "ms", 16);
     std::printf("    %s\n", stalls.longestCause().c_str());
+    std::printf("    longest event %s\n", stalls.longestEvent().c_str());
 }
 
 void probes(const fs::path& work, int runs) {
@@ -240,7 +276,8 @@ int main(int argc, char** argv) {
         else if (arg == "--only" && i + 1 < argc)
             only = argv[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--work DIR] [--runs N] [--only thumbnails|probe]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--work DIR] [--runs N] [--only thumbnails|stall|probe]\n",
                          argv[0]);
             return 2;
         }
@@ -250,5 +287,7 @@ int main(int argc, char** argv) {
         probes(work, std::max(runs, 5));
     if (only.empty() || only == "thumbnails")
         thumbnails(work, runs);
+    if (only.empty() || only == "thumbnails" || only == "stall")
+        stripStall(work);
     return 0;
 }

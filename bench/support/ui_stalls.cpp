@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include <csignal>
 
@@ -126,9 +127,16 @@ UiStallWatch::SchedStat UiStallWatch::readSchedStat() const {
     return {run, wait};
 }
 
+std::int64_t threadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
 void UiStallWatch::eventDelivered(const char* receiverClass, int eventType, std::int64_t startNs,
-                                  std::int64_t endNs) {
-    if (!watching)
+                                  std::int64_t endNs, std::int64_t cpuNs) {
+    // Threads with event loops of their own deliver through notify() too.
+    if (!watching || std::this_thread::get_id() != watching->thread_)
         return;
     Interval& now = watching->current_;
     const double ms = double(endNs - startNs) / 1e6;
@@ -138,6 +146,38 @@ void UiStallWatch::eventDelivered(const char* receiverClass, int eventType, std:
         now.longestClass = receiverClass;
         now.longestType = eventType;
     }
+    const double cpuMs = double(cpuNs) / 1e6;
+    // Class names are static strings: the pointer names the class.
+    auto kind = std::find_if(watching->kinds_.begin(), watching->kinds_.end(), [&](const Kind& k) {
+        return k.receiverClass == receiverClass && k.type == eventType;
+    });
+    if (kind == watching->kinds_.end())
+        kind = watching->kinds_.insert(kind, {receiverClass, eventType, 0, 0});
+    kind->cpuMs += cpuMs;
+    ++kind->count;
+    if (cpuMs > watching->longestEventCpuMs_) {
+        watching->longestEventCpuMs_ = cpuMs;
+        watching->longestEventMs_ = ms;
+        watching->longestEventClass_ = receiverClass;
+        watching->longestEventType_ = eventType;
+    }
+}
+
+std::string UiStallWatch::longestEvent() const {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%.1f ms on a core (%.1f ms wall): %s; in all:", longestEventCpuMs_,
+                  longestEventMs_, describe(longestEventClass_, longestEventType_).c_str());
+    std::string result = text;
+    std::vector<Kind> kinds = kinds_;
+    std::sort(kinds.begin(), kinds.end(),
+              [](const Kind& a, const Kind& b) { return a.cpuMs > b.cpuMs; });
+    for (std::size_t i = 0; i < kinds.size() && i < 4; ++i) {
+        std::snprintf(text, sizeof text, "%s %.1f ms in %d %s", i ? "," : "", kinds[i].cpuMs,
+                      kinds[i].count, describe(kinds[i].receiverClass, kinds[i].type).c_str());
+        result += text;
+    }
+    return result;
 }
 
 void UiStallWatch::tick() {

@@ -369,10 +369,16 @@ void ContentView::layOut() {
 void ContentView::reportVideoAreaPixels() {
     const QSize pixels = videoArea_->size() * devicePixelRatioF();
     const PixelSize size{pixels.width(), pixels.height()};
-    if (size == reportedPixels_)
-        return;
-    reportedPixels_ = size;
-    emit videoAreaPixelSizeChanged(size);
+    if (size != reportedPixels_) {
+        reportedPixels_ = size;
+        emit videoAreaPixelSizeChanged(size);
+    }
+    const QSize tile = tilePixelSize(timeline_->layoutGeometry().stripHeight, devicePixelRatioF());
+    const PixelSize tileSize{tile.width(), tile.height()};
+    if (tileSize != reportedTilePixels_) {
+        reportedTilePixels_ = tileSize;
+        emit thumbnailPixelSizeChanged(tileSize);
+    }
 }
 
 void ContentView::resizeEvent(QResizeEvent*) {

@@ -88,6 +88,8 @@ class ContentView : public QWidget {
     void cancelLoadRequested();
     // The video area's size in device pixels changed.
     void videoAreaPixelSizeChanged(PixelSize size);
+    // One tile of the timeline's strip in device pixels changed.
+    void thumbnailPixelSizeChanged(PixelSize size);
 
   protected:
     bool event(QEvent* event) override;
@@ -125,6 +127,7 @@ class ContentView : public QWidget {
     bool busy_ = false;
     double exportSpeed_ = 1.0;
     PixelSize reportedPixels_;
+    PixelSize reportedTilePixels_;
 };
 
 } // namespace kavlo

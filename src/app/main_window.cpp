@@ -118,6 +118,7 @@ void MainWindow::bindContent() {
     connect(c, &ContentView::exportGIFRequested, m, &Model::exportGIF);
     connect(c, &ContentView::speedChosen, this, &MainWindow::chooseSpeed);
     connect(c, &ContentView::videoAreaPixelSizeChanged, m, &Model::setPreviewPixelSize);
+    connect(c, &ContentView::thumbnailPixelSizeChanged, m, &Model::setThumbnailPixelSize);
     connect(c, &ContentView::openUrlRequested, this,
             [this](const QUrl& url) { services_.openUrl(url); });
     connect(c, &ContentView::showInFolderRequested, this, &MainWindow::showInFolder);

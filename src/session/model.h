@@ -122,6 +122,9 @@ class Model : public QObject {
     // preview is rendered again, kPreviewResizeDelay after the last change.
     void setPreviewPixelSize(PixelSize size);
     PixelSize previewPixelSize() const { return previewPixelSize_; }
+    // One tile of the timeline's strip in device pixels: thumbnails of the
+    // next load are made at exactly that size. Empty: fitted into 160x90.
+    void setThumbnailPixelSize(PixelSize size) { thumbnailPixelSize_ = size; }
     // Exports started and not yet finished; quitting should ask first.
     int runningExports() const { return runningExports_; }
 
@@ -362,6 +365,7 @@ class Model : public QObject {
     std::optional<TrimHandle> scrubbing_;
     std::uint64_t previewRevealGeneration_ = 0;
     PixelSize previewPixelSize_;
+    PixelSize thumbnailPixelSize_;
     PixelSize renderArea_;                          // the area the newest preview render was given
     std::optional<std::uint64_t> resizeRenderTask_; // a timer id
     int runningExports_ = 0;

@@ -225,13 +225,16 @@ void Model::startThumbnails(const std::filesystem::path& file, double duration) 
             thumbnailTask_ = {}; // the run is over
         }
     };
+    const QSize tile(thumbnailPixelSize_.width, thumbnailPixelSize_.height);
     thumbnailTask_.stop =
-        threads_->start([mailbox = mailbox_, file, duration, fill](std::stop_token stop) {
+        threads_->start([mailbox = mailbox_, file, duration, fill, tile](std::stop_token stop) {
             try {
-                generateThumbnails(file, duration, stop, kThumbnailToleranceSeconds,
-                                   [&](const QList<TimelineThumbnail>& strip) {
-                                       mailbox->post([fill, strip] { fill(strip); });
-                                   });
+                generateThumbnails(
+                    file, duration, stop, kThumbnailToleranceSeconds,
+                    [&](const QList<TimelineThumbnail>& strip) {
+                        mailbox->post([fill, strip] { fill(strip); });
+                    },
+                    tile);
             } catch (const Cancelled&) {
                 return;
             } catch (...) {

@@ -26,12 +26,19 @@ namespace {
 constexpr std::size_t kTwoDecodersFrom = 24;
 
 // Upright and small first, then RGB: the shaping settles the colours of an
-// untagged source at the source's size.
-QImage toImage(const Picture& picture, BgraConverter& converter) {
+// untagged source at the source's size. Cropped to `fill`, centred, when
+// one is given.
+QImage toImage(const Picture& picture, BgraConverter& converter, QSize fill) {
     QImage image(picture.width(), picture.height(), QImage::Format_RGB32);
     converter.convert(picture, image.bits(), int(image.bytesPerLine()));
-    return image;
+    if (fill.isEmpty() || image.size() == fill)
+        return image;
+    return image.copy((image.width() - fill.width()) / 2, (image.height() - fill.height()) / 2,
+                      fill.width(), fill.height());
 }
+
+// A tile larger than this is no thumbnail: a bad size from the view.
+constexpr int kLargestFill = 1024;
 
 // The strip being made, shared by its decoding threads; each thread owns
 // the images of its part.
@@ -115,8 +122,8 @@ class Strip {
 // then, where those are not within the tolerance, the frame the rule asks
 // for. Every failure leaves gaps only, or the key frame in place.
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
-                std::size_t begin, std::size_t end, double toleranceSeconds, Strip& strip,
-                const std::stop_token& stop) {
+                std::size_t begin, std::size_t end, double toleranceSeconds, QSize fill,
+                Strip& strip, const std::stop_token& stop) {
     // The strip of key frames is waited for, as a render is; what replaces
     // it is not.
     setThisThreadNice(kWorkNice);
@@ -129,14 +136,17 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
     try {
         decoder.emplace(file);
         converter.emplace();
-        size = thumbnailSize(decoder->track().uprightWidth(), decoder->track().uprightHeight());
+        const double width = decoder->track().uprightWidth();
+        const double height = decoder->track().uprightHeight();
+        size =
+            fill.isEmpty() ? thumbnailSize(width, height) : thumbnailCoverSize(width, height, fill);
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             try {
                 const std::optional<ThumbnailDecoder::KeyPicture> key =
                     decoder->keyPictureFor(timeOf(i), size.width(), size.height());
                 if (!key)
                     continue;
-                strip.put(i, toImage(key->picture, *converter));
+                strip.put(i, toImage(key->picture, *converter, fill));
                 done[i - begin] =
                     key->start && std::abs((*key->start - timeOf(i)).count()) <= tolerance.count();
             } catch (const Error&) {
@@ -158,7 +168,7 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
             try {
                 if (const std::optional<Picture> picture =
                         decoder->pictureFor(timeOf(i), tolerance, size.width(), size.height()))
-                    strip.put(i, toImage(*picture, *converter));
+                    strip.put(i, toImage(*picture, *converter, fill));
                 strip.showChanges(false);
             } catch (const Error&) {
                 // The key frame stays.
@@ -189,9 +199,21 @@ QSize thumbnailSize(double displayWidth, double displayHeight) {
             std::clamp(int(std::lround(displayHeight * scale)), 1, kThumbnailMaxHeight)};
 }
 
+QSize thumbnailCoverSize(double displayWidth, double displayHeight, QSize fill) {
+    if (!(displayWidth > 0) || !(displayHeight > 0))
+        return fill;
+    const double scale =
+        std::max(double(fill.width()) / displayWidth, double(fill.height()) / displayHeight);
+    return {std::max(fill.width(), int(std::ceil(displayWidth * scale - 1e-6))),
+            std::max(fill.height(), int(std::ceil(displayHeight * scale - 1e-6)))};
+}
+
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop,
-                                            double toleranceSeconds, const ThumbnailsShown& shown) {
+                                            double toleranceSeconds, const ThumbnailsShown& shown,
+                                            QSize fill) {
+    if (fill.width() > kLargestFill || fill.height() > kLargestFill)
+        fill = {};
     const std::vector<double> times = thumbnailTimes(durationSeconds);
     // Each half of the strip has a decoder of its own: two cores make the
     // strip in about half the time.
@@ -201,11 +223,11 @@ QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
     Strip strip(times, twoHalves ? 2 : 1, shown, stop);
     {
         std::jthread first(
-            [&] { makeImages(file, times, 0, split, toleranceSeconds, strip, stop); });
+            [&] { makeImages(file, times, 0, split, toleranceSeconds, fill, strip, stop); });
         std::optional<std::jthread> second;
         if (twoHalves)
             second.emplace([&] {
-                makeImages(file, times, split, times.size(), toleranceSeconds, strip, stop);
+                makeImages(file, times, split, times.size(), toleranceSeconds, fill, strip, stop);
             });
     }
     throwIfCancelled(stop);

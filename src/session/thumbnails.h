@@ -25,6 +25,9 @@ std::vector<double> thumbnailTimes(double durationSeconds);
 
 // The size of a thumbnail of a picture shown at displayWidth x displayHeight.
 QSize thumbnailSize(double displayWidth, double displayHeight);
+// The size that picture is scaled to so that it covers `fill` (the
+// timeline's tile in device pixels), keeping its aspect; at least `fill`.
+QSize thumbnailCoverSize(double displayWidth, double displayHeight, QSize fill);
 
 // Called on a decoding thread with the whole strip so far, as the Model
 // would show it.
@@ -45,9 +48,13 @@ using ThumbnailsShown = std::function<void(const QList<TimelineThumbnail>& strip
 // that need more are decoded and replace them in place (same id, same
 // size), `shown` getting the strip again at most every 100 ms and last
 // the final one, the list returned, when it has not had it yet.
+//
+// With a `fill` size, every image is exactly that size instead: scaled to
+// cover it and cropped to it, centred, so that the timeline draws each one
+// pixel for pixel and scales nothing on its thread.
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop = {},
                                             double toleranceSeconds = kThumbnailToleranceSeconds,
-                                            const ThumbnailsShown& shown = {});
+                                            const ThumbnailsShown& shown = {}, QSize fill = {});
 
 } // namespace kavlo

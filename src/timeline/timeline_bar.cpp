@@ -1,7 +1,6 @@
 #include "timeline/timeline_bar.h"
 
 #include "timeline/timeline_interaction_widget.h"
-#include "timeline/timeline_painting.h"
 #include "timeline/timeline_viewport_scrollbar.h"
 
 #include <QPainter>
@@ -36,11 +35,27 @@ TimelineBar::TimelineBar(QWidget* parent)
 void TimelineBar::setInputs(TimelineBarInputs inputs) {
     const bool rezoomed =
         inputs.duration != inputs_.duration || inputs.maxLoopDuration != inputs_.maxLoopDuration;
+    // The playhead is not part of the strip image.
+    const bool stripInputsKept = !rezoomed && inputs.start == inputs_.start &&
+                                 inputs.end == inputs_.end && inputs.isLoaded == inputs_.isLoaded;
     inputs_ = std::move(inputs);
     if (rezoomed)
         resetViewport();
     updateChildren();
+    if (stripInputsKept && !strip_.isNull() && visibleTiles() == drawnTiles_) {
+        showPlayhead();
+        return;
+    }
     invalidateStrip();
+}
+
+std::vector<std::pair<int, qint64>> TimelineBar::visibleTiles() const {
+    const double dpr = devicePixelRatioF();
+    std::vector<std::pair<int, qint64>> tiles;
+    for (const TileSlot& slot : tileSlots(layoutGeometry(), inputs_.duration, inputs_.thumbnails))
+        tiles.emplace_back(int(std::lround(slot.left * dpr)),
+                           inputs_.thumbnails[slot.thumbnail].image.cacheKey());
+    return tiles;
 }
 
 void TimelineBar::setPlayhead(double playhead) {
@@ -116,7 +131,8 @@ void TimelineBar::paintEvent(QPaintEvent*) {
     const TimelineGeometry g = layoutGeometry();
     const double dpr = devicePixelRatioF();
     if (strip_.isNull() || strip_.devicePixelRatio() != dpr) {
-        strip_ = renderTimelineStrip(g, inputs_, dpr);
+        strip_ = renderTimelineStrip(g, inputs_, dpr, tiles_);
+        drawnTiles_ = visibleTiles();
         // The strip is drawn anew only for a paint of the whole bar: the
         // playhead goes where it is now.
         shownPlayhead_ = playheadBounds();

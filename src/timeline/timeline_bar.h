@@ -9,8 +9,9 @@
 // the zoom changes.
 //
 // The strip is drawn once per change of its inputs, size or viewport and
-// kept; the playhead, which moves up to 120 times a second while the preview
-// loops, is drawn over it and changes through setPlayhead() alone.
+// kept; new thumbnails that leave every visible tile as it was (most of a
+// long video's lie outside the view) draw nothing; the playhead, which moves up to 120 times a
+// second while the preview loops, is drawn over it and changes through setPlayhead() alone.
 //
 // Main (GUI) thread only. The callbacks run synchronously from mouse event
 // handlers and may call setInputs() straight back. A drag whose release
@@ -20,6 +21,7 @@
 #pragma once
 
 #include "timeline/timeline_geometry.h"
+#include "timeline/timeline_painting.h"
 #include "timeline/timeline_types.h"
 
 #include <QElapsedTimer>
@@ -68,7 +70,13 @@ class TimelineBar : public QWidget {
     void showPlayhead();
 
     TimelineBarInputs inputs_;
+    // The tiles a strip drawn now would show: where each starts, in device
+    // pixels, and which image it copies.
+    std::vector<std::pair<int, qint64>> visibleTiles() const;
+
     QImage strip_; // renderTimelineStrip() of the current inputs; null when stale
+    std::vector<std::pair<int, qint64>> drawnTiles_; // visibleTiles() when strip_ was drawn
+    TileImages tiles_;
     QImage playheadSprite_;
     double playheadSpriteHeight_ = 0;
     double viewportStart_ = 0;

@@ -86,6 +86,11 @@ std::vector<TileSlot> tileSlots(const TimelineGeometry& g, double duration,
     return tiles;
 }
 
+QSize tilePixelSize(double stripHeight, double dpr) {
+    return {std::max(1, int(std::lround(kTileWidth * dpr))),
+            std::max(1, int(std::lround(stripHeight * dpr)))};
+}
+
 int nearestThumbnail(std::span<const TimelineThumbnail> thumbnails, double t, double duration) {
     const double target = std::min(duration, std::max(t, 0.0));
     int best = -1;

@@ -9,6 +9,7 @@
 #include "timeline/timeline_types.h"
 
 #include <QRectF>
+#include <QSize>
 
 #include <span>
 #include <vector>
@@ -106,6 +107,10 @@ int tileSlotCount(double width);
 // slots that can be visible are considered, however long the video is.
 std::vector<TileSlot> tileSlots(const TimelineGeometry& g, double duration,
                                 std::span<const TimelineThumbnail> thumbnails);
+
+// A tile's box in device pixels at `devicePixelRatio`: a thumbnail of
+// exactly this size is drawn pixel for pixel.
+QSize tilePixelSize(double stripHeight, double devicePixelRatio);
 
 // The index of the thumbnail nearest to t (held in [0, duration]); ties go
 // to the one listed first; -1 for an empty list.

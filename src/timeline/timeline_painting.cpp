@@ -44,26 +44,49 @@ void fillSoftShadow(QPainter& painter, const QRectF& rect, double cornerRadius, 
     painter.restore();
 }
 
+const QImage& TileImages::tile(const QImage& thumbnail, QSize pixels) {
+    Entry& entry = tiles_[thumbnail.cacheKey()];
+    entry.used = true;
+    if (entry.tile.size() == pixels)
+        return entry.tile;
+    if (thumbnail.size() == pixels) {
+        entry.tile = thumbnail;
+        return entry.tile;
+    }
+    // Fill the box keeping the aspect ratio; crop what sticks out, centred.
+    const QImage scaled =
+        thumbnail.scaled(pixels, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    entry.tile =
+        scaled.copy((scaled.width() - pixels.width()) / 2, (scaled.height() - pixels.height()) / 2,
+                    pixels.width(), pixels.height());
+    return entry.tile;
+}
+
+void TileImages::dropUnused() {
+    std::erase_if(tiles_, [](const auto& entry) { return !entry.second.used; });
+    for (auto& [key, entry] : tiles_)
+        entry.used = false;
+}
+
 namespace {
 
-// Snaps an x to the device pixel grid so that neighbouring tiles share an
-// edge exactly and no seam of background shows between them.
+// Snaps an x to the device pixel grid.
 double snapped(double x, double dpr) {
     return std::round(x * dpr) / dpr;
 }
 
-void drawTile(QPainter& p, const QImage& image, double left, double height, double dpr) {
+// The tile copied pixel for pixel (the painter draws on the strip's device
+// pixels unfiltered), its left edge on the device pixel grid so that
+// neighbouring tiles share an edge exactly and no seam shows.
+void drawTile(QPainter& p, TileImages& tiles, const QImage& image, double left, double height,
+              double dpr) {
     if (image.isNull())
         return;
-    const QRectF box(QPointF(snapped(left, dpr), 0),
-                     QPointF(snapped(left + kTileWidth, dpr), height));
-    // Fill the box keeping the aspect ratio; crop what sticks out, centred.
-    const double scale = std::max(box.width() / image.width(), box.height() / image.height());
-    const QSizeF source(box.width() / scale, box.height() / scale);
-    const QRectF crop(
-        QPointF((image.width() - source.width()) / 2, (image.height() - source.height()) / 2),
-        source);
-    p.drawImage(box, image, crop);
+    const int x = int(std::lround(left * dpr));
+    const QSize pixels(std::max(1, int(std::lround((left + kTileWidth) * dpr)) - x),
+                       std::max(1, int(std::lround(height * dpr))));
+    p.drawImage(QRectF(x / dpr, 0, pixels.width() / dpr, pixels.height() / dpr),
+                tiles.tile(image, pixels));
 }
 
 void drawSelection(QPainter& p, const SelectionGeometry& s) {
@@ -120,7 +143,8 @@ QRectF playheadBounds(const SelectionGeometry& s, double dpr) {
     return {QPointF(snapped(bounds.left(), dpr), snapped(bounds.top(), dpr)), bounds.size()};
 }
 
-QImage renderTimelineStrip(const TimelineGeometry& g, const TimelineBarInputs& in, double dpr) {
+QImage renderTimelineStrip(const TimelineGeometry& g, const TimelineBarInputs& in, double dpr,
+                           TileImages& tiles) {
     const QRectF strip = g.stripRect();
     // Rendered apart and then clipped with antialiased corners: a clip path
     // on the painter itself would leave the corners jagged.
@@ -135,10 +159,10 @@ QImage renderTimelineStrip(const TimelineGeometry& g, const TimelineBarInputs& i
     if (in.thumbnails.empty()) {
         p.fillRect(strip, QColor::fromRgbF(0, 0, 0, 0.18f));
     } else {
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
         for (const TileSlot& slot : tileSlots(g, in.duration, in.thumbnails))
-            drawTile(p, in.thumbnails[slot.thumbnail].image, slot.left, g.stripHeight, dpr);
+            drawTile(p, tiles, in.thumbnails[slot.thumbnail].image, slot.left, g.stripHeight, dpr);
     }
+    tiles.dropUnused();
     if (in.isLoaded) {
         const SelectionGeometry s = selectionGeometry(g, in.start, in.end, in.playhead);
         const QColor dim = QColor::fromRgbF(0, 0, 0, 0.5f);

@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QPainterPath>
 
+#include <unordered_map>
+
 class QPainter;
 
 namespace kavlo {
@@ -23,13 +25,30 @@ QPainterPath capsulePath(const QRectF& rect);
 void fillSoftShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color,
                     double blurRadius, QPointF offset);
 
+// Thumbnails as the strip draws them, each at the tile's size in device
+// pixels. One made at that size is used as it is; any other is scaled
+// once, not at every drawing of the strip.
+class TileImages {
+  public:
+    const QImage& tile(const QImage& thumbnail, QSize pixels);
+    // Drops the tiles not asked for since the last call.
+    void dropUnused();
+
+  private:
+    struct Entry {
+        QImage tile;
+        bool used = true;
+    };
+    std::unordered_map<qint64, Entry> tiles_; // by the thumbnail's cacheKey()
+};
+
 // The strip without its playhead: background, tiles, dims and selection,
 // clipped to its rounded corners, as an image of the strip's size at
 // `devicePixelRatio` (that of the target, so nothing is scaled when drawn).
 // The bar keeps it and draws the playhead over it, so that the playhead can
 // move without the strip being drawn again.
 QImage renderTimelineStrip(const TimelineGeometry& geometry, const TimelineBarInputs& inputs,
-                           double devicePixelRatio);
+                           double devicePixelRatio, TileImages& tiles);
 
 // The playhead marker with its shadow, `stripHeight` tall, as an image at
 // `devicePixelRatio`. It is drawn once and copied to wherever the playhead

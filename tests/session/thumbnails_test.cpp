@@ -44,6 +44,9 @@ TEST(ThumbnailTimes, TwoASecondBetweenTwelveAndOneHundredTwentyInABox) {
     EXPECT_EQ(thumbnailSize(1080, 1920), QSize(51, 90));
     EXPECT_EQ(thumbnailSize(320, 96), QSize(160, 48));
     EXPECT_EQ(thumbnailSize(100, 50), QSize(100, 50));
+    // Or scaled to cover a tile, up as well as down.
+    EXPECT_EQ(thumbnailCoverSize(1920, 1080, QSize(152, 128)), QSize(228, 128));
+    EXPECT_EQ(thumbnailCoverSize(1080, 1920, QSize(152, 128)), QSize(152, 271));
 }
 
 TEST(Thumbnails, NearKeyFrameStandsInOtherwiseTheFrameOnScreen) {
@@ -158,13 +161,18 @@ TEST(Thumbnails, TurnedSourcesComeOutUpright) {
     test::TempDir dir;
     for (const test::TurnedClip& turn : test::kTurnedClips) {
         SCOPED_TRACE(turn.name);
-        const QList<TimelineThumbnail> strip =
-            generateThumbnails(test::makeTurnedVideo(dir.path(), turn, 4), 4 / 30.0);
+        const auto clip = test::makeTurnedVideo(dir.path(), turn, 4);
+        const QList<TimelineThumbnail> strip = generateThumbnails(clip, 4 / 30.0);
         ASSERT_EQ(strip.size(), 12);
         for (const TimelineThumbnail& thumbnail : strip) {
             EXPECT_EQ(thumbnail.image.size(), QSize(54, 90));
             EXPECT_GE(indexShown(thumbnail.image), 0) << "at " << thumbnail.time;
         }
+        const QList<TimelineThumbnail> tiles =
+            generateThumbnails(clip, 4 / 30.0, {}, kThumbnailToleranceSeconds, {}, QSize(76, 64));
+        ASSERT_EQ(tiles.size(), 12);
+        for (const TimelineThumbnail& thumbnail : tiles)
+            EXPECT_EQ(thumbnail.image.size(), QSize(76, 64));
     }
 }
 

@@ -209,6 +209,27 @@ TEST_F(TimelineRendering, MovingThePlayheadRepaintsOnlyItsOldAndNewPlaces) {
     EXPECT_EQ(moved, render(4, 5, 4.7));
 }
 
+TEST_F(TimelineRendering, NewThumbnailsRedrawTheStripOnlyWhenAVisibleTileChanges) {
+    render(4, 5, 4.2);
+    PaintSpy spy;
+    bar.installEventFilter(&spy);
+    QApplication::processEvents();
+    spy.painted = QRegion();
+    const auto replaced = [&](double time, const QColor& colour) {
+        QImage image(32, 18, QImage::Format_RGB32);
+        image.fill(colour);
+        for (TimelineThumbnail& thumbnail : thumbnails)
+            thumbnail.image = thumbnail.time == time ? image : thumbnail.image;
+        bar.setInputs({10, 4, 5, 4.2, 3, thumbnails, true});
+        QApplication::processEvents();
+    };
+    replaced(10, Qt::red); // the tiles reach 0.76..8.36 s: nearest to none
+    EXPECT_FALSE(spy.painted.intersects(QRect(0, 0, 348, 64))) << "redrawn for one out of view";
+    replaced(5, Qt::blue); // the key frame's picture replaced by the exact one
+    EXPECT_TRUE(spy.painted.contains(QPoint(200, 32)));
+    EXPECT_TRUE(near(pixelAt(renderWidget(bar), 200, 32), QColor(Qt::blue)));
+}
+
 TEST_F(TimelineRendering, WithoutAVideoOnlyTheThumbnailsAreDrawn) {
     const QImage image = render(4, 5, 4.5, false);
     for (int x = 0; x < 348; x += 2)
@@ -226,6 +247,18 @@ TEST_F(TimelineRendering, HiDpiEdgesLandOnDevicePixels) {
     const QImage image = render(4.005, 5, 4.8);
     EXPECT_TRUE(isAccent(image.pixelColor(248, 20)));
     EXPECT_TRUE(near(image.pixelColor(249, 20), colourOf(4)));
+
+    // Thumbnails made at the tile's device size are copied pixel for pixel:
+    // columns one device pixel wide stay apart.
+    QImage stripes(tilePixelSize(64, 2), QImage::Format_RGB32);
+    for (int x = 0; x < stripes.width(); ++x)
+        for (int y = 0; y < stripes.height(); ++y)
+            stripes.setPixelColor(x, y, x % 2 ? Qt::white : Qt::black);
+    for (TimelineThumbnail& thumbnail : thumbnails)
+        thumbnail.image = stripes;
+    const QImage sharp = render(4, 5, 4.5, false);
+    for (int x = 0; x < 40; ++x) // the tile at 3.04 s starts at x = 28
+        ASSERT_EQ(sharp.pixelColor(56 + x, 30), stripes.pixelColor(x, 30)) << x;
 }
 
 } // namespace
