@@ -236,8 +236,11 @@ TEST(RenderSoundFormats, KeepsTheSourcesLayout) {
           std::pair{"5.1", std::vector{500, 700, 1000, 60, 1300, 1700}}}) {
         SCOPED_TRACE(layout);
         std::string channels;
-        for (int hz : tones)
-            channels += (channels.empty() ? "" : "|") + tone(hz);
+        for (int hz : tones) {
+            if (!channels.empty())
+                channels += '|';
+            channels += tone(hz);
+        }
         const fs::path source =
             test::makeIndexedVideo(dir / "layout.mp4", {.audio = channels + ":c=" + layout});
         renderPingPongVideo(source, dir / "out.mp4", kStart, kShortEnd, 1, 1, {});
