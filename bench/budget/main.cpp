@@ -108,10 +108,10 @@ std::string ssimInput(const Source& source, const fs::path& output, int pictures
         const std::vector<uint8_t>& rgb = animation.pictures[shown].rgb;
         file.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
     }
-    char spec[256];
-    std::snprintf(spec, sizeof spec, "-f rawvideo -pix_fmt rgb24 -s %dx%d -r %g -i '%s'",
+    char input[256];
+    std::snprintf(input, sizeof input, "-f rawvideo -pix_fmt rgb24 -s %dx%d -r %g -i '%s'",
                   animation.width, animation.height, source.rate, raw.string().c_str());
-    return spec;
+    return input;
 }
 
 // Mean SSIM of the output's first cycle against the cycle of source

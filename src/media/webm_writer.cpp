@@ -22,56 +22,6 @@ namespace {
 constexpr AVRational kPictureTimescale{1, 60000};
 constexpr AVRational kSoundTimescale{1, kOpusSampleRate};
 
-class Vp9Encoder : public Encoder {
-  public:
-    Vp9Encoder(int width, int height, double frameRate, const Vp9Settings& settings,
-               bool globalHeader, const AVFrame* colourTemplate) {
-        const AVCodec* codec = avcodec_find_encoder_by_name("libvpx-vp9");
-        if (!codec)
-            throwMediaError(AVERROR_ENCODER_NOT_FOUND, "find VP9 encoder");
-        ctx_.reset(avcodec_alloc_context3(codec));
-        if (!ctx_)
-            throw std::bad_alloc();
-        const AVRational rate = av_d2q(frameRate, 1 << 24);
-        ctx_->width = width;
-        ctx_->height = height;
-        ctx_->pix_fmt = AV_PIX_FMT_YUV420P;
-        ctx_->framerate = rate;
-        ctx_->time_base = av_inv_q(rate);
-        ctx_->sample_aspect_ratio = {1, 1};
-        ctx_->thread_count = 0;
-        // Constant quality: the bit rate follows the picture.
-        ctx_->bit_rate = 0;
-        if (colourTemplate) {
-            ctx_->color_primaries = colourTemplate->color_primaries;
-            ctx_->color_trc = colourTemplate->color_trc;
-            ctx_->colorspace = colourTemplate->colorspace;
-            ctx_->color_range = colourTemplate->color_range;
-            if (colourTemplate->format == AV_PIX_FMT_YUVJ420P)
-                ctx_->color_range = AVCOL_RANGE_JPEG;
-        }
-        if (globalHeader)
-            ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        av_opt_set_int(ctx_->priv_data, "crf", std::clamp(settings.crf, 0, 63), 0);
-        av_opt_set_int(ctx_->priv_data, "cpu-used", std::clamp(settings.speed, 0, 5), 0);
-        av_opt_set(ctx_->priv_data, "deadline", "good", 0);
-        av_opt_set_int(ctx_->priv_data, "row-mt", 1, 0);
-        checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open VP9 encoder");
-    }
-    // A picture, or nullptr to end the input.
-    void sendPicture(const AVFrame* frame) {
-        checkAv(avcodec_send_frame(ctx_.get(), frame), "send picture to VP9 encoder");
-    }
-    // False when the encoder needs more input or has given everything.
-    bool receivePacket(AVPacket* packet) {
-        const int ret = avcodec_receive_packet(ctx_.get(), packet);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return false;
-        checkAv(ret, "receive VP9 packet");
-        return true;
-    }
-};
-
 } // namespace
 
 EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
@@ -85,7 +35,10 @@ EncoderSettings vp9EncoderSettings(int width, int height, Rational frameRate,
     s.options = {{"crf", std::to_string(std::clamp(settings.crf, 0, 63))},
                  {"cpu-used", std::to_string(std::clamp(settings.speed, 0, 5))},
                  {"deadline", "good"},
-                 {"row-mt", "1"}};
+                 {"row-mt", "1"},
+                 // Constant quality: the bit rate follows the picture. Any
+                 // bit rate given would make libvpx cap it.
+                 {"b", "0"}};
     return s;
 }
 
@@ -201,16 +154,31 @@ std::vector<float> resampleForOpus(std::span<const float> interleaved, int chann
     return result;
 }
 
+// The writer's picture encoder: the sample encodes' settings with the
+// source's colour tags and the container's header flag.
+EncoderSettings pictureEncoding(int width, int height, double frameRate,
+                                const Vp9Settings& settings, bool globalHeader,
+                                const Picture& colourTemplate) {
+    EncoderSettings s =
+        vp9EncoderSettings(width, height, nearestRational(frameRate, 1 << 24), settings);
+    s.globalHeader = globalHeader;
+    if (colourTemplate.frame()) {
+        ColourTags colour = colourTemplate.colourTags();
+        if (colourTemplate.frame()->format == AV_PIX_FMT_YUVJ420P)
+            colour.range = AVCOL_RANGE_JPEG;
+        s.colour = colour;
+    }
+    return s;
+}
+
 class WebmWriter::Encoders {
   public:
-    Encoders(int width, int height, double frameRate, const Vp9Settings& settings,
-             bool globalHeader, const AVFrame* colourTemplate,
-             const std::optional<OpusSound>& sound)
-        : video(width, height, frameRate, settings, globalHeader, colourTemplate) {
+    Encoders(const EncoderSettings& video, bool globalHeader, const std::optional<OpusSound>& sound)
+        : video(video) {
         if (sound)
             this->sound.emplace(*sound, globalHeader);
     }
-    Vp9Encoder video;
+    Encoder video;
     std::optional<OpusEncoder> sound;
     av::PacketPtr packet = av::allocPacket();
 };
@@ -219,9 +187,10 @@ WebmWriter::WebmWriter(const std::filesystem::path& path, int width, int height,
                        const Vp9Settings& settings, const Picture& colourTemplate,
                        std::optional<OpusSound> sound)
     : muxer_(path.string(), "webm", /*fastStart=*/false),
-      encoders_(std::make_unique<Encoders>(width, height, frameRate, settings,
-                                           muxer_.needsGlobalHeader(), colourTemplate.frame(),
-                                           sound)),
+      encoders_(
+          std::make_unique<Encoders>(pictureEncoding(width, height, frameRate, settings,
+                                                     muxer_.needsGlobalHeader(), colourTemplate),
+                                     muxer_.needsGlobalHeader(), sound)),
       width_(width), height_(height), ticksPerFrame_(kPictureTimescale.den / frameRate) {
     videoStream_ =
         muxer_.addStream(encoders_->video, Rational{kPictureTimescale.num, kPictureTimescale.den});
@@ -302,14 +271,12 @@ void WebmWriter::writeSoundUntil(int64_t ticks) {
         muxer_.write(sound_[nextSound_++].get(), soundStream_);
 }
 
-void WebmWriter::writePicture(const AVPacket* source, int64_t shiftFrames) {
-    av::PacketPtr packet = av::refPacket(source);
-    const int64_t pts = source->pts + shiftFrames;
-    packet->pts = ticks(pts);
-    packet->dts = ticks(source->dts + shiftFrames);
-    packet->duration = ticks(pts + 1) - packet->pts;
-    writeSoundUntil(packet->dts);
-    muxer_.write(packet.get(), videoStream_);
+void WebmWriter::writePicture(const Packet& source, int64_t shiftFrames) {
+    Packet packet = source.share();
+    const int64_t pts = source.pts() + shiftFrames;
+    packet.setTimes(ticks(pts), ticks(source.dts() + shiftFrames), ticks(pts + 1) - ticks(pts));
+    writeSoundUntil(packet.dts());
+    muxer_.write(packet, videoStream_);
 }
 
 int64_t WebmWriter::ticks(int64_t frames) const {
@@ -318,10 +285,10 @@ int64_t WebmWriter::ticks(int64_t frames) const {
 
 void WebmWriter::drainPictures() {
     for (;;) {
-        av::PacketPtr packet = av::allocPacket();
-        if (!encoders_->video.receivePacket(packet.get()))
+        Packet packet;
+        if (!encoders_->video.receive(packet))
             return;
-        writePicture(packet.get(), 0);
+        writePicture(packet, 0);
         cycle_.push_back(std::move(packet));
     }
 }
@@ -335,9 +302,7 @@ void WebmWriter::addPicture(const Picture& shown) {
     av::FramePtr frame = av::refFrame(picture);
     // The same planes; the range is the encoder's tag.
     frame->format = AV_PIX_FMT_YUV420P;
-    frame->pts = pictures_++;
-    frame->pict_type = AV_PICTURE_TYPE_NONE;
-    encoders_->video.sendPicture(frame.get());
+    encoders_->video.send(Picture(std::move(frame)), pictures_++);
     drainPictures();
 }
 
@@ -345,12 +310,12 @@ void WebmWriter::finish(int cycles, const std::function<void(double)>& progress)
     endSound();
     if (pictures_ == 0)
         throw kavloError(kVideoWriteFailed, "Could not write video frame.");
-    encoders_->video.sendPicture(nullptr);
+    encoders_->video.sendEnd();
     drainPictures();
     const int repeats = std::max(cycles, 1) - 1;
     for (int c = 1; c <= repeats; ++c) {
-        for (const av::PacketPtr& packet : cycle_)
-            writePicture(packet.get(), int64_t(c) * pictures_);
+        for (const Packet& packet : cycle_)
+            writePicture(packet, int64_t(c) * pictures_);
         if (progress)
             progress(double(c) / repeats);
     }

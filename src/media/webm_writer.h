@@ -5,6 +5,7 @@
 #include "media/av_ptr.h"
 #include "media/encoder.h"
 #include "media/muxer.h"
+#include "media/packet.h"
 #include "media/picture.h"
 
 #include <cstdint>
@@ -86,7 +87,7 @@ class WebmWriter {
     void receiveSound();
     void endSound();
     void drainPictures();
-    void writePicture(const AVPacket* packet, int64_t shiftFrames);
+    void writePicture(const Packet& packet, int64_t shiftFrames);
     void writeSoundUntil(int64_t ticks);
     int64_t ticks(int64_t frames) const;
 
@@ -97,7 +98,7 @@ class WebmWriter {
     int width_, height_;
     double ticksPerFrame_;
     int64_t pictures_ = 0;
-    std::vector<av::PacketPtr> cycle_; // the first cycle's picture packets
+    std::vector<Packet> cycle_;        // the first cycle's picture packets
     std::vector<av::PacketPtr> sound_; // encoded, not yet written
     std::size_t nextSound_ = 0;
     int64_t soundSent_ = 0; // sample frames given to the encoder

@@ -629,11 +629,9 @@ double SampleModel::videoBytes(const BudgetSettings& settings, RenderSize pictur
                                                   h264SettingsFor(settings.quality)),
                               pictures, packets);
                 } else {
-                    EncoderSettings vp9 = vp9EncoderSettings(size.width, size.height, rate,
-                                                             vp9SettingsFor(settings.quality));
-                    // Constant quality, as the writer's: no bit rate to hold.
-                    vp9.options.insert_or_assign("b", std::string(1, '0'));
-                    encodeRun(vp9, pictures, packets);
+                    encodeRun(vp9EncoderSettings(size.width, size.height, rate,
+                                                 vp9SettingsFor(settings.quality)),
+                              pictures, packets);
                 }
                 out.emplace_back(r, RunBytes{packets.key, packets.other});
             }
