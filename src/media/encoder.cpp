@@ -159,6 +159,10 @@ int Encoder::frameSize() const {
     return ctx_->frame_size;
 }
 
+int Encoder::priming() const {
+    return ctx_->initial_padding;
+}
+
 void SoundFrame::Free::operator()(AVFrame* frame) const noexcept {
     av_frame_free(&frame);
 }
@@ -180,6 +184,11 @@ SoundFrame::~SoundFrame() = default;
 float* SoundFrame::channel(int index) {
     assert(frame_->format == AV_SAMPLE_FMT_FLTP);
     return reinterpret_cast<float*>(frame_->extended_data[index]);
+}
+
+float* SoundFrame::interleaved() {
+    assert(frame_->format == AV_SAMPLE_FMT_FLT);
+    return reinterpret_cast<float*>(frame_->data[0]);
 }
 
 void SoundFrame::makeWritable() {

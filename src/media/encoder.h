@@ -1,5 +1,6 @@
 // Encoders, chosen by FFmpeg's name for them and set up by an options map:
-// today H.264 through libx264 and AAC through FFmpeg's own encoder.
+// H.264 through libx264, VP9 through libvpx, AAC through FFmpeg's own
+// encoder and Opus through libopus.
 #pragma once
 
 #include "media/colour_tags.h"
@@ -98,25 +99,21 @@ class Encoder {
     bool receive(Packet& packet);
 
     Rational timeBase() const;
-    // The codec context, for media's own writers that drive FFmpeg directly.
-    AVCodecContext* context() const { return ctx_.get(); }
     // The samples a SoundFrame of an audio encoder holds (the last may hold
     // fewer).
     int frameSize() const;
-
-  protected:
-    // For an encoder set up by hand in a subclass, which fills ctx_.
-    Encoder() = default;
-
-    struct Free {
-        void operator()(AVCodecContext* ctx) const noexcept;
-    };
-    std::unique_ptr<AVCodecContext, Free> ctx_;
+    // Sample frames an audio encoder puts before the first one it is given.
+    int priming() const;
 
   private:
     friend class Muxer;
     friend class SoundFrame;
     void sendFrame(const AVFrame* frame);
+
+    struct Free {
+        void operator()(AVCodecContext* ctx) const noexcept;
+    };
+    std::unique_ptr<AVCodecContext, Free> ctx_;
 };
 
 // Samples for an audio encoder, in its format, rate and channel layout,
@@ -133,6 +130,8 @@ class SoundFrame {
     int capacity() const { return capacity_; }
     // The samples of channel `index`, for an encoder of planar floats.
     float* channel(int index);
+    // The samples, interleaved, for an encoder of packed floats.
+    float* interleaved();
     // Gives the frame buffers of its own again when the encoder still holds
     // the ones sent last (filling them would change what it encodes).
     void makeWritable();

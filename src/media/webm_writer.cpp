@@ -59,6 +59,18 @@ AVChannelLayout opusLayout(int channelCount) {
     return layout;
 }
 
+EncoderSettings opusEncoderSettings(const OpusSound& sound, bool globalHeader) {
+    EncoderSettings s;
+    s.codec = "libopus";
+    s.sampleRate = kOpusSampleRate;
+    s.channelCount = std::clamp(sound.channelCount, 1, 8);
+    s.channelMask = kOpusMasks[s.channelCount - 1];
+    s.sampleFormat = "flt";
+    s.bitRate = sound.bitRate > 0 ? sound.bitRate : int64_t(48000) * sound.channelCount;
+    s.globalHeader = globalHeader;
+    return s;
+}
+
 // The source's layout: its mask when that names every channel, else the
 // usual one of its count.
 AVChannelLayout sourceLayout(int channelCount, uint64_t channelMask) {
@@ -69,28 +81,6 @@ AVChannelLayout sourceLayout(int channelCount, uint64_t channelMask) {
         av_channel_layout_default(&layout, channelCount);
     return layout;
 }
-
-class OpusEncoder : public Encoder {
-  public:
-    OpusEncoder(const OpusSound& sound, bool globalHeader) {
-        const AVCodec* codec = avcodec_find_encoder_by_name("libopus");
-        if (!codec)
-            throwMediaError(AVERROR_ENCODER_NOT_FOUND, "find Opus encoder");
-        ctx_.reset(avcodec_alloc_context3(codec));
-        if (!ctx_)
-            throw std::bad_alloc();
-        ctx_->sample_rate = kOpusSampleRate;
-        ctx_->ch_layout = opusLayout(sound.channelCount);
-        ctx_->sample_fmt = AV_SAMPLE_FMT_FLT;
-        ctx_->bit_rate = sound.bitRate > 0 ? sound.bitRate : int64_t(48000) * sound.channelCount;
-        ctx_->time_base = kSoundTimescale;
-        if (globalHeader)
-            ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        checkAv(avcodec_open2(ctx_.get(), codec, nullptr), "open Opus encoder");
-    }
-    int frameSize() const { return ctx_->frame_size; }
-    int channels() const { return ctx_->ch_layout.nb_channels; }
-};
 
 } // namespace
 
@@ -175,12 +165,14 @@ class WebmWriter::Encoders {
   public:
     Encoders(const EncoderSettings& video, bool globalHeader, const std::optional<OpusSound>& sound)
         : video(video) {
-        if (sound)
-            this->sound.emplace(*sound, globalHeader);
+        if (sound) {
+            this->sound.emplace(opusEncoderSettings(*sound, globalHeader));
+            channels = sound->channelCount;
+        }
     }
     Encoder video;
-    std::optional<OpusEncoder> sound;
-    av::PacketPtr packet = av::allocPacket();
+    std::optional<Encoder> sound;
+    int channels = 0;
 };
 
 WebmWriter::WebmWriter(const std::filesystem::path& path, int width, int height, double frameRate,
@@ -207,8 +199,8 @@ WebmWriter::~WebmWriter() = default;
 void WebmWriter::addSound(std::span<const float> interleaved) {
     if (soundEnded_)
         return;
-    const OpusEncoder& encoder = *encoders_->sound;
-    const std::size_t frameValues = std::size_t(encoder.frameSize()) * encoder.channels();
+    const Encoder& encoder = *encoders_->sound;
+    const std::size_t frameValues = std::size_t(encoder.frameSize()) * encoders_->channels;
     pending_.insert(pending_.end(), interleaved.begin(), interleaved.end());
     std::size_t used = 0;
     for (; pending_.size() - used >= frameValues; used += frameValues)
@@ -217,35 +209,24 @@ void WebmWriter::addSound(std::span<const float> interleaved) {
 }
 
 void WebmWriter::sendSound(const float* interleaved, int frames) {
-    AVCodecContext* ctx = encoders_->sound->context();
-    av::FramePtr frame = av::allocFrame();
-    frame->format = AV_SAMPLE_FMT_FLT;
-    frame->sample_rate = kOpusSampleRate;
-    frame->nb_samples = frames;
-    checkAv(av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout), "copy channel layout");
-    checkAv(av_frame_get_buffer(frame.get(), 0), "allocate sound frame");
-    std::copy_n(interleaved, std::size_t(frames) * ctx->ch_layout.nb_channels,
-                reinterpret_cast<float*>(frame->data[0]));
-    frame->pts = soundSent_;
+    Encoder& encoder = *encoders_->sound;
+    SoundFrame frame(encoder);
+    std::copy_n(interleaved, std::size_t(frames) * encoders_->channels, frame.interleaved());
+    frame.setSamples(frames, soundSent_);
     soundSent_ += frames;
-    checkAv(avcodec_send_frame(ctx, frame.get()), "send sound to opus encoder");
+    encoder.send(frame);
     receiveSound();
 }
 
 void WebmWriter::receiveSound() {
-    AVCodecContext* ctx = encoders_->sound->context();
-    for (;;) {
-        av::PacketPtr packet = av::allocPacket();
-        const int ret = avcodec_receive_packet(ctx, packet.get());
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return;
-        checkAv(ret, "receive opus packet");
+    Encoder& encoder = *encoders_->sound;
+    for (Packet packet; encoder.receive(packet); packet = Packet()) {
         // The encoder counts its priming before the first sample it was
         // given; WebM counts it inside the first block and has players drop
         // it (the track's codec delay), so the first sample given plays
         // with the first picture.
-        packet->pts += ctx->initial_padding;
-        packet->dts += ctx->initial_padding;
+        const int64_t priming = encoder.priming();
+        packet.setTimes(packet.pts() + priming, packet.dts() + priming, packet.duration());
         sound_.push_back(std::move(packet));
     }
 }
@@ -256,19 +237,18 @@ void WebmWriter::endSound() {
     soundEnded_ = true;
     // The last frame may be short: the encoder pads it and the container
     // marks the padding to be dropped.
-    const int channels = encoders_->sound->channels();
     if (!pending_.empty())
-        sendSound(pending_.data(), int(pending_.size() / channels));
+        sendSound(pending_.data(), int(pending_.size() / encoders_->channels));
     pending_.clear();
-    checkAv(avcodec_send_frame(encoders_->sound->context(), nullptr), "end opus encoder");
+    encoders_->sound->sendEnd();
     receiveSound();
 }
 
 void WebmWriter::writeSoundUntil(int64_t ticks) {
     while (nextSound_ < sound_.size() &&
-           (ticks == INT64_MAX ||
-            av_compare_ts(sound_[nextSound_]->dts, kSoundTimescale, ticks, kPictureTimescale) <= 0))
-        muxer_.write(sound_[nextSound_++].get(), soundStream_);
+           (ticks == INT64_MAX || av_compare_ts(sound_[nextSound_].dts(), kSoundTimescale, ticks,
+                                                kPictureTimescale) <= 0))
+        muxer_.write(sound_[nextSound_++], soundStream_);
 }
 
 void WebmWriter::writePicture(const Packet& source, int64_t shiftFrames) {

@@ -65,13 +65,13 @@ class WebmWriter {
 
     // With sound, before the first picture: the next stretch of the sound
     // track, interleaved 32-bit float at kOpusSampleRate, whole frames. The
-    // track starts with the first picture. Throws Error code 14 when the
-    // encoder refuses it.
+    // track starts with the first picture. Throws a media Error with
+    // FFmpeg's message when the encoder refuses it.
     void addSound(std::span<const float> interleaved);
 
     // Encodes the next picture of the cycle: 8-bit YUV 4:2:0 of the
-    // writer's size. Ends the sound (throws Error code 19 when its encoder
-    // fails to drain) at the first call.
+    // writer's size. Ends the sound (a media Error when its encoder fails
+    // to drain) at the first call.
     void addPicture(const Picture& picture);
 
     // Ends the pictures and writes the cycle `cycles` times in all: each
@@ -98,8 +98,8 @@ class WebmWriter {
     int width_, height_;
     double ticksPerFrame_;
     int64_t pictures_ = 0;
-    std::vector<Packet> cycle_;        // the first cycle's picture packets
-    std::vector<av::PacketPtr> sound_; // encoded, not yet written
+    std::vector<Packet> cycle_; // the first cycle's picture packets
+    std::vector<Packet> sound_; // encoded, not yet written
     std::size_t nextSound_ = 0;
     int64_t soundSent_ = 0; // sample frames given to the encoder
     bool soundEnded_ = false;
