@@ -21,13 +21,16 @@
 // Targets: at most 1 s after a change; within 20 %.
 //
 // With --calibrate [FORMAT]: each plain export's real size against the samples'
-// prediction before correction, over the same sources.
+// prediction before correction, over the same sources. With --probe
+// [FORMAT]: the prediction against the real size at five qualities, on the
+// camera-like clip and on the same pan without grain.
 //
 //   bench_budget [--camera-only | --corpus-only | --calibrate [mp4|gif|webp|webm] |
-//                 --estimates [--no-exports]]
+//                 --probe [FORMAT] | --estimates [--no-exports]]
 #include "core/error.h"
 #include "render/ping_pong.h"
 #include "render/presets.h"
+#include "render/render_export.h"
 #include "render/sample_encoder.h"
 #include "render/size_budget.h"
 #include "session/choice_estimates.h"
@@ -62,9 +65,9 @@ struct Source {
 };
 
 // 4 s of a 2560x1600 photograph drifting left at 40 px a second in a 1080p
-// frame, with temporal grain as a camera's sensor gives.
-fs::path cameraClip(const fs::path& dir) {
-    const fs::path path = dir / "camera-pan-1080p.mp4";
+// frame, with temporal grain as a camera's sensor gives (or without).
+fs::path cameraClip(const fs::path& dir, bool grain = true) {
+    const fs::path path = dir / (grain ? "camera-pan-1080p.mp4" : "clean-pan-1080p.mp4");
     test::runFfmpeg({"-loop",
                      "1",
                      "-framerate",
@@ -72,7 +75,9 @@ fs::path cameraClip(const fs::path& dir) {
                      "-i",
                      kPhoto,
                      "-vf",
-                     "crop=1920:1080:x='200+40*t':y=260,noise=alls=10:allf=t+u,format=yuv420p",
+                     grain
+                         ? "crop=1920:1080:x='200+40*t':y=260,noise=alls=10:allf=t+u,format=yuv420p"
+                         : "crop=1920:1080:x='200+40*t':y=260,format=yuv420p",
                      "-t",
                      "4",
                      "-c:v",
@@ -464,6 +469,33 @@ int calibrate(const std::vector<Source>& sources, const fs::path& dir, const cha
     return 0;
 }
 
+// The samples' prediction (with the format's lean) against the real file at
+// five qualities, on the pan with grain and without: what the size
+// correction of mosaics is fitted on.
+int probe(const fs::path& dir, ExportFormat format) {
+    std::printf("%-18s %5s %10s %10s %8s\n", "source", "q", "real", "predicted", "err");
+    for (bool grain : {true, false}) {
+        const ExportRequest request =
+            ExportSelection{cameraClip(dir, grain), 0.5, 1.5, 1}.requestFor(format);
+        SampleModel model(request, {}, {});
+        for (double quality : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+            BudgetSettings settings;
+            settings.format = format;
+            settings.quality = quality;
+            const double predicted = sampleBias(format) * model.rawBytes(settings);
+            const fs::path out = dir / ("probe." + std::string(exportFormatName(format)));
+            renderExport(request.source, out, request.trimStart, request.trimEnd, 1,
+                         exportSettingsFor(request, settings), {}, {});
+            const double real = double(fs::file_size(out));
+            std::printf("%-18s %5.2f %10s %10s %+7.1f%%\n", grain ? "pan with grain" : "clean pan",
+                        quality, formatFileSize(real).c_str(), formatFileSize(predicted).c_str(),
+                        100 * (predicted / real - 1));
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
 } // namespace
 } // namespace kavlo
 
@@ -473,6 +505,15 @@ int main(int argc, char** argv) {
     const bool corpusOnly = argc > 1 && std::strcmp(argv[1], "--corpus-only") == 0;
     const bool calibrating = argc > 1 && std::strcmp(argv[1], "--calibrate") == 0;
     test::TempDir dir;
+    if (argc > 1 && std::strcmp(argv[1], "--probe") == 0) {
+        const std::string name = argc > 2 ? argv[2] : "mp4";
+        for (ExportFormat format :
+             {ExportFormat::mp4, ExportFormat::gif, ExportFormat::webp, ExportFormat::webm}) {
+            if (exportFormatName(format) == name)
+                return probe(dir.path(), format);
+        }
+        return 2;
+    }
     if (argc > 1 && std::strcmp(argv[1], "--estimates") == 0)
         return estimates(dir.path(), !(argc > 2 && std::strcmp(argv[2], "--no-exports") == 0));
     std::vector<Source> sources;
