@@ -117,6 +117,8 @@ DecodedFrame ScrubDecoder::decode(int64_t tUs, PixelSize box, const SeekProgress
 
 void ScrubDecoder::onTheWay(const DecodedFrame& f, bool remembered, int64_t tUs, PixelSize box,
                             const SeekProgress& progress) {
+    if (progress.abandoned && progress.abandoned())
+        throw GaveWay{};
     if (progress.newer) {
         if (const std::optional<int64_t> newer = progress.newer(); newer && givesWayTo(tUs, *newer))
             throw GaveWay{};

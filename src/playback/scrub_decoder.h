@@ -39,8 +39,11 @@ class ScrubDecoder {
         std::function<void(Picture)> interim;
         // The target of a newer seek waiting behind this one, if any.
         std::function<std::optional<int64_t>()> newer;
+        // Whether the seek is to give up.
+        std::function<bool()> abandoned;
     };
-    // Thrown by show() when it gave up its seek for the newer one: the newer
+    // Thrown by show() when its seek was abandoned, or when it gave up its
+    // seek for the newer one: the newer
     // lies ahead on the way (decoding goes on toward it) or in another GOP
     // (this one's work would be of no use). A newer seek behind the frames
     // decoded so far in the same GOP waits: giving way would start the run

@@ -88,6 +88,10 @@ void ScrubPlayer::pause() {
     worker_->rest();
 }
 
+void ScrubPlayer::abandonSeeks() {
+    worker_->abandonSeeks();
+}
+
 void ScrubPlayer::setViewSize(PixelSize size) {
     worker_->setViewSize(size);
 }

@@ -36,6 +36,7 @@ class ScrubPlayer : public PlayerBase {
     // until the next seek, leaving the processor to others.
     void play() override {}
     void pause() override;
+    void abandonSeeks() override;
     void seek(double timeSeconds, double toleranceSeconds, SeekCompletion done = {}) override;
     void setViewSize(PixelSize size) override;
 

@@ -32,6 +32,7 @@ void ScrubWorker::seek(uint64_t ticket, uint64_t item, int64_t tUs) {
         std::lock_guard lock(mutex_);
         seeks_.push_back({ticket, item, tUs, false});
         rest_ = false;
+        abandon_ = false;
     }
     wake_.notify_all();
 }
@@ -51,6 +52,15 @@ void ScrubWorker::rest() {
     {
         std::lock_guard lock(mutex_);
         rest_ = true;
+    }
+    wake_.notify_all();
+}
+
+void ScrubWorker::abandonSeeks() {
+    {
+        std::lock_guard lock(mutex_);
+        rest_ = true;
+        abandon_ = true;
     }
     wake_.notify_all();
 }
@@ -161,6 +171,7 @@ bool ScrubWorker::serve(std::stop_token stop) {
     PixelSize size;
     bool resized = false;
     bool rest = false;
+    bool abandon = false;
     {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, stop, [&] {
@@ -173,6 +184,7 @@ bool ScrubWorker::serve(std::stop_token stop) {
         size = viewSize_;
         resized = std::exchange(viewSizeChanged_, false);
         rest = std::exchange(rest_, false);
+        abandon = std::exchange(abandon_, false);
     }
 
     if (newItem)
@@ -184,14 +196,15 @@ bool ScrubWorker::serve(std::stop_token stop) {
 
     // Only the newest seek is carried out; the others were superseded
     // before they started. A follow() note matters only as the last word.
+    // Abandoned seeks are none of them.
     const SeekRequest* newest = nullptr;
     for (const SeekRequest& s : seeks)
-        if (!s.follow)
+        if (!s.follow && !abandon)
             newest = &s;
     for (const SeekRequest& s : seeks)
         if (!s.follow && &s != newest)
             reportSeek(s, false);
-    if (!newest && !seeks.empty() && seeks.back().item == item_ && decoder_)
+    if (!newest && !abandon && !seeks.empty() && seeks.back().item == item_ && decoder_)
         decoder_->follow(seeks.back().tUs);
     if (newest) {
         const SeekRequest& s = *newest;
@@ -202,12 +215,17 @@ bool ScrubWorker::serve(std::stop_token stop) {
                 reportPicture(picture.ptsUs, std::move(picture.image));
             };
             progress.newer = [this] { return newerSeek(); };
+            progress.abandoned = [this] {
+                std::lock_guard lock(mutex_);
+                return abandon_;
+            };
             try {
                 ScrubDecoder::Picture shown = decoder_->show(s.tUs, size, progress);
                 reportPicture(shown.ptsUs, std::move(shown.image));
                 finished = true;
             } catch (const ScrubDecoder::GaveWay&) {
-                // Superseded while under way; the newer seek is next.
+                // Superseded while under way (the newer seek is next), or
+                // abandoned.
             } catch (const std::exception& failure) {
                 reportFailure(failure);
             }

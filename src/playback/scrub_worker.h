@@ -61,6 +61,10 @@ class ScrubWorker {
     // Drops the work ahead planned by the seeks made before; the next seek
     // plans its own.
     void rest();
+    // The same, and the seeks under way or waiting give up: they complete
+    // unfinished and nothing more of theirs is shown. A later seek is
+    // carried out as usual.
+    void abandonSeeks();
 
     struct Ready {
         int64_t ptsUs;
@@ -131,6 +135,7 @@ class ScrubWorker {
     PixelSize viewSize_;
     bool viewSizeChanged_ = false;
     bool rest_ = false;
+    bool abandon_ = false;
     struct Filed {
         uint64_t item;
         Report report;

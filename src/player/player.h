@@ -55,6 +55,10 @@ class Player {
     // decoded, the player may show frames near it on the way (completion
     // comes with the frame itself).
     virtual void seek(double timeSeconds, double toleranceSeconds, SeekCompletion done = {}) = 0;
+    // Ends the seeks under way or waiting early: they complete with false
+    // and the frame on screen stays. For a player whose seeks are long
+    // enough to be worth giving the processor away; others ignore it.
+    virtual void abandonSeeks() {}
 
     // Calls `callback` every `intervalSeconds` while playing, and once
     // whenever the time jumps (a seek lands, the item changes, playback

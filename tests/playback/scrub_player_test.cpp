@@ -193,6 +193,14 @@ TEST_F(ScrubDecoderTest, GivesWayToASeekAheadOrInAnotherGopAndLandsThereExactly)
     EXPECT_EQ(show(2), 2);
 }
 
+TEST_F(ScrubDecoderTest, AnAbandonedSeekGivesUpAndTheNextLandsExactly) {
+    cache_.reset(1, decoder_.timing());
+    ScrubDecoder::SeekProgress progress;
+    progress.abandoned = [] { return true; };
+    EXPECT_THROW(decoder_.show(frameUs(20), kBox, progress), ScrubDecoder::GaveWay);
+    EXPECT_EQ(show(20), 20);
+}
+
 TEST_F(ScrubDecoderTest, ASeekBeforeTheTargetInTheSameGopLandsExactlyAfterWaitingOrNot) {
     // Decoded on the way to frame 11: 0, 2, 4, 7, 9, 11; the unreferenced
     // B-frames in between (1, 3, 5, 6, 8, 10) are skipped, some already sent
