@@ -49,14 +49,13 @@ void Model::moveLoop(double start, bool dragging) {
 void Model::endDrag() {
     scrubbing_.reset();
     ++previewRevealGeneration_;
-    // Once a frame of this drag is on screen, the seek toward the one under
-    // the pointer gives up: from a key frame of a 4K source it can take a
-    // second, in which it would take a core from the render of the preview
-    // that replaces it.
-    if (scrubOverlayVisible_)
-        scrubPlayer_->abandonSeeks();
-    // The last scrubbed frame stays on screen until the new preview plays.
-    setOverlay(true);
+    // The seek toward the frame under the pointer gives up: from a key frame
+    // of a 4K source it takes a second or two, in which it would take a core
+    // from the render of the preview that replaces it. The last scrubbed
+    // frame stays on screen until the new preview plays; when none of this
+    // drag has landed yet, the preview before stays instead (the scrub
+    // player would show a frame of an earlier drag).
+    scrubPlayer_->abandonSeeks();
     prepareSmoothPreview();
 }
 

@@ -38,6 +38,7 @@ class FakePlayer : public Player {
         else
             queueCompletion(std::move(done), false);
     }
+    void abandonSeeks() override { supersedePending(); }
     ObserverId addPeriodicTimeObserver(double, TimeCallback callback) override {
         observers_.emplace(nextObserverId_, std::move(callback));
         return nextObserverId_++;
