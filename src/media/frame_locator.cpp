@@ -10,7 +10,7 @@ const DecodedFrame* FrameLocator::ahead() const {
     return ahead_ && ahead_->generation == stream_.generation() ? &*ahead_ : nullptr;
 }
 
-std::optional<DecodedFrame> FrameLocator::take() {
+std::optional<DecodedFrame> FrameLocator::next() {
     std::optional<DecodedFrame> f;
     if (ahead())
         f = std::move(ahead_);
@@ -26,10 +26,6 @@ std::optional<DecodedFrame> FrameLocator::take() {
     return f;
 }
 
-std::optional<DecodedFrame> FrameLocator::next() {
-    return take();
-}
-
 std::optional<SourceTime> FrameLocator::nextStart() const {
     if (const DecodedFrame* f = ahead())
         return f->start;
@@ -42,7 +38,7 @@ bool FrameLocator::walkTo(SourceTime t, std::optional<DecodedFrame>& onScreen, c
                           bool settleByLength) {
     const FrameTiming& timing = stream_.timing();
     for (;;) {
-        std::optional<DecodedFrame> f = take();
+        std::optional<DecodedFrame> f = next();
         if (!f)
             return !onScreen;
         if (visit)
@@ -81,7 +77,7 @@ std::optional<DecodedFrame> FrameLocator::locate(SourceTime t, const Visit& visi
     }
     // t lies before the first frame: that one is on screen.
     if (!onScreen)
-        onScreen = take();
+        onScreen = next();
     return onScreen;
 }
 

@@ -62,8 +62,6 @@ class FrameLocator {
                                        bool settleByLength = false);
 
   private:
-    std::optional<DecodedFrame> take();
-
     DecodedStream& stream_;
     std::optional<DecodedFrame> ahead_;
     // The start and length of the last frame handed out, and the

@@ -81,7 +81,6 @@ std::optional<uint64_t> roomIn(const fs::path& dir, bool v2) {
     return *limit - std::min(*limit, used);
 }
 
-// The least room over `relative` and each of its parents under `mount`.
 // True when the comma-separated `list` holds `name`.
 bool namesController(std::string_view list, std::string_view name) {
     for (std::size_t at = 0; at <= list.size();) {
@@ -93,6 +92,7 @@ bool namesController(std::string_view list, std::string_view name) {
     return false;
 }
 
+// The least room over `relative` and each of its parents under `mount`.
 std::optional<uint64_t> leastRoom(const fs::path& mount, std::string_view relative, bool v2) {
     std::optional<uint64_t> least;
     fs::path path = fs::path(std::string(relative)).relative_path();

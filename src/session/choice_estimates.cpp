@@ -7,23 +7,22 @@
 
 namespace kavlo {
 
-ExportRequest ExportSelection::requestFor(ExportFormat format) const {
-    ExportRequest request;
+ExportRequest ExportSelection::applyTo(ExportRequest request) const {
     request.source = source;
     request.trimStart = start;
     request.trimEnd = end;
     request.speed = speed;
-    request.format = format;
     return request;
 }
 
+ExportRequest ExportSelection::requestFor(ExportFormat format) const {
+    ExportRequest request;
+    request.format = format;
+    return applyTo(std::move(request));
+}
+
 ExportRequest ExportSelection::requestFor(const ExportPreset& preset) const {
-    ExportRequest request = kavlo::requestFor(preset);
-    request.source = source;
-    request.trimStart = start;
-    request.trimEnd = end;
-    request.speed = speed;
-    return request;
+    return applyTo(kavlo::requestFor(preset));
 }
 
 SampleModel& ChoiceSamples::modelFor(ExportFormat format) const {

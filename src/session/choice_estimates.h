@@ -27,6 +27,10 @@ struct ExportSelection {
     ExportRequest requestFor(ExportFormat format) const;
     // The export of the selection with the preset's format, budget and limits.
     ExportRequest requestFor(const ExportPreset& preset) const;
+
+  private:
+    // `request` for this stretch and speed.
+    ExportRequest applyTo(ExportRequest request) const;
 };
 
 // One set of samples serves every choice, unless the source has full
