@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -20,14 +21,6 @@ namespace kavlo::test {
 
 using namespace std::chrono_literals;
 
-// The analytics log lines of this process (captured by test_main.cpp).
-QStringList capturedLog();
-void clearCapturedLog();
-inline qsizetype logCount(const QString& prefix) {
-    const QStringList log = capturedLog();
-    return std::count_if(log.begin(), log.end(),
-                         [&](auto& line) { return line.startsWith(prefix); });
-}
 inline const QString kDeferred = "Analytics upload deferred: ";
 
 inline QStringList idsOf(const QList<AppAnalyticsEvent>& events,
@@ -115,20 +108,44 @@ class ManualFlushTimers {
 
 class AnalyticsClientTest : public ::testing::Test {
   protected:
-    void SetUp() override { clearCapturedLog(); }
+    // The client's log lines, debug lines (off by default) included, are
+    // kept for the test to read.
+    void SetUp() override {
+        logLines.clear(); // no client runs yet
+        QLoggingCategory::setFilterRules(QStringLiteral("com.tarsel.kavlo.analytics.debug=true"));
+        previousHandler = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (context.category &&
+                    QByteArrayView(context.category) == "com.tarsel.kavlo.analytics") {
+                    std::lock_guard lock(logMutex);
+                    logLines.append(text);
+                } else {
+                    previousHandler(type, context, text);
+                }
+            });
+    }
+    void TearDown() override { qInstallMessageHandler(previousHandler); }
+    static QStringList capturedLog() {
+        std::lock_guard lock(logMutex);
+        return logLines;
+    }
+    static qsizetype logCount(const QString& prefix) {
+        const QStringList log = capturedLog();
+        return std::count_if(log.begin(), log.end(),
+                             [&](auto& line) { return line.startsWith(prefix); });
+    }
 
     std::unique_ptr<AppAnalytics> start() {
-        AnalyticsOptions options;
-        options.queuePath = queuePath;
-        options.bundleInfo = info;
-        options.makeSettings = [path = settingsPath()] {
-            return std::make_unique<QSettings>(path, QSettings::IniFormat);
-        };
-        options.now = [clock = clockMs] { return QDateTime::fromMSecsSinceEpoch(*clock, Qt::UTC); };
-        if (manualFlush)
-            options.makeFlushTimer = flushes.factory();
-        options.timing = timing;
-        return std::make_unique<AppAnalytics>(options);
+        return std::make_unique<AppAnalytics>(
+            AnalyticsOptions{.queuePath = queuePath,
+                             .bundleInfo = info,
+                             .makeSettings =
+                                 [path = settingsPath()] {
+                                     return std::make_unique<QSettings>(path, QSettings::IniFormat);
+                                 },
+                             .now = [this] { return now(); },
+                             .makeFlushTimer = manualFlush ? flushes.factory() : MakeFlushTimer(),
+                             .timing = timing});
     }
     QDateTime now() const { return QDateTime::fromMSecsSinceEpoch(*clockMs, Qt::UTC); }
     QString settingsPath() const { return dir.filePath("settings.ini"); }
@@ -144,6 +161,11 @@ class AnalyticsClientTest : public ::testing::Test {
     QJsonObject info{{kApiBaseUrlKey, server.baseUrl().toString() + "/v1/"},
                      {kShortVersionKey, "1.2.3"},
                      {kBuildVersionKey, "45"}};
+
+  private:
+    static inline std::mutex logMutex;
+    static inline QStringList logLines;
+    static inline QtMessageHandler previousHandler = nullptr;
 };
 
 } // namespace kavlo::test
