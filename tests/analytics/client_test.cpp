@@ -171,42 +171,36 @@ TEST_F(AnalyticsClient, RetryDelayIsCappedAndResetByASuccess) {
     EXPECT_EQ(flushes.delays().mid(6), QList<qint64>({debounce, 40})) << "reset by the success";
 }
 
-// One bundle entry made unusable (removed when the value is undefined), and
-// what the client logs about it; which endpoints are unusable is below.
-struct Unconfigured {
-    const char* name;
-    const char* key;
-    QJsonValue value;
-    const char* log = "Analytics endpoint is not configured.";
-};
-void PrintTo(const Unconfigured& c, std::ostream* out) {
-    *out << c.name;
+// One bundle entry made unusable (removed when the value is undefined): the
+// client says so and keeps the events. Which endpoints are unusable is below.
+TEST_F(AnalyticsClient, UnconfiguredEventsAreKeptAndNothingIsSent) {
+    const QJsonObject configured = info;
+    const struct {
+        const char* key;
+        QJsonValue value;
+        const char* log;
+    } cases[] = {
+        {kApiBaseUrlKey, "file:///tmp/upload", "Analytics endpoint is not configured."},
+        {kBuildVersionKey, QJsonValue::Undefined, "App version metadata is not configured."}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        info = configured;
+        if (c.value.isUndefined())
+            info.remove(c.key);
+        else
+            info[c.key] = c.value;
+        queuePath = dir.filePath(QString(c.key) + ".json");
+        flushes = {};
+        auto analytics = start();
+        analytics->track("mac_app_video_picker_opened");
+        ASSERT_TRUE(flushes.fire());
+        ASSERT_TRUE(waitFor([&] { return logCount(c.log) > 0; }));
+        QTest::qWait(100);
+        EXPECT_TRUE(server.requests.isEmpty());
+        EXPECT_EQ(QueueFile(queuePath).load().size(), 1);
+        EXPECT_EQ(logCount(kDeferred), 0);
+    }
 }
-
-class AnalyticsUnconfigured : public AnalyticsClient,
-                              public ::testing::WithParamInterface<Unconfigured> {};
-
-TEST_P(AnalyticsUnconfigured, EventsAreKeptAndNothingIsSent) {
-    if (GetParam().value.isUndefined())
-        info.remove(GetParam().key);
-    else
-        info[GetParam().key] = GetParam().value;
-    auto analytics = start();
-    analytics->track("mac_app_video_picker_opened");
-    ASSERT_TRUE(flushes.fire());
-    ASSERT_TRUE(waitFor([] { return logCount(GetParam().log) > 0; }));
-    QTest::qWait(100);
-    EXPECT_TRUE(server.requests.isEmpty());
-    EXPECT_EQ(QueueFile(queuePath).load().size(), 1);
-    EXPECT_EQ(logCount(kDeferred), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Analytics, AnalyticsUnconfigured,
-    ::testing::Values(Unconfigured{"NoEndpoint", kApiBaseUrlKey, "file:///tmp/upload"},
-                      Unconfigured{"NoBuildVersion", kBuildVersionKey, QJsonValue::Undefined,
-                                   "App version metadata is not configured."}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AnalyticsClient, QueueIsTrimmedByCountAndByAgeAtTrack) {
     info.remove(kApiBaseUrlKey);
