@@ -17,8 +17,6 @@
 #include "timeline/timeline_bar.h"
 #include "timeline/timeline_interaction_widget.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -32,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using namespace std::chrono_literals;
 constexpr int kLongWaitMs = 120'000;
 
 struct FakePanels : FilePanels {
@@ -63,18 +62,18 @@ class EndToEndTest : public ::testing::Test {
         options.makeSettings = [settings] {
             return std::make_unique<QSettings>(settings, QSettings::IniFormat);
         };
-        options.timing.debounce = std::chrono::milliseconds(100);
-        options.timing.batchPause = std::chrono::milliseconds(20);
-        options.timing.firstRetry = std::chrono::milliseconds(200); // a busy machine's time-out
+        // The first retry comes after a busy machine's time-out.
+        options.timing = {.debounce = 100ms, .batchPause = 20ms, .firstRetry = 200ms};
         analytics_ = std::make_unique<AppAnalytics>(options);
 
         const fs::path temp = dir_.path().toStdString();
+        services_.track = [this](const UsageEvent& event) { analytics_->track(event); };
         services_.makeModel = [this, temp](FilePanels* panels) {
             ModelEnvironment environment;
             environment.player = std::make_unique<PreviewPlayer>(PreviewPlayer::Options{false});
             environment.scrubPlayer = std::make_unique<ScrubPlayer>();
             environment.panels = panels;
-            environment.track = [this](const UsageEvent& event) { analytics_->track(event); };
+            environment.track = services_.track;
             environment.exampleVideo = KAVLO_EXAMPLE;
             environment.tempDir = temp;
             return std::make_unique<Model>(std::move(environment));
@@ -83,10 +82,9 @@ class EndToEndTest : public ::testing::Test {
         services_.makeUpdateChecker = [this] {
             UpdateEnvironment environment;
             environment.endpoint = server_.baseUrl().resolved(QUrl("/api/mac/update"));
-            environment.track = [this](const UsageEvent& event) { analytics_->track(event); };
+            environment.track = services_.track;
             return std::make_unique<UpdateChecker>(environment);
         };
-        services_.track = [this](const UsageEvent& event) { analytics_->track(event); };
         services_.startAnalyticsSession = [this] { analytics_->startSession(); };
         services_.openUrl = [](const QUrl&) { return true; };
         // Closing a window while it exports is declined.
@@ -96,18 +94,6 @@ class EndToEndTest : public ::testing::Test {
         };
     }
 
-    // The events the server received, in order.
-    QList<QJsonObject> sentEvents() const {
-        QList<QJsonObject> events;
-        for (const test::ReceivedRequest& request : server_.requests) {
-            if (!request.path.endsWith("/api/mac/analytics"))
-                continue;
-            for (const QJsonValue& event :
-                 QJsonDocument::fromJson(request.body).object().value("events").toArray())
-                events.append(event.toObject());
-        }
-        return events;
-    }
     static QString nameOf(const QJsonObject& event) { return event.value("name").toString(); }
 
     QTemporaryDir dir_;
@@ -223,10 +209,7 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
     EXPECT_NEAR(cycle, 2 * (framesRead - 5), 2);
     const test::GifStructure gif = test::readGifStructure(directory / "e2e-output.gif");
     EXPECT_EQ(gif.loopCount, 0);
-    int gifHundredths = 0;
-    for (const test::GifImageBlock& image : gif.images)
-        gifHundredths += image.delay;
-    EXPECT_NEAR(gifHundredths, 100 * cycle / (model.fps() * 2.0), 3);
+    EXPECT_NEAR(gif.totalDelay(), 100 * cycle / (model.fps() * 2.0), 3);
 
     // The events arrived in the order of the user's work, without a path or
     // a file name anywhere.
@@ -238,7 +221,7 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
         "mac_app_export_succeeded"};
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            const QList<QJsonObject> events = sentEvents();
+            const QList<QJsonObject> events = test::uploadedEvents(server_.requests);
             return std::count_if(events.begin(), events.end(), [](auto& event) {
                        return nameOf(event) == "mac_app_export_succeeded";
                    }) >= 2;
@@ -251,7 +234,7 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
         {"mac_app_speed_changed", {"speed", "2.0"}},
         {"mac_app_export_started", {"speed", "2.0"}},
     };
-    const QList<QJsonObject> events = sentEvents();
+    const QList<QJsonObject> events = test::uploadedEvents(server_.requests);
     QStringList exportLoops;
     qsizetype next = 0;
     for (const QJsonObject& event : events) {

@@ -7,8 +7,6 @@
 #include "support/test_http_server.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -56,14 +54,11 @@ class ProgramTest : public ::testing::Test {
     QStringList sourcesOf(const char* name) const {
         QStringList sources;
         QSet<QString> seen;
-        for (const test::ReceivedRequest& request : server_.requests) {
-            for (const QJsonValue& event :
-                 QJsonDocument::fromJson(request.body).object().value("events").toArray()) {
-                if (event["name"].toString() == QLatin1StringView(name) &&
-                    !seen.contains(event["id"].toString())) {
-                    seen.insert(event["id"].toString());
-                    sources.append(event["properties"]["source"].toString());
-                }
+        for (const QJsonObject& event : test::uploadedEvents(server_.requests)) {
+            if (event["name"].toString() == QLatin1StringView(name) &&
+                !seen.contains(event["id"].toString())) {
+                seen.insert(event["id"].toString());
+                sources.append(event["properties"]["source"].toString());
             }
         }
         return sources;

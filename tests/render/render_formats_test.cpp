@@ -23,13 +23,6 @@ using test::decodeGif;
 using test::readGifStructure;
 using test::TempDir;
 
-int delaySum(const test::GifStructure& gif) {
-    int sum = 0;
-    for (const auto& image : gif.images)
-        sum += image.delay;
-    return sum;
-}
-
 // Frames 0...9 at 30 fps loop as 2...7 and back to 3.
 const std::vector<int> kTenFrameCycle = {2, 3, 4, 5, 6, 7, 6, 5, 4, 3};
 
@@ -61,7 +54,7 @@ TEST_F(RenderFormats, GifTenFrameSegmentLoopsFramesTwoToSevenAndBackToThree) {
     const auto gif = readGifStructure(output);
     EXPECT_EQ(std::pair(gif.loopCount, gif.complete), std::pair(0, true));
     ASSERT_EQ(gif.images.size(), 10u);
-    EXPECT_EQ(delaySum(gif), 33); // 333 ms
+    EXPECT_EQ(gif.totalDelay(), 33); // 333 ms
     // Later pictures store only the top half, where the index stripes change.
     for (std::size_t i = 1; i < gif.images.size(); ++i)
         EXPECT_LE(gif.images[i].top + gif.images[i].height, 48) << "picture " << i;
@@ -73,7 +66,7 @@ TEST_F(RenderFormats, GifDelaysAddUpToTheCycleAtOtherSpeeds) {
         const auto output = dir_ / "speed.gif";
         renderPingPongGIF(source_, output, 0.0, 10 / 30.0, speed, nullptr);
         const auto gif = readGifStructure(output);
-        EXPECT_NEAR(delaySum(gif) * 10.0, 10 * 1000 / (30 * speed), 10.0);
+        EXPECT_NEAR(gif.totalDelay() * 10.0, 10 * 1000 / (30 * speed), 10.0);
         for (const auto& image : gif.images)
             EXPECT_GE(image.delay, 2);
 

@@ -25,6 +25,13 @@ struct GifStructure {
     int loopCount = -1; // from the NETSCAPE2.0 extension; -1 without one
     std::vector<GifImageBlock> images;
     bool complete = false; // ends with the trailer
+    // The delays of all pictures, in hundredths.
+    int totalDelay() const {
+        int sum = 0;
+        for (const GifImageBlock& image : images)
+            sum += image.delay;
+        return sum;
+    }
 };
 
 // Throws std::runtime_error when the file is not a well-formed GIF.

@@ -2,6 +2,9 @@
 // It lives on the test's main thread.
 #pragma once
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QPointer>
 #include <QTcpServer>
@@ -25,6 +28,16 @@ struct HttpAnswer {
     // False: no Content-Length; the body ends when the connection closes.
     bool declareLength = true;
 };
+
+// The analytics events the requests' bodies carried, in order.
+inline QList<QJsonObject> uploadedEvents(const QList<ReceivedRequest>& requests) {
+    QList<QJsonObject> events;
+    for (const ReceivedRequest& request : requests)
+        for (const QJsonValue& event :
+             QJsonDocument::fromJson(request.body).object().value("events").toArray())
+            events.append(event.toObject());
+    return events;
+}
 
 class TestHttpServer : public QObject {
   public:
