@@ -46,13 +46,7 @@ const std::map<std::string, TestClip> kClips = {
 };
 
 std::string made(const std::string& name) {
-    static test::TempDir dir;
-    static std::map<std::string, std::string> files;
-    auto it = files.find(name);
-    if (it == files.end())
-        it =
-            files.emplace(name, test::makeIndexedVideo(dir / name, kClips.at(name)).string()).first;
-    return it->second;
+    return test::sharedClip(name, kClips.at(name));
 }
 
 int indexOf(const AVFrame* f) {

@@ -114,14 +114,7 @@ class Wakes {
 
 class ThreadFailureTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        dir_.emplace();
-        clip_ = makeIndexedVideo(dir_->path() / "clip.mp4", {.frames = 10}).string();
-    }
-    static void TearDownTestSuite() { dir_.reset(); }
-
-    static inline std::optional<TempDir> dir_;
-    static inline std::string clip_;
+    const std::string clip_ = sharedClip("ten.mp4", {.frames = 10});
 };
 
 TEST_F(ThreadFailureTest, OutOfMemoryOnThePresenterThreadIsThePlayersFailure) {

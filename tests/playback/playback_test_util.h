@@ -6,12 +6,10 @@
 #include "player/player.h"
 #include "support/test_media.h"
 
-#include <QCoreApplication>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,16 +25,8 @@ inline constexpr int kWaitMs = 20000;
 // out right.
 class Gop12SourceTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        dir_.emplace();
-        source_ = makeIndexedVideo(dir_->path() / "gop12-bframes.mp4",
-                                   {.frames = 48, .keyframeInterval = 12, .preset = "veryfast"})
-                      .string();
-    }
-    static void TearDownTestSuite() { dir_.reset(); }
-
-    static inline std::optional<TempDir> dir_;
-    static inline std::string source_;
+    const std::string source_ = sharedClip(
+        "gop12-bframes.mp4", {.frames = 48, .keyframeInterval = 12, .preset = "veryfast"});
 };
 
 // The index carried by an upright index-coded picture, -1 when unreadable.

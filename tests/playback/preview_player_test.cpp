@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <thread>
 
 namespace kavlo {
@@ -18,26 +17,17 @@ using namespace test;
 
 class PreviewPlayerTest : public ::testing::Test {
   protected:
-    // Files are made on first use: ctest runs each test in its own process.
-    static const std::string& media(const std::string& name, const TestClip& clip) {
-        static TempDir dir;
-        static std::map<std::string, std::string> made;
-        auto it = made.find(name);
-        if (it == made.end())
-            it = made.emplace(name, makeIndexedVideo(dir / name, clip).string()).first;
-        return it->second;
-    }
     // Twelve frames with sound.
-    static const std::string& loop12() {
-        return media("loop12-sound.mp4", {.frames = 12, .audio = "sin(2*PI*440*t)"});
+    static std::string loop12() {
+        return sharedClip("loop12-sound.mp4", {.frames = 12, .audio = "sin(2*PI*440*t)"});
     }
     // Thirty silent frames in GOPs of ten with B-frames.
-    static const std::string& silent30() {
-        return media("silent30-gop10.mp4",
-                     {.frames = 30, .keyframeInterval = 10, .preset = "veryfast"});
+    static std::string silent30() {
+        return sharedClip("silent30-gop10.mp4",
+                          {.frames = 30, .keyframeInterval = 10, .preset = "veryfast"});
     }
     // Twenty frames 192 wide, which tells them from the others'.
-    static const std::string& wide20() { return media("wide20.mp4", {.width = 192, .frames = 20}); }
+    static std::string wide20() { return sharedClip("wide20.mp4", {.width = 192, .frames = 20}); }
 
     // Every frame must arrive, even on a machine too busy to keep time, so
     // late frames are not skipped here.

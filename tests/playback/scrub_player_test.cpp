@@ -109,7 +109,7 @@ TEST_F(ScrubPlayerTest, ClearingTheItemWhileTheWorkerDecodesAheadIsSafe) {
         if (round % 2 == 0)
             player_.clearItem();
         else
-            player_.setItem(dir_->path().string() + "/missing.mp4");
+            player_.setItem("/nonexistent/kavlo-missing.mp4");
     }
     player_.setItem(source_);
     EXPECT_EQ(seekAndRead(1.0), 30);

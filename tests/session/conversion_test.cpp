@@ -32,18 +32,13 @@ std::string joined(const std::vector<std::string>& arguments) {
 
 class Conversion : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        media_ = new test::TempDir;
-        readable_ = test::makeIndexedVideo(*media_ / "readable.mp4", {.frames = 10});
-        std::ofstream(*media_ / "garbage.bin") << "not a video at all";
-    }
-    static void TearDownTestSuite() { delete media_; }
+    Conversion() { std::ofstream(garbage_) << "not a video at all"; }
 
     // A converter whose successful runs copy the readable clip.
     FakeConverter converter(const std::string& copy, const std::string& encode) {
         return FakeConverter(dir_.path(), copy, encode);
     }
-    static std::string writesReadable() { return "cp " + shellQuoted(readable_) + " \"$out\""; }
+    std::string writesReadable() const { return "cp " + shellQuoted(readable_) + " \"$out\""; }
 
     PlayableSource resolveWith(const fs::path& file, std::vector<fs::path> candidates,
                                std::stop_token stop = {},
@@ -66,9 +61,9 @@ class Conversion : public ::testing::Test {
         return names;
     }
 
-    static inline test::TempDir* media_ = nullptr;
-    static inline fs::path readable_;
     test::TempDir dir_;
+    const fs::path readable_ = test::sharedClip("readable.mp4", {.frames = 10});
+    const fs::path garbage_ = dir_ / "garbage.bin";
     std::vector<std::string> statuses_;
 };
 
@@ -82,7 +77,7 @@ TEST_F(Conversion, ReadableFileNeverStartsTheConverter) {
 }
 
 TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
-    const fs::path input = *media_ / "garbage.bin";
+    const fs::path input = garbage_;
     const std::string copyArguments = " -map 0:v:0 -an -c:v copy -movflags +faststart ";
     const std::string encodeArguments = " -map 0:v:0 -an -c:v libx264 -preset veryfast -crf 14 "
                                         "-pix_fmt yuv420p -movflags +faststart ";
@@ -142,7 +137,7 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.encode);
         const FakeConverter fake = converter(c.copy, c.encode);
-        EXPECT_EQ(test::errorText([&] { resolve(*media_ / "garbage.bin", fake); }), c.error);
+        EXPECT_EQ(test::errorText([&] { resolve(garbage_, fake); }), c.error);
         EXPECT_TRUE(leftovers().empty()) << "a failed run's file is left";
     }
 
@@ -151,7 +146,7 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
     fs::permissions(unstartable, fs::perms::owner_all);
     const std::string error = test::errorText([&] {
         resolvePlayableSource(
-            *media_ / "garbage.bin", {}, {},
+            garbage_, {}, {},
             {.ffmpegCandidates = {unstartable}, .tempDir = dir_.path(), .progress = {}});
     });
     EXPECT_TRUE(error.starts_with("Converter 256 ffmpeg could not be started: ")) << error;
@@ -191,9 +186,7 @@ TEST_F(Conversion, TheReencodeReportsProgressAndAThrowingCheckLeavesNoFile) {
     test::claimPictureSize(huge, 65535, 65535, true, true);
     const std::string writesHuge = "cp " + shellQuoted(huge) + " \"$out\"";
     const FakeConverter tooLarge = converter(writesHuge, writesHuge);
-    EXPECT_TRUE(test::errorText([&] {
-                    resolve(*media_ / "garbage.bin", tooLarge);
-                }).starts_with("Kavlo 29 "));
+    EXPECT_TRUE(test::errorText([&] { resolve(garbage_, tooLarge); }).starts_with("Kavlo 29 "));
     EXPECT_EQ(leftovers(), std::vector<std::string>{source.playableURL.filename()});
 }
 
@@ -205,12 +198,11 @@ TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) 
     fs::permissions(executable, fs::perms::owner_all);
     EXPECT_EQ(locateFFmpeg({dir_ / "missing", dir_.path(), notExecutable, executable}), executable);
 
-    EXPECT_EQ(
-        test::errorText([&] {
-            resolveWith(*media_ / "garbage.bin", {dir_ / "missing", notExecutable, dir_.path()});
-        }),
-        "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
-        "conversion.");
+    EXPECT_EQ(test::errorText([&] {
+                  resolveWith(garbage_, {dir_ / "missing", notExecutable, dir_.path()});
+              }),
+              "Kavlo 10 This format is not readable by Kavlo, and ffmpeg was not found for "
+              "conversion.");
     EXPECT_TRUE(statuses_.empty());
 }
 
@@ -218,11 +210,11 @@ TEST_F(Conversion, ChattyConverterFinishesAndKeepsTheEndOfItsOutput) {
     // Far more than a pipe holds: a reader that waits for the exit hangs.
     const std::string chatter = "yes 'frame= 1 fps=0.0 q=0.0 size= 0kB' | head -c 6000000 >&2; ";
     const FakeConverter fake = converter("exit 1", chatter + writesReadable());
-    EXPECT_TRUE(resolve(*media_ / "garbage.bin", fake).transcodedURL);
+    EXPECT_TRUE(resolve(garbage_, fake).transcodedURL);
 
     const FakeConverter failing = converter("exit 1", chatter + "echo 'Conversion failed!' >&2; "
                                                                 "exit 69");
-    const std::string error = test::errorText([&] { resolve(*media_ / "garbage.bin", failing); });
+    const std::string error = test::errorText([&] { resolve(garbage_, failing); });
     EXPECT_TRUE(error.starts_with("Converter 69 frame=")) << "starts mid-line: " << error;
     EXPECT_LE(error.size(), std::size_t(kKeptErrorOutputBytes) + 13);
     EXPECT_TRUE(error.ends_with("Conversion failed!"));
@@ -239,7 +231,7 @@ TEST_F(Conversion, StoppingKillsTheConverterAndDeletesItsFile) {
         stop.request_stop();
     });
     const auto began = std::chrono::steady_clock::now();
-    EXPECT_THROW(resolve(*media_ / "garbage.bin", fake, stop.get_token()), Cancelled);
+    EXPECT_THROW(resolve(garbage_, fake, stop.get_token()), Cancelled);
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
     EXPECT_TRUE(leftovers().empty());
     int pid = 0;
@@ -250,7 +242,7 @@ TEST_F(Conversion, StoppingKillsTheConverterAndDeletesItsFile) {
 
 TEST_F(Conversion, NameThatIsNotUtf8ReachesTheConverter) {
     const fs::path input = dir_ / "clip-\xff\xfe.weird";
-    fs::copy_file(*media_ / "garbage.bin", input);
+    fs::copy_file(garbage_, input);
     // Succeeds only when what it was given to read is the opened file.
     const FakeConverter fake =
         converter("cmp -s \"$in\" " + shellQuoted(input) + " && " + writesReadable(), "exit 1");

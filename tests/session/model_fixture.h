@@ -27,30 +27,17 @@ inline std::ostream& operator<<(std::ostream& os, const QString& text) {
 
 namespace kavlo::test {
 
-// A directory of clips made once per test run.
-inline const fs::path& clipDir() {
-    static const TempDir dir;
-    return dir.path();
-}
-
 // 3 s of 160x96 at 30 fps without sound.
 inline const fs::path& silentClip() {
-    static const fs::path path = makeIndexedVideo(clipDir() / "silent-3s.mp4", {.frames = 90});
-    return path;
+    return sharedClip("silent-3s.mp4", {.frames = 90});
 }
-
 // 4 s of 640x360 at 30 fps: renders long enough to be caught running.
 inline const fs::path& largerClip() {
-    static const fs::path path =
-        makeIndexedVideo(clipDir() / "larger-4s.mp4", {.width = 640, .height = 360, .frames = 120});
-    return path;
+    return sharedClip("larger-4s.mp4", {.width = 640, .height = 360, .frames = 120});
 }
-
 // 2 s of 64x36: another video, quick to make and to render.
 inline const fs::path& otherClip() {
-    static const fs::path path =
-        makeIndexedVideo(clipDir() / "other-2s.mp4", {.width = 64, .height = 36, .frames = 60});
-    return path;
+    return sharedClip("other-2s.mp4", {.width = 64, .height = 36, .frames = 60});
 }
 
 // Panels that answer at once with what the test set, and remember what the

@@ -82,13 +82,6 @@ TEST_F(ModelTest, OfTwoQuickLoadsOnlyTheSecondArrivesAndNothingFails) {
         EXPECT_TRUE(!status.startsWith("Could not") && status != "other-2s.mp4") << status;
 }
 
-// 10 s of 64x36: a strip of 20 thumbnails.
-const fs::path& tenSecondClip() {
-    static const fs::path path =
-        makeIndexedVideo(clipDir() / "ten-seconds.mp4", {.width = 64, .height = 36, .frames = 300});
-    return path;
-}
-
 TEST_F(ModelTest, TheOpenPanelAndTheExampleLoadWithTheirSource) {
     model->chooseVideo();
     EXPECT_EQ(eventNames(), (std::vector<QString>{"mac_app_video_picker_opened",
@@ -111,7 +104,9 @@ TEST_F(ModelTest, ThumbnailsArriveOnlyForTheVideoLoadedNow) {
     std::vector<qsizetype> delivered;
     QObject::connect(model.get(), &Model::thumbnailsChanged,
                      [&] { delivered.push_back(model->thumbnails().size()); });
-    model->loadVideo(tenSecondClip(), VideoLoadSource::picker);
+    // 10 s of 64x36: a strip of 20 thumbnails.
+    model->loadVideo(sharedClip("ten-seconds.mp4", {.width = 64, .height = 36, .frames = 300}),
+                     VideoLoadSource::picker);
     ASSERT_TRUE(waitFor([&] { return model->url().has_value(); }));
     model->loadVideo(silentClip(), VideoLoadSource::picker); // before its strip is done
     delivered.clear();

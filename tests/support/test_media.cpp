@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -134,6 +135,15 @@ fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip) {
     args.push_back(path.string());
     generateMedia(args);
     return path;
+}
+
+const fs::path& sharedClip(const std::string& name, const TestClip& clip) {
+    static const TempDir dir;
+    static std::map<std::string, fs::path> made;
+    auto it = made.find(name);
+    if (it == made.end())
+        it = made.emplace(name, makeIndexedVideo(dir / name, clip)).first;
+    return it->second;
 }
 
 namespace {

@@ -79,6 +79,10 @@ struct TestClip {
 // Writes an index-coded H.264 video (with sound when clip.audio is set).
 fs::path makeIndexedVideo(const fs::path& path, const TestClip& clip);
 
+// The clip written under `name` on first use, in a directory this process
+// removes when it ends; later calls with that name return the same file.
+const fs::path& sharedClip(const std::string& name, const TestClip& clip);
+
 // Copies a file's streams into `out`, giving its video track a display
 // matrix x' = a*x + c*y, y' = b*x + d*y (entries -1, 0 or 1).
 void remuxWithDisplayMatrix(const fs::path& in, const fs::path& out, int a, int b, int c, int d);
