@@ -1,12 +1,10 @@
 // The renderer, the preview player and the scrub player choose the same
 // frame for the same time, on sources whose video starts after their sound:
 // a one-frame difference would export another frame than the one scrubbed.
-#include "media/ffmpeg.h"
-#include "media/input_file.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"
 #include "playback_test_util.h"
-#include "render/frame_reader.h"
+#include "support/rendered_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -18,20 +16,6 @@ namespace kavlo {
 namespace {
 
 using namespace test;
-
-int pictureIndex(const Picture& p) {
-    const AVFrame* f = p.frame();
-    return readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
-}
-
-// The index the renderer samples first when its segment starts at `t`.
-int renderedIndexAt(const std::string& path, double t) {
-    InputFile file(path);
-    const RenderSize size = computeRenderSize(*file.info().video);
-    const auto frames =
-        readSegmentFrames(file, t, t + 0.001, 30, size.width, size.height, nullptr, 1.0);
-    return frames.empty() ? -1 : pictureIndex(frames.front());
-}
 
 // Seeks `player` and reads the index on screen when the seek completes.
 int shownIndexAt(Player& player, FrameSource& pictures, double t) {
@@ -98,15 +82,12 @@ TEST_P(FrameAgreementTest, RendererAndBothPlayersShowTheSameFrameAtEveryTime) {
 
     // A segment sampled at 90 steps a second from a time before the first
     // frame: each step is the frame the players show at that step's time.
-    InputFile file(path);
-    const RenderSize size = computeRenderSize(*file.info().video);
     const double start = 0.05, rate = 90;
-    const auto frames =
-        readSegmentFrames(file, start, start + 0.3, rate, size.width, size.height, nullptr, 1.0);
+    const auto frames = readRenderedSegment(path, start, start + 0.3, rate);
     ASSERT_EQ(frames.size(), 27u);
     for (size_t k = 0; k < frames.size(); ++k) {
         const double t = start + double(k) / rate;
-        const int index = pictureIndex(frames[k]);
+        const int index = readFrameIndex(*frames[k].frame());
         EXPECT_EQ(shownIndexAt(scrub, scrub, t), index) << "step " << k;
         EXPECT_EQ(shownIndexAt(preview, preview, t), index) << "step " << k;
     }

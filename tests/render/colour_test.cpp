@@ -2,10 +2,9 @@
 // mapping makes it, SDR untouched, and full-chroma sources (4:4:4, RGB)
 // keeping one-pixel strokes sharp in the GIF.
 #include "media/colour.h"
-#include "media/input_file.h"
-#include "render/frame_reader.h"
 #include "render/render_gif.h"
 #include "render/render_video.h"
+#include "support/rendered_frames.h"
 #include "support/test_gif.h"
 #include "support/test_hdr.h"
 #include "support/test_media.h"
@@ -24,16 +23,12 @@ const char* const kSource = "testsrc2=s=320x180:r=30";
 
 // What the renderer reads of the clip's first frames, as RGB.
 std::vector<test::RgbPicture> readPictures(const fs::path& clip) {
-    InputFile file(clip.string());
-    const RenderSize size = computeRenderSize(*file.info().video);
-    const auto pictures =
-        readSegmentFrames(file, 0.0, kFrames / 30.0, 30, size.width, size.height, nullptr, 1.0);
     BgraConverter converter;
-    std::vector<uint8_t> bgra(std::size_t(size.width) * size.height * 4);
     std::vector<test::RgbPicture> out;
-    for (const Picture& picture : pictures) {
-        converter.convert(picture, bgra.data(), size.width * 4);
-        out.push_back(test::RgbPicture::fromBgra(bgra.data(), size.width, size.height));
+    for (const Picture& picture : test::readRenderedSegment(clip, 0.0, kFrames / 30.0, 30)) {
+        std::vector<uint8_t> bgra(std::size_t(picture.width()) * picture.height() * 4);
+        converter.convert(picture, bgra.data(), picture.width() * 4);
+        out.push_back(test::RgbPicture::fromBgra(bgra.data(), picture.width(), picture.height()));
     }
     return out;
 }

@@ -13,11 +13,6 @@ namespace {
 
 class SegmentFeedTest : public ::testing::Test {
   protected:
-    static int indexOf(const Picture& picture) {
-        return test::readFrameIndex(picture.plane(0), picture.lineSize(0), picture.width(),
-                                    picture.height());
-    }
-
     test::TempDir dir_;
     // Ten frames: a segment of 0.5 s would have fifteen.
     const std::filesystem::path clip_ = test::makeIndexedVideo(dir_ / "ten.mp4", {.frames = 10});
@@ -31,7 +26,7 @@ TEST_F(SegmentFeedTest, GivesEachPictureByIndexAndNothingPastTheEnd) {
     for (int i : {3, 0, 9}) {
         const Picture* picture = feed.waitFor(i);
         ASSERT_NE(picture, nullptr) << i;
-        EXPECT_EQ(indexOf(*picture), i);
+        EXPECT_EQ(test::readFrameIndex(*picture->frame()), i);
     }
     EXPECT_EQ(feed.waitFor(10), nullptr);
     EXPECT_EQ(feed.waitForEnd(), 10);

@@ -2,10 +2,9 @@
 
 #include "core/error.h"
 #include "media/ffmpeg.h"
-#include "media/input_file.h"
 #include "media/thumbnail_decoder.h"
-#include "render/frame_reader.h"
 #include "session/video_probe.h"
+#include "support/rendered_frames.h"
 #include "support/test_gif.h"
 #include "support/test_media.h"
 
@@ -115,18 +114,6 @@ TEST(Thumbnails, KeyFramesAreShownFirstThenReplacedInPlace) {
     }
 }
 
-// The index the renderer reads first for a segment starting at `t`.
-int renderedIndexAt(const std::filesystem::path& path, double t) {
-    InputFile file(path.string());
-    const RenderSize size = computeRenderSize(*file.info().video);
-    const auto frames =
-        readSegmentFrames(file, t, t + 0.001, 30, size.width, size.height, nullptr, 1.0);
-    if (frames.empty())
-        return -1;
-    const AVFrame* f = frames.front().frame();
-    return test::readFrameIndex(f->data[0], f->linesize[0], f->width, f->height);
-}
-
 TEST(Thumbnails, WithoutToleranceTheStripShowsWhatTheRendererReads) {
     // B-frames, short GOPs, millisecond times in Matroska, and a video that
     // starts a tenth of a second after its sound.
@@ -143,7 +130,7 @@ TEST(Thumbnails, WithoutToleranceTheStripShowsWhatTheRendererReads) {
             generateThumbnails(path, probeVideo(path).durationSeconds, {}, 0.0);
         ASSERT_EQ(strip.size(), 12);
         for (qsizetype i = 0; i + 1 < strip.size(); ++i)
-            EXPECT_EQ(indexShown(strip[i].image), renderedIndexAt(path, strip[i].time))
+            EXPECT_EQ(indexShown(strip[i].image), test::renderedIndexAt(path, strip[i].time))
                 << "at " << strip[i].time;
         EXPECT_EQ(indexShown(strip.back().image), 23) << "the last frame stays on screen";
 
@@ -152,8 +139,7 @@ TEST(Thumbnails, WithoutToleranceTheStripShowsWhatTheRendererReads) {
         const Frame last =
             decoder.frameFor(SourceTime::fromUs(secondsToUs(strip.back().time)), Microseconds(0));
         ASSERT_TRUE(last);
-        EXPECT_EQ(test::readFrameIndex(last->data[0], last->linesize[0], last->width, last->height),
-                  23);
+        EXPECT_EQ(test::readFrameIndex(*last.get()), 23);
     }
 }
 

@@ -234,6 +234,10 @@ int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
     return index;
 }
 
+int readFrameIndex(const AVFrame& frame) {
+    return readFrameIndex(frame.data[0], frame.linesize[0], frame.width, frame.height);
+}
+
 double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame) {
     AVFormatContext* opened = nullptr;
     check(avformat_open_input(&opened, path.c_str(), nullptr, nullptr), "open");

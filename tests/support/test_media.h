@@ -112,6 +112,8 @@ fs::path makeTurnedVideo(const fs::path& dir, const TurnedClip& turn, int frames
 // The index an upright index-coded luma plane carries, or -1 when the
 // picture is not an upright index-coded frame.
 int readFrameIndex(const uint8_t* luma, int stride, int width, int height);
+// The same for a decoded frame's luma plane.
+int readFrameIndex(const AVFrame& frame);
 
 // Times of decoded frames and samples count from the start of the file (the
 // earliest presentation time of any of its tracks), as the renderer and the
