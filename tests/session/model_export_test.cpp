@@ -86,9 +86,6 @@ TEST_F(Export, ACancelledSavePanelChangesNothing) {
 TEST_F(Export, ExportsRunSideBySideThroughANewLoadAndFailuresSayWhy) {
     loadAndSettle(silentClip());
     events.clear();
-    QStringList statuses;
-    QObject::connect(model.get(), &Model::statusChanged,
-                     [&] { statuses.push_back(model->status()); });
     panels.saveAnswer = temp / "first.mp4";
     model->exportMP4(1);
     panels.saveAnswer = temp / "second.gif";

@@ -68,16 +68,19 @@ class ModelTest : public ::testing::Test {
     void create() {
         model.reset();
         events.clear();
-        ModelEnvironment environment; // owns what player, scrub and timers point at
-        environment.player.reset(player = new FakePlayer);
-        environment.scrubPlayer.reset(scrub = new FakePlayer);
-        environment.timers.reset(timers = new ManualTimers);
-        environment.tempDir = temp.path();
-        environment.panels = activePanels;
-        environment.exampleVideo = exampleVideo;
-        environment.ffmpegCandidates = ffmpegCandidates;
-        environment.track = [this](const UsageEvent& event) { events.push_back(event); };
-        model = std::make_unique<Model>(std::move(environment));
+        statuses.clear();
+        // The environment owns what player, scrub and timers point at.
+        model = std::make_unique<Model>(
+            ModelEnvironment{.player = std::unique_ptr<Player>(player = new FakePlayer),
+                             .scrubPlayer = std::unique_ptr<Player>(scrub = new FakePlayer),
+                             .panels = activePanels,
+                             .track = [this](const UsageEvent& event) { events.push_back(event); },
+                             .exampleVideo = exampleVideo,
+                             .ffmpegCandidates = ffmpegCandidates,
+                             .tempDir = temp.path(),
+                             .timers = std::unique_ptr<SessionTimers>(timers = new ManualTimers)});
+        QObject::connect(model.get(), &Model::statusChanged,
+                         [this, m = model.get()] { statuses.push_back(m->status()); });
     }
 
     // Generous: the suite runs many tests at once on two busy cores.
@@ -133,6 +136,7 @@ class ModelTest : public ::testing::Test {
     FakePlayer* scrub = nullptr;
     ManualTimers* timers = nullptr;
     std::vector<UsageEvent> events;
+    QStringList statuses; // every status the Model showed, in order
     std::unique_ptr<Model> model;
 };
 

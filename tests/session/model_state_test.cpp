@@ -69,9 +69,6 @@ TEST_F(ModelTest, ALoadTakesAShortClipWholeAPortraitUprightAndRefusesSound) {
 }
 
 TEST_F(ModelTest, OfTwoQuickLoadsOnlyTheSecondArrivesAndNothingFails) {
-    QStringList statuses;
-    QObject::connect(model.get(), &Model::statusChanged,
-                     [&] { statuses.push_back(model->status()); });
     model->loadVideo(otherClip(), VideoLoadSource::picker);
     model->loadVideo(silentClip(), VideoLoadSource::picker);
     ASSERT_TRUE(waitFor([&] { return model->url() && !model->busy(); }));
@@ -126,9 +123,6 @@ TEST_F(ModelTest, AConvertedSourcePlaysFromItsCopyUnderItsOwnNameUntilTheNextLoa
                                   "exit 1");
     ffmpegCandidates = {converter.program()};
     create();
-    QStringList statuses;
-    QObject::connect(model.get(), &Model::statusChanged,
-                     [&] { statuses.push_back(model->status()); });
     loadAndSettle(broken);
     ASSERT_TRUE(model->url());
     const fs::path copy = *model->url();
