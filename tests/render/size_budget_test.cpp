@@ -19,12 +19,7 @@ namespace fs = std::filesystem;
 using test::TempDir;
 
 ExportRequest requestOf(const fs::path& source, ExportFormat format, double start, double end) {
-    ExportRequest request;
-    request.source = source;
-    request.trimStart = start;
-    request.trimEnd = end;
-    request.format = format;
-    return request;
+    return {.source = source, .trimStart = start, .trimEnd = end, .format = format};
 }
 
 // Every clip of the corpus, as a GIF and as an MP4 of two loops, with a
