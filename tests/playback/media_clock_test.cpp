@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stop_token>
-
 namespace kavlo {
 namespace {
 

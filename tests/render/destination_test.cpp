@@ -12,7 +12,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include <spawn.h>

@@ -4,7 +4,6 @@
 #include "session/session_timers.h"
 
 #include <map>
-#include <tuple>
 
 namespace kavlo::test {
 
