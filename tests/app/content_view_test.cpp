@@ -1,5 +1,4 @@
-// The main window's content offscreen: formulas, texts, the notice, states
-// and signals; and the video surface over a fake player.
+// The main window's content offscreen, and the video surface over a fake player.
 #include "app/content_format.h"
 #include "app/content_view.h"
 #include "app/dialog_file_panels.h"
@@ -34,29 +33,21 @@ namespace kavlo {
 namespace {
 
 TEST(ContentFormat, TheVideoAreaFitsAboveTheControlsAndReadOutsKeepMinutes) {
-    // (A 1000-wide window's area is read on the view below.) A very wide video in a tall window:
-    // full width, a quarter as tall.
     EXPECT_EQ(videoAreaSize({800, 1200}, 4.0), QSizeF(800, 200));
     EXPECT_EQ(videoAreaSize({800, 557}, 0.01), QSizeF(20, 400)) << "0.01 is taken as 0.05";
     // No room left above the controls: one point tall.
     EXPECT_EQ(videoAreaSize({0, 150}, 2.0), QSizeF(1, 0.5));
 
-    // The read-outs (the speed and loop texts are read in the menus below).
     EXPECT_EQ(timeReadout(65.25), "01:05.25");
     EXPECT_EQ(timeReadout(3725.5), "62:05.50") << "minutes are not wrapped into hours";
     EXPECT_EQ(timeReadout(59.996), "01:00.00") << "never 00:60.00";
 }
 
 TEST(ShareMenu, AChoiceSaysEstimatingThenTheBudgetsSizeThenTheSettingsChosen) {
-    ExportPreset preset;
-    preset.name = "discord";
-    preset.title = "Discord";
-    preset.format = ExportFormat::gif;
+    const ExportPreset preset{.name = "discord", .title = "Discord", .format = ExportFormat::gif};
     EXPECT_EQ(ShareMenu::choiceText(preset, nullptr, true), u"GIF for Discord · estimating…");
     EXPECT_EQ(ShareMenu::choiceText(preset, nullptr, false), u"GIF for Discord");
-    SizeEstimate estimate;
-    estimate.bytes = 9'500'000;
-    estimate.settled = false;
+    SizeEstimate estimate{.bytes = 9'500'000, .settled = false};
     EXPECT_EQ(ShareMenu::choiceText(preset, &estimate, true), u"GIF for Discord · about 9.5 MB");
     estimate.settled = true;
     estimate.size = {960, 540};
@@ -82,7 +73,6 @@ TEST(FilePanelFolders, TheSavePanelStartsBesideTheVideoAndTheOpenPanelWhereItWas
 }
 
 TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
-    // An export that ends while the question is read: the close or quit goes ahead.
     QTimer decline;
     decline.setSingleShot(true);
     QObject::connect(&decline, &QTimer::timeout, [] {
@@ -94,7 +84,6 @@ TEST(StopQuestion, AnswersItselfOnceTheWorkHasEnded) {
     decline.start(20000); // a question left open fails the test instead of hanging it
     EXPECT_TRUE(askToStopWork(nullptr, "Export in progress", "...", "Close Anyway",
                               [&] { return running; }));
-    // While it runs, the answer is the user's.
     decline.start(300);
     EXPECT_FALSE(
         askToStopWork(nullptr, "Export in progress", "...", "Close Anyway", [] { return true; }));
@@ -104,7 +93,6 @@ TEST(StatusMessages, OutcomesAreShownForAWhileByTheirKind) {
     using Kind = StatusMessage::Kind;
     using N = Notice::Kind;
     // The notice says what it is: a file named like a status is just a name.
-    // (Work and its progress are read through the view below.)
     const auto saved =
         statusMessage({N::saved, "Saved Marked 3-kavlo.gif", {}, "/v/Marked 3-kavlo.gif"});
     EXPECT_EQ(saved->kind, Kind::saved);
@@ -154,7 +142,6 @@ TEST_F(ContentViewTest, WithoutAVideoTheWelcomeShowsAndTheControlsAreDimmed) {
     EXPECT_FALSE(view_.timeline()->isEnabled());
     EXPECT_FALSE(view_.videoArea()->previewView()->isVisible()) << "plain black";
 
-    // The example button and Ctrl+L are pressed in the end-to-end test.
     QSignalSpy choose(&view_, &ContentView::chooseVideoRequested);
     QSignalSpy link(&view_, &ContentView::openUrlRequested);
     QTest::mouseClick(view_.welcome()->selectVideoButton(), Qt::LeftButton);
@@ -212,7 +199,6 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_TRUE(video.contains(view_.statusOverlay()->geometry()));
     EXPECT_EQ(view_.videoAreaRect(), video);
     EXPECT_EQ(view_.controlStack()->geometry(), controls);
-    // A message of several lines is as wide as its longest one.
     const QString lines = "Preview failed: moov atom not found\nclip.mp4: Invalid data";
     view_.setNotice({N::failed, lines, {}, {}});
     const int longest =
@@ -240,7 +226,6 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     view_.setNotice({});
     EXPECT_FALSE(view_.statusOverlay()->shownMessage());
 
-    // A conversion can be cancelled.
     QSignalSpy cancel(&view_, &ContentView::cancelLoadRequested);
     view_.setNotice({N::converting, "Converting a.avi for Kavlo…", 0.34, {}});
     EXPECT_EQ(shownText(), "Converting a.avi for Kavlo… 34 %");
@@ -254,7 +239,6 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     QTest::mouseClick(button("Cancel"), Qt::LeftButton);
     EXPECT_EQ(cancel.count(), 1);
 
-    // A save offers its folder; Ctrl+C or "Copy" put the file on the clipboard.
     QTemporaryDir dir;
     const std::filesystem::path saved = dir.filePath("clip-kavlo.gif").toStdString();
     std::ofstream(saved) << "GIF89a";
@@ -274,7 +258,6 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
     EXPECT_TRUE(button("Copied"));
 }
 
-// A solid picture of one colour.
 VideoImage solid(int width, int height, QRgb colour) {
     VideoImage image = VideoImage::allocate(width, height);
     for (int y = 0; y < height; ++y) {
@@ -296,7 +279,6 @@ class FakeSource : public FrameSource {
     PixelSize viewSize;
 };
 
-// Counts the paints a widget receives.
 class PaintCounter : public QObject {
   public:
     explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
@@ -348,7 +330,6 @@ TEST(PlacePicture, APictureMadeForTheViewIsCopiedPixelForPixelAnyOtherIsFitted) 
 TEST_F(VideoViewTest, DrawsThePictureCentredWithTransparentBarsFollowsAResizeAndItsSource) {
     view_->setSource(&source_);
     source_.show(solid(100, 100, kBlue));
-    EXPECT_EQ(at(150, 50), kBlue);
     EXPECT_EQ(at(102, 50), kBlue);
     EXPECT_EQ(at(97, 50), kRed) << "the left bar hides what lies behind";
     EXPECT_EQ(at(203, 50), kRed);

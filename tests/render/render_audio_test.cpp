@@ -34,7 +34,6 @@ fs::path makeSource(const fs::path& path, const std::string& audio, double audio
     return test::makeIndexedVideo(path, {.audio = audio, .audioSeconds = audioSeconds});
 }
 
-// The segment kStart...kEnd of a 30 fps source: 30 frames.
 test::RenderedTimeline timeline(double speed, int loops) {
     return {kStart, 30.0, speed, pingPongIndexSequence(30, loops)};
 }
@@ -63,8 +62,7 @@ TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
         EXPECT_LE(std::abs(alignment.lag), 2);
         EXPECT_GT(alignment.correlation, 0.95);
 
-        // The turns are continuous: no step larger than the source's own
-        // at this speed.
+        // The turns are continuous: no step larger than the source's own.
         for (double turn = 25; turn < 50 * loops; turn += 25) {
             const auto at = std::llround(turn / (30 * speed) * 48000);
             for (auto m = at - 512; m < at + 512; ++m)
@@ -76,7 +74,6 @@ TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
 
 TEST(RenderWithSound, SoundEndingInsideTheSegmentFallsSilent) {
     test::TempDir dir;
-    // Sound for the first 1.1 s only; the segment runs to 1.5 s.
     const auto early = makeSource(dir / "early.mp4", kRamp, 1.1);
     renderPingPongVideo(early, dir / "early-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
     expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, timeline(1, 1), 0.01, 1.1);
@@ -112,7 +109,6 @@ TEST(RenderWithSound, SlowTracksAndSlowSpeedsKeepTheirTimeAndSound) {
 TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
     test::TempDir dir, tmp;
     const auto source = makeSource(dir / "stereo.mp4", kRamp);
-    // The renderer's temporary directory is ours for the test.
     struct TmpDirGuard {
         explicit TmpDirGuard(const fs::path& path) {
             if (const char* old = std::getenv("TMPDIR"))
@@ -142,8 +138,7 @@ TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
             return std::abs(p - step) < 1e-9;
         })) << step;
 
-    // A failure while the audio is written, one while the file is joined
-    // (its directory does not exist), and a cancellation.
+    // A failure while the audio is written and one while the file is joined.
     auto failAt = [](double p) {
         if (p > 0.85)
             throw std::runtime_error("injected");
@@ -154,9 +149,8 @@ TEST(RenderWithSound, TemporaryFilesAreGoneAfterSuccessFailureAndCancellation) {
     EXPECT_THROW(renderPingPongVideo(source, dir / "no" / "out.mp4", kStart, kEnd, 1, 1, nullptr),
                  Error);
     EXPECT_TRUE(temporaries().empty());
-    // Cancellations while the picture is written, while the sound is too
-    // (on its own thread, once the segment is read) and while the sound's
-    // progress is passed on: each stays a cancellation.
+    // Cancelled while the picture is written, while the sound is too (on its own
+    // thread, once the segment is read) and while its progress is passed on.
     for (double at : {0.3, 0.6, 0.7, 0.85}) {
         SCOPED_TRACE(at);
         std::stop_source stop;
@@ -198,7 +192,6 @@ TEST(RenderSoundFormats, RatesTheEncoderRefusesAreResampledTo48000) {
             renderPingPongVideo(source, output, kStart, kShortEnd, 1, 1, {});
         const DecodedAudio sound = decodeAudio(output);
         EXPECT_EQ(std::pair(sound.sampleRate, sound.channels), std::pair(48000, 2));
-        // The chord comes back in place, to the output's sample.
         const test::RenderedTimeline timeline{kStart, 30, 1,
                                               pingPongIndexSequence(result.sourceFrameCount, 1)};
         const test::SoundAlignment alignment =
@@ -236,11 +229,8 @@ TEST(RenderSoundFormats, KeepsTheSourcesLayout) {
           std::pair{"5.1", std::vector{500, 700, 1000, 60, 1300, 1700}}}) {
         SCOPED_TRACE(layout);
         std::string channels;
-        for (int hz : tones) {
-            if (!channels.empty())
-                channels += '|';
-            channels += tone(hz);
-        }
+        for (int hz : tones)
+            channels.append(channels.empty() ? "" : "|").append(tone(hz));
         const fs::path source =
             test::makeIndexedVideo(dir / "layout.mp4", {.audio = channels + ":c=" + layout});
         renderPingPongVideo(source, dir / "out.mp4", kStart, kShortEnd, 1, 1, {});

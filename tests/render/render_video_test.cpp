@@ -23,7 +23,6 @@ using test::decodeVideo;
 using test::errorText;
 using test::TempDir;
 
-// The options of a preview shown in an area of `area` pixels.
 RenderOptions previewFittedTo(RenderSize area) {
     RenderOptions options;
     options.video = H264Settings::forPreview();
@@ -35,8 +34,6 @@ class RenderVideo : public ::testing::Test {
   protected:
     std::filesystem::path out(const std::string& name) const { return dir_ / name; }
 
-    // Renders and checks that the output shows source frame first + seq[i]
-    // at i / rate for every position i.
     test::DecodedVideo expectPingPong(double start, double end, double speed, int loops,
                                       int firstFrame, int frameCount,
                                       const RenderOptions& options = {}) {
@@ -97,7 +94,6 @@ TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
     const auto video = expectPingPong(0.5, 1.5, 2.0, 2, 15, 30, previewFittedTo({100, 100}));
     ASSERT_FALSE(video.frames.empty());
     EXPECT_EQ(std::pair(video.frames[0].width, video.frames[0].height), std::pair(100, 60));
-    // An area larger than the clip changes nothing.
     const auto full = expectPingPong(0.5, 1.0, 1.0, 1, 15, 15, previewFittedTo({400, 90000}));
     ASSERT_FALSE(full.frames.empty());
     EXPECT_EQ(full.frames[0].width, 160);
@@ -149,7 +145,6 @@ TEST_F(RenderVideo, BothRenderersFailBeforeWritingAnything) {
     test::generateMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.2", "-c:a", "aac",
                          audioOnly.string()});
     std::ofstream(out("junk.mp4")) << "definitely not a movie";
-    // One frame is too few; files without pictures say why.
     const struct {
         std::filesystem::path source;
         double start;
@@ -186,7 +181,6 @@ TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
         EXPECT_FALSE(video.hasDisplayMatrix);
     }
 
-    // The GIF, upright at full size.
     const auto source = dir / (std::string(test::kTurnedClips[0].name) + ".mp4");
     renderPingPongGIF(source, dir / "turned.gif", 0.0, 0.2, 1.0, nullptr);
     std::vector<int> shown;
@@ -209,7 +203,6 @@ TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
     EXPECT_EQ(frame.index, 1);
 }
 
-// Which pictures are kept at speed 5 is checked on a render below.
 TEST(CapWrittenRate, KeepsCyclesLongAndTheCapWhereLevel51RunsOut) {
     // A 240 fps slow-motion second at speed 1: 470 positions, 117 kept.
     const std::vector<int> slowMotion = pingPongIndexSequence(240, 1);
@@ -221,7 +214,6 @@ TEST(CapWrittenRate, KeepsCyclesLongAndTheCapWhereLevel51RunsOut) {
     EXPECT_EQ(two.sequence, (std::vector<int>{0, 1}));
     EXPECT_EQ(two.sequenceRate, 60);
 
-    // 1080p and 2160p are checked on renders below.
     EXPECT_EQ(maxWrittenFrameRate(7680, 4320), 60); // beyond level 5.1 anyway
 }
 

@@ -4,8 +4,7 @@
 // 4..5 s, so the selection's edges are at x = 124 and 224 and the handle
 // centres at 112 and 236. The scrollbar drags go through a bar 448 wide,
 // whose scrollbar is 400 wide: with 3 of 10 s visible the thumb is 120 wide
-// and travels 280 points over viewport starts 0..7. A drag whose release
-// never arrives must still end with exactly one call with `dragging` false.
+// and travels 280 points over viewport starts 0..7.
 #include "timeline/scroll_metrics.h"
 #include "timeline/timeline_interaction_widget.h"
 #include "timeline/timeline_viewport_scrollbar.h"
@@ -22,7 +21,6 @@ constexpr TrimHandle kEnd = TrimHandle::end;
 TimelineBarInputs loaded(double start, double end, double duration = 10) {
     return {duration, start, end, start, std::min(duration, 3.0), {}, true};
 }
-// Presses at the first x, moves through the others and releases at the last.
 void stroke(QWidget* w, std::initializer_list<int> xs, int y = 20) {
     press(w, *xs.begin(), y);
     for (auto x = xs.begin() + 1; x != xs.end(); ++x)
@@ -40,7 +38,6 @@ class TimelineInteraction : public ::testing::Test {
         recorder.attach(bar);
         layer = bar.findChild<TimelineInteractionWidget*>();
     }
-    // Presses and releases at x; returns the first call.
     Call click(int x) {
         recorder.calls.clear();
         stroke(layer, {x});
@@ -222,7 +219,6 @@ TEST(TimelineTeardown, ABarDestroyedMidDragCallsNobody) {
     EXPECT_FALSE(released);
 }
 
-// The thumb's place and size within the drags below come from these.
 TEST(ScrollMetrics, ThumbIsClampedToTheTrackAndKeepsItsMinimumWidthButFitsTheBar) {
     EXPECT_DOUBLE_EQ(scrollMetrics(400, 10, 3, 20, 22).thumbLeft, 280);
     EXPECT_DOUBLE_EQ(scrollMetrics(400, 10, 3, -4, 22).thumbLeft, 0);
