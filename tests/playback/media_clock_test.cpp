@@ -1,8 +1,5 @@
-// The preview's timing, without threads or devices: the playback clock
-// against a fake time source; decoded sound laid onto the device's stream,
-// samples ending up at the stream position of their time whatever the
-// chunks look like; and the looped timeline of the decoding loops, where
-// each repetition lies, when a loop starts the file again and when it stops.
+// The preview's timing without threads or devices: the clock against a fake time
+// source, sound laid onto the device's stream, and the decoding loops' timeline.
 #include "playback/loop_cursor.h"
 #include "playback/media_clock.h"
 #include "playback/pcm_aligner.h"

@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 using test::FakeConverter;
 using test::shellQuoted;
 
-// A run's arguments one after another, separated by spaces.
 std::string joined(const std::vector<std::string>& arguments) {
     std::string text;
     for (const std::string& argument : arguments)
@@ -34,7 +33,6 @@ class Conversion : public ::testing::Test {
   protected:
     Conversion() { std::ofstream(garbage_) << "not a video at all"; }
 
-    // A converter whose successful runs copy the readable clip.
     FakeConverter converter(const std::string& copy, const std::string& encode) {
         return FakeConverter(dir_.path(), copy, encode);
     }
@@ -126,8 +124,7 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
          "Converter 1 moov atom not found\ngarbage.bin: Invalid data found when processing input\n"
          "no frame!"},
         {"exit 1", "exit 3", "Converter 3 ffmpeg stopped with exit status 3."},
-        // A crash is told by its signal, never as if it were an exit status
-        // or a code of Kavlo's own.
+        // A crash is told by its signal, never as an exit status or a code of Kavlo's.
         {"exit 1", "echo 'frame=  12' >&2; kill -SEGV $$",
          "Converter -11 ffmpeg was killed by signal 11."},
         // Signal 12 once reached analytics as a missing video track.
@@ -180,8 +177,7 @@ TEST_F(Conversion, TheReencodeReportsProgressAndAThrowingCheckLeavesNoFile) {
     EXPECT_EQ(std::vector(encode.end() - 4, encode.end() - 1),
               (std::vector<std::string>{"-nostats", "-progress", "pipe:1"}));
 
-    // A converted file whose picture is too large makes the check throw:
-    // neither attempt's file stays behind.
+    // A converted picture too large for the check: neither attempt's file stays.
     const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
     test::claimPictureSize(huge, 65535, 65535, true, true);
     const std::string writesHuge = "cp " + shellQuoted(huge) + " \"$out\"";

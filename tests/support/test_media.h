@@ -4,8 +4,7 @@
 // 16 vertical stripes, stripe b (from the left) white when bit b of the index
 // is set; the bottom half is white on the left and black on the right, so a
 // picture that comes out turned or mirrored does not read as any index.
-// The decoder here talks to libavformat/libavcodec directly, not through the
-// media layer under test.
+// The decoder here uses libavformat/libavcodec directly, not the media layer.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +21,6 @@ namespace kavlo::test {
 
 namespace fs = std::filesystem;
 
-// A directory removed with everything in it when the object goes.
 class TempDir {
   public:
     TempDir();
@@ -36,7 +34,6 @@ class TempDir {
     fs::path path_;
 };
 
-// A shell word holding `text` exactly ('...' with inner quotes escaped).
 std::string shellQuoted(const std::string& text);
 
 // Runs the ffmpeg command line with the given arguments; throws with its
@@ -72,7 +69,6 @@ struct TestClip {
     std::string container = {};
     std::vector<std::string> videoOptions = {};
 
-    // Frames per second as a number.
     double framesPerSecond() const;
 };
 
@@ -147,7 +143,6 @@ using FrameCallback = std::function<void(const AVStream&, const AVCodecContext&,
 double decodeTrack(const fs::path& path, bool audio, const FrameCallback& onFrame);
 
 DecodedVideo decodeVideo(const fs::path& path);
-// The index code of each decoded frame, in order.
 std::vector<int> frameIndices(const DecodedVideo& video);
 
 struct DecodedAudio {

@@ -170,7 +170,6 @@ TEST_F(TimelineRendering, PlayheadStaysInsideTheSelection) {
     EXPECT_NEAR(playheadAt(0.5), 124, 1);
 }
 
-// Records the regions the bar repaints.
 struct PaintSpy : QObject {
     QRegion painted;
     bool eventFilter(QObject*, QEvent* event) override {
@@ -204,7 +203,6 @@ TEST_F(TimelineRendering, MovingThePlayheadRepaintsOnlyItsOldAndNewPlaces) {
         EXPECT_LT(r.width(), 16) << "repainted more than the playhead";
     EXPECT_TRUE(spy.painted.contains(QPoint(144, 32))); // the old place, 4.2 s
 
-    // What is left on screen is what a full update would draw.
     const QImage moved = renderWidget(bar);
     EXPECT_EQ(moved, render(4, 5, 4.7));
 }
