@@ -11,7 +11,6 @@ constexpr qint64 kThirtyDays = 30 * 24 * 3600;
 
 class AnalyticsClient : public AnalyticsClientTest {
   protected:
-    // Writes a queue file of events as old as given, in that order.
     QList<AppAnalyticsEvent> seed(const QList<qint64>& agesSeconds) {
         QList<AppAnalyticsEvent> events;
         for (qint64 age : agesSeconds)
@@ -171,8 +170,7 @@ TEST_F(AnalyticsClient, RetryDelayIsCappedAndResetByASuccess) {
     EXPECT_EQ(flushes.delays().mid(6), QList<qint64>({debounce, 40})) << "reset by the success";
 }
 
-// One bundle entry made unusable (removed when the value is undefined): the
-// client says so and keeps the events. Which endpoints are unusable is below.
+// One bundle entry made unusable (removed when the value is undefined).
 TEST_F(AnalyticsClient, UnconfiguredEventsAreKeptAndNothingIsSent) {
     const QJsonObject configured = info;
     const struct {
