@@ -1,7 +1,5 @@
-// Where renders write: the destination holds the old file or the finished
-// new one, never a half-written one, whatever ends the render (an error, a
-// cancellation, a full disk, a kill), and the folder keeps no leftovers but
-// after a kill.
+// Where renders write: the old file or the finished new one, never a half-written
+// one, whatever ends the render; no leftovers but after a kill.
 #include "media/error.h"
 #include "render/render_export.h"
 #include "support/error_text.h"
@@ -90,7 +88,6 @@ class Destination : public ::testing::TestWithParam<Case> {
                             {.format = GetParam().format, .loops = 2}, progress, stop);
     }
 
-    // The old file at the destination is all the folder holds.
     void expectOnlyTheOldFile(const fs::path& output) const {
         EXPECT_EQ(readFile(output), kOld);
         EXPECT_EQ(fileNamesIn(output.parent_path()), std::vector{output.filename().string()});
@@ -203,9 +200,8 @@ INSTANTIATE_TEST_SUITE_P(Render, Destination,
                                            Case{"WebmWithSound", ExportFormat::webm, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A render killed outright (the process, not the task) leaves the old file
-// under the destination's name and its partial work under a name that does
-// not look like an export.
+// A render killed outright (the process, not the task) leaves the old file, and
+// its partial work under a name that does not look like an export.
 TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
     TempDir dir;
     const fs::path source =
@@ -221,7 +217,6 @@ TEST(DestinationKill, AKilledRenderLeavesTheOldFile) {
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ),
               0);
-    // Kill it once its output has begun to grow.
     auto partialBytes = [&] {
         std::uintmax_t size = 0;
         for (const auto& entry : fs::directory_iterator(out))

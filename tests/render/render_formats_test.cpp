@@ -1,6 +1,5 @@
 // GIF, WebP and WebM renders of generated sources, read back with the
-// independent readers of tests/support. (Each format's cancellation and
-// failures are checked in destination_test.)
+// independent readers of tests/support.
 #include "media/error.h"
 #include "render/ping_pong.h"
 #include "render/render_export.h"
@@ -41,8 +40,7 @@ TEST_F(RenderFormats, GifTenFrameSegmentLoopsFramesTwoToSevenAndBackToThree) {
                                                   [&](double p) { reports.push_back(p); });
     EXPECT_EQ(result.sourceFrameCount, 10);
     EXPECT_DOUBLE_EQ(result.frameRate, 30.0);
-    // Reading overlaps palette learning; a report per picture written at
-    // least.
+    // Reading overlaps palette learning; a report per picture written at least.
     ASSERT_GE(reports.size(), 10u);
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
     EXPECT_DOUBLE_EQ(reports.back(), 1.0);
@@ -144,9 +142,8 @@ TEST_F(RenderFormats, WebpShowsOneCycleInOrderAndKeepsItsLengthInMilliseconds) {
     }
     EXPECT_EQ(appears, 333);
 
-    // At speed 4 a picture would last 8.3 ms, which browsers show as 100:
-    // pictures are left out evenly instead, in order, the cycle's length
-    // kept.
+    // At speed 4 a picture would last 8.3 ms, which browsers show as 100: pictures
+    // are left out evenly instead, in order, the cycle's length kept.
     renderPingPongWebP(source_, output, 0.0, 10 / 30.0, 4.0, nullptr);
     const test::WebpAnimation fast = test::decodeWebp(output);
     EXPECT_EQ(fast.pictures.size(), 7u);
@@ -194,7 +191,6 @@ TEST(RenderFormatSources, WebmShowsEveryPictureOnTimeAndItsSoundFollows) {
         EXPECT_GT(alignment.correlation, 0.9) << "at " << at << " s";
     }
 
-    // Without its sound, when the choice leaves it out.
     ExportSettings silent{.format = ExportFormat::webm};
     silent.webm.sound = false;
     renderExport(source, output, 0.5, 0.7, 1.0, silent, nullptr);
