@@ -1,6 +1,5 @@
-// The update notice: decoding the endpoint's answer, where it is asked, and
-// the checker against a local server, from the request to the alert's two
-// buttons.
+// The update notice: decoding the endpoint's answer, where it is asked, and the
+// checker against a local server, from the request to the alert's buttons.
 #include "app/update_alert.h"
 #include "app/update_checker.h"
 #include "support/test_http_server.h"
@@ -70,20 +69,15 @@ TEST(UpdateEndpoint, JoinsTheBaseAndPathWithOneSlashAndReadsTheBuildNumber) {
 
 class UpdateCheckerTest : public ::testing::Test {
   protected:
-    // Runs one check against the server's answer (or at `endpoint`).
     std::unique_ptr<UpdateChecker> check(test::HttpAnswer answer, QUrl endpoint = {}) {
         server_.respond = [answer](const test::ReceivedRequest&) { return answer; };
-        UpdateEnvironment environment;
-        environment.endpoint =
-            endpoint.isEmpty() ? updateEndpoint({{"KavloApiBaseURL", server_.baseUrl().toString()}})
-                               : endpoint;
-        environment.appBuild = 5;
-        environment.openUrl = [this](const QUrl& url) {
-            opened_.append(url);
-            return true;
-        };
-        environment.track = [this](const UsageEvent& event) { events_.append(event); };
-        auto checker = std::make_unique<UpdateChecker>(environment);
+        auto checker = std::make_unique<UpdateChecker>(UpdateEnvironment{
+            .endpoint = endpoint.isEmpty()
+                            ? updateEndpoint({{"KavloApiBaseURL", server_.baseUrl().toString()}})
+                            : endpoint,
+            .appBuild = 5,
+            .openUrl = [this](const QUrl& url) { return opened_.append(url), true; },
+            .track = [this](const UsageEvent& event) { events_.append(event); }});
         QSignalSpy finished(checker.get(), &UpdateChecker::checkFinished);
         checker->checkForUpdate();
         EXPECT_TRUE(finished.wait(10'000));

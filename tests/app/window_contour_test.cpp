@@ -15,7 +15,6 @@ namespace {
 
 constexpr ContourShape kWide{16.0 / 9.0, 36, 193};
 
-// A screen of `width` x `height` at the origin, without frame margins.
 ScreenArea screen(double width, double height) {
     return {QRectF(0, 0, width, height), {}};
 }
@@ -34,7 +33,6 @@ TEST(ContourFormulas, ContentHeightFollowsTheWidthAndSmallChangesAreNone) {
 }
 
 TEST(ContourFormulas, TheScreenLimitsTheWidthSoThatTheHeightFits) {
-    // Without a screen, the formulas alone.
     EXPECT_EQ(clampToScreen(kWide, {3000, 5}, std::nullopt), QSizeF(3000, 5));
     // Room for 2000 x 700: the widest width whose height fits 700 is
     // 36 + 16/9 * (700 - 193) = 937.33.
