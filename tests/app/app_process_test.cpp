@@ -1,7 +1,5 @@
-// What the program keeps per user: the log file, rotated at its cap with
-// writers on many threads and carried on when reopened; and one instance,
-// to which a later launch hands its file over the local socket, exactly as
-// bytes, a socket left behind by an ended instance not blocking the next.
+// What the program keeps per user: the log file, rotated at its cap; and one
+// instance, to which a later launch hands its file over the local socket.
 #include "app/app_log.h"
 #include "app/single_instance.h"
 

@@ -1,8 +1,6 @@
-// The program on a real desktop session, run by scripts/wayland-check.sh
-// (a native Wayland client under weston) and scripts/portal-check.sh (the
-// panels through a file-chooser portal, with document-portal paths). Each
-// check skips outside its session. The real window, session and panels;
-// analytics and the update check stay off.
+// The program on a real desktop session, run by scripts/wayland-check.sh (Wayland
+// under weston) and scripts/portal-check.sh (the panels through a file-chooser
+// portal). Each check skips outside its session; analytics and updates stay off.
 #include "app/content_view.h"
 #include "app/desktop_portal.h"
 #include "app/kavlo_app.h"

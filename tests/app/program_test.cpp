@@ -1,8 +1,5 @@
-// The kavlo program itself, run as the desktop runs it (offscreen, with the
-// web API on 127.0.0.1): a first launch opens its file as "command_line";
-// a launch with a file while Kavlo runs hands the file to the running
-// instance, which opens it as "open_with", and exits. What it logs reaches
-// the log file in the XDG state directory.
+// The kavlo program run as the desktop runs it (offscreen, the web API on
+// 127.0.0.1): a first launch opens its file, a later one hands it over and exits.
 #include "analytics/analytics_event.h"
 #include "support/test_http_server.h"
 

@@ -1,8 +1,5 @@
-// Replays every input kept under regressions/<target>/ through its fuzz
-// target: a valid sample and damaged ones (cut short, bits flipped, a wrong
-// type) that reach the readers' error paths, and any input that once
-// crashed, hung, leaked or broke a promise. Each must pass, under the
-// sanitizers in the ASan build.
+// Replays every input kept under regressions/<target>/ through its fuzz target:
+// a valid sample, damaged ones, and any input that once crashed, hung or leaked.
 #include "targets.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,8 @@
-// The decoded stream every reader pulls from: seeks start a new generation
-// that nothing decoded before them outlives, and sound frames follow each
-// other in time. Finding the frame on screen at a time on it, as the
-// renderer and both players do: a seek, then decoding forward step by step,
-// in files where seeks land exactly, inside a GOP (MPEG-TS has no index), on
-// skippable B-frames, before the first frame and past the last, and at time
-// 0 (MKV, MP4 and TS at 0: frame_agreement_test). And the one rule for
-// which frame is on screen at a time: files whose video starts late, and
-// container lengths that are off by their rounding.
+// The decoded stream every reader pulls from: seeks start a generation nothing
+// decoded before outlives. Finding the frame on screen at a time as the renderer
+// and both players do, in files where seeks land exactly, inside a GOP (MPEG-TS
+// has no index), on skippable B-frames and past both ends. And the rule for
+// which frame is on screen: late-starting video, lengths off by their rounding.
 #include "media/decoded_stream.h"
 #include "media/error.h"
 #include "media/ffmpeg.h"

@@ -1,6 +1,5 @@
-// What opening a file refuses: pictures larger than Kavlo can hold, whatever
-// part of the file claims them, and files that would make FFmpeg read other
-// files or the network.
+// What opening a file refuses: pictures larger than Kavlo can hold, whatever part
+// of the file claims them, and files that would make FFmpeg read others.
 #include "media/decoder.h"
 #include "media/error.h"
 #include "media/ffmpeg.h"

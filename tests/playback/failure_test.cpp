@@ -1,8 +1,6 @@
-// What goes wrong under the players. Both players on damaged files: each
-// shows what it can read or reports a message, and neither crashes nor
-// hangs, also while the item plays on into the damage. And whatever a
-// playback thread meets (here std::bad_alloc, thrown as it wakes its owner)
-// becomes a failure its owner hears about, and the process goes on.
+// What goes wrong under the players: damaged files (each player shows what it
+// can read or says why, neither crashes nor hangs), and a playback thread's
+// failure (here std::bad_alloc as it wakes its owner) reaching its owner.
 #include "playback/preview_pipeline.h"
 #include "playback/preview_player.h"
 #include "playback/scrub_player.h"

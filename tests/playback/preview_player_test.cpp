@@ -1,7 +1,5 @@
-// The preview player on generated index-coded files: the frames a view
-// receives while looping, seeks, pause and play, and item changes. There is
-// no sound device in CI; the files with sound check that its absence costs
-// nothing.
+// The preview player on generated index-coded files. There is no sound device in
+// CI; the files with sound check that its absence costs nothing.
 #include "playback/preview_player.h"
 #include "playback_test_util.h"
 

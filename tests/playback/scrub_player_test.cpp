@@ -1,7 +1,5 @@
-// The scrub player on generated index-coded sources: where seeks land,
-// completions, superseded seeks, pictures on the way, item changes and
-// picture sizes; and underneath it, a scrub seek on its way from a key frame
-// to a frame far into its GOP, and when it gives way to a newer seek.
+// The scrub player on generated index-coded sources, and underneath it a scrub
+// seek from a key frame far into its GOP, and when it gives way to a newer one.
 #include "playback/scrub_decoder.h"
 #include "playback/scrub_player.h"
 #include "playback_test_util.h"

@@ -1,8 +1,6 @@
-// Every form of the test corpus rendered as MP4 and as GIF (and, with sound,
-// as WebM), from a start inside the first GOP and one after it. Each written
-// picture must be the source frame on screen at its sampling time, read
-// from the source by the independent decoder on the file's own timeline; the
-// MP4's sound must follow the picture.
+// Every form of the test corpus rendered as MP4, GIF and (with sound) WebM, from
+// a start inside the first GOP and one after it: each written picture must be the
+// source frame on screen at its sampling time; the MP4's sound must follow it.
 #include "render/gif_timing.h"
 #include "render/ping_pong.h"
 #include "render/render_gif.h"

@@ -1,7 +1,5 @@
-// What the GIF writer is given and what it writes: delays in whole
-// hundredths with the rounding carried, never below two; and colours kept
-// where a viewer already shows one close to them, redrawn as soon as it is
-// not, so pictures never drift further than that from what was asked for.
+// The GIF writer: delays in whole hundredths with the rounding carried, never
+// below two; colours kept while a viewer shows one close to them, else redrawn.
 #include "render/gif_timing.h"
 #include "render/gif_writer.h"
 #include "support/test_gif.h"

@@ -1,7 +1,5 @@
-// HDR test clips, as phones record them (BT.2020, 10-bit HEVC, PQ or HLG,
-// with mastering and content light metadata), and what the ffmpeg command
-// line makes of them in SDR, as the reference for the renderer's own tone
-// mapping.
+// HDR test clips as phones record them (BT.2020, 10-bit HEVC, PQ or HLG), and
+// what the ffmpeg command line makes of them in SDR: the renderer's reference.
 #pragma once
 
 #include "support/test_gif.h"
