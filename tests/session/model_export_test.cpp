@@ -21,7 +21,6 @@ class Export : public ModelTest {
     bool waitForExports(size_t n) {
         return waitFor([&] { return finished.size() >= n; });
     }
-    // The frame indices of the ping-pong of the prepared preview's selection.
     std::vector<int> expectedIndices(int loops) const {
         const int first = static_cast<int>(std::lround(model->preparedPreview().trimStart * 30));
         std::vector<int> indices =
@@ -53,7 +52,6 @@ TEST_F(Export, AnMp4HoldsThePingPongOfTheSelectionAndSaysWhereItWent) {
     EXPECT_TRUE(model->busy() && model->runningExports() == 1);
     ASSERT_TRUE(waitForExports(1));
     EXPECT_EQ(finished[0], std::pair(*panels.saveAnswer, true)) << model->status();
-    // The size follows the name.
     EXPECT_TRUE(model->status().startsWith(u"Saved sortie \uFFFD.mp4 · "))
         << model->status().toStdString();
     EXPECT_FALSE(model->busy() || model->runningExports());
