@@ -15,11 +15,9 @@ using namespace test;
 
 class PreviewPlayerTest : public ::testing::Test {
   protected:
-    // Twelve frames with sound.
     static std::string loop12() {
         return sharedClip("loop12-sound.mp4", {.frames = 12, .audio = "sin(2*PI*440*t)"});
     }
-    // Thirty silent frames in GOPs of ten with B-frames.
     static std::string silent30() {
         return sharedClip("silent30-gop10.mp4",
                           {.frames = 30, .keyframeInterval = 10, .preset = "veryfast"});
@@ -88,8 +86,7 @@ TEST_F(PreviewPlayerTest, PausingStopsFramesAndObserversAndPlayGoesOnFromThePict
     for (size_t i = atPause; i < atPause + 3; ++i)
         EXPECT_EQ(recorder_.frames[i].index, shown + int(i - atPause) + 1);
 
-    // Where seeks land at every time is checked against the renderer in
-    // frame_agreement_test; here playing on from one, back over a key frame.
+    // Playing on from a seek back over a key frame.
     player_.pause();
     ASSERT_TRUE(seekAndWait(29 / 30.0));
     ASSERT_TRUE(seekAndWait(12.5 / 30));
