@@ -1,7 +1,5 @@
-// The upload client against servers that answer badly: whatever they send,
-// the client takes only the status, gives up on time, keeps every event
-// that has not had a 2xx, never follows a redirect, holds little memory and
-// stays free for new events meanwhile.
+// The upload client against servers that answer badly: it takes only the status,
+// gives up on time, keeps undelivered events and follows no redirect.
 #include "client_fixture.h"
 
 #include <QElapsedTimer>
@@ -34,8 +32,6 @@ QByteArray randomBytes(int count) {
     return bytes;
 }
 
-// Answers the request on `socket` in the way of `answer`; a redirect points
-// at `elsewhere`.
 void answerBadly(QTcpSocket* socket, Answer answer, const QUrl& elsewhere) {
     switch (answer) {
     case Answer::hugeBody: {

@@ -59,8 +59,7 @@ TEST(GifFrameQueue, GivesPicturesInListOrderFromSeveralThreads) {
     GifPalette first;
     for (int i = 0; i < 12; ++i) {
         const IndexedFrame frame = queue.next();
-        ASSERT_EQ(frame.width, 64);
-        ASSERT_EQ(frame.height, 48);
+        ASSERT_EQ(std::pair(frame.width, frame.height), std::pair(64, 48));
         // Every worker maps to the learnt colours, in one order.
         EXPECT_EQ(sorted(frame.palette), sorted(palette));
         if (first.empty())

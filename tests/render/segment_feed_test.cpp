@@ -1,6 +1,5 @@
-// The segment feed: pictures handed over by index while later ones are
-// still being decoded, the end of the segment, unwanted pictures let go, and
-// stops from either side.
+// The segment feed: pictures by index while later ones are decoded, the end of
+// the segment, unwanted pictures let go, and stops from either side.
 #include "media/error.h"
 #include "render/render_video.h"
 #include "render/segment_feed.h"
