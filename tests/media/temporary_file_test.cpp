@@ -26,8 +26,7 @@ fs::path makeFile(const fs::path& path, std::chrono::minutes age) {
     return path;
 }
 
-// Another process that holds a lock on `path`, as a render does, until it
-// is killed.
+// Another process holding a lock on `path`, as a render does, until killed.
 class LockHolder {
   public:
     explicit LockHolder(const fs::path& path) {
