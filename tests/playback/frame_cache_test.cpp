@@ -26,7 +26,6 @@ std::optional<int64_t> foundAt(FrameCache& cache, int64_t tUs) {
     return hit ? std::optional(hit->ptsUs) : std::nullopt;
 }
 
-// The bytes one tiny frame takes in a cache.
 size_t oneFrameBytes() {
     FrameCache probe(1 << 20);
     probe.insert(tinyFrame(), 0, kFrameUs, false);

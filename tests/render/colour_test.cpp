@@ -46,7 +46,6 @@ TEST_P(HdrSources, ComeOutInSdrAsFfmpegTonemapsThem) {
     for (int i = 0; i < kFrames; ++i)
         EXPECT_LT(test::meanAbsoluteDifference(pictures[i], reference[i]), 4.0) << "frame " << i;
 
-    // The MP4 says what it now holds.
     renderPingPongVideo(clip, dir / "out.mp4", 0.0, kFrames / 30.0, 1, 1, nullptr);
     const test::DecodedVideo video = test::decodeVideo(dir / "out.mp4");
     EXPECT_EQ((std::vector{video.primaries, video.transfer, video.matrix}),
