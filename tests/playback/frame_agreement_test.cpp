@@ -17,7 +17,6 @@ namespace {
 
 using namespace test;
 
-// Seeks `player` and reads the index on screen when the seek completes.
 int shownIndexAt(Player& player, FrameSource& pictures, double t) {
     const SeekOutcome outcome = seekAndWait(player, pictures, t);
     return outcome.finished ? outcome.shown : -3;

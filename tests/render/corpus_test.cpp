@@ -46,8 +46,8 @@ int frameOnScreen(const test::DecodedVideo& source, double t) {
 void expectSoundFollows(const fs::path& source, const fs::path& mp4, const CorpusClip& clip,
                         const test::RenderedTimeline& timeline) {
     const test::DecodedAudio original = test::decodeAudio(source), sound = test::decodeAudio(mp4);
-    EXPECT_EQ(sound.sampleRate, original.sampleRate);
-    EXPECT_EQ(sound.channels, original.channels);
+    EXPECT_EQ(std::pair(sound.sampleRate, sound.channels),
+              std::pair(original.sampleRate, original.channels));
     if (clip.chordChannel < 0) {
         test::expectSoundFollowsPicture(source, mp4, clip.rampChannel, timeline, 0.02);
         return;

@@ -45,9 +45,7 @@ class FakePlayer : public Player {
     }
     void removeTimeObserver(ObserverId id) override { observers_.erase(id); }
 
-    // --- Test controls ---
-
-    // The item's path ("" when none) and whether it loops.
+    // Test controls. The item's path ("" when none) and whether it loops.
     std::string itemPath() const { return item_.value_or(""); }
     Looping looping() const { return looping_; }
     // Every seek requested since construction, in order.

@@ -64,7 +64,6 @@ class ModelTest : public ::testing::Test {
 
     void SetUp() override { create(); }
 
-    // A new Model on the members below.
     void create() {
         model.reset();
         events.clear();
