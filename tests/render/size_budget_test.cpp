@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using test::TempDir;
 
 ExportRequest requestOf(const fs::path& source, ExportFormat format, double start, double end) {
-    return {.source = source, .trimStart = start, .trimEnd = end, .format = format};
+    return {.source = source, .trimStart = start, .trimEnd = end, .format = format, .limits = {}};
 }
 
 // Every clip of the corpus, as a GIF and as an MP4 of two loops, with a
