@@ -6,7 +6,6 @@
 #include "render/render_video.h"
 #include "render/written_rate.h"
 #include "support/error_text.h"
-#include "support/test_gif.h"
 #include "support/test_media.h"
 
 #include <gtest/gtest.h>
@@ -162,7 +161,7 @@ TEST_F(RenderVideo, BothRenderersFailBeforeWritingAnything) {
     }
 }
 
-TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
+TEST(RenderSources, TurnsRotatedAndMirroredSourcesUpright) {
     TempDir dir;
     const std::vector<int> expected = {1, 2, 3, 4, 3, 2};
     for (const auto& turn : test::kTurnedClips) {
@@ -178,14 +177,6 @@ TEST(RenderSources, TurnsRotatedAndMirroredSourcesUprightInEveryOutput) {
     }
 
     const auto source = dir / (std::string(test::kTurnedClips[0].name) + ".mp4");
-    renderPingPongGIF(source, dir / "turned.gif", 0.0, 0.2, 1.0, nullptr);
-    std::vector<int> shown;
-    for (const auto& picture : test::decodeGif(dir / "turned.gif")) {
-        EXPECT_EQ(std::pair(picture.width, picture.height), std::pair(96, 160));
-        shown.push_back(picture.frameIndex());
-    }
-    EXPECT_EQ(shown, expected);
-
     // Upright 96x160 in a 100x104 area: 62x104. One uniform factor (62 / 96)
     // would make the picture 103 rows high and leave the last row black;
     // the bottom-left quarter of the pattern is white.
