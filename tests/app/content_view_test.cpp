@@ -44,10 +44,15 @@ TEST(ContentFormat, TheVideoAreaFitsAboveTheControlsAndReadOutsKeepMinutes) {
 }
 
 TEST(ShareMenu, AChoiceSaysEstimatingThenTheBudgetsSizeThenTheSettingsChosen) {
-    const ExportPreset preset{.name = "discord", .title = "Discord", .format = ExportFormat::gif};
+    ExportPreset preset;
+    preset.name = "discord";
+    preset.title = "Discord";
+    preset.format = ExportFormat::gif;
     EXPECT_EQ(ShareMenu::choiceText(preset, nullptr, true), u"GIF for Discord · estimating…");
     EXPECT_EQ(ShareMenu::choiceText(preset, nullptr, false), u"GIF for Discord");
-    SizeEstimate estimate{.bytes = 9'500'000, .settled = false};
+    SizeEstimate estimate;
+    estimate.bytes = 9'500'000;
+    estimate.settled = false;
     EXPECT_EQ(ShareMenu::choiceText(preset, &estimate, true), u"GIF for Discord · about 9.5 MB");
     estimate.settled = true;
     estimate.size = {960, 540};

@@ -69,19 +69,21 @@ class EndToEndTest : public ::testing::Test {
         const fs::path temp = dir_.path().toStdString();
         services_.track = [this](const UsageEvent& event) { analytics_->track(event); };
         services_.makeModel = [this, temp](FilePanels* panels) {
-            return std::make_unique<Model>(ModelEnvironment{
-                .player = std::make_unique<PreviewPlayer>(PreviewPlayer::Options{false}),
-                .scrubPlayer = std::make_unique<ScrubPlayer>(),
-                .panels = panels,
-                .track = services_.track,
-                .exampleVideo = KAVLO_EXAMPLE,
-                .tempDir = temp});
+            ModelEnvironment environment;
+            environment.player = std::make_unique<PreviewPlayer>(PreviewPlayer::Options{false});
+            environment.scrubPlayer = std::make_unique<ScrubPlayer>();
+            environment.panels = panels;
+            environment.track = services_.track;
+            environment.exampleVideo = KAVLO_EXAMPLE;
+            environment.tempDir = temp;
+            return std::make_unique<Model>(std::move(environment));
         };
         services_.makePanels = [temp](QWidget*) { return std::make_unique<FakePanels>(temp); };
         services_.makeUpdateChecker = [this] {
-            return std::make_unique<UpdateChecker>(
-                UpdateEnvironment{.endpoint = server_.baseUrl().resolved(QUrl("/api/mac/update")),
-                                  .track = services_.track});
+            UpdateEnvironment environment;
+            environment.endpoint = server_.baseUrl().resolved(QUrl("/api/mac/update"));
+            environment.track = services_.track;
+            return std::make_unique<UpdateChecker>(environment);
         };
         services_.startAnalyticsSession = [this] { analytics_->startSession(); };
         services_.openUrl = [](const QUrl&) { return true; };
