@@ -22,11 +22,13 @@
 //
 // With --calibrate [FORMAT]: each plain export's real size against the samples'
 // prediction before correction, over the same sources. With --probe
-// [FORMAT]: the prediction against the real size at five qualities, on the
+// [FORMAT]: the prediction against the real size at nine qualities, on the
 // camera-like clip and on the same pan without grain.
 //
+// --case NAME ("gif 10 MB", "discord") runs that export alone.
+//
 //   bench_budget [--camera-only | --corpus-only | --calibrate [mp4|gif|webp|webm] |
-//                 --probe [FORMAT] | --estimates [--no-exports]]
+//                 --probe [FORMAT] | --estimates [--no-exports]] [--case NAME]
 #include "core/error.h"
 #include "render/ping_pong.h"
 #include "render/presets.h"
@@ -167,14 +169,19 @@ struct Totals {
 std::string attemptsText(const BudgetOutcome& outcome, uint64_t budget) {
     std::string text;
     for (const BudgetOutcome::Attempt& a : outcome.attempts) {
-        char one[48];
-        std::snprintf(one, sizeof one, " %.0f->%.0f%%",
+        char one[96];
+        std::snprintf(one, sizeof one, " %.0f->%.0f%% (q%.3f %.1ffps %d)",
                       100.0 * double(a.predicted) / double(budget),
-                      100.0 * double(a.bytes) / double(budget));
+                      100.0 * double(a.bytes) / double(budget), a.settings.quality,
+                      a.settings.maxFrameRate, a.settings.fitWithin.width);
         text += one;
     }
     return text;
 }
+
+// --case NAME: only the budgeted exports of that name, without the plain
+// ones (every such export then counts as one where the budget binds).
+std::string onlyCase;
 
 void run(const Source& source, const fs::path& dir, Totals& totals) {
     const ExportSelection selection{source.path, source.start, source.end, 1};
@@ -186,7 +193,9 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
     };
     Plain plain[2];
     const ExportFormat formats[2] = {ExportFormat::gif, ExportFormat::mp4};
-    for (int f = 0; f < 2; ++f) {
+    for (int f = 0; f < 2 && !onlyCase.empty(); ++f)
+        plain[f] = {~uint64_t(0), 0};
+    for (int f = 0; f < 2 && onlyCase.empty(); ++f) {
         const ExportRequest request = selection.requestFor(formats[f]);
         const fs::path out = dir / ("plain." + std::string(exportFormatName(formats[f])));
         const auto estimateAt = std::chrono::steady_clock::now();
@@ -222,6 +231,8 @@ void run(const Source& source, const fs::path& dir, Totals& totals) {
         }
     }
     for (const Case& c : cases) {
+        if (!onlyCase.empty() && c.name != onlyCase)
+            continue;
         const fs::path out = dir / ("budget." + std::string(exportFormatName(c.request.format)));
         const int f = c.request.format == ExportFormat::gif ? 0 : 1;
         SizeEstimate estimate;
@@ -470,7 +481,7 @@ int calibrate(const std::vector<Source>& sources, const fs::path& dir, const cha
 }
 
 // The samples' prediction (with the format's lean) against the real file at
-// five qualities, on the pan with grain and without: what the size
+// nine qualities, on the pan with grain and without: what the size
 // correction of mosaics is fitted on.
 int probe(const fs::path& dir, ExportFormat format) {
     std::printf("%-18s %5s %10s %10s %8s\n", "source", "q", "real", "predicted", "err");
@@ -478,7 +489,7 @@ int probe(const fs::path& dir, ExportFormat format) {
         const ExportRequest request =
             ExportSelection{cameraClip(dir, grain), 0.5, 1.5, 1}.requestFor(format);
         SampleModel model(request, {}, {});
-        for (double quality : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+        for (double quality : {0.0, 0.04, 0.08, 0.12, 0.16, 0.25, 0.5, 0.75, 1.0}) {
             BudgetSettings settings;
             settings.format = format;
             settings.quality = quality;
@@ -505,6 +516,10 @@ int main(int argc, char** argv) {
     const bool corpusOnly = argc > 1 && std::strcmp(argv[1], "--corpus-only") == 0;
     const bool calibrating = argc > 1 && std::strcmp(argv[1], "--calibrate") == 0;
     test::TempDir dir;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--case") == 0)
+            onlyCase = argv[i + 1];
+    }
     if (argc > 1 && std::strcmp(argv[1], "--probe") == 0) {
         const std::string name = argc > 2 ? argv[2] : "mp4";
         for (ExportFormat format :

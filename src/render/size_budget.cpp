@@ -85,6 +85,32 @@ BudgetSettings topSettings(const ExportRequest& request) {
     return s;
 }
 
+// Where two full encodes at one frame rate and size, one over the budget
+// and one under, differ only in quality: the quality between them that the
+// line through their log sizes puts at `target`. The samples' sizes are
+// less smooth in quality than the file's, and near where an encoder stops
+// keeping grain their slope can be off by half.
+std::optional<BudgetSettings> between(const std::vector<BudgetOutcome::Attempt>& attempts,
+                                      double budget, double target) {
+    const BudgetOutcome::Attempt *over = nullptr, *under = nullptr;
+    for (const BudgetOutcome::Attempt& a : attempts) {
+        const bool fits = double(a.bytes) <= budget;
+        const BudgetOutcome::Attempt*& side = fits ? under : over;
+        if (!side || (fits ? a.bytes > side->bytes : a.bytes < side->bytes))
+            side = &a;
+    }
+    if (!over || !under || under->bytes == 0 ||
+        std::abs(over->settings.maxFrameRate - under->settings.maxFrameRate) > 1e-3 ||
+        !(over->settings.fitWithin == under->settings.fitWithin) ||
+        std::abs(over->settings.quality - under->settings.quality) < 2e-3)
+        return std::nullopt;
+    const double t = std::log(target / double(under->bytes)) /
+                     std::log(double(over->bytes) / double(under->bytes));
+    BudgetSettings s = under->settings;
+    s.quality += std::clamp(t, 0.1, 0.9) * (over->settings.quality - under->settings.quality);
+    return s;
+}
+
 bool sameSettings(const BudgetSettings& a, const BudgetSettings& b) {
     return std::abs(a.quality - b.quality) < 1e-3 &&
            std::abs(a.maxFrameRate - b.maxFrameRate) < 1e-3 && a.fitWithin == b.fitWithin;
@@ -128,6 +154,10 @@ class SettingsChooser {
     }
 
     double correction = 1.0;
+    // Searches to a fifth of a percent of the quality, not a hundredth,
+    // and closer to the target: for full encodes, where a miss costs a
+    // whole encode; estimates stay cheap.
+    bool precise = false;
 
     double predict(const BudgetSettings& s) { return correction * model_.rawBytes(s); }
 
@@ -178,7 +208,9 @@ class SettingsChooser {
         // Then as much quality as fits.
         if (predict(at(0.0, rate, side)) <= target)
             return at(0.0, rate, side);
-        const double keep = largest(0.0, 1.0, target, 0.01,
+        // Near where an encoder stops keeping grain, a hundredth of the
+        // quality changes the file by a tenth.
+        const double keep = largest(0.0, 1.0, target, precise ? 0.002 : 0.01,
                                     [&](double x) { return predict(at(1.0 - x, rate, side)); });
         return at(1.0 - keep, rate, side);
     }
@@ -190,16 +222,18 @@ class SettingsChooser {
     template <typename F>
     double largest(double lo, double hi, double target, double resolution, F f) {
         double flo = f(lo), fhi = f(hi);
-        for (int step = 0; step < 5 && hi - lo > resolution; ++step) {
+        const double close = precise ? 0.985 : 0.97;
+        for (int step = 0; step < (precise ? 8 : 5) && hi - lo > resolution; ++step) {
             double t = 0.5;
             if (flo > 0 && fhi > flo)
-                t = (std::log(target * 0.98) - std::log(flo)) / (std::log(fhi) - std::log(flo));
+                t = (std::log(target * (1 + close) / 2) - std::log(flo)) /
+                    (std::log(fhi) - std::log(flo));
             const double x = lo + std::clamp(t, 0.1, 0.9) * (hi - lo);
             const double fx = f(x);
             if (fx <= target) {
                 lo = x;
                 flo = fx;
-                if (fx >= target * 0.97)
+                if (fx >= target * close)
                     break;
             } else {
                 hi = x;
@@ -308,11 +342,15 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
     const double budget = double(request.maxBytes);
     SettingsChooser chooser(model, request);
     chooser.correction = sampleBias(request.format);
+    chooser.precise = true;
     std::optional<BudgetSettings> previous;
     double from = 0.1;
     double aim = kAim;
     for (int attempt = 0; attempt < kMostFullEncodes; ++attempt) {
-        std::optional<BudgetSettings> choice = chooser.choose(budget * aim);
+        std::optional<BudgetSettings> choice = between(outcome.attempts, budget, budget * kAim);
+        const bool interpolated = choice.has_value();
+        if (!choice)
+            choice = chooser.choose(budget * aim);
         const bool atBottom = !choice;
         if (!choice) {
             const double smallest = chooser.predict(chooser.bottom());
@@ -323,7 +361,7 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
         if (previous && sameSettings(*previous, *choice))
             break; // the model would only try the same again
         previous = choice;
-        const double predicted = chooser.predict(*choice);
+        const double predicted = interpolated ? budget * kAim : chooser.predict(*choice);
         if (outcome.fullEncodes == 0)
             outcome.estimate = static_cast<uint64_t>(predicted);
 
@@ -334,7 +372,7 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
         from = to;
         ++outcome.fullEncodes;
         const auto bytes = std::filesystem::file_size(trial->path());
-        outcome.attempts.push_back({static_cast<uint64_t>(predicted), bytes});
+        outcome.attempts.push_back({static_cast<uint64_t>(predicted), bytes, *choice});
         if (bytes <= request.maxBytes) {
             if (!haveBest || bytes > outcome.bytes) {
                 best = std::move(trial);
@@ -357,7 +395,10 @@ BudgetOutcome renderWithinBudget(const ExportRequest& request, const std::filesy
             aim *= 0.97;
         }
         chooser.correction = double(bytes) / model.rawBytes(*choice);
-        if (haveBest && attempt >= 1)
+        // A third encode only between two that fall either side of the
+        // budget.
+        if (haveBest && attempt >= 1 &&
+            (attempt >= 2 || !between(outcome.attempts, budget, budget * kAim)))
             break;
     }
     if (!haveBest)

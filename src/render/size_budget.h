@@ -6,8 +6,9 @@
 // allow and never above the source. The choice is made on a model learnt
 // from a few short runs of pictures spread over the cycle and encoded the
 // way the export encodes them; the model is corrected by every full encode,
-// so most exports need one and a few two. A file is never kept over its
-// budget.
+// so most exports need one and a few two. Two that fall either side of the
+// budget at one frame rate and size give a third between them. A file is
+// never kept over its budget.
 //
 // Runs on the calling thread; throws Error on failure and Cancelled when
 // `stop` is requested. Never Qt.
@@ -86,6 +87,7 @@ struct BudgetOutcome {
     struct Attempt {
         uint64_t predicted = 0;
         uint64_t bytes = 0;
+        BudgetSettings settings;
     };
     std::vector<Attempt> attempts;
 };
