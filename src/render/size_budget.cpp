@@ -140,7 +140,7 @@ class BudgetProgress {
 class SettingsChooser {
   public:
     SettingsChooser(SampleModel& model, const ExportRequest& request)
-        : model_(model), request_(request), top_(topSettings(request)) {
+        : model_(model), top_(topSettings(request)) {
         const RenderSize largest = model.pictureSize(top_);
         longest_ = std::max(largest.width, largest.height);
         const ExportLimits& limits = request.limits;
@@ -244,7 +244,6 @@ class SettingsChooser {
     }
 
     SampleModel& model_;
-    const ExportRequest& request_;
     BudgetSettings top_;
     int longest_ = 0, shortest_ = 0;
     double fastest_ = 0, slowest_ = 0;
