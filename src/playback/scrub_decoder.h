@@ -45,9 +45,9 @@ class ScrubDecoder {
     // Thrown by show() when its seek was abandoned, or when it gave up its
     // seek for the newer one: the newer lies ahead on the way (decoding
     // goes on toward it) or in another GOP (this one's work would be of no
-    // use). A newer seek behind the frames
-    // decoded so far in the same GOP waits: giving way would start the run
-    // again from the key frame, over and over during a drag backwards.
+    // use). A newer seek behind the frames decoded so far in the same GOP
+    // waits: giving way would start the run again from the key frame, over
+    // and over during a drag backwards.
     struct GaveWay {};
     static constexpr std::chrono::milliseconds kInterimSpacing{40};
 

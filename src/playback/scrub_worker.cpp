@@ -199,8 +199,10 @@ bool ScrubWorker::serve(std::stop_token stop) {
     // Abandoned seeks are none of them.
     const SeekRequest* newest = nullptr;
     for (const SeekRequest& s : seeks)
-        if (!s.follow && !abandon)
+        if (!s.follow)
             newest = &s;
+    if (abandon)
+        newest = nullptr;
     for (const SeekRequest& s : seeks)
         if (!s.follow && &s != newest)
             reportSeek(s, false);

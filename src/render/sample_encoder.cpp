@@ -30,6 +30,10 @@ constexpr int kRunPictures = 3;
 // Frame-rate steps a budget may take: a run spans at most this many segment
 // pictures between two of its pictures.
 constexpr double kMostStep = 6;
+// The segment pictures a run's window holds either side of its centre, as
+// far as a run of kRunPictures at the slowest frame rate spreads; longer
+// runs (GIF's) fit inside it at faster rates.
+constexpr double kRunReach = kMostStep * (kRunPictures - 1) / 2.0;
 
 // Larger pictures are weighed on a mosaic of 2 x 2 tiles of about this
 // many pixels in all, cut from them at full scale so that grain and edges
@@ -84,8 +88,7 @@ constexpr int kGifRunPictures = 8;
 int gifRunPictures(double step, double quality) {
     if (quality < 0.5)
         return kRunPictures;
-    const double window = kMostStep * (kRunPictures - 1);
-    return std::clamp(1 + static_cast<int>(window / step), kRunPictures, kGifRunPictures);
+    return std::clamp(1 + static_cast<int>(2 * kRunReach / step), kRunPictures, kGifRunPictures);
 }
 
 int edgeTrim(int n) {
@@ -234,7 +237,7 @@ SampleModel::SampleModel(const ExportRequest& request, std::stop_token stop,
     // nothing again.
     const int t = edgeTrim(frameCount_);
     const double forward = std::max(frameCount_ - 1 - 2 * t, 1);
-    const double reach = kMostStep * (kRunPictures - 1) / 2.0 + 1;
+    const double reach = kRunReach + 1;
     std::vector<int> wanted;
     for (int r = 0; r < kRuns; ++r) {
         const double even = t + (r + 0.5) * forward / kRuns;

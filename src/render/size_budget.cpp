@@ -85,6 +85,19 @@ BudgetSettings topSettings(const ExportRequest& request) {
     return s;
 }
 
+// Where `target` lies between `low` and `high`, as a share of the way from
+// one to the other in the logarithm of the size (which is close to
+// straight in every knob), kept off either end.
+double logShare(double target, double low, double high) {
+    if (!(low > 0 && high > low))
+        return 0.5;
+    return std::clamp(std::log(target / low) / std::log(high / low), 0.1, 0.9);
+}
+
+bool sameRateAndSize(const BudgetSettings& a, const BudgetSettings& b) {
+    return std::abs(a.maxFrameRate - b.maxFrameRate) < 1e-3 && a.fitWithin == b.fitWithin;
+}
+
 // Where two full encodes at one frame rate and size, one over the budget
 // and one under, differ only in quality: the quality between them that the
 // line through their log sizes puts at `target`. The samples' sizes are
@@ -99,21 +112,17 @@ std::optional<BudgetSettings> between(const std::vector<BudgetOutcome::Attempt>&
         if (!side || (fits ? a.bytes > side->bytes : a.bytes < side->bytes))
             side = &a;
     }
-    if (!over || !under || under->bytes == 0 ||
-        std::abs(over->settings.maxFrameRate - under->settings.maxFrameRate) > 1e-3 ||
-        !(over->settings.fitWithin == under->settings.fitWithin) ||
+    if (!over || !under || under->bytes == 0 || !sameRateAndSize(over->settings, under->settings) ||
         std::abs(over->settings.quality - under->settings.quality) < 2e-3)
         return std::nullopt;
-    const double t = std::log(target / double(under->bytes)) /
-                     std::log(double(over->bytes) / double(under->bytes));
     BudgetSettings s = under->settings;
-    s.quality += std::clamp(t, 0.1, 0.9) * (over->settings.quality - under->settings.quality);
+    s.quality += logShare(target, double(under->bytes), double(over->bytes)) *
+                 (over->settings.quality - under->settings.quality);
     return s;
 }
 
 bool sameSettings(const BudgetSettings& a, const BudgetSettings& b) {
-    return std::abs(a.quality - b.quality) < 1e-3 &&
-           std::abs(a.maxFrameRate - b.maxFrameRate) < 1e-3 && a.fitWithin == b.fitWithin;
+    return std::abs(a.quality - b.quality) < 1e-3 && sameRateAndSize(a, b);
 }
 
 // Reports never step back: each full encode fills a share of what is left.
@@ -217,18 +226,14 @@ class SettingsChooser {
 
   private:
     // The largest x in [lo, hi] whose f(x), rising with x, is at most
-    // target, given f(lo) <= target < f(hi) (found by interpolating the
-    // logarithm of the size, which is close to straight in every knob).
+    // target, given f(lo) <= target < f(hi), found by interpolating the
+    // logarithm of the size.
     template <typename F>
     double largest(double lo, double hi, double target, double resolution, F f) {
         double flo = f(lo), fhi = f(hi);
         const double close = precise ? 0.985 : 0.97;
         for (int step = 0; step < (precise ? 8 : 5) && hi - lo > resolution; ++step) {
-            double t = 0.5;
-            if (flo > 0 && fhi > flo)
-                t = (std::log(target * (1 + close) / 2) - std::log(flo)) /
-                    (std::log(fhi) - std::log(flo));
-            const double x = lo + std::clamp(t, 0.1, 0.9) * (hi - lo);
+            const double x = lo + logShare(target * (1 + close) / 2, flo, fhi) * (hi - lo);
             const double fx = f(x);
             if (fx <= target) {
                 lo = x;
