@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=build-app
 scripts/setup.sh "$build_dir" -DKAVLO_BUILD_TESTS=OFF -DKAVLO_BUILD_BENCH=OFF
-video="${1:-resources/example.mp4}"
+# The copy the app itself knows as its example, so it is treated as one.
+video="${1:-$build_dir/src/app/example.mp4}"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "$build_dir/src/app/kavlo" "$video"

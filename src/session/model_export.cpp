@@ -96,8 +96,12 @@ void Model::startExport(ExportFormat format, int loops, const ExportPreset* pres
     const std::filesystem::path opened = originalSource_.value_or(*url_);
     const QString name = proposedExportName(opened, format);
     std::optional<std::filesystem::path> folder;
+    // The bundled example lives among the program's files, whichever path
+    // named it: no folder of its own is proposed.
     std::error_code ec;
-    if (opened != exampleVideo_)
+    const bool example =
+        !exampleVideo_.empty() && std::filesystem::equivalent(opened, exampleVideo_, ec);
+    if (!example)
         folder = std::filesystem::absolute(opened, ec).parent_path();
     // Modal: events run meanwhile, so everything is read again afterwards.
     const QPointer<Model> self(this);

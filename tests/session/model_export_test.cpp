@@ -79,6 +79,11 @@ TEST_F(Export, ACancelledSavePanelChangesNothing) {
     EXPECT_EQ(panels.proposedFolders, std::vector<std::optional<fs::path>>{std::nullopt});
     EXPECT_EQ(model->status(), status);
     EXPECT_FALSE(model->busy() || model->runningExports());
+
+    // Opened by another spelling of its path, as a command line names it.
+    loadAndSettle(exampleVideo.parent_path() / "." / exampleVideo.filename());
+    model->exportGIF();
+    EXPECT_EQ(panels.proposedFolders.back(), std::nullopt);
 }
 
 TEST_F(Export, ExportsRunSideBySideThroughANewLoadAndFailuresSayWhy) {
