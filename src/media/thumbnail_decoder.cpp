@@ -88,8 +88,11 @@ Frame ThumbnailDecoder::decodeForwardTo(SourceTime t) {
     stream_.skipUnreferencedBefore(t);
     const FrameTiming& timing = stream_.timing();
     for (;;) {
-        if (!upcoming_)
+        if (!upcoming_) {
+            if (betweenFrames_)
+                betweenFrames_();
             upcoming_ = stream_.next();
+        }
         if (!upcoming_) // the track ends before t: its last frame stays on screen
             return current_ ? current_->frame.share() : Frame();
         if (!timing.startedBy(upcoming_->start.us(), t.us()))

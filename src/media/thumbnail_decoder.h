@@ -19,6 +19,7 @@
 #include "media/segment_reader.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace kavlo {
@@ -46,6 +47,10 @@ class ThumbnailDecoder {
     // no key frame is found. Throws Error when decoding fails.
     std::optional<KeyPicture> keyPictureFor(SourceTime t, int width, int height);
 
+    // Called before each frame a search decodes, on the decoding thread: a
+    // place to wait while other work goes first. Nothing: no such pause.
+    void setBetweenFrames(std::function<void()> step) { betweenFrames_ = std::move(step); }
+
   private:
     bool worthContinuing(SourceTime t, Microseconds tolerance) const;
     Frame decodeKeyFrame();
@@ -63,6 +68,7 @@ class ThumbnailDecoder {
     std::optional<SourceTime> lastKeyStart_;
     std::optional<PictureShaper> shaper_;
     int shapedWidth_ = 0, shapedHeight_ = 0;
+    std::function<void()> betweenFrames_;
 };
 
 } // namespace kavlo

@@ -24,6 +24,7 @@
 #pragma once
 
 #include "analytics/event_catalog.h"
+#include "core/yield_gate.h"
 #include "player/frame_source.h"
 #include "player/pixel_size.h"
 #include "player/player.h"
@@ -350,6 +351,8 @@ class Model : public QObject {
     TaskSlot loadTask_;
     TaskSlot renderTask_;
     TaskSlot thumbnailTask_;
+    // Held by preview renders; the thumbnails' exact images wait at it.
+    std::shared_ptr<YieldGate> previewFirst_ = std::make_shared<YieldGate>();
     std::optional<std::uint64_t> frameResumeTask_; // a timer id
     std::uint64_t nextTaskId_ = 1;
     PreparedPreview prepared_;

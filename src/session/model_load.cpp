@@ -226,15 +226,16 @@ void Model::startThumbnails(const std::filesystem::path& file, double duration) 
         }
     };
     const QSize tile(thumbnailPixelSize_.width, thumbnailPixelSize_.height);
-    thumbnailTask_.stop =
-        threads_->start([mailbox = mailbox_, file, duration, fill, tile](std::stop_token stop) {
+    const std::shared_ptr<YieldGate> gate = previewFirst_;
+    thumbnailTask_.stop = threads_->start(
+        [mailbox = mailbox_, file, duration, fill, tile, gate](std::stop_token stop) {
             try {
                 generateThumbnails(
                     file, duration, stop, kThumbnailToleranceSeconds,
                     [&](const QList<TimelineThumbnail>& strip) {
                         mailbox->post([fill, strip] { fill(strip); });
                     },
-                    tile);
+                    tile, gate.get());
             } catch (const Cancelled&) {
                 return;
             } catch (...) {

@@ -57,7 +57,10 @@ void Model::prepareSmoothPreview() {
                  .file = std::nullopt});
     track(events::previewStarted(job.trimEnd - job.trimStart, job.speed));
 
-    renderTask_.stop = threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
+    const std::shared_ptr<YieldGate> gate = previewFirst_;
+    renderTask_.stop = threads_->start([this, mailbox = mailbox_, gate, job](std::stop_token stop) {
+        // The strip's exact images wait while the preview renders.
+        const YieldGate::Hold first(*gate);
         const ProgressCallback progress = [&](double fraction) {
             mailbox->post([this, id = job.id, fraction] {
                 // An export's progress is not mixed with a preview's.

@@ -123,7 +123,7 @@ class Strip {
 // for. Every failure leaves gaps only, or the key frame in place.
 void makeImages(const std::filesystem::path& file, const std::vector<double>& times,
                 std::size_t begin, std::size_t end, double toleranceSeconds, QSize fill,
-                Strip& strip, const std::stop_token& stop) {
+                Strip& strip, const std::stop_token& stop, YieldGate* gate) {
     // The strip of key frames is waited for, as a render is; what replaces
     // it is not.
     setThisThreadNice(kWorkNice);
@@ -161,6 +161,8 @@ void makeImages(const std::filesystem::path& file, const std::vector<double>& ti
     if (!decoder)
         return;
     setThisThreadNice(kBackgroundNice);
+    if (gate)
+        decoder->setBetweenFrames([gate, &stop] { gate->pass(stop); });
     try {
         for (std::size_t i = begin; i < end && !stop.stop_requested(); ++i) {
             if (done[i - begin])
@@ -211,7 +213,7 @@ QSize thumbnailCoverSize(double displayWidth, double displayHeight, QSize fill) 
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop,
                                             double toleranceSeconds, const ThumbnailsShown& shown,
-                                            QSize fill) {
+                                            QSize fill, YieldGate* gate) {
     if (fill.width() > kLargestFill || fill.height() > kLargestFill)
         fill = {};
     const std::vector<double> times = thumbnailTimes(durationSeconds);
@@ -223,11 +225,12 @@ QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
     Strip strip(times, twoHalves ? 2 : 1, shown, stop);
     {
         std::jthread first(
-            [&] { makeImages(file, times, 0, split, toleranceSeconds, fill, strip, stop); });
+            [&] { makeImages(file, times, 0, split, toleranceSeconds, fill, strip, stop, gate); });
         std::optional<std::jthread> second;
         if (twoHalves)
             second.emplace([&] {
-                makeImages(file, times, split, times.size(), toleranceSeconds, fill, strip, stop);
+                makeImages(file, times, split, times.size(), toleranceSeconds, fill, strip, stop,
+                           gate);
             });
     }
     throwIfCancelled(stop);

@@ -1,6 +1,7 @@
 // The timeline's strip of still images, spread evenly over the whole video.
 #pragma once
 
+#include "core/yield_gate.h"
 #include "timeline/timeline_types.h"
 
 #include <QList>
@@ -52,9 +53,13 @@ using ThumbnailsShown = std::function<void(const QList<TimelineThumbnail>& strip
 // With a `fill` size, every image is exactly that size instead: scaled to
 // cover it and cropped to it, centred, so that the timeline draws each one
 // pixel for pixel and scales nothing on its thread.
+//
+// With a `gate`, the exact images wait at it (YieldGate::pass) before each
+// frame they decode: a preview render the user waits on goes first.
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop = {},
                                             double toleranceSeconds = kThumbnailToleranceSeconds,
-                                            const ThumbnailsShown& shown = {}, QSize fill = {});
+                                            const ThumbnailsShown& shown = {}, QSize fill = {},
+                                            YieldGate* gate = nullptr);
 
 } // namespace kavlo

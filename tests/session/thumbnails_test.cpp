@@ -11,12 +11,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
+#include <optional>
+#include <thread>
 #include <tuple>
 
 namespace kavlo {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The index an index-coded thumbnail shows, -1 when it is not upright.
 int indexShown(const QImage& image) {
@@ -111,6 +118,38 @@ TEST(Thumbnails, KeyFramesAreShownFirstThenReplacedInPlace) {
             EXPECT_EQ(now[i].id, strip[i].id);
             EXPECT_EQ(now[i].image.size(), strip[i].image.size());
         }
+    }
+}
+
+TEST(Thumbnails, ExactImagesWaitWhileTheGateIsHeldAndStoppingEndsTheWait) {
+    test::TempDir dir;
+    const auto clip = test::makeIndexedVideo(dir / "long.mp4",
+                                             {.rate = "10", .frames = 120, .keyframeInterval = 10});
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped" : "released");
+        YieldGate gate;
+        std::optional<YieldGate::Hold> hold(std::in_place, gate);
+        std::stop_source stopping;
+        std::atomic<bool> keysShown = false;
+        auto made = std::async(std::launch::async, [&] {
+            return generateThumbnails(
+                clip, 12.0, stopping.get_token(), kThumbnailToleranceSeconds,
+                [&](const QList<TimelineThumbnail>&) { keysShown = true; }, {}, &gate);
+        });
+        for (int i = 0; i < 1000 && !keysShown; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(keysShown) << "the key frames do not wait";
+        EXPECT_EQ(made.wait_for(300ms), std::future_status::timeout);
+        if (stop) {
+            stopping.request_stop();
+            EXPECT_THROW(made.get(), Cancelled);
+            continue;
+        }
+        hold.reset();
+        const QList<TimelineThumbnail> strip = made.get();
+        ASSERT_EQ(strip.size(), 24);
+        // 12 * 7 / 23 = 3.65 s is no key frame's: the frame on screen at 3.45 s.
+        EXPECT_EQ(indexShown(strip[7].image), 34);
     }
 }
 
