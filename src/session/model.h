@@ -351,7 +351,8 @@ class Model : public QObject {
     TaskSlot loadTask_;
     TaskSlot renderTask_;
     TaskSlot thumbnailTask_;
-    // Held by preview renders; the thumbnails' exact images wait at it.
+    // Held by preview renders and exports; the thumbnails' exact images
+    // wait at it.
     std::shared_ptr<YieldGate> previewFirst_ = std::make_shared<YieldGate>();
     std::optional<std::uint64_t> frameResumeTask_; // a timer id
     std::uint64_t nextTaskId_ = 1;

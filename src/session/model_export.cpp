@@ -150,7 +150,10 @@ void Model::startExport(ExportFormat format, int loops, const ExportPreset* pres
               (chosen ? presetChoiceTitle(*chosen) : formatLabel(format)) + QStringLiteral("..."));
     track(events::exportStarted(job.description()));
     ++runningExports_;
-    threads_->start([this, mailbox = mailbox_, job](std::stop_token stop) {
+    const std::shared_ptr<YieldGate> gate = previewFirst_;
+    threads_->start([this, mailbox = mailbox_, gate, job](std::stop_token stop) {
+        // The strip's exact images wait while the export runs.
+        const YieldGate::Hold first(*gate);
         const ProgressCallback progress = [&](double fraction) {
             mailbox->post([this, id = job.id, fraction] { exportProgressed(id, fraction); });
         };

@@ -55,7 +55,7 @@ using ThumbnailsShown = std::function<void(const QList<TimelineThumbnail>& strip
 // pixel for pixel and scales nothing on its thread.
 //
 // With a `gate`, the exact images wait at it (YieldGate::pass) before each
-// frame they decode: a preview render the user waits on goes first.
+// frame they decode: a preview or export the user waits on goes first.
 QList<TimelineThumbnail> generateThumbnails(const std::filesystem::path& file,
                                             double durationSeconds, std::stop_token stop = {},
                                             double toleranceSeconds = kThumbnailToleranceSeconds,
