@@ -2,7 +2,7 @@
 //
 //   kavlo-render INPUT -o OUTPUT --start S --end E [--speed X] [--loops N]
 //                [--format mp4|gif|webp|webm] [--no-sound] [--preview]
-//                [--max-size SIZE] [--preset NAME]
+//                [--within WxH] [--max-size SIZE] [--preset NAME]
 //   kavlo-render --list-presets
 //
 // Writes an MP4, a GIF, an animated WebP or a WebM, as --format says or else
@@ -43,6 +43,8 @@ constexpr const char* kUsage =
     "              and backward with the picture.\n"
     "  --no-sound  an MP4 or WebM without sound\n"
     "  --preview   compress an MP4 faster, as the app's preview does\n"
+    "  --within WxH  an MP4 scaled down to fit inside WxH, as the preview is for\n"
+    "              the area that shows it\n"
     "  --max-size SIZE  keep the file within SIZE bytes (or kB, MB: decimal)\n"
     "  --preset NAME    the format, budget and limits of a place to post to\n"
     "  --list-presets   show the presets and exit\n";
@@ -55,6 +57,7 @@ struct Options {
     std::optional<kavlo::ExportFormat> format;
     bool sound = true;
     bool preview = false;
+    kavlo::RenderSize within;
     std::optional<uint64_t> maxSize;
     std::string preset;
     bool listPresets = false;
@@ -109,6 +112,10 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             o.sound = false;
         } else if (arg == "--preview") {
             o.preview = true;
+        } else if (arg == "--within") {
+            const char* v = value();
+            ok = v && std::sscanf(v, "%dx%d", &o.within.width, &o.within.height) == 2 &&
+                 o.within.width > 0 && o.within.height > 0;
         } else if (arg == "--max-size") {
             const char* v = value();
             if (v)
@@ -310,6 +317,9 @@ int main(int argc, char** argv) {
             settings.loops = options->loops;
             if (options->preview)
                 settings.mp4.video = kavlo::H264Settings::forPreview();
+            // The pictures of a full-size export, as in the app's preview.
+            settings.mp4.fitWithin = options->within;
+            settings.mp4.rateAsAtFullSize = true;
             settings.mp4.sound = options->sound;
             settings.webm.sound = options->sound;
             result = kavlo::renderExport(options->input, output, *options->start, *options->end,
