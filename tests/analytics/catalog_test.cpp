@@ -74,7 +74,7 @@ TEST(AnalyticsCatalog, ReasonDependsOnDomainAndCodeOnly) {
     EXPECT_EQ(failureReason("NSURLErrorDomain", 12), "unknown");
 }
 
-TEST(AnalyticsCatalog, FilePropertiesCarryNeitherNameNorPath) {
+TEST(AnalyticsCatalog, FileAndEventPropertiesCarryExactTextsButNeitherNameNorPath) {
     QTemporaryDir dir;
     QFile clip(dir.filePath("Holiday Clip.MOV"));
     ASSERT_TRUE(clip.open(QIODevice::WriteOnly) && clip.resize(10 * 1'048'576));
@@ -88,9 +88,7 @@ TEST(AnalyticsCatalog, FilePropertiesCarryNeitherNameNorPath) {
         EXPECT_EQ(fileProperties(dir.filePath(name), VideoLoadSource::picker).value("file_type"),
                   "")
             << name;
-}
 
-TEST(AnalyticsCatalog, EventsCarryTheirExactProperties) {
     // A preset's name, never a file's; WebP, like GIF, is one cycle.
     EXPECT_EQ(
         events::exportStarted({ExportFormat::webp, 3, 1.0, 1.0, "whatsapp-sticker"}).properties,

@@ -173,26 +173,22 @@ TEST_F(AnalyticsClient, RetryDelayIsCappedAndResetByASuccess) {
 // One bundle entry made unusable (removed when the value is undefined).
 TEST_F(AnalyticsClient, UnconfiguredEventsAreKeptAndNothingIsSent) {
     const QJsonObject configured = info;
-    const struct {
-        const char* key;
-        QJsonValue value;
-        const char* log;
-    } cases[] = {
+    const std::tuple<const char*, QJsonValue, const char*> cases[] = {
         {kApiBaseUrlKey, "file:///tmp/upload", "Analytics endpoint is not configured."},
         {kBuildVersionKey, QJsonValue::Undefined, "App version metadata is not configured."}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.key);
+    for (const auto& [key, value, log] : cases) {
+        SCOPED_TRACE(key);
         info = configured;
-        if (c.value.isUndefined())
-            info.remove(c.key);
+        if (value.isUndefined())
+            info.remove(key);
         else
-            info[c.key] = c.value;
-        queuePath = dir.filePath(QString(c.key) + ".json");
+            info[key] = value;
+        queuePath = dir.filePath(QString(key) + ".json");
         flushes = {};
         auto analytics = start();
         analytics->track("mac_app_video_picker_opened");
         ASSERT_TRUE(flushes.fire());
-        ASSERT_TRUE(waitFor([&] { return logCount(c.log) > 0; }));
+        ASSERT_TRUE(waitFor([&] { return logCount(log) > 0; }));
         QTest::qWait(100);
         EXPECT_TRUE(server.requests.isEmpty());
         EXPECT_EQ(QueueFile(queuePath).load().size(), 1);

@@ -22,8 +22,7 @@ enum class Answer {
     interimAnswer,    // 100 Continue with a header, then 204
 };
 
-constexpr qint64 kHugeBody = qint64(2) << 30;
-constexpr qint64 kChunk = 64 * 1024;
+constexpr qint64 kHugeBody = qint64(2) << 30, kChunk = 64 * 1024;
 
 QByteArray randomBytes(int count) {
     QByteArray bytes(count, Qt::Uninitialized);

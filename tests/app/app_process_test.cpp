@@ -66,12 +66,11 @@ TEST(AppLog, RotatesAtItsCapIntoOneOlderFileOfWholeLines) {
     lines.pop_back();
     const std::regex whole(R"(thread [0-3] line \d+ x{20})");
     std::set<std::string> kept;
-    for (const std::vector<std::string>& file : {linesOf(older), lines}) {
+    for (const std::vector<std::string>& file : {linesOf(older), lines})
         for (const std::string& line : file) {
             EXPECT_TRUE(std::regex_match(line, whole)) << "torn line: " << line;
             EXPECT_TRUE(kept.insert(line).second) << "written twice: " << line;
         }
-    }
 
     // A later run appends to what is there, and rotates on the same count.
     const std::vector<std::string> before = linesOf(path);

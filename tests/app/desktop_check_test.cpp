@@ -53,10 +53,6 @@ void screenshot(const QString& name) {
         QProcess::execute(command, {name});
 }
 
-bool loaded(const Model& model, const fs::path& file) {
-    return model.url() == file && !model.busy();
-}
-
 // Within two pixels of the shape at the window's width.
 bool onShape(MainWindow& window) {
     const ContourShape& shape = window.contour().shape();
@@ -78,7 +74,8 @@ TEST(WaylandCheck, NativeWindowKeepsTheVideoShapeTakesADropAndShowsItsPanel) {
     MainWindow* window = app.newWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     Model& model = window->model();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded(model, example); }, kLongWaitMs))
+    auto loaded = [&](const fs::path& file) { return model.url() == file && !model.busy(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded(example); }, kLongWaitMs))
         << model.status().toStdString();
     QTest::qWait(1500); // the preview plays
     EXPECT_TRUE(onShape(*window));
@@ -104,7 +101,7 @@ TEST(WaylandCheck, NativeWindowKeepsTheVideoShapeTakesADropAndShowsItsPanel) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window, &drop);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded(model, fourThirds); }, kLongWaitMs))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded(fourThirds); }, kLongWaitMs))
         << model.status().toStdString();
     EXPECT_NEAR(window->contour().shape().aspect, 640.0 / 480.0, 0.01);
     ASSERT_TRUE(QTest::qWaitFor([&] { return onShape(*window); }, 5000));
@@ -126,16 +123,6 @@ TEST(WaylandCheck, NativeWindowKeepsTheVideoShapeTakesADropAndShowsItsPanel) {
     EXPECT_EQ(model.runningExports(), 0);
 }
 
-QList<QJsonObject> portalCalls(const QString& log) {
-    QFile file(log);
-    QList<QJsonObject> calls;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                calls.append(QJsonDocument::fromJson(line).object());
-    return calls;
-}
-
 // The filters the portal was given, as "name: pattern pattern ...".
 QStringList filterNames(const QJsonObject& options) {
     QStringList names;
@@ -152,7 +139,6 @@ TEST(PortalCheck, PanelsGoThroughThePortalAndDocumentPathsOpenAndSave) {
     const QString documents = qEnvironmentVariable("KAVLO_CHECK_DOCUMENTS");
     if (documents.isEmpty())
         GTEST_SKIP() << "scripts/portal-check.sh runs this with a file-chooser portal";
-    const QString log = qEnvironmentVariable("KAVLO_CHECK_PORTAL_LOG");
     const fs::path saveFolder = qEnvironmentVariable("KAVLO_CHECK_SAVE_FOLDER").toStdString();
 
     KavloApp app(checkServices(std::nullopt));
@@ -182,7 +168,12 @@ TEST(PortalCheck, PanelsGoThroughThePortalAndDocumentPathsOpenAndSave) {
         EXPECT_FALSE(entry.path().filename().string().starts_with("kavlo-partial-"))
             << entry.path();
 
-    const QList<QJsonObject> calls = portalCalls(log);
+    QFile file(qEnvironmentVariable("KAVLO_CHECK_PORTAL_LOG"));
+    QList<QJsonObject> calls;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                calls.append(QJsonDocument::fromJson(line).object());
     ASSERT_EQ(calls.size(), 2);
     EXPECT_EQ(calls[0].value("call"), "OpenFile");
     EXPECT_EQ(calls[0].value("title"), "Select Video");

@@ -106,12 +106,11 @@ class EndToEndTest : public ::testing::Test {
 // The playhead rose, fell and rose again: the ping-pong preview loops.
 bool loopedOnce(const std::vector<double>& p) {
     int turns = 0, direction = 0;
-    for (size_t i = 1; i < p.size(); ++i) {
+    for (size_t i = 1; i < p.size(); ++i)
         if (const int d = (p[i] > p[i - 1]) - (p[i] < p[i - 1]); d != 0 && d != direction) {
             turns += direction != 0;
             direction = d;
         }
-    }
     return turns >= 2;
 }
 
@@ -140,16 +139,13 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
     QPoint at = layer->mapFrom(
         bar, QPointF(geometry.endHandleCenter(model.end()), geometry.stripHeight / 2).toPoint());
     QTest::mousePress(layer, Qt::LeftButton, Qt::NoModifier, at);
-    for (int step = 0; step < 6; ++step) {
-        at += QPoint(10, 0);
-        QTest::mouseMove(layer, at);
-    }
+    for (int step = 0; step < 6; ++step)
+        QTest::mouseMove(layer, at += QPoint(10, 0));
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.scrubOverlayVisible(); }, kLongWaitMs))
         << "the scrub player shows the dragged frame";
     QTest::mouseRelease(layer, Qt::LeftButton, Qt::NoModifier, at);
     EXPECT_GT(model.end(), endBefore + 0.1);
-    const double start = model.start();
-    const double end = model.end();
+    const double start = model.start(), end = model.end();
 
     // The new preview loops with the playhead inside the new selection.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.busy() && !model.scrubOverlayVisible(); },
@@ -198,8 +194,7 @@ TEST_F(EndToEndTest, FromTheExampleToAnMP4AndAGIF) {
     const fs::path directory = dir_.path().toStdString();
     const size_t mp4Frames = test::decodeVideo(directory / "e2e-output.mp4").frames.size();
     ASSERT_EQ(mp4Frames % 3, 0u) << mp4Frames;
-    const double cycle = double(mp4Frames) / 3;
-    const double framesRead = (end - start) * model.fps();
+    const double cycle = double(mp4Frames) / 3, framesRead = (end - start) * model.fps();
     EXPECT_NEAR(cycle, 2 * (framesRead - 5), 2);
     const test::GifStructure gif = test::readGifStructure(directory / "e2e-output.gif");
     EXPECT_EQ(gif.loopCount, 0);

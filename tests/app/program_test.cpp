@@ -24,12 +24,11 @@ class ProgramTest : public ::testing::Test {
         };
     }
     ~ProgramTest() override {
-        for (QProcess* process : {&first_, &second_}) {
+        for (QProcess* process : {&first_, &second_})
             if (process->state() != QProcess::NotRunning) {
                 process->kill();
                 process->waitForFinished(5000);
             }
-        }
     }
     void start(QProcess& process, const QStringList& arguments) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -51,21 +50,18 @@ class ProgramTest : public ::testing::Test {
     QStringList sourcesOf(const char* name) const {
         QStringList sources;
         QSet<QString> seen;
-        for (const QJsonObject& event : test::uploadedEvents(server_.requests)) {
+        for (const QJsonObject& event : test::uploadedEvents(server_.requests))
             if (event["name"].toString() == QLatin1StringView(name) &&
                 !seen.contains(event["id"].toString())) {
                 seen.insert(event["id"].toString());
                 sources.append(event["properties"]["source"].toString());
             }
-        }
         return sources;
     }
 
-    QTemporaryDir home_;
-    QTemporaryDir runtime_;
+    QTemporaryDir home_, runtime_;
     test::TestHttpServer server_;
-    QProcess first_;
-    QProcess second_;
+    QProcess first_, second_;
 };
 
 TEST_F(ProgramTest, AFirstLaunchOpensItsFileALaterOneHandsItsFileOverAndExits) {
@@ -86,8 +82,7 @@ TEST_F(ProgramTest, AFirstLaunchOpensItsFileALaterOneHandsItsFileOverAndExits) {
 
 // Conversion included: the real ffmpeg, when installed, is tried and fails.
 TEST_F(ProgramTest, AFailedLoadIsLoggedWithItsFileAnalyticsWithoutIt) {
-    const QString name = QStringLiteral("Not A Video 42.mov");
-    QFile garbage(home_.filePath(name));
+    QFile garbage(home_.filePath(QStringLiteral("Not A Video 42.mov")));
     ASSERT_TRUE(garbage.open(QIODevice::WriteOnly) && garbage.write("not a video at all") > 0);
     garbage.close();
     start(first_, {garbage.fileName()});

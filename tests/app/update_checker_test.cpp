@@ -87,8 +87,7 @@ class UpdateCheckerTest : public ::testing::Test {
         return {.status = 200,
                 .body = QStringLiteral(R"({"version":"2.0","build":%1,"downloadUrl":"%2",)"
                                        R"("sha256":null,"releaseNotes":"Notes."})")
-                            .arg(build)
-                            .arg(QLatin1StringView(downloadUrl))
+                            .arg(QString::number(build), QLatin1StringView(downloadUrl))
                             .toUtf8()};
     }
     QStringList eventNames() const {
@@ -110,8 +109,7 @@ TEST_F(UpdateCheckerTest, ANewerBuildIsAnnouncedAndDownloadOpensItsAddress) {
     EXPECT_EQ(server_.requests[0].path, "/api/mac/update");
     ASSERT_TRUE(checker->availableUpdate());
     EXPECT_EQ(checker->availableUpdate()->build, 6);
-    ASSERT_EQ(events_.size(), 1);
-    EXPECT_EQ(events_[0].name, "mac_app_update_available");
+    ASSERT_EQ(eventNames(), QStringList{"mac_app_update_available"});
     EXPECT_EQ(events_[0].properties,
               (AnalyticsProperties{{"available_version", "2.0"}, {"available_build", "6"}}));
 

@@ -79,10 +79,9 @@ class ContourControllerTest : public ::testing::Test {
   protected:
     ContourControllerTest() : controller_(QSizeF(760, 560)) {
         // On the first screen, whichever the platform lists first.
-        for (QScreen* s : QGuiApplication::screens()) {
+        for (QScreen* s : QGuiApplication::screens())
             if (s->geometry().topLeft() == QPoint(0, 0))
                 window_.setScreen(s);
-        }
         view_ = new WindowContourView(&controller_, &window_);
     }
     void configure(double aspect) {
@@ -185,15 +184,14 @@ TEST_F(ContourControllerTest, ADropHandsOverOneLocalFile) {
 }
 
 TEST(DroppedFile, TakesFileUrlsAndPlainTextPathsAsBytes) {
-    EXPECT_EQ(localFileOf(QUrl::fromEncoded("file:///tmp/caf%C3%A9%20x.mp4")),
+    auto local = [](const char* url) { return localFileOf(QUrl::fromEncoded(url)); };
+    EXPECT_EQ(local("file:///tmp/caf%C3%A9%20x.mp4"),
               std::filesystem::path("/tmp/caf\xc3\xa9 x.mp4"));
-    EXPECT_EQ(localFileOf(QUrl::fromEncoded("file:///tmp/%FF.mp4")),
-              std::filesystem::path("/tmp/\xff.mp4"))
+    EXPECT_EQ(local("file:///tmp/%FF.mp4"), std::filesystem::path("/tmp/\xff.mp4"))
         << "a name that is not UTF-8 keeps its bytes";
-    EXPECT_EQ(localFileOf(QUrl::fromEncoded("file://localhost/a.mp4")),
-              std::filesystem::path("/a.mp4"));
-    EXPECT_FALSE(localFileOf(QUrl::fromEncoded("file://server/a.mp4")));
-    EXPECT_FALSE(localFileOf(QUrl::fromEncoded("https://example.com/a.mp4")));
+    EXPECT_EQ(local("file://localhost/a.mp4"), std::filesystem::path("/a.mp4"));
+    EXPECT_FALSE(local("file://server/a.mp4"));
+    EXPECT_FALSE(local("https://example.com/a.mp4"));
 
     QMimeData text;
     text.setText("/home/me/clip.mp4\n/home/me/other.mp4");

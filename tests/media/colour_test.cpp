@@ -18,8 +18,6 @@
 namespace kavlo {
 namespace {
 
-using test::TempDir;
-
 using Bgra = std::array<int, 3>;
 
 Bgra centre(BgraConverter& converter, const AVFrame* frame, int width, int height) {
@@ -29,15 +27,10 @@ Bgra centre(BgraConverter& converter, const AVFrame* frame, int width, int heigh
     return {p[0], p[1], p[2]};
 }
 
-void expectNear(const Bgra& a, const Bgra& b) {
-    for (int c = 0; c < 3; ++c)
-        EXPECT_LE(std::abs(a[c] - b[c]), 3) << "channel " << c;
-}
-
 TEST(Colour, AnUntaggedSourceKeepsItsMatrixWhenTheRenderTurnsItPastHdHeight) {
     // 720 x 64 orange, untagged: read as BT.601 for its 64 lines. Turned
     // upright it is 720 lines high, which alone would say BT.709.
-    TempDir dir;
+    test::TempDir dir;
     test::generateMedia({"-f", "lavfi", "-i", "color=c=0xE07020:s=720x64:r=30:d=0.2", "-c:v",
                          "libx264", "-pix_fmt", "yuv420p", "-preset", "ultrafast",
                          (dir / "coded.mp4").string()});
@@ -57,7 +50,9 @@ TEST(Colour, AnUntaggedSourceKeepsItsMatrixWhenTheRenderTurnsItPastHdHeight) {
     const auto picture = reader.next();
     ASSERT_TRUE(picture);
     ASSERT_EQ(picture->height(), 720);
-    expectNear(centre(converter, picture->frame(), 64, 720), player);
+    const Bgra rendered = centre(converter, picture->frame(), 64, 720);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_LE(std::abs(rendered[c] - player[c]), 3) << "channel " << c;
 }
 
 // libswscale writes rows in whole blocks of pixels; a tight buffer of a

@@ -91,33 +91,29 @@ TEST(DecodedStream, ATrackThatIsNotThereIsNamed) {
 }
 
 TEST(FrameLocator, FindsTheFrameOnScreenAtEachStepAfterASeek) {
-    struct Case {
-        const char* file;
-        double start; // seconds
-        int steps;    // at 30 a second
-    };
-    const Case cases[] = {
+    // A file, a start in seconds and steps at 30 a second from it.
+    const std::tuple<const char*, double, int> cases[] = {
         {"25fps.mp4", 0.7, 15},        {"gop.ts", 0.0, 3},       {"gop.ts", 0.1, 6},
         {"gop.ts", 0.25, 6},           {"gop.ts", 0.55, 6},      {"gop.ts", 1.3, 6},
         {"bframes.mp4", 44 / 30.0, 9}, {"bframes.mp4", 1.47, 9}, {"bframes.mp4", 1.5, 9},
         {"short.mp4", -1.0, 2},        {"short.mp4", 5.0, 2},    {"start.avi", 0.0, 3},
         {"start.mpg", 0.0, 3},
     };
-    for (const Case& c : cases) {
-        const TestClip& clip = kClips.at(c.file);
+    for (const auto& [file, start, steps] : cases) {
+        const TestClip& clip = kClips.at(file);
         // The players settle by length, the renderer does not; a read shrunk
         // to half size or less leaves out the loop filter.
         for (const auto& [settleByLength, skipLoopFilter] :
              {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}}) {
             SCOPED_TRACE(::testing::Message()
-                         << c.file << " from " << c.start << " settle " << settleByLength
+                         << file << " from " << start << " settle " << settleByLength
                          << " unfiltered " << skipLoopFilter);
-            DecodedStream stream(made(c.file), MediaKind::video);
+            DecodedStream stream(made(file), MediaKind::video);
             stream.skipLoopFilter(skipLoopFilter);
             FrameLocator locator(stream);
             std::optional<DecodedFrame> f;
-            for (int k = 0; k < c.steps; ++k) {
-                const double t = c.start + k / 30.0;
+            for (int k = 0; k < steps; ++k) {
+                const double t = start + k / 30.0;
                 if (k == 0)
                     f = locator.locate(SourceTime::fromUs(secondsToUs(t)), nullptr, settleByLength);
                 else
@@ -156,9 +152,7 @@ TEST(FrameLocator, AFrameHeldAheadDiesWithItsGenerationAndReadingStopsAtTheEnds)
     EXPECT_TRUE(indices(1.0, 1.0).empty());
 }
 
-constexpr Rational kMilliseconds{1, 1000};
-constexpr Rational k90kHz{1, 90000};
-constexpr Rational kNtsc60{60000, 1001};
+constexpr Rational kMilliseconds{1, 1000}, k90kHz{1, 90000}, kNtsc60{60000, 1001};
 
 TEST(FrameTiming, TimesCountFromTheFileStartSoAVideoAfterItsSoundStartsLate) {
     // MPEG-TS: the sound starts at 1.445667 s, the video 21 ms later.

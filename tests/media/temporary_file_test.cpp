@@ -86,11 +86,9 @@ TEST(TemporaryFiles, TheSweepRemovesOnlyOldUnheldIntermediates) {
         fs::last_write_time(path, fs::file_time_type::clock::now() - hour);
 
     removeStaleTemporaryFiles(dir.path());
-    EXPECT_FALSE(fs::exists(dead));
-    EXPECT_FALSE(fs::exists(deadSound));
+    for (const fs::path& gone : {dead, deadSound, deadSource, deadPreview})
+        EXPECT_FALSE(fs::exists(gone)) << gone;
     EXPECT_TRUE(fs::exists(recent)) << "may still be written by a build that does not lock";
-    EXPECT_FALSE(fs::exists(deadSource));
-    EXPECT_FALSE(fs::exists(deadPreview));
     EXPECT_TRUE(fs::exists(preview.path())) << "held by this session";
     EXPECT_TRUE(fs::exists(other)) << "not a swept kind";
     EXPECT_TRUE(fs::exists(held)) << "held by a running process";

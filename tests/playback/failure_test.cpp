@@ -9,8 +9,6 @@
 #include "support/broken_media.h"
 #include "support/test_media.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>

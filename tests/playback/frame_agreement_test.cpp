@@ -6,8 +6,6 @@
 #include "playback_test_util.h"
 #include "support/rendered_frames.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <map>
 #include <random>
@@ -20,20 +18,6 @@ using namespace test;
 int shownIndexAt(Player& player, FrameSource& pictures, double t) {
     const SeekOutcome outcome = seekAndWait(player, pictures, t);
     return outcome.finished ? outcome.shown : -3;
-}
-
-// Times where a choice can go wrong: before the first frame, around every
-// frame's start (within and beyond timestamp rounding) and mid-frame, in
-// source seconds. `starts` are the frames' starts.
-std::vector<double> probeTimes(const std::vector<double>& starts) {
-    std::vector<double> times = {0.0, starts.front() / 2};
-    for (size_t k = 0; k < starts.size(); ++k) {
-        for (double offset : {-0.003, -0.0005, 0.0, 0.0005})
-            times.push_back(starts[k] + offset);
-        if (k + 1 < starts.size())
-            times.push_back((starts[k] + starts[k + 1]) / 2);
-    }
-    return times;
 }
 
 class FrameAgreementTest : public ::testing::TestWithParam<const char*> {};
@@ -57,7 +41,15 @@ TEST_P(FrameAgreementTest, RendererAndBothPlayersShowTheSameFrameAtEveryTime) {
     ASSERT_EQ(starts.size(), 24u);
     ASSERT_GT(starts.front(), 0.1) << "the video must start after the sound";
 
-    const std::vector<double> times = probeTimes(starts);
+    // Times where a choice can go wrong: before the first frame, around every
+    // frame's start (within and beyond timestamp rounding) and mid-frame.
+    std::vector<double> times = {0.0, starts.front() / 2};
+    for (size_t k = 0; k < starts.size(); ++k) {
+        for (double offset : {-0.003, -0.0005, 0.0, 0.0005})
+            times.push_back(starts[k] + offset);
+        if (k + 1 < starts.size())
+            times.push_back((starts[k] + starts[k + 1]) / 2);
+    }
     std::map<double, int> rendered;
     for (double t : times)
         rendered[t] = renderedIndexAt(path, t);

@@ -12,27 +12,28 @@ namespace {
 
 class MediaClockTest : public ::testing::Test {
   protected:
+    // Where the clock stands once `us` more have passed.
+    int64_t positionAfter(int64_t us) {
+        nowUs_ += us;
+        return clock_.positionUs();
+    }
+
     int64_t nowUs_ = 1'000'000;
     MediaClock clock_{[this] { return nowUs_; }};
 };
 
 TEST_F(MediaClockTest, RunsOnlyWhileNotPausedAndResumesWhereItStoppedOrWasReset) {
     clock_.reset(1, 500'000);
-    nowUs_ += 40'000;
-    EXPECT_EQ(clock_.positionUs(), 500'000) << "a new clock starts paused";
+    EXPECT_EQ(positionAfter(40'000), 500'000) << "a new clock starts paused";
     clock_.setPaused(false);
-    nowUs_ += 40'000;
-    EXPECT_EQ(clock_.positionUs(), 540'000);
+    EXPECT_EQ(positionAfter(40'000), 540'000);
     clock_.setPaused(true);
-    nowUs_ += 1'000'000;
-    EXPECT_EQ(clock_.positionUs(), 540'000);
+    EXPECT_EQ(positionAfter(1'000'000), 540'000);
     clock_.setPaused(false);
-    nowUs_ += 10'000;
-    EXPECT_EQ(clock_.positionUs(), 550'000);
+    EXPECT_EQ(positionAfter(10'000), 550'000);
     clock_.reset(2, 3'000'000); // a running clock runs on from there
     EXPECT_EQ(clock_.serial(), 2u);
-    nowUs_ += 5'000;
-    EXPECT_EQ(clock_.positionUs(), 3'005'000);
+    EXPECT_EQ(positionAfter(5'000), 3'005'000);
 }
 
 TEST_F(MediaClockTest, FollowsTheAudioDeviceOfItsOwnGenerationOnly) {
@@ -41,8 +42,7 @@ TEST_F(MediaClockTest, FollowsTheAudioDeviceOfItsOwnGenerationOnly) {
     nowUs_ += 100'000;
     clock_.syncToAudio(3, 80'000); // the device lags the monotonic clock
     EXPECT_EQ(clock_.positionUs(), 80'000);
-    nowUs_ += 10'000;
-    EXPECT_EQ(clock_.positionUs(), 90'000) << "it runs on between reports";
+    EXPECT_EQ(positionAfter(10'000), 90'000) << "it runs on between reports";
     clock_.syncToAudio(2, 5'000'000); // a report from before the last seek
     EXPECT_EQ(clock_.positionUs(), 90'000);
     clock_.setPaused(true);
@@ -78,8 +78,7 @@ TEST_F(MediaClockTest, HoldsForTheDeviceUntilItIsHeardToMoveButNoLongerThanTheWa
     clock_.reset(1, 200'000);
     clock_.setPaused(false);
     clock_.holdForAudio(300'000);
-    nowUs_ += 50'000;
-    EXPECT_EQ(clock_.positionUs(), 200'000);
+    EXPECT_EQ(positionAfter(50'000), 200'000);
     clock_.syncToAudio(1, 200'000); // where the device stands: not yet moving
     nowUs_ += 50'000;
     clock_.syncToAudio(1, 200'000);
@@ -87,16 +86,13 @@ TEST_F(MediaClockTest, HoldsForTheDeviceUntilItIsHeardToMoveButNoLongerThanTheWa
     nowUs_ += 20'000;
     clock_.syncToAudio(1, 212'000); // now it plays
     EXPECT_EQ(clock_.positionUs(), 212'000);
-    nowUs_ += 8'000;
-    EXPECT_EQ(clock_.positionUs(), 220'000);
+    EXPECT_EQ(positionAfter(8'000), 220'000);
 
     // A silent device does not stall the picture for long.
     clock_.reset(2, 0);
     clock_.holdForAudio(300'000);
-    nowUs_ += 299'000;
-    EXPECT_EQ(clock_.positionUs(), 0);
-    nowUs_ += 51'000;
-    EXPECT_EQ(clock_.positionUs(), 50'000) << "after the wait it runs by itself";
+    EXPECT_EQ(positionAfter(299'000), 0);
+    EXPECT_EQ(positionAfter(51'000), 50'000) << "after the wait it runs by itself";
 }
 
 // A chunk whose frame i carries the value first + i on both channels.
@@ -107,12 +103,9 @@ AudioChunk ramp(uint64_t serial, int64_t ptsUs, int frames, int16_t first) {
     return c;
 }
 
-int64_t usOfFrames(int64_t frames) {
-    return frames * 1'000'000 / kOutputRate;
-}
-
 class PcmAlignerTest : public ::testing::Test {
   protected:
+    static int64_t usOfFrames(int64_t frames) { return frames * 1'000'000 / kOutputRate; }
     void push(AudioChunk c) {
         ASSERT_TRUE(queue_.push(std::move(c), {}, [] { return false; }));
     }
@@ -215,14 +208,7 @@ TEST(PresentDecision, ShowsWhenDueWaitsUntilThenDropsOnlyForADueSuccessor) {
     const int64_t due = 100'000 - timing.slackUs(); // the clock time the front frame starts
     const QueuedTime front{1, 100'000};
     const QueuedTime next{1, 133'333}, nextOfNewSerial{2, 133'333};
-    struct Row {
-        const char* what;
-        std::optional<QueuedTime> next;
-        int64_t nowUs;
-        bool dropLate;
-        Action action;
-        int64_t waitUs;
-    };
+    using Row = std::tuple<const char*, std::optional<QueuedTime>, int64_t, bool, Action, int64_t>;
     const Row rows[] = {
         {"early: waits exactly until due", next, due - 5'000, true, Action::wait, 5'000},
         {"due to the microsecond", next, due, true, Action::show, 0},
@@ -232,13 +218,12 @@ TEST(PresentDecision, ShowsWhenDueWaitsUntilThenDropsOnlyForADueSuccessor) {
         {"late, successor of a newer serial", nextOfNewSerial, due + 40'000, true, Action::show, 0},
         {"late, nothing behind it", std::nullopt, due + 40'000, true, Action::show, 0},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const PresentDecision d =
-            decidePresentation(timing, front, row.next, row.nowUs, row.dropLate);
-        EXPECT_EQ(d.action, row.action);
-        if (row.action == Action::wait) {
-            EXPECT_EQ(d.waitUs, row.waitUs);
+    for (const auto& [what, behind, nowUs, dropLate, action, waitUs] : rows) {
+        SCOPED_TRACE(what);
+        const PresentDecision d = decidePresentation(timing, front, behind, nowUs, dropLate);
+        EXPECT_EQ(d.action, action);
+        if (action == Action::wait) {
+            EXPECT_EQ(d.waitUs, waitUs);
         }
     }
 }

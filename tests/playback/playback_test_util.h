@@ -82,8 +82,7 @@ class FrameRecorder {
     struct Seen {
         int index;
         double timeSeconds; // the player's current time when it arrived
-        int width;
-        int height;
+        int width, height;
     };
 
     FrameRecorder(FrameSource& source, const Player& player) {

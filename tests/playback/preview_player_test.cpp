@@ -3,8 +3,6 @@
 #include "playback/preview_player.h"
 #include "playback_test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <thread>
 

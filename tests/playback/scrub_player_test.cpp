@@ -4,8 +4,6 @@
 #include "playback/scrub_player.h"
 #include "playback_test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <optional>
 #include <thread>
@@ -28,12 +26,18 @@ class ScrubPlayerTest : public Gop12SourceTest {
     ScrubPlayer player_;
 };
 
-TEST_F(ScrubPlayerTest, TimesOutsideTheSourceShowItsEndsAndTimesKeepMicroseconds) {
+TEST_F(ScrubPlayerTest, EndsShowOutsideTheSourceTimesKeepMicrosecondsAndTurnedSourcesComeUpright) {
     player_.setItem(source_);
     EXPECT_EQ(seekAndRead(60.0), 47);
     EXPECT_EQ(seekAndRead(-1.0), 0);
     EXPECT_EQ(seekAndRead(7 / 30.0), 7);
     EXPECT_DOUBLE_EQ(player_.currentTimeSeconds(), std::round(7 / 30.0 * 1e6) / 1e6);
+
+    TempDir dir;
+    player_.setItem(makeTurnedVideo(dir.path(), kTurnedClips[4], 8).string());
+    EXPECT_EQ(seekAndRead(4.5 / 30), 4);
+    const VideoImage image = player_.currentImage();
+    EXPECT_EQ(std::pair(image.width(), image.height()), std::pair(96, 160));
 }
 
 TEST_F(ScrubPlayerTest, EverySeekCompletesOnceInOrderAndTheNewestWins) {
@@ -136,16 +140,9 @@ TEST_F(ScrubPlayerTest, AColdSeekShowsItsKeyFrameFirstAndPicturesFollowTheViewsS
     }
 }
 
-TEST_F(ScrubPlayerTest, ATurnedSourceComesOutUpright) {
-    TempDir dir;
-    player_.setItem(makeTurnedVideo(dir.path(), kTurnedClips[4], 8).string());
-    EXPECT_EQ(seekAndRead(4.5 / 30), 4);
-    const VideoImage image = player_.currentImage();
-    EXPECT_EQ(std::pair(image.width(), image.height()), std::pair(96, 160));
-}
-
 class ScrubDecoderTest : public Gop12SourceTest {
   protected:
+    void SetUp() override { cache_.reset(1, decoder_.timing()); }
     static int64_t frameUs(int k) { return (k * 1'000'000 + 15'000) / 30; } // inside frame k
 
     // Seeks to frame `target`; from the `askedFrom`th frame on the way, a
@@ -176,7 +173,6 @@ class ScrubDecoderTest : public Gop12SourceTest {
 };
 
 TEST_F(ScrubDecoderTest, GivesWayToASeekAheadOrInAnotherGopAndLandsThereExactly) {
-    cache_.reset(1, decoder_.timing());
     // Ahead in the same GOP: decoding goes on toward it.
     EXPECT_EQ(show(8, 10), std::nullopt);
     EXPECT_EQ(show(10), 10);
@@ -188,7 +184,6 @@ TEST_F(ScrubDecoderTest, GivesWayToASeekAheadOrInAnotherGopAndLandsThereExactly)
 }
 
 TEST_F(ScrubDecoderTest, AnAbandonedSeekGivesUpAndTheNextLandsExactly) {
-    cache_.reset(1, decoder_.timing());
     ScrubDecoder::SeekProgress progress;
     progress.abandoned = [] { return true; };
     EXPECT_THROW(decoder_.show(frameUs(20), kBox, progress), ScrubDecoder::GaveWay);

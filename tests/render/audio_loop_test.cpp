@@ -227,15 +227,12 @@ TEST(WriterFailures, CarryFFmpegsMessage) {
     EXPECT_NE(refused.find("open aac encoder: Invalid argument"), std::string::npos) << refused;
 
     EncoderSettings settings = aacEncoderSettings(48000, 2, 128000);
+    auto refusal = [&] { return test::errorText([&] { Encoder{settings}; }); };
     settings.options["no-such-option"] = "1";
-    EXPECT_NE(test::errorText([&] { Encoder{settings}; }).find("\"no-such-option\""),
-              std::string::npos);
+    EXPECT_NE(refusal().find("\"no-such-option\""), std::string::npos);
     settings = aacEncoderSettings(48000, 2, 128000);
     settings.codec = "no-such-codec";
-    EXPECT_NE(test::errorText([&] {
-                  Encoder{settings};
-              }).find("find no-such-codec encoder: Encoder not found"),
-              std::string::npos);
+    EXPECT_NE(refusal().find("find no-such-codec encoder: Encoder not found"), std::string::npos);
 }
 
 } // namespace

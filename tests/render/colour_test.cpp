@@ -98,14 +98,9 @@ fs::path makeStrokes(const fs::path& path, const char* codec, const char* pixelF
     return path;
 }
 
-bool isRed(const uint8_t* p) {
-    return p[0] > 200 && p[1] < 60 && p[2] < 60;
-}
-bool isWhite(const uint8_t* p) {
-    return p[0] > 220 && p[1] > 220 && p[2] > 220;
-}
-
 TEST(FullChroma, OnePixelRedStrokesStayRedInTheGif) {
+    auto isRed = [](const uint8_t* p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; };
+    auto isWhite = [](const uint8_t* p) { return p[0] > 220 && p[1] > 220 && p[2] > 220; };
     test::TempDir dir;
     for (const auto& [name, codec, format] :
          {std::tuple{"yuv444.mp4", "libx264", "yuv444p"}, std::tuple{"rgb.mkv", "ffv1", "bgr0"}}) {

@@ -48,10 +48,8 @@ void expectSoundFollows(const fs::path& source, const fs::path& mp4, const Corpu
     const test::DecodedAudio original = test::decodeAudio(source), sound = test::decodeAudio(mp4);
     EXPECT_EQ(std::pair(sound.sampleRate, sound.channels),
               std::pair(original.sampleRate, original.channels));
-    if (clip.chordChannel < 0) {
-        test::expectSoundFollowsPicture(source, mp4, clip.rampChannel, timeline, 0.02);
-        return;
-    }
+    if (clip.chordChannel < 0)
+        return test::expectSoundFollowsPicture(source, mp4, clip.rampChannel, timeline, 0.02);
     const double run = timeline.sequence.size() / 2 / (timeline.frameRate * timeline.speed);
     for (double at : {0.0, run / 2 - 0.02, 1.5 * run - 0.02}) {
         const test::SoundAlignment alignment =

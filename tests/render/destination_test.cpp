@@ -31,21 +31,17 @@ constexpr char kOld[] = "the old file, which must survive";
 
 // A small file system of its own, mounted while the object lives; needs
 // root with the right to mount (not every CI container has it).
-class ScratchMount {
-  public:
-    ScratchMount(const fs::path& at, const std::string& options) : at_(at) {
+struct ScratchMount {
+    ScratchMount(const fs::path& at, const std::string& options) : at(at) {
         fs::create_directories(at);
-        mounted_ = ::mount("kavlo-test", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        mounted = ::mount("kavlo-test", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
     }
     ~ScratchMount() {
-        if (mounted_)
-            ::umount2(at_.c_str(), MNT_DETACH);
+        if (mounted)
+            ::umount2(at.c_str(), MNT_DETACH);
     }
-    bool mounted() const { return mounted_; }
-
-  private:
-    fs::path at_;
-    bool mounted_ = false;
+    const fs::path at;
+    bool mounted = false;
 };
 
 // Writes past `bytes` fail with EFBIG, as a full disk fails with ENOSPC; the
@@ -118,14 +114,11 @@ TEST_P(Destination, FailuresAndCancellationsLeaveTheOldFileAndSuccessReplacesIt)
 
     render(output, 0.0, 0.3);
     EXPECT_EQ(fileNamesIn(dir_.path()), std::vector{output.filename().string()});
-    switch (GetParam().format) {
-    case ExportFormat::gif:
+    if (GetParam().format == ExportFormat::gif) {
         EXPECT_EQ(readFile(output).substr(0, 6), "GIF89a");
-        break;
-    case ExportFormat::webp:
+    } else if (GetParam().format == ExportFormat::webp) {
         EXPECT_EQ(readFile(output).substr(8, 4), "WEBP");
-        break;
-    default:
+    } else {
         EXPECT_EQ(test::decodeVideo(output).frames.size(), 16u); // 9 frames, 2 loops
     }
 }
@@ -139,7 +132,7 @@ TEST_P(Destination, AFolderThatCannotBeWrittenFailsBeforeReading) {
     std::optional<ScratchMount> readOnly;
     if (geteuid() == 0) {
         readOnly.emplace(folder, "size=64k");
-        if (!readOnly->mounted())
+        if (!readOnly->mounted)
             GTEST_SKIP() << "root without the right to mount: no folder is unwritable";
         std::ofstream(target(folder)) << kOld; // on the new file system
         ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
@@ -184,7 +177,7 @@ TEST_P(Destination, AFullDiskSaysSoAndLeavesTheOldFile) {
             continue;
         const fs::path small = dir_ / size;
         ScratchMount mount(small, size);
-        if (!mount.mounted())
+        if (!mount.mounted)
             GTEST_SKIP() << "cannot mount a small file system here";
         std::ofstream(target(small)) << kOld;
         EXPECT_EQ(errorText([&] { render(target(small), 0.0, 1.0); }), expected);

@@ -35,6 +35,12 @@ Picture greyPicture(int y, int width = 64, int height = 48, int grain = 0, unsig
             std::memset(frame->data[plane] + row * frame->linesize[plane], 128, width / 2);
     return Picture(std::move(frame));
 }
+std::vector<Picture> greyPictures(const std::vector<int>& lumas, int width = 64, int height = 48) {
+    std::vector<Picture> pictures;
+    for (int y : lumas)
+        pictures.push_back(greyPicture(y, width, height));
+    return pictures;
+}
 
 // The 8-bit grey a limited-range luma value shows as.
 int shownGrey(int y) {
@@ -71,10 +77,7 @@ TEST(GifFrameQueue, GivesPicturesInListOrderFromSeveralThreads) {
     }
 
     // Palettes of their own fit each picture.
-    std::vector<Picture> two;
-    two.push_back(greyPicture(40));
-    two.push_back(greyPicture(200));
-    GifFrameQueue own(std::move(two), {.sharedPalette = false}, nullptr, 2, {});
+    GifFrameQueue own(greyPictures({40, 200}), {.sharedPalette = false}, nullptr, 2, {});
     for (int y : {40, 200}) {
         const IndexedFrame frame = own.next();
         EXPECT_NEAR(frame.palette.at(frame.pixels.at(0)).r, shownGrey(y), 2);
@@ -82,16 +85,10 @@ TEST(GifFrameQueue, GivesPicturesInListOrderFromSeveralThreads) {
 }
 
 TEST(GifFrameQueue, HoldsColoursThatChangeLittleFromPictureToPicture) {
-    const int lumas[] = {100, 101, 102, 100, 160, 161};
-    auto make = [&] {
-        std::vector<Picture> pictures;
-        for (int y : lumas)
-            pictures.push_back(greyPicture(y));
-        return pictures;
-    };
+    const std::vector<int> lumas = {100, 101, 102, 100, 160, 161};
     const GifPalette palette = {{0, 0, 0},       {98, 98, 98},    {100, 100, 100},
                                 {102, 102, 102}, {170, 170, 170}, {172, 172, 172}};
-    GifFrameQueue queue(make(), {.holdDistance = 27}, &palette, 3, {});
+    GifFrameQueue queue(greyPictures(lumas), {.holdDistance = 27}, &palette, 3, {});
     GifColour first{};
     for (int i = 0; i < 6; ++i) {
         const IndexedFrame frame = queue.next();
@@ -114,7 +111,7 @@ TEST(GifFrameQueue, HoldsColoursThatChangeLittleFromPictureToPicture) {
     }
 
     // Without a distance nothing is held.
-    GifFrameQueue exact(make(), {.holdDistance = 0}, &palette, 2, {});
+    GifFrameQueue exact(greyPictures(lumas), {.holdDistance = 0}, &palette, 2, {});
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(exact.next().held.empty());
 
@@ -158,22 +155,17 @@ TEST(GifFrameQueue, AWorkersFailureReachesTheWriter) {
 }
 
 TEST(GifFrameQueue, StopsWhenTheRenderIsCancelledAndWhenDroppedEarly) {
-    std::vector<Picture> pictures;
-    for (int i = 0; i < 6; ++i)
-        pictures.push_back(greyPicture(100, 320, 240));
     const GifPalette palette = {{0, 0, 0}, {255, 255, 255}};
     std::stop_source stop;
     {
-        GifFrameQueue queue(std::move(pictures), {}, &palette, 2, stop.get_token());
+        GifFrameQueue queue(greyPictures(std::vector(6, 100), 320, 240), {}, &palette, 2,
+                            stop.get_token());
         queue.next();
         stop.request_stop();
         EXPECT_THROW(queue.next(), Cancelled);
     }
     // Dropped with every picture still to take: the destructor must not hang.
-    std::vector<Picture> more;
-    for (int i = 0; i < 6; ++i)
-        more.push_back(greyPicture(100, 320, 240));
-    GifFrameQueue dropped(std::move(more), {}, &palette, 2, {});
+    GifFrameQueue dropped(greyPictures(std::vector(6, 100), 320, 240), {}, &palette, 2, {});
 }
 
 } // namespace

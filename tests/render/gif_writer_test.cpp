@@ -26,7 +26,7 @@ std::vector<long> appearances(const std::vector<GifFrameTiming>& timings) {
 
 // Within half a hundredth of its exact time, whatever the rounding so far.
 TEST(GifFrameTimings, EveryPictureAppearsOnTimeWhenDelaysAreLongEnough) {
-    for (double rate : {10.0, 23.976, 24.0, 25.0, 29.97, 30.0, 50.0}) {
+    for (double rate : {10.0, 23.976, 24.0, 25.0, 29.97, 30.0, 50.0})
         for (double speed : {0.01, 0.25, 0.5, 1.0}) {
             const double exact = 100 / (rate * speed);
             const std::size_t positions = 48;
@@ -39,24 +39,21 @@ TEST(GifFrameTimings, EveryPictureAppearsOnTimeWhenDelaysAreLongEnough) {
             for (const auto& timing : timings)
                 ASSERT_GE(timing.delay, kMinGifDelay);
         }
-    }
 }
 
 TEST(GifFrameTimings, LeavesPicturesOutEvenlyWhenTheDelayIsTooShort) {
-    struct Case {
-        double rate;
-        std::size_t positions, kept;
-    };
     // 60 fps: 1.67 hundredths a picture, 83.3 in all, room for 41.
     // 120 fps (60 fps at speed 2): 0.83 each, 41.7 in all, room for 20.
-    for (const Case c : {Case{60, 50, 41}, Case{120, 50, 20}, Case{60, 10, 8}}) {
-        SCOPED_TRACE(c.rate);
-        const double exact = 100 / c.rate;
-        const auto timings = gifFrameTimings(c.positions, 1 / c.rate);
-        ASSERT_EQ(timings.size(), c.kept);
+    const std::tuple<double, std::size_t, std::size_t> cases[] = {
+        {60, 50, 41}, {120, 50, 20}, {60, 10, 8}};
+    for (const auto& [rate, positions, kept] : cases) {
+        SCOPED_TRACE(rate);
+        const double exact = 100 / rate;
+        const auto timings = gifFrameTimings(positions, 1 / rate);
+        ASSERT_EQ(timings.size(), kept);
         const auto times = appearances(timings);
-        EXPECT_LE(std::abs(times.back() - c.positions * exact), 0.5 + 1e-9);
-        std::size_t smallestGap = c.positions, largestGap = 0;
+        EXPECT_LE(std::abs(times.back() - positions * exact), 0.5 + 1e-9);
+        std::size_t smallestGap = positions, largestGap = 0;
         for (std::size_t k = 0; k < timings.size(); ++k) {
             EXPECT_GE(timings[k].delay, kMinGifDelay);
             // Each picture shows the position due when it appears.
@@ -83,11 +80,10 @@ TEST(GifFrameTimings, EdgeCases) {
     EXPECT_TRUE(gifFrameTimings(0, 1 / 30.0).empty());
 }
 
-IndexedFrame flat(GifColour colour) {
-    return {4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}, {}};
-}
-
 TEST(GifWriter, KeepsColoursCloseToTheOnesShownAndRedrawsTheRest) {
+    auto flat = [](GifColour colour) {
+        return IndexedFrame{4, 2, std::vector<uint8_t>(8, 0), {colour, {0, 0, 0}}, {}};
+    };
     test::TempDir dir;
     const auto path = dir / "keep.gif";
     GifWriter writer(path, 4, 2, 18);

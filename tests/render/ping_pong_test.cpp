@@ -10,10 +10,7 @@ namespace kavlo {
 namespace {
 
 TEST(PingPongIndexSequence, TrimsEdgesRepeatsTheCycleAndPlaysAtLeastOnce) {
-    const struct {
-        int n, loops;
-        std::vector<int> expected;
-    } cases[] = {
+    const std::tuple<int, int, std::vector<int>> cases[] = {
         {1, 1, {}},
         {2, 3, {0, 1, 0, 1, 0, 1}},
         {4, 1, {0, 1, 2, 3, 2, 1}},
@@ -22,14 +19,14 @@ TEST(PingPongIndexSequence, TrimsEdgesRepeatsTheCycleAndPlaysAtLeastOnce) {
         {8, 1, {2, 3, 4, 5, 4, 3}},
         {8, -4, {2, 3, 4, 5, 4, 3}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(pingPongIndexSequence(c.n, c.loops), c.expected) << c.n << " x " << c.loops;
+    for (const auto& [n, loops, expected] : cases)
+        EXPECT_EQ(pingPongIndexSequence(n, loops), expected) << n << " x " << loops;
 }
 
 TEST(NeverShown, AgreesWithEverySequenceTheSegmentMayStillGive) {
     // Checked against the sequences themselves for every partial read.
-    for (int most : {2, 3, 7, 8, 12, 30}) {
-        for (int read = 1; read <= most; ++read) {
+    for (int most : {2, 3, 7, 8, 12, 30})
+        for (int read = 1; read <= most; ++read)
             for (int index = 0; index < read; ++index) {
                 bool shown = false;
                 for (int n = read; n <= most; ++n) {
@@ -39,8 +36,6 @@ TEST(NeverShown, AgreesWithEverySequenceTheSegmentMayStillGive) {
                 EXPECT_EQ(neverShown(index, read, most), !shown)
                     << index << " of " << read << " read, at most " << most;
             }
-        }
-    }
 }
 
 TEST(RepeatingPeriod, FindsTheCycleOfAPingPongSequence) {
@@ -58,11 +53,9 @@ TEST(SamplingFrameRate, UsesTheTrackRateAtLeastOneOrThirtyWhenItHasNone) {
 }
 
 TEST(FitRenderSize, ShrinksToTheAreaKeepingTheShapeWithEvenSidesAndNeverEnlarges) {
-    struct Case {
-        RenderSize size, box, fitted;
-    };
     const RenderSize hd{1920, 1080};
-    const Case cases[] = {
+    // The source, the area and the size fitted into it.
+    const std::tuple<RenderSize, RenderSize, RenderSize> cases[] = {
         // A new 760-point window's video area at 2x and 1x.
         {hd, {1448, 814}, {1446, 814}},
         {hd, {724, 407}, {724, 406}},
@@ -76,10 +69,8 @@ TEST(FitRenderSize, ShrinksToTheAreaKeepingTheShapeWithEvenSidesAndNeverEnlarges
         {hd, {0, 0}, hd},
         {hd, {-1, 720}, hd},
     };
-    for (const Case& c : cases) {
-        const RenderSize fitted = fitRenderSize(c.size, c.box);
-        EXPECT_EQ(fitted, c.fitted) << c.box.width << "x" << c.box.height;
-    }
+    for (const auto& [size, box, fitted] : cases)
+        EXPECT_EQ(fitRenderSize(size, box), fitted) << box.width << "x" << box.height;
 }
 
 } // namespace

@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 using test::decodeAudio;
 using test::DecodedAudio;
 using test::expectSoundFollowsPicture;
-using test::kChord;
 using test::toneAmplitude;
 
 constexpr double kStart = 0.5; // the segment: frames 15...44 of a 30 fps source
@@ -38,9 +37,9 @@ test::RenderedTimeline timeline(double speed, int loops) {
     return {kStart, 30.0, speed, pingPongIndexSequence(30, loops)};
 }
 
-TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
+TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeedAndFallsSilentWhereItEnds) {
     test::TempDir dir;
-    const auto source = makeSource(dir / "stereo.mp4", std::string(kRamp) + "|" + kChord);
+    const auto source = makeSource(dir / "stereo.mp4", std::string(kRamp) + "|" + test::kChord);
     const DecodedAudio original = decodeAudio(source);
     double sourceJump = 0; // the largest sample-to-sample step of the segment
     for (auto k = std::llround(kStart * 48000); k < std::llround(kEnd * 48000); ++k)
@@ -70,10 +69,8 @@ TEST(RenderWithSound, FollowsThePictureForwardAndBackwardAtEverySpeed) {
                     << "click at frame " << m;
         }
     }
-}
 
-TEST(RenderWithSound, SoundEndingInsideTheSegmentFallsSilent) {
-    test::TempDir dir;
+    // Sound that ends inside the segment.
     const auto early = makeSource(dir / "early.mp4", kRamp, 1.1);
     renderPingPongVideo(early, dir / "early-out.mp4", kStart, kEnd, 1.0, 1, nullptr);
     expectSoundFollowsPicture(early, dir / "early-out.mp4", 0, timeline(1, 1), 0.01, 1.1);

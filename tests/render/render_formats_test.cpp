@@ -11,7 +11,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <tuple>
 
 namespace kavlo {

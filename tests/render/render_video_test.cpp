@@ -63,11 +63,8 @@ class RenderVideo : public ::testing::Test {
         test::makeIndexedVideo(dir_ / "indexed.mp4", {.keyframeInterval = 30});
 };
 
-TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
-    const struct {
-        double start, end, speed;
-        int loops, firstFrame, frameCount;
-    } cases[] = {
+TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRateAtFullOrFittedSize) {
+    const std::tuple<double, double, double, int, int, int> cases[] = {
         {0.5, 1.5, 1.0, 3, 15, 30},
         {0.5, 1.5, 0.5, 1, 15, 30},
         // 0.51 lies inside frame 15's interval.
@@ -81,14 +78,11 @@ TEST_F(RenderVideo, WritesThePingPongSequenceAtTheOutputRate) {
         {0.0, 0.2, 1.0, -3, 0, 6},
         {0.0, 0.1, 0.0, 1, 0, 3},
     };
-    for (const auto& c : cases) {
+    for (const auto& [start, end, speed, loops, firstFrame, frameCount] : cases) {
         SCOPED_TRACE(testing::Message()
-                     << c.start << "..." << c.end << " at " << c.speed << " x" << c.loops);
-        expectPingPong(c.start, c.end, c.speed, c.loops, c.firstFrame, c.frameCount);
+                     << start << "..." << end << " at " << speed << " x" << loops);
+        expectPingPong(start, end, speed, loops, firstFrame, frameCount);
     }
-}
-
-TEST_F(RenderVideo, FittedToASmallerAreaShowsTheSameFramesAtTheSameTimes) {
     // The 160x96 clip in a 100x100 area: 100x60, compressed as a preview.
     const auto video = expectPingPong(0.5, 1.5, 2.0, 2, 15, 30, previewFittedTo({100, 100}));
     ASSERT_FALSE(video.frames.empty());
@@ -140,22 +134,19 @@ TEST_F(RenderVideo, BothRenderersFailBeforeWritingAnything) {
     test::generateMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.2", "-c:a", "aac",
                          audioOnly.string()});
     std::ofstream(out("junk.mp4")) << "definitely not a movie";
-    const struct {
-        std::filesystem::path source;
-        double start;
-        const char* error;
-    } cases[] = {{source_, 1.0, "Kavlo 4 Not enough frames in selected segment"},
-                 {audioOnly, 0.0, "Kavlo 1 No video track"},
-                 {out("junk.mp4"), 0.0, "FFmpeg "}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.error);
-        const double end = c.start + 1 / 30.0;
+    const std::tuple<std::filesystem::path, double, const char*> cases[] = {
+        {source_, 1.0, "Kavlo 4 Not enough frames in selected segment"},
+        {audioOnly, 0.0, "Kavlo 1 No video track"},
+        {out("junk.mp4"), 0.0, "FFmpeg "}};
+    for (const auto& [source, start, error] : cases) {
+        SCOPED_TRACE(error);
+        const double end = start + 1 / 30.0;
         EXPECT_TRUE(errorText([&] {
-                        renderPingPongVideo(c.source, out("o.mp4"), c.start, end, 1, 1, {});
-                    }).starts_with(c.error));
+                        renderPingPongVideo(source, out("o.mp4"), start, end, 1, 1, {});
+                    }).starts_with(error));
         EXPECT_TRUE(errorText([&] {
-                        renderPingPongGIF(c.source, out("o.gif"), c.start, end, 1, {});
-                    }).starts_with(c.error));
+                        renderPingPongGIF(source, out("o.gif"), start, end, 1, {});
+                    }).starts_with(error));
         EXPECT_FALSE(std::filesystem::exists(out("o.mp4")));
         EXPECT_FALSE(std::filesystem::exists(out("o.gif")));
     }
@@ -206,8 +197,7 @@ TEST(CapWrittenRate, KeepsCyclesLongAndTheCapWhereLevel51RunsOut) {
 
 TEST_F(RenderVideo, ACappedRateShowsThePositionDueAtEachWrittenTime) {
     // 0.5 ... 1.5 s: frames 15...44, 50 positions a cycle, at speed 5.
-    const RenderResult result = renderPingPongVideo(source_, out("fast.mp4"), 0.5, 1.5, 5.0, 2, {});
-    EXPECT_EQ(result.frameRate, 30);
+    EXPECT_EQ(renderPingPongVideo(source_, out("fast.mp4"), 0.5, 1.5, 5.0, 2, {}).frameRate, 30);
     const std::vector<int> cycle = pingPongIndexSequence(30, 1);
     const test::DecodedVideo video = decodeVideo(out("fast.mp4"));
     ASSERT_EQ(video.frames.size(), 40u);
@@ -232,32 +222,27 @@ TEST(RenderWrittenRate, LevelsPhonesDecode) {
     // 1080p at 60 fps and speed 5, 2160p at 30 fps and speed 2: 300 and 60
     // frames a second, written at 60 and 30.
     test::TempDir dir;
-    struct Case {
-        const char *size, *rate, *frames;
-        double end, speed;
-        int maxLevel;
-        double maxRate;
-    };
-    for (const Case& c : {Case{"1920x1080", "60", "13", 0.2, 5.0, 42, 60},
-                          Case{"3840x2160", "30", "5", 0.134, 2.0, 51, 30.34}}) {
-        SCOPED_TRACE(c.size);
+    for (const auto& [size, rate, frames, end, speed, maxLevel, maxRate] :
+         {std::tuple("1920x1080", "60", "13", 0.2, 5.0, 42, 60.0),
+          std::tuple("3840x2160", "30", "5", 0.134, 2.0, 51, 30.34)}) {
+        SCOPED_TRACE(size);
         const auto source = dir / "big.mp4";
-        test::generateMedia({"-f", "lavfi", "-i",
-                             std::string("testsrc2=s=") + c.size + ":r=" + c.rate, "-frames:v",
-                             c.frames, "-c:v", "libx264", "-preset", "ultrafast", source.string()});
+        test::generateMedia({"-f", "lavfi", "-i", std::string("testsrc2=s=") + size + ":r=" + rate,
+                             "-frames:v", frames, "-c:v", "libx264", "-preset", "ultrafast",
+                             source.string()});
         const auto output = dir / "big-out.mp4";
-        renderPingPongVideo(source, output, 0.0, c.end, c.speed, 1, nullptr);
+        renderPingPongVideo(source, output, 0.0, end, speed, 1, nullptr);
         const test::DecodedVideo video = test::decodeVideo(output);
         EXPECT_EQ(video.codec, "h264");
         EXPECT_GT(video.level, 0);
-        EXPECT_LE(video.level, c.maxLevel);
+        EXPECT_LE(video.level, maxLevel);
         ASSERT_GE(video.frames.size(), 2u);
-        EXPECT_GE(video.frames[1].time - video.frames[0].time, 1 / c.maxRate - 1e-4);
+        EXPECT_GE(video.frames[1].time - video.frames[0].time, 1 / maxRate - 1e-4);
         // A preview shows the export's pictures at its times, though its
         // smaller pictures would fit a faster level.
         RenderOptions preview = previewFittedTo({480, 270});
         preview.rateAsAtFullSize = true;
-        renderPingPongVideo(source, output, 0.0, c.end, c.speed, 1, nullptr, {}, preview);
+        renderPingPongVideo(source, output, 0.0, end, speed, 1, nullptr, {}, preview);
         const test::DecodedVideo shown = test::decodeVideo(output);
         ASSERT_EQ(shown.frames.size(), video.frames.size());
         for (std::size_t i = 0; i < shown.frames.size(); ++i)

@@ -13,9 +13,7 @@ namespace kavlo::test {
 // source at trimStart + sequence[i] / frameRate and is due at output time
 // i / (frameRate * speed).
 struct RenderedTimeline {
-    double trimStart = 0;
-    double frameRate = 30;
-    double speed = 1;
+    double trimStart = 0, frameRate = 30, speed = 1;
     std::vector<int> sequence;
 };
 

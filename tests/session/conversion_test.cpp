@@ -65,17 +65,7 @@ class Conversion : public ::testing::Test {
     std::vector<std::string> statuses_;
 };
 
-TEST_F(Conversion, ReadableFileNeverStartsTheConverter) {
-    const FakeConverter fake = converter("exit 1", "exit 1");
-    const PlayableSource source = resolve(readable_, fake);
-    EXPECT_EQ(source.playableURL, readable_);
-    EXPECT_FALSE(source.transcodedURL);
-    EXPECT_TRUE(fake.runs().empty());
-    EXPECT_TRUE(statuses_.empty());
-}
-
 TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
-    const fs::path input = garbage_;
     const std::string copyArguments = " -map 0:v:0 -an -c:v copy -movflags +faststart ";
     const std::string encodeArguments = " -map 0:v:0 -an -c:v libx264 -preset veryfast -crf 14 "
                                         "-pix_fmt yuv420p -movflags +faststart ";
@@ -85,7 +75,7 @@ TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
         SCOPED_TRACE(copy);
         statuses_.clear();
         const FakeConverter fake = converter(copy, writesReadable());
-        const PlayableSource source = resolve(input, fake);
+        const PlayableSource source = resolve(garbage_, fake);
         ASSERT_TRUE(source.transcodedURL);
         EXPECT_EQ(source.playableURL, *source.transcodedURL);
         EXPECT_TRUE(hasDecodableVideo(source.playableURL));
@@ -95,7 +85,7 @@ TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
 
         const auto runs = fake.runs();
         ASSERT_EQ(runs.size(), copy == writesReadable() ? 1u : 2u);
-        const std::string head = "-y -hide_banner -loglevel error -i " + input.string();
+        const std::string head = "-y -hide_banner -loglevel error -i " + garbage_.string();
         EXPECT_EQ(joined(runs[0]), head + copyArguments + runs[0].back());
         std::vector<std::string> expected = {"Converting unsupported container..."};
         if (runs.size() == 2) {
@@ -108,9 +98,7 @@ TEST_F(Conversion, TheContainerCopyServesOrIsDeletedForTheReencode) {
 }
 
 TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
-    const struct {
-        std::string copy, encode, error;
-    } cases[] = {
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         // One line between blank lines; the copy's own failure is not heard of.
         {"echo 'copy trouble' >&2; exit 7",
          "echo partial > \"$out\"; printf '\\n\\n  Unknown encoder libx264  \\n\\n' >&2; exit 1",
@@ -131,10 +119,9 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
         {"exit 1", "kill -USR2 $$", "Converter -12 ffmpeg was killed by signal 12."},
         {"exit 1", "echo junk > \"$out\"", "Kavlo 11 Converted file could not be opened."},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.encode);
-        const FakeConverter fake = converter(c.copy, c.encode);
-        EXPECT_EQ(test::errorText([&] { resolve(garbage_, fake); }), c.error);
+    for (const auto& [copy, encode, error] : cases) {
+        SCOPED_TRACE(encode);
+        EXPECT_EQ(test::errorText([&] { resolve(garbage_, converter(copy, encode)); }), error);
         EXPECT_TRUE(leftovers().empty()) << "a failed run's file is left";
     }
 
@@ -150,10 +137,13 @@ TEST_F(Conversion, FailuresReportTheReencodeOnlyAndLeaveNoFile) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(Conversion, WhatNoConversionMendsIsReportedWithoutConverting) {
+TEST_F(Conversion, ReadableFilesAndWhatNoConversionMendsNeverStartTheConverter) {
+    const FakeConverter fake = converter(writesReadable(), writesReadable());
+    const PlayableSource source = resolve(readable_, fake);
+    EXPECT_EQ(source.playableURL, readable_);
+    EXPECT_FALSE(source.transcodedURL);
     const fs::path huge = test::makeMotionJpeg(dir_ / "huge.mov", "64x48");
     test::claimPictureSize(huge, 65535, 65535, true, true);
-    const FakeConverter fake = converter(writesReadable(), writesReadable());
     EXPECT_TRUE(test::errorText([&] { resolve(huge, fake); }).starts_with("Kavlo 29 "));
     // Not "not readable by Kavlo", as if installing ffmpeg could help.
     EXPECT_EQ(test::errorText([&] { resolve(dir_ / "gone.mp4", fake); }),
@@ -205,8 +195,7 @@ TEST_F(Conversion, TheFirstExecutableCandidateRunsAndWithoutOneLoadsFailAtOnce) 
 TEST_F(Conversion, ChattyConverterFinishesAndKeepsTheEndOfItsOutput) {
     // Far more than a pipe holds: a reader that waits for the exit hangs.
     const std::string chatter = "yes 'frame= 1 fps=0.0 q=0.0 size= 0kB' | head -c 6000000 >&2; ";
-    const FakeConverter fake = converter("exit 1", chatter + writesReadable());
-    EXPECT_TRUE(resolve(garbage_, fake).transcodedURL);
+    EXPECT_TRUE(resolve(garbage_, converter("exit 1", chatter + writesReadable())).transcodedURL);
 
     const FakeConverter failing = converter("exit 1", chatter + "echo 'Conversion failed!' >&2; "
                                                                 "exit 69");

@@ -48,8 +48,7 @@ class FakeConverter {
     }
 
   private:
-    std::filesystem::path program_;
-    std::filesystem::path log_;
+    std::filesystem::path program_, log_;
 };
 
 } // namespace kavlo::test

@@ -17,8 +17,7 @@ namespace kavlo {
 class FakePlayer : public Player {
   public:
     struct SeekCall {
-        double timeSeconds = 0;
-        double toleranceSeconds = 0;
+        double timeSeconds = 0, toleranceSeconds = 0;
     };
 
     void setItem(const std::string& path, Looping looping = Looping::off) override {

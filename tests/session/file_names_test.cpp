@@ -42,11 +42,10 @@ class NamesNotUtf8 : public ::testing::Test {
         clip_ = test::makeIndexedVideo(subdir_ / "clip \xff%#?.MOV", {.frames = 12});
     }
     test::TempDir dir_;
-    fs::path subdir_;
-    fs::path clip_;
+    fs::path subdir_, clip_;
 };
 
-TEST_F(NamesNotUtf8, SurviveFileUrlsAndOpenProbeAndReportLikeAnyOther) {
+TEST_F(NamesNotUtf8, SurviveFileUrlsAndTheTextQtShowsAndOpenProbeAndReportLikeAnyOther) {
     const QUrl url = fileUrl(clip_);
     EXPECT_EQ(pathFromUrl(url), clip_);
     EXPECT_EQ(pathFromUrl(QUrl::fromEncoded(url.toEncoded())), clip_);
@@ -54,14 +53,11 @@ TEST_F(NamesNotUtf8, SurviveFileUrlsAndOpenProbeAndReportLikeAnyOther) {
     EXPECT_FALSE(pathFromUrl(QUrl("https://example.com/a.mp4")));
     EXPECT_FALSE(pathFromUrl(QUrl("file://server/share/a.mp4")));
 
-    const VideoProbe probe = probeVideo(clip_);
-    EXPECT_EQ(generateThumbnails(clip_, probe.durationSeconds).size(), 12);
+    EXPECT_EQ(generateThumbnails(clip_, probeVideo(clip_).durationSeconds).size(), 12);
     const AnalyticsProperties properties = fileProperties(clip_, VideoLoadSource::commandLine);
     EXPECT_EQ(properties.value("file_type"), "mov");
     EXPECT_EQ(properties.value("file_size_bucket"), "under_10mb");
-}
 
-TEST_F(NamesNotUtf8, AreFoundAgainFromTheTextQtShowed) {
     // What a file dialog or QUrl::toLocalFile() hands over: the bytes lost.
     const QString shown = QFile::decodeName(QByteArray::fromStdString(clip_.native()));
     ASSERT_NE(QFile::encodeName(shown).toStdString(), clip_.native());

@@ -18,9 +18,6 @@ class Export : public ModelTest {
                              finished.push_back({file, ok});
                          });
     }
-    bool waitForExports(size_t n) {
-        return waitFor([&] { return finished.size() >= n; });
-    }
     std::vector<int> expectedIndices(int loops) const {
         const int first = static_cast<int>(std::lround(model->preparedPreview().trimStart * 30));
         std::vector<int> indices =
@@ -50,7 +47,7 @@ TEST_F(Export, AnMp4HoldsThePingPongOfTheSelectionAndSaysWhereItWent) {
     EXPECT_EQ(panels.proposedFolders, std::vector<std::optional<fs::path>>{temp.path()});
     EXPECT_EQ(model->status(), "Exporting MP4...");
     EXPECT_TRUE(model->busy() && model->runningExports() == 1);
-    ASSERT_TRUE(waitForExports(1));
+    ASSERT_TRUE(waitFor([&] { return finished.size() >= 1; }));
     EXPECT_EQ(finished[0], std::pair(*panels.saveAnswer, true)) << model->status();
     EXPECT_TRUE(model->status().startsWith(u"Saved sortie \uFFFD.mp4 · "))
         << model->status().toStdString();
@@ -104,7 +101,7 @@ TEST_F(Export, ExportsRunSideBySideThroughANewLoadAndFailuresSayWhy) {
                                     "silent-3s-kavlo.webm", "silent-3s-kavlo.webp"}));
     const std::vector<int> once = expectedIndices(1), twice = expectedIndices(2);
     model->loadVideo(otherClip(), VideoLoadSource::dragDrop);
-    ASSERT_TRUE(waitForExports(4));
+    ASSERT_TRUE(waitFor([&] { return finished.size() >= 4; }));
     std::sort(finished.begin(), finished.end());
     EXPECT_EQ(finished, (std::vector<std::pair<fs::path, bool>>{
                             {temp / "first.mp4", true},

@@ -43,8 +43,7 @@ inline const fs::path& otherClip() {
 // Panels that answer at once with what the test set, and remember what the
 // save panel was to propose.
 struct FakePanels : FilePanels {
-    std::optional<fs::path> openAnswer;
-    std::optional<fs::path> saveAnswer;
+    std::optional<fs::path> openAnswer, saveAnswer;
     std::vector<QString> proposedNames;
     std::vector<std::optional<fs::path>> proposedFolders;
 
@@ -131,8 +130,7 @@ class ModelTest : public ::testing::Test {
     FilePanels* activePanels = &panels; // what create() hands the Model
     fs::path exampleVideo;
     std::vector<fs::path> ffmpegCandidates;
-    FakePlayer* player = nullptr;
-    FakePlayer* scrub = nullptr;
+    FakePlayer *player = nullptr, *scrub = nullptr;
     ManualTimers* timers = nullptr;
     std::vector<UsageEvent> events;
     QStringList statuses; // every status the Model showed, in order

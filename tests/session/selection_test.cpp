@@ -16,13 +16,8 @@ constexpr double kFrame = 1.0 / 30;
 
 TEST(Selection, EditsKeepOneFrameAtLeastThreeSecondsAtMostInsideTheVideo) {
     enum Edit { start, end, move };
-    struct Case {
-        const char* what;
-        double duration, from, to; // the selection before
-        Edit edit;
-        double t, start, end; // the selection after
-    };
-    const Case cases[] = {
+    // The duration and the selection before, the edit, and the selection after.
+    const std::tuple<const char*, double, double, double, Edit, double, double, double> cases[] = {
         {"start against the end", 10, 1, 2, start, 1.99, 2 - kFrame, 2},
         {"start 3 s before the end", 10, 1, 4, start, 0, 1, 4},
         {"start before 0", 10, 1, 2, start, -5, 0, 2},
@@ -37,15 +32,15 @@ TEST(Selection, EditsKeepOneFrameAtLeastThreeSecondsAtMostInsideTheVideo) {
         {"a move of nothing grows to a frame", 10, 4, 4, move, 5, 5, 5 + kFrame},
         {"a move of too much shrinks to 3 s", 10, 1, 6, move, 2, 2, 5},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Selection s{.duration = c.duration, .fps = 30, .start = c.from, .end = c.to};
-        std::invoke(c.edit == start ? &Selection::setStart
-                    : c.edit == end ? &Selection::setEnd
-                                    : &Selection::moveTo,
-                    s, c.t);
-        EXPECT_NEAR(s.start, c.start, 1e-12);
-        EXPECT_NEAR(s.end, c.end, 1e-12);
+    for (const auto& [what, duration, from, to, edit, t, startAfter, endAfter] : cases) {
+        SCOPED_TRACE(what);
+        Selection s{.duration = duration, .fps = 30, .start = from, .end = to};
+        std::invoke(edit == start ? &Selection::setStart
+                    : edit == end ? &Selection::setEnd
+                                  : &Selection::moveTo,
+                    s, t);
+        EXPECT_NEAR(s.start, startAfter, 1e-12);
+        EXPECT_NEAR(s.end, endAfter, 1e-12);
     }
 }
 

@@ -31,6 +31,11 @@ int indexShown(const QImage& image) {
     return test::RgbPicture::fromBgra(bgra.constBits(), bgra.width(), bgra.height()).frameIndex();
 }
 
+// 12 s at 10 fps, a key frame every second: 24 images, two decoders.
+const std::filesystem::path& longClip() {
+    return test::sharedClip("long.mp4", {.rate = "10", .frames = 120, .keyframeInterval = 10});
+}
+
 TEST(ThumbnailTimes, TwoASecondBetweenTwelveAndOneHundredTwentyInABox) {
     const std::vector<double> tenth = thumbnailTimes(0.1);
     ASSERT_EQ(tenth.size(), 12u);
@@ -91,27 +96,16 @@ TEST(Thumbnails, NearKeyFrameStandsInOtherwiseTheFrameOnScreen) {
 }
 
 TEST(Thumbnails, KeyFramesAreShownFirstThenReplacedInPlace) {
-    // 12 s at 10 fps, a key frame every second: 24 images, two decoders.
-    test::TempDir dir;
-    const auto clip = test::makeIndexedVideo(dir / "long.mp4",
-                                             {.rate = "10", .frames = 120, .keyframeInterval = 10});
     // Calls come one at a time (the strip is locked meanwhile).
     std::vector<QList<TimelineThumbnail>> shown;
     const QList<TimelineThumbnail> strip =
-        generateThumbnails(clip, 12.0, {}, kThumbnailToleranceSeconds,
+        generateThumbnails(longClip(), 12.0, {}, kThumbnailToleranceSeconds,
                            [&](const QList<TimelineThumbnail>& now) { shown.push_back(now); });
     ASSERT_EQ(strip.size(), 24);
-    // Shown first, complete: the key frame nearest to each time. Every
-    // strip shown after it keeps each image's id and size, so replacing one
-    // moves and blanks nothing.
+    // Every strip shown keeps each image's id and size, so replacing one
+    // moves and blanks nothing; the first, complete, shows the key frame
+    // nearest to each time.
     ASSERT_FALSE(shown.empty());
-    ASSERT_EQ(shown.front().size(), 24);
-    for (int i = 0; i < 24; ++i) {
-        SCOPED_TRACE(strip[i].time);
-        const int key = indexShown(shown.front()[i].image);
-        EXPECT_EQ(key % 10, 0);
-        EXPECT_LE(std::abs(key / 10.0 - std::min(strip[i].time, 11.0)), 0.5);
-    }
     for (const QList<TimelineThumbnail>& now : shown) {
         ASSERT_EQ(now.size(), 24);
         for (int i = 0; i < 24; ++i) {
@@ -119,12 +113,15 @@ TEST(Thumbnails, KeyFramesAreShownFirstThenReplacedInPlace) {
             EXPECT_EQ(now[i].image.size(), strip[i].image.size());
         }
     }
+    for (int i = 0; i < 24; ++i) {
+        SCOPED_TRACE(strip[i].time);
+        const int key = indexShown(shown.front()[i].image);
+        EXPECT_EQ(key % 10, 0);
+        EXPECT_LE(std::abs(key / 10.0 - std::min(strip[i].time, 11.0)), 0.5);
+    }
 }
 
 TEST(Thumbnails, ExactImagesWaitWhileTheGateIsHeldAndStoppingEndsTheWait) {
-    test::TempDir dir;
-    const auto clip = test::makeIndexedVideo(dir / "long.mp4",
-                                             {.rate = "10", .frames = 120, .keyframeInterval = 10});
     for (const bool stop : {false, true}) {
         SCOPED_TRACE(stop ? "stopped" : "released");
         YieldGate gate;
@@ -133,7 +130,7 @@ TEST(Thumbnails, ExactImagesWaitWhileTheGateIsHeldAndStoppingEndsTheWait) {
         std::atomic<bool> keysShown = false;
         auto made = std::async(std::launch::async, [&] {
             return generateThumbnails(
-                clip, 12.0, stopping.get_token(), kThumbnailToleranceSeconds,
+                longClip(), 12.0, stopping.get_token(), kThumbnailToleranceSeconds,
                 [&](const QList<TimelineThumbnail>&) { keysShown = true; }, {}, &gate);
         });
         for (int i = 0; i < 1000 && !keysShown; ++i)

@@ -77,6 +77,7 @@ std::vector<BrokenFile> makeBrokenFiles(const fs::path& dir, const fs::path& cli
     runFfmpeg({"-i", clip.string(), "-c", "copy", "-movflags", "+faststart", front.string()});
     const std::string atEnd = readFile(clip), atFront = readFile(front);
 
+    const auto [mdat, mdatSize] = findBox(atFront, "mdat");
     std::vector<BrokenFile> files;
     for (int percent : {10, 50, 90}) {
         const std::string cut = "cut-" + std::to_string(percent);
@@ -85,7 +86,6 @@ std::vector<BrokenFile> makeBrokenFiles(const fs::path& dir, const fs::path& cli
                                           atEnd.substr(0, atEnd.size() * percent / 100))});
         // Sound and picture are interleaved in small chunks, so the picture
         // up to a little before the cut is there.
-        const auto [mdat, mdatSize] = findBox(atFront, "mdat");
         const double intact = (double(atFront.size() * percent / 100) - double(mdat)) /
                               double(mdatSize) * durationSeconds;
         files.push_back({cut + "-index-front",
@@ -98,7 +98,6 @@ std::vector<BrokenFile> makeBrokenFiles(const fs::path& dir, const fs::path& cli
         {"text", writeAll(dir / "text.mp4", "This is not a video.\nIt only says so.\n")});
 
     std::mt19937 random(16);
-    const auto [mdat, mdatSize] = findBox(atFront, "mdat");
     std::string noise = atFront;
     for (std::size_t i = mdat + 8; i < mdat + mdatSize; ++i)
         noise[i] = char(random());

@@ -168,7 +168,6 @@ WebpAnimation decodeWebp(const fs::path& path) {
         if (!WebPAnimDecoderGetNext(decoder.get(), &rgba, &end))
             throw std::runtime_error("damaged WebP frame in " + path.string());
         RgbPicture picture{animation.width, animation.height, {}};
-        picture.rgb.reserve(std::size_t(picture.width) * picture.height * 3);
         for (std::size_t i = 0; i < std::size_t(picture.width) * picture.height; ++i)
             picture.rgb.insert(picture.rgb.end(), rgba + 4 * i, rgba + 4 * i + 3);
         animation.pictures.push_back(std::move(picture));

@@ -20,8 +20,7 @@ struct GifImageBlock {
 
 struct GifStructure {
     std::string version; // "GIF89a"
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     int loopCount = -1; // from the NETSCAPE2.0 extension; -1 without one
     std::vector<GifImageBlock> images;
     bool complete = false; // ends with the trailer
@@ -39,8 +38,7 @@ GifStructure readGifStructure(const fs::path& path);
 
 // A picture as a viewer shows it, 8-bit RGB.
 struct RgbPicture {
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     std::vector<uint8_t> rgb; // width * height * 3
     const uint8_t* at(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
     // The index an upright index-coded picture carries; -1 when unreadable.
@@ -54,9 +52,7 @@ struct RgbPicture {
 std::vector<RgbPicture> decodeGif(const fs::path& path);
 
 struct WebpAnimation {
-    int width = 0;
-    int height = 0;
-    int loopCount = -1;
+    int width = 0, height = 0, loopCount = -1;
     std::vector<RgbPicture> pictures; // as composed, in order
     std::vector<int> durationsMs;     // of each picture
 };

@@ -11,8 +11,7 @@ namespace fs = std::filesystem;
 
 fs::path makeHdrClip(const fs::path& path, HdrTransfer transfer, const std::string& lavfi,
                      int frames) {
-    const bool pq = transfer == HdrTransfer::pq;
-    const std::string trc = pq ? "smpte2084" : "arib-std-b67";
+    const std::string trc = transfer == HdrTransfer::pq ? "smpte2084" : "arib-std-b67";
     const std::string filters =
         "setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709:range=pc,"
         "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt2020,zscale=t=" +

@@ -16,8 +16,7 @@
 namespace kavlo::test {
 
 struct ReceivedRequest {
-    QByteArray method;
-    QByteArray path;
+    QByteArray method, path;
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
 };
@@ -81,10 +80,9 @@ class TestHttpServer : public QObject {
     int openConnections = 0;
 
     void answerHeld(int status) {
-        for (const QPointer<QTcpSocket>& socket : std::exchange(held_, {})) {
+        for (const QPointer<QTcpSocket>& socket : std::exchange(held_, {}))
             if (socket)
                 answer(socket, {.status = status});
-        }
     }
 
   private:
@@ -111,14 +109,10 @@ class TestHttpServer : public QObject {
         request.body = buffer.mid(headerEnd + 4, length);
         buffer.clear();
         requests.append(request);
-        if (takeOver) {
-            takeOver(socket);
-            return;
-        }
-        if (respond) {
-            answer(socket, respond(request));
-            return;
-        }
+        if (takeOver)
+            return takeOver(socket);
+        if (respond)
+            return answer(socket, respond(request));
         const int status = statuses.isEmpty() ? defaultStatus : statuses.takeFirst();
         if (status == 0)
             held_.append(socket);

@@ -6,15 +6,14 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern "C" {
@@ -28,13 +27,10 @@ extern "C" {
 namespace kavlo::test {
 
 TempDir::TempDir() {
-    std::random_device rd;
-    const auto base = fs::temp_directory_path();
-    for (;;) {
-        path_ = base / ("kavlo-test-" + std::to_string(rd()));
-        if (fs::create_directory(path_))
-            break;
-    }
+    std::string name = (fs::temp_directory_path() / "kavlo-test-XXXXXX").string();
+    if (!mkdtemp(name.data()))
+        throw std::runtime_error("cannot make a temporary directory");
+    path_ = name;
 }
 
 TempDir::~TempDir() {
@@ -61,8 +57,7 @@ void runFfmpeg(const std::vector<std::string>& args) {
     std::array<char, 512> buf;
     while (size_t n = fread(buf.data(), 1, buf.size(), pipe))
         output.append(buf.data(), n);
-    const int status = pclose(pipe);
-    if (status != 0)
+    if (pclose(pipe) != 0)
         throw std::runtime_error("ffmpeg failed: " + cmd + "\n" + output);
 }
 
@@ -223,8 +218,7 @@ int readFrameIndex(const uint8_t* luma, int stride, int width, int height) {
         return -1;
     int index = 0;
     for (int bit = 0; bit < 16; ++bit) {
-        const int cx = (2 * bit + 1) * width / 32;
-        const int half = std::max(width / 96, 1);
+        const int cx = (2 * bit + 1) * width / 32, half = std::max(width / 96, 1);
         const double m = mean(cx - half, height / 8, cx + half + 1, height * 3 / 8);
         if (m > 180)
             index |= 1 << bit;

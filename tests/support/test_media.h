@@ -46,8 +46,7 @@ void runFfmpeg(const std::vector<std::string>& args);
 void generateMedia(const std::vector<std::string>& args);
 
 struct TestClip {
-    int width = 160;
-    int height = 96;
+    int width = 160, height = 96;
     std::string rate = "30"; // frames per second, as ffmpeg reads it ("30000/1001")
     int frames = 60;
     int keyframeInterval = 0; // 0: x264's default
@@ -56,8 +55,7 @@ struct TestClip {
     // Filters applied after the pattern is drawn ("transpose=clock"), and the
     // codec and pixel format of the file; odd sizes need a codec such as ffv1.
     std::string filter = {};
-    std::string codec = "libx264";
-    std::string pixelFormat = "yuv420p";
+    std::string codec = "libx264", pixelFormat = "yuv420p";
     // Sound: an aevalsrc expression per channel, separated by '|', with no
     // commas; empty for none. Mono 440 Hz: "sin(2*PI*440*t)".
     std::string audio = {};
@@ -117,8 +115,7 @@ int readFrameIndex(const AVFrame& frame);
 struct ProbedFrame {
     double time = 0; // presentation time in seconds
     int index = -1;  // the frame's index code, -1 when unreadable
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     std::vector<uint8_t> luma; // width * height samples
 };
 
@@ -128,8 +125,7 @@ struct DecodedVideo {
     // (WebM), as long as the track shows.
     double trackSeconds = 0;
     bool hasDisplayMatrix = false;
-    std::string codec;
-    std::string pixelFormat;
+    std::string codec, pixelFormat;
     int level = 0; // the codec's level as its stream states it: 42 for H.264 level 4.2
     // The colour tags of the stream, by FFmpeg's names ("bt709", "smpte2084").
     std::string primaries, transfer, matrix;
@@ -146,8 +142,7 @@ DecodedVideo decodeVideo(const fs::path& path);
 std::vector<int> frameIndices(const DecodedVideo& video);
 
 struct DecodedAudio {
-    int sampleRate = 0;
-    int channels = 0;
+    int sampleRate = 0, channels = 0;
     std::string layout; // FFmpeg's name for the channel layout: "stereo", "3.0"
     std::string codec;
     double trackSeconds = 0;       // as DecodedVideo::trackSeconds

@@ -15,8 +15,7 @@
 namespace kavlo::test {
 namespace {
 
-constexpr TrimHandle kStart = TrimHandle::start;
-constexpr TrimHandle kEnd = TrimHandle::end;
+constexpr TrimHandle kStart = TrimHandle::start, kEnd = TrimHandle::end;
 
 TimelineBarInputs loaded(double start, double end, double duration = 10) {
     return {duration, start, end, start, std::min(duration, 3.0), {}, true};
@@ -64,15 +63,13 @@ TEST_F(TimelineInteraction, EveryStepIsMeasuredFromThePress) {
                                      trim(kEnd, 5.5, true), trim(kEnd, 5.5, false)}));
 }
 
-TEST_F(TimelineInteraction, HandlesStopAtTheEdgesOfTheVisibleWindow) {
+TEST_F(TimelineInteraction, HandleZonesIncludeTheirBoundaryTheStartWinsAndDragsStopAtTheWindow) {
     stroke(layer, {112, -400}); // the video goes on left of 3 s; a handle drag does not scroll
     stroke(layer, {236, 2000});
     EXPECT_EQ(recorder.calls[2], trim(kStart, 3, false));
     EXPECT_EQ(recorder.calls[5], trim(kEnd, 6, false));
     EXPECT_EQ(bar.viewportStart(), 3);
-}
 
-TEST_F(TimelineInteraction, HandleZonesIncludeTheirBoundaryAndTheStartWinsTheOverlap) {
     EXPECT_EQ(click(100), trim(kStart, 4, true));
     EXPECT_EQ(click(124), trim(kStart, 4, true));
     EXPECT_EQ(click(224), trim(kEnd, 5, true));

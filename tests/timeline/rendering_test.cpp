@@ -42,13 +42,11 @@ TEST(TimelineGeometry, ChildrenCoverTheStripAndSpanTheTrackAtAnyWidth) {
     EXPECT_EQ(scrollbar->geometry(), QRect(24, 70, 300, 10));
 }
 
-TEST(TimelineGeometry, VisibleWindowIsClampedToTheVideo) {
+TEST(TimelineGeometry, TheWindowIsClampedToTheVideoAndTheSelectionToTheWindow) {
     const TimelineGeometry empty = timelineGeometry(400, 80, 0, 0, 5);
     EXPECT_EQ(std::pair(empty.visibleDuration, empty.visibleStart), std::pair(0.001, 0.0));
     EXPECT_EQ(timelineGeometry(400, 80, 2, 2, 0).x(2), 376); // the whole video on the track
-}
 
-TEST(TimelineGeometry, SelectionBeyondTheWindowStopsAtTheEdges) {
     const TimelineGeometry g = timelineGeometry(348, 80, 10, 3, 3); // shows 3..6 s
     const SelectionGeometry s = selectionGeometry(g, 1, 9, 0);
     EXPECT_EQ(s.startHandle(), QRectF(0, 0, 24, 64));
@@ -61,8 +59,7 @@ TEST(TimelineGeometry, SelectionBeyondTheWindowStopsAtTheEdges) {
 
 TEST(TimelineTiles, SlotsAreAnchoredToTheTileStepAndSlideWithTheWindow) {
     const auto thumbs = thumbnailsAt({0, 2, 4, 6, 8, 10});
-    const TimelineGeometry g = timelineGeometry(348, 80, 10, 3, 3.1);
-    const auto tiles = tileSlots(g, 10, thumbs);
+    const auto tiles = tileSlots(timelineGeometry(348, 80, 10, 3, 3.1), 10, thumbs);
     ASSERT_EQ(tiles.size(), 11u); // ceil(348 / 76) + 6, all within the video
     for (const TileSlot& tile : tiles)
         EXPECT_NEAR(tile.time / 0.76, std::round(tile.time / 0.76), 1e-9);
@@ -106,18 +103,12 @@ TEST(TimelineViewport, ResetsForANewDurationOrZoomOnly) {
     EXPECT_EQ(bar.viewportStart(), 12);
 }
 
-QColor colourOf(int second) {
-    return QColor::fromHsv(second * 33, 200, 220);
-}
-QColor halved(const QColor& c) {
-    return QColor(c.red() / 2, c.green() / 2, c.blue() / 2);
-}
-bool isAccent(const QColor& c) {
-    return near(c, timelineAccentColor(), 1);
-}
-
 class TimelineRendering : public ::testing::Test {
   protected:
+    static QColor colourOf(int second) { return QColor::fromHsv(second * 33, 200, 220); }
+    static QColor halved(const QColor& c) { return {c.red() / 2, c.green() / 2, c.blue() / 2}; }
+    static bool isAccent(const QColor& c) { return near(c, timelineAccentColor(), 1); }
+
     void SetUp() override {
         for (int i = 0; i <= 10; ++i) {
             QImage image(32, 18, QImage::Format_RGB32);
@@ -147,7 +138,7 @@ class TimelineRendering : public ::testing::Test {
     TimelineBar bar;
 };
 
-TEST_F(TimelineRendering, TilesShowTheNearestThumbnailTheOutsideIsDimmedAndTheSelectionFramed) {
+TEST_F(TimelineRendering, NearestThumbnailsDimmedOutsideTheFramedSelectionWhichHoldsThePlayhead) {
     const QImage image = render(4, 5, 4.5);
     EXPECT_TRUE(near(pixelAt(image, 50, 32), halved(colourOf(3))));  // tile at 3.04 s
     EXPECT_TRUE(near(pixelAt(image, 150, 32), colourOf(4)));         // tile at 3.80 s
@@ -162,9 +153,7 @@ TEST_F(TimelineRendering, TilesShowTheNearestThumbnailTheOutsideIsDimmedAndTheSe
     for (const auto& [x, y, accent] : points)
         EXPECT_EQ(isAccent(pixelAt(image, x, y)), accent) << x << "," << y;
     EXPECT_EQ(pixelAt(image, 110, 32), QColor(Qt::black)); // the chevron, by its tip
-}
 
-TEST_F(TimelineRendering, PlayheadStaysInsideTheSelection) {
     EXPECT_NEAR(playheadAt(4.5), 174, 1);
     EXPECT_NEAR(playheadAt(9), 224, 1);
     EXPECT_NEAR(playheadAt(0.5), 124, 1);
