@@ -14,6 +14,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace kavlo {
 
@@ -22,6 +23,9 @@ namespace {
 const QColor kFailureText = QColor(255, 150, 140);
 constexpr int kBottomGap = 12;
 constexpr int kProgressHeight = 3;
+// How long a notice whose time ran out while the pointer was on it stays
+// once the pointer leaves.
+constexpr int kAfterPointerLeftMs = 1500;
 
 bool sameNotice(const std::optional<StatusMessage>& a, const StatusMessage& b) {
     return a && a->kind == b.kind && a->subject == b.subject && a->file == b.file &&
@@ -76,6 +80,12 @@ StatusOverlay::StatusOverlay(QWidget* parent) : QWidget(parent) {
             showMessage(*std::exchange(pending_, std::nullopt));
     });
     connect(&expiry_, &QTimer::timeout, this, [this] {
+        // A notice under the pointer is being read or about to be used:
+        // it goes only once the pointer has left it.
+        if (pointerInside_) {
+            heldByPointer_ = true;
+            return;
+        }
         shown_.reset();
         present();
     });
@@ -119,6 +129,7 @@ void StatusOverlay::setNotice(const Notice& notice) {
 
 void StatusOverlay::showMessage(const StatusMessage& message) {
     shown_ = message;
+    heldByPointer_ = false;
     expiry_.stop();
     if (message.showForMs > 0)
         expiry_.start(message.showForMs);
@@ -134,6 +145,23 @@ std::filesystem::path StatusOverlay::offeredFile() const {
 void StatusOverlay::confirmCopied() {
     copyButton_->setText(QStringLiteral("Copied"));
     place();
+}
+
+void StatusOverlay::enterEvent(QEnterEvent* event) {
+    pointerInside_ = true;
+    QWidget::enterEvent(event);
+}
+
+void StatusOverlay::leaveEvent(QEvent* event) {
+    pointerInside_ = false;
+    if (std::exchange(heldByPointer_, false))
+        expiry_.start(kAfterPointerLeftMs);
+    QWidget::leaveEvent(event);
+}
+
+void StatusOverlay::hideEvent(QHideEvent* event) {
+    pointerInside_ = heldByPointer_ = false;
+    QWidget::hideEvent(event);
 }
 
 void StatusOverlay::mousePressEvent(QMouseEvent* event) {

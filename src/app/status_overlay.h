@@ -2,7 +2,8 @@
 // its progress ("Cancel" for a conversion), and for a while the outcome.
 // After a save it offers "Copy" and "Show in Folder", and the notice itself
 // can be dragged out of the window as the file. It floats over the video
-// and never changes the layout's sizes.
+// and never changes the layout's sizes. An outcome stays while the pointer
+// is on it.
 //
 // UI thread only; the widget only draws what statusMessage() decides.
 #pragma once
@@ -15,6 +16,8 @@
 #include <filesystem>
 
 class QLabel;
+class QEnterEvent;
+class QHideEvent;
 class QMouseEvent;
 class QPushButton;
 
@@ -48,6 +51,9 @@ class StatusOverlay : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
@@ -68,6 +74,9 @@ class StatusOverlay : public QWidget {
     QRect area_;
     QTimer delay_;
     QTimer expiry_;
+    bool pointerInside_ = false;
+    // Its time ran out with the pointer on it.
+    bool heldByPointer_ = false;
 };
 
 } // namespace kavlo

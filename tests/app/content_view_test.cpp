@@ -107,6 +107,24 @@ TEST(StatusMessages, OutcomesAreShownForAWhileByTheirKind) {
     EXPECT_FALSE(statusMessage({}));
 }
 
+TEST(StatusOverlay, AnOutcomeStaysWhileThePointerIsOnItAndGoesSoonAfterItLeaves) {
+    QWidget window;
+    window.resize(600, 400);
+    StatusOverlay overlay(&window);
+    overlay.setArea(window.rect());
+    window.show();
+    overlay.setNotice({Notice::Kind::marked, "Marked start frame 12", {}, {}});
+    ASSERT_TRUE(overlay.shownMessage());
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(&overlay, &enter);
+    QTest::qWait(kNoteShowMs + 300);
+    EXPECT_TRUE(overlay.shownMessage()) << "gone from under the pointer";
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&overlay, &leave);
+    EXPECT_TRUE(overlay.shownMessage());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !overlay.shownMessage(); }, 2500));
+}
+
 TEST(FileHandover, TheClipboardAndDragsCarryTheFileAndSmallPicturesTheirBytes) {
     QTemporaryDir dir;
     const std::filesystem::path gif = dir.filePath("loop kavlo.gif").toStdString();
@@ -196,8 +214,7 @@ TEST_F(ContentViewTest, TheVideoAreaTakesTheShapeAndTheControlsSitBelowIt) {
 TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything) {
     using N = Notice::Kind;
     load();
-    const QRect video = view_.videoAreaRect();
-    const QRect controls = view_.controlStack()->geometry();
+    const QRect video = view_.videoAreaRect(), controls = view_.controlStack()->geometry();
     view_.setNotice({N::failed, "notavideo.mp4 is not a video Kavlo can open.", {}, {}});
     ASSERT_TRUE(view_.statusOverlay()->shownMessage());
     EXPECT_EQ(view_.statusOverlay()->shownMessage()->kind, StatusMessage::Kind::failed);
@@ -214,8 +231,7 @@ TEST_F(ContentViewTest, TheNoticeShowsOutcomesOverTheVideoWithoutMovingAnything)
 
     // A preview that renders quickly never shows, nor hides the note before it.
     auto shownText = [&] {
-        const auto shown = view_.statusOverlay()->shownMessage();
-        return shown ? shown->text : QString();
+        return view_.statusOverlay()->shownMessage().value_or(StatusMessage()).text;
     };
     const Notice preview{N::previewing, "Preparing the preview…", {}, {}};
     view_.setNotice({N::marked, "Marked start frame 12", {}, {}});
@@ -302,9 +318,7 @@ class VideoViewTest : public ::testing::Test {
     VideoViewTest() {
         // A red panel behind the view: the bars must show it.
         panel_.setAutoFillBackground(true);
-        QPalette palette;
-        palette.setColor(QPalette::Window, Qt::red);
-        panel_.setPalette(palette);
+        panel_.setPalette(QPalette(Qt::black, Qt::red));
         panel_.resize(300, 100);
         view_ = new VideoView(&panel_);
         view_->resize(panel_.size());
