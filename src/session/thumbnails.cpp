@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "core/thread_priority.h"
+#include "core/yield_gate.h"
 #include "media/colour.h"
 #include "media/frame_timing.h"
 #include "media/thumbnail_decoder.h"

@@ -1,7 +1,6 @@
 // The timeline's strip of still images, spread evenly over the whole video.
 #pragma once
 
-#include "core/yield_gate.h"
 #include "timeline/timeline_types.h"
 
 #include <QList>
@@ -13,6 +12,8 @@
 #include <vector>
 
 namespace kavlo {
+
+class YieldGate;
 
 // Images are scaled down (never up) to fit this box, keeping their aspect.
 inline constexpr int kThumbnailMaxWidth = 160;

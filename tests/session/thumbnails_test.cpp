@@ -1,6 +1,7 @@
 #include "session/thumbnails.h"
 
 #include "core/error.h"
+#include "core/yield_gate.h"
 #include "media/ffmpeg.h"
 #include "media/thumbnail_decoder.h"
 #include "session/video_probe.h"

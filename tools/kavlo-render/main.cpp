@@ -113,9 +113,11 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         } else if (arg == "--preview") {
             o.preview = true;
         } else if (arg == "--within") {
-            const char* v = value();
-            ok = v && std::sscanf(v, "%dx%d", &o.within.width, &o.within.height) == 2 &&
-                 o.within.width > 0 && o.within.height > 0;
+            const std::string v = value() ? argv[i] : "";
+            const std::size_t x = v.find('x');
+            ok = x != std::string::npos && parseNumber(v.substr(0, x).c_str(), o.within.width) &&
+                 parseNumber(v.substr(x + 1).c_str(), o.within.height) && o.within.width > 0 &&
+                 o.within.height > 0;
         } else if (arg == "--max-size") {
             const char* v = value();
             if (v)
@@ -317,9 +319,10 @@ int main(int argc, char** argv) {
             settings.loops = options->loops;
             if (options->preview)
                 settings.mp4.video = kavlo::H264Settings::forPreview();
-            // The pictures of a full-size export, as in the app's preview.
+            // Fitted, it writes the pictures of a full-size export, as the
+            // app's preview does.
             settings.mp4.fitWithin = options->within;
-            settings.mp4.rateAsAtFullSize = true;
+            settings.mp4.rateAsAtFullSize = options->within.width > 0;
             settings.mp4.sound = options->sound;
             settings.webm.sound = options->sound;
             result = kavlo::renderExport(options->input, output, *options->start, *options->end,
