@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <string_view>
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/mem.h>
 }
 
 namespace kavlo {
@@ -69,6 +71,13 @@ const std::string& allowedDemuxers() {
     return names;
 }
 
+// The most any one allocation of the FFmpeg libraries may take. Demuxers
+// allocate what a header claims before reading it: a 104-byte WAV whose
+// INFO list claimed a 1.9 GB entry had that much zeroed. The largest
+// buffers the program asks of them, an 8192x4320 picture at 48-bit RGB,
+// take 212 MB.
+constexpr size_t kMostLibraryAllocation = size_t(512) << 20;
+
 // Throws kPictureTooLarge for a picture of width x height pixels (not
 // rounded) beyond the limits.
 void checkPictureSize(double width, double height) {
@@ -95,6 +104,9 @@ AudioTrackInfo describeAudio(const AVStream* st) {
 } // namespace
 
 InputFile::InputFile(const std::string& path) {
+    // Set before the first file is read, for every reader in the process.
+    static std::once_flag capped;
+    std::call_once(capped, [] { av_max_alloc(kMostLibraryAllocation); });
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", allowedDemuxers().c_str(), 0);

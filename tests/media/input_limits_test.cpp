@@ -12,6 +12,8 @@
 
 #include <fstream>
 
+#include <sys/resource.h>
+
 namespace kavlo {
 namespace {
 
@@ -84,6 +86,27 @@ TEST_F(InputLimits, APictureBeyondEightKIsRefusedWhicheverPartOfTheFileClaimsIt)
     }
     EXPECT_EQ(widths, std::vector{64});
     EXPECT_EQ(failures + decoder.corruptPackets(), 1);
+}
+
+TEST(InputSafety, AHeaderClaimingGigabytesIsRefusedWithoutTakingThem) {
+    // 104 bytes of WAV whose INFO list claims an entry of 1.9 GB ("data",
+    // then "@ctt" as its size): FFmpeg's demuxer allocates the entry first.
+    const unsigned char wav[] = {
+        'R', 'I',  'F',  'F',  0x86, 0x1f, 0,    0,    'W',  'A',  'V',  'E',  'f',  'm',  't',
+        ' ', 0x10, 0,    0,    0,    1,    0,    1,    0,    0x40, 0x1f, 0,    0,    0x80, 0x3e,
+        0,   0,    2,    0,    0x10, 0,    'L',  'I',  'S',  'T',  0x1a, 0,    0,    0x7a, 'I',
+        'N', 'F',  'O',  'I',  'S',  'F',  'T',  0x0e, 0,    0,    0,    'L',  'a',  'v',  'f',
+        '5', '9',  '.',  '2',  '7',  '.',  '1',  '0',  '0',  0,    'd',  'a',  't',  'a',  '@',
+        'c', 't',  't',  's',  0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, '0',  '0',  '0',
+        ':', 0x54, 0xa5, 0x84, 0x08, 0x2d, 0x65, 0xc6, 0x04, 0x62, 0x5c, 0xf3, 0xc9, 0xf0};
+    TempDir dir;
+    std::ofstream(dir / "claims.wav", std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav), sizeof wav);
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_THROW(InputFile((dir / "claims.wav").string()), Error);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 600 * 1024) << "kB more at the peak";
 }
 
 TEST(InputSafety, PlaylistsAndReferenceFilesAreNotFollowed) {
