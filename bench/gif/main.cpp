@@ -32,6 +32,7 @@
 #include "media/colour.h"
 #include "media/error.h"
 #include "media/input_file.h"
+#include "media/library_log.h"
 #include "media/picture.h"
 #include "references.h"
 #include "render/frame_reader.h"
@@ -244,7 +245,7 @@ void printRatios(const std::string& source, const char* against, const Figures& 
 } // namespace
 
 int main(int argc, char** argv) {
-    quietMediaLogging();
+    limitLibraryLogToErrors();
     returnLargeBuffersToTheSystem(); // as the application and kavlo-render do
     fs::path workdir = fs::temp_directory_path() / "kavlo-bench-gif";
     const char* home = std::getenv("HOME");

@@ -11,6 +11,7 @@
 #include "media/colour.h"
 #include "media/error.h"
 #include "media/input_file.h"
+#include "media/library_log.h"
 #include "render/frame_reader.h"
 #include "ssim.h"
 #include "support/test_hdr.h"
@@ -64,7 +65,7 @@ void compare(const char* name, const std::vector<test::RgbPicture>& ours,
 } // namespace
 
 int main(int argc, char** argv) {
-    quietMediaLogging();
+    limitLibraryLogToErrors();
     fs::path workdir = fs::temp_directory_path() / "kavlo-bench-hdr";
     std::string size = "1280x720";
     int frames = 30;

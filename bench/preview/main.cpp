@@ -17,6 +17,8 @@
 // with render_bench).
 #include "bench_support.h"
 #include "core/thread_priority.h"
+#include "media/error.h"
+#include "media/library_log.h"
 #include "release_latency.h"
 #include "render/render_video.h"
 #include "ui_stalls.h"
@@ -28,10 +30,6 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
@@ -113,7 +111,8 @@ int main(int argc, char** argv) {
         else if (arg == "--work" && i + 1 < argc)
             work = argv[++i];
     }
-    av_log_set_level(AV_LOG_ERROR);
+    limitLibraryLogToErrors();
+    returnLargeBuffersToTheSystem(); // as the application does
     fs::create_directories(work);
     const fs::path hd = work / "source-1080p30.mp4";
     bench::makeCameraClip(hd, "1920x1080", 30, 6);

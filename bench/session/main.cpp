@@ -14,6 +14,8 @@
 // directory (default /tmp/kavlo-session-bench) and reused; the 10-minute
 // file takes several minutes to make on two cores.
 #include "core/thread_priority.h"
+#include "media/error.h"
+#include "media/library_log.h"
 #include "session/playable_source.h"
 #include "session/thumbnails.h"
 #include "session/video_probe.h"
@@ -34,10 +36,6 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
@@ -263,7 +261,8 @@ void probes(const fs::path& work, int runs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    av_log_set_level(AV_LOG_ERROR);
+    limitLibraryLogToErrors();
+    returnLargeBuffersToTheSystem(); // as the application does
     fs::path work = "/tmp/kavlo-session-bench";
     int runs = 3;
     std::string only;

@@ -5,7 +5,6 @@
 
 extern "C" {
 #include <libavutil/error.h>
-#include <libavutil/log.h>
 }
 
 namespace kavlo {
@@ -30,10 +29,6 @@ void throwMediaError(int averror, std::string_view operation) {
     message += ": ";
     message += text;
     throw Error(kMediaDomain, averror, std::move(message));
-}
-
-void quietMediaLogging() {
-    av_log_set_level(AV_LOG_ERROR);
 }
 
 void returnLargeBuffersToTheSystem() {

@@ -26,8 +26,6 @@ bool isUnreadableFile(const Error& e);
 // True for FFmpeg's "Invalid data found when processing input".
 bool isDamagedData(const Error& e);
 
-// Limits FFmpeg's own console output to errors (command-line tools call it).
-void quietMediaLogging();
 // Makes the C library hand picture-sized buffers straight back to the system
 // when they are freed, instead of keeping them in its heap for reuse; a
 // render's peak memory then stays what it really holds. Called by main().

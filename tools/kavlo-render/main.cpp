@@ -12,6 +12,7 @@
 // progress bar goes to stderr when it is a terminal. On failure, or on
 // Ctrl-C, the exit status is non-zero and OUTPUT is left as it was.
 #include "media/error.h"
+#include "media/library_log.h"
 #include "render/render_export.h"
 #include "render/size_budget.h"
 
@@ -199,7 +200,7 @@ class ProgressBar {
 } // namespace
 
 int main(int argc, char** argv) {
-    kavlo::quietMediaLogging();
+    kavlo::limitLibraryLogToErrors();
     kavlo::returnLargeBuffersToTheSystem();
     std::optional<Options> options;
     try {
