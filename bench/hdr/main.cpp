@@ -9,7 +9,6 @@
 // Clips are made from lavfi's testsrc2 (colour bars, text, a gradient,
 // motion) into the work directory (default /tmp/kavlo-bench-hdr).
 #include "media/colour.h"
-#include "media/error.h"
 #include "media/input_file.h"
 #include "media/library_log.h"
 #include "render/frame_reader.h"
